@@ -1,0 +1,56 @@
+// How a message store provider plugs into the session.
+//
+// A provider opens the stores of its kind that a profile names, and creates
+// new ones. The session knows providers only through this interface; the
+// built-in ones are listed by BuiltinProviders().
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <mapidefs.h>
+
+namespace mapi {
+
+// One store of the profile.
+struct ProfileEntry {
+    std::string section;      // unique key of the entry in the profile file
+    std::string displayName;  // PR_DISPLAY_NAME; need not be unique
+    std::string provider;     // StoreProvider::Name() of its provider
+    std::string path;         // the store file
+};
+
+class StoreProvider {
+public:
+    virtual ~StoreProvider() = default;
+
+    // Short name used in profile files ("embedded", "pst").
+    virtual const char* Name() const = 0;
+    // PR_PROVIDER_DISPLAY of its stores.
+    virtual const char* DisplayName() const = 0;
+    // PR_MDB_PROVIDER of its stores.
+    virtual MAPIUID ProviderUid() const = 0;
+
+    // True when the file at path looks like a store of this provider (by content).
+    virtual bool Recognizes(const std::string& path) const = 0;
+
+    // Opens the store of entry with one reference. On failure returns the code
+    // (MAPI_E_CORRUPT_STORE, MAPI_E_NO_ACCESS, MAPI_E_NOT_FOUND, ...) and a
+    // message for the user in *error.
+    virtual HRESULT OpenStore(const ProfileEntry& entry, IMsgStore** store,
+                              std::string* error) = 0;
+
+    // Creates a new, empty store at path (the file must not exist).
+    // MAPI_E_NO_SUPPORT for a read-only provider.
+    virtual HRESULT CreateStore(const std::string& path, const std::string& displayName,
+                                std::string* error) = 0;
+};
+
+// The providers built into the platform, the default (embedded) first.
+// They live as long as the program.
+const std::vector<StoreProvider*>& BuiltinProviders();
+StoreProvider* FindProvider(const std::string& name);
+// The provider that recognises the file at path, or null.
+StoreProvider* ProviderForFile(const std::string& path);
+
+}  // namespace mapi
