@@ -14,7 +14,7 @@
 // to end a run before closing, set the stop flag and keep processing events
 // until SetStartEnabled(true) has been called (the worker's last call).
 // StopFlag() is the one member that may be used from any thread at any time
-// without marshalling.
+// without marshalling. No member may throw.
 #pragma once
 
 #include <atomic>

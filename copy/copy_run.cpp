@@ -1,0 +1,132 @@
+// One copy run: opens the log file and both stores, notes the source's
+// special folders and hands the two IPM roots to the folder tree copy.
+#include <cstdarg>
+
+#include "copy_engine.h"
+#include "log_location.h"
+
+namespace quirnel {
+
+namespace {
+
+constexpr char kSelectStores[] = "Please select source and target";
+
+}  // namespace
+
+IMAPIFolderPtr AsFolder(const IMAPIPropPtr& object) {
+    LPMAPIPROP raw = object._rawInterface();
+    if (raw == nullptr) return IMAPIFolderPtr();
+    CInterfaceRef<IMAPIFolder> folder;
+    if (FAILED(raw->QueryInterface(IID_IMAPIFolder, reinterpret_cast<void**>(folder.Receive()))))
+        return IMAPIFolderPtr();
+    return IMAPIFolderPtr(folder.get());
+}
+
+namespace {
+
+// The folder of an entry identifier of store; an object that is not a folder
+// is refused like a bad identifier.
+IMAPIFolderPtr OpenFolder(const IMsgStorePtr& store, const CMapiBinary& eid) {
+    IMAPIFolderPtr folder = AsFolder(store.OpenEntry(eid));
+    if (!folder) throw CMAPIException(MAPI_E_INTERFACE_NOT_SUPPORTED, nullptr);
+    return folder;
+}
+
+}  // namespace
+
+CCopyEngine::CCopyEngine(CCopyHost& host, CMapiSession& session)
+    : m_host(host), m_session(session), m_log(host) {}
+
+unsigned CCopyEngine::CopyThreadProc(void* param) {
+    auto* engine = static_cast<CCopyEngine*>(param);
+    engine->m_host.SetStartEnabled(false);
+    engine->RunCopy();
+    engine->m_host.SetStartEnabled(true);
+    return 0;
+}
+
+void CCopyEngine::LogLine(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    m_log.LogLineV(format, args);
+    va_end(args);
+}
+
+void CCopyEngine::RunCopy() {
+    m_host.StopFlag().store(false);
+    m_outcome = CopyOutcome::Completed;
+    m_usedTargets.clear();
+    try {
+        m_log.Open(LogFilePath());
+    } catch (...) {
+        // Without a file the lines still reach the activity list.
+    }
+    m_host.SetStartEnabled(false);
+
+    try {
+        std::string sourceName = m_host.SourceStoreName();
+        std::string targetName = m_host.TargetStoreName();
+        m_storeSource = OpenStoreByName(sourceName);
+        m_storeTarget = OpenStoreByName(targetName);
+        // Both names find the first store of that name: copying a store into
+        // itself would only double every item.
+        if (sourceName == targetName) throw StoreNotFound();
+
+        CMapiBinary sourceRootId = m_storeSource.GetBinaryProp(PR_IPM_SUBTREE_ENTRYID);
+        CMapiBinary targetRootId = m_storeTarget.GetBinaryProp(PR_IPM_SUBTREE_ENTRYID);
+
+        // A special folder that cannot be read is simply not mapped; its
+        // identifier keeps the value of an earlier run.
+        try {
+            m_eidSourceOutbox = m_storeSource.GetBinaryProp(PR_IPM_OUTBOX_ENTRYID);
+        } catch (const CMAPIException&) {
+        }
+        try {
+            m_eidSourceWastebasket = m_storeSource.GetBinaryProp(PR_IPM_WASTEBASKET_ENTRYID);
+        } catch (const CMAPIException&) {
+        }
+        try {
+            m_eidSourceSentMail = m_storeSource.GetBinaryProp(PR_IPM_SENTMAIL_ENTRYID);
+        } catch (const CMAPIException&) {
+        }
+        try {
+            m_eidSourceInbox = m_storeSource.GetReceiveFolder("").GetBinaryProp(PR_ENTRYID);
+        } catch (const CMAPIException&) {
+        }
+
+        IMAPIFolderPtr sourceRoot = OpenFolder(m_storeSource, sourceRootId);
+        IMAPIFolderPtr targetRoot = OpenFolder(m_storeTarget, targetRootId);
+        CopyFolderTree(std::string(), sourceRoot, targetRoot);
+        if (m_outcome == CopyOutcome::Completed && StopRequested())
+            m_outcome = CopyOutcome::Stopped;
+    } catch (const CMAPIException& e) {
+        m_outcome = CopyOutcome::Failed;
+        e.ReportError("Start");
+    } catch (...) {
+        m_outcome = CopyOutcome::Failed;
+        m_host.ShowMessageBox(std::string(), kSelectStores);
+    }
+
+    m_log.Close();
+    m_host.SetStartEnabled(true);
+}
+
+IMsgStorePtr CCopyEngine::OpenStoreByName(const std::string& name) {
+    LPMAPITABLE table = m_session.GetStoresTable();
+    if (table == nullptr) throw CMAPIException(MAPI_E_CALL_FAILED, "CMapiSession::GetStoresTable");
+    CMapiRowSet rows = QueryAllRows(table, {PR_DISPLAY_NAME, PR_ENTRYID});
+    for (ULONG i = 0; i < rows.Count(); ++i) {
+        LPCSTR rowName = rows.Cell(i, 0).String8();
+        if (name != (rowName != nullptr ? rowName : "")) continue;
+        CMapiBinary eid;
+        eid = rows.Cell(i, 1);
+        CInterfaceRef<IUnknown> object = m_session.OpenEntry(eid);
+        CInterfaceRef<IMsgStore> store;
+        HRESULT hr = object->QueryInterface(IID_IMsgStore, reinterpret_cast<void**>(store.Receive()));
+        if (FAILED(hr)) throw CMAPIException(hr, nullptr);
+        return IMsgStorePtr(store.get());
+    }
+    throw StoreNotFound();
+}
+
+}  // namespace quirnel

@@ -1,0 +1,169 @@
+// The folder tree copy: rebuilds the source's folder hierarchy below the
+// target's IPM root, depth first, and maps the special folders.
+#include <string>
+
+#include "copy_engine.h"
+
+namespace quirnel {
+
+namespace {
+
+constexpr char kFolderCreation[] = "Folder creation";
+
+// The root's own path is empty; messages about it name it "\".
+const char* ShownPath(const std::string& path) { return path.empty() ? "\\" : path.c_str(); }
+
+std::string BytesOf(const CMapiBinary& eid) {
+    return std::string(reinterpret_cast<const char*>(eid.Bytes()), eid.Size());
+}
+
+}  // namespace
+
+void CCopyEngine::CopyFolderTree(const std::string& path, IMAPIFolderPtr source,
+                                 IMAPIFolderPtr target) {
+    m_host.SetProgressText(kFolderCreation);
+    CMapiRowSet children;
+    try {
+        IMAPITablePtr table = source._rawHierrarchyTable();
+        children.QueryAllRows(table.get(), {PR_DISPLAY_NAME, PR_ENTRYID});
+    } catch (const CMAPIException& e) {
+        LogLine("Skip subfolders of %s: %s", ShownPath(path), GetErrorName(e.m_hr));
+        return;
+    } catch (const std::exception& e) {
+        LogLine("Skip subfolders of %s: %s", ShownPath(path), e.what());
+        return;
+    }
+    for (ULONG i = 0; i < children.Count(); ++i) {
+        if (StopRequested()) break;
+        CopyChildFolder(path, children.Cell(i, 0), children.Cell(i, 1), source, target);
+    }
+}
+
+void CCopyEngine::CopyChildFolder(const std::string& path, const CMapiPropValue& nameCell,
+                                  const CMapiPropValue& eidCell, const IMAPIFolderPtr& source,
+                                  const IMAPIFolderPtr& target) {
+    std::string name = nameCell.String8() != nullptr ? nameCell.String8() : "";
+    std::string childPath = path + "\\" + name;
+    IMAPIFolderPtr sourceChild;
+    IMAPIFolderPtr targetChild;
+    std::string targetName = name;
+    try {
+        CMapiBinary eid;
+        eid = eidCell;
+        sourceChild = AsFolder(source.OpenEntryv(eid));
+        if (!sourceChild) throw CMAPIException(MAPI_E_INTERFACE_NOT_SUPPORTED, nullptr);
+        // Search folders only show items that live elsewhere.
+        if (sourceChild.GetLongProp(PR_FOLDER_TYPE) == FOLDER_SEARCH) return;
+
+        HRESULT error = S_OK;
+        targetChild = MakeTargetFolder(eid, name, target, targetName, error);
+        if (!targetChild) {
+            LogLine("Skip folder %s: %s", childPath.c_str(), GetErrorName(error));
+            return;
+        }
+    } catch (const CMAPIException& e) {
+        LogLine("Skip folder %s: %s", childPath.c_str(), GetErrorName(e.m_hr));
+        return;
+    } catch (const std::exception& e) {
+        LogLine("Skip folder %s: %s", childPath.c_str(), e.what());
+        return;
+    }
+
+    // The container class tells clients what kind of items the folder
+    // holds; a folder without one stays without.
+    try {
+        std::string containerClass = sourceChild.GetStringProp(PR_CONTAINER_CLASS);
+        targetChild.SetStringProp(PR_CONTAINER_CLASS, containerClass.c_str());
+    } catch (...) {
+    }
+    try {
+        MapSpecialFolders(sourceChild, targetChild);
+    } catch (const CMAPIException& e) {
+        LogLine("Special folder %s not mapped: %s", childPath.c_str(), GetErrorName(e.m_hr));
+    } catch (const std::exception& e) {
+        LogLine("Special folder %s not mapped: %s", childPath.c_str(), e.what());
+    }
+
+    LogLine("Copy folder %s to %s", childPath.c_str(), targetName.c_str());
+    CopyFolderContents(sourceChild, targetChild, false);
+    CopyFolderTree(childPath, sourceChild, targetChild);
+}
+
+bool CCopyEngine::ClaimTarget(const IMAPIFolderPtr& folder) {
+    CMapiBinary eid;
+    try {
+        eid = folder.GetBinaryProp(PR_ENTRYID);
+    } catch (const CMAPIException&) {
+        // A folder that cannot name itself cannot be a folder named before.
+        return true;
+    }
+    return m_usedTargets.insert(BytesOf(eid)).second;
+}
+
+IMAPIFolderPtr CCopyEngine::TargetWastebasket() {
+    try {
+        CMapiBinary eid = m_storeTarget.GetBinaryProp(PR_IPM_WASTEBASKET_ENTRYID);
+        IMAPIFolderPtr folder = AsFolder(m_storeTarget.OpenEntry(eid));
+        if (folder && ClaimTarget(folder)) return folder;
+    } catch (const CMAPIException&) {
+    }
+    return IMAPIFolderPtr();
+}
+
+IMAPIFolderPtr CCopyEngine::MakeTargetFolder(const CMapiBinary& eid, const std::string& name,
+                                             const IMAPIFolderPtr& target,
+                                             std::string& targetName, HRESULT& error) {
+    targetName = name;
+    // The source's deleted items go into the target's own deleted items
+    // folder. A target without one (or whose one is taken) gets a folder by
+    // name instead, so the items are not lost.
+    if (!m_eidSourceWastebasket.Empty() && eid == m_eidSourceWastebasket) {
+        IMAPIFolderPtr wastebasket = TargetWastebasket();
+        if (wastebasket) return wastebasket;
+    }
+
+    try {
+        IMAPIFolderPtr existing(
+            target.CreateFolder(FOLDER_GENERIC, name.c_str(), "", OPEN_IF_EXISTS).get());
+        // A folder of that name made for another source folder of this run
+        // (names that differ only in case) counts as a clash.
+        if (ClaimTarget(existing)) return existing;
+    } catch (const CMAPIException& e) {
+        if (e.m_hr != MAPI_E_COLLISION) {
+            error = e.m_hr;
+            return IMAPIFolderPtr();
+        }
+    }
+
+    for (int n = 0; n < 100; ++n) {
+        targetName = name + std::to_string(n);
+        try {
+            IMAPIFolderPtr made(target.CreateFolder(FOLDER_GENERIC, targetName.c_str(), "", 0).get());
+            ClaimTarget(made);
+            return made;
+        } catch (...) {
+        }
+    }
+    targetName = name;
+    error = MAPI_E_COLLISION;
+    return IMAPIFolderPtr();
+}
+
+void CCopyEngine::MapSpecialFolders(const IMAPIFolderPtr& sourceChild,
+                                    const IMAPIFolderPtr& targetChild) {
+    CMapiBinary s = sourceChild.GetBinaryProp(PR_ENTRYID);
+    CMapiBinary t = targetChild.GetBinaryProp(PR_ENTRYID);
+    // Two unknown identifiers are equal as blocks but name no folder.
+    if (s.Empty() || t.Empty()) return;
+    // Results of the writes are not checked: a store that refuses to name
+    // a special folder still holds every item.
+    if (s == m_eidSourceInbox) {
+        char emptyClass[] = "";
+        m_storeTarget._rawInterface()->SetReceiveFolder(emptyClass, 0, t.Size(), t.AsEntryID());
+    }
+    if (s == m_eidSourceOutbox) m_storeTarget.SetBinaryProp(PR_IPM_OUTBOX_ENTRYID, t);
+    if (s == m_eidSourceWastebasket) m_storeTarget.SetBinaryProp(PR_IPM_WASTEBASKET_ENTRYID, t);
+    if (s == m_eidSourceSentMail) m_storeTarget.SetBinaryProp(PR_IPM_SENTMAIL_ENTRYID, t);
+}
+
+}  // namespace quirnel
