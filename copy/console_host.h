@@ -1,0 +1,57 @@
+// The copy host of quirnel-copy: activity lines to standard output, progress
+// and boxes to standard error.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "copy_host.h"
+
+namespace quirnel {
+
+struct ConsoleOptions {
+    std::string source;
+    std::string target;
+    std::string query;
+    // The caption of boxes that name none (the program's name).
+    std::string appName = "quirnel-copy";
+    // Progress as one status line redrawn in place (a terminal) instead of
+    // one plain line per update.
+    bool liveStatus = false;
+};
+
+// Not thread-safe: one run's worker (or the main thread) uses it. The stop
+// flag it hands out is owned by the caller, so a signal handler can set it.
+class CConsoleHost : public CCopyHost {
+public:
+    CConsoleHost(ConsoleOptions options, std::atomic<bool>& stop, std::FILE* out, std::FILE* err);
+
+    void SetStartEnabled(bool) override {}
+    std::string SourceStoreName() override { return m_options.source; }
+    std::string TargetStoreName() override { return m_options.target; }
+    std::string QueryText() override { return m_options.query; }
+    std::atomic<bool>& StopFlag() override { return m_stop; }
+    void SetProgressText(const std::string& text) override;
+    void AppendActivityLine(const std::string& line) override;
+    // "CAPTION: TEXT" on the error stream; line breaks inside the caption
+    // (ReportError's "\r\nin CONTEXT") become single blanks.
+    void ShowMessageBox(const std::string& caption, const std::string& text) override;
+
+    // Ends a live status line so that later output starts on a line of its
+    // own.
+    void FinishStatus();
+
+private:
+    void HideStatus();
+    void ShowStatus();
+
+    ConsoleOptions m_options;
+    std::atomic<bool>& m_stop;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    std::string m_status;
+    bool m_statusShown = false;
+};
+
+}  // namespace quirnel

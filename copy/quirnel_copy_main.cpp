@@ -1,0 +1,140 @@
+// quirnel-copy: one copy run from the command line, with the engine the
+// application uses, on the stores of the user's profile.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include <MapiWrapper.h>
+#include <mapix.h>
+
+#include "console_host.h"
+#include "copy_engine.h"
+#include "runtime/profile.h"
+
+namespace {
+
+constexpr int kExitCompleted = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitQuery = 2;
+constexpr int kExitUsage = 64;
+
+constexpr char kUsage[] =
+    "usage: quirnel-copy --source NAME --target NAME [--query TEXT]\n"
+    "Copies every folder and item of store SOURCE into store TARGET of the profile.\n";
+
+// Set from the signal handler, so it must be lock-free.
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) { g_stop.store(true); }
+
+// Ctrl-C asks the run to stop after the item in progress; a second Ctrl-C
+// ends the program at once (the default action is back by then).
+void InstallInterruptHandler() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+// Parses the arguments; nullopt after printing what is wrong.
+std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, bool* help) {
+    quirnel::ConsoleOptions options;
+    bool haveSource = false;
+    bool haveTarget = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            *help = true;
+            return std::nullopt;
+        }
+        std::string value;
+        std::string key = arg;
+        if (size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            key = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        } else if (arg == "--source" || arg == "--target" || arg == "--query") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "quirnel-copy: %s needs a value\n", arg.c_str());
+                return std::nullopt;
+            }
+            value = argv[++i];
+        }
+        if (key == "--source") {
+            options.source = value;
+            haveSource = true;
+        } else if (key == "--target") {
+            options.target = value;
+            haveTarget = true;
+        } else if (key == "--query") {
+            options.query = value;
+        } else {
+            std::fprintf(stderr, "quirnel-copy: unknown argument \"%s\"\n", arg.c_str());
+            return std::nullopt;
+        }
+    }
+    if (!haveSource || !haveTarget) {
+        std::fprintf(stderr, "quirnel-copy: --source and --target are required\n");
+        return std::nullopt;
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool help = false;
+    std::optional<quirnel::ConsoleOptions> options = ParseArguments(argc, argv, &help);
+    if (help) {
+        std::fputs(kUsage, stdout);
+        return kExitCompleted;
+    }
+    if (!options) {
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    options->liveStatus = isatty(STDERR_FILENO) != 0;
+
+    HRESULT hr = MAPIInitialize(nullptr);
+    LPMAPISESSION rawSession = nullptr;
+    if (SUCCEEDED(hr)) {
+        char empty[] = "";
+        hr = MAPILogonEx(0, empty, empty, 0, &rawSession);
+    }
+    if (FAILED(hr) || rawSession == nullptr) {
+        const std::string& why = mapi::LastLogonError();
+        std::fprintf(stderr, "quirnel-copy: cannot log on to the profile: %s\n",
+                     why.empty() ? GetErrorName(hr) : why.c_str());
+        return kExitFailed;
+    }
+    CMapiSession session;
+    session.Attach(rawSession);
+
+    quirnel::CConsoleHost host(*options, g_stop, stdout, stderr);
+    SetMessageBoxHandler([&host](const std::string& caption, const std::string& text) {
+        host.ShowMessageBox(caption, text);
+    });
+    InstallInterruptHandler();
+
+    quirnel::CCopyEngine engine(host, session);
+    quirnel::CCopyEngine::CopyThreadProc(&engine);
+    host.FinishStatus();
+    SetMessageBoxHandler(nullptr);
+
+    switch (engine.LastOutcome()) {
+        case quirnel::CopyOutcome::Completed:
+        case quirnel::CopyOutcome::Stopped:
+            return kExitCompleted;
+        case quirnel::CopyOutcome::QueryFailed:
+            return kExitQuery;
+        default:
+            return kExitFailed;
+    }
+}
