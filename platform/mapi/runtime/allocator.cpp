@@ -51,8 +51,12 @@ void* NewBlock(ULONG cbSize, uint32_t magic) {
 
 namespace mapi {
 
-void SetAllocationFailureCountdown(long n) { t_failCountdown = n; }
-long LiveAllocationChains() { return g_liveChains.load(); }
+void SetAllocationFailureCountdown(long n) {
+    t_failCountdown = n;
+}
+long LiveAllocationChains() {
+    return g_liveChains.load();
+}
 
 }  // namespace mapi
 
@@ -70,8 +74,7 @@ SCODE MAPIAllocateMore(ULONG cbSize, LPVOID lpObject, LPVOID* lppBuffer) {
     if (lpObject == nullptr) return MAPI_E_INVALID_PARAMETER;
     BlockHeader* parent = HeaderOf(lpObject);
     // A "more" block may itself be given as parent; its chain is its head's.
-    if (parent->magic != kHeadMagic && parent->magic != kMoreMagic)
-        return MAPI_E_INVALID_PARAMETER;
+    if (parent->magic != kHeadMagic && parent->magic != kMoreMagic) return MAPI_E_INVALID_PARAMETER;
     void* user = NewBlock(cbSize, kMoreMagic);
     if (user == nullptr) return MAPI_E_NOT_ENOUGH_MEMORY;
     BlockHeader* block = HeaderOf(user);

@@ -37,8 +37,7 @@ public:
     // Opens the store of entry with one reference. On failure returns the code
     // (MAPI_E_CORRUPT_STORE, MAPI_E_NO_ACCESS, MAPI_E_NOT_FOUND, ...) and a
     // message for the user in *error.
-    virtual HRESULT OpenStore(const ProfileEntry& entry, IMsgStore** store,
-                              std::string* error) = 0;
+    virtual HRESULT OpenStore(const ProfileEntry& entry, IMsgStore** store, std::string* error) = 0;
 
     // Creates a new, empty store at path (the file must not exist).
     // MAPI_E_NO_SUPPORT for a read-only provider.
