@@ -2,9 +2,11 @@
 // opens them read-only and refuses to create them.
 #include "providers/pst/pst_provider.h"
 
-#include <cstdio>
+#include <new>
 
-#include <libpff.h>
+#include "providers/pst/pst_file.h"
+#include "providers/pst/pst_libpff.h"
+#include "providers/pst/pst_objects.h"
 
 #include "runtime/provider.h"
 
@@ -22,17 +24,25 @@ public:
     }
 
     bool Recognizes(const std::string& path) const override {
-        libpff_error_t* error = nullptr;
-        int result = libpff_check_file_signature(path.c_str(), &error);
-        if (error != nullptr) libpff_error_free(&error);
-        return result == 1;
+        pst::PffError error;
+        return libpff_check_file_signature(path.c_str(), error.Ptr()) == 1;
     }
 
     HRESULT OpenStore(const ProfileEntry& entry, IMsgStore** store, std::string* error) override {
-        (void)entry;
-        if (store != nullptr) *store = nullptr;
-        if (error != nullptr) *error = "reading personal folder files is not available yet";
-        return MAPI_E_NO_SUPPORT;
+        if (store == nullptr) return MAPI_E_INVALID_PARAMETER;
+        *store = nullptr;
+        std::string message;
+        try {
+            std::shared_ptr<pst::PstFile> file = pst::PstFile::Open(entry.path, &message);
+            if (file == nullptr) {
+                if (error != nullptr) *error = message;
+                return MAPI_E_CORRUPT_STORE;
+            }
+            return pst::CreateStoreObject(std::move(file), entry.displayName, ProviderUid(), store);
+        } catch (const std::bad_alloc&) {
+            if (error != nullptr) *error = "not enough memory to open " + entry.path;
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        }
     }
 
     HRESULT CreateStore(const std::string& path, const std::string& displayName,
