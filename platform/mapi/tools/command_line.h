@@ -1,0 +1,25 @@
+// The command line of mapiprofile: which command, its arguments and options.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mapi::tools {
+
+struct CommandLine {
+    std::string command;            // list, create, add, remove, sample, dump, help
+    std::vector<std::string> args;  // the command's positional arguments
+    uint32_t items = 1000;          // sample --items
+    uint32_t seed = 1;              // sample --seed
+    bool props = false;             // dump --props
+};
+
+// Parses argv (argv[0] is the program). Returns false on wrong usage with
+// *error saying what is wrong.
+bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error);
+
+// The usage text, including the dump format's named-property lines.
+const char* UsageText();
+
+}  // namespace mapi::tools

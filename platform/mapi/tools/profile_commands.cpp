@@ -1,0 +1,175 @@
+// list, create, add, remove and sample: the commands that edit the profile.
+#include "commands.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "runtime/mapi_ptr.h"
+#include "runtime/profile.h"
+#include "runtime/provider.h"
+
+namespace mapi::tools {
+namespace {
+
+// Reads the profile; a profile that does not exist yet is empty.
+bool LoadProfile(const CommandContext& ctx, Profile* profile) {
+    std::string error;
+    HRESULT hr = Profile::Load(ctx.profilePath, profile, &error);
+    if (hr == MAPI_E_NOT_FOUND) return true;
+    if (FAILED(hr)) {
+        ctx.err << "mapiprofile: cannot read the profile: "
+                << (error.empty() ? ctx.profilePath : error) << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool SaveProfile(const CommandContext& ctx, const Profile& profile) {
+    std::string error;
+    if (FAILED(profile.Save(ctx.profilePath, &error))) {
+        ctx.err << "mapiprofile: cannot write the profile " << ctx.profilePath << ": " << error
+                << "\n";
+        return false;
+    }
+    return true;
+}
+
+// Store paths go into the profile absolute: it is read from anywhere.
+std::string AbsolutePath(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
+}
+
+bool HasPstExtension(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return ext == ".pst" || ext == ".ost";
+}
+
+// New stores are embedded ones; a personal folder file name goes to its
+// own provider, which says why it cannot make one.
+StoreProvider* ProviderForNewStore(const std::string& path) {
+    return FindProvider(HasPstExtension(path) ? "pst" : "embedded");
+}
+
+// Creates a store at path; on failure reports and returns null.
+StoreProvider* CreateStore(const CommandContext& ctx, const std::string& name,
+                           const std::string& path) {
+    StoreProvider* provider = ProviderForNewStore(path);
+    if (provider == nullptr) {
+        ctx.err << "mapiprofile: no store provider can create " << path << "\n";
+        return nullptr;
+    }
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+        ctx.err << "mapiprofile: " << path << " already exists; a new store needs a new file\n";
+        return nullptr;
+    }
+    std::string error;
+    if (FAILED(provider->CreateStore(path, name, &error))) {
+        ctx.err << "mapiprofile: cannot create a store at " << path << ": " << error << "\n";
+        return nullptr;
+    }
+    return provider;
+}
+
+bool OpenStore(const CommandContext& ctx, StoreProvider* provider, const std::string& name,
+               const std::string& path, ComRef<IMsgStore>* store) {
+    ProfileEntry entry{"", name, provider->Name(), path};
+    std::string error;
+    HRESULT hr = provider->OpenStore(entry, store->Out(), &error);
+    if (FAILED(hr)) {
+        ctx.err << "mapiprofile: cannot open the store " << path << ": "
+                << (error.empty() ? "the provider refused it" : error) << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool AddToProfile(const CommandContext& ctx, Profile& profile, const std::string& name,
+                  StoreProvider* provider, const std::string& path) {
+    profile.Add(name, provider->Name(), path);
+    return SaveProfile(ctx, profile);
+}
+
+}  // namespace
+
+int RunList(const CommandContext& ctx) {
+    Profile profile;
+    if (!LoadProfile(ctx, &profile)) return 1;
+    for (const ProfileEntry& e : profile.Entries())
+        ctx.out << e.displayName << "\t" << e.provider << "\t" << e.path << "\n";
+    return 0;
+}
+
+int RunCreate(const CommandContext& ctx, const std::string& name, const std::string& path) {
+    Profile profile;
+    if (!LoadProfile(ctx, &profile)) return 1;
+    std::string absolute = AbsolutePath(path);
+    StoreProvider* provider = CreateStore(ctx, name, absolute);
+    if (provider == nullptr) return 1;
+    return AddToProfile(ctx, profile, name, provider, absolute) ? 0 : 1;
+}
+
+int RunAdd(const CommandContext& ctx, const std::string& name, const std::string& path) {
+    Profile profile;
+    if (!LoadProfile(ctx, &profile)) return 1;
+    std::string absolute = AbsolutePath(path);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(absolute, ec)) {
+        ctx.err << "mapiprofile: " << path << " is not a file\n";
+        return 1;
+    }
+    StoreProvider* provider = ProviderForFile(absolute);
+    if (provider == nullptr) {
+        ctx.err << "mapiprofile: " << path
+                << " is not a message store (neither an embedded store nor a .pst/.ost file)\n";
+        return 1;
+    }
+    ComRef<IMsgStore> store;
+    if (!OpenStore(ctx, provider, name, absolute, &store)) return 1;
+    store.Reset();
+    return AddToProfile(ctx, profile, name, provider, absolute) ? 0 : 1;
+}
+
+int RunRemove(const CommandContext& ctx, const std::string& name) {
+    Profile profile;
+    if (!LoadProfile(ctx, &profile)) return 1;
+    if (!profile.Remove(name)) {
+        ctx.err << "mapiprofile: the profile " << ctx.profilePath << " has no store named '"
+                << name << "'\n";
+        return 1;
+    }
+    return SaveProfile(ctx, profile) ? 0 : 1;
+}
+
+int RunSample(const CommandContext& ctx, const std::string& name, const std::string& path,
+              const SampleOptions& options) {
+    Profile profile;
+    if (!LoadProfile(ctx, &profile)) return 1;
+    std::string absolute = AbsolutePath(path);
+    StoreProvider* provider = CreateStore(ctx, name, absolute);
+    if (provider == nullptr) return 1;
+    ComRef<IMsgStore> store;
+    if (!OpenStore(ctx, provider, name, absolute, &store)) return 1;
+    SampleSummary summary;
+    std::string error;
+    HRESULT hr = FillSampleStore(store.get(), options, &summary, &error);
+    store.Reset();
+    if (FAILED(hr)) {
+        ctx.err << "mapiprofile: filling the sample store failed: " << error
+                << "; the incomplete store stays at " << absolute
+                << " and is not in the profile\n";
+        return 1;
+    }
+    if (!AddToProfile(ctx, profile, name, provider, absolute)) return 1;
+    ctx.out << "sample " << name << ": " << summary.folders << " folders, " << summary.mails
+            << " mails, " << summary.contacts << " contacts, " << summary.appointments
+            << " appointments, " << summary.associated << " associated items, "
+            << summary.attachments << " attachments, " << summary.embedded
+            << " embedded messages\n";
+    return 0;
+}
+
+}  // namespace mapi::tools
