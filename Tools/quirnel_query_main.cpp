@@ -1,0 +1,138 @@
+// quirnel-query: compiles one query and prints what the compiler produced,
+// for users who script and for tests that observe the compiler from outside.
+//
+//   quirnel-query [--store NAME] QUERY
+//
+// Named fields resolve against the IPM subtree root of store NAME, or without
+// --store against a fresh temporary embedded store (so the first named field
+// of a query maps to 0x8000). When a profile exists its session is given to
+// the compiler for `from`.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include <mapix.h>
+#include <runtime/provider.h>
+
+#include "MapiWrapper.h"
+#include "restriction_compiler.h"
+#include "restriction_text.h"
+
+namespace {
+
+constexpr int kUsageError = 64;
+
+bool EqualNoCase(const std::string& a, const char* b) {
+    if (b == nullptr) return false;
+    std::string x = a, y = b;
+    for (char& c : x) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : y) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return x == y;
+}
+
+// A store created for this run in a directory of its own, removed at the end.
+class TemporaryStore {
+public:
+    ~TemporaryStore() {
+        m_store = IMsgStorePtr();
+        std::error_code ignored;
+        if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ignored);
+    }
+
+    // The IPM subtree root of the new store; throws CMAPIException.
+    IMAPIFolderPtr Create() {
+        char pattern[] = "/tmp/quirnel-query-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) throw CMAPIException(MAPI_E_DISK_ERROR, "mkdtemp");
+        m_dir = pattern;
+        mapi::StoreProvider* provider = mapi::FindProvider("embedded");
+        if (provider == nullptr) throw CMAPIException(MAPI_E_NOT_FOUND, "embedded provider");
+        mapi::ProfileEntry entry{"query", "Query", "embedded", m_dir + "/query.store"};
+        std::string error;
+        CheckHr(provider->CreateStore(entry.path, entry.displayName, &error));
+        LPMDB raw = nullptr;
+        CheckHr(provider->OpenStore(entry, &raw, &error));
+        m_store = IMsgStorePtr(raw);
+        raw->Release();
+        return m_store._getIPMRoot();
+    }
+
+private:
+    std::string m_dir;
+    IMsgStorePtr m_store;
+};
+
+// The IPM subtree root of the first store of the session with that name.
+IMAPIFolderPtr OpenNamedStoreRoot(CMapiSession& session, const std::string& name) {
+    CMapiRowSet stores;
+    stores.QueryAllRows(session.GetStoresTable(), {PR_DISPLAY_NAME, PR_ENTRYID});
+    for (ULONG row = 0; row < stores.Count(); ++row) {
+        if (!EqualNoCase(name, stores.Cell(row, 0).String8())) continue;
+        CMapiBinary id;
+        id = stores.Cell(row, 1);
+        CInterfaceRef<IUnknown> opened = session.OpenEntry(id);
+        return IMsgStorePtr(static_cast<LPMDB>(opened.get()))._getIPMRoot();
+    }
+    throw CMAPIException(MAPI_E_NOT_FOUND, ("no store named " + name).c_str());
+}
+
+void PrintResults(const RestrictionCompiler& compiler) {
+    std::printf("restriction: %s\n", RestrictionText(compiler.Restriction()).c_str());
+    if (const SPropTagArray* columns = compiler.Columns())
+        std::printf("columns: %s\n", ColumnsText(*columns).c_str());
+    if (const SSortOrderSet* sortOrder = compiler.SortOrder())
+        std::printf("sort: %s\n", SortOrderText(*sortOrder).c_str());
+}
+
+int Run(const std::string& storeName, const std::string& query) {
+    MAPIInitialize(nullptr);
+    CMapiSession session;
+    LPMAPISESSION raw = nullptr;
+    if (SUCCEEDED(MAPILogonEx(0, nullptr, nullptr, 0, &raw)) && raw != nullptr) session.Attach(raw);
+
+    RestrictionCompiler compiler;
+    TemporaryStore temporary;
+    IMAPIFolderPtr root;
+    if (!storeName.empty()) {
+        if (!session) throw CMAPIException(MAPI_E_LOGON_FAILED, "no profile to find the store in");
+        root = OpenNamedStoreRoot(session, storeName);
+    } else {
+        root = temporary.Create();
+    }
+    compiler.SetPropertyObject(root._rawInterface());
+    if (session) compiler.SetSession(session._rawInterface());
+
+    compiler.Compile(query.c_str());
+    if (compiler.HasError()) {
+        std::printf("error: %s\n", QuotedText(compiler.ErrorText()).c_str());
+        return 1;
+    }
+    PrintResults(compiler);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string storeName;
+    int i = 1;
+    if (i + 1 < argc && std::string(argv[i]) == "--store") {
+        storeName = argv[i + 1];
+        i += 2;
+        if (storeName.empty()) i = argc + 1;
+    }
+    if (i + 1 != argc) {
+        std::fprintf(stderr, "usage: quirnel-query [--store NAME] QUERY\n");
+        return kUsageError;
+    }
+    try {
+        return Run(storeName, argv[i]);
+    } catch (const CMAPIException& e) {
+        std::fprintf(stderr, "quirnel-query: %s%s%s\n", GetErrorName(e.m_hr),
+                     e.m_strContext.empty() ? "" : " in ", e.m_strContext.c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quirnel-query: %s\n", e.what());
+    }
+    return 2;
+}
