@@ -46,10 +46,17 @@ public:
 };
 
 // The providers built into the platform, the default (embedded) first.
-// They live as long as the program.
+// They live as long as the program. (After SetProvidersForTesting: the
+// list given there.)
 const std::vector<StoreProvider*>& BuiltinProviders();
 StoreProvider* FindProvider(const std::string& name);
 // The provider that recognises the file at path, or null.
 StoreProvider* ProviderForFile(const std::string& path);
+
+// Tests only: replaces the provider list (an empty list is allowed) until
+// ResetProvidersForTesting. The providers must outlive their use; call
+// before any session is opened, not while other threads use the registry.
+void SetProvidersForTesting(std::vector<StoreProvider*> providers);
+void ResetProvidersForTesting();
 
 }  // namespace mapi

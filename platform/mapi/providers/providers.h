@@ -1,0 +1,14 @@
+// The store providers built into the platform. Each provider's folder
+// implements its factory; the registry (builtin.cpp) lists them.
+#pragma once
+
+#include "runtime/provider.h"
+
+namespace mapi {
+
+// The embedded SQLite store provider, the default for new stores.
+StoreProvider* EmbeddedStoreProvider();
+// The read-only personal folder file (.pst/.ost) provider.
+StoreProvider* PstStoreProvider();
+
+}  // namespace mapi

@@ -1,0 +1,29 @@
+// The session behind MAPILogonEx: the message stores of one profile, opened
+// at logon, and the routing of entry identifiers to them.
+//
+// Thread safety: a session may be used from several threads; its list of
+// stores is guarded, and calls into a store happen outside that guard (the
+// store's provider decides its own threading).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <mapix.h>
+
+#include "profile.h"
+
+namespace mapi {
+
+// Opens every store of profile through its provider and returns a session
+// holding those that opened (one reference to *session). A store that
+// fails to open is left out and its reason appended to *warnings, naming
+// the store. Fails only for lack of memory.
+HRESULT OpenSession(const Profile& profile, IMAPISession** session,
+                    std::vector<std::string>* warnings);
+
+// Why stores of the last MAPILogonEx on this thread were left out of its
+// session (one line per store; empty when all opened or logon failed).
+const std::vector<std::string>& LastLogonWarnings();
+
+}  // namespace mapi
