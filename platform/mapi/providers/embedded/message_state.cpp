@@ -1,0 +1,203 @@
+// Loading and saving the state of an open message.
+#include "message_state.h"
+
+#include <algorithm>
+
+#include <mapix.h>
+
+namespace mapi::embedded {
+namespace {
+
+HRESULT ApplyChanges(StoreCore& core, int64_t id, const PropChanges& changes) {
+    for (const auto& [propId, value] : changes) {
+        HRESULT hr = value ? core.WriteProp(id, propId, *value) : core.DeleteProp(id, propId);
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+
+HRESULT DeleteChildren(StoreCore& core, int64_t id, ObjectKind kind) {
+    std::vector<int64_t> ids;
+    HRESULT hr = core.Children(id, kind, -1, &ids);
+    for (size_t i = 0; SUCCEEDED(hr) && i < ids.size(); ++i) hr = core.DeleteTree(ids[i]);
+    return hr;
+}
+
+HRESULT TreeSize(StoreCore& core, int64_t id, ULONG* size) {
+    // length() of a blob is known from the record header, so this reads no
+    // overflow pages of large values.
+    Stmt q(core.db(),
+           "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT o.id FROM objects o "
+           "JOIN tree t ON o.parent = t.id) "
+           "SELECT coalesce(sum(length(value)), 0) FROM props WHERE obj IN (SELECT id FROM tree)");
+    q.Bind(1, id);
+    int rc = q.Step();
+    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
+    int64_t total = q.Int(0);
+    *size = static_cast<ULONG>(std::min<int64_t>(total, 0x7FFFFFFF));
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT OverlayRead(StoreCore& core, int64_t id, const PropChanges& changes, ULONG propId,
+                    EncodedProp* out) {
+    auto changed = changes.find(propId);
+    if (changed != changes.end()) {
+        if (!changed->second) return MAPI_E_NOT_FOUND;
+        *out = *changed->second;
+        return S_OK;
+    }
+    if (id == 0) return MAPI_E_NOT_FOUND;
+    return core.ReadProp(id, propId, out);
+}
+
+HRESULT OverlayTypes(StoreCore& core, int64_t id, const PropChanges& changes,
+                     std::vector<std::pair<ULONG, ULONG>>* out) {
+    std::map<ULONG, ULONG> types;
+    if (id != 0) {
+        std::vector<std::pair<ULONG, ULONG>> stored;
+        HRESULT hr = core.ReadPropTypes(id, &stored);
+        if (FAILED(hr)) return hr;
+        for (const auto& [propId, type] : stored) types[propId] = type;
+    }
+    for (const auto& [propId, value] : changes) {
+        if (value)
+            types[propId] = value->type;
+        else
+            types.erase(propId);
+    }
+    out->assign(types.begin(), types.end());
+    return S_OK;
+}
+
+HRESULT LoadRecipients(StoreCore& core, MessageState& message) {
+    if (message.recipientsLoaded) return S_OK;
+    std::vector<RecipientRow> rows;
+    ULONG next = 0;
+    if (message.id != 0) {
+        std::vector<int64_t> ids;
+        HRESULT hr = core.Children(message.id, ObjectKind::kRecipient, -1, &ids);
+        if (FAILED(hr)) return hr;
+        for (int64_t id : ids) {
+            ObjectRow row;
+            RecipientRow recipient;
+            if (FAILED(hr = core.LoadObject(id, &row)) ||
+                FAILED(hr = core.ReadProps(id, true, &recipient.props)))
+                return hr;
+            recipient.rowId = row.num;
+            next = std::max(next, row.num + 1);
+            rows.push_back(std::move(recipient));
+        }
+    }
+    message.recipients = std::move(rows);
+    message.nextRowId = next;
+    message.recipientsLoaded = true;
+    return S_OK;
+}
+
+HRESULT LoadAttachments(StoreCore& core, MessageState& message) {
+    if (message.attachmentsLoaded) return S_OK;
+    std::map<ULONG, std::shared_ptr<AttachState>> attachments;
+    ULONG next = 0;
+    if (message.id != 0) {
+        std::vector<int64_t> ids;
+        HRESULT hr = core.Children(message.id, ObjectKind::kAttachment, -1, &ids);
+        if (FAILED(hr)) return hr;
+        for (int64_t id : ids) {
+            ObjectRow row;
+            if (FAILED(hr = core.LoadObject(id, &row))) return hr;
+            auto attach = std::make_shared<AttachState>();
+            attach->id = id;
+            attach->num = row.num;
+            attach->committed = true;
+            next = std::max(next, row.num + 1);
+            attachments[row.num] = std::move(attach);
+        }
+    }
+    message.attachments = std::move(attachments);
+    message.nextAttachNum = next;
+    message.attachmentsLoaded = true;
+    return S_OK;
+}
+
+HRESULT WriteMessageTree(StoreCore& core, MessageState& message, int64_t parent,
+                         std::vector<int64_t*>* assigned) {
+    HRESULT hr = S_OK;
+    ObjectRow row;
+    row.kind = ObjectKind::kMessage;
+    row.parent = parent;
+    row.assoc = message.assoc;
+    row.num = message.embedded ? 1 : 0;
+    if (message.id == 0) {
+        if (FAILED(hr = core.InsertObject(&row))) return hr;
+        message.id = row.id;
+        assigned->push_back(&message.id);
+    }
+    row.id = message.id;
+    if (FAILED(hr = ApplyChanges(core, message.id, message.changes))) return hr;
+
+    if (message.recipientsChanged) {
+        if (FAILED(hr = DeleteChildren(core, message.id, ObjectKind::kRecipient))) return hr;
+        for (const RecipientRow& recipient : message.recipients) {
+            ObjectRow r;
+            r.kind = ObjectKind::kRecipient;
+            r.parent = message.id;
+            r.num = recipient.rowId;
+            if (FAILED(hr = core.InsertObject(&r))) return hr;
+            for (const auto& [propId, value] : recipient.props)
+                if (FAILED(hr = core.WriteProp(r.id, propId, value))) return hr;
+        }
+    }
+
+    if (message.attachmentsLoaded) {
+        for (int64_t id : message.deletedAttachments)
+            if (FAILED(hr = core.DeleteTree(id))) return hr;
+        for (auto& [num, attach] : message.attachments) {
+            if (!attach->committed) continue;  // created but never saved: discarded
+            if (attach->id == 0) {
+                ObjectRow a;
+                a.kind = ObjectKind::kAttachment;
+                a.parent = message.id;
+                a.num = num;
+                if (FAILED(hr = core.InsertObject(&a))) return hr;
+                attach->id = a.id;
+                assigned->push_back(&attach->id);
+            }
+            if (FAILED(hr = ApplyChanges(core, attach->id, attach->changes))) return hr;
+            MessageState* embedded = attach->embedded.get();
+            if (embedded != nullptr && embedded->committed) {
+                if (attach->replaceEmbedded &&
+                    FAILED(hr = DeleteChildren(core, attach->id, ObjectKind::kMessage)))
+                    return hr;
+                if (FAILED(hr = WriteMessageTree(core, *embedded, attach->id, assigned))) return hr;
+            }
+        }
+    }
+
+    ULONG attachments = 0;
+    if (FAILED(hr = core.CountChildren(message.id, ObjectKind::kAttachment, -1, &attachments)) ||
+        FAILED(hr = TreeSize(core, message.id, &row.size)))
+        return hr;
+    row.hasAttach = attachments > 0;
+    EncodedProp flags;
+    hr = core.ReadProp(message.id, PROP_ID(PR_MESSAGE_FLAGS), &flags);
+    if (SUCCEEDED(hr) && flags.type == PT_LONG && flags.bytes.size() == 4)
+        std::memcpy(&row.msgFlags, flags.bytes.data(), 4);
+    else if (FAILED(hr) && hr != MAPI_E_NOT_FOUND)
+        return hr;
+    return core.UpdateObject(row);
+}
+
+void ForgetChanges(MessageState& message) {
+    message.changes.clear();
+    message.recipientsChanged = false;
+    message.deletedAttachments.clear();
+    for (auto& [num, attach] : message.attachments) {
+        attach->changes.clear();
+        attach->replaceEmbedded = false;
+        if (attach->embedded) ForgetChanges(*attach->embedded);
+    }
+}
+
+}  // namespace mapi::embedded

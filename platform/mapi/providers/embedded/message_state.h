@@ -1,0 +1,75 @@
+// The in-memory state of an open message: changes not yet saved, its
+// recipients and attachments, and embedded messages below them.
+//
+// Ownership: message and attachment objects share these states through
+// shared_ptr; a state lives as long as any object that shows it. Not
+// thread-safe: one open message is used by one thread at a time.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "store_core.h"
+
+namespace mapi::embedded {
+
+// Property changes since the last save: a value set, or nullopt for deleted.
+using PropChanges = std::map<ULONG, std::optional<EncodedProp>>;
+
+struct MessageState;
+
+struct AttachState {
+    int64_t id = 0;  // 0 until saved to the database
+    ULONG num = 0;   // PR_ATTACH_NUM
+    PropChanges changes;
+    bool committed = false;                  // SaveChanges was called on it (saved ones always are)
+    std::shared_ptr<MessageState> embedded;  // the embedded message once opened
+    bool replaceEmbedded = false;            // a new embedded message replaces the stored one
+};
+
+struct RecipientRow {
+    ULONG rowId = 0;
+    PropMap props;
+};
+
+struct MessageState {
+    int64_t id = 0;      // 0 until saved to the database
+    int64_t folder = 0;  // the folder of a top-level message
+    bool assoc = false;
+    bool embedded = false;
+    bool committed = false;  // embedded messages: SaveChanges was called
+    PropChanges changes;
+
+    bool recipientsLoaded = false;
+    bool recipientsChanged = false;
+    std::vector<RecipientRow> recipients;
+    ULONG nextRowId = 0;
+
+    bool attachmentsLoaded = false;
+    std::map<ULONG, std::shared_ptr<AttachState>> attachments;  // by PR_ATTACH_NUM
+    std::vector<int64_t> deletedAttachments;
+    ULONG nextAttachNum = 0;
+};
+
+// Reads with the changes laid over what the database holds for id.
+HRESULT OverlayRead(StoreCore& core, int64_t id, const PropChanges& changes, ULONG propId,
+                    EncodedProp* out);
+HRESULT OverlayTypes(StoreCore& core, int64_t id, const PropChanges& changes,
+                     std::vector<std::pair<ULONG, ULONG>>* out);
+
+HRESULT LoadRecipients(StoreCore& core, MessageState& message);
+HRESULT LoadAttachments(StoreCore& core, MessageState& message);
+
+// Writes message with everything below it; the caller holds the store lock
+// and a transaction. parent is the folder (top level) or the attachment row.
+// Row ids assigned on the way are listed in *assigned so a failed
+// transaction can forget them.
+HRESULT WriteMessageTree(StoreCore& core, MessageState& message, int64_t parent,
+                         std::vector<int64_t*>* assigned);
+
+// After a committed save: the changes are now the stored state.
+void ForgetChanges(MessageState& message);
+
+}  // namespace mapi::embedded

@@ -1,0 +1,137 @@
+// SQLite connection, statement and transaction holders.
+#include "sqlite_db.h"
+
+namespace mapi::embedded {
+
+HRESULT HrFromSqlite(int rc) {
+    switch (rc & 0xFF) {
+        case SQLITE_OK:
+        case SQLITE_ROW:
+        case SQLITE_DONE:
+            return S_OK;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+        case SQLITE_FORMAT:
+        case SQLITE_MISMATCH:
+            return MAPI_E_CORRUPT_DATA;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return MAPI_E_NO_ACCESS;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return MAPI_E_BUSY;
+        case SQLITE_FULL:
+            return MAPI_E_NOT_ENOUGH_DISK;
+        case SQLITE_NOMEM:
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        case SQLITE_TOOBIG:
+            return MAPI_E_TOO_BIG;
+        case SQLITE_CONSTRAINT:
+            return MAPI_E_COLLISION;
+        default:
+            return MAPI_E_DISK_ERROR;
+    }
+}
+
+int Db::Open(const std::string& path, int flags) {
+    Close();
+    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) Close();
+    return rc;
+}
+
+void Db::Close() {
+    if (db_ != nullptr) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+}
+
+int Db::Exec(const char* sql) {
+    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+}
+
+std::string Db::LastError() const {
+    return db_ != nullptr ? sqlite3_errmsg(db_) : "no database connection";
+}
+
+Stmt::Stmt(const Db& db, std::string_view sql) {
+    prepareRc_ =
+        sqlite3_prepare_v2(db.get(), sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
+    if (prepareRc_ == SQLITE_OK && stmt_ == nullptr) prepareRc_ = SQLITE_MISUSE;
+}
+
+Stmt& Stmt::Bind(int index, int64_t value) {
+    if (stmt_ != nullptr) sqlite3_bind_int64(stmt_, index, value);
+    return *this;
+}
+
+Stmt& Stmt::Bind(int index, std::string_view text) {
+    if (stmt_ != nullptr)
+        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT);
+    return *this;
+}
+
+Stmt& Stmt::BindBlob(int index, const void* data, size_t size) {
+    // A zero-length blob must stay a blob, not become NULL.
+    static const char kEmpty = 0;
+    if (stmt_ != nullptr)
+        sqlite3_bind_blob64(stmt_, index, size == 0 ? &kEmpty : data, size, SQLITE_TRANSIENT);
+    return *this;
+}
+
+Stmt& Stmt::BindNull(int index) {
+    if (stmt_ != nullptr) sqlite3_bind_null(stmt_, index);
+    return *this;
+}
+
+int Stmt::Step() {
+    if (prepareRc_ != SQLITE_OK) return prepareRc_;
+    return sqlite3_step(stmt_);
+}
+
+int Stmt::Run() {
+    int rc;
+    while ((rc = Step()) == SQLITE_ROW) {
+    }
+    return rc;
+}
+
+void Stmt::Reset() {
+    if (stmt_ != nullptr) {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+}
+
+std::string Stmt::Text(int col) const {
+    const unsigned char* p = sqlite3_column_text(stmt_, col);
+    if (p == nullptr) return std::string();
+    return std::string(reinterpret_cast<const char*>(p), sqlite3_column_bytes(stmt_, col));
+}
+
+std::string_view Stmt::Blob(int col) const {
+    const void* p = sqlite3_column_blob(stmt_, col);
+    if (p == nullptr) return std::string_view();
+    return std::string_view(static_cast<const char*>(p), sqlite3_column_bytes(stmt_, col));
+}
+
+Transaction::Transaction(Db& db) : db_(db) {
+    beginRc_ = db_.Exec("BEGIN IMMEDIATE");
+    open_ = beginRc_ == SQLITE_OK;
+}
+
+Transaction::~Transaction() {
+    if (open_) db_.Exec("ROLLBACK");
+}
+
+int Transaction::Commit() {
+    if (!open_) return beginRc_ != SQLITE_OK ? beginRc_ : SQLITE_MISUSE;
+    int rc = db_.Exec("COMMIT");
+    if (rc == SQLITE_OK) open_ = false;
+    return rc;
+}
+
+}  // namespace mapi::embedded

@@ -1,0 +1,147 @@
+// The shared state of one opened embedded store: its SQLite connection and
+// the object, property, named-property and receive-folder operations that
+// every store object (store, folders, messages, attachments, tables) uses.
+//
+// Ownership: every object opened from a store holds a shared_ptr to its core;
+// the connection closes when the last of them goes.
+// Threads: all methods lock the core's recursive mutex, so a store may be used
+// from several threads one after the other; callers that need several calls
+// to be atomic (a message save) take Lock() around them and a Transaction.
+// Damage: a SQLite corruption error while reading one object is answered as
+// MAPI_E_CORRUPT_DATA for that object alone; the store stays usable.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <mapidefs.h>
+
+#include "entry_id.h"
+#include "prop_codec.h"
+#include "sqlite_db.h"
+
+namespace mapi::embedded {
+
+using PropMap = std::map<ULONG, EncodedProp>;  // property id -> value
+
+// One row of the objects table.
+struct ObjectRow {
+    int64_t id = 0;
+    ObjectKind kind = ObjectKind::kMessage;
+    int64_t parent = 0;
+    bool assoc = false;
+    ULONG num = 0;           // PR_ROWID of a recipient, PR_ATTACH_NUM of an attachment, 1 for an
+                             // embedded message (0 for one in a folder)
+    std::string nameKey;     // folders: case-folded display name
+    ULONG folderType = 0;    // folders: FOLDER_ROOT / FOLDER_GENERIC / FOLDER_SEARCH
+    ULONG msgFlags = 0;      // messages: stored PR_MESSAGE_FLAGS
+    ULONG size = 0;          // messages: PR_MESSAGE_SIZE
+    bool hasAttach = false;  // messages
+};
+
+// Values that tables and property lists leave on disk until asked for.
+bool IsLazyProp(ULONG propId, size_t bytes);
+
+// The key under which folder names are compared: Unicode simple case folding.
+std::string FoldName(const std::string& utf8);
+
+class StoreCore {
+public:
+    // Creates a new store file at path with the skeleton of a new personal
+    // folder file. The file must not exist. Nothing is left behind on failure.
+    static HRESULT Create(const std::string& path, const std::string& displayName,
+                          std::string* error);
+    // Opens an existing store; read-only when the file is not writable.
+    static HRESULT Open(const std::string& path, const std::string& displayName,
+                        std::shared_ptr<StoreCore>* out, std::string* error);
+
+    StoreCore(const StoreCore&) = delete;
+    StoreCore& operator=(const StoreCore&) = delete;
+
+    std::unique_lock<std::recursive_mutex> Lock() {
+        return std::unique_lock<std::recursive_mutex>(mutex_);
+    }
+    Db& db() { return db_; }
+    const MAPIUID& Uid() const { return uid_; }
+    bool ReadOnly() const { return readOnly_; }
+    const std::string& DisplayName() const { return displayName_; }
+    const std::string& Path() const { return path_; }
+
+    std::string EntryId(ObjectKind kind, int64_t id) const { return MakeEntryId(uid_, kind, id); }
+    // MAPI_E_INVALID_ENTRYID for malformed identifiers and those of other stores.
+    HRESULT ParseOwnEntryId(ULONG cb, const ENTRYID* eid, ParsedEntryId* out) const;
+
+    // Bumped by every write, so tables know when to look again.
+    uint64_t Generation() const { return generation_.load(); }
+    void Changed() { ++generation_; }
+
+    HRESULT LoadObject(int64_t id, ObjectRow* out);
+    // assoc: 0 normal, 1 associated, -1 either. Ordered by id (creation order).
+    HRESULT Children(int64_t parent, ObjectKind kind, int assoc, std::vector<int64_t>* ids);
+    HRESULT CountChildren(int64_t parent, ObjectKind kind, int assoc, ULONG* count);
+    HRESULT InsertObject(ObjectRow* row);  // assigns row->id
+    HRESULT UpdateObject(const ObjectRow& row);
+    // Removes the object, everything below it and all their properties.
+    HRESULT DeleteTree(int64_t id);
+
+    HRESULT ReadProps(int64_t obj, bool withLazy, PropMap* out);
+    // MAPI_E_NOT_FOUND when the object lacks the property.
+    HRESULT ReadProp(int64_t obj, ULONG propId, EncodedProp* out);
+    // (id, type) of every property, without reading any value.
+    HRESULT ReadPropTypes(int64_t obj, std::vector<std::pair<ULONG, ULONG>>* out);
+    HRESULT WriteProp(int64_t obj, ULONG propId, const EncodedProp& value);
+    HRESULT DeleteProp(int64_t obj, ULONG propId);
+    HRESULT DeleteAllProps(int64_t obj);
+
+    // IMAPIProp::GetIDsFromNames / GetNamesFromIDs for every object of the store.
+    HRESULT IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags, LPSPropTagArray* out);
+    HRESULT NamesFromIds(LPSPropTagArray* tags, LPGUID guid, ULONG flags, ULONG* count,
+                         LPMAPINAMEID** names);
+
+    // The folder for a message class: the longest registered prefix of cls
+    // (at '.' boundaries), falling back to "". MAPI_E_NOT_FOUND when none.
+    HRESULT ReceiveFolder(const std::string& cls, int64_t* folder, std::string* explicitClass);
+    // folder 0 removes the entry.
+    HRESULT SetReceiveFolder(const std::string& cls, int64_t folder);
+    HRESULT ReceiveFolderRows(std::vector<std::pair<std::string, int64_t>>* rows);
+
+private:
+    // Resets a cached statement when the caller is done with it, so no read
+    // transaction stays open between calls.
+    class CachedStmt {
+    public:
+        explicit CachedStmt(Stmt* s) : s_(s) {}
+        CachedStmt(const CachedStmt&) = delete;
+        CachedStmt& operator=(const CachedStmt&) = delete;
+        ~CachedStmt() { s_->Reset(); }
+        Stmt& operator*() { return *s_; }
+
+    private:
+        Stmt* s_;
+    };
+    // The prepared statement for sql (a string literal), prepared once per core.
+    Stmt* Cached(const char* sql);
+
+    StoreCore() = default;
+    HRESULT WriteCheck() const { return readOnly_ ? MAPI_E_NO_ACCESS : S_OK; }
+    HRESULT LookupName(const MAPINAMEID& name, bool create, ULONG* id);
+
+    std::recursive_mutex mutex_;
+    Db db_;
+    MAPIUID uid_{};
+    bool readOnly_ = false;
+    std::string displayName_;
+    std::string path_;
+    std::atomic<uint64_t> generation_{0};
+    // Declared after db_ so the statements are finalised before it closes.
+    std::unordered_map<const char*, std::unique_ptr<Stmt>> statements_;
+};
+
+}  // namespace mapi::embedded

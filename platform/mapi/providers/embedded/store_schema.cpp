@@ -1,0 +1,111 @@
+// Creating and checking the tables of an embedded store file.
+#include "store_schema.h"
+
+#include <cstring>
+#include <fstream>
+
+namespace mapi::embedded {
+namespace {
+
+// objects: every folder, message, attachment and recipient. parent is the
+// folder of a folder or message, the attachment of an embedded message, the
+// message of an attachment or recipient. The columns besides id/kind/parent
+// are what tables show without reading properties.
+// props: one row per property; lazy marks values (bodies, attachment data,
+// anything large) that tables and GetPropList never read.
+constexpr const char* kSchemaSql = R"sql(
+CREATE TABLE meta(key TEXT PRIMARY KEY, value BLOB);
+CREATE TABLE objects(
+  id INTEGER PRIMARY KEY,
+  kind INTEGER NOT NULL,
+  parent INTEGER NOT NULL DEFAULT 0,
+  assoc INTEGER NOT NULL DEFAULT 0,
+  num INTEGER NOT NULL DEFAULT 0,
+  name_key TEXT,
+  folder_type INTEGER NOT NULL DEFAULT 0,
+  msg_flags INTEGER NOT NULL DEFAULT 0,
+  size INTEGER NOT NULL DEFAULT 0,
+  has_attach INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX objects_by_parent ON objects(parent, kind, assoc);
+CREATE TABLE props(
+  obj INTEGER NOT NULL,
+  pid INTEGER NOT NULL,
+  type INTEGER NOT NULL,
+  lazy INTEGER NOT NULL,
+  value BLOB NOT NULL,
+  PRIMARY KEY(obj, pid)) WITHOUT ROWID;
+CREATE TABLE named_props(
+  id INTEGER PRIMARY KEY,
+  guid BLOB NOT NULL,
+  kind INTEGER NOT NULL,
+  lid INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  UNIQUE(guid, kind, lid, name));
+CREATE TABLE receive_folders(
+  class TEXT PRIMARY KEY COLLATE NOCASE,
+  folder INTEGER NOT NULL);
+)sql";
+
+}  // namespace
+
+bool FileLooksLikeStore(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char header[100];
+    if (!in.read(header, sizeof header)) return false;
+    if (std::memcmp(header, "SQLite format 3", 16) != 0) return false;
+    auto b = [&](int i) { return static_cast<uint32_t>(static_cast<unsigned char>(header[i])); };
+    uint32_t appId = (b(68) << 24) | (b(69) << 16) | (b(70) << 8) | b(71);
+    return appId == static_cast<uint32_t>(kApplicationId);
+}
+
+int CreateSchema(Db& db) {
+    int rc = db.Exec(kSchemaSql);
+    if (rc != SQLITE_OK) return rc;
+    std::string pragmas = "PRAGMA application_id=" + std::to_string(kApplicationId) +
+                          "; PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+    return db.Exec(pragmas.c_str());
+}
+
+HRESULT CheckSchema(Db& db, const std::string& path, std::string* error) {
+    Stmt app(db, "PRAGMA application_id");
+    int rc = app.Step();
+    if (rc != SQLITE_ROW) {
+        HRESULT hr = HrFromSqlite(rc);
+        if (hr == MAPI_E_BUSY) {
+            *error = "The store file " + path + " is locked by another program.";
+            return MAPI_E_BUSY;
+        }
+        *error = "The file " + path + " is not a message store (" + db.LastError() + ").";
+        return hr == MAPI_E_NO_ACCESS ? hr : MAPI_E_CORRUPT_STORE;
+    }
+    if (app.Int(0) != kApplicationId) {
+        *error = "The file " + path + " is not a message store of this program.";
+        return MAPI_E_CORRUPT_STORE;
+    }
+    Stmt version(db, "PRAGMA user_version");
+    if (version.Step() != SQLITE_ROW) {
+        *error = "The store file " + path + " cannot be read (" + db.LastError() + ").";
+        return MAPI_E_CORRUPT_STORE;
+    }
+    int64_t v = version.Int(0);
+    if (v > kSchemaVersion) {
+        *error = "The store file " + path + " was written by a newer version of this program " +
+                 "(store format " + std::to_string(v) + ", this version reads up to " +
+                 std::to_string(kSchemaVersion) + ").";
+        return MAPI_E_VERSION;
+    }
+    if (v < 1) {
+        *error = "The store file " + path + " has no valid format version.";
+        return MAPI_E_CORRUPT_STORE;
+    }
+    Stmt tables(db,
+                "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
+                "('meta','objects','props','named_props','receive_folders')");
+    if (tables.Step() != SQLITE_ROW || tables.Int(0) != 5) {
+        *error = "The store file " + path + " is damaged: its tables are missing.";
+        return MAPI_E_CORRUPT_STORE;
+    }
+    return S_OK;
+}
+
+}  // namespace mapi::embedded

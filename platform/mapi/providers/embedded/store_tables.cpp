@@ -1,0 +1,232 @@
+// Lazy database rows and the contents and hierarchy sources.
+#include "store_tables.h"
+
+#include <map>
+
+#include <mapix.h>
+
+#include "object_props.h"
+#include "runtime/mapi_ptr.h"
+#include "runtime/prop_convert.h"
+
+namespace mapi::embedded {
+namespace {
+
+class ObjectAccessor final : public RowAccessor {
+public:
+    ObjectAccessor(std::shared_ptr<StoreCore> core, int64_t id, int depth)
+        : core_(std::move(core)), id_(id), depth_(depth) {}
+
+    const SPropValue* GetById(ULONG propId) override {
+        auto found = cache_.find(propId);
+        if (found != cache_.end()) return found->second;
+        if (!arena_) {
+            arena_ = AllocateMapi<char>(1);
+            if (!arena_) return nullptr;
+        }
+        SPropValue value{};
+        bool have = false;
+        if (!loaded_) Load();
+        if (FAILED(loadError_)) {
+            value = ErrorValue(PROP_TAG(PT_ERROR, propId), loadError_);
+            have = true;
+        } else if (ComputeObjectProp(*core_, row_, propId, depth_, arena_.get(), &value)) {
+            have = true;
+        } else {
+            EncodedProp stored;
+            HRESULT hr = S_OK;
+            auto eager = small_.find(propId);
+            if (eager != small_.end()) {
+                stored = eager->second;
+            } else {
+                hr = core_->ReadProp(id_, propId, &stored);
+            }
+            if (hr == MAPI_E_NOT_FOUND) {
+                cache_[propId] = nullptr;
+                return nullptr;
+            }
+            if (SUCCEEDED(hr)) hr = DecodeValue(propId, stored, arena_.get(), &value);
+            if (FAILED(hr)) value = ErrorValue(PROP_TAG(PT_ERROR, propId), hr);
+            have = true;
+        }
+        if (!have) return nullptr;
+        void* slot = nullptr;
+        if (MAPIAllocateMore(sizeof(SPropValue), arena_.get(), &slot) != S_OK) return nullptr;
+        auto* stored = static_cast<SPropValue*>(slot);
+        *stored = value;
+        cache_[propId] = stored;
+        return stored;
+    }
+
+    HRESULT SubRows(ULONG subObject, std::vector<std::unique_ptr<RowAccessor>>* rows) override {
+        rows->clear();
+        if (!loaded_) Load();
+        if (FAILED(loadError_)) return loadError_;
+        if (row_.kind != ObjectKind::kMessage) return MAPI_E_NO_SUPPORT;
+        ObjectKind kind;
+        if (subObject == PR_MESSAGE_RECIPIENTS)
+            kind = ObjectKind::kRecipient;
+        else if (subObject == PR_MESSAGE_ATTACHMENTS)
+            kind = ObjectKind::kAttachment;
+        else
+            return MAPI_E_NO_SUPPORT;
+        std::vector<int64_t> ids;
+        HRESULT hr = core_->Children(id_, kind, -1, &ids);
+        if (FAILED(hr)) return hr;
+        for (int64_t id : ids) rows->push_back(NewObjectAccessor(core_, id));
+        return S_OK;
+    }
+
+private:
+    void Load() {
+        loaded_ = true;
+        loadError_ = core_->LoadObject(id_, &row_);
+        if (SUCCEEDED(loadError_)) loadError_ = core_->ReadProps(id_, false, &small_);
+    }
+
+    std::shared_ptr<StoreCore> core_;
+    int64_t id_;
+    int depth_;
+    bool loaded_ = false;
+    HRESULT loadError_ = S_OK;
+    ObjectRow row_;
+    PropMap small_;
+    MapiBuffer<char> arena_;
+    std::map<ULONG, const SPropValue*> cache_;
+};
+
+// Ids listed again whenever the store has changed since the last listing.
+class ListedSource : public RowSource {
+public:
+    explicit ListedSource(std::shared_ptr<StoreCore> core) : core_(std::move(core)) {}
+
+    ULONG Count() override {
+        Refresh();
+        return static_cast<ULONG>(ids_.size());
+    }
+
+    std::unique_ptr<RowAccessor> Row(ULONG index) override {
+        Refresh();
+        if (index >= ids_.size()) return nullptr;
+        return NewObjectAccessor(core_, ids_[index].first, ids_[index].second);
+    }
+
+protected:
+    virtual HRESULT List(std::vector<std::pair<int64_t, int>>* ids) = 0;
+    std::shared_ptr<StoreCore> core_;
+
+private:
+    void Refresh() {
+        uint64_t now = core_->Generation();
+        if (listed_ && now == generation_) return;
+        std::vector<std::pair<int64_t, int>> ids;
+        if (SUCCEEDED(List(&ids))) ids_ = std::move(ids);
+        generation_ = now;
+        listed_ = true;
+    }
+
+    bool listed_ = false;
+    uint64_t generation_ = 0;
+    std::vector<std::pair<int64_t, int>> ids_;
+};
+
+class ContentsSource final : public ListedSource {
+public:
+    ContentsSource(std::shared_ptr<StoreCore> core, int64_t folder, bool assoc)
+        : ListedSource(std::move(core)), folder_(folder), assoc_(assoc) {}
+
+protected:
+    HRESULT List(std::vector<std::pair<int64_t, int>>* out) override {
+        std::vector<int64_t> ids;
+        HRESULT hr = core_->Children(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, &ids);
+        if (FAILED(hr)) return hr;
+        out->reserve(ids.size());
+        for (int64_t id : ids) out->emplace_back(id, -1);
+        return S_OK;
+    }
+
+private:
+    int64_t folder_;
+    bool assoc_;
+};
+
+class HierarchySource final : public ListedSource {
+public:
+    HierarchySource(std::shared_ptr<StoreCore> core, int64_t folder, bool deep)
+        : ListedSource(std::move(core)), folder_(folder), deep_(deep) {}
+
+protected:
+    HRESULT List(std::vector<std::pair<int64_t, int>>* out) override {
+        return Walk(folder_, 0, out);
+    }
+
+private:
+    HRESULT Walk(int64_t folder, int depth, std::vector<std::pair<int64_t, int>>* out) {
+        std::vector<int64_t> ids;
+        HRESULT hr = core_->Children(folder, ObjectKind::kFolder, -1, &ids);
+        if (FAILED(hr)) return hr;
+        for (int64_t id : ids) {
+            out->emplace_back(id, depth);
+            // A damaged subtree leaves its parent listed; its children are skipped.
+            if (deep_ && depth < 256) Walk(id, depth + 1, out);
+        }
+        return S_OK;
+    }
+
+    int64_t folder_;
+    bool deep_;
+};
+
+template <size_t N>
+struct TagList {
+    ULONG cValues;
+    ULONG aulPropTag[N];
+    const SPropTagArray* get() const { return reinterpret_cast<const SPropTagArray*>(this); }
+};
+
+}  // namespace
+
+std::unique_ptr<RowAccessor> NewObjectAccessor(std::shared_ptr<StoreCore> core, int64_t id,
+                                               int depth) {
+    return std::make_unique<ObjectAccessor>(std::move(core), id, depth);
+}
+
+std::shared_ptr<RowSource> NewContentsSource(std::shared_ptr<StoreCore> core, int64_t folder,
+                                             bool assoc) {
+    return std::make_shared<ContentsSource>(std::move(core), folder, assoc);
+}
+
+std::shared_ptr<RowSource> NewHierarchySource(std::shared_ptr<StoreCore> core, int64_t folder,
+                                              bool deep) {
+    return std::make_shared<HierarchySource>(std::move(core), folder, deep);
+}
+
+const SPropTagArray* ContentsColumns() {
+    static const TagList<7> tags{7,
+                                 {PR_ENTRYID, PR_INSTANCE_KEY, PR_SUBJECT, PR_MESSAGE_CLASS,
+                                  PR_MESSAGE_FLAGS, PR_MESSAGE_SIZE, PR_LAST_MODIFICATION_TIME}};
+    return tags.get();
+}
+
+const SPropTagArray* HierarchyColumns() {
+    static const TagList<8> tags{8,
+                                 {PR_ENTRYID, PR_INSTANCE_KEY, PR_DISPLAY_NAME, PR_FOLDER_TYPE,
+                                  PR_CONTENT_COUNT, PR_SUBFOLDERS, PR_DEPTH, PR_CONTAINER_CLASS}};
+    return tags.get();
+}
+
+const SPropTagArray* RecipientColumns() {
+    static const TagList<6> tags{6,
+                                 {PR_ROWID, PR_INSTANCE_KEY, PR_DISPLAY_NAME, PR_EMAIL_ADDRESS,
+                                  PR_ADDRTYPE, PR_RECIPIENT_TYPE}};
+    return tags.get();
+}
+
+const SPropTagArray* AttachmentColumns() {
+    static const TagList<6> tags{6,
+                                 {PR_ATTACH_NUM, PR_INSTANCE_KEY, PR_ATTACH_METHOD,
+                                  PR_ATTACH_FILENAME, PR_ATTACH_LONG_FILENAME, PR_ATTACH_SIZE}};
+    return tags.get();
+}
+
+}  // namespace mapi::embedded
