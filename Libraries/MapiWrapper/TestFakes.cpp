@@ -1,11 +1,14 @@
 // Test doubles of the MAPI interfaces: the parts that allocate or look up.
 #include "TestFakes.h"
 
+#include <mapiutil.h>
+
+#include <algorithm>
 #include <cstring>
 
 namespace fakes {
 
-void FillValue(const Value& v, SPropValue* out, void* parent) {
+bool FillValue(const Value& v, SPropValue* out, void* parent) {
     *out = SPropValue{};
     out->ulPropTag = v.tag;
     switch (PROP_TYPE(v.tag)) {
@@ -14,14 +17,16 @@ void FillValue(const Value& v, SPropValue* out, void* parent) {
             break;
         case PT_STRING8: {
             void* text = nullptr;
-            MAPIAllocateMore(static_cast<ULONG>(v.s.size() + 1), parent, &text);
+            if (MAPIAllocateMore(static_cast<ULONG>(v.s.size() + 1), parent, &text) != S_OK)
+                return false;
             std::memcpy(text, v.s.c_str(), v.s.size() + 1);
             out->Value.lpszA = static_cast<LPSTR>(text);
             break;
         }
         case PT_BINARY: {
             void* bytes = nullptr;
-            MAPIAllocateMore(static_cast<ULONG>(v.bin.size()), parent, &bytes);
+            if (MAPIAllocateMore(static_cast<ULONG>(v.bin.size()), parent, &bytes) != S_OK)
+                return false;
             if (!v.bin.empty()) std::memcpy(bytes, v.bin.data(), v.bin.size());
             out->Value.bin.cb = static_cast<ULONG>(v.bin.size());
             out->Value.bin.lpb = static_cast<LPBYTE>(bytes);
@@ -30,6 +35,7 @@ void FillValue(const Value& v, SPropValue* out, void* parent) {
         default:
             break;
     }
+    return true;
 }
 
 void FillMissing(ULONG tag, SPropValue* out) {
@@ -66,6 +72,7 @@ HRESULT Table::SeekRow(BOOKMARK origin, LONG count, LONG* sought) {
 
 HRESULT Table::QueryRows(LONG count, ULONG, LPSRowSet* out) {
     *out = nullptr;
+    if (queryHr != S_OK) return queryHr;
     const size_t n = std::min(rows.size() - m_position, static_cast<size_t>(count < 0 ? 0 : count));
     void* block = nullptr;
     if (MAPIAllocateBuffer(static_cast<ULONG>(CbNewSRowSet(n ? n : 1)), &block) != S_OK)
@@ -76,16 +83,22 @@ HRESULT Table::QueryRows(LONG count, ULONG, LPSRowSet* out) {
     for (size_t i = 0; i < n; ++i) {
         const auto& source = rows[m_position + i];
         void* props = nullptr;
-        MAPIAllocateBuffer(static_cast<ULONG>(columns.size() * sizeof(SPropValue)), &props);
+        bool filled = MAPIAllocateBuffer(static_cast<ULONG>(columns.size() * sizeof(SPropValue)),
+                                         &props) == S_OK;
         auto* values = static_cast<LPSPropValue>(props);
-        for (size_t c = 0; c < columns.size(); ++c) {
+        for (size_t c = 0; filled && c < columns.size(); ++c) {
             const Value* found = nullptr;
             for (const Value& v : source)
                 if (PROP_ID(v.tag) == PROP_ID(columns[c])) found = &v;
             if (found)
-                FillValue(*found, &values[c], props);
+                filled = FillValue(*found, &values[c], props);
             else
                 FillMissing(columns[c], &values[c]);
+        }
+        if (!filled) {
+            MAPIFreeBuffer(props);
+            FreeProws(set);
+            return MAPI_E_NOT_ENOUGH_MEMORY;
         }
         rowSlots[i] = SRow{0, static_cast<ULONG>(columns.size()), values};
         set->cRows = static_cast<ULONG>(i + 1);

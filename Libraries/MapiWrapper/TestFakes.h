@@ -8,17 +8,32 @@
 // Methods the tests do not need answer MAPI_E_NO_SUPPORT.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <strings.h>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <mapix.h>
+
+#include "MapiException.h"
 
 namespace fakes {
 
 using Bytes = std::vector<BYTE>;
+
+// Runs f, which must throw CMAPIException, and returns what it threw.
+inline CMAPIException Raised(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (CMAPIException e) {
+        return e;
+    }
+    ADD_FAILURE() << "no CMAPIException";
+    return CMAPIException(S_OK, nullptr);
+}
 
 // One stored property value of a fake: PT_LONG, PT_STRING8 or PT_BINARY.
 struct Value {
@@ -37,8 +52,9 @@ inline Value Bin(ULONG tag, Bytes b) {
     return Value{tag, 0, {}, std::move(b)};
 }
 
-// Writes v into out, with any data allocated in parent's chain.
-void FillValue(const Value& v, SPropValue* out, void* parent);
+// Writes v into out, with any data allocated in parent's chain; false when
+// that allocation fails.
+bool FillValue(const Value& v, SPropValue* out, void* parent);
 // The PT_ERROR value MAPI gives for a property an object lacks.
 void FillMissing(ULONG tag, SPropValue* out);
 // Reads a caller's value back into a stored Value.
@@ -67,6 +83,7 @@ public:
     std::vector<std::vector<Value>> rows;
     std::vector<ULONG> columns;  // as last set
     int setColumnsCalls = 0;
+    HRESULT queryHr = S_OK;  // QueryRows fails with this when set
 
     HRESULT GetLastError(HRESULT, ULONG, LPMAPIERROR*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT Advise(ULONG, LPMAPIADVISESINK, ULONG_PTR*) override { return MAPI_E_NO_SUPPORT; }
@@ -142,8 +159,9 @@ public:
             if (it == props.end()) {
                 FillMissing(tags->aulPropTag[i], &values[i]);
                 hr = MAPI_W_ERRORS_RETURNED;
-            } else {
-                FillValue(it->second, &values[i], block);
+            } else if (!FillValue(it->second, &values[i], block)) {
+                MAPIFreeBuffer(block);
+                return MAPI_E_NOT_ENOUGH_MEMORY;
             }
         }
         *count = tags->cValues;
