@@ -1,0 +1,489 @@
+// Tests of the copy engine over fake stores that fail chosen calls. Every run
+// goes through CopyThreadProc on a worker thread, as the application runs it.
+#include "copy_engine.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "fake_mapi.h"
+
+namespace {
+
+using quirnel::CCopyEngine;
+using quirnel::CopyOutcome;
+
+class RecordingHost : public quirnel::CCopyHost {
+public:
+    std::string source = "Source";
+    std::string target = "Target";
+    std::string query;
+    std::atomic<bool> stop{false};
+
+    std::vector<std::string> progress;
+    std::vector<std::string> lines;
+    std::vector<std::pair<std::string, std::string>> boxes;
+    std::vector<bool> startEnabled;
+
+    void Reset() {
+        query.clear();
+        source = "Source";
+        target = "Target";
+        stop = false;
+        progress.clear();
+        lines.clear();
+        boxes.clear();
+        startEnabled.clear();
+    }
+
+    void SetStartEnabled(bool enabled) override { startEnabled.push_back(enabled); }
+    std::string SourceStoreName() override { return source; }
+    std::string TargetStoreName() override { return target; }
+    std::string QueryText() override { return query; }
+    std::atomic<bool>& StopFlag() override { return stop; }
+    void SetProgressText(const std::string& text) override { progress.push_back(text); }
+    void AppendActivityLine(const std::string& line) override { lines.push_back(line); }
+    void ShowMessageBox(const std::string& caption, const std::string& text) override {
+        boxes.emplace_back(caption, text);
+    }
+};
+
+using Lines = std::vector<std::string>;
+
+class CopyEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = std::filesystem::path(QUIRNEL_BINARY_DIR) / "copy_engine_test" /
+                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::remove_all(m_dir);
+        std::filesystem::create_directories(m_dir);
+        setenv("XDG_DOCUMENTS_DIR", m_dir.c_str(), 1);
+        m_session = mapi::ComRef<fake::Session>(new fake::Session);
+        m_source = mapi::ComRef<fake::Store>(new fake::Store("Source"));
+        m_target = mapi::ComRef<fake::Store>(new fake::Store("Target"));
+        m_session->AddStore(m_source.get());
+        m_session->AddStore(m_target.get());
+        SetMessageBoxHandler([this](const std::string& caption, const std::string& text) {
+            host.boxes.emplace_back(caption, text);
+        });
+    }
+    void TearDown() override { SetMessageBoxHandler(nullptr); }
+
+    // One run on a worker thread, like the dialog's Start.
+    CopyOutcome Run() {
+        if (!m_engine) {
+            m_cmapiSession = std::make_unique<CMapiSession>(m_session.get());
+            m_engine = std::make_unique<CCopyEngine>(host, *m_cmapiSession);
+        }
+        std::thread worker(&CCopyEngine::CopyThreadProc, m_engine.get());
+        worker.join();
+        return m_engine->LastOutcome();
+    }
+
+    std::string LogFile() const {
+        std::ifstream in(m_dir / "quirnel.log", std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    fake::Folder* Src() { return m_source->Root(); }
+    fake::Folder* Dst() { return m_target->Root(); }
+
+    size_t ItemsBelow(const fake::Folder* folder) {
+        size_t n = folder->items.size();
+        for (const auto& child : folder->Children()) n += ItemsBelow(child.get());
+        return n;
+    }
+
+    RecordingHost host;
+    std::filesystem::path m_dir;
+    mapi::ComRef<fake::Session> m_session;
+    mapi::ComRef<fake::Store> m_source;
+    mapi::ComRef<fake::Store> m_target;
+    std::unique_ptr<CMapiSession> m_cmapiSession;
+    std::unique_ptr<CCopyEngine> m_engine;
+};
+
+TEST_F(CopyEngineTest, ItemsThatCannotBeCopiedAreLoggedAndTheRunGoesOn) {
+    fake::Folder* inbox = Src()->AddChild("Inbox");
+    inbox->AddItem("first");
+    inbox->AddItem("damaged", MAPI_E_CORRUPT_DATA);
+    inbox->AddItem("", MAPI_E_NO_ACCESS).displayName = "by display name";
+    inbox->AddItem("", MAPI_E_NOT_ENOUGH_MEMORY);  // neither subject nor display name
+    inbox->AddItem("partly", MAPI_W_PARTIAL_COMPLETION);
+    inbox->AddItem("last");
+    Src()->AddChild("Next")->AddItem("after");
+
+    EXPECT_EQ(Run(), CopyOutcome::Completed);
+
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", "copy message damaged",
+                                 "Error MAPI_E_CORRUPT_DATA", "copy message by display name",
+                                 "Error MAPI_E_NO_ACCESS", "copy message ",
+                                 "Error MAPI_E_NOT_ENOUGH_MEMORY", "copy message partly",
+                                 "Error MAPI_W_PARTIAL_COMPLETION", "Copy folder \\Next to Next"}));
+    ASSERT_NE(Dst()->Child("Inbox"), nullptr);
+    ASSERT_EQ(Dst()->Child("Inbox")->items.size(), 2u);
+    EXPECT_EQ(Dst()->Child("Inbox")->items[0].subject, "first");
+    EXPECT_EQ(Dst()->Child("Inbox")->items[1].subject, "last");
+    EXPECT_EQ(Dst()->Child("Next")->items.size(), 1u);
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_EQ(host.startEnabled, (std::vector<bool>{false, false, true, true}));
+}
+
+TEST_F(CopyEngineTest, AnUnreadableTableLogsTheBareErrorNameAndTheWalkGoesOn) {
+    struct Case {
+        const char* name;
+        void (*breakIt)(fake::Folder*);
+        const char* line;
+    } cases[] = {
+        {"table refused", [](fake::Folder* f) { f->failContents = MAPI_E_NO_ACCESS; },
+         "MAPI_E_NO_ACCESS"},
+        {"rows unreadable", [](fake::Folder* f) { f->failContentsRead = MAPI_E_CORRUPT_DATA; },
+         "MAPI_E_CORRUPT_DATA"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        fake::Folder* inbox = Src()->AddChild("Inbox");
+        inbox->AddItem("lost");
+        c.breakIt(inbox);
+        inbox->AddChild("Sub")->AddItem("kept");
+
+        EXPECT_EQ(Run(), CopyOutcome::Completed);
+        EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", c.line,
+                                     "Copy folder \\Inbox\\Sub to Sub"}));
+        EXPECT_EQ(ItemsBelow(Dst()), 1u);
+        host.Reset();
+        m_engine.reset();
+    }
+}
+
+TEST_F(CopyEngineTest, ACollisionGetsNumberedNamesFromZero) {
+    struct Case {
+        int refused;  // plain name and the first refused-1 numbered names
+        const char* line;
+    } cases[] = {
+        {1, "Copy folder \\Inbox to Inbox0"},
+        {3, "Copy folder \\Inbox to Inbox2"},
+        {100, "Copy folder \\Inbox to Inbox99"},
+        {101, "Skip folder \\Inbox: MAPI_E_COLLISION"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refused);
+        SetUp();
+        fake::Folder* inbox = Src()->AddChild("Inbox");
+        inbox->AddItem("mail");
+        inbox->AddChild("Sub")->AddItem("below");
+        Dst()->refusedNames.insert("Inbox");
+        for (int n = 0; n + 1 < c.refused; ++n) Dst()->refusedNames.insert("Inbox" + std::to_string(n));
+
+        Run();
+        ASSERT_FALSE(host.lines.empty());
+        EXPECT_EQ(host.lines[0], c.line);
+        if (c.refused <= 100) {
+            std::string name = "Inbox" + std::to_string(c.refused - 1);
+            ASSERT_NE(Dst()->Child(name), nullptr);
+            EXPECT_EQ(Dst()->Child(name)->items.size(), 1u);
+            EXPECT_EQ(ItemsBelow(Dst()), 2u);
+        } else {
+            // Neither the folder nor anything below it lands anywhere else.
+            EXPECT_EQ(host.lines.size(), 1u);
+            EXPECT_EQ(ItemsBelow(Dst()), 0u);
+        }
+        host.Reset();
+        m_engine.reset();
+    }
+}
+
+TEST_F(CopyEngineTest, AFolderThatCannotBeMadeIsSkippedWithItsSubtree) {
+    fake::Folder* broken = Src()->AddChild("Broken");
+    broken->AddItem("a");
+    broken->AddChild("Below")->AddItem("b");
+    Src()->AddChild("Fine")->AddItem("c");
+    Dst()->failCreate["Broken"] = MAPI_E_NO_ACCESS;
+
+    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(host.lines,
+              (Lines{"Skip folder \\Broken: MAPI_E_NO_ACCESS", "Copy folder \\Fine to Fine"}));
+    EXPECT_EQ(Dst()->Children().size(), 1u);
+    EXPECT_EQ(ItemsBelow(Dst()), 1u);
+    EXPECT_EQ(Dst()->Child("Fine")->items.size(), 1u);
+}
+
+TEST_F(CopyEngineTest, FoldersThatCannotBeOpenedOrListedAreLogged) {
+    fake::Folder* closed = Src()->AddChild("Closed");
+    closed->AddItem("x");
+    m_source->failOpen[closed->Eid()] = MAPI_E_CORRUPT_DATA;
+    fake::Folder* parent = Src()->AddChild("Parent");
+    parent->AddItem("y");
+    parent->AddChild("Hidden");
+    parent->failHierarchy = MAPI_E_NO_ACCESS;
+    Src()->AddChild("After")->AddItem("z");
+
+    Run();
+    EXPECT_EQ(host.lines, (Lines{"Skip folder \\Closed: MAPI_E_CORRUPT_DATA",
+                                 "Copy folder \\Parent to Parent",
+                                 "Skip subfolders of \\Parent: MAPI_E_NO_ACCESS",
+                                 "Copy folder \\After to After"}));
+    EXPECT_EQ(ItemsBelow(Dst()), 2u);
+}
+
+TEST_F(CopyEngineTest, SearchFoldersAreSkippedWithTheirSubtree) {
+    fake::Folder* search = Src()->AddChild("Unread", FOLDER_SEARCH);
+    search->AddItem("a view of another item");
+    search->AddChild("Below")->AddItem("b");
+    fake::Folder* real = Src()->AddChild("Real");
+    real->AddItem("c");
+    real->AddChild("Nested search", FOLDER_SEARCH)->AddItem("d");
+
+    Run();
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Real to Real"}));
+    ASSERT_EQ(Dst()->Children().size(), 1u);
+    EXPECT_TRUE(Dst()->Child("Real")->Children().empty());
+    EXPECT_EQ(ItemsBelow(Dst()), 1u);
+}
+
+TEST_F(CopyEngineTest, StopEndsTheRunBetweenItems) {
+    fake::Folder* inbox = Src()->AddChild("Inbox");
+    for (int i = 0; i < 5; ++i) inbox->AddItem("item " + std::to_string(i));
+    inbox->AddChild("Sub")->AddItem("never");
+    Src()->AddChild("Later")->AddItem("never either");
+
+    // After the second copy the worker waits until the user interface
+    // thread (here: the test) has pressed Stop.
+    std::promise<void> secondCopied;
+    std::promise<void> stopPressed;
+    std::shared_future<void> pressed = stopPressed.get_future().share();
+    int copies = 0;
+    inbox->afterCopy = [&] {
+        if (++copies == 2) {
+            secondCopied.set_value();
+            pressed.wait();
+        }
+    };
+    host.stop = true;  // pressed while idle: the run clears it first
+    m_cmapiSession = std::make_unique<CMapiSession>(m_session.get());
+    m_engine = std::make_unique<CCopyEngine>(host, *m_cmapiSession);
+    std::thread worker(&CCopyEngine::CopyThreadProc, m_engine.get());
+    secondCopied.get_future().wait();
+    host.StopFlag().store(true);
+    stopPressed.set_value();
+    worker.join();
+
+    EXPECT_EQ(m_engine->LastOutcome(), CopyOutcome::Stopped);
+    EXPECT_EQ(Dst()->Child("Inbox")->items.size(), 2u);
+    EXPECT_EQ(Dst()->Child("Inbox")->Child("Sub"), nullptr);
+    EXPECT_EQ(Dst()->Child("Later"), nullptr);
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox"}));
+    EXPECT_EQ(host.progress.back(), "Folder creation");
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_EQ(host.startEnabled.back(), true);
+}
+
+TEST_F(CopyEngineTest, AQueryThatDoesNotCompileShowsOneBoxAndEndsTheRun) {
+    Src()->AddChild("A")->AddItem("a");
+    Src()->AddChild("B")->AddItem("b");
+    host.query = "subject = ";
+    RestrictionCompiler reference;
+    reference.Compile(host.query.c_str());
+    ASSERT_TRUE(reference.HasError());
+
+    EXPECT_EQ(Run(), CopyOutcome::QueryFailed);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].first, "Query");
+    EXPECT_EQ(host.boxes[0].second, reference.ErrorText());
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\A to A"}));
+    EXPECT_EQ(ItemsBelow(Dst()), 0u);
+    EXPECT_TRUE(host.stop.load());
+}
+
+TEST_F(CopyEngineTest, AQueryRestrictsEveryFolderAndARefusedRestrictionCopiesNothing) {
+    fake::Folder* a = Src()->AddChild("A");
+    a->AddItem("a");
+    fake::Folder* b = Src()->AddChild("B");
+    b->AddItem("b");
+    b->failRestrict = MAPI_E_TOO_COMPLEX;
+    host.query = "Subject = \"a\"";
+
+    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(a->restrictCalls, 1);
+    EXPECT_EQ(b->restrictCalls, 1);
+    EXPECT_EQ(host.lines,
+              (Lines{"Copy folder \\A to A", "Copy folder \\B to B", "MAPI_E_TOO_COMPLEX"}));
+    EXPECT_EQ(Dst()->Child("B")->items.size(), 0u);
+}
+
+TEST_F(CopyEngineTest, AStoreNameThatIsNotInTheSessionEndsTheRunWithABox) {
+    struct Case {
+        std::string source, target;
+        std::vector<std::string> opened;
+    } cases[] = {
+        {"Missing", "Target", {}},  // the target is not even looked up
+        {"", "Target", {}},
+        {"Source", "target", {"store:Source"}},  // names compare case-sensitively
+        {"Source", "Source", {"store:Source", "store:Source"}},  // a store into itself
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source + " -> " + c.target);
+        SetUp();
+        Src()->AddChild("Inbox")->AddItem("x");
+        host.source = c.source;
+        host.target = c.target;
+
+        EXPECT_EQ(Run(), CopyOutcome::Failed);
+        EXPECT_EQ(host.boxes,
+                  (std::vector<std::pair<std::string, std::string>>{
+                      {"", "Please select source and target"}}));
+        EXPECT_EQ(m_session->opened, c.opened);
+        EXPECT_TRUE(host.lines.empty());
+        EXPECT_EQ(ItemsBelow(Dst()), 0u);
+        EXPECT_EQ(host.startEnabled.back(), true);
+        host.Reset();
+        m_engine.reset();
+    }
+}
+
+TEST_F(CopyEngineTest, AFailureBeforeTheWalkIsReportedWithTheTitleStart) {
+    m_source->props.erase(PROP_ID(PR_IPM_SUBTREE_ENTRYID));
+    Src()->AddChild("Inbox")->AddItem("x");
+
+    EXPECT_EQ(Run(), CopyOutcome::Failed);
+    EXPECT_EQ(host.boxes, (std::vector<std::pair<std::string, std::string>>{
+                              {"Start", "MAPI_E_NOT_FOUND"}}));
+    EXPECT_TRUE(host.lines.empty());
+    EXPECT_EQ(host.startEnabled, (std::vector<bool>{false, false, true, true}));
+}
+
+TEST_F(CopyEngineTest, ASecondRunAppendsToTheSameLogFile) {
+    {
+        std::ofstream earlier(m_dir / "quirnel.log");
+        earlier << "from an earlier day\n";
+    }
+    fake::Folder* inbox = Src()->AddChild("Inbox");
+    inbox->AddItem("bad", MAPI_E_CORRUPT_DATA);
+
+    Run();
+    Run();
+    const Lines once{"Copy folder \\Inbox to Inbox", "copy message bad", "Error MAPI_E_CORRUPT_DATA"};
+    Lines twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(host.lines, twice);
+    EXPECT_EQ(LogFile(), "from an earlier day\n"
+                         "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n"
+                         "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n");
+    // The second run reused the folder of the first.
+    EXPECT_EQ(Dst()->Children().size(), 1u);
+}
+
+TEST_F(CopyEngineTest, PercentSignsInNamesAndSubjectsAreLoggedUnchanged) {
+    fake::Folder* folder = Src()->AddChild("100% %s %n done");
+    folder->AddItem("50% off %d %s", MAPI_E_CORRUPT_DATA);
+
+    Run();
+    const Lines expected{"Copy folder \\100% %s %n done to 100% %s %n done",
+                         "copy message 50% off %d %s", "Error MAPI_E_CORRUPT_DATA"};
+    EXPECT_EQ(host.lines, expected);
+    EXPECT_EQ(LogFile(), expected[0] + "\n" + expected[1] + "\n" + expected[2] + "\n");
+}
+
+TEST_F(CopyEngineTest, ALongFolderPathIsCutAt511Characters) {
+    fake::Folder* folder = Src();
+    std::string path;
+    for (int level = 0; level < 6; ++level) {
+        std::string name(99, static_cast<char>('a' + level));
+        folder = folder->AddChild(name);
+        path += "\\" + name;
+    }
+    ASSERT_EQ(path.size(), 600u);
+    const std::string full = "Copy folder " + path + " to " + std::string(99, 'f');
+
+    Run();
+    ASSERT_EQ(host.lines.size(), 6u);
+    EXPECT_EQ(host.lines[5], full.substr(0, 511));
+    std::string file = LogFile();
+    EXPECT_NE(file.find("\n" + full.substr(0, 511) + "\n"), std::string::npos);
+    EXPECT_EQ(Dst()->Children().size(), 1u);
+}
+
+TEST_F(CopyEngineTest, SpecialFoldersBecomeTheTargetsSpecialFolders) {
+    fake::Folder* inbox = Src()->AddChild("Inbox");
+    fake::Folder* outbox = Src()->AddChild("Outbox");
+    fake::Folder* trash = Src()->AddChild("Deleted Items");
+    fake::Folder* sent = Src()->AddChild("Sent Items");
+    m_source->SetInbox(inbox);
+    m_source->SetSpecial(PR_IPM_OUTBOX_ENTRYID, outbox);
+    m_source->SetSpecial(PR_IPM_WASTEBASKET_ENTRYID, trash);
+    m_source->SetSpecial(PR_IPM_SENTMAIL_ENTRYID, sent);
+    trash->AddItem("thrown away");
+    trash->props[PROP_ID(PR_CONTAINER_CLASS)] = fake::Value::Text("IPF.Note");
+    fake::Folder* targetTrash = Dst()->AddChild("Gelöschte Elemente");
+    targetTrash->AddItem("already there");
+    m_target->SetSpecial(PR_IPM_WASTEBASKET_ENTRYID, targetTrash);
+
+    Run();
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", "Copy folder \\Outbox to Outbox",
+                                 "Copy folder \\Deleted Items to Deleted Items",
+                                 "Copy folder \\Sent Items to Sent Items"}));
+    EXPECT_EQ(Dst()->Child("Deleted Items"), nullptr);
+    EXPECT_EQ(targetTrash->items.size(), 2u);
+    EXPECT_EQ(targetTrash->props[PROP_ID(PR_CONTAINER_CLASS)].s, "IPF.Note");
+    EXPECT_EQ(m_target->InboxEid(), Dst()->Child("Inbox")->Eid());
+    EXPECT_EQ(m_target->props[PROP_ID(PR_IPM_OUTBOX_ENTRYID)].s, Dst()->Child("Outbox")->Eid());
+    EXPECT_EQ(m_target->props[PROP_ID(PR_IPM_SENTMAIL_ENTRYID)].s,
+              Dst()->Child("Sent Items")->Eid());
+    EXPECT_EQ(m_target->props[PROP_ID(PR_IPM_WASTEBASKET_ENTRYID)].s, targetTrash->Eid());
+}
+
+TEST_F(CopyEngineTest, DeletedItemsGoToANewFolderWhenTheTargetHasNone) {
+    fake::Folder* trash = Src()->AddChild("Trash");
+    m_source->SetSpecial(PR_IPM_WASTEBASKET_ENTRYID, trash);
+    trash->AddItem("thrown away");
+
+    Run();
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Trash to Trash"}));
+    ASSERT_NE(Dst()->Child("Trash"), nullptr);
+    EXPECT_EQ(Dst()->Child("Trash")->items.size(), 1u);
+    EXPECT_EQ(m_target->props[PROP_ID(PR_IPM_WASTEBASKET_ENTRYID)].s, Dst()->Child("Trash")->Eid());
+}
+
+TEST_F(CopyEngineTest, EachSourceFolderGetsATargetFolderOfItsOwn) {
+    // An existing target folder is reused once; a second source folder whose
+    // name differs only in case gets a numbered one.
+    Dst()->AddChild("Mail")->AddItem("kept");
+    Src()->AddChild("Mail")->AddItem("upper");
+    Src()->AddChild("mail")->AddItem("lower");
+
+    Run();
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Mail to Mail", "Copy folder \\mail to mail0"}));
+    EXPECT_EQ(Dst()->Child("Mail")->items.size(), 2u);
+    ASSERT_NE(Dst()->Child("mail0"), nullptr);
+    ASSERT_EQ(Dst()->Child("mail0")->items.size(), 1u);
+    EXPECT_EQ(Dst()->Child("mail0")->items[0].subject, "lower");
+}
+
+TEST_F(CopyEngineTest, ProgressCountsEvery32Items) {
+    fake::Folder* inbox = Src()->AddChild("Inbox");
+    for (int i = 0; i < 33; ++i) inbox->AddItem("m");
+    Src()->AddChild("Empty");
+
+    Run();
+    EXPECT_EQ(host.progress, (Lines{"Folder creation", "0 vom 33", "32 vom 33", "Folder creation",
+                                    "Folder creation"}));
+    EXPECT_EQ(Dst()->Child("Inbox")->items.size(), 33u);
+
+    host.Reset();
+    m_engine.reset();
+    SetUp();
+    Run();  // nothing below the IPM root
+    EXPECT_EQ(host.progress, (Lines{"Folder creation"}));
+    EXPECT_TRUE(host.lines.empty());
+}
+
+}  // namespace
