@@ -202,8 +202,15 @@ HRESULT FolderRows(std::shared_ptr<PstFile> file, SharedItem folder, uint32_t fo
                    FolderList which, std::shared_ptr<RowSource>* source) {
     std::lock_guard<std::recursive_mutex> lock(file->Lock());
     int count = 0;
-    if (folder == nullptr || !CountFolderList(folder.get(), which, &count))
-        return MAPI_E_CORRUPT_DATA;
+    if (folder == nullptr) return MAPI_E_CORRUPT_DATA;
+    if (!CountFolderList(folder.get(), which, &count)) {
+        // A search folder keeps no messages of its own, only a search over
+        // other folders, which libpff does not evaluate: its contents are
+        // empty here rather than damaged.
+        if (NidType(folderNid) != kNidTypeSearchFolder || which == FolderList::Subfolders)
+            return MAPI_E_CORRUPT_DATA;
+        count = 0;
+    }
     *source = std::make_shared<FolderListSource>(file, std::move(folder), folderNid, which, count);
     return S_OK;
 }

@@ -90,6 +90,20 @@ HRESULT DecodeMulti(libpff_multi_value_t* mv, int count, ULONG type, uint32_t co
     return S_OK;
 }
 
+constexpr ULONG kIdSubject = 0x0037;
+
+// The file keeps a subject with a prefix ("RE: ") as 0x01, the prefix length,
+// then the text; MAPI hands out the text alone.
+void StripSubjectMarker(SPropValue* value) {
+    if (PROP_TYPE(value->ulPropTag) == PT_UNICODE) {
+        WCHAR* text = value->Value.lpszW;
+        if (text[0] == 1 && text[1] != 0) value->Value.lpszW = text + 2;
+    } else if (PROP_TYPE(value->ulPropTag) == PT_STRING8) {
+        char* text = value->Value.lpszA;
+        if (text[0] == 1 && text[1] != 0) value->Value.lpszA = text + 2;
+    }
+}
+
 }  // namespace
 
 void* ValueArena::Allocate(size_t size) {
@@ -286,6 +300,7 @@ HRESULT ReadEntryValue(libpff_record_entry_t* entry, ULONG propId, uint32_t valu
         return MAPI_E_CORRUPT_DATA;
     HRESULT hr = DecodeSingle(type, bytes.data(), size, codepage, arena, &value.Value);
     if (hr != S_OK) return hr;
+    if (propId == kIdSubject) StripSubjectMarker(&value);
     *out = value;
     return S_OK;
 }

@@ -1,0 +1,50 @@
+// Helpers shared by the tests of the personal folder file provider: opening
+// the samples, walking a store's folder tree through MAPI, and reading the
+// tree pffexport writes for the same file.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <mapix.h>
+
+#include "runtime/mapi_ptr.h"
+
+namespace mapi::pst::testing {
+
+std::string SamplePath(const std::string& name);
+// The four sample files.
+std::vector<std::string> SampleNames();
+
+// Opens path through the provider; on failure returns null and the code and
+// message in *hr / *error.
+ComRef<IMsgStore> OpenStoreFile(const std::string& path, HRESULT* hr = nullptr,
+                                std::string* error = nullptr);
+
+struct FolderSummary {
+    std::string path;  // "/"-joined display names below the root folder
+    ULONG items = 0;
+    ULONG associated = 0;
+    LONG folderType = -1;
+    std::vector<BYTE> entryId;
+};
+
+// Every folder below root, depth first in hierarchy order. Folders or
+// tables that cannot be read are listed with their error in *failures.
+std::vector<FolderSummary> WalkFolders(IMAPIFolder* root, std::vector<std::string>* failures);
+
+// Runs pffexport (items mode) on path into a fresh directory below dir and
+// returns folder path -> number of item directories; false when pffexport
+// could not be run.
+bool PffexportCounts(const std::string& path, const std::string& dir,
+                     std::map<std::string, ULONG>* counts, std::string* exportRoot);
+
+// A fresh directory for one test, removed by the caller if it likes.
+std::string MakeTempDir();
+
+// Reads a whole binary value through GetProps (empty on failure).
+std::vector<BYTE> BinaryProp(IMAPIProp* object, ULONG tag);
+std::string StringProp(IMAPIProp* object, ULONG tag);
+
+}  // namespace mapi::pst::testing
