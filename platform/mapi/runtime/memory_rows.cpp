@@ -2,6 +2,7 @@
 #include "memory_rows.h"
 
 #include <algorithm>
+#include <set>
 
 #include <mapiutil.h>
 
@@ -54,6 +55,18 @@ ULONG MemoryRows::Count() {
 std::unique_ptr<RowAccessor> MemoryRows::Row(ULONG index) {
     if (index >= rows_.size()) return nullptr;
     return std::make_unique<Accessor>(rows_[index]);
+}
+
+HRESULT MemoryRows::AllColumns(std::vector<ULONG>* tags) {
+    tags->clear();
+    std::set<ULONG> seen;
+    for (const StoredRow& row : rows_)
+        for (ULONG i = 0; i < row.count; ++i) {
+            const ULONG tag = row.values.get()[i].ulPropTag;
+            if (PROP_TYPE(tag) != PT_ERROR && seen.insert(PROP_ID(tag)).second)
+                tags->push_back(tag);
+        }
+    return S_OK;
 }
 
 }  // namespace mapi

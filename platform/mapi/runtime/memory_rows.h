@@ -30,6 +30,8 @@ public:
 
     ULONG Count() override;
     std::unique_ptr<RowAccessor> Row(ULONG index) override;
+    // The tags of all rows, each id once, in order of first appearance.
+    HRESULT AllColumns(std::vector<ULONG>* tags) override;
 
 private:
     struct StoredRow {

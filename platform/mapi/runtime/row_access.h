@@ -43,6 +43,14 @@ public:
     // opened at all still yields an accessor (its values come back as PT_ERROR),
     // so no row silently disappears from a table.
     virtual std::unique_ptr<RowAccessor> Row(ULONG index) = 0;
+
+    // Every property tag some row holds, in native types, for
+    // QueryColumns(TBL_ALL_COLUMNS). MAPI_E_NO_SUPPORT when the source cannot
+    // tell without reading each row (the table then refuses that flag).
+    virtual HRESULT AllColumns(std::vector<ULONG>* tags) {
+        tags->clear();
+        return MAPI_E_NO_SUPPORT;
+    }
 };
 
 }  // namespace mapi

@@ -48,14 +48,17 @@ public:
     HRESULT QueryColumns(ULONG flags, LPSPropTagArray* out) override {
         if (out == nullptr) return MAPI_E_INVALID_PARAMETER;
         *out = nullptr;
-        // Which properties exist across all rows is not known without
-        // reading every row; the caller learns that from GetPropList.
-        if (flags & TBL_ALL_COLUMNS) return MAPI_E_NO_SUPPORT;
         std::lock_guard<std::mutex> lock(mu_);
-        auto tags = AllocateMapi<SPropTagArray>(CbNewSPropTagArray(columns_.size()));
+        std::vector<ULONG> all;
+        if (flags & TBL_ALL_COLUMNS) {
+            HRESULT hr = source_->AllColumns(&all);
+            if (hr != S_OK) return hr;
+        }
+        const std::vector<ULONG>& columns = (flags & TBL_ALL_COLUMNS) ? all : columns_;
+        auto tags = AllocateMapi<SPropTagArray>(CbNewSPropTagArray(columns.size()));
         if (!tags) return MAPI_E_NOT_ENOUGH_MEMORY;
-        tags->cValues = static_cast<ULONG>(columns_.size());
-        std::copy(columns_.begin(), columns_.end(), tags->aulPropTag);
+        tags->cValues = static_cast<ULONG>(columns.size());
+        std::copy(columns.begin(), columns.end(), tags->aulPropTag);
         *out = tags.release();
         return S_OK;
     }
