@@ -1,6 +1,6 @@
 // Registers the embedded store with the session: recognising, opening and
 // creating store files.
-#include "embedded_provider.h"
+#include "providers/providers.h"
 
 #include "store_core.h"
 #include "store_object.h"
