@@ -80,8 +80,9 @@ bool OpenStore(const CommandContext& ctx, StoreProvider* provider, const std::st
     std::string error;
     HRESULT hr = provider->OpenStore(entry, store->Out(), &error);
     if (FAILED(hr)) {
-        ctx.err << "mapiprofile: cannot open the store " << path << ": "
-                << (error.empty() ? "the provider refused it" : error) << "\n";
+        // The provider's message names the file already.
+        if (error.empty()) error = "cannot open the store " + path;
+        ctx.err << "mapiprofile: " << error << "\n";
         return false;
     }
     return true;

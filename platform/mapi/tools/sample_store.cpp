@@ -63,12 +63,14 @@ HRESULT FillSampleStore(IMsgStore* store, const SampleOptions& options, SampleSu
     const uint32_t contacts = options.items / 25;
     const uint32_t appointments = options.items / 20;
     for (uint32_t i = 0; i < options.items; ++i) {
-        // Interleaved, as a real mailbox grows.
+        // Interleaved, as a real mailbox grows. The two residues never meet
+        // (24 and 10 differ modulo gcd(25, 20) = 5), so each kind gets
+        // exactly its share.
         const SampleFolder* target;
         if (i % 25 == 24 && i / 25 < contacts) {
             target = contactFolders[rng.Below(static_cast<uint32_t>(contactFolders.size()))];
             hr = writer.CreateContact(target->folder.get());
-        } else if (i % 20 == 19 && i / 20 < appointments) {
+        } else if (i % 20 == 10 && i / 20 < appointments) {
             target = calendars[rng.Below(static_cast<uint32_t>(calendars.size()))];
             hr = writer.CreateAppointment(target->folder.get());
         } else {
