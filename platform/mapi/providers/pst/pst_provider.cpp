@@ -1,6 +1,6 @@
 // The store provider for personal folder files: recognises them by content,
 // opens them read-only and refuses to create them.
-#include "providers/pst/pst_provider.h"
+#include "providers/providers.h"
 
 #include <new>
 

@@ -11,7 +11,7 @@
 #include <mapiutil.h>
 
 #include "providers/pst/pst_codepage.h"
-#include "providers/pst/pst_provider.h"
+#include "providers/providers.h"
 #include "providers/pst/pst_test_support.h"
 #include "providers/pst/pst_values.h"
 #include "runtime/alloc_fault.h"

@@ -9,7 +9,7 @@
 
 #include <mapiutil.h>
 
-#include "providers/pst/pst_provider.h"
+#include "providers/providers.h"
 #include "runtime/provider.h"
 
 namespace mapi::pst::testing {
