@@ -65,6 +65,7 @@ public:
     }
     I* get() const { return p_; }
     I* operator->() const { return p_; }
+    I& operator*() const { return *p_; }
     explicit operator bool() const { return p_ != nullptr; }
     // Hands the reference to the caller.
     I* Detach() { return std::exchange(p_, nullptr); }

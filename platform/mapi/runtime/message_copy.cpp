@@ -243,11 +243,15 @@ HRESULT CopyContents(IMessage* src, IMessage* dst, NamedPropertyMap& names, int 
     return CopyAttachments(src, dst, names, depth);
 }
 
-bool IsAssociated(IMessage* message) {
+HRESULT IsAssociated(IMessage* message, bool* associated) {
+    *associated = false;
     LPSPropValue raw = nullptr;
-    if (HrGetOneProp(message, PR_MESSAGE_FLAGS, &raw) != S_OK) return false;
+    HRESULT hr = HrGetOneProp(message, PR_MESSAGE_FLAGS, &raw);
     MapiBuffer<SPropValue> flags(raw);
-    return (flags->Value.l & MSGFLAG_ASSOCIATED) != 0;
+    if (hr == MAPI_E_NOT_FOUND) return S_OK;
+    if (FAILED(hr)) return hr;
+    *associated = (flags->Value.l & MSGFLAG_ASSOCIATED) != 0;
+    return S_OK;
 }
 
 HRESULT CopyOne(IMAPIFolder* source, const SBinary& id, IMAPIFolder* dest) {
@@ -263,8 +267,11 @@ HRESULT CopyOne(IMAPIFolder* source, const SBinary& id, IMAPIFolder* dest) {
     hr = unknown->QueryInterface(IID_IMessage, reinterpret_cast<void**>(src.Out()));
     if (FAILED(hr)) return hr;
 
+    bool associated = false;
+    hr = IsAssociated(src.get(), &associated);
+    if (FAILED(hr)) return hr;
     ComRef<IMessage> dst;
-    hr = dest->CreateMessage(nullptr, IsAssociated(src.get()) ? MAPI_ASSOCIATED : 0, dst.Out());
+    hr = dest->CreateMessage(nullptr, associated ? MAPI_ASSOCIATED : 0, dst.Out());
     if (FAILED(hr)) return hr;
     hr = CopyMessageContents(src.get(), dst.get());
     if (FAILED(hr)) return hr;  // dst goes unsaved: nothing of it reaches the target
