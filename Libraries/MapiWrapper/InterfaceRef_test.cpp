@@ -36,6 +36,18 @@ TEST(CInterfaceRef, TakesAndGivesBackExactlyItsReferences) {
     EXPECT_EQ(a.overReleases + b.overReleases, 0);
 }
 
+TEST(CInterfaceRef, SelfAssignmentOfTheLastReferenceKeepsTheObject) {
+    fakes::Table t;
+    auto only = IMAPITablePtr::Adopt(&t);  // the holder now owns the fake's one reference
+    auto& alias = only;
+    only = alias;
+    EXPECT_EQ(t.refs, 1);
+    EXPECT_EQ(t.resurrections, 0);
+    only.Reset();
+    EXPECT_EQ(t.refs, 0);
+    EXPECT_EQ(t.overReleases, 0);
+}
+
 TEST(CInterfaceRef, AdoptTakesNoReference) {
     fakes::Table t;
     t.AddRef();  // the reference a MAPI call would hand out

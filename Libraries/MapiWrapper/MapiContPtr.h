@@ -10,14 +10,14 @@
 #include "MapiBinary.h"
 #include "MapiPropPtr.h"
 
-// Abstract: holds nothing; the concrete class supplies the container.
+// Abstract: holds nothing; the concrete class supplies the container. Its
+// one virtual slot is _rawInterface (the destructor follows it).
 class CGenMapiContPtr {
 public:
-    virtual ~CGenMapiContPtr() = default;
-
     // The object as a container interface, no reference added. Null for an
     // empty wrapper.
     virtual LPMAPICONTAINER _rawInterface() const = 0;
+    virtual ~CGenMapiContPtr() = default;
 
     // GetContentsTable(0). An empty container gives an empty holder without
     // any call. Failure: context "CGenMapiContPtr::_rawContentsTable".

@@ -15,15 +15,16 @@
 // one counted reference to its interface, or none (an empty wrapper);
 // construction from a raw interface takes one reference, copying another,
 // assignment takes the new one before releasing the old, destruction
-// releases. Operations on an empty wrapper other than _rawInterface are the
-// caller's error (MAPI_E_INVALID_OBJECT is raised rather than crashing).
+// releases. On an empty wrapper the unchecked operations return
+// MAPI_E_INVALID_OBJECT and the others raise it; none crashes.
+//
+// Virtual slots in order: _rawInterface, SetProp, GetProp, SaveChanges; the
+// virtual destructor is declared after them so it comes last.
 //
 // All readers return values the caller owns; every MAPI buffer they fetch is
 // freed before they return, also when they throw.
 class CGenMapiPropPtr {
 public:
-    virtual ~CGenMapiPropPtr() = default;
-
     // The object as a property interface, no reference added; the receiver
     // does not release it. Null for an empty wrapper.
     virtual LPMAPIPROP _rawInterface() const = 0;
@@ -34,6 +35,7 @@ public:
     virtual HRESULT GetProp(ULONG tag, MapiBufferPtr<SPropValue>& value) const;
     // IMAPIProp::SaveChanges(flags) through CheckHr.
     virtual HRESULT SaveChanges(ULONG flags) const;
+    virtual ~CGenMapiPropPtr() = default;
 
     // The 32-bit value; 0 when the read succeeds without a value. Failure:
     // CMAPIException with context "CGenMapiPropPtr::GetLongProp".

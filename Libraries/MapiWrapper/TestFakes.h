@@ -67,7 +67,10 @@ public:
         if (ppv) *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG AddRef() override { return static_cast<ULONG>(++refs); }
+    ULONG AddRef() override {
+        if (refs <= 0) ++resurrections;  // a real object would be gone already
+        return static_cast<ULONG>(++refs);
+    }
     ULONG Release() override {
         if (refs <= 0) ++overReleases;
         return static_cast<ULONG>(--refs);
@@ -76,6 +79,7 @@ public:
 
     long refs = 1;
     int overReleases = 0;
+    int resurrections = 0;
 };
 
 class Table : public Counted<IMAPITable> {
