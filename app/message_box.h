@@ -1,0 +1,31 @@
+// Message boxes of the program, callable from any thread: a call from the
+// worker waits until the user-interface thread has shown the box. Tests
+// replace the box with a hook that records the call instead.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+struct MessageBoxCall {
+    QWidget* owner;  // null for a box without owner
+    QString text;
+    QString caption;
+};
+
+// Shows a modal box with an OK button and no icon.
+void ShowMessageBox(QWidget* owner, const QString& text, const QString& caption);
+
+// The caption of boxes that have none of their own: the application's name.
+QString AppCaption();
+
+// Replaces the box by hook (null restores the real box). The hook runs on
+// the user-interface thread.
+using MessageBoxHook = std::function<void(const MessageBoxCall&)>;
+void SetMessageBoxHook(MessageBoxHook hook);
+
+// Runs f on the user-interface thread and waits for it; runs it directly
+// when called there.
+void RunOnUiThread(const std::function<void()>& f);

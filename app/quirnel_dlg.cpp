@@ -1,0 +1,250 @@
+// The main dialog's start-up, handlers and the copy engine's host.
+#include "quirnel_dlg.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QThread>
+
+#include <stdexcept>
+
+#include <copy_engine.h>
+
+#include "about_dlg.h"
+#include "message_box.h"
+#include "pictures.h"
+#include "query_dlg.h"
+#include "resource.h"
+#include "string_table.h"
+
+namespace {
+
+constexpr int kSystemIconSize = 32;
+
+std::string Utf8(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+// ReportError's boxes have no owner; they are shown on the interface thread.
+void ReportErrorBox(const std::string& caption, const std::string& text) {
+    ::ShowMessageBox(nullptr, QString::fromStdString(text), QString::fromStdString(caption));
+}
+
+}  // namespace
+
+CQuirnelDlg::CQuirnelDlg(QWidget* parent)
+    : CTemplateDialog(IDD_QUIRNEL_DIALOG, parent),
+      m_engine(std::make_unique<quirnel::CCopyEngine>(*this, m_session)),
+      m_hIcon(LoadAppIcon()) {
+    DoDataExchange();
+    SetMessageBoxHandler(ReportErrorBox);
+
+    const auto on = [this](int id, void (CQuirnelDlg::*handler)()) {
+        if (auto* button = qobject_cast<QPushButton*>(GetDlgItem(id))) {
+            connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+        }
+    };
+    on(IDC_START, &CQuirnelDlg::OnStart);
+    on(IDC_INFO, &CQuirnelDlg::OnInfo);
+    on(IDC_STOP, &CQuirnelDlg::OnStop);
+    on(IDC_QUERY, &CQuirnelDlg::OnQuery);
+    on(IDC_LINK, &CQuirnelDlg::OnLink);
+    on(IDC_HELP_PAGE, &CQuirnelDlg::OnHelpPage);
+}
+
+CQuirnelDlg::~CQuirnelDlg() {
+    if (m_worker) {
+        // Destroyed without having been closed during a run: the worker still
+        // uses this dialog and the session, so it is stopped and waited for
+        // while its calls to the interface thread go on being served.
+        m_bStop = true;
+        QEventLoop loop;
+        connect(this, &CQuirnelDlg::runFinished, &loop, &QEventLoop::quit);
+        if (m_worker) loop.exec();
+    }
+    SetMessageBoxHandler(nullptr);
+}
+
+void CQuirnelDlg::DoDataExchange() {
+    m_staticProgress = qobject_cast<QLabel*>(GetDlgItem(IDC_STATIC_PROGRESS));
+    m_comboFields = qobject_cast<QComboBox*>(GetDlgItem(IDC_COMBO_FIELDS));
+    m_editQuery = qobject_cast<QPlainTextEdit*>(GetDlgItem(IDC_EDIT_QUERY));
+    m_btnStart = qobject_cast<QPushButton*>(GetDlgItem(IDC_START));
+    m_comboTarget = qobject_cast<QComboBox*>(GetDlgItem(IDC_COMBO_TARGET));
+    m_comboSource = qobject_cast<QComboBox*>(GetDlgItem(IDC_COMBO_SOURCE));
+    m_listActivity = qobject_cast<QListWidget*>(GetDlgItem(IDC_LIST_ACTIVITY));
+}
+
+int CQuirnelDlg::DoModal() {
+    if (!OnInitDialog()) return IDCANCEL;
+    return CTemplateDialog::DoModal();
+}
+
+bool CQuirnelDlg::OnInitDialog() {
+    const QString about = LoadString(IDS_ABOUTBOX);
+    if (!about.isEmpty()) {
+        m_systemMenu.addSeparator();
+        QAction* entry = m_systemMenu.addAction(about);
+        connect(entry, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    }
+    setWindowIcon(m_hIcon);
+
+    try {
+        MAPIInitialize(nullptr);
+        m_session.Logon(0);
+        FillStoreLists();
+    } catch (...) {
+        // No session (the mail client's profile is missing) or no store table.
+        ::ShowMessageBox(this, LoadString(IDS_START_MAIL_CLIENT), AppCaption());
+        m_quitRequested = true;
+        return false;
+    }
+    return true;
+}
+
+void CQuirnelDlg::FillStoreLists() {
+    LPMAPITABLE table = m_session.GetStoresTable();
+    if (!table) throw std::runtime_error("no message store table");
+    CMapiRowSet rows;
+    rows.QueryAllRows(table, {PR_DISPLAY_NAME_A});
+    for (ULONG row = 0; row < rows.Count(); ++row) {
+        // A name that is not a string shows as an empty entry.
+        const char* name = rows.Cell(row, 0).String8();
+        const QString text = name ? QString::fromUtf8(name) : QString();
+        AddComboString(m_comboSource, text);
+        AddComboString(m_comboTarget, text);
+    }
+    m_comboSource->setCurrentIndex(-1);
+    m_comboTarget->setCurrentIndex(-1);
+}
+
+void CQuirnelDlg::OnSysCommand(unsigned id) {
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) ShowAboutBox();
+}
+
+void CQuirnelDlg::contextMenuEvent(QContextMenuEvent* event) {
+    if (!m_systemMenu.isEmpty()) m_systemMenu.popup(event->globalPos());
+}
+
+void CQuirnelDlg::paintEvent(QPaintEvent* event) {
+    if (!isMinimized()) {
+        CTemplateDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.eraseRect(rect());
+    const int x = (width() - kSystemIconSize + 1) / 2;
+    const int y = (height() - kSystemIconSize + 1) / 2;
+    painter.drawPixmap(x, y, m_hIcon.pixmap(kSystemIconSize, kSystemIconSize));
+}
+
+void CQuirnelDlg::OnStart() {
+    // One run at a time: Start is shut here already, not only by the worker.
+    if (m_worker) return;
+    m_btnStart->setEnabled(false);
+    quirnel::CCopyEngine* engine = m_engine.get();
+    m_worker = QThread::create([engine] { quirnel::CCopyEngine::CopyThreadProc(engine); });
+    connect(m_worker, &QThread::finished, this, &CQuirnelDlg::OnWorkerFinished,
+            Qt::QueuedConnection);
+    m_worker->start(QThread::NormalPriority);
+}
+
+void CQuirnelDlg::OnWorkerFinished() {
+    if (!m_worker) return;
+    m_worker->wait();  // it has finished: returns at once
+    delete m_worker;
+    m_worker = nullptr;
+    m_btnStart->setEnabled(true);
+    emit runFinished();
+    if (m_pendingResult >= 0) {
+        const int result = m_pendingResult;
+        m_pendingResult = -1;
+        CTemplateDialog::done(result);
+    }
+}
+
+void CQuirnelDlg::done(int result) {
+    if (m_worker) {
+        // Closing during a run: stop it and end once the worker is gone, so
+        // the session and the controls outlive it. The item in progress is
+        // completed; nothing already copied is lost.
+        m_bStop = true;
+        m_pendingResult = result;
+        if (m_staticProgress) m_staticProgress->setText(LoadString(IDS_STOPPING));
+        return;
+    }
+    CTemplateDialog::done(result);
+}
+
+void CQuirnelDlg::OnStop() {
+    m_bStop = true;
+}
+
+void CQuirnelDlg::OnQuery() {
+    CQueryDlg dlg(nullptr);
+    dlg.m_strQuery.clear();
+    if (dlg.DoModal() == IDOK && m_editQuery) m_editQuery->setPlainText(dlg.m_strQuery);
+}
+
+void CQuirnelDlg::OnInfo() {
+    ShowAboutBox();
+}
+
+void CQuirnelDlg::OnLink() {
+    OpenWebPage(IDS_URL_LINK);
+}
+
+void CQuirnelDlg::OnHelpPage() {
+    OpenWebPage(IDS_URL_HELP);
+}
+
+template <class F>
+void CQuirnelDlg::OnUiThread(F&& f) {
+    if (QThread::currentThread() == thread()) {
+        f();
+    } else {
+        QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::BlockingQueuedConnection);
+    }
+}
+
+void CQuirnelDlg::SetStartEnabled(bool enabled) {
+    // Enabling waits for the worker's end (OnWorkerFinished), so a click in
+    // between cannot find the old worker still present.
+    if (!enabled) OnUiThread([this] { m_btnStart->setEnabled(false); });
+}
+
+std::string CQuirnelDlg::SourceStoreName() {
+    std::string name;
+    OnUiThread([&] { name = Utf8(m_comboSource->currentText()); });
+    return name;
+}
+
+std::string CQuirnelDlg::TargetStoreName() {
+    std::string name;
+    OnUiThread([&] { name = Utf8(m_comboTarget->currentText()); });
+    return name;
+}
+
+std::string CQuirnelDlg::QueryText() {
+    std::string text;
+    OnUiThread([&] { text = Utf8(m_editQuery->toPlainText()); });
+    return text;
+}
+
+void CQuirnelDlg::SetProgressText(const std::string& text) {
+    OnUiThread([&] { m_staticProgress->setText(QString::fromStdString(text)); });
+}
+
+void CQuirnelDlg::AppendActivityLine(const std::string& line) {
+    OnUiThread([&] { m_listActivity->addItem(QString::fromStdString(line)); });
+}
+
+void CQuirnelDlg::ShowMessageBox(const std::string& caption, const std::string& text) {
+    const QString boxCaption = caption.empty() ? AppCaption() : QString::fromStdString(caption);
+    ::ShowMessageBox(this, QString::fromStdString(text), boxCaption);
+}

@@ -1,0 +1,106 @@
+// The main dialog: logs on to MAPI, lists the session's stores as source and
+// target, holds the query, the activity list and the progress text, and runs
+// the copy engine on a worker thread as the engine's host.
+#pragma once
+
+#include <QIcon>
+#include <QMenu>
+
+#include <atomic>
+#include <memory>
+
+#include <MapiWrapper.h>
+#include <copy_host.h>
+
+#include "template_dialog.h"
+
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QThread;
+
+namespace quirnel {
+class CCopyEngine;
+}
+
+class CQuirnelDlg : public CTemplateDialog, public quirnel::CCopyHost {
+    Q_OBJECT
+public:
+    explicit CQuirnelDlg(QWidget* parent = nullptr);
+    ~CQuirnelDlg() override;
+
+    // Starts MAPI and fills the lists, then runs the dialog. When the logon
+    // fails the start-up box is shown and the dialog never appears.
+    int DoModal() override;
+
+    // Start-up of MAPI and of the lists; false when the program must end.
+    bool OnInitDialog();
+    bool QuitRequested() const { return m_quitRequested; }
+    bool RunActive() const { return m_worker != nullptr; }
+
+    // The about entry offered on the dialog's context menu in place of the
+    // system menu's.
+    QMenu& SystemMenu() { return m_systemMenu; }
+    void OnSysCommand(unsigned id);
+    QIcon OnQueryDragIcon() const { return m_hIcon; }
+
+    // The copy engine's host, called on the worker thread.
+    void SetStartEnabled(bool enabled) override;
+    std::string SourceStoreName() override;
+    std::string TargetStoreName() override;
+    std::string QueryText() override;
+    std::atomic<bool>& StopFlag() override { return m_bStop; }
+    void SetProgressText(const std::string& text) override;
+    void AppendActivityLine(const std::string& line) override;
+    void ShowMessageBox(const std::string& caption, const std::string& text) override;
+
+signals:
+    // The worker of a run has ended and Start is enabled again.
+    void runFinished();
+
+protected:
+    void DoDataExchange();
+    void FillStoreLists();
+
+    void OnStart();
+    void OnStop();
+    void OnQuery();
+    void OnInfo();
+    void OnLink();
+    void OnHelpPage();
+
+    void done(int result) override;
+    void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void OnWorkerFinished();
+    // Runs f on the user-interface thread and waits for it (the worker's way
+    // of touching a control).
+    template <class F>
+    void OnUiThread(F&& f);
+
+    std::atomic<bool> m_bStop{false};
+    CMapiSession m_session;
+    // The copy-run state (stores, special-folder identifiers, log file); it
+    // holds stores of the session, so it is released before the session.
+    std::unique_ptr<quirnel::CCopyEngine> m_engine;
+
+    QLabel* m_staticProgress = nullptr;
+    QComboBox* m_comboFields = nullptr;
+    QPlainTextEdit* m_editQuery = nullptr;
+    QPushButton* m_btnStart = nullptr;
+    QComboBox* m_comboTarget = nullptr;
+    QComboBox* m_comboSource = nullptr;
+    QListWidget* m_listActivity = nullptr;
+
+    QIcon m_hIcon;
+    QMenu m_systemMenu;
+    QThread* m_worker = nullptr;
+    // The result the dialog ends with once the worker has ended; -1 when no
+    // close is pending.
+    int m_pendingResult = -1;
+    bool m_quitRequested = false;
+};

@@ -1,0 +1,55 @@
+// Resource identifiers of the application: dialogs, controls, strings,
+// pictures and the about command. Code and tests address controls by these.
+#pragma once
+
+// Dialog templates
+#define IDD_ABOUTBOX 100
+#define IDD_QUIRNEL_DIALOG 102
+#define IDD_QUERY 4081
+
+// Strings
+#define IDS_ABOUTBOX 101
+#define IDS_START_MAIL_CLIENT 102
+#define IDS_URL_HELP 103
+#define IDS_URL_LINK 104
+// Shown while a run ends because the dialog was closed
+#define IDS_STOPPING 105
+
+// Icon and pictures
+#define IDR_MAINFRAME 128
+#define IDB_ABOUT_DE 130
+#define IDB_ABOUT_EN 131
+#define IDB_LOGO 149
+
+// System command of the about entry
+#define IDM_ABOUTBOX 0x0010
+
+// Standard commands
+#define IDOK 1
+#define IDCANCEL 2
+// Controls without an id of their own
+#define IDC_STATIC (-1)
+
+// Main dialog
+#define IDC_LIST_ACTIVITY 1005
+#define IDC_START 1006
+#define IDC_COMBO_SOURCE 1007
+#define IDC_COMBO_TARGET 1008
+#define IDC_INFO 1009
+#define IDC_STOP 1010
+#define IDC_EDIT_QUERY 1011
+#define IDC_HELP_PAGE 1012
+#define IDC_QUERY 1013
+#define IDC_LINK 1014
+#define IDC_STATIC_PROGRESS 1015
+#define IDC_COMBO_FIELDS 1330
+
+// Query builder
+#define IDC_CHK_NEWER 4098
+#define IDC_CHK_MODIFIED 4099
+#define IDC_CALENDAR 4100
+#define IDC_CHK_CREATEDBY 4102
+#define IDC_EDIT_CATEGORY 4103
+#define IDC_CHK_WITH_CATEGORY 4104
+#define IDC_CHK_WITHOUT_CATEGORY 4105
+#define IDC_COMBO_CREATOR 4106

@@ -1,0 +1,112 @@
+// The German dialog templates.
+#include "templates.h"
+
+#include "resource.h"
+
+namespace dlg {
+
+using enum Kind;
+
+const Template kMainDialogDe{
+    IDD_QUIRNEL_DIALOG,
+    "Quirnel",
+    524,
+    284,
+    {
+        {IDC_STATIC, Picture, 0, "", {7, 7, 67, 31}, IDB_LOGO},
+        {IDC_LINK, PushButton, kTabStop, kPromoLinkText, {80, 7, 276, 12}},
+        {IDC_STATIC, StaticText, 0, kPromoText, {81, 20, 274, 18}},
+        {IDC_STATIC, EtchedLine, kSunken, "", {7, 47, 356, 1}},
+        {IDC_STATIC, StaticText, 0, "Quelle", {7, 51, 104, 10}},
+        {IDC_COMBO_SOURCE, DropList, kSorted | kVScroll | kTabStop, "", {7, 62, 359, 128}},
+        {IDC_STATIC, StaticText, 0, "Ziel", {7, 78, 107, 11}},
+        {IDC_COMBO_TARGET, DropList, kSorted | kVScroll | kTabStop, "", {7, 89, 354, 112}},
+        {IDC_STATIC, StaticText, 0, "Query", {7, 110, 20, 8}},
+        {IDC_STATIC, StaticText, kHidden, "Felder", {178, 110, 20, 8}},
+        {IDC_COMBO_FIELDS, DropDown, kSorted | kHidden, "", {209, 107, 151, 129}},
+        {IDC_EDIT_QUERY,
+         Edit,
+         kMultiLine | kBorder | kAutoHScroll | kTabStop,
+         "",
+         {7, 123, 353, 39}},
+        {IDC_START, PushButton, kTabStop, "Start", {7, 169, 50, 14}},
+        {IDC_STOP, PushButton, kTabStop, "Stop", {71, 169, 50, 14}},
+        {IDC_INFO, PushButton, kTabStop, "Info", {131, 169, 50, 14}},
+        {IDC_HELP_PAGE, PushButton, kTabStop, "Hilfe", {190, 169, 50, 14}},
+        {IDC_QUERY, PushButton, kTabStop, "Query", {311, 167, 50, 14}},
+        {IDC_STATIC, StaticText, 0, "Aktivitäten", {7, 186, 34, 8}},
+        {IDC_LIST_ACTIVITY,
+         ListBox,
+         kBorder | kVScroll | kNoIntegralHeight | kNotify | kTabStop,
+         "",
+         {7, 200, 510, 70}},
+        {IDC_STATIC, StaticText, 0, "Version 1.5", {7, 275, 36, 8}},
+        {IDC_STATIC_PROGRESS, StaticText, 0, "0 from 0", {85, 275, 416, 8}},
+        {IDC_STATIC, GroupBox, 0, "Hinweise", {375, 7, 142, 175}},
+        {IDC_STATIC,
+         StaticText,
+         0,
+         "Quirnel läuft am besten, wenn Outlook gestartet ist. Legen Sie in Outlook eine neue "
+         "PST-Datei an (Datei/Neu) und benennen diese, danach können beide Dateien hier "
+         "ausgewählt werden. Start kopiert alle Ordner von einer Datei in die andere.",
+         {380, 18, 131, 60}},
+        {IDC_STATIC,
+         StaticText,
+         0,
+         "Für Experten: Mit einer Abfrage können nur bestimmte Elemente exportiert werden, z.B. "
+         "nur eine Kategorie oder nur Elemente welche nach einem Datum geändert wurden.",
+         {380, 83, 133, 42}},
+        {IDC_STATIC,
+         StaticText,
+         0,
+         "Die vollständige Anleitung zur Abfragesprache mit allen Feldern und Beispielen öffnet "
+         "die Schaltfläche Hilfe.",
+         {379, 128, 133, 34}},
+    },
+};
+
+const Template kQueryDialogDe{
+    IDD_QUERY,
+    "Query",
+    312,
+    180,
+    {
+        {IDOK, DefPushButton, kTabStop, "OK", {7, 158, 50, 14}},
+        {IDCANCEL, PushButton, kTabStop, "Abbruch", {255, 158, 50, 14}},
+        {IDC_CHK_WITH_CATEGORY, AutoCheckBox, kTabStop, "Elemente mit Kategorie", {145, 7, 90, 10}},
+        {IDC_CHK_WITHOUT_CATEGORY,
+         AutoCheckBox,
+         kTabStop,
+         "Elemente ohne Kategorie",
+         {145, 19, 95, 10}},
+        {IDC_EDIT_CATEGORY, Edit, kBorder | kAutoHScroll | kTabStop, "", {143, 35, 162, 14}},
+        {IDC_CHK_NEWER, AutoCheckBox, kTabStop, "Elemente neuer als Datum", {17, 7, 99, 10}},
+        {IDC_CALENDAR, MonthCalendar, kNoToday | kTabStop, "", {15, 29, 119, 89}},
+        {IDC_CHK_CREATEDBY, AutoCheckBox, kTabStop, "Elemente erstellt von", {144, 54, 81, 10}},
+        {IDC_EDIT_QUERY,
+         Edit,
+         kMultiLine | kBorder | kAutoHScroll | kTabStop,
+         "",
+         {7, 132, 298, 16}},
+        {IDC_COMBO_CREATOR, DropDown, kSorted | kVScroll | kTabStop, "", {142, 67, 163, 30}},
+        {IDC_STATIC, StaticText, 0, "Query", {7, 122, 20, 8}},
+        {IDC_CHK_MODIFIED,
+         AutoCheckBox,
+         kTabStop,
+         "Elemente geändert nach Datum",
+         {16, 18, 116, 10}},
+    },
+};
+
+const Template kAboutDialogDe{
+    IDD_ABOUTBOX,
+    "Info über Quirnel",
+    263,
+    230,
+    {
+        {IDOK, DefPushButton, kGroup | kTabStop, "OK", {101, 209, 50, 14}},
+        {IDC_STATIC, Picture, 0, "", {9, 9, 247, 199}, IDB_ABOUT_DE},
+    },
+};
+
+}  // namespace dlg

@@ -1,0 +1,93 @@
+// The English dialog templates. Some texts stay German, as in the German set.
+#include "templates.h"
+
+#include "resource.h"
+
+namespace dlg {
+
+using enum Kind;
+
+const Template kMainDialogEn{
+    IDD_QUIRNEL_DIALOG,
+    "Quirnel",
+    472,
+    284,
+    {
+        {IDC_STATIC, Picture, 0, "", {7, 7, 67, 31}, IDB_LOGO},
+        {IDC_LINK, PushButton, kTabStop, kPromoLinkText, {80, 7, 276, 12}},
+        {IDC_STATIC, StaticText, 0, kPromoText, {81, 20, 274, 18}},
+        {IDC_STATIC,
+         StaticText,
+         0,
+         "This application copies all elements from the source store into the destination "
+         "store. If objects are not readable, they will be skipped.",
+         {7, 47, 417, 11}},
+        {IDC_STATIC, StaticText, 0, "Source", {7, 77, 104, 10}},
+        {IDC_COMBO_SOURCE, DropList, kSorted | kVScroll | kTabStop, "", {7, 89, 458, 128}},
+        {IDC_STATIC, StaticText, 0, "Target", {7, 104, 107, 11}},
+        {IDC_COMBO_TARGET, DropList, kSorted | kVScroll | kTabStop, "", {7, 115, 458, 112}},
+        {IDC_STATIC, StaticText, 0, "Query", {7, 66, 20, 8}},
+        {IDC_STATIC, StaticText, kHidden, "Felder", {209, 201, 20, 8}},
+        {IDC_COMBO_FIELDS, DropDown, kSorted | kHidden, "", {241, 198, 151, 129}},
+        {IDC_EDIT_QUERY,
+         Edit,
+         kMultiLine | kBorder | kAutoHScroll | kTabStop,
+         "",
+         {7, 158, 458, 39}},
+        {IDC_START, PushButton, kTabStop, "Start", {7, 134, 50, 14}},
+        {IDC_STOP, PushButton, kTabStop, "Stop", {64, 134, 50, 14}},
+        {IDC_INFO, PushButton, kTabStop, "Info", {120, 134, 50, 14}},
+        {IDC_HELP_PAGE, PushButton, kTabStop, "Hilfe", {177, 134, 50, 14}},
+        {IDC_QUERY, PushButton, kTabStop, "Query", {233, 134, 50, 14}},
+        {IDC_STATIC, StaticText, 0, "Activities", {13, 199, 29, 8}},
+        {IDC_LIST_ACTIVITY,
+         ListBox,
+         kBorder | kVScroll | kNoIntegralHeight | kNotify | kTabStop,
+         "",
+         {7, 212, 458, 54}},
+        {IDC_STATIC_PROGRESS, StaticText, 0, "0 from 0", {7, 269, 416, 8}},
+    },
+};
+
+const Template kQueryDialogEn{
+    IDD_QUERY,
+    "Query",
+    312,
+    180,
+    {
+        {IDOK, DefPushButton, kTabStop, "OK", {7, 158, 50, 14}},
+        {IDCANCEL, PushButton, kTabStop, "Cancel", {255, 158, 50, 14}},
+        {IDC_CHK_WITH_CATEGORY, AutoCheckBox, kTabStop, "Elements with category", {145, 7, 90, 10}},
+        {IDC_CHK_WITHOUT_CATEGORY,
+         AutoCheckBox,
+         kTabStop,
+         "Elements without category",
+         {145, 19, 99, 10}},
+        {IDC_EDIT_CATEGORY, Edit, kBorder | kAutoHScroll | kTabStop, "", {143, 35, 162, 14}},
+        {IDC_CHK_NEWER, AutoCheckBox, kTabStop, "Elements newer than", {16, 7, 82, 10}},
+        {IDC_CALENDAR, MonthCalendar, kNoToday | kTabStop, "", {13, 33, 119, 89}},
+        {IDC_CHK_CREATEDBY, AutoCheckBox, kTabStop, "Elements created by", {144, 54, 80, 10}},
+        {IDC_EDIT_QUERY,
+         Edit,
+         kMultiLine | kBorder | kAutoHScroll | kTabStop,
+         "",
+         {7, 132, 298, 16}},
+        {IDC_COMBO_CREATOR, DropDown, kSorted | kVScroll | kTabStop, "", {142, 67, 163, 30}},
+        {IDC_STATIC, StaticText, 0, "Query", {7, 122, 20, 8}},
+        {IDC_CHK_MODIFIED, AutoCheckBox, kTabStop, "Elements modifed after", {16, 18, 87, 10}},
+    },
+};
+
+// The English about box keeps the German title.
+const Template kAboutDialogEn{
+    IDD_ABOUTBOX,
+    "Info über Quirnel",
+    263,
+    230,
+    {
+        {IDOK, DefPushButton, kGroup | kTabStop, "OK", {101, 209, 50, 14}},
+        {IDC_STATIC, Picture, 0, "", {9, 9, 249, 199}, IDB_ABOUT_EN},
+    },
+};
+
+}  // namespace dlg
