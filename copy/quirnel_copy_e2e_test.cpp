@@ -1,0 +1,337 @@
+// quirnel-copy from the outside, over embedded stores that mapiprofile
+// makes: the copy's dump against the source's, special folders, the query,
+// Ctrl-C, and the exit statuses.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <MapiWrapper.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status = -1;  // -1 when a signal ended it (a crash)
+    std::string out;
+    std::string err;
+};
+
+std::string Quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The folder lines of a dump ("folder PATH items=N ...").
+std::vector<std::string> FolderLines(const std::string& dump) {
+    std::vector<std::string> lines;
+    for (const std::string& line : SplitLines(dump))
+        if (line.rfind("folder ", 0) == 0) lines.push_back(line);
+    return lines;
+}
+
+// The folder path of a dump's folder line.
+std::string PathOf(const std::string& folderLine) {
+    size_t end = folderLine.find(" items=");
+    return folderLine.substr(7, end - 7);
+}
+
+// The item blocks of a `dump --props`: "  item" and the lines below it.
+std::vector<std::string> ItemBlocks(const std::string& dump) {
+    std::vector<std::string> blocks;
+    bool inItem = false;
+    for (const std::string& line : SplitLines(dump)) {
+        if (line == "  item") {
+            blocks.emplace_back();
+            inItem = true;
+        } else if (line.rfind("folder ", 0) == 0) {
+            inItem = false;
+        } else if (inItem) {
+            blocks.back() += line + "\n";
+        }
+    }
+    return blocks;
+}
+
+class QuirnelCopyTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = fs::path(QUIRNEL_BINARY_DIR) / "quirnel_copy_e2e";
+        fs::remove_all(s_dir);
+        fs::create_directories(s_dir);
+        ToolRun sample = Tool(MAPIPROFILE_BIN, {"sample", "Source", (s_dir / "source.qdb").string(),
+                                                "--items", "600", "--seed", "11"});
+        ASSERT_EQ(sample.status, 0) << sample.err;
+    }
+
+    void SetUp() override {
+        m_target = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        ToolRun made = Tool(MAPIPROFILE_BIN,
+                            {"create", m_target, (s_dir / (m_target + ".qdb")).string()});
+        ASSERT_EQ(made.status, 0) << made.err;
+    }
+
+    static std::string Environment() {
+        return "MAPI_PROFILE=" + Quoted((s_dir / "profile.ini").string()) +
+               " XDG_DOCUMENTS_DIR=" + Quoted(s_dir.string()) + " ";
+    }
+
+    static ToolRun Tool(const std::string& binary, std::initializer_list<std::string> args) {
+        std::string command = Environment() + Quoted(binary);
+        for (const std::string& a : args) command += " " + Quoted(a);
+        command += " >" + Quoted((s_dir / "out").string()) + " 2>" +
+                   Quoted((s_dir / "err").string());
+        int raw = std::system(command.c_str());
+        ToolRun run;
+        // The shell reports a signal death as 128 + signal.
+        if (raw != -1 && WIFEXITED(raw) && WEXITSTATUS(raw) < 128) run.status = WEXITSTATUS(raw);
+        run.out = Slurp(s_dir / "out");
+        run.err = Slurp(s_dir / "err");
+        return run;
+    }
+
+    static ToolRun Copy(std::initializer_list<std::string> args) {
+        return Tool(QUIRNEL_COPY_BIN, args);
+    }
+    static std::string Dump(const std::string& store, bool props = false) {
+        ToolRun run = props ? Tool(MAPIPROFILE_BIN, {"dump", store, "--props"})
+                            : Tool(MAPIPROFILE_BIN, {"dump", store});
+        EXPECT_EQ(run.status, 0) << run.err;
+        return run.out;
+    }
+
+    // Renames the target's special folder named by tag, in this process.
+    void RenameTargetSpecial(ULONG tag, const char* name) {
+        setenv("MAPI_PROFILE", (s_dir / "profile.ini").c_str(), 1);
+        ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
+        CMapiSession session;
+        session.Logon();
+        CMapiRowSet rows = QueryAllRows(session.GetStoresTable(), {PR_DISPLAY_NAME, PR_ENTRYID});
+        for (ULONG i = 0; i < rows.Count(); ++i) {
+            if (rows.Cell(i, 0).ToString() != m_target) continue;
+            CMapiBinary eid;
+            eid = rows.Cell(i, 1);
+            CInterfaceRef<IUnknown> object = session.OpenEntry(eid);
+            IMsgStorePtr store(static_cast<LPMDB>(object.get()));
+            CMapiBinary folderId;
+            if (tag == 0)
+                folderId = store.GetReceiveFolder("").GetBinaryProp(PR_ENTRYID);
+            else
+                folderId = store.GetBinaryProp(tag);
+            IMAPIPropPtr folder = store.OpenEntry(folderId);
+            folder.SetStringProp(PR_DISPLAY_NAME, name);
+            HRESULT hr = folder._rawInterface()->SaveChanges(0);
+            ASSERT_TRUE(SUCCEEDED(hr) || hr == MAPI_E_NO_SUPPORT);
+            return;
+        }
+        FAIL() << "no store " << m_target;
+    }
+
+    static fs::path s_dir;
+    std::string m_target;
+};
+
+fs::path QuirnelCopyTest::s_dir;
+
+TEST_F(QuirnelCopyTest, TheCopyHasTheSourcesFoldersItemsAndProperties) {
+    fs::remove(s_dir / "quirnel.log");
+    ToolRun run = Copy({"--source", "Source", "--target", m_target});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const std::string source = Dump("Source");
+    EXPECT_EQ(Dump(m_target), source);
+    EXPECT_EQ(Dump(m_target, true), Dump("Source", true));
+
+    // One "Copy folder" line per folder, in the dump's (depth-first) order,
+    // on standard output and in the log file alike.
+    std::vector<std::string> expected;
+    for (const std::string& line : FolderLines(source)) {
+        std::string path = PathOf(line);
+        expected.push_back("Copy folder " + path + " to " + path.substr(path.rfind('\\') + 1));
+    }
+    EXPECT_EQ(SplitLines(run.out), expected);
+    EXPECT_EQ(SplitLines(Slurp(s_dir / "quirnel.log")), expected);
+}
+
+TEST_F(QuirnelCopyTest, SpecialFoldersMapOntoTheTargetsOwn) {
+    // The target's deleted items and inbox have other names than the
+    // source's: the deleted items still go into the target's own folder, and
+    // the source's inbox becomes the target's receive folder.
+    RenameTargetSpecial(PR_IPM_WASTEBASKET_ENTRYID, "Papierkorb");
+    RenameTargetSpecial(0, "Posteingang");
+
+    ToolRun run = Copy({"--source", "Source", "--target", m_target});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    std::map<std::string, std::string> source;  // path -> rest of the line
+    for (const std::string& line : FolderLines(Dump("Source"))) source[PathOf(line)] = line;
+    std::map<std::string, std::string> target;
+    for (const std::string& line : FolderLines(Dump(m_target))) target[PathOf(line)] = line;
+
+    ASSERT_TRUE(source.count("\\Deleted Items"));
+    EXPECT_EQ(target.count("\\Deleted Items"), 0u);
+    std::string trash = source["\\Deleted Items"];
+    EXPECT_EQ(target["\\Papierkorb"], "folder \\Papierkorb" + trash.substr(trash.find(" items=")));
+    EXPECT_EQ(target["\\Papierkorb\\Recovered"],
+              "folder \\Papierkorb\\Recovered" +
+                  source["\\Deleted Items\\Recovered"].substr(
+                      source["\\Deleted Items\\Recovered"].find(" items=")));
+
+    ASSERT_NE(source["\\Inbox"].find("special=inbox"), std::string::npos);
+    EXPECT_EQ(target["\\Inbox"], source["\\Inbox"]);
+    EXPECT_EQ(target["\\Posteingang"], "folder \\Posteingang items=0");
+    for (const char* special : {"\\Outbox", "\\Sent Items"}) EXPECT_EQ(target[special], source[special]);
+}
+
+// Counts, per folder path, the items of a `dump --props` whose property
+// line is exactly propertyLine.
+std::map<std::string, int> MatchingItems(const std::string& dump, const std::string& propertyLine) {
+    std::map<std::string, int> counts;
+    std::string folder;
+    for (const std::string& line : SplitLines(dump)) {
+        if (line.rfind("folder ", 0) == 0) {
+            folder = PathOf(line);
+            counts[folder];
+        } else if (line == "    " + propertyLine) {
+            ++counts[folder];
+        }
+    }
+    return counts;
+}
+
+TEST_F(QuirnelCopyTest, AQueryCopiesExactlyTheItemsItSelects) {
+    const std::string importanceHigh = "0x00170003=2";
+    std::map<std::string, int> wanted = MatchingItems(Dump("Source", true), importanceHigh);
+    int total = 0;
+    for (const auto& [path, n] : wanted) total += n;
+    ASSERT_GT(total, 0);
+
+    ToolRun run = Copy({"--source", "Source", "--target", m_target, "--query", "Importance = 2"});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    std::map<std::string, int> copied;
+    for (const std::string& line : FolderLines(Dump(m_target))) {
+        size_t at = line.find(" items=") + 7;
+        copied[PathOf(line)] = std::stoi(line.substr(at));
+    }
+    EXPECT_EQ(copied, wanted);
+    EXPECT_EQ(MatchingItems(Dump(m_target, true), importanceHigh), wanted);
+}
+
+TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{}, 64, "usage: quirnel-copy"},
+        {{"--source", "Source"}, 64, "--target"},
+        {{"--source", "Source", "--target", "X", "--bogus"}, 64, "unknown argument"},
+        {{"--source", "Source", "--target"}, 64, "needs a value"},
+        {{"--source", "Nowhere", "--target", "Source"}, 1,
+         "quirnel-copy: Please select source and target\n"},
+        {{"--source", "Source", "--target", "Source"}, 1,
+         "quirnel-copy: Please select source and target\n"},
+        {{"--source", "Source", "--target", "X", "--query", "Subject = "}, 2, "Query: "},
+    };
+    for (const Case& c : cases) {
+        std::string command = Environment() + Quoted(QUIRNEL_COPY_BIN);
+        for (const std::string& a : c.args) command += " " + Quoted(a == "X" ? m_target : a);
+        SCOPED_TRACE(command);
+        command += " >" + Quoted((s_dir / "out").string()) + " 2>" +
+                   Quoted((s_dir / "err").string());
+        int raw = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(raw));
+        EXPECT_EQ(WEXITSTATUS(raw), c.status);
+        std::string err = Slurp(s_dir / "err");
+        EXPECT_NE(err.find(c.err), std::string::npos) << err;
+    }
+    // Nothing of the refused runs reached the target.
+    for (const std::string& line : FolderLines(Dump(m_target)))
+        EXPECT_EQ(line.find(" items=0") != std::string::npos, true) << line;
+
+    ToolRun noProfile = Tool("env", {"MAPI_PROFILE=" + (s_dir / "missing.ini").string(),
+                                     QUIRNEL_COPY_BIN, "--source", "Source", "--target", "T"});
+    EXPECT_EQ(noProfile.status, 1);
+    EXPECT_NE(noProfile.err.find("quirnel-copy: cannot log on to the profile: "),
+              std::string::npos)
+        << noProfile.err;
+}
+
+TEST_F(QuirnelCopyTest, CtrlCStopsAfterTheItemInProgress) {
+    // Started with a pipe on standard output: Ctrl-C once the first folder
+    // line has arrived.
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    setenv("MAPI_PROFILE", (s_dir / "profile.ini").c_str(), 1);
+    setenv("XDG_DOCUMENTS_DIR", s_dir.c_str(), 1);
+    std::string target = m_target;
+    std::vector<char*> argv = {const_cast<char*>(QUIRNEL_COPY_BIN), const_cast<char*>("--source"),
+                               const_cast<char*>("Source"), const_cast<char*>("--target"),
+                               target.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, QUIRNEL_COPY_BIN, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+
+    std::string out;
+    char c;
+    while (out.find('\n') == std::string::npos && read(pipeFds[0], &c, 1) == 1) out += c;
+    kill(pid, SIGINT);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) out.append(buffer, n);
+    close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    // Fewer folders than the source's were started, and every item that
+    // arrived is whole: each copied item's dump is one of the source's.
+    size_t started = SplitLines(out).size();
+    EXPECT_LT(started, FolderLines(Dump("Source")).size());
+    std::set<std::string> sourceItems;
+    for (const std::string& item : ItemBlocks(Dump("Source", true))) sourceItems.insert(item);
+    std::vector<std::string> copied = ItemBlocks(Dump(m_target, true));
+    EXPECT_LT(copied.size(), sourceItems.size());
+    for (const std::string& item : copied) EXPECT_EQ(sourceItems.count(item), 1u) << item;
+}
+
+}  // namespace
