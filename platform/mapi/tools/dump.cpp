@@ -61,6 +61,11 @@ private:
             return hr;
         }
         for (ULONG r = 0; r < rows->cRows; ++r) {
+            if (rows->aRow[r].cValues < 2) {
+                *error_ = "the hierarchy table of " + (path.empty() ? "\\" : path) +
+                          " lacks the requested columns";
+                return MAPI_E_CORRUPT_DATA;
+            }
             const SPropValue* v = rows->aRow[r].lpProps;
             std::string name = PROP_TYPE(v[0].ulPropTag) == PT_STRING8 ? v[0].Value.lpszA : "?";
             std::string childPath = path + "\\" + name;
@@ -124,10 +129,11 @@ private:
         std::vector<std::string> blocks;
         blocks.reserve(rows->cRows);
         for (ULONG r = 0; r < rows->cRows; ++r) {
-            const SPropValue& eid = rows->aRow[r].lpProps[0];
+            const SRow& row = rows->aRow[r];
             std::string text;
-            hr = eid.ulPropTag == PR_ENTRYID ? Item(folder, eid.Value.bin, &text)
-                                             : MAPI_E_CORRUPT_DATA;
+            hr = row.cValues > 0 && row.lpProps[0].ulPropTag == PR_ENTRYID
+                     ? Item(folder, row.lpProps[0].Value.bin, &text)
+                     : MAPI_E_CORRUPT_DATA;
             if (FAILED(hr)) {
                 ++result_->unreadable;
                 blocks.push_back("  item error=" + Hex(hr) + "\n");

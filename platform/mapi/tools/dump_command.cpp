@@ -39,6 +39,7 @@ HRESULT OpenStoreByName(IMAPISession* session, const std::string& name,
     RowSetPtr rows(rawRows);
     if (FAILED(hr)) return hr;
     for (ULONG r = 0; r < rows->cRows; ++r) {
+        if (rows->aRow[r].cValues < 2) continue;
         const SPropValue* v = rows->aRow[r].lpProps;
         if (v[0].ulPropTag != PR_DISPLAY_NAME || v[1].ulPropTag != PR_ENTRYID) continue;
         if (name != v[0].Value.lpszA) continue;
