@@ -77,7 +77,7 @@ void RestrictionCompiler::BuildComparison(ULONG relop) {
     if (value.kind == ItemKind::SizeOperand) {
         node->rt = RES_SIZE;
         node->res.resSize = {relop, tag,
-                             static_cast<ULONG>(LeadingDecimal(value.text, 0, ULONG_MAX))};
+                             static_cast<ULONG>(LeadingDecimal(value.text, 0, 0xFFFFFFFF))};
     } else if (value.flags & kBitmaskMarker) {
         SPropValue* mask = MakeValue(PT_LONG, value);
         if (mask == nullptr) {

@@ -1,0 +1,74 @@
+// End-to-end tests of quirnel-query: the printed lines and exit statuses,
+// run as a user would run the program.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+struct Result {
+    std::string out;
+    int status = -1;
+};
+
+// Runs quirnel-query with args (already quoted for the shell) and without a
+// profile, so named fields resolve against a fresh temporary store.
+Result RunQuery(const std::string& args) {
+    const std::string command = "MAPI_PROFILE=/nonexistent/quirnel-test/profile.ini " +
+                                std::string(QUIRNEL_QUERY_BINARY) + " " + args + " 2>/dev/null";
+    Result result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+TEST(QuirnelQuery, PrintsWhatTheCompilerProduced) {
+    struct Case {
+        const char* args;
+        const char* out;
+        int status;
+    };
+    const Case cases[] = {
+        {"'Subject = \"abc\" and MessageSize > 1000'",
+         "restriction: and(property(GT, 0x0E080003, 0x0E080003=1000), "
+         "property(EQ, 0x0037001E, 0x0037001E=\"abc\"))\n",
+         0},
+        {"'LastModificationTime > Date(1,2,2006)'",
+         "restriction: property(GT, 0x30080040, 0x30080040=2006-02-01T00:00:00)\n", 0},
+        {"'Categories = \"x\" or Email1Address = \"a@b\"'",
+         "restriction: or(property(EQ, 0x8001001E, 0x8001001E=\"a@b\"), "
+         "property(EQ, 0x8000101E, 0x8000001E=\"x\"))\n",
+         0},
+        {"'select Subject where MessageSize > 1 order by descending MessageSize, combine Subject'",
+         "restriction: property(GT, 0x0E080003, 0x0E080003=1)\n"
+         "columns: 0x0037001E, 0x0E080003\n"
+         "sort: 0x0E080003 DESC, 0x0037001E COMBINE; categories 1\n",
+         0},
+        {"''", "restriction: none\n", 0},
+        {"'Foo = \"abc\"'", "error: \" Neither Foo nor abc is a keyword\"\n", 1},
+        {"'(Subject = \"a\"'", "error: \" Syntax error expeced ')'\\x0A\"\n", 1},
+        {"", "", 64},
+        {"a b", "", 64},
+    };
+    for (const Case& c : cases) {
+        Result r = RunQuery(c.args);
+        EXPECT_EQ(r.out, c.out) << c.args;
+        EXPECT_EQ(r.status, c.status) << c.args;
+    }
+}
+
+TEST(QuirnelQuery, AnUnknownStoreIsReportedWithoutOutput) {
+    Result r = RunQuery("--store Nowhere 'Subject = \"a\"'");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 2);
+}
+
+}  // namespace
