@@ -73,7 +73,7 @@ HRESULT Parse(std::istream& in, const std::string& path, std::vector<ProfileEntr
         const std::string line = Trim(raw);
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         if (line.front() == '[') {
-            if (line.back() != ']' || line.size() < 3) {
+            if (line.back() != ']' || line.size() < 2) {
                 *error = Where(path, lineNo) + "a section header must look like [name]";
                 return MAPI_E_CORRUPT_DATA;
             }
@@ -212,7 +212,7 @@ const ProfileEntry& Profile::Add(const std::string& displayName, const std::stri
     std::set<std::string> used;
     for (const ProfileEntry& e : entries_) used.insert(e.section);
     std::string section;
-    for (size_t n = entries_.size() + 1;; ++n) {
+    for (size_t n = 1;; ++n) {
         section = "store" + std::to_string(n);
         if (used.count(section) == 0) break;
     }
