@@ -435,6 +435,7 @@ TEST_F(CopyEngineTest, SpecialFoldersBecomeTheTargetsSpecialFolders) {
     EXPECT_EQ(targetTrash->items.size(), 2u);
     EXPECT_EQ(targetTrash->props[PROP_ID(PR_CONTAINER_CLASS)].s, "IPF.Note");
     EXPECT_EQ(m_target->InboxEid(), Dst()->Child("Inbox")->Eid());
+    EXPECT_EQ(m_target->receiveFolders["IPM"], Dst()->Child("Inbox")->Eid());
     EXPECT_EQ(m_target->props[PROP_ID(PR_IPM_OUTBOX_ENTRYID)].s, Dst()->Child("Outbox")->Eid());
     EXPECT_EQ(m_target->props[PROP_ID(PR_IPM_SENTMAIL_ENTRYID)].s,
               Dst()->Child("Sent Items")->Eid());

@@ -290,8 +290,11 @@ HRESULT Store::OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* type,
 }
 
 HRESULT Store::SetReceiveFolder(LPTSTR messageClass, ULONG, ULONG cb, LPENTRYID eid) {
-    if (messageClass != nullptr && messageClass[0] != '\0') return MAPI_E_NO_SUPPORT;
-    m_inboxEid = BytesOf(cb, eid);
+    std::string cls = messageClass != nullptr ? messageClass : "";
+    if (cls.empty())
+        m_inboxEid = BytesOf(cb, eid);
+    else
+        receiveFolders[cls] = BytesOf(cb, eid);
     return S_OK;
 }
 

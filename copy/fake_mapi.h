@@ -218,6 +218,8 @@ public:
     void SetSpecial(ULONG tag, Folder* folder);
     void SetInbox(Folder* folder) { m_inboxEid = folder->Eid(); }
     const std::string& InboxEid() const { return m_inboxEid; }
+    // Receive folders of explicit message classes ("IPM", ...).
+    std::map<std::string, std::string> receiveFolders;
     Folder* Find(const std::string& eid) const;
 
     // Numbers the identifiers of new objects of this store.

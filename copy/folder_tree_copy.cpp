@@ -158,8 +158,13 @@ void CCopyEngine::MapSpecialFolders(const IMAPIFolderPtr& sourceChild,
     // Results of the writes are not checked: a store that refuses to name
     // a special folder still holds every item.
     if (s == m_eidSourceInbox) {
-        char emptyClass[] = "";
-        m_storeTarget._rawInterface()->SetReceiveFolder(emptyClass, 0, t.Size(), t.AsEntryID());
+        // Stores keep the default entry and the one for "IPM" apart, and mail
+        // of the IPM classes is routed by the latter: both must name the new
+        // inbox, or new mail would still arrive in the target's old one.
+        char defaultClass[] = "";
+        char ipmClass[] = "IPM";
+        m_storeTarget._rawInterface()->SetReceiveFolder(defaultClass, 0, t.Size(), t.AsEntryID());
+        m_storeTarget._rawInterface()->SetReceiveFolder(ipmClass, 0, t.Size(), t.AsEntryID());
     }
     if (s == m_eidSourceOutbox) m_storeTarget.SetBinaryProp(PR_IPM_OUTBOX_ENTRYID, t);
     if (s == m_eidSourceWastebasket) m_storeTarget.SetBinaryProp(PR_IPM_WASTEBASKET_ENTRYID, t);
