@@ -20,7 +20,7 @@ TEST(ActivityLogCut, CutsAfter511BytesWithoutSplittingACharacter) {
     } cases[] = {
         {std::string(511, 'x'), 511},
         {std::string(512, 'x'), 511},
-        {std::string(510, 'x') + "\xC3\xA4", 510},       // a two-byte letter across the cut
+        {std::string(510, 'x') + "\xC3\xA4", 510},        // a two-byte letter across the cut
         {std::string(509, 'x') + "\xC3\xA4" + "y", 511},  // ends exactly at the cut
         {std::string(509, 'x') + "\xE2\x82\xAC", 509},    // a three-byte sign across it
         {std::string(600, '\x80'), 508},                  // not UTF-8: at most three bytes go

@@ -31,13 +31,15 @@ TEST(ConsoleHost, WritesLinesToOutAndProgressAndBoxesToErr) {
         bool live;
         std::string err;
     } cases[] = {
-        {false, "Folder creation\n0 vom 40\nQuery: bad query\nStart in Ctx: MAPI_E_NOT_FOUND\n"
-                "quirnel-copy: Please select source and target\n"},
+        {false,
+         "Folder creation\n0 vom 40\nQuery: bad query\nStart in Ctx: MAPI_E_NOT_FOUND\n"
+         "quirnel-copy: Please select source and target\n"},
         // A live status line is erased before other output and drawn again.
-        {true, "\r\033[KFolder creation\r\033[K\r\033[KFolder creation\r\033[K0 vom 40"
-               "\r\033[KQuery: bad query\n\r\033[K0 vom 40\r\033[KStart in Ctx: MAPI_E_NOT_FOUND\n"
-               "\r\033[K0 vom 40\r\033[Kquirnel-copy: Please select source and target\n"
-               "\r\033[K0 vom 40\n"},
+        {true,
+         "\r\033[KFolder creation\r\033[K\r\033[KFolder creation\r\033[K0 vom 40"
+         "\r\033[KQuery: bad query\n\r\033[K0 vom 40\r\033[KStart in Ctx: MAPI_E_NOT_FOUND\n"
+         "\r\033[K0 vom 40\r\033[Kquirnel-copy: Please select source and target\n"
+         "\r\033[K0 vom 40\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.live);

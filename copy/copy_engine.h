@@ -87,8 +87,8 @@ private:
     void CopyFolderContents(IMAPIFolderPtr source, IMAPIFolderPtr target, bool associated);
     // The rows to copy, restricted by the query; false when the query did
     // not compile (the box is shown and the stop flag set).
-    bool ReadItemRows(RestrictionCompiler& compiler, const IMAPIFolderPtr& source,
-                      bool associated, CMapiRowSet& rows);
+    bool ReadItemRows(RestrictionCompiler& compiler, const IMAPIFolderPtr& source, bool associated,
+                      CMapiRowSet& rows);
     void CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
                    const CMapiRowSet& rows);
 

@@ -125,9 +125,9 @@ TEST_F(CopyEngineTest, ItemsThatCannotBeCopiedAreLoggedAndTheRunGoesOn) {
 
     EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", "copy message damaged",
                                  "Error MAPI_E_CORRUPT_DATA", "copy message by display name",
-                                 "Error E_ACCESSDENIED", "copy message ",
-                                 "Error E_OUTOFMEMORY", "copy message partly",
-                                 "Error MAPI_W_PARTIAL_COMPLETION", "Copy folder \\Next to Next"}));
+                                 "Error E_ACCESSDENIED", "copy message ", "Error E_OUTOFMEMORY",
+                                 "copy message partly", "Error MAPI_W_PARTIAL_COMPLETION",
+                                 "Copy folder \\Next to Next"}));
     ASSERT_NE(Dst()->Child("Inbox"), nullptr);
     ASSERT_EQ(Dst()->Child("Inbox")->items.size(), 2u);
     EXPECT_EQ(Dst()->Child("Inbox")->items[0].subject, "first");
@@ -182,7 +182,8 @@ TEST_F(CopyEngineTest, ACollisionGetsNumberedNamesFromZero) {
         inbox->AddItem("mail");
         inbox->AddChild("Sub")->AddItem("below");
         Dst()->refusedNames.insert("Inbox");
-        for (int n = 0; n + 1 < c.refused; ++n) Dst()->refusedNames.insert("Inbox" + std::to_string(n));
+        for (int n = 0; n + 1 < c.refused; ++n)
+            Dst()->refusedNames.insert("Inbox" + std::to_string(n));
 
         Run();
         ASSERT_FALSE(host.lines.empty());
@@ -228,10 +229,10 @@ TEST_F(CopyEngineTest, FoldersThatCannotBeOpenedOrListedAreLogged) {
     Src()->AddChild("After")->AddItem("z");
 
     Run();
-    EXPECT_EQ(host.lines, (Lines{"Skip folder \\Closed: MAPI_E_CORRUPT_DATA",
-                                 "Copy folder \\Parent to Parent",
-                                 "Skip subfolders of \\Parent: E_ACCESSDENIED",
-                                 "Copy folder \\After to After"}));
+    EXPECT_EQ(
+        host.lines,
+        (Lines{"Skip folder \\Closed: MAPI_E_CORRUPT_DATA", "Copy folder \\Parent to Parent",
+               "Skip subfolders of \\Parent: E_ACCESSDENIED", "Copy folder \\After to After"}));
     EXPECT_EQ(ItemsBelow(Dst()), 2u);
 }
 
@@ -327,7 +328,7 @@ TEST_F(CopyEngineTest, AStoreNameThatIsNotInTheSessionEndsTheRunWithABox) {
     } cases[] = {
         {"Missing", "Target", {}},  // the target is not even looked up
         {"", "Target", {}},
-        {"Source", "target", {"store:Source"}},  // names compare case-sensitively
+        {"Source", "target", {"store:Source"}},                  // names compare case-sensitively
         {"Source", "Source", {"store:Source", "store:Source"}},  // a store into itself
     };
     for (const Case& c : cases) {
@@ -338,9 +339,8 @@ TEST_F(CopyEngineTest, AStoreNameThatIsNotInTheSessionEndsTheRunWithABox) {
         host.target = c.target;
 
         EXPECT_EQ(Run(), CopyOutcome::Failed);
-        EXPECT_EQ(host.boxes,
-                  (std::vector<std::pair<std::string, std::string>>{
-                      {"", "Please select source and target"}}));
+        EXPECT_EQ(host.boxes, (std::vector<std::pair<std::string, std::string>>{
+                                  {"", "Please select source and target"}}));
         EXPECT_EQ(m_session->opened, c.opened);
         EXPECT_TRUE(host.lines.empty());
         EXPECT_EQ(ItemsBelow(Dst()), 0u);
@@ -355,8 +355,8 @@ TEST_F(CopyEngineTest, AFailureBeforeTheWalkIsReportedWithTheTitleStart) {
     Src()->AddChild("Inbox")->AddItem("x");
 
     EXPECT_EQ(Run(), CopyOutcome::Failed);
-    EXPECT_EQ(host.boxes, (std::vector<std::pair<std::string, std::string>>{
-                              {"Start", "MAPI_E_NOT_FOUND"}}));
+    EXPECT_EQ(host.boxes,
+              (std::vector<std::pair<std::string, std::string>>{{"Start", "MAPI_E_NOT_FOUND"}}));
     EXPECT_TRUE(host.lines.empty());
     EXPECT_EQ(host.startEnabled, (std::vector<bool>{false, false, true, true}));
 }
@@ -371,13 +371,15 @@ TEST_F(CopyEngineTest, ASecondRunAppendsToTheSameLogFile) {
 
     Run();
     Run();
-    const Lines once{"Copy folder \\Inbox to Inbox", "copy message bad", "Error MAPI_E_CORRUPT_DATA"};
+    const Lines once{"Copy folder \\Inbox to Inbox", "copy message bad",
+                     "Error MAPI_E_CORRUPT_DATA"};
     Lines twice = once;
     twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(host.lines, twice);
-    EXPECT_EQ(LogFile(), "from an earlier day\n"
-                         "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n"
-                         "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n");
+    EXPECT_EQ(LogFile(),
+              "from an earlier day\n"
+              "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n"
+              "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n");
     // The second run reused the folder of the first.
     EXPECT_EQ(Dst()->Children().size(), 1u);
 }

@@ -122,7 +122,8 @@ IMsgStorePtr CCopyEngine::OpenStoreByName(const std::string& name) {
         eid = rows.Cell(i, 1);
         CInterfaceRef<IUnknown> object = m_session.OpenEntry(eid);
         CInterfaceRef<IMsgStore> store;
-        HRESULT hr = object->QueryInterface(IID_IMsgStore, reinterpret_cast<void**>(store.Receive()));
+        HRESULT hr =
+            object->QueryInterface(IID_IMsgStore, reinterpret_cast<void**>(store.Receive()));
         if (FAILED(hr)) throw CMAPIException(hr, nullptr);
         return IMsgStorePtr(store.get());
     }

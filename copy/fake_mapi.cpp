@@ -83,9 +83,9 @@ HRESULT Table::QueryRows(LONG count, ULONG, LPSRowSet* rows) {
     set->cRows = 0;
     for (size_t r = 0; r < n; ++r) {
         void* values = nullptr;
-        MAPIAllocateBuffer(static_cast<ULONG>(std::max<size_t>(m_columns.size(), 1) *
-                                              sizeof(SPropValue)),
-                           &values);
+        MAPIAllocateBuffer(
+            static_cast<ULONG>(std::max<size_t>(m_columns.size(), 1) * sizeof(SPropValue)),
+            &values);
         SRow& row = set->aRow[r];
         row.ulAdrEntryPad = 0;
         row.cValues = static_cast<ULONG>(m_columns.size());
@@ -160,7 +160,9 @@ Folder::Folder(Store* store, std::string name, std::string eid, ULONG type)
     m_store->Register(this);
 }
 
-std::string Folder::Name() const { return props.at(PROP_ID(PR_DISPLAY_NAME)).s; }
+std::string Folder::Name() const {
+    return props.at(PROP_ID(PR_DISPLAY_NAME)).s;
+}
 
 Folder* Folder::Child(const std::string& name) const {
     for (const auto& child : m_children)
@@ -215,8 +217,7 @@ HRESULT Folder::GetHierarchyTable(ULONG, LPMAPITABLE* table) {
     return S_OK;
 }
 
-HRESULT Folder::OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* type,
-                          LPUNKNOWN* object) {
+HRESULT Folder::OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* type, LPUNKNOWN* object) {
     return m_store->OpenEntry(cb, eid, nullptr, 0, type, object);
 }
 
@@ -266,7 +267,9 @@ Store::Store(std::string name) : m_name(std::move(name)) {
     props[PROP_ID(PR_IPM_SUBTREE_ENTRYID)] = Value::Bytes(m_ipmRoot->Eid());
 }
 
-std::string Store::NewEid() { return m_name + "#" + std::to_string(++m_nextId); }
+std::string Store::NewEid() {
+    return m_name + "#" + std::to_string(++m_nextId);
+}
 
 void Store::SetSpecial(ULONG tag, Folder* folder) {
     props[PROP_ID(tag)] = Value::Bytes(folder->Eid());
@@ -277,8 +280,7 @@ Folder* Store::Find(const std::string& eid) const {
     return it != m_folders.end() ? it->second : nullptr;
 }
 
-HRESULT Store::OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* type,
-                         LPUNKNOWN* object) {
+HRESULT Store::OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* type, LPUNKNOWN* object) {
     *object = nullptr;
     std::string key = BytesOf(cb, eid);
     if (auto failure = failOpen.find(key); failure != failOpen.end()) return failure->second;
@@ -323,8 +325,7 @@ HRESULT Session::GetMsgStoresTable(ULONG, LPMAPITABLE* table) {
     return S_OK;
 }
 
-HRESULT Session::OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* type,
-                           LPUNKNOWN* object) {
+HRESULT Session::OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* type, LPUNKNOWN* object) {
     *object = nullptr;
     std::string key = BytesOf(cb, eid);
     for (const auto& store : m_stores) {

@@ -75,9 +75,7 @@ public:
     HRESULT GetCollapseState(ULONG, ULONG, LPBYTE, ULONG*, LPBYTE*) override {
         return MAPI_E_NO_SUPPORT;
     }
-    HRESULT SetCollapseState(ULONG, ULONG, LPBYTE, BOOKMARK*) override {
-        return MAPI_E_NO_SUPPORT;
-    }
+    HRESULT SetCollapseState(ULONG, ULONG, LPBYTE, BOOKMARK*) override { return MAPI_E_NO_SUPPORT; }
 
 protected:
     bool SupportsInterface(REFIID riid) const override { return riid == IID_IMAPITable; }
@@ -108,8 +106,8 @@ public:
     HRESULT DeleteProps(LPSPropTagArray, LPSPropProblemArray*) override {
         return MAPI_E_NO_SUPPORT;
     }
-    HRESULT CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID,
-                   ULONG, LPSPropProblemArray*) override {
+    HRESULT CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
+                   LPSPropProblemArray*) override {
         return MAPI_E_NO_SUPPORT;
     }
     HRESULT CopyProps(LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
@@ -148,12 +146,12 @@ public:
     std::vector<Item> items;
 
     // Failure injection.
-    HRESULT failContents = S_OK;         // GetContentsTable
-    HRESULT failContentsRead = S_OK;     // QueryRows of the contents table
-    HRESULT failRestrict = S_OK;         // Restrict of the contents table
-    HRESULT failHierarchy = S_OK;        // GetHierarchyTable
+    HRESULT failContents = S_OK;                // GetContentsTable
+    HRESULT failContentsRead = S_OK;            // QueryRows of the contents table
+    HRESULT failRestrict = S_OK;                // Restrict of the contents table
+    HRESULT failHierarchy = S_OK;               // GetHierarchyTable
     std::map<std::string, HRESULT> failCreate;  // CreateFolder of that name fails
-    std::set<std::string> refusedNames;  // CreateFolder answers MAPI_E_COLLISION
+    std::set<std::string> refusedNames;         // CreateFolder answers MAPI_E_COLLISION
     // Called after each successful CopyMessages out of this folder.
     std::function<void()> afterCopy;
     int restrictCalls = 0;
@@ -186,9 +184,7 @@ public:
     HRESULT SetReadFlags(LPENTRYLIST, ULONG_PTR, LPMAPIPROGRESS, ULONG) override {
         return MAPI_E_NO_SUPPORT;
     }
-    HRESULT GetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG*) override {
-        return MAPI_E_NO_SUPPORT;
-    }
+    HRESULT GetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT SetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG, ULONG*) override {
         return MAPI_E_NO_SUPPORT;
     }
@@ -238,7 +234,8 @@ public:
     HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* type,
                       LPUNKNOWN* object) override;
     HRESULT SetReceiveFolder(LPTSTR messageClass, ULONG, ULONG cb, LPENTRYID eid) override;
-    HRESULT GetReceiveFolder(LPTSTR, ULONG, ULONG* cb, LPENTRYID* eid, LPTSTR* explicitClass) override;
+    HRESULT GetReceiveFolder(LPTSTR, ULONG, ULONG* cb, LPENTRYID* eid,
+                             LPTSTR* explicitClass) override;
     HRESULT GetReceiveFolderTable(ULONG, LPMAPITABLE*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT StoreLogoff(ULONG*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT AbortSubmit(ULONG, LPENTRYID, ULONG) override { return MAPI_E_NO_SUPPORT; }
@@ -299,8 +296,8 @@ public:
     HRESULT Logoff(ULONG_PTR, ULONG, ULONG) override { return S_OK; }
     HRESULT SetDefaultStore(ULONG, ULONG, LPENTRYID) override { return MAPI_E_NO_SUPPORT; }
     HRESULT AdminServices(ULONG, LPSERVICEADMIN*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG, LPMESSAGE, ULONG, ULONG,
-                     ULONG, ULONG, LPSTR) override {
+    HRESULT ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG, LPMESSAGE, ULONG, ULONG, ULONG,
+                     ULONG, LPSTR) override {
         return MAPI_E_NO_SUPPORT;
     }
     HRESULT PrepareForm(LPCIID, LPMESSAGE, ULONG*) override { return MAPI_E_NO_SUPPORT; }

@@ -11,7 +11,9 @@ namespace {
 constexpr char kFolderCreation[] = "Folder creation";
 
 // The root's own path is empty; messages about it name it "\".
-const char* ShownPath(const std::string& path) { return path.empty() ? "\\" : path.c_str(); }
+const char* ShownPath(const std::string& path) {
+    return path.empty() ? "\\" : path.c_str();
+}
 
 std::string BytesOf(const CMapiBinary& eid) {
     return std::string(reinterpret_cast<const char*>(eid.Bytes()), eid.Size());
@@ -111,8 +113,8 @@ IMAPIFolderPtr CCopyEngine::TargetWastebasket() {
 }
 
 IMAPIFolderPtr CCopyEngine::MakeTargetFolder(const CMapiBinary& eid, const std::string& name,
-                                             const IMAPIFolderPtr& target,
-                                             std::string& targetName, HRESULT& error) {
+                                             const IMAPIFolderPtr& target, std::string& targetName,
+                                             HRESULT& error) {
     targetName = name;
     // The source's deleted items go into the target's own deleted items
     // folder. A target without one (or whose one is taken) gets a folder by
@@ -138,7 +140,8 @@ IMAPIFolderPtr CCopyEngine::MakeTargetFolder(const CMapiBinary& eid, const std::
     for (int n = 0; n < 100; ++n) {
         targetName = name + std::to_string(n);
         try {
-            IMAPIFolderPtr made(target.CreateFolder(FOLDER_GENERIC, targetName.c_str(), "", 0).get());
+            IMAPIFolderPtr made(
+                target.CreateFolder(FOLDER_GENERIC, targetName.c_str(), "", 0).get());
             ClaimTarget(made);
             return made;
         } catch (...) {

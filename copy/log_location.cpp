@@ -68,6 +68,8 @@ std::string DocumentsFolder() {
     return WithoutTrailingSlashes(home);
 }
 
-std::string LogFilePath() { return DocumentsFolder() + "/quirnel.log"; }
+std::string LogFilePath() {
+    return DocumentsFolder() + "/quirnel.log";
+}
 
 }  // namespace quirnel

@@ -88,7 +88,7 @@ void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& 
                                                       nullptr, 0);
         } else {
             hr = eid.Type() == PT_ERROR && FAILED(eid.get()->Value.err) ? eid.get()->Value.err
-                                                                         : MAPI_E_NOT_FOUND;
+                                                                        : MAPI_E_NOT_FOUND;
         }
         // Warnings (a partial completion) are failures of this one item too.
         if (hr != S_OK) {

@@ -97,8 +97,8 @@ protected:
 
     void SetUp() override {
         m_target = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        ToolRun made = Tool(MAPIPROFILE_BIN,
-                            {"create", m_target, (s_dir / (m_target + ".qdb")).string()});
+        ToolRun made =
+            Tool(MAPIPROFILE_BIN, {"create", m_target, (s_dir / (m_target + ".qdb")).string()});
         ASSERT_EQ(made.status, 0) << made.err;
     }
 
@@ -110,8 +110,8 @@ protected:
     static ToolRun Tool(const std::string& binary, std::initializer_list<std::string> args) {
         std::string command = Environment() + Quoted(binary);
         for (const std::string& a : args) command += " " + Quoted(a);
-        command += " >" + Quoted((s_dir / "out").string()) + " 2>" +
-                   Quoted((s_dir / "err").string());
+        command +=
+            " >" + Quoted((s_dir / "out").string()) + " 2>" + Quoted((s_dir / "err").string());
         int raw = std::system(command.c_str());
         ToolRun run;
         // The shell reports a signal death as 128 + signal.
@@ -211,7 +211,8 @@ TEST_F(QuirnelCopyTest, SpecialFoldersMapOntoTheTargetsOwn) {
     ASSERT_NE(source["\\Inbox"].find("special=inbox"), std::string::npos);
     EXPECT_EQ(target["\\Inbox"], source["\\Inbox"]);
     EXPECT_EQ(target["\\Posteingang"], "folder \\Posteingang items=0");
-    for (const char* special : {"\\Outbox", "\\Sent Items"}) EXPECT_EQ(target[special], source[special]);
+    for (const char* special : {"\\Outbox", "\\Sent Items"})
+        EXPECT_EQ(target[special], source[special]);
 }
 
 // Counts, per folder path, the items of a `dump --props` whose property
@@ -259,9 +260,11 @@ TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
         {{"--source", "Source"}, 64, "--target"},
         {{"--source", "Source", "--target", "X", "--bogus"}, 64, "unknown argument"},
         {{"--source", "Source", "--target"}, 64, "needs a value"},
-        {{"--source", "Nowhere", "--target", "Source"}, 1,
+        {{"--source", "Nowhere", "--target", "Source"},
+         1,
          "quirnel-copy: Please select source and target\n"},
-        {{"--source", "Source", "--target", "Source"}, 1,
+        {{"--source", "Source", "--target", "Source"},
+         1,
          "quirnel-copy: Please select source and target\n"},
         {{"--source", "Source", "--target", "X", "--query", "Subject = "}, 2, "Query: "},
     };
@@ -269,8 +272,8 @@ TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
         std::string command = Environment() + Quoted(QUIRNEL_COPY_BIN);
         for (const std::string& a : c.args) command += " " + Quoted(a == "X" ? m_target : a);
         SCOPED_TRACE(command);
-        command += " >" + Quoted((s_dir / "out").string()) + " 2>" +
-                   Quoted((s_dir / "err").string());
+        command +=
+            " >" + Quoted((s_dir / "out").string()) + " 2>" + Quoted((s_dir / "err").string());
         int raw = std::system(command.c_str());
         ASSERT_TRUE(WIFEXITED(raw));
         EXPECT_EQ(WEXITSTATUS(raw), c.status);
@@ -284,8 +287,7 @@ TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
     ToolRun noProfile = Tool("env", {"MAPI_PROFILE=" + (s_dir / "missing.ini").string(),
                                      QUIRNEL_COPY_BIN, "--source", "Source", "--target", "T"});
     EXPECT_EQ(noProfile.status, 1);
-    EXPECT_NE(noProfile.err.find("quirnel-copy: cannot log on to the profile: "),
-              std::string::npos)
+    EXPECT_NE(noProfile.err.find("quirnel-copy: cannot log on to the profile: "), std::string::npos)
         << noProfile.err;
 }
 
@@ -302,9 +304,12 @@ TEST_F(QuirnelCopyTest, CtrlCStopsAfterTheItemInProgress) {
     setenv("MAPI_PROFILE", (s_dir / "profile.ini").c_str(), 1);
     setenv("XDG_DOCUMENTS_DIR", s_dir.c_str(), 1);
     std::string target = m_target;
-    std::vector<char*> argv = {const_cast<char*>(QUIRNEL_COPY_BIN), const_cast<char*>("--source"),
-                               const_cast<char*>("Source"), const_cast<char*>("--target"),
-                               target.data(), nullptr};
+    std::vector<char*> argv = {const_cast<char*>(QUIRNEL_COPY_BIN),
+                               const_cast<char*>("--source"),
+                               const_cast<char*>("Source"),
+                               const_cast<char*>("--target"),
+                               target.data(),
+                               nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, QUIRNEL_COPY_BIN, &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);

@@ -31,7 +31,9 @@ constexpr char kUsage[] =
 std::atomic<bool> g_stop{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnInterrupt(int) { g_stop.store(true); }
+extern "C" void OnInterrupt(int) {
+    g_stop.store(true);
+}
 
 // Ctrl-C asks the run to stop after the item in progress; a second Ctrl-C
 // ends the program at once (the default action is back by then).
