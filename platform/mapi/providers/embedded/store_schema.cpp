@@ -12,7 +12,11 @@ namespace {
 // message of an attachment or recipient. The columns besides id/kind/parent
 // are what tables show without reading properties.
 // props: one row per property; lazy marks values (bodies, attachment data,
-// anything large) that tables and GetPropList never read.
+// anything large) that tables and GetPropList never read. It is a rowid
+// table with a separate index on purpose: in a table keyed by (obj, pid)
+// itself, every key comparison during a search would read a large value's
+// overflow pages whole, and one damaged value would break lookups of its
+// neighbours too.
 constexpr const char* kSchemaSql = R"sql(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value BLOB);
 CREATE TABLE objects(
@@ -28,12 +32,13 @@ CREATE TABLE objects(
   has_attach INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX objects_by_parent ON objects(parent, kind, assoc);
 CREATE TABLE props(
+  id INTEGER PRIMARY KEY,
   obj INTEGER NOT NULL,
   pid INTEGER NOT NULL,
   type INTEGER NOT NULL,
   lazy INTEGER NOT NULL,
-  value BLOB NOT NULL,
-  PRIMARY KEY(obj, pid)) WITHOUT ROWID;
+  value BLOB NOT NULL);
+CREATE UNIQUE INDEX props_by_object ON props(obj, pid);
 CREATE TABLE named_props(
   id INTEGER PRIMARY KEY,
   guid BLOB NOT NULL,
