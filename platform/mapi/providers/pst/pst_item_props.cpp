@@ -103,7 +103,10 @@ const SPropValue* ItemProps::GetById(ULONG propId) {
         return &it->second;
     }
     auto stored = index_.find(propId);
-    if (stored == index_.end()) return nullptr;
+    if (stored == index_.end()) {
+        if (kind_ == ItemKind::Message && propId == PROP_ID(PR_HASATTACH)) return HasAttach();
+        return nullptr;
+    }
 
     SPropValue value = ErrorValue(PROP_TAG(PT_ERROR, propId), MAPI_E_CORRUPT_DATA);
     ULONG base = PlatformType(stored->second.valueType) & ~MV_FLAG;
@@ -127,9 +130,25 @@ HRESULT ItemProps::Tags(std::vector<ULONG>* tags) {
     std::map<ULONG, ULONG> byId;
     for (const auto& [id, stored] : index_) byId[id] = PROP_TAG(PlatformType(stored.valueType), id);
     for (const auto& [id, value] : computed_) byId[id] = value.ulPropTag;
+    if (kind_ == ItemKind::Message) byId.emplace(PROP_ID(PR_HASATTACH), PR_HASATTACH);
     tags->clear();
     for (const auto& entry : byId) tags->push_back(entry.second);
     return S_OK;
+}
+
+// Whether the message has attachments, from the attachments themselves: the
+// stored message flags may disagree with them in a damaged file.
+const SPropValue* ItemProps::HasAttach() {
+    int count = 0;
+    PffError error;
+    SPropValue value{};
+    if (libpff_message_get_number_of_attachments(item_.get(), &count, error.Ptr()) == 1) {
+        value.ulPropTag = PR_HASATTACH;
+        value.Value.b = count > 0 ? 1 : 0;
+    } else {
+        value = ErrorValue(PROP_TAG(PT_ERROR, PROP_ID(PR_HASATTACH)), MAPI_E_CORRUPT_DATA);
+    }
+    return &cache_.emplace(PROP_ID(PR_HASATTACH), value).first->second;
 }
 
 HRESULT ItemProps::SubRows(ULONG subObject, std::vector<std::unique_ptr<RowAccessor>>* rows) {

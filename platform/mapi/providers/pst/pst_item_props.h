@@ -64,6 +64,7 @@ public:
 
 private:
     HRESULT LoadIndex();
+    const SPropValue* HasAttach();
     void SetComputed(const SPropValue& value);
 
     struct Stored {
