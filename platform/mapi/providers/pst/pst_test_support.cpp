@@ -2,6 +2,7 @@
 #include "providers/pst/pst_test_support.h"
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -113,6 +114,200 @@ void Walk(IMAPIFolder* folder, const std::string& path, std::vector<FolderSummar
 std::vector<FolderSummary> WalkFolders(IMAPIFolder* root, std::vector<std::string>* failures) {
     std::vector<FolderSummary> out;
     Walk(root, "", &out, failures);
+    return out;
+}
+
+namespace {
+
+class Digest {
+public:
+    void Add(const void* data, size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (size_t i = 0; i < size; ++i) hash_ = (hash_ ^ p[i]) * 1099511628211ull;
+        length_ += size;
+    }
+    template <class T>
+    void AddValue(const T& value) {
+        Add(&value, sizeof value);
+    }
+    void AddProp(const SPropValue& v) {
+        AddValue(v.ulPropTag);
+        ULONG type = PROP_TYPE(v.ulPropTag);
+        switch (type) {
+            case PT_STRING8:
+                Add(v.Value.lpszA, std::strlen(v.Value.lpszA));
+                break;
+            case PT_UNICODE:
+                for (const WCHAR* c = v.Value.lpszW; *c != 0; ++c) AddValue(*c);
+                break;
+            case PT_BINARY:
+                Add(v.Value.bin.lpb, v.Value.bin.cb);
+                break;
+            case PT_CLSID:
+                Add(v.Value.lpguid, sizeof(GUID));
+                break;
+            case PT_MV_STRING8:
+                for (ULONG i = 0; i < v.Value.MVszA.cValues; ++i)
+                    Add(v.Value.MVszA.lppszA[i], std::strlen(v.Value.MVszA.lppszA[i]) + 1);
+                break;
+            case PT_MV_UNICODE:
+                for (ULONG i = 0; i < v.Value.MVszW.cValues; ++i)
+                    for (const WCHAR* c = v.Value.MVszW.lppszW[i];; ++c) {
+                        AddValue(*c);
+                        if (*c == 0) break;
+                    }
+                break;
+            case PT_MV_BINARY:
+                for (ULONG i = 0; i < v.Value.MVbin.cValues; ++i) {
+                    AddValue(v.Value.MVbin.lpbin[i].cb);
+                    Add(v.Value.MVbin.lpbin[i].lpb, v.Value.MVbin.lpbin[i].cb);
+                }
+                break;
+            case PT_MV_LONG:
+                Add(v.Value.MVl.lpl, v.Value.MVl.cValues * sizeof(LONG));
+                break;
+            case PT_MV_I2:
+                Add(v.Value.MVi.lpi, v.Value.MVi.cValues * sizeof(SHORT));
+                break;
+            case PT_MV_SYSTIME:
+                Add(v.Value.MVft.lpft, v.Value.MVft.cValues * sizeof(FILETIME));
+                break;
+            case PT_MV_I8:
+                Add(v.Value.MVli.lpli, v.Value.MVli.cValues * sizeof(LARGE_INTEGER));
+                break;
+            case PT_MV_DOUBLE:
+                Add(v.Value.MVdbl.lpdbl, v.Value.MVdbl.cValues * sizeof(double));
+                break;
+            case PT_MV_CLSID:
+                Add(v.Value.MVguid.lpguid, v.Value.MVguid.cValues * sizeof(GUID));
+                break;
+            case PT_OBJECT:
+                break;
+            default:
+                AddValue(v.Value.li.QuadPart);
+                break;  // every fixed-size type fits
+        }
+    }
+    std::string Text() const {
+        char text[40];
+        std::snprintf(text, sizeof text, "%016llx-%zu", static_cast<unsigned long long>(hash_),
+                      length_);
+        return text;
+    }
+
+private:
+    uint64_t hash_ = 1469598103934665603ull;
+    size_t length_ = 0;
+};
+
+bool AddProps(IMAPIProp* object, Digest* digest) {
+    ULONG count = 0;
+    LPSPropValue raw = nullptr;
+    HRESULT hr = object->GetProps(nullptr, 0, &count, &raw);
+    MapiBuffer<SPropValue> values(raw);
+    if (FAILED(hr)) return false;
+    for (ULONG i = 0; i < count; ++i) digest->AddProp(raw[i]);
+    return true;
+}
+
+bool AddRows(IMAPITable* table, Digest* digest, std::vector<LONG>* numbers = nullptr) {
+    LPSRowSet raw = nullptr;
+    if (HrQueryAllRows(table, nullptr, nullptr, nullptr, 0, &raw) != S_OK) return false;
+    RowSetPtr rows(raw);
+    for (ULONG r = 0; r < rows->cRows; ++r) {
+        for (ULONG c = 0; c < rows->aRow[r].cValues; ++c) {
+            const SPropValue& v = rows->aRow[r].lpProps[c];
+            if (PROP_ID(v.ulPropTag) == PROP_ID(PR_INSTANCE_KEY)) continue;
+            digest->AddProp(v);
+            if (numbers != nullptr && v.ulPropTag == PR_ATTACH_NUM) numbers->push_back(v.Value.l);
+        }
+    }
+    return true;
+}
+
+bool DigestMessage(IMessage* message, Digest* digest, int depth) {
+    if (depth > 8 || !AddProps(message, digest)) return false;
+    ComRef<IMAPITable> recipients, attachments;
+    std::vector<LONG> numbers;
+    if (message->GetRecipientTable(0, recipients.Out()) != S_OK ||
+        !AddRows(recipients.get(), digest) ||
+        message->GetAttachmentTable(0, attachments.Out()) != S_OK ||
+        !AddRows(attachments.get(), digest, &numbers))
+        return false;
+    for (LONG number : numbers) {
+        ComRef<IAttach> attach;
+        if (message->OpenAttach(static_cast<ULONG>(number), nullptr, 0, attach.Out()) != S_OK ||
+            !AddProps(attach.get(), digest))
+            return false;
+        ComRef<IUnknown> embedded;
+        if (attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0, embedded.Out()) == S_OK &&
+            !DigestMessage(reinterpret_cast<IMessage*>(embedded.get()), digest, depth + 1))
+            return false;
+    }
+    return true;
+}
+
+std::string Hex(const SBinary& b) {
+    std::string text;
+    char byte[3];
+    for (ULONG i = 0; i < b.cb; ++i) {
+        std::snprintf(byte, sizeof byte, "%02X", b.lpb[i]);
+        text += byte;
+    }
+    return text;
+}
+
+void FingerprintFolder(IMAPIFolder* folder, std::map<std::string, std::string>* out, int depth) {
+    if (depth > 64) return;
+    for (ULONG flags : {0u, static_cast<ULONG>(MAPI_ASSOCIATED)}) {
+        ComRef<IMAPITable> contents;
+        if (folder->GetContentsTable(flags, contents.Out()) != S_OK) continue;
+        SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+        LPSRowSet raw = nullptr;
+        if (HrQueryAllRows(contents.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
+                           nullptr, 0, &raw) != S_OK)
+            continue;
+        RowSetPtr rows(raw);
+        for (ULONG i = 0; i < rows->cRows; ++i) {
+            const SPropValue& id = rows->aRow[i].lpProps[0];
+            if (PROP_TYPE(id.ulPropTag) != PT_BINARY) continue;
+            ComRef<IUnknown> object;
+            ULONG type = 0;
+            Digest digest;
+            bool ok =
+                folder->OpenEntry(id.Value.bin.cb, reinterpret_cast<LPENTRYID>(id.Value.bin.lpb),
+                                  nullptr, 0, &type, object.Out()) == S_OK &&
+                DigestMessage(reinterpret_cast<IMessage*>(object.get()), &digest, 0);
+            (*out)[Hex(id.Value.bin)] = ok ? digest.Text() : "fail";
+        }
+    }
+    ComRef<IMAPITable> hierarchy;
+    if (folder->GetHierarchyTable(0, hierarchy.Out()) != S_OK) return;
+    SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+    LPSRowSet raw = nullptr;
+    if (HrQueryAllRows(hierarchy.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
+                       nullptr, 0, &raw) != S_OK)
+        return;
+    RowSetPtr rows(raw);
+    for (ULONG i = 0; i < rows->cRows; ++i) {
+        const SPropValue& id = rows->aRow[i].lpProps[0];
+        if (PROP_TYPE(id.ulPropTag) != PT_BINARY) continue;
+        ComRef<IUnknown> object;
+        ULONG type = 0;
+        if (folder->OpenEntry(id.Value.bin.cb, reinterpret_cast<LPENTRYID>(id.Value.bin.lpb),
+                              nullptr, 0, &type, object.Out()) == S_OK)
+            FingerprintFolder(reinterpret_cast<IMAPIFolder*>(object.get()), out, depth + 1);
+    }
+}
+
+}  // namespace
+
+std::map<std::string, std::string> FingerprintStore(IMsgStore* store) {
+    std::map<std::string, std::string> out;
+    ComRef<IUnknown> root;
+    ULONG type = 0;
+    if (store->OpenEntry(0, nullptr, nullptr, 0, &type, root.Out()) == S_OK)
+        FingerprintFolder(reinterpret_cast<IMAPIFolder*>(root.get()), &out, 0);
     return out;
 }
 

@@ -40,6 +40,12 @@ std::vector<FolderSummary> WalkFolders(IMAPIFolder* root, std::vector<std::strin
 bool PffexportCounts(const std::string& path, const std::string& dir,
                      std::map<std::string, ULONG>* counts, std::string* exportRoot);
 
+// Every message of the store (normal and associated contents of every
+// folder), keyed by its entry id in hex, with a digest of everything a copy
+// reads of it: all properties, recipients, attachments and embedded
+// messages; "fail" for a message that cannot be opened or read.
+std::map<std::string, std::string> FingerprintStore(IMsgStore* store);
+
 // A fresh directory for one test, removed by the caller if it likes.
 std::string MakeTempDir();
 
