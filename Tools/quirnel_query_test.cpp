@@ -4,8 +4,14 @@
 
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <string>
+
+#include <runtime/profile.h>
+#include <runtime/provider.h>
 
 namespace {
 
@@ -14,10 +20,11 @@ struct Result {
     int status = -1;
 };
 
-// Runs quirnel-query with args (already quoted for the shell) and without a
-// profile, so named fields resolve against a fresh temporary store.
-Result RunQuery(const std::string& args) {
-    const std::string command = "MAPI_PROFILE=/nonexistent/quirnel-test/profile.ini " +
+// Runs quirnel-query with args (already quoted for the shell), by default
+// without a profile, so named fields resolve against a fresh temporary store.
+Result RunQuery(const std::string& args,
+                const std::string& profile = "/nonexistent/quirnel-test/profile.ini") {
+    const std::string command = "MAPI_PROFILE=" + profile + " " +
                                 std::string(QUIRNEL_QUERY_BINARY) + " " + args + " 2>/dev/null";
     Result result;
     FILE* pipe = popen(command.c_str(), "r");
@@ -69,6 +76,34 @@ TEST(QuirnelQuery, AnUnknownStoreIsReportedWithoutOutput) {
     Result r = RunQuery("--store Nowhere 'Subject = \"a\"'");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.status, 2);
+}
+
+TEST(QuirnelQuery, NamedFieldsResolveInTheStoreNamed) {
+    namespace fs = std::filesystem;
+    const fs::path dir =
+        fs::temp_directory_path() / ("quirnel_query_store_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string storePath = (dir / "mail.store").string();
+    std::string error;
+    ASSERT_EQ(mapi::FindProvider("embedded")->CreateStore(storePath, "Mail", &error), S_OK)
+        << error;
+    mapi::Profile profile;
+    profile.Add("Mail", "embedded", storePath);
+    const std::string profilePath = (dir / "profile.ini").string();
+    ASSERT_EQ(profile.Save(profilePath, &error), S_OK) << error;
+
+    // The store keeps its names: a second run finds Categories at 0x8000 again
+    // and gives Email1Address the next identifier.
+    Result first = RunQuery("--store Mail 'Categories = \"x\"'", profilePath);
+    EXPECT_EQ(first.out, "restriction: property(EQ, 0x8000101E, 0x8000001E=\"x\")\n");
+    Result second =
+        RunQuery("--store mail 'Email1Address = \"a\" or Categories = \"y\"'", profilePath);
+    EXPECT_EQ(second.out,
+              "restriction: or(property(EQ, 0x8000101E, 0x8000001E=\"y\"), "
+              "property(EQ, 0x8001001E, 0x8001001E=\"a\"))\n");
+    EXPECT_EQ(second.status, 0);
+    fs::remove_all(dir);
 }
 
 }  // namespace
