@@ -78,8 +78,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
     }
     if (out->args.size() != shape->positional) {
         *error = command + " takes " + std::to_string(shape->positional) + " argument" +
-                 (shape->positional == 1 ? "" : "s") + ", not " +
-                 std::to_string(out->args.size());
+                 (shape->positional == 1 ? "" : "s") + ", not " + std::to_string(out->args.size());
         return false;
     }
     for (const std::string& a : out->args) {

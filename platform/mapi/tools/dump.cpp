@@ -8,14 +8,13 @@
 #include <mapiutil.h>
 
 #include "dump_message.h"
+#include "error_text.h"
 #include "payload.h"
 #include "runtime/mapi_ptr.h"
 #include "store_folders.h"
 
 namespace mapi::tools {
 namespace {
-
-std::string Hex(HRESULT hr) { return FormatTag(static_cast<ULONG>(hr)); }
 
 struct SpecialId {
     SpecialFolder which;
@@ -24,8 +23,8 @@ struct SpecialId {
 
 class StoreDumper {
 public:
-    StoreDumper(IMsgStore* store, const DumpOptions& options, std::ostream& out,
-                DumpResult* result, std::string* error)
+    StoreDumper(IMsgStore* store, const DumpOptions& options, std::ostream& out, DumpResult* result,
+                std::string* error)
         : store_(store), options_(options), out_(out), result_(result), error_(error) {}
 
     HRESULT Run() {
@@ -38,7 +37,7 @@ public:
         HRESULT hr = GetIpmSubtreeId(store_, &rootId);
         if (SUCCEEDED(hr)) hr = OpenFolder(store_, rootId, false, &root);
         if (FAILED(hr)) {
-            *error_ = "cannot open the root of the IPM subtree (" + Hex(hr) + ")";
+            *error_ = "cannot open the root of the IPM subtree (" + DescribeResult(hr) + ")";
             return hr;
         }
         return Children(root.get(), "");
@@ -57,7 +56,7 @@ private:
         RowSetPtr rows(rawRows);
         if (FAILED(hr)) {
             *error_ = "cannot list the subfolders of " + (path.empty() ? "\\" : path) + " (" +
-                      Hex(hr) + ")";
+                      DescribeResult(hr) + ")";
             return hr;
         }
         for (ULONG r = 0; r < rows->cRows; ++r) {
@@ -76,8 +75,10 @@ private:
             EntryIdBytes id(v[1].Value.bin.lpb, v[1].Value.bin.lpb + v[1].Value.bin.cb);
             ComRef<IMAPIFolder> child;
             hr = OpenFolder(store_, id, false, &child);
-            if (SUCCEEDED(hr)) hr = Folder(child.get(), id, childPath);
-            else *error_ = "cannot open the folder " + childPath + " (" + Hex(hr) + ")";
+            if (SUCCEEDED(hr))
+                hr = Folder(child.get(), id, childPath);
+            else
+                *error_ = "cannot open the folder " + childPath + " (" + DescribeResult(hr) + ")";
             if (FAILED(hr)) return hr;
         }
         return S_OK;
@@ -89,7 +90,7 @@ private:
         HRESULT hr = folder->GetContentsTable(0, contents.Out());
         if (SUCCEEDED(hr)) hr = contents->GetRowCount(0, &count);
         if (FAILED(hr)) {
-            *error_ = "cannot read the contents of " + path + " (" + Hex(hr) + ")";
+            *error_ = "cannot read the contents of " + path + " (" + DescribeResult(hr) + ")";
             return hr;
         }
         out_ << "folder " << path << " items=" << count << Special(id) << "\n";
@@ -119,11 +120,11 @@ private:
     HRESULT Items(IMAPIFolder* folder, IMAPITable* contents, const std::string& path) {
         SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
         LPSRowSet rawRows = nullptr;
-        HRESULT hr = HrQueryAllRows(contents, reinterpret_cast<LPSPropTagArray>(&columns),
-                                    nullptr, nullptr, 0, &rawRows);
+        HRESULT hr = HrQueryAllRows(contents, reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
+                                    nullptr, 0, &rawRows);
         RowSetPtr rows(rawRows);
         if (FAILED(hr)) {
-            *error_ = "cannot list the items of " + path + " (" + Hex(hr) + ")";
+            *error_ = "cannot list the items of " + path + " (" + DescribeResult(hr) + ")";
             return hr;
         }
         std::vector<std::string> blocks;
@@ -136,7 +137,7 @@ private:
                      : MAPI_E_CORRUPT_DATA;
             if (FAILED(hr)) {
                 ++result_->unreadable;
-                blocks.push_back("  item error=" + Hex(hr) + "\n");
+                blocks.push_back("  item error=" + FormatTag(static_cast<ULONG>(hr)) + "\n");
             } else {
                 blocks.push_back("  item\n" + text);
             }

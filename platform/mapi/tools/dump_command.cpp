@@ -3,7 +3,7 @@
 
 #include <mapiutil.h>
 
-#include "payload.h"
+#include "error_text.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/profile.h"
 
@@ -27,15 +27,14 @@ private:
 
 // Opens the first store of the session whose display name is name;
 // MAPI_E_NOT_FOUND when there is none.
-HRESULT OpenStoreByName(IMAPISession* session, const std::string& name,
-                        ComRef<IMsgStore>* store) {
+HRESULT OpenStoreByName(IMAPISession* session, const std::string& name, ComRef<IMsgStore>* store) {
     ComRef<IMAPITable> table;
     HRESULT hr = session->GetMsgStoresTable(0, table.Out());
     if (FAILED(hr)) return hr;
     SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME, PR_ENTRYID}};
     LPSRowSet rawRows = nullptr;
-    hr = HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
-                        nullptr, 0, &rawRows);
+    hr = HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr,
+                        0, &rawRows);
     RowSetPtr rows(rawRows);
     if (FAILED(hr)) return hr;
     for (ULONG r = 0; r < rows->cRows; ++r) {
@@ -55,7 +54,7 @@ HRESULT OpenStoreByName(IMAPISession* session, const std::string& name,
 int RunDump(const CommandContext& ctx, const std::string& name, const DumpOptions& options) {
     MapiScope mapi;
     if (FAILED(mapi.Result())) {
-        ctx.err << "mapiprofile: MAPI did not start (" << FormatTag(mapi.Result()) << ")\n";
+        ctx.err << "mapiprofile: MAPI did not start (" << DescribeResult(mapi.Result()) << ")\n";
         return 1;
     }
     ComRef<IMAPISession> session;
@@ -63,18 +62,18 @@ int RunDump(const CommandContext& ctx, const std::string& name, const DumpOption
     if (FAILED(hr)) {
         const std::string& why = LastLogonError();
         ctx.err << "mapiprofile: cannot log on to the profile " << ctx.profilePath << ": "
-                << (why.empty() ? FormatTag(hr) : why) << "\n";
+                << (why.empty() ? DescribeResult(hr) : why) << "\n";
         return 1;
     }
     ComRef<IMsgStore> store;
     hr = OpenStoreByName(session.get(), name, &store);
     if (hr == MAPI_E_NOT_FOUND) {
-        ctx.err << "mapiprofile: the profile " << ctx.profilePath << " has no store named '"
-                << name << "'\n";
+        ctx.err << "mapiprofile: the profile " << ctx.profilePath << " has no store named '" << name
+                << "'\n";
         return 1;
     }
     if (FAILED(hr)) {
-        ctx.err << "mapiprofile: cannot open the store '" << name << "' (" << FormatTag(hr)
+        ctx.err << "mapiprofile: cannot open the store '" << name << "' (" << DescribeResult(hr)
                 << ")\n";
         return 1;
     }
@@ -87,8 +86,8 @@ int RunDump(const CommandContext& ctx, const std::string& name, const DumpOption
         return 1;
     }
     if (result.unreadable > 0) {
-        ctx.err << "mapiprofile: " << result.unreadable << " of " << result.items
-                << " items of '" << name << "' could not be read\n";
+        ctx.err << "mapiprofile: " << result.unreadable << " of " << result.items << " items of '"
+                << name << "' could not be read\n";
         return 1;
     }
     return 0;

@@ -86,8 +86,7 @@ std::string StreamedPayload(IMAPIProp* object, ULONG tag, bool* ok) {
 class LineSet {
 public:
     void Add(ULONG tag, const std::string& payload, const NamedPropertyNames& names) {
-        const std::string* key =
-            PROP_ID(tag) >= kFirstNamedId ? names.Find(tag) : nullptr;
+        const std::string* key = PROP_ID(tag) >= kFirstNamedId ? names.Find(tag) : nullptr;
         if (key != nullptr) {
             char type[16];
             std::snprintf(type, sizeof type, ":0x%04X=", static_cast<unsigned>(PROP_TYPE(tag)));
@@ -228,7 +227,8 @@ HRESULT AppendAttachments(IMessage* message, int indent, NamedPropertyNames& nam
     if (FAILED(hr)) return hr;
     for (ULONG r = 0; r < rows->cRows; ++r) {
         const SRow& row = rows->aRow[r];
-        if (row.cValues < 1 || row.lpProps[0].ulPropTag != PR_ATTACH_NUM) return MAPI_E_CORRUPT_DATA;
+        if (row.cValues < 1 || row.lpProps[0].ulPropTag != PR_ATTACH_NUM)
+            return MAPI_E_CORRUPT_DATA;
         hr = AppendAttachment(message, row.lpProps[0].Value.ul, indent, names, out);
         if (FAILED(hr)) return hr;
     }

@@ -32,8 +32,10 @@ ULONG NamedTag(IMAPIProp* object, const GUID& set, const WCHAR* name, LONG id, U
     GUID copy = set;
     std::u16string text = name != nullptr ? name : u"";
     MAPINAMEID nameId{&copy, static_cast<ULONG>(name != nullptr ? MNID_STRING : MNID_ID), {}};
-    if (name != nullptr) nameId.Kind.lpwstrName = text.data();
-    else nameId.Kind.lID = id;
+    if (name != nullptr)
+        nameId.Kind.lpwstrName = text.data();
+    else
+        nameId.Kind.lID = id;
     LPMAPINAMEID list[] = {&nameId};
     LPSPropTagArray raw = nullptr;
     EXPECT_EQ(object->GetIDsFromNames(1, list, MAPI_CREATE, &raw), S_OK);
@@ -135,8 +137,9 @@ void ExpectInOrder(const std::string& text, const std::vector<std::string>& expe
     size_t at = 0;
     for (const std::string& e : expected) {
         size_t found = text.find(e, at);
-        ASSERT_NE(found, std::string::npos) << "missing after offset " << at << ": " << e
-                                            << "\nin:\n" << text;
+        ASSERT_NE(found, std::string::npos)
+            << "missing after offset " << at << ": " << e << "\nin:\n"
+            << text;
         at = found + e.size();
     }
 }
@@ -150,10 +153,10 @@ TEST_F(DumpTest, FolderLinesAreDepthFirstWithSpecialFolders) {
     ComRef<IMsgStore> store = dir_.NewStore("folders");
     BuildStore(store.get(), false);
     std::string dump = Dump(store.get(), false);
-    for (const char* line : {"folder \\Inbox items=0 special=inbox\n",
-                             "folder \\Outbox items=0 special=outbox\n",
-                             "folder \\Deleted Items items=0 special=wastebasket\n",
-                             "folder \\Sent Items items=0 special=sentmail\n"})
+    for (const char* line :
+         {"folder \\Inbox items=0 special=inbox\n", "folder \\Outbox items=0 special=outbox\n",
+          "folder \\Deleted Items items=0 special=wastebasket\n",
+          "folder \\Sent Items items=0 special=sentmail\n"})
         EXPECT_NE(dump.find(line), std::string::npos) << line << dump;
     ExpectInOrder(dump, {"folder \\Xylophone items=2\n", "folder \\Xylophone\\Yak items=0\n",
                          "folder \\Zebra items=0\n"});
@@ -171,33 +174,35 @@ TEST_F(DumpTest, ItemsArePrintedSortedWithEveryBlock) {
 
     // Beta sorts first: its importance line (0x0017...) precedes the
     // message class line (0x001A...) that Alpha starts with.
-    ExpectInOrder(section, {
-        "  item\n",
-        "    0x00170003=2\n",
-        "    0x001A001E=\"IPM.Note\"\n",
-        "    0x0037001E=\"Beta \\\"quoted\\\"\"\n",
-        "    0x00390040=2021-03-04T05:06:07\n",
-        "    {00020329-0000-0000-C000-000000000046}:\"Keywords\":0x101E=[\"Red\", \"Blue\"]\n",
-        "    {00062008-0000-0000-C000-000000000046}:0x00008503:0x000B=1\n",
-        "    recipient\n",
-        "      0x0C150003=1\n",
-        "      0x3001001E=\"Ann\"\n",
-        "      0x3003001E=\"ann@x.example\"\n",
-        "    attachment\n",
-        "      0x37010102=<6869>\n",
-        "      0x37050003=1\n",
-        "      0x3707001E=\"a.txt\"\n",
-        "    attachment\n",
-        "      0x37050003=5\n",
-        "      message\n",
-        "        0x0037001F=\"Gr\\xC3\\xBC\\xC3\\x9Fe\"\n",
-        "  item\n",
-        "    0x001A001E=\"IPM.Note\"\n",
-        "    0x0037001E=\"Alpha\"\n",
-    });
+    ExpectInOrder(
+        section,
+        {
+            "  item\n",
+            "    0x00170003=2\n",
+            "    0x001A001E=\"IPM.Note\"\n",
+            "    0x0037001E=\"Beta \\\"quoted\\\"\"\n",
+            "    0x00390040=2021-03-04T05:06:07\n",
+            "    {00020329-0000-0000-C000-000000000046}:\"Keywords\":0x101E=[\"Red\", \"Blue\"]\n",
+            "    {00062008-0000-0000-C000-000000000046}:0x00008503:0x000B=1\n",
+            "    recipient\n",
+            "      0x0C150003=1\n",
+            "      0x3001001E=\"Ann\"\n",
+            "      0x3003001E=\"ann@x.example\"\n",
+            "    attachment\n",
+            "      0x37010102=<6869>\n",
+            "      0x37050003=1\n",
+            "      0x3707001E=\"a.txt\"\n",
+            "    attachment\n",
+            "      0x37050003=5\n",
+            "      message\n",
+            "        0x0037001F=\"Gr\\xC3\\xBC\\xC3\\x9Fe\"\n",
+            "  item\n",
+            "    0x001A001E=\"IPM.Note\"\n",
+            "    0x0037001E=\"Alpha\"\n",
+        });
     // Store-internal properties and sub-object values stay out.
-    for (const char* tag : {"0x0FFF0102=", "0x0E080003=", "0x0E090102=", "0x0FFB0102=",
-                            "0x0FF60102=", "0x3701000D="})
+    for (const char* tag :
+         {"0x0FFF0102=", "0x0E080003=", "0x0E090102=", "0x0FFB0102=", "0x0FF60102=", "0x3701000D="})
         EXPECT_EQ(section.find(tag), std::string::npos) << tag;
 }
 

@@ -49,8 +49,8 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     ToolRun Run(std::initializer_list<std::string> args) {
-        std::string command = "MAPI_PROFILE=" + Quoted(profile_.string()) + " " +
-                              Quoted(MAPIPROFILE_BIN);
+        std::string command =
+            "MAPI_PROFILE=" + Quoted(profile_.string()) + " " + Quoted(MAPIPROFILE_BIN);
         for (const std::string& a : args) command += " " + Quoted(a);
         command += " >" + Quoted((dir_ / "out").string()) + " 2>" + Quoted((dir_ / "err").string());
         int raw = std::system(command.c_str());
@@ -76,10 +76,17 @@ void ExpectFailure(const ToolRun& run, int status, const std::string& inMessage)
 }
 
 TEST_F(MapiprofileTest, WrongUsageExits64WithTheUsageText) {
-    for (auto args : {std::initializer_list<std::string>{}, {"frobnicate"}, {"create", "only-name"},
-                      {"remove"}, {"dump", "a", "b"}, {"sample", "n", "p", "--items"},
-                      {"sample", "n", "p", "--items", "12x"}, {"sample", "n", "p", "--seed", "-1"},
-                      {"list", "--props"}, {"dump", "n", "--items", "3"}, {"add", "", "x"}}) {
+    for (auto args : {std::initializer_list<std::string>{},
+                      {"frobnicate"},
+                      {"create", "only-name"},
+                      {"remove"},
+                      {"dump", "a", "b"},
+                      {"sample", "n", "p", "--items"},
+                      {"sample", "n", "p", "--items", "12x"},
+                      {"sample", "n", "p", "--seed", "-1"},
+                      {"list", "--props"},
+                      {"dump", "n", "--items", "3"},
+                      {"add", "", "x"}}) {
         ToolRun run = Run(args);
         ExpectFailure(run, 64, "usage: mapiprofile");
     }
@@ -161,8 +168,8 @@ TEST_F(MapiprofileTest, MalformedProfileIsReportedNotOverwritten) {
 }
 
 TEST_F(MapiprofileTest, SampleThenDump) {
-    ToolRun sample = Run({"sample", "Sample mail", Path("sample.qdb"), "--items", "120", "--seed",
-                          "3"});
+    ToolRun sample =
+        Run({"sample", "Sample mail", Path("sample.qdb"), "--items", "120", "--seed", "3"});
     ASSERT_EQ(sample.status, 0) << sample.err;
     EXPECT_NE(sample.out.find("sample Sample mail:"), std::string::npos);
     ExpectFailure(Run({"sample", "Again", Path("sample.qdb")}), 1, "already exists");

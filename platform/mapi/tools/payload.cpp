@@ -69,11 +69,10 @@ std::string FormatFileTime(const FILETIME& time) {
     unsigned month, day;
     CivilFromDays(days, &year, &month, &day);
     char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld",
-                  static_cast<long long>(year), month, day,
-                  static_cast<long long>(secondOfDay / 3600),
-                  static_cast<long long>(secondOfDay / 60 % 60),
-                  static_cast<long long>(secondOfDay % 60));
+    std::snprintf(
+        text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld", static_cast<long long>(year),
+        month, day, static_cast<long long>(secondOfDay / 3600),
+        static_cast<long long>(secondOfDay / 60 % 60), static_cast<long long>(secondOfDay % 60));
     return text;
 }
 
@@ -99,15 +98,24 @@ std::string FormatBinary(const BYTE* data, ULONG size) {
 std::string FormatPayload(const SPropValue& v) {
     const _PV& pv = v.Value;
     switch (PROP_TYPE(v.ulPropTag)) {
-        case PT_I2: return std::to_string(pv.i);
-        case PT_LONG: return std::to_string(pv.l);
-        case PT_BOOLEAN: return std::to_string(pv.b);
-        case PT_STRING8: return QuoteText(pv.lpszA != nullptr ? pv.lpszA : "");
-        case PT_UNICODE: return QuoteText(pv.lpszW != nullptr ? Utf16ToUtf8(pv.lpszW) : "");
-        case PT_SYSTIME: return FormatFileTime(pv.ft);
-        case PT_BINARY: return FormatBinary(pv.bin.lpb, pv.bin.cb);
-        case PT_CLSID: return pv.lpguid != nullptr ? FormatGuid(*pv.lpguid) : "?";
-        case PT_MV_I2: return List(pv.MVi, [&](ULONG i) { return std::to_string(pv.MVi.lpi[i]); });
+        case PT_I2:
+            return std::to_string(pv.i);
+        case PT_LONG:
+            return std::to_string(pv.l);
+        case PT_BOOLEAN:
+            return std::to_string(pv.b);
+        case PT_STRING8:
+            return QuoteText(pv.lpszA != nullptr ? pv.lpszA : "");
+        case PT_UNICODE:
+            return QuoteText(pv.lpszW != nullptr ? Utf16ToUtf8(pv.lpszW) : "");
+        case PT_SYSTIME:
+            return FormatFileTime(pv.ft);
+        case PT_BINARY:
+            return FormatBinary(pv.bin.lpb, pv.bin.cb);
+        case PT_CLSID:
+            return pv.lpguid != nullptr ? FormatGuid(*pv.lpguid) : "?";
+        case PT_MV_I2:
+            return List(pv.MVi, [&](ULONG i) { return std::to_string(pv.MVi.lpi[i]); });
         case PT_MV_LONG:
             return List(pv.MVl, [&](ULONG i) { return std::to_string(pv.MVl.lpl[i]); });
         case PT_MV_STRING8:

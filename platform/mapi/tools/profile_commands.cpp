@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "error_text.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/profile.h"
 #include "runtime/provider.h"
@@ -138,8 +139,8 @@ int RunRemove(const CommandContext& ctx, const std::string& name) {
     Profile profile;
     if (!LoadProfile(ctx, &profile)) return 1;
     if (!profile.Remove(name)) {
-        ctx.err << "mapiprofile: the profile " << ctx.profilePath << " has no store named '"
-                << name << "'\n";
+        ctx.err << "mapiprofile: the profile " << ctx.profilePath << " has no store named '" << name
+                << "'\n";
         return 1;
     }
     return SaveProfile(ctx, profile) ? 0 : 1;
@@ -159,8 +160,8 @@ int RunSample(const CommandContext& ctx, const std::string& name, const std::str
     HRESULT hr = FillSampleStore(store.get(), options, &summary, &error);
     store.Reset();
     if (FAILED(hr)) {
-        ctx.err << "mapiprofile: filling the sample store failed: " << error
-                << "; the incomplete store stays at " << absolute
+        ctx.err << "mapiprofile: filling the sample store failed: " << error << " ("
+                << DescribeResult(hr) << "); the incomplete store stays at " << absolute
                 << " and is not in the profile\n";
         return 1;
     }

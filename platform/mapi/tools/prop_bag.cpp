@@ -13,11 +13,17 @@ SPropValue& PropBag::Add(ULONG tag) {
     return v;
 }
 
-void PropBag::Long(ULONG tag, LONG value) { Add(tag).Value.l = value; }
+void PropBag::Long(ULONG tag, LONG value) {
+    Add(tag).Value.l = value;
+}
 
-void PropBag::Bool(ULONG tag, bool value) { Add(tag).Value.b = value ? 1 : 0; }
+void PropBag::Bool(ULONG tag, bool value) {
+    Add(tag).Value.b = value ? 1 : 0;
+}
 
-void PropBag::Time(ULONG tag, FILETIME value) { Add(tag).Value.ft = value; }
+void PropBag::Time(ULONG tag, FILETIME value) {
+    Add(tag).Value.ft = value;
+}
 
 void PropBag::Text(ULONG tag, const std::string& utf8) {
     SPropValue& v = Add(tag);

@@ -109,7 +109,8 @@ HRESULT BuildSampleFolders(IMsgStore* store, std::vector<SampleFolder>* folders,
             hr = GetSpecialFolderId(store, special, &id);
             if (SUCCEEDED(hr)) hr = OpenFolder(store, id, true, &made.folder);
             if (FAILED(hr)) {
-                *error = std::string("cannot open the special folder ") + SpecialFolderName(special);
+                *error =
+                    std::string("cannot open the special folder ") + SpecialFolderName(special);
                 return hr;
             }
             made.path = "\\" + DisplayName(made.folder.get());

@@ -20,12 +20,12 @@ enum class FolderRole { kMail, kContacts, kCalendar };
 
 struct SampleFolder {
     ComRef<IMAPIFolder> folder;
-    std::string path;    // \-separated below the IPM subtree root
+    std::string path;  // \-separated below the IPM subtree root
     FolderRole role;
-    uint32_t weight;     // share of the mails (0 for none)
-    int year;            // the year its mails are dated in, 0 for any
-    bool unsent;         // holds unsent mail (outbox, drafts)
-    bool sent;           // holds mail the owner sent (sent items and below)
+    uint32_t weight;  // share of the mails (0 for none)
+    int year;         // the year its mails are dated in, 0 for any
+    bool unsent;      // holds unsent mail (outbox, drafts)
+    bool sent;        // holds mail the owner sent (sent items and below)
 };
 
 // Opens the special folders and creates the rest of the tree (existing

@@ -71,8 +71,8 @@ HRESULT BuildAdrList(const std::vector<Recipient>& recipients, AdrListPtr* out) 
 
 HRESULT WriteStream(IMAPIProp* object, ULONG tag, const std::string& data) {
     ComRef<IStream> stream;
-    HRESULT hr = object->OpenProperty(tag, &IID_IStream, STGM_READWRITE,
-                                      MAPI_CREATE | MAPI_MODIFY, stream.OutAs<IUnknown>());
+    HRESULT hr = object->OpenProperty(tag, &IID_IStream, STGM_READWRITE, MAPI_CREATE | MAPI_MODIFY,
+                                      stream.OutAs<IUnknown>());
     if (FAILED(hr)) return hr;
     size_t done = 0;
     while (done < data.size()) {
@@ -191,9 +191,8 @@ HRESULT SampleItemWriter::FillMail(IMessage* message, int year, bool unsent, boo
         int64_t later = rng_.Chance(70) ? 0 : rng_.Between(60, 30 * 86400);
         props.Time(PR_LAST_MODIFICATION_TIME, FileTimeFromUnix(delivered + later));
         props.Long(PR_MESSAGE_FLAGS, sent || rng_.Chance(75) ? MSGFLAG_READ : 0);
-        props.Text(PR_INTERNET_MESSAGE_ID,
-                   "<" + Hex64(rng_.Below64(UINT64_MAX)) + "@" +
-                       from.email.substr(from.email.find('@') + 1) + ">");
+        props.Text(PR_INTERNET_MESSAGE_ID, "<" + Hex64(rng_.Below64(UINT64_MAX)) + "@" +
+                                               from.email.substr(from.email.find('@') + 1) + ">");
     }
     uint32_t importance = rng_.Below(100);
     props.Long(PR_IMPORTANCE, importance < 5 ? 0 : importance < 90 ? 1 : 2);

@@ -10,8 +10,8 @@ namespace {
 
 struct NameFact {
     const GUID* set;
-    LONG id;              // MNID_ID when name is null
-    const WCHAR* name;    // MNID_STRING otherwise
+    LONG id;            // MNID_ID when name is null
+    const WCHAR* name;  // MNID_STRING otherwise
     ULONG type;
 };
 

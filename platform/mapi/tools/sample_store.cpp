@@ -1,7 +1,6 @@
 // The generator's plan: folders first, then items spread over them.
 #include "sample_store.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "sample_folders.h"
@@ -9,12 +8,6 @@
 
 namespace mapi::tools {
 namespace {
-
-std::string Hex(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-    return text;
-}
 
 std::vector<const SampleFolder*> WithRole(const std::vector<SampleFolder>& folders,
                                           FolderRole role) {
@@ -75,12 +68,11 @@ HRESULT FillSampleStore(IMsgStore* store, const SampleOptions& options, SampleSu
             hr = writer.CreateAppointment(target->folder.get());
         } else {
             target = &PickMailFolder(rng, folders, totalWeight);
-            hr = writer.CreateMail(target->folder.get(), target->year, target->unsent,
-                                   target->sent);
+            hr =
+                writer.CreateMail(target->folder.get(), target->year, target->unsent, target->sent);
         }
         if (FAILED(hr)) {
-            *error = "cannot write item " + std::to_string(i + 1) + " in " + target->path +
-                     " (" + Hex(hr) + ")";
+            *error = "cannot write item " + std::to_string(i + 1) + " in " + target->path;
             return hr;
         }
     }
@@ -99,7 +91,7 @@ HRESULT FillSampleStore(IMsgStore* store, const SampleOptions& options, SampleSu
         const SampleFolder* target = WithRole(folders, h.role).front();
         hr = writer.CreateAssociated(target->folder.get(), h.messageClass, h.subject);
         if (FAILED(hr)) {
-            *error = "cannot write an associated item in " + target->path + " (" + Hex(hr) + ")";
+            *error = "cannot write an associated item in " + target->path;
             return hr;
         }
     }

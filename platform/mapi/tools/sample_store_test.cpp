@@ -138,12 +138,12 @@ TEST_F(SampleShapeTest, NamedPropertiesOfEachSetArePresentByName) {
 }
 
 TEST_F(SampleShapeTest, ItemsCarryTheirPropertiesBodiesAndAttachments) {
-    for (const char* line : {"    0x0037001F=\"", "    0x0037001E=\"", "    0x001A001E=\"IPM.Note\"",
-                             "    0x001A001E=\"IPM.Contact\"", "    0x001A001E=\"IPM.Appointment\"",
-                             "    0x0C1A001E=\"", "    0x0065001E=\"", "    0x1000001E=\"Hello,",
-                             "    0x10130102=<3C68746D6C3E", "    recipient\n      0x",
-                             "    attachment\n      0x", "      message\n        0x",
-                             "      0x37010102=<"})
+    for (const char* line :
+         {"    0x0037001F=\"", "    0x0037001E=\"", "    0x001A001E=\"IPM.Note\"",
+          "    0x001A001E=\"IPM.Contact\"", "    0x001A001E=\"IPM.Appointment\"",
+          "    0x0C1A001E=\"", "    0x0065001E=\"", "    0x1000001E=\"Hello,",
+          "    0x10130102=<3C68746D6C3E", "    recipient\n      0x", "    attachment\n      0x",
+          "      message\n        0x", "      0x37010102=<"})
         EXPECT_NE(props_.find(line), std::string::npos) << line;
 }
 

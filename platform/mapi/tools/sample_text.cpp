@@ -6,54 +6,56 @@
 namespace mapi::tools {
 namespace {
 
-const char* const kGiven[] = {
-    "Anna",  "Ben",   "Clara", "David", "Elena",  "Felix", "Greta",  "Hugo",  "Ines",
-    "Jonas", "Karin", "Lukas", "Maria", "Niklas", "Olga",  "Paul",   "Rita",  "Stefan",
-    "Tanja", "Uwe",   "Vera",  "Walter", "Yvonne", "Zoe",  "Amelie", "Bruno", "Chiara"};
-const char* const kSurname[] = {
-    "Adler",  "Becker", "Claussen", "Dietrich", "Engel",   "Fischer", "Graf",   "Hartmann",
-    "Jansen", "Keller", "Lang",     "Meyer",    "Neumann", "Otto",    "Peters", "Roth",
-    "Schulz", "Vogel",  "Wagner",   "Ziegler",  "Brandt",  "Kramer",  "Lorenz", "Seidel"};
-const char* const kCompany[] = {"Nordwind AG",     "Alpenblick GmbH", "Kestrel Systems",
-                                "Harbor Logistics", "Lindqvist & Co", "Meridian Labs",
+const char* const kGiven[] = {"Anna",   "Ben",    "Clara", "David",  "Elena", "Felix", "Greta",
+                              "Hugo",   "Ines",   "Jonas", "Karin",  "Lukas", "Maria", "Niklas",
+                              "Olga",   "Paul",   "Rita",  "Stefan", "Tanja", "Uwe",   "Vera",
+                              "Walter", "Yvonne", "Zoe",   "Amelie", "Bruno", "Chiara"};
+const char* const kSurname[] = {"Adler",   "Becker",   "Claussen", "Dietrich", "Engel",  "Fischer",
+                                "Graf",    "Hartmann", "Jansen",   "Keller",   "Lang",   "Meyer",
+                                "Neumann", "Otto",     "Peters",   "Roth",     "Schulz", "Vogel",
+                                "Wagner",  "Ziegler",  "Brandt",   "Kramer",   "Lorenz", "Seidel"};
+const char* const kCompany[] = {"Nordwind AG",      "Alpenblick GmbH", "Kestrel Systems",
+                                "Harbor Logistics", "Lindqvist & Co",  "Meridian Labs",
                                 "Tessaro Bau",      "Quellwerk KG"};
 const char* const kDomain[] = {"nordwind.example", "alpenblick.example", "kestrel.example",
                                "harbor.example",   "lindqvist.example",  "meridian.example",
                                "tessaro.example",  "quellwerk.example"};
 
 const char* const kTopic[] = {
-    "budget review",   "project kickoff",  "quarterly report", "travel plans",
-    "server upgrade",  "contract draft",   "team offsite",     "invoice 2231",
-    "release notes",   "design feedback",  "hiring update",    "customer visit",
-    "holiday schedule", "security audit",  "price list",       "weekly status",
-    "migration plan",  "training session", "board meeting",    "shipping delay"};
-const char* const kSubjectFrame[] = {"%s",          "Question about the %s", "Update: %s",
-                                     "%s - draft", "Minutes of the %s",     "Reminder: %s",
-                                     "Your %s",    "%s (urgent)"};
+    "budget review",  "project kickoff", "quarterly report", "travel plans",   "server upgrade",
+    "contract draft", "team offsite",    "invoice 2231",     "release notes",  "design feedback",
+    "hiring update",  "customer visit",  "holiday schedule", "security audit", "price list",
+    "weekly status",  "migration plan",  "training session", "board meeting",  "shipping delay"};
+const char* const kSubjectFrame[] = {"%s",
+                                     "Question about the %s",
+                                     "Update: %s",
+                                     "%s - draft",
+                                     "Minutes of the %s",
+                                     "Reminder: %s",
+                                     "Your %s",
+                                     "%s (urgent)"};
 const char* const kUnicodeSubject[] = {
-    "Grüße aus München",       "Réunion à Genève",     "Отчёт за квартал",
-    "会議の議事録",             "Ελληνικά νέα",         "Smørrebrød på fredag",
-    "Żółta łódź na jeziorze",  "Café ☕ am Freitag",   "Straße gesperrt – Umleitung",
-    "Año nuevo, señal nueva",  "Prüfung bestanden ✓",  "Tschüss und danke für alles"};
-const char* const kMeeting[] = {"Team meeting",   "1:1",          "Planning poker",
-                                "Lunch",          "Dentist",      "Sprint review",
-                                "Customer call",  "Budget round", "Yoga class",
-                                "Architecture review"};
-const char* const kLocation[] = {"Room 2.14", "Online",         "Cafeteria", "Main office",
-                                 "Berlin",    "Conference Hall", "Zürich",   "Home"};
-const char* const kCategory[] = {"Red Category", "Blue Category", "Green Category",
-                                 "Important",    "Personal",      "Travel",
-                                 "Projects",     "Waiting"};
-const char* const kTitle[] = {"Engineer", "Manager", "Consultant", "Accountant",
-                              "Designer", "Director", "Buyer",     "Technician"};
+    "Grüße aus München",      "Réunion à Genève",    "Отчёт за квартал",
+    "会議の議事録",           "Ελληνικά νέα",        "Smørrebrød på fredag",
+    "Żółta łódź na jeziorze", "Café ☕ am Freitag",   "Straße gesperrt – Umleitung",
+    "Año nuevo, señal nueva", "Prüfung bestanden ✓", "Tschüss und danke für alles"};
+const char* const kMeeting[] = {
+    "Team meeting",  "1:1",           "Planning poker", "Lunch",      "Dentist",
+    "Sprint review", "Customer call", "Budget round",   "Yoga class", "Architecture review"};
+const char* const kLocation[] = {"Room 2.14", "Online",          "Cafeteria", "Main office",
+                                 "Berlin",    "Conference Hall", "Zürich",    "Home"};
+const char* const kCategory[] = {"Red Category", "Blue Category", "Green Category", "Important",
+                                 "Personal",     "Travel",        "Projects",       "Waiting"};
+const char* const kTitle[] = {"Engineer", "Manager",  "Consultant", "Accountant",
+                              "Designer", "Director", "Buyer",      "Technician"};
 const char* const kWord[] = {
-    "the",     "report",  "meeting", "we",       "should", "schedule", "next",    "week",
-    "please",  "review",  "numbers", "attached", "before", "friday",   "thanks",  "for",
-    "your",    "help",    "with",    "project",  "team",   "agreed",   "on",      "new",
-    "plan",    "budget",  "is",      "still",    "open",   "let",      "me",      "know",
-    "if",      "you",     "have",    "any",      "questions", "about", "delivery", "customer",
-    "invoice", "update",  "draft",   "final",    "version", "server",  "today",   "tomorrow"};
-const char* const kFileStem[] = {"report", "invoice", "minutes", "photo", "plan",
+    "the",     "report", "meeting", "we",       "should",    "schedule", "next",     "week",
+    "please",  "review", "numbers", "attached", "before",    "friday",   "thanks",   "for",
+    "your",    "help",   "with",    "project",  "team",      "agreed",   "on",       "new",
+    "plan",    "budget", "is",      "still",    "open",      "let",      "me",       "know",
+    "if",      "you",    "have",    "any",      "questions", "about",    "delivery", "customer",
+    "invoice", "update", "draft",   "final",    "version",   "server",   "today",    "tomorrow"};
+const char* const kFileStem[] = {"report", "invoice",  "minutes", "photo",  "plan",
                                  "notes",  "contract", "slides",  "budget", "data"};
 
 struct FileKind {
@@ -65,8 +67,10 @@ const FileKind kFileKind[] = {{".txt", "text/plain", true},
                               {".csv", "text/csv", true},
                               {".pdf", "application/pdf", false},
                               {".jpg", "image/jpeg", false},
-                              {".docx", "application/vnd.openxmlformats-officedocument."
-                                        "wordprocessingml.document", false}};
+                              {".docx",
+                               "application/vnd.openxmlformats-officedocument."
+                               "wordprocessingml.document",
+                               false}};
 
 std::string Format(const char* frame, const std::string& topic) {
     std::string out(frame);
@@ -116,14 +120,22 @@ std::string MailSubject(SampleRandom& rng) {
     return subject;
 }
 
-std::string UnicodeSubject(SampleRandom& rng) { return rng.Pick(kUnicodeSubject); }
-std::string MeetingSubject(SampleRandom& rng) { return rng.Pick(kMeeting); }
-std::string MeetingLocation(SampleRandom& rng) { return rng.Pick(kLocation); }
+std::string UnicodeSubject(SampleRandom& rng) {
+    return rng.Pick(kUnicodeSubject);
+}
+std::string MeetingSubject(SampleRandom& rng) {
+    return rng.Pick(kMeeting);
+}
+std::string MeetingLocation(SampleRandom& rng) {
+    return rng.Pick(kLocation);
+}
 std::string PhoneNumber(SampleRandom& rng) {
     return "+49 " + std::to_string(rng.Between(30, 899)) + " " +
            std::to_string(rng.Between(100000, 9999999));
 }
-std::string JobTitle(SampleRandom& rng) { return rng.Pick(kTitle); }
+std::string JobTitle(SampleRandom& rng) {
+    return rng.Pick(kTitle);
+}
 
 std::string BodyText(SampleRandom& rng, const std::string& signer) {
     std::string body = "Hello,\r\n\r\n";

@@ -21,10 +21,14 @@ HRESULT BinaryProp(IMsgStore* store, ULONG tag, EntryIdBytes* out) {
 
 const char* SpecialFolderName(SpecialFolder which) {
     switch (which) {
-        case SpecialFolder::kInbox: return "inbox";
-        case SpecialFolder::kOutbox: return "outbox";
-        case SpecialFolder::kWastebasket: return "wastebasket";
-        case SpecialFolder::kSentMail: return "sentmail";
+        case SpecialFolder::kInbox:
+            return "inbox";
+        case SpecialFolder::kOutbox:
+            return "outbox";
+        case SpecialFolder::kWastebasket:
+            return "wastebasket";
+        case SpecialFolder::kSentMail:
+            return "sentmail";
     }
     return "";
 }
@@ -47,9 +51,12 @@ HRESULT GetSpecialFolderId(IMsgStore* store, SpecialFolder which, EntryIdBytes* 
             id->assign(bytes, bytes + cb);
             return S_OK;
         }
-        case SpecialFolder::kOutbox: return BinaryProp(store, PR_IPM_OUTBOX_ENTRYID, id);
-        case SpecialFolder::kWastebasket: return BinaryProp(store, PR_IPM_WASTEBASKET_ENTRYID, id);
-        case SpecialFolder::kSentMail: return BinaryProp(store, PR_IPM_SENTMAIL_ENTRYID, id);
+        case SpecialFolder::kOutbox:
+            return BinaryProp(store, PR_IPM_OUTBOX_ENTRYID, id);
+        case SpecialFolder::kWastebasket:
+            return BinaryProp(store, PR_IPM_WASTEBASKET_ENTRYID, id);
+        case SpecialFolder::kSentMail:
+            return BinaryProp(store, PR_IPM_SENTMAIL_ENTRYID, id);
     }
     return MAPI_E_INVALID_PARAMETER;
 }

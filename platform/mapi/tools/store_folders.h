@@ -14,9 +14,9 @@ namespace mapi::tools {
 using EntryIdBytes = std::vector<BYTE>;
 
 enum class SpecialFolder { kInbox, kOutbox, kWastebasket, kSentMail };
-inline constexpr SpecialFolder kSpecialFolders[] = {
-    SpecialFolder::kInbox, SpecialFolder::kOutbox, SpecialFolder::kWastebasket,
-    SpecialFolder::kSentMail};
+inline constexpr SpecialFolder kSpecialFolders[] = {SpecialFolder::kInbox, SpecialFolder::kOutbox,
+                                                    SpecialFolder::kWastebasket,
+                                                    SpecialFolder::kSentMail};
 
 // "inbox", "outbox", "wastebasket", "sentmail": the names the dump prints.
 const char* SpecialFolderName(SpecialFolder which);

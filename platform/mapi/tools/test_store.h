@@ -41,8 +41,8 @@ public:
         std::string error;
         std::string path = Path(name + ".qdb");
         EXPECT_EQ(provider->CreateStore(path, name, &error), S_OK) << error;
-        EXPECT_EQ(provider->OpenStore(ProfileEntry{name, name, provider->Name(), path},
-                                      store.Out(), &error),
+        EXPECT_EQ(provider->OpenStore(ProfileEntry{name, name, provider->Name(), path}, store.Out(),
+                                      &error),
                   S_OK)
             << error;
         return store;
