@@ -126,6 +126,8 @@ std::string LocaleAppTime(double days) {
 
 std::string LocaleFileTime(uint64_t ticks) {
     using namespace std::chrono;
+    // Times from the top bit on are not valid file times (past year 30827).
+    if (ticks >> 63) return "";
     const uint64_t totalSeconds = ticks / 10000000;
     const sys_days epoch{1601y / January / 1};
     return FromDaysAndSeconds(

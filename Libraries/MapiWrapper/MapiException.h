@@ -40,8 +40,11 @@ HRESULT CheckHr(HRESULT hr);
 LPCSTR GetErrorName(HRESULT hr);
 
 // Where ReportError's box goes. The handler receives caption and text and is
-// called on the thread that calls ReportError; it must not throw. Installing
-// an empty function restores the default, which writes "CAPTION: TEXT" and
-// a line break to standard error. Safe to call from any thread.
+// called on the thread that calls ReportError (the copy run calls it on its
+// worker thread), so a handler that shows a real box hands it to its own
+// user-interface thread and waits there: modal, no owner, OK only. It must
+// not throw. Installing an empty function restores the default, which writes
+// "CAPTION: TEXT" and a line break to standard error. Safe to call from any
+// thread.
 using MessageBoxHandler = std::function<void(const std::string& caption, const std::string& text)>;
 void SetMessageBoxHandler(MessageBoxHandler handler);
