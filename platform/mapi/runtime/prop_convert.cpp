@@ -43,7 +43,7 @@ HRESULT CopyString8(ALLOCATEMORE* allocMore, void* parent, std::string_view text
     void* p = nullptr;
     HRESULT hr = allocMore(static_cast<ULONG>(text.size() + 1), parent, &p);
     if (hr != S_OK) return hr;
-    std::memcpy(p, text.data(), text.size());
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());
     static_cast<char*>(p)[text.size()] = 0;
     *out = static_cast<LPSTR>(p);
     return S_OK;
@@ -53,7 +53,7 @@ HRESULT CopyString16(ALLOCATEMORE* allocMore, void* parent, std::u16string_view 
     void* p = nullptr;
     HRESULT hr = allocMore(static_cast<ULONG>((text.size() + 1) * sizeof(WCHAR)), parent, &p);
     if (hr != S_OK) return hr;
-    std::memcpy(p, text.data(), text.size() * sizeof(WCHAR));
+    if (!text.empty()) std::memcpy(p, text.data(), text.size() * sizeof(WCHAR));
     static_cast<WCHAR*>(p)[text.size()] = 0;
     *out = static_cast<LPWSTR>(p);
     return S_OK;

@@ -301,7 +301,14 @@ TEST(TableMemoryTest, LargeSortedRestrictedTableStaysSmall) {
         seen += rows->cRows;
     }
     EXPECT_EQ(seen, 100000u - 20u * 100u);
-    EXPECT_LT(PeakResidentKb() - before, 100 * 1024) << "peak resident growth in KiB";
+    const long growth = PeakResidentKb() - before;
+    ::testing::Test::RecordProperty("peak_growth_kib", static_cast<int>(growth));
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // Sanitizers keep freed memory in quarantine; the bound is for real builds.
+    (void)growth;
+#else
+    EXPECT_LT(growth, 100 * 1024) << "peak resident growth in KiB";
+#endif
 }
 
 }  // namespace
