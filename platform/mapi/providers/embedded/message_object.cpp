@@ -2,6 +2,7 @@
 #include "message_object.h"
 
 #include <algorithm>
+#include <optional>
 
 #include <mapix.h>
 
@@ -102,10 +103,10 @@ protected:
                id == PROP_ID(PR_INSTANCE_KEY);
     }
     HRESULT StoredTypes(std::vector<std::pair<ULONG, ULONG>>* out) override {
-        return OverlayTypes(*core_, attach_->id, attach_->changes, out);
+        return OverlayTypes(*core_, attach_->id, attach_->changes, attach_->stored, out);
     }
     HRESULT ReadStored(ULONG id, EncodedProp* out) override {
-        return OverlayRead(*core_, attach_->id, attach_->changes, id, out);
+        return OverlayRead(*core_, attach_->id, attach_->changes, attach_->stored, id, out);
     }
     HRESULT WriteStored(ULONG id, EncodedProp value) override {
         attach_->changes[id] = std::move(value);
@@ -149,6 +150,7 @@ public:
             return hr;
         }
         ForgetChanges(*state_);
+        dbRow_.reset();
         return S_OK;
     }
 
@@ -301,7 +303,13 @@ protected:
         row.parent = state_->folder;
         row.assoc = state_->assoc;
         row.num = state_->embedded ? 1 : 0;
-        if (state_->id != 0) core_->LoadObject(state_->id, &row);
+        if (state_->id != 0) {
+            if (!dbRow_ || dbRow_->id != state_->id) {
+                dbRow_.emplace();
+                if (FAILED(core_->LoadObject(state_->id, &*dbRow_))) dbRow_->id = state_->id;
+            }
+            row = *dbRow_;
+        }
         EncodedProp flags;
         if (SUCCEEDED(ReadStored(PROP_ID(PR_MESSAGE_FLAGS), &flags)) && flags.type == PT_LONG &&
             flags.bytes.size() == 4)
@@ -344,10 +352,10 @@ protected:
     }
     bool IsReadOnlyProp(ULONG id) override { return IsComputedProp(ObjectKind::kMessage, id); }
     HRESULT StoredTypes(std::vector<std::pair<ULONG, ULONG>>* out) override {
-        return OverlayTypes(*core_, state_->id, state_->changes, out);
+        return OverlayTypes(*core_, state_->id, state_->changes, state_->stored, out);
     }
     HRESULT ReadStored(ULONG id, EncodedProp* out) override {
-        return OverlayRead(*core_, state_->id, state_->changes, id, out);
+        return OverlayRead(*core_, state_->id, state_->changes, state_->stored, id, out);
     }
     HRESULT WriteStored(ULONG id, EncodedProp value) override {
         state_->changes[id] = std::move(value);
@@ -362,6 +370,7 @@ protected:
 private:
     std::shared_ptr<StoreCore> core_;
     std::shared_ptr<MessageState> state_;
+    std::optional<ObjectRow> dbRow_;  // the database row, read once per save
 };
 
 HRESULT NewMessageFromState(std::shared_ptr<StoreCore> core, std::shared_ptr<MessageState> state,

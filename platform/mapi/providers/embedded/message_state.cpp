@@ -38,10 +38,49 @@ HRESULT TreeSize(StoreCore& core, int64_t id, ULONG* size) {
     return S_OK;
 }
 
+// Bytes of the values of a message that is not in the database yet, with
+// everything below it: the same count TreeSize makes once it is saved.
+ULONG NewMessageSize(const MessageState& message) {
+    uint64_t total = 0;
+    for (const auto& [propId, value] : message.changes)
+        if (value) total += value->bytes.size();
+    for (const RecipientRow& recipient : message.recipients)
+        for (const auto& [propId, value] : recipient.props) total += value.bytes.size();
+    for (const auto& [num, attach] : message.attachments) {
+        if (!attach->committed) continue;
+        for (const auto& [propId, value] : attach->changes)
+            if (value) total += value->bytes.size();
+        if (attach->embedded && attach->embedded->committed)
+            total += NewMessageSize(*attach->embedded);
+    }
+    return static_cast<ULONG>(std::min<uint64_t>(total, 0x7FFFFFFF));
+}
+
+ULONG ChangedFlags(const MessageState& message) {
+    auto flags = message.changes.find(PROP_ID(PR_MESSAGE_FLAGS));
+    ULONG value = 0;
+    if (flags != message.changes.end() && flags->second && flags->second->type == PT_LONG &&
+        flags->second->bytes.size() == 4)
+        std::memcpy(&value, flags->second->bytes.data(), 4);
+    return value;
+}
+
 }  // namespace
 
-HRESULT OverlayRead(StoreCore& core, int64_t id, const PropChanges& changes, ULONG propId,
-                    EncodedProp* out) {
+HRESULT EnsureStored(StoreCore& core, int64_t id, StoredProps& stored) {
+    if (stored.loaded) return S_OK;
+    PropMap small;
+    std::map<ULONG, ULONG> types;
+    HRESULT hr = core.ReadPropSummary(id, &small, &types);
+    if (FAILED(hr)) return hr;
+    stored.small = std::move(small);
+    stored.types = std::move(types);
+    stored.loaded = true;
+    return S_OK;
+}
+
+HRESULT OverlayRead(StoreCore& core, int64_t id, const PropChanges& changes, StoredProps& stored,
+                    ULONG propId, EncodedProp* out) {
     auto changed = changes.find(propId);
     if (changed != changes.end()) {
         if (!changed->second) return MAPI_E_NOT_FOUND;
@@ -49,17 +88,22 @@ HRESULT OverlayRead(StoreCore& core, int64_t id, const PropChanges& changes, ULO
         return S_OK;
     }
     if (id == 0) return MAPI_E_NOT_FOUND;
+    if (HRESULT hr = EnsureStored(core, id, stored); FAILED(hr)) return hr;
+    auto small = stored.small.find(propId);
+    if (small != stored.small.end()) {
+        *out = small->second;
+        return S_OK;
+    }
+    if (stored.types.count(propId) == 0) return MAPI_E_NOT_FOUND;
     return core.ReadProp(id, propId, out);
 }
 
-HRESULT OverlayTypes(StoreCore& core, int64_t id, const PropChanges& changes,
+HRESULT OverlayTypes(StoreCore& core, int64_t id, const PropChanges& changes, StoredProps& stored,
                      std::vector<std::pair<ULONG, ULONG>>* out) {
     std::map<ULONG, ULONG> types;
     if (id != 0) {
-        std::vector<std::pair<ULONG, ULONG>> stored;
-        HRESULT hr = core.ReadPropTypes(id, &stored);
-        if (FAILED(hr)) return hr;
-        for (const auto& [propId, type] : stored) types[propId] = type;
+        if (HRESULT hr = EnsureStored(core, id, stored); FAILED(hr)) return hr;
+        types = stored.types;
     }
     for (const auto& [propId, value] : changes) {
         if (value)
@@ -129,7 +173,13 @@ HRESULT WriteMessageTree(StoreCore& core, MessageState& message, int64_t parent,
     row.parent = parent;
     row.assoc = message.assoc;
     row.num = message.embedded ? 1 : 0;
-    if (message.id == 0) {
+    bool fresh = message.id == 0;
+    if (fresh) {
+        // Everything below a new message is new as well, so its size and
+        // flags are known before anything is written.
+        row.size = NewMessageSize(message);
+        row.msgFlags = ChangedFlags(message);
+        for (const auto& [num, attach] : message.attachments) row.hasAttach |= attach->committed;
         if (FAILED(hr = core.InsertObject(&row))) return hr;
         message.id = row.id;
         assigned->push_back(&message.id);
@@ -175,6 +225,7 @@ HRESULT WriteMessageTree(StoreCore& core, MessageState& message, int64_t parent,
         }
     }
 
+    if (fresh) return S_OK;
     ULONG attachments = 0;
     if (FAILED(hr = core.CountChildren(message.id, ObjectKind::kAttachment, -1, &attachments)) ||
         FAILED(hr = TreeSize(core, message.id, &row.size)))
@@ -191,10 +242,12 @@ HRESULT WriteMessageTree(StoreCore& core, MessageState& message, int64_t parent,
 
 void ForgetChanges(MessageState& message) {
     message.changes.clear();
+    message.stored = StoredProps();
     message.recipientsChanged = false;
     message.deletedAttachments.clear();
     for (auto& [num, attach] : message.attachments) {
         attach->changes.clear();
+        attach->stored = StoredProps();
         attach->replaceEmbedded = false;
         if (attach->embedded) ForgetChanges(*attach->embedded);
     }

@@ -18,12 +18,21 @@ namespace mapi::embedded {
 // Property changes since the last save: a value set, or nullopt for deleted.
 using PropChanges = std::map<ULONG, std::optional<EncodedProp>>;
 
+// What the database holds for one object, read once on first use: every
+// property's type and the small values (large ones stay on disk).
+struct StoredProps {
+    bool loaded = false;
+    PropMap small;
+    std::map<ULONG, ULONG> types;
+};
+
 struct MessageState;
 
 struct AttachState {
     int64_t id = 0;  // 0 until saved to the database
     ULONG num = 0;   // PR_ATTACH_NUM
     PropChanges changes;
+    StoredProps stored;
     bool committed = false;                  // SaveChanges was called on it (saved ones always are)
     std::shared_ptr<MessageState> embedded;  // the embedded message once opened
     bool replaceEmbedded = false;            // a new embedded message replaces the stored one
@@ -41,6 +50,7 @@ struct MessageState {
     bool embedded = false;
     bool committed = false;  // embedded messages: SaveChanges was called
     PropChanges changes;
+    StoredProps stored;
 
     bool recipientsLoaded = false;
     bool recipientsChanged = false;
@@ -54,9 +64,9 @@ struct MessageState {
 };
 
 // Reads with the changes laid over what the database holds for id.
-HRESULT OverlayRead(StoreCore& core, int64_t id, const PropChanges& changes, ULONG propId,
-                    EncodedProp* out);
-HRESULT OverlayTypes(StoreCore& core, int64_t id, const PropChanges& changes,
+HRESULT OverlayRead(StoreCore& core, int64_t id, const PropChanges& changes, StoredProps& stored,
+                    ULONG propId, EncodedProp* out);
+HRESULT OverlayTypes(StoreCore& core, int64_t id, const PropChanges& changes, StoredProps& stored,
                      std::vector<std::pair<ULONG, ULONG>>* out);
 
 HRESULT LoadRecipients(StoreCore& core, MessageState& message);
@@ -69,7 +79,8 @@ HRESULT LoadAttachments(StoreCore& core, MessageState& message);
 HRESULT WriteMessageTree(StoreCore& core, MessageState& message, int64_t parent,
                          std::vector<int64_t*>* assigned);
 
-// After a committed save: the changes are now the stored state.
+// After a committed save: the changes are now the stored state, and what
+// was read from the database before is stale.
 void ForgetChanges(MessageState& message);
 
 }  // namespace mapi::embedded

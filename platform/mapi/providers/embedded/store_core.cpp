@@ -272,9 +272,10 @@ HRESULT StoreCore::LoadObject(int64_t id, ObjectRow* out) {
 
 HRESULT StoreCore::Children(int64_t parent, ObjectKind kind, int assoc, std::vector<int64_t>* ids) {
     auto lock = Lock();
-    Stmt q(db_,
-           "SELECT id FROM objects WHERE parent=?1 AND kind=?2 AND (?3 < 0 OR assoc=?3) "
-           "ORDER BY id");
+    CachedStmt q_(
+        Cached("SELECT id FROM objects WHERE parent=?1 AND kind=?2 AND (?3 < 0 OR assoc=?3) "
+               "ORDER BY id"));
+    Stmt& q = *q_;
     q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind)).Bind(3, assoc);
     ids->clear();
     int rc;
@@ -284,8 +285,9 @@ HRESULT StoreCore::Children(int64_t parent, ObjectKind kind, int assoc, std::vec
 
 HRESULT StoreCore::CountChildren(int64_t parent, ObjectKind kind, int assoc, ULONG* count) {
     auto lock = Lock();
-    Stmt q(db_,
-           "SELECT count(*) FROM objects WHERE parent=?1 AND kind=?2 AND (?3 < 0 OR assoc=?3)");
+    CachedStmt q_(Cached(
+        "SELECT count(*) FROM objects WHERE parent=?1 AND kind=?2 AND (?3 < 0 OR assoc=?3)"));
+    Stmt& q = *q_;
     q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind)).Bind(3, assoc);
     int rc = q.Step();
     if (rc != SQLITE_ROW) return HrFromSqlite(rc);
@@ -296,9 +298,10 @@ HRESULT StoreCore::CountChildren(int64_t parent, ObjectKind kind, int assoc, ULO
 HRESULT StoreCore::InsertObject(ObjectRow* row) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     auto lock = Lock();
-    Stmt q(db_,
-           "INSERT INTO objects(kind, parent, assoc, num, name_key, folder_type, msg_flags, "
-           "size, has_attach) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+    CachedStmt q_(
+        Cached("INSERT INTO objects(kind, parent, assoc, num, name_key, folder_type, msg_flags, "
+               "size, has_attach) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"));
+    Stmt& q = *q_;
     q.Bind(1, static_cast<int64_t>(row->kind)).Bind(2, row->parent).Bind(3, row->assoc ? 1 : 0);
     q.Bind(4, row->num).Bind(6, row->folderType).Bind(7, row->msgFlags).Bind(8, row->size);
     q.Bind(9, row->hasAttach ? 1 : 0);
@@ -313,9 +316,10 @@ HRESULT StoreCore::InsertObject(ObjectRow* row) {
 HRESULT StoreCore::UpdateObject(const ObjectRow& row) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     auto lock = Lock();
-    Stmt q(db_,
-           "UPDATE objects SET parent=?2, assoc=?3, num=?4, name_key=?5, folder_type=?6, "
-           "msg_flags=?7, size=?8, has_attach=?9 WHERE id=?1");
+    CachedStmt q_(
+        Cached("UPDATE objects SET parent=?2, assoc=?3, num=?4, name_key=?5, folder_type=?6, "
+               "msg_flags=?7, size=?8, has_attach=?9 WHERE id=?1"));
+    Stmt& q = *q_;
     q.Bind(1, row.id).Bind(2, row.parent).Bind(3, row.assoc ? 1 : 0).Bind(4, row.num);
     q.Bind(6, row.folderType).Bind(7, row.msgFlags).Bind(8, row.size);
     q.Bind(9, row.hasAttach ? 1 : 0);
@@ -340,7 +344,9 @@ HRESULT StoreCore::DeleteTree(int64_t id) {
     objects.Bind(1, id);
     rc = objects.Run();
     if (rc != SQLITE_DONE) return HrFromSqlite(rc);
-    Stmt receive(db_, "DELETE FROM receive_folders WHERE folder NOT IN (SELECT id FROM objects)");
+    CachedStmt receive_(
+        Cached("DELETE FROM receive_folders WHERE folder NOT IN (SELECT id FROM objects)"));
+    Stmt& receive = *receive_;
     rc = receive.Run();
     Changed();
     return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
@@ -374,9 +380,26 @@ HRESULT StoreCore::ReadProp(int64_t obj, ULONG propId, EncodedProp* out) {
     return S_OK;
 }
 
+HRESULT StoreCore::ReadPropSummary(int64_t obj, PropMap* small, std::map<ULONG, ULONG>* types) {
+    auto lock = Lock();
+    CachedStmt q_(
+        Cached("SELECT pid, type, lazy, CASE WHEN lazy=0 THEN value END FROM props WHERE obj=?1"));
+    Stmt& q = *q_;
+    q.Bind(1, obj);
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) {
+        ULONG pid = static_cast<ULONG>(q.Int(0));
+        ULONG type = static_cast<ULONG>(q.Int(1));
+        (*types)[pid] = type;
+        if (q.Int(2) == 0) (*small)[pid] = EncodedProp{type, std::string(q.Blob(3))};
+    }
+    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
+}
+
 HRESULT StoreCore::ReadPropTypes(int64_t obj, std::vector<std::pair<ULONG, ULONG>>* out) {
     auto lock = Lock();
-    Stmt q(db_, "SELECT pid, type FROM props WHERE obj=?1");
+    CachedStmt q_(Cached("SELECT pid, type FROM props WHERE obj=?1"));
+    Stmt& q = *q_;
     q.Bind(1, obj);
     int rc;
     while ((rc = q.Step()) == SQLITE_ROW)
@@ -401,7 +424,8 @@ HRESULT StoreCore::WriteProp(int64_t obj, ULONG propId, const EncodedProp& value
 HRESULT StoreCore::DeleteProp(int64_t obj, ULONG propId) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     auto lock = Lock();
-    Stmt q(db_, "DELETE FROM props WHERE obj=?1 AND pid=?2");
+    CachedStmt q_(Cached("DELETE FROM props WHERE obj=?1 AND pid=?2"));
+    Stmt& q = *q_;
     q.Bind(1, obj).Bind(2, propId);
     int rc = q.Run();
     Changed();
@@ -411,7 +435,8 @@ HRESULT StoreCore::DeleteProp(int64_t obj, ULONG propId) {
 HRESULT StoreCore::DeleteAllProps(int64_t obj) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     auto lock = Lock();
-    Stmt q(db_, "DELETE FROM props WHERE obj=?1");
+    CachedStmt q_(Cached("DELETE FROM props WHERE obj=?1"));
+    Stmt& q = *q_;
     q.Bind(1, obj);
     int rc = q.Run();
     Changed();
@@ -425,7 +450,9 @@ HRESULT StoreCore::LookupName(const MAPINAMEID& name, bool create, ULONG* id) {
         return MAPI_E_INVALID_PARAMETER;
     int64_t lid = name.ulKind == MNID_ID ? name.Kind.lID : 0;
     std::string text = name.ulKind == MNID_STRING ? Utf16ToUtf8(name.Kind.lpwstrName) : "";
-    Stmt q(db_, "SELECT id FROM named_props WHERE guid=?1 AND kind=?2 AND lid=?3 AND name=?4");
+    CachedStmt q_(
+        Cached("SELECT id FROM named_props WHERE guid=?1 AND kind=?2 AND lid=?3 AND name=?4"));
+    Stmt& q = *q_;
     q.BindBlob(1, name.lpguid, sizeof(GUID)).Bind(2, name.ulKind).Bind(3, lid).Bind(4, text);
     int rc = q.Step();
     if (rc == SQLITE_ROW) {
@@ -437,16 +464,19 @@ HRESULT StoreCore::LookupName(const MAPINAMEID& name, bool create, ULONG* id) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     // The lowest free identifier: 0x8000 itself, or the first one after a used
     // identifier that is not taken.
-    Stmt next(db_,
-              "SELECT CASE WHEN NOT EXISTS(SELECT 1 FROM named_props WHERE id=?1) THEN ?1 ELSE "
-              "(SELECT min(a.id) + 1 FROM named_props a WHERE a.id >= ?1 AND NOT EXISTS "
-              "(SELECT 1 FROM named_props b WHERE b.id = a.id + 1)) END");
+    CachedStmt next_(
+        Cached("SELECT CASE WHEN NOT EXISTS(SELECT 1 FROM named_props WHERE id=?1) THEN ?1 ELSE "
+               "(SELECT min(a.id) + 1 FROM named_props a WHERE a.id >= ?1 AND NOT EXISTS "
+               "(SELECT 1 FROM named_props b WHERE b.id = a.id + 1)) END"));
+    Stmt& next = *next_;
     next.Bind(1, kFirstNamedId);
     rc = next.Step();
     if (rc != SQLITE_ROW) return HrFromSqlite(rc);
     int64_t free = next.Int(0);
     if (free > kLastNamedId) return MAPI_E_NOT_ENOUGH_RESOURCES;
-    Stmt insert(db_, "INSERT INTO named_props(id, guid, kind, lid, name) VALUES(?1,?2,?3,?4,?5)");
+    CachedStmt insert_(
+        Cached("INSERT INTO named_props(id, guid, kind, lid, name) VALUES(?1,?2,?3,?4,?5)"));
+    Stmt& insert = *insert_;
     insert.Bind(1, free).BindBlob(2, name.lpguid, sizeof(GUID)).Bind(3, name.ulKind);
     insert.Bind(4, lid).Bind(5, text);
     rc = insert.Run();
@@ -464,7 +494,8 @@ HRESULT StoreCore::IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags,
     bool errors = false;
     if (names == nullptr || count == 0) {
         // Every name the store knows.
-        Stmt q(db_, "SELECT id FROM named_props ORDER BY id");
+        CachedStmt q_(Cached("SELECT id FROM named_props ORDER BY id"));
+        Stmt& q = *q_;
         int rc;
         while ((rc = q.Step()) == SQLITE_ROW)
             tags.push_back(PROP_TAG(PT_UNSPECIFIED, static_cast<ULONG>(q.Int(0))));
@@ -520,7 +551,8 @@ HRESULT StoreCore::NamesFromIds(LPSPropTagArray* tags, LPGUID guid, ULONG flags,
     };
     bool allocatedTags = false;
     if (*tags == nullptr) {
-        Stmt q(db_, "SELECT id, guid, kind, lid, name FROM named_props ORDER BY id");
+        CachedStmt q_(Cached("SELECT id, guid, kind, lid, name FROM named_props ORDER BY id"));
+        Stmt& q = *q_;
         int rc;
         while ((rc = q.Step()) == SQLITE_ROW) {
             Row r = read(q);
@@ -532,7 +564,8 @@ HRESULT StoreCore::NamesFromIds(LPSPropTagArray* tags, LPGUID guid, ULONG flags,
         if (rc != SQLITE_DONE) return HrFromSqlite(rc);
         allocatedTags = true;
     } else {
-        Stmt q(db_, "SELECT id, guid, kind, lid, name FROM named_props WHERE id=?1");
+        CachedStmt q_(Cached("SELECT id, guid, kind, lid, name FROM named_props WHERE id=?1"));
+        Stmt& q = *q_;
         for (ULONG i = 0; i < (*tags)->cValues; ++i) {
             ULONG id = PROP_ID((*tags)->aulPropTag[i]);
             q.Reset();
@@ -597,7 +630,8 @@ HRESULT StoreCore::NamesFromIds(LPSPropTagArray* tags, LPGUID guid, ULONG flags,
 HRESULT StoreCore::ReceiveFolder(const std::string& cls, int64_t* folder,
                                  std::string* explicitClass) {
     auto lock = Lock();
-    Stmt q(db_, "SELECT folder, class FROM receive_folders WHERE class=?1");
+    CachedStmt q_(Cached("SELECT folder, class FROM receive_folders WHERE class=?1"));
+    Stmt& q = *q_;
     std::string candidate = cls;
     for (;;) {
         q.Reset();
@@ -630,7 +664,8 @@ HRESULT StoreCore::SetReceiveFolder(const std::string& cls, int64_t folder) {
 
 HRESULT StoreCore::ReceiveFolderRows(std::vector<std::pair<std::string, int64_t>>* rows) {
     auto lock = Lock();
-    Stmt q(db_, "SELECT class, folder FROM receive_folders ORDER BY class");
+    CachedStmt q_(Cached("SELECT class, folder FROM receive_folders ORDER BY class"));
+    Stmt& q = *q_;
     int rc;
     while ((rc = q.Step()) == SQLITE_ROW) rows->emplace_back(q.Text(0), q.Int(1));
     return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);

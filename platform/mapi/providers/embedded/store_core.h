@@ -94,6 +94,9 @@ public:
     HRESULT ReadProps(int64_t obj, bool withLazy, PropMap* out);
     // MAPI_E_NOT_FOUND when the object lacks the property.
     HRESULT ReadProp(int64_t obj, ULONG propId, EncodedProp* out);
+    // The type of every property and the values of the non-lazy ones, in one
+    // query that reads no large value.
+    HRESULT ReadPropSummary(int64_t obj, PropMap* small, std::map<ULONG, ULONG>* types);
     // (id, type) of every property, without reading any value.
     HRESULT ReadPropTypes(int64_t obj, std::vector<std::pair<ULONG, ULONG>>* out);
     HRESULT WriteProp(int64_t obj, ULONG propId, const EncodedProp& value);
