@@ -54,7 +54,7 @@ TEST(PropertyNameTables, TellingRows) {
 TEST(PropertyNameTables, ShapeAndOrder) {
     // The counts these inputs reach (see scripts/gen/gen_propnames.py).
     ASSERT_EQ(PropertyNameTableRows, 780u);
-    ASSERT_EQ(ExtendedPropertyNameTableRows, 987u);
+    ASSERT_EQ(ExtendedPropertyNameTableRows, 1312u);
     EXPECT_EQ(PropertyNameTable[PropertyNameTableRows].tag, 0u);
     EXPECT_EQ(ExtendedPropertyNameTable[ExtendedPropertyNameTableRows].tag, 0u);
 
@@ -76,7 +76,7 @@ TEST(PropertyNameTables, ShapeAndOrder) {
         }
         if (std::strncmp(row.name, "PR_EMS_AB_", 10) == 0) ++emsAb;
     }
-    EXPECT_EQ(emsAb, 209u);
+    EXPECT_EQ(emsAb, 534u);
     EXPECT_STREQ(ExtendedPropertyNameTable[ExtendedPropertyNameTableRows - 1].name,
                  "PR_EMS_AB_SERVER");
 }
