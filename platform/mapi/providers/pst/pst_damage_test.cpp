@@ -104,6 +104,10 @@ WalkResult WalkInChild(const std::string& path, unsigned seconds) {
                                                                           : ChildEnd::Crashed;
         return result;
     }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {  // a sanitizer's report, for one
+        result.end = ChildEnd::Crashed;
+        return result;
+    }
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);

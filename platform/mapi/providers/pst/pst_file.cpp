@@ -70,7 +70,7 @@ std::shared_ptr<PstFile> PstFile::Open(const std::string& path, std::string* err
         FileHandle handle(raw);
         if (libpff_file_open(raw, path.c_str(), LIBPFF_OPEN_READ, e.Ptr()) != 1) {
             // Closing a file that never opened is harmless to libpff.
-            *error = path + " cannot be read as a personal folder file (" + e.Text() + ")";
+            *error = path + " cannot be read as a personal folder file: " + e.Text();
             return nullptr;
         }
         file->file_ = std::move(handle);

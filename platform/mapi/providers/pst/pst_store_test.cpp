@@ -103,6 +103,16 @@ TEST(PstStore, OpensEverySampleAndFailsClearlyOnOtherFiles) {
     EXPECT_FALSE(OpenStoreFile(dir + "/missing.pst", &hr, &error));
     EXPECT_EQ(hr, MAPI_E_CORRUPT_STORE);
 
+    // A damaged header: the message names libpff's own finding.
+    std::ifstream in(SamplePath("outlook.pst"), std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::fill(bytes.begin() + 0xA8, bytes.begin() + 0x200, 0);
+    std::string damaged = dir + "/header.pst";
+    std::ofstream(damaged, std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size()));
+    EXPECT_FALSE(OpenStoreFile(damaged, &hr, &error));
+    EXPECT_EQ(hr, MAPI_E_CORRUPT_STORE);
+    EXPECT_NE(error.find("checksum"), std::string::npos) << error;
+
     EXPECT_EQ(PstStoreProvider()->CreateStore(dir + "/new.pst", "New", &error), MAPI_E_NO_SUPPORT);
     EXPECT_NE(error.find("embedded"), std::string::npos) << error;
     EXPECT_FALSE(std::filesystem::exists(dir + "/new.pst"));
