@@ -8,6 +8,14 @@
 
 namespace fakes {
 
+namespace {
+
+struct RowsDeleter {
+    void operator()(SRowSet* rows) const { FreeProws(rows); }
+};
+
+}  // namespace
+
 bool FillValue(const Value& v, SPropValue* out, void* parent) {
     *out = SPropValue{};
     out->ulPropTag = v.tag;
@@ -77,34 +85,30 @@ HRESULT Table::QueryRows(LONG count, ULONG, LPSRowSet* out) {
     void* block = nullptr;
     if (MAPIAllocateBuffer(static_cast<ULONG>(CbNewSRowSet(n ? n : 1)), &block) != S_OK)
         return MAPI_E_NOT_ENOUGH_MEMORY;
-    auto* set = static_cast<LPSRowSet>(block);
+    std::unique_ptr<SRowSet, RowsDeleter> set(static_cast<LPSRowSet>(block));
     set->cRows = 0;
     SRow* rowSlots = set->aRow;
     for (size_t i = 0; i < n; ++i) {
         const auto& source = rows[m_position + i];
         void* props = nullptr;
-        bool filled = MAPIAllocateBuffer(static_cast<ULONG>(columns.size() * sizeof(SPropValue)),
-                                         &props) == S_OK;
-        auto* values = static_cast<LPSPropValue>(props);
-        for (size_t c = 0; filled && c < columns.size(); ++c) {
+        if (MAPIAllocateBuffer(static_cast<ULONG>(columns.size() * sizeof(SPropValue)), &props) !=
+            S_OK)
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        MapiBufferPtr<SPropValue> values(static_cast<LPSPropValue>(props));
+        for (size_t c = 0; c < columns.size(); ++c) {
             const Value* found = nullptr;
             for (const Value& v : source)
                 if (PROP_ID(v.tag) == PROP_ID(columns[c])) found = &v;
-            if (found)
-                filled = FillValue(*found, &values[c], props);
-            else
-                FillMissing(columns[c], &values[c]);
+            if (!found)
+                FillMissing(columns[c], &values.get()[c]);
+            else if (!FillValue(*found, &values.get()[c], props))
+                return MAPI_E_NOT_ENOUGH_MEMORY;
         }
-        if (!filled) {
-            MAPIFreeBuffer(props);
-            FreeProws(set);
-            return MAPI_E_NOT_ENOUGH_MEMORY;
-        }
-        rowSlots[i] = SRow{0, static_cast<ULONG>(columns.size()), values};
+        rowSlots[i] = SRow{0, static_cast<ULONG>(columns.size()), values.release()};
         set->cRows = static_cast<ULONG>(i + 1);
     }
     m_position += n;
-    *out = set;
+    *out = set.release();
     return S_OK;
 }
 

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <mapix.h>
 
+#include "MapiBuffer.h"
 #include "MapiException.h"
 
 namespace fakes {
@@ -156,20 +157,19 @@ public:
         void* block = nullptr;
         if (MAPIAllocateBuffer(tags->cValues * sizeof(SPropValue), &block) != S_OK)
             return MAPI_E_NOT_ENOUGH_MEMORY;
-        auto* values = static_cast<LPSPropValue>(block);
+        MapiBufferPtr<SPropValue> values(static_cast<LPSPropValue>(block));
         HRESULT hr = S_OK;
         for (ULONG i = 0; i < tags->cValues; ++i) {
             auto it = props.find(PROP_ID(tags->aulPropTag[i]));
             if (it == props.end()) {
-                FillMissing(tags->aulPropTag[i], &values[i]);
+                FillMissing(tags->aulPropTag[i], &values.get()[i]);
                 hr = MAPI_W_ERRORS_RETURNED;
-            } else if (!FillValue(it->second, &values[i], block)) {
-                MAPIFreeBuffer(block);
+            } else if (!FillValue(it->second, &values.get()[i], block)) {
                 return MAPI_E_NOT_ENOUGH_MEMORY;
             }
         }
         *count = tags->cValues;
-        *out = values;
+        *out = values.release();
         return hr;
     }
     HRESULT GetPropList(ULONG, LPSPropTagArray*) override { return MAPI_E_NO_SUPPORT; }
