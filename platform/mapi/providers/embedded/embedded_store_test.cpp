@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "embedded_test_util.h"
 
@@ -303,6 +304,45 @@ TEST(EmbeddedStore, NamedPropertiesTakeTheLowestFreeIdFrom0x8000) {
     EXPECT_EQ(IdOf(reopened.get(), reminder, 0), PROP_TAG(PT_UNSPECIFIED, 0x8001));
     EXPECT_EQ(IdOf(reopened.get(), NumberName(&PSETID_Address, 1), MAPI_CREATE),
               PROP_TAG(PT_UNSPECIFIED, 0x8002));
+}
+
+TEST(EmbeddedStore, OneStoreServesTwoThreads) {
+    TempDir dir;
+    ComRef<IMsgStore> store = CreateAndOpen(dir.File("a.qst"));
+    ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+    ComRef<IMAPIFolder> left = Subfolder(ipm.get(), "Left");
+    ComRef<IMAPIFolder> right = Subfolder(ipm.get(), "Right");
+    constexpr int kEach = 150;
+    auto fill = [&](IMAPIFolder* folder, const char* prefix) {
+        for (int i = 0; i < kEach; ++i)
+            AddMessage(folder, (std::string(prefix) + std::to_string(i)).c_str());
+    };
+    // Writers on both threads at once: the store serialises them.
+    std::thread a(fill, left.get(), "left ");
+    std::thread b(fill, right.get(), "right ");
+    a.join();
+    b.join();
+    EXPECT_EQ(GetLong(left.get(), PR_CONTENT_COUNT), kEach);
+    EXPECT_EQ(GetLong(right.get(), PR_CONTENT_COUNT), kEach);
+
+    // A copy on one thread while the other reads a table of the same store.
+    ComRef<IMAPIFolder> both = Subfolder(ipm.get(), "Both");
+    ULONG readRows = 0;
+    std::thread reader([&] {
+        for (int round = 0; round < 5; ++round) {
+            ComRef<IMAPITable> table = Contents(right.get());
+            readRows += AllRows(table.get(), {PR_SUBJECT_A, PR_ENTRYID})->cRows;
+        }
+    });
+    ComRef<IMAPITable> table = Contents(left.get());
+    RowSetPtr rows = AllRows(table.get(), {PR_ENTRYID});
+    for (ULONG i = 0; i < rows->cRows; ++i) {
+        ENTRYLIST one{1, &rows->aRow[i].lpProps[0].Value.bin};
+        EXPECT_EQ(left->CopyMessages(&one, nullptr, both.get(), 0, nullptr, 0), S_OK);
+    }
+    reader.join();
+    EXPECT_EQ(readRows, 5u * kEach);
+    EXPECT_EQ(GetLong(both.get(), PR_CONTENT_COUNT), kEach);
 }
 
 }  // namespace
