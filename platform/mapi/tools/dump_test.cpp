@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "prop_bag.h"
+#include "runtime/alloc_fault.h"
 #include "sample_time.h"
 #include "store_folders.h"
 #include "test_store.h"
@@ -215,6 +216,35 @@ TEST_F(DumpTest, NamedPropertiesCompareAcrossStoresWithOtherIds) {
     ULONG shiftedId = NamedTag(shifted.get(), PS_PUBLIC_STRINGS, u"Keywords", 0, PT_MV_STRING8);
     ASSERT_NE(PROP_ID(freshId), PROP_ID(shiftedId));
     EXPECT_EQ(Dump(fresh.get(), true), Dump(shifted.get(), true));
+}
+
+// Every MAPI allocation of a dump failing in turn: the dump reports a
+// failure or marks items unreadable, never crashes, and frees everything.
+TEST_F(DumpTest, AllocationFailuresAnywhereLeakNothing) {
+    ComRef<IMsgStore> store = dir_.NewStore("faults");
+    BuildStore(store.get(), false);
+    const std::string reference = Dump(store.get(), true);
+    const long baseline = LiveAllocationChains();
+    bool completed = false;
+    long attempts = 0;
+    for (long n = 0; n < 20000 && !completed; ++n, ++attempts) {
+        std::ostringstream out;
+        DumpResult result;
+        std::string error;
+        SetAllocationFailureCountdown(n);
+        HRESULT hr = DumpStore(store.get(), DumpOptions{true}, out, &result, &error);
+        SetAllocationFailureCountdown(-1);
+        ASSERT_EQ(LiveAllocationChains(), baseline) << "after failing allocation " << n;
+        if (FAILED(hr)) {
+            EXPECT_FALSE(error.empty());
+        }
+        completed = hr == S_OK && result.unreadable == 0;
+        if (completed) {
+            EXPECT_EQ(out.str(), reference) << "with " << n << " allocations";
+        }
+    }
+    EXPECT_TRUE(completed);
+    RecordProperty("allocations_before_success", static_cast<int>(attempts));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "dump.h"
+#include "runtime/alloc_fault.h"
 #include "store_folders.h"
 #include "test_store.h"
 
@@ -60,6 +61,27 @@ TEST(SampleStoreTest, SameSeedMakesTheSameStoreAnotherSeedAnother) {
     std::string dumpA = Dump(a.get(), true);
     EXPECT_EQ(dumpA, Dump(b.get(), true));
     EXPECT_NE(dumpA, Dump(c.get(), true));
+}
+
+// Allocation failures at points spread over a fill: it stops with a code
+// and a message and frees every MAPI buffer it took.
+TEST(SampleStoreTest, AllocationFailuresStopTheFillCleanly) {
+    TempStoreDir dir;
+    const long baseline = LiveAllocationChains();
+    for (long n : {0L, 1L, 2L, 3L, 5L, 8L, 13L, 21L, 34L, 55L, 89L, 144L, 233L, 377L}) {
+        ComRef<IMsgStore> store = dir.NewStore("fault" + std::to_string(n));
+        ASSERT_TRUE(store);
+        SampleSummary summary;
+        std::string error;
+        SetAllocationFailureCountdown(n);
+        HRESULT hr = FillSampleStore(store.get(), SampleOptions{20, 1}, &summary, &error);
+        SetAllocationFailureCountdown(-1);
+        if (FAILED(hr)) {
+            EXPECT_FALSE(error.empty()) << n;
+        }
+        store.Reset();
+        EXPECT_EQ(LiveAllocationChains(), baseline) << "after failing allocation " << n;
+    }
 }
 
 class SampleShapeTest : public ::testing::Test {
