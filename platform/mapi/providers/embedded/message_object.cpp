@@ -163,8 +163,10 @@ public:
             if (!attach->committed) continue;
             // Attachment data stays on disk: the table shows the small properties.
             PropMap props;
-            if (attach->id != 0 && FAILED(hr = core_->ReadProps(attach->id, false, &props)))
-                return hr;
+            if (attach->id != 0) {
+                if (FAILED(hr = EnsureStored(*core_, attach->id, attach->stored))) return hr;
+                props = attach->stored.small;
+            }
             for (const auto& [propId, value] : attach->changes) {
                 if (!value)
                     props.erase(propId);

@@ -120,18 +120,12 @@ HRESULT LoadRecipients(StoreCore& core, MessageState& message) {
     std::vector<RecipientRow> rows;
     ULONG next = 0;
     if (message.id != 0) {
-        std::vector<int64_t> ids;
-        HRESULT hr = core.Children(message.id, ObjectKind::kRecipient, -1, &ids);
+        std::vector<std::pair<ULONG, PropMap>> stored;
+        HRESULT hr = core.ChildrenWithProps(message.id, ObjectKind::kRecipient, &stored);
         if (FAILED(hr)) return hr;
-        for (int64_t id : ids) {
-            ObjectRow row;
-            RecipientRow recipient;
-            if (FAILED(hr = core.LoadObject(id, &row)) ||
-                FAILED(hr = core.ReadProps(id, true, &recipient.props)))
-                return hr;
-            recipient.rowId = row.num;
-            next = std::max(next, row.num + 1);
-            rows.push_back(std::move(recipient));
+        for (auto& [num, props] : stored) {
+            rows.push_back(RecipientRow{num, std::move(props)});
+            next = std::max(next, num + 1);
         }
     }
     message.recipients = std::move(rows);
@@ -145,18 +139,16 @@ HRESULT LoadAttachments(StoreCore& core, MessageState& message) {
     std::map<ULONG, std::shared_ptr<AttachState>> attachments;
     ULONG next = 0;
     if (message.id != 0) {
-        std::vector<int64_t> ids;
-        HRESULT hr = core.Children(message.id, ObjectKind::kAttachment, -1, &ids);
+        std::vector<std::pair<int64_t, ULONG>> stored;
+        HRESULT hr = core.ChildNumbers(message.id, ObjectKind::kAttachment, &stored);
         if (FAILED(hr)) return hr;
-        for (int64_t id : ids) {
-            ObjectRow row;
-            if (FAILED(hr = core.LoadObject(id, &row))) return hr;
+        for (const auto& [id, num] : stored) {
             auto attach = std::make_shared<AttachState>();
             attach->id = id;
-            attach->num = row.num;
+            attach->num = num;
             attach->committed = true;
-            next = std::max(next, row.num + 1);
-            attachments[row.num] = std::move(attach);
+            next = std::max(next, num + 1);
+            attachments[num] = std::move(attach);
         }
     }
     message.attachments = std::move(attachments);

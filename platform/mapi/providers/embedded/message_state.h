@@ -63,6 +63,9 @@ struct MessageState {
     ULONG nextAttachNum = 0;
 };
 
+// Reads what the database holds for id into stored, once.
+HRESULT EnsureStored(StoreCore& core, int64_t id, StoredProps& stored);
+
 // Reads with the changes laid over what the database holds for id.
 HRESULT OverlayRead(StoreCore& core, int64_t id, const PropChanges& changes, StoredProps& stored,
                     ULONG propId, EncodedProp* out);

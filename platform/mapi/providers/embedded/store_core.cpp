@@ -286,6 +286,39 @@ HRESULT StoreCore::Children(int64_t parent, ObjectKind kind, int assoc, std::vec
     return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
 }
 
+HRESULT StoreCore::ChildNumbers(int64_t parent, ObjectKind kind,
+                                std::vector<std::pair<int64_t, ULONG>>* out) {
+    auto lock = Lock();
+    CachedStmt q_(Cached("SELECT id, num FROM objects WHERE parent=?1 AND kind=?2 ORDER BY id"));
+    Stmt& q = *q_;
+    q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) out->emplace_back(q.Int(0), static_cast<ULONG>(q.Int(1)));
+    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
+}
+
+HRESULT StoreCore::ChildrenWithProps(int64_t parent, ObjectKind kind,
+                                     std::vector<std::pair<ULONG, PropMap>>* out) {
+    auto lock = Lock();
+    CachedStmt q_(
+        Cached("SELECT o.id, o.num, p.pid, p.type, p.value FROM objects o LEFT JOIN props p "
+               "ON p.obj = o.id WHERE o.parent=?1 AND o.kind=?2 ORDER BY o.id"));
+    Stmt& q = *q_;
+    q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
+    int rc;
+    int64_t current = 0;
+    while ((rc = q.Step()) == SQLITE_ROW) {
+        if (out->empty() || q.Int(0) != current) {
+            current = q.Int(0);
+            out->emplace_back(static_cast<ULONG>(q.Int(1)), PropMap());
+        }
+        if (!q.IsNull(2))
+            out->back().second[static_cast<ULONG>(q.Int(2))] =
+                EncodedProp{static_cast<ULONG>(q.Int(3)), std::string(q.Blob(4))};
+    }
+    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
+}
+
 HRESULT StoreCore::CountChildren(int64_t parent, ObjectKind kind, int assoc, ULONG* count) {
     auto lock = Lock();
     CachedStmt q_(Cached(

@@ -85,6 +85,12 @@ public:
     HRESULT LoadObject(int64_t id, ObjectRow* out);
     // assoc: 0 normal, 1 associated, -1 either. Ordered by id (creation order).
     HRESULT Children(int64_t parent, ObjectKind kind, int assoc, std::vector<int64_t>* ids);
+    // (id, num) of the children of one kind, in creation order.
+    HRESULT ChildNumbers(int64_t parent, ObjectKind kind,
+                         std::vector<std::pair<int64_t, ULONG>>* out);
+    // The children of one kind with all their properties, in one query.
+    HRESULT ChildrenWithProps(int64_t parent, ObjectKind kind,
+                              std::vector<std::pair<ULONG, PropMap>>* out);
     HRESULT CountChildren(int64_t parent, ObjectKind kind, int assoc, ULONG* count);
     HRESULT InsertObject(ObjectRow* row);  // assigns row->id
     HRESULT UpdateObject(const ObjectRow& row);
