@@ -85,7 +85,9 @@ std::string PropValueText(const SPropValue* value) {
             payload = FileTimeText(value->Value.ft);
             break;
         case PT_BINARY:
-            payload = "<" + HexBytes(value->Value.bin.lpb, value->Value.bin.cb) + ">";
+            payload = "<";
+            payload += HexBytes(value->Value.bin.lpb, value->Value.bin.cb);
+            payload += ">";
             break;
         case PT_CLSID:
             payload = value->Value.lpguid != nullptr ? GuidText(*value->Value.lpguid) : "?";
