@@ -87,13 +87,16 @@ std::vector<std::string> ItemBlocks(const std::string& dump) {
 class QuirnelCopyTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_dir = fs::path(QUIRNEL_BINARY_DIR) / "quirnel_copy_e2e";
+        // One folder per process: CTest may run the cases side by side.
+        s_dir = fs::path(QUIRNEL_BINARY_DIR) / ("quirnel_copy_e2e_" + std::to_string(getpid()));
         fs::remove_all(s_dir);
         fs::create_directories(s_dir);
         ToolRun sample = Tool(MAPIPROFILE_BIN, {"sample", "Source", (s_dir / "source.qdb").string(),
                                                 "--items", "600", "--seed", "11"});
         ASSERT_EQ(sample.status, 0) << sample.err;
     }
+
+    static void TearDownTestSuite() { fs::remove_all(s_dir); }
 
     void SetUp() override {
         m_target = ::testing::UnitTest::GetInstance()->current_test_info()->name();
