@@ -120,6 +120,11 @@ WalkResult WalkInChild(const std::string& path, unsigned seconds) {
     return result;
 }
 
+std::string Describe(const WalkResult& walk) {
+    if (walk.end == ChildEnd::TimedOut) return "time limit";
+    return walk.signal != 0 ? "signal " + std::to_string(walk.signal) : "failed exit";
+}
+
 std::vector<char> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<char>((std::istreambuf_iterator<char>(in)),
@@ -198,6 +203,7 @@ TEST_P(PstDamage, DamageElsewhereLeavesItemsReadable) {
     // Which regions each item depends on.
     size_t regions = (intact.size() + unit - 1) / unit;
     std::map<std::string, std::set<size_t>> dependsOn;
+    std::vector<std::string> sweepFailures;
     std::string probe = dir + "/probe.pst";
     for (size_t r = 0; r < regions; ++r) {
         std::vector<char> bytes = intact;
@@ -205,6 +211,8 @@ TEST_P(PstDamage, DamageElsewhereLeavesItemsReadable) {
             bytes[i] = static_cast<char>(~bytes[i]);
         WriteFile(probe, bytes);
         WalkResult walk = WalkInChild(probe, 10);
+        if (walk.end != ChildEnd::Finished)
+            sweepFailures.push_back("region " + std::to_string(r) + " inverted: " + Describe(walk));
         for (const auto& [id, digest] : reference.items) {
             auto found = walk.items.find(id);
             if (walk.end != ChildEnd::Finished || found == walk.items.end() ||
@@ -243,10 +251,12 @@ TEST_P(PstDamage, DamageElsewhereLeavesItemsReadable) {
               << unit << " bytes; " << checked << " damaged copies walked, " << spared
               << " untouched items checked";
     for (const std::string& c : contained) std::cout << "\n  contained in the child: " << c;
+    for (const std::string& c : sweepFailures) std::cout << "\n  contained in the child: " << c;
     std::cout << std::endl;
     // A crash or hang of libpff on a damaged copy is contained by the child;
     // it must not be the common case.
     EXPECT_LE(contained.size(), 2u) << name;
+    EXPECT_LE(sweepFailures.size(), regions / 20) << name;
     std::filesystem::remove_all(dir);
 }
 
