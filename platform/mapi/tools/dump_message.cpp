@@ -185,8 +185,14 @@ HRESULT AppendRecipients(IMessage* message, int indent, NamedPropertyNames& name
     ComRef<IMAPITable> table;
     HRESULT hr = message->GetRecipientTable(0, table.Out());
     if (FAILED(hr)) return hr;
+    // Every recipient property, not only the table's default columns; a
+    // table that cannot list them all still gives its defaults.
+    LPSPropTagArray rawColumns = nullptr;
+    MapiBuffer<SPropTagArray> all(
+        SUCCEEDED(table->QueryColumns(TBL_ALL_COLUMNS, &rawColumns)) ? rawColumns : nullptr);
+    if (all && all->cValues == 0) all.reset();  // no recipients: an empty column set
     RowSetPtr rows;
-    hr = AllRows(table.get(), nullptr, &rows);
+    hr = AllRows(table.get(), all.get(), &rows);
     if (FAILED(hr)) return hr;
     std::string pad(static_cast<size_t>(indent), ' ');
     for (ULONG r = 0; r < rows->cRows; ++r) {

@@ -26,6 +26,7 @@ std::string Dump(IMsgStore* store, bool props) {
     DumpResult result;
     std::string error;
     EXPECT_EQ(DumpStore(store, DumpOptions{props}, out, &result, &error), S_OK) << error;
+    EXPECT_EQ(result.unreadable, 0u) << out.str();
     return out.str();
 }
 
