@@ -121,6 +121,7 @@ IMsgStorePtr CCopyEngine::OpenStoreByName(const std::string& name) {
         CMapiBinary eid;
         eid = rows.Cell(i, 1);
         CInterfaceRef<IUnknown> object = m_session.OpenEntry(eid);
+        if (!object) throw CMAPIException(MAPI_E_NOT_FOUND, nullptr);
         CInterfaceRef<IMsgStore> store;
         HRESULT hr =
             object->QueryInterface(IID_IMsgStore, reinterpret_cast<void**>(store.Receive()));
