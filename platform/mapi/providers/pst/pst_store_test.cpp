@@ -299,6 +299,11 @@ TEST(PstMessage, PropertiesRecipientsAndAttachmentsMatchPffexport) {
         streamed.resize(read);
         EXPECT_EQ(streamed, expected);
         EXPECT_EQ(stream->Write("x", 1, nullptr), STG_E_ACCESSDENIED);
+
+        // Data attachments hold no message.
+        ComRef<IUnknown> embedded;
+        EXPECT_EQ(attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0, embedded.Out()),
+                  MAPI_E_NOT_FOUND);
     }
     EXPECT_EQ(message->OpenAttach(attachmentCount, nullptr, 0, nullptr), MAPI_E_INVALID_PARAMETER);
     ComRef<IAttach> none;
