@@ -248,16 +248,10 @@ HRESULT StoreCore::ParseOwnEntryId(ULONG cb, const ENTRYID* eid, ParsedEntryId* 
     return S_OK;
 }
 
-HRESULT StoreCore::LoadObject(int64_t id, ObjectRow* out) {
-    auto lock = Lock();
-    CachedStmt c(Cached(
-        "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, has_attach "
-        "FROM objects WHERE id=?1"));
-    Stmt& q = *c;
-    q.Bind(1, id);
-    int rc = q.Step();
-    if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
-    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
+namespace {
+
+// Fills out from the first nine columns of q (the objects row).
+HRESULT ParseObjectRow(Stmt& q, int64_t id, ObjectRow* out) {
     int64_t kind = q.Int(0);
     if (kind < 1 || kind > 5) return MAPI_E_CORRUPT_DATA;
     out->id = id;
@@ -271,6 +265,41 @@ HRESULT StoreCore::LoadObject(int64_t id, ObjectRow* out) {
     out->size = static_cast<ULONG>(q.Int(7));
     out->hasAttach = q.Int(8) != 0;
     return S_OK;
+}
+
+}  // namespace
+
+HRESULT StoreCore::LoadObject(int64_t id, ObjectRow* out) {
+    auto lock = Lock();
+    CachedStmt c(Cached(
+        "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, has_attach "
+        "FROM objects WHERE id=?1"));
+    Stmt& q = *c;
+    q.Bind(1, id);
+    int rc = q.Step();
+    if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
+    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
+    return ParseObjectRow(q, id, out);
+}
+
+HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* small) {
+    auto lock = Lock();
+    CachedStmt c(
+        Cached("SELECT o.kind, o.parent, o.assoc, o.num, o.name_key, o.folder_type, o.msg_flags, "
+               "o.size, o.has_attach, p.pid, p.type, p.value FROM objects o LEFT JOIN props p "
+               "ON p.obj = o.id AND p.lazy = 0 WHERE o.id=?1"));
+    Stmt& q = *c;
+    q.Bind(1, id);
+    int rc = q.Step();
+    if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
+    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
+    if (HRESULT hr = ParseObjectRow(q, id, out); FAILED(hr)) return hr;
+    do {
+        if (!q.IsNull(9))
+            (*small)[static_cast<ULONG>(q.Int(9))] =
+                EncodedProp{static_cast<ULONG>(q.Int(10)), std::string(q.Blob(11))};
+    } while ((rc = q.Step()) == SQLITE_ROW);
+    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
 }
 
 HRESULT StoreCore::Children(int64_t parent, ObjectKind kind, int assoc, std::vector<int64_t>* ids) {

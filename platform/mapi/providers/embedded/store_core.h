@@ -83,6 +83,8 @@ public:
     void Changed() { ++generation_; }
 
     HRESULT LoadObject(int64_t id, ObjectRow* out);
+    // The object row and its small (non-lazy) properties, in one query.
+    HRESULT LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* small);
     // assoc: 0 normal, 1 associated, -1 either. Ordered by id (creation order).
     HRESULT Children(int64_t parent, ObjectKind kind, int assoc, std::vector<int64_t>* ids);
     // (id, num) of the children of one kind, in creation order.

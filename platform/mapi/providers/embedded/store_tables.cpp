@@ -80,8 +80,7 @@ public:
 private:
     void Load() {
         loaded_ = true;
-        loadError_ = core_->LoadObject(id_, &row_);
-        if (SUCCEEDED(loadError_)) loadError_ = core_->ReadProps(id_, false, &small_);
+        loadError_ = core_->LoadObjectWithProps(id_, &row_, &small_);
     }
 
     std::shared_ptr<StoreCore> core_;
