@@ -361,6 +361,22 @@ TEST_F(CopyEngineTest, AFailureBeforeTheWalkIsReportedWithTheTitleStart) {
     EXPECT_EQ(host.startEnabled, (std::vector<bool>{false, false, true, true}));
 }
 
+TEST_F(CopyEngineTest, MissingSpecialFoldersAndAnUnopenableLogFileDoNotStopTheRun) {
+    fake::Folder* sent = Src()->AddChild("Sent Items");
+    sent->AddItem("sent");
+    m_source->SetSpecial(PR_IPM_SENTMAIL_ENTRYID, sent);
+    m_source->failGet[PROP_ID(PR_IPM_SENTMAIL_ENTRYID)] = MAPI_E_CORRUPT_DATA;
+    m_source->failGet[PROP_ID(PR_IPM_OUTBOX_ENTRYID)] = MAPI_E_NOT_FOUND;
+    setenv("XDG_DOCUMENTS_DIR", (m_dir / "no such folder").c_str(), 1);
+
+    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Sent Items to Sent Items"}));
+    EXPECT_EQ(Dst()->Child("Sent Items")->items.size(), 1u);
+    // Not recognised as the sent items folder, so not made the target's.
+    EXPECT_EQ(m_target->props.count(PROP_ID(PR_IPM_SENTMAIL_ENTRYID)), 0u);
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "no such folder"));
+}
+
 TEST_F(CopyEngineTest, ASecondRunAppendsToTheSameLogFile) {
     {
         std::ofstream earlier(m_dir / "quirnel.log");
