@@ -6,6 +6,7 @@
 #include "error_text.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/profile.h"
+#include "runtime/provider.h"
 
 namespace mapi::tools {
 namespace {
@@ -49,6 +50,31 @@ HRESULT OpenStoreByName(IMAPISession* session, const std::string& name, ComRef<I
     return MAPI_E_NOT_FOUND;
 }
 
+// The session leaves out stores it cannot open; when the profile names
+// one, ask its provider why, so the user hears the real reason.
+void ExplainMissingStore(const CommandContext& ctx, const std::string& name) {
+    Profile profile;
+    std::string error;
+    const ProfileEntry* entry = nullptr;
+    if (SUCCEEDED(Profile::Load(ctx.profilePath, &profile, &error))) entry = profile.Find(name);
+    if (entry == nullptr) {
+        ctx.err << "mapiprofile: the profile " << ctx.profilePath << " has no store named '" << name
+                << "'\n";
+        return;
+    }
+    error.clear();
+    StoreProvider* provider = FindProvider(entry->provider);
+    ComRef<IMsgStore> store;
+    HRESULT hr = MAPI_E_NOT_FOUND;
+    if (provider == nullptr)
+        error = "no provider named '" + entry->provider + "'";
+    else
+        hr = provider->OpenStore(*entry, store.Out(), &error);
+    if (error.empty()) error = DescribeResult(hr);
+    ctx.err << "mapiprofile: the store '" << name << "' (" << entry->path
+            << ") cannot be opened: " << error << "\n";
+}
+
 }  // namespace
 
 int RunDump(const CommandContext& ctx, const std::string& name, const DumpOptions& options) {
@@ -68,8 +94,7 @@ int RunDump(const CommandContext& ctx, const std::string& name, const DumpOption
     ComRef<IMsgStore> store;
     hr = OpenStoreByName(session.get(), name, &store);
     if (hr == MAPI_E_NOT_FOUND) {
-        ctx.err << "mapiprofile: the profile " << ctx.profilePath << " has no store named '" << name
-                << "'\n";
+        ExplainMissingStore(ctx, name);
         return 1;
     }
     if (FAILED(hr)) {

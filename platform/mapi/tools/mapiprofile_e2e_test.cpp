@@ -205,6 +205,16 @@ TEST_F(MapiprofileTest, DumpWithoutAProfileSaysWhy) {
     ExpectFailure(Run({"dump", "Anything"}), 1, "cannot log on");
 }
 
+TEST_F(MapiprofileTest, DumpOfAStoreThatIsGoneOrDamagedSaysWhy) {
+    ASSERT_EQ(Run({"create", "Gone", Path("gone.qdb")}).status, 0);
+    ASSERT_EQ(Run({"create", "Broken", Path("broken.qdb")}).status, 0);
+    fs::remove(Path("gone.qdb"));
+    std::ofstream(Path("broken.qdb"), std::ios::trunc) << "no longer a database";
+    ExpectFailure(Run({"dump", "Gone"}), 1,
+                  "the store 'Gone' (" + Path("gone.qdb") + ") cannot be opened: ");
+    ExpectFailure(Run({"dump", "Broken", "--props"}), 1, "cannot be opened: ");
+}
+
 TEST_F(MapiprofileTest, DumpOfAPersonalFolderFile) {
     std::string pst = std::string(QUIRNEL_SHARED_DIR) + "/fixtures/pst/outlook.pst";
     ASSERT_EQ(Run({"add", "Old mail", pst}).status, 0);
