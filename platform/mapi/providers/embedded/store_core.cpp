@@ -156,7 +156,8 @@ HRESULT StoreCore::Create(const std::string& path, const std::string& displayNam
         if (rc == SQLITE_OK) {
             Stmt meta(core->db_, "INSERT INTO meta(key, value) VALUES('uid', ?1), ('name', ?2)");
             meta.BindBlob(1, core->uid_.ab, 16).Bind(2, displayName);
-            rc = meta.Run() == SQLITE_DONE ? SQLITE_OK : core->db_.Exec("SELECT 1");
+            rc = meta.Run();
+            if (rc == SQLITE_DONE) rc = SQLITE_OK;
         }
         if (rc == SQLITE_OK) {
             ObjectRow store;
