@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -230,6 +231,31 @@ TEST_F(TableTest, AllocationFailureLeavesNothingBehind) {
         else
             EXPECT_EQ(hr, MAPI_E_NOT_ENOUGH_MEMORY);
     }
+}
+
+// The worker thread and the user interface may share one table: each call
+// sees the table whole, whatever the other thread does in between.
+TEST(TableThreadTest, ConcurrentCallersSeeConsistentRows) {
+    ComRef<IMAPITable> table;
+    Tags<2> cols{2, {PR_SUBJECT_A, PR_MESSAGE_SIZE}};
+    ASSERT_EQ(CreateTable(Sample(), cols.get(), table.Out()), S_OK);
+    auto worker = [&](LONG size) {
+        SPropValue limit = Long(PR_MESSAGE_SIZE, size);
+        SRestriction r{};
+        r.rt = RES_PROPERTY;
+        r.res.resProperty = {RELOP_GE, PR_MESSAGE_SIZE, &limit};
+        for (int i = 0; i < 300; ++i) {
+            ComRef<IMAPITable> mine = ComRef<IMAPITable>::Share(table.get());
+            ASSERT_EQ(mine->Restrict(i % 2 ? &r : nullptr, TBL_BATCH), S_OK);
+            LPSRowSet raw = nullptr;
+            ASSERT_EQ(mine->QueryRows(3, 0, &raw), S_OK);
+            RowSetPtr rows(raw);
+            for (ULONG k = 0; k < rows->cRows; ++k) ASSERT_EQ(rows->aRow[k].cValues, 2u);
+        }
+    };
+    std::thread a(worker, 20), b(worker, 35);
+    a.join();
+    b.join();
 }
 
 // Rows made up on demand, as a store reading from disk would hand them out.
