@@ -2,6 +2,8 @@
 // collisions and named-property identifiers.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <cstring>
 #include <thread>
 
@@ -304,6 +306,36 @@ TEST(EmbeddedStore, NamedPropertiesTakeTheLowestFreeIdFrom0x8000) {
     EXPECT_EQ(IdOf(reopened.get(), reminder, 0), PROP_TAG(PT_UNSPECIFIED, 0x8001));
     EXPECT_EQ(IdOf(reopened.get(), NumberName(&PSETID_Address, 1), MAPI_CREATE),
               PROP_TAG(PT_UNSPECIFIED, 0x8002));
+}
+
+TEST(EmbeddedStore, NamedPropertyIdsFillGapsAndStopAt0xFFFE) {
+    TempDir dir;
+    std::string path = dir.File("a.qst");
+    {
+        std::string error;
+        ASSERT_EQ(EmbeddedStoreProvider()->CreateStore(path, "S", &error), S_OK);
+    }
+    // Another program filled the map up to the last id, leaving 0x8005 free.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "WITH RECURSIVE n(i) AS (SELECT 32768 UNION ALL SELECT i + 1 FROM n "
+                           "WHERE i < 65534) INSERT INTO named_props(id, guid, kind, lid, name) "
+                           "SELECT i, x'00', 0, i, '' FROM n WHERE i <> 32773",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    ComRef<IMsgStore> store = OpenStore(path);
+    EXPECT_EQ(IdOf(store.get(), NumberName(&PSETID_Common, 1), MAPI_CREATE),
+              PROP_TAG(PT_UNSPECIFIED, 0x8005));
+    HRESULT hr = S_OK;
+    EXPECT_EQ(IdOf(store.get(), NumberName(&PSETID_Common, 2), MAPI_CREATE, &hr),
+              PROP_TAG(PT_ERROR, 0));
+    EXPECT_EQ(hr, MAPI_W_ERRORS_RETURNED);
+    // Known names still resolve when the map is full.
+    EXPECT_EQ(IdOf(store.get(), NumberName(&PSETID_Common, 1), 0),
+              PROP_TAG(PT_UNSPECIFIED, 0x8005));
 }
 
 TEST(EmbeddedStore, OneStoreServesTwoThreads) {
