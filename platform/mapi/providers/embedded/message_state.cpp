@@ -27,7 +27,7 @@ HRESULT TreeSize(StoreCore& core, int64_t id, ULONG* size) {
     // length() of a blob is known from the record header, so this reads no
     // overflow pages of large values.
     Stmt q(core.db(),
-           "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT o.id FROM objects o "
+           "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION SELECT o.id FROM objects o "
            "JOIN tree t ON o.parent = t.id) "
            "SELECT coalesce(sum(length(value)), 0) FROM props WHERE obj IN (SELECT id FROM tree)");
     q.Bind(1, id);

@@ -399,8 +399,10 @@ HRESULT StoreCore::UpdateObject(const ObjectRow& row) {
 HRESULT StoreCore::DeleteTree(int64_t id) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     auto lock = Lock();
+    // UNION rather than UNION ALL: parent links damaged into a cycle must not
+    // make the walk endless.
     static constexpr const char* kTree =
-        "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "
+        "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION "
         "SELECT o.id FROM objects o JOIN tree t ON o.parent = t.id) ";
     Stmt props(db_, std::string(kTree) + "DELETE FROM props WHERE obj IN (SELECT id FROM tree)");
     props.Bind(1, id);
