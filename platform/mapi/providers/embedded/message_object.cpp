@@ -288,6 +288,9 @@ public:
         return S_OK;
     }
 
+    // The database row as just read by whoever opened the message.
+    void KnowRow(const ObjectRow& row) { dbRow_ = row; }
+
     HRESULT SubmitMessage(ULONG) override { return MAPI_E_NO_SUPPORT; }
     HRESULT SetReadFlag(ULONG) override { return MAPI_E_NO_SUPPORT; }
 
@@ -405,7 +408,10 @@ HRESULT OpenMessageObject(std::shared_ptr<StoreCore> core, int64_t id, IMessage*
     state->id = id;
     state->folder = row.parent;
     state->assoc = row.assoc;
-    return NewMessageFromState(std::move(core), std::move(state), out);
+    auto* message = new Message(std::move(core), std::move(state));
+    message->KnowRow(row);
+    *out = message;
+    return S_OK;
 }
 
 }  // namespace mapi::embedded
