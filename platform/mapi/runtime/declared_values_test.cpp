@@ -109,6 +109,9 @@ TEST(DeclaredValuesTest, ValuesMatchThePublishedHeaders) {
         tags += name.rfind("PR_", 0) == 0;
         codes += name.rfind("MAPI_E_", 0) == 0 || name.rfind("MAPI_W_", 0) == 0;
     }
+    RecordProperty("compared", static_cast<int>(compared));
+    RecordProperty("tags", static_cast<int>(tags));
+    RecordProperty("codes", static_cast<int>(codes));
     // The comparison must have covered the bulk of what we declare.
     EXPECT_GT(tags, 400u);
     EXPECT_GT(codes, 60u);
