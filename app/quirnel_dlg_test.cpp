@@ -373,7 +373,10 @@ TEST_F(MainDialogTest, HelpAndLinkOpenOnePageEach) {
     QTest::mouseClick(Button(dlg, IDC_LINK), Qt::LeftButton);
     ASSERT_EQ(opened.urls.size(), 2);
     EXPECT_EQ(opened.urls[1].scheme(), QStringLiteral("https"));
-    EXPECT_TRUE(dlg.isVisible() == false && boxes.calls.empty());
+    // The main dialog stays as it was.
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_STATIC_PROGRESS), QStringLiteral("0 from 0"));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_EDIT_QUERY), QString());
+    EXPECT_TRUE(boxes.calls.empty());
 }
 
 TEST_F(MainDialogTest, EnterInTheQueryBoxEndsTheDialog) {
