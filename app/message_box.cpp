@@ -3,9 +3,6 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
-#include <QMetaObject>
-#include <QPointer>
-#include <QThread>
 
 #include <mutex>
 
@@ -30,18 +27,8 @@ void ShowOnUiThread(const MessageBoxCall& call) {
 
 }  // namespace
 
-void RunOnUiThread(const std::function<void()>& f) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
-        f();
-        return;
-    }
-    QMetaObject::invokeMethod(app, f, Qt::BlockingQueuedConnection);
-}
-
 void ShowMessageBox(QWidget* owner, const QString& text, const QString& caption) {
-    MessageBoxCall call{owner, text, caption};
-    RunOnUiThread([&call] { ShowOnUiThread(call); });
+    ShowOnUiThread(MessageBoxCall{owner, text, caption});
 }
 
 void SetMessageBoxHook(MessageBoxHook hook) {

@@ -1,6 +1,6 @@
-// Message boxes of the program, callable from any thread: a call from the
-// worker waits until the user-interface thread has shown the box. Tests
-// replace the box with a hook that records the call instead.
+// Message boxes of the program, shown on the user-interface thread (the
+// worker reaches them through its host's blocking calls). Tests replace the
+// box with a hook that records the call instead.
 #pragma once
 
 #include <QString>
@@ -25,7 +25,3 @@ QString AppCaption();
 // the user-interface thread.
 using MessageBoxHook = std::function<void(const MessageBoxCall&)>;
 void SetMessageBoxHook(MessageBoxHook hook);
-
-// Runs f on the user-interface thread and waits for it; runs it directly
-// when called there.
-void RunOnUiThread(const std::function<void()>& f);

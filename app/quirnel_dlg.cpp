@@ -16,6 +16,7 @@
 #include <copy_engine.h>
 
 #include "about_dlg.h"
+#include "ui_thread.h"
 #include "message_box.h"
 #include "pictures.h"
 #include "query_dlg.h"
@@ -30,11 +31,6 @@ std::string Utf8(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
-// ReportError's boxes have no owner; they are shown on the interface thread.
-void ReportErrorBox(const std::string& caption, const std::string& text) {
-    ::ShowMessageBox(nullptr, QString::fromStdString(text), QString::fromStdString(caption));
-}
-
 }  // namespace
 
 CQuirnelDlg::CQuirnelDlg(QWidget* parent)
@@ -42,7 +38,13 @@ CQuirnelDlg::CQuirnelDlg(QWidget* parent)
       m_engine(std::make_unique<quirnel::CCopyEngine>(*this, m_session)),
       m_hIcon(LoadAppIcon()) {
     DoDataExchange();
-    SetMessageBoxHandler(ReportErrorBox);
+    // ReportError's boxes have no owner; the worker waits while one is shown.
+    SetMessageBoxHandler([this](const std::string& caption, const std::string& text) {
+        OnUiThread([&] {
+            ::ShowMessageBox(nullptr, QString::fromStdString(text),
+                             QString::fromStdString(caption));
+        });
+    });
 
     const auto on = [this](int id, void (CQuirnelDlg::*handler)()) {
         if (auto* button = qobject_cast<QPushButton*>(GetDlgItem(id))) {
@@ -205,11 +207,7 @@ void CQuirnelDlg::OnHelpPage() {
 
 template <class F>
 void CQuirnelDlg::OnUiThread(F&& f) {
-    if (QThread::currentThread() == thread()) {
-        f();
-    } else {
-        QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::BlockingQueuedConnection);
-    }
+    m_caller.Call(std::function<void()>(std::forward<F>(f)));
 }
 
 void CQuirnelDlg::SetStartEnabled(bool enabled) {
@@ -246,5 +244,5 @@ void CQuirnelDlg::AppendActivityLine(const std::string& line) {
 
 void CQuirnelDlg::ShowMessageBox(const std::string& caption, const std::string& text) {
     const QString boxCaption = caption.empty() ? AppCaption() : QString::fromStdString(caption);
-    ::ShowMessageBox(this, QString::fromStdString(text), boxCaption);
+    OnUiThread([&] { ::ShowMessageBox(this, QString::fromStdString(text), boxCaption); });
 }

@@ -13,6 +13,7 @@
 #include <copy_host.h>
 
 #include "template_dialog.h"
+#include "ui_thread.h"
 
 class QComboBox;
 class QLabel;
@@ -98,6 +99,8 @@ private:
 
     QIcon m_hIcon;
     QMenu m_systemMenu;
+    // Carries the worker's control accesses to the interface thread.
+    CUiCaller m_caller;
     QThread* m_worker = nullptr;
     // The result the dialog ends with once the worker has ended; -1 when no
     // close is pending.
