@@ -9,7 +9,6 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QThread>
 
 #include <stdexcept>
 
@@ -38,6 +37,8 @@ CQuirnelDlg::CQuirnelDlg(QWidget* parent)
       m_engine(std::make_unique<quirnel::CCopyEngine>(*this, m_session)),
       m_hIcon(LoadAppIcon()) {
     DoDataExchange();
+    connect(this, &CQuirnelDlg::workerDone, this, &CQuirnelDlg::OnWorkerFinished,
+            Qt::QueuedConnection);
     // ReportError's boxes have no owner; the worker waits while one is shown.
     SetMessageBoxHandler([this](const std::string& caption, const std::string& text) {
         OnUiThread([&] {
@@ -60,14 +61,14 @@ CQuirnelDlg::CQuirnelDlg(QWidget* parent)
 }
 
 CQuirnelDlg::~CQuirnelDlg() {
-    if (m_worker) {
+    if (m_worker.joinable()) {
         // Destroyed without having been closed during a run: the worker still
         // uses this dialog and the session, so it is stopped and waited for
         // while its calls to the interface thread go on being served.
         m_bStop = true;
         QEventLoop loop;
         connect(this, &CQuirnelDlg::runFinished, &loop, &QEventLoop::quit);
-        if (m_worker) loop.exec();
+        if (m_worker.joinable()) loop.exec();
     }
     SetMessageBoxHandler(nullptr);
 }
@@ -147,20 +148,19 @@ void CQuirnelDlg::paintEvent(QPaintEvent* event) {
 
 void CQuirnelDlg::OnStart() {
     // One run at a time: Start is shut here already, not only by the worker.
-    if (m_worker) return;
+    if (m_worker.joinable()) return;
     m_btnStart->setEnabled(false);
     quirnel::CCopyEngine* engine = m_engine.get();
-    m_worker = QThread::create([engine] { quirnel::CCopyEngine::CopyThreadProc(engine); });
-    connect(m_worker, &QThread::finished, this, &CQuirnelDlg::OnWorkerFinished,
-            Qt::QueuedConnection);
-    m_worker->start(QThread::NormalPriority);
+    m_worker = std::thread([this, engine] {
+        quirnel::CCopyEngine::CopyThreadProc(engine);
+        emit workerDone();
+    });
 }
 
 void CQuirnelDlg::OnWorkerFinished() {
-    if (!m_worker) return;
-    m_worker->wait();  // it has finished: returns at once
-    delete m_worker;
-    m_worker = nullptr;
+    if (!m_worker.joinable()) return;
+    // The worker has made its last call and is only returning.
+    m_worker.join();
     m_btnStart->setEnabled(true);
     emit runFinished();
     if (m_pendingResult >= 0) {
@@ -171,7 +171,7 @@ void CQuirnelDlg::OnWorkerFinished() {
 }
 
 void CQuirnelDlg::done(int result) {
-    if (m_worker) {
+    if (m_worker.joinable()) {
         // Closing during a run: stop it and end once the worker is gone, so
         // the session and the controls outlive it. The item in progress is
         // completed; nothing already copied is lost.

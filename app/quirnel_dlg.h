@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 #include <MapiWrapper.h>
 #include <copy_host.h>
@@ -20,7 +21,6 @@ class QLabel;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
-class QThread;
 
 namespace quirnel {
 class CCopyEngine;
@@ -39,7 +39,7 @@ public:
     // Start-up of MAPI and of the lists; false when the program must end.
     bool OnInitDialog();
     bool QuitRequested() const { return m_quitRequested; }
-    bool RunActive() const { return m_worker != nullptr; }
+    bool RunActive() const { return m_worker.joinable(); }
 
     // The about entry offered on the dialog's context menu in place of the
     // system menu's.
@@ -60,6 +60,8 @@ public:
 signals:
     // The worker of a run has ended and Start is enabled again.
     void runFinished();
+    // Sent by the worker as its very last step (queued to the interface thread).
+    void workerDone();
 
 protected:
     void DoDataExchange();
@@ -101,7 +103,8 @@ private:
     QMenu m_systemMenu;
     // Carries the worker's control accesses to the interface thread.
     CUiCaller m_caller;
-    QThread* m_worker = nullptr;
+    // The worker of the active run; joined once it has sent workerDone.
+    std::thread m_worker;
     // The result the dialog ends with once the worker has ended; -1 when no
     // close is pending.
     int m_pendingResult = -1;
