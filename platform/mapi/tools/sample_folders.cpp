@@ -28,7 +28,7 @@ const FolderSpec kTree[] = {
     {"@inbox", "Projects", "IPF.Note", FolderRole::kMail, 2, 0, false},
     {"@inbox/Projects", "Apollo", "IPF.Note", FolderRole::kMail, 6, 0, false},
     {"@inbox/Projects", "Zephyr", "IPF.Note", FolderRole::kMail, 5, 0, false},
-    {"@inbox/Projects/Zephyr", "Specifications", "IPF.Note", FolderRole::kMail, 2, 0, false},
+    {"@inbox/Projects/Zephyr", "Drawings", "IPF.Note", FolderRole::kMail, 2, 0, false},
     {"@inbox", "Newsletters", "IPF.Note", FolderRole::kMail, 8, 0, false},
     {"@inbox", "Receipts", "IPF.Note", FolderRole::kMail, 4, 0, false},
     {"@sentmail", "Personal", "IPF.Note", FolderRole::kMail, 2, 0, false},
@@ -68,14 +68,14 @@ std::string DisplayName(IMAPIFolder* folder) {
     return values->Value.lpszA;
 }
 
-HRESULT CreateChild(IMAPIFolder* parent, const FolderSpec& spec, ComRef<IMAPIFolder>* child) {
-    std::string name = spec.name;
+HRESULT CreateChild(IMAPIFolder* parent, const FolderSpec& def, ComRef<IMAPIFolder>* child) {
+    std::string name = def.name;
     HRESULT hr = parent->CreateFolder(FOLDER_GENERIC, name.data(), nullptr, &IID_IMAPIFolder,
                                       OPEN_IF_EXISTS, child->Out());
     if (FAILED(hr)) return hr;
-    if (spec.containerClass == nullptr) return S_OK;
+    if (def.containerClass == nullptr) return S_OK;
     PropBag props;
-    props.Text(PR_CONTAINER_CLASS, spec.containerClass);
+    props.Text(PR_CONTAINER_CLASS, def.containerClass);
     hr = props.ApplyTo(child->get());
     if (FAILED(hr)) return hr;
     // Folder properties take effect at once in most stores; those that
@@ -98,13 +98,13 @@ HRESULT BuildSampleFolders(IMsgStore* store, std::vector<SampleFolder>* folders,
     }
     std::map<std::string, size_t> byKey;
     folders->clear();
-    for (const FolderSpec& spec : kTree) {
+    for (const FolderSpec& def : kTree) {
         std::string key =
-            spec.parent[0] == '\0' ? spec.name : std::string(spec.parent) + "/" + spec.name;
+            def.parent[0] == '\0' ? def.name : std::string(def.parent) + "/" + def.name;
         bool sent = key.rfind("@sentmail", 0) == 0;
-        SampleFolder made{{}, "", spec.role, spec.weight, spec.year, spec.unsent, sent};
+        SampleFolder made{{}, "", def.role, def.weight, def.year, def.unsent, sent};
         SpecialFolder special;
-        if (SpecialByKey(spec.name, &special)) {
+        if (SpecialByKey(def.name, &special)) {
             EntryIdBytes id;
             hr = GetSpecialFolderId(store, special, &id);
             if (SUCCEEDED(hr)) hr = OpenFolder(store, id, true, &made.folder);
@@ -117,13 +117,13 @@ HRESULT BuildSampleFolders(IMsgStore* store, std::vector<SampleFolder>* folders,
         } else {
             IMAPIFolder* parent = root.get();
             std::string parentPath;
-            if (spec.parent[0] != '\0') {
-                const SampleFolder& p = (*folders)[byKey.at(spec.parent)];
+            if (def.parent[0] != '\0') {
+                const SampleFolder& p = (*folders)[byKey.at(def.parent)];
                 parent = p.folder.get();
                 parentPath = p.path;
             }
-            hr = CreateChild(parent, spec, &made.folder);
-            made.path = parentPath + "\\" + spec.name;
+            hr = CreateChild(parent, def, &made.folder);
+            made.path = parentPath + "\\" + def.name;
             if (FAILED(hr)) {
                 *error = "cannot create the folder " + made.path;
                 return hr;

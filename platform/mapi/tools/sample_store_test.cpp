@@ -129,7 +129,7 @@ TEST_F(SampleShapeTest, ItemKindsAddUpToTheRequestedCount) {
 
 TEST_F(SampleShapeTest, TreeIsNestedBelowTheSubtreeAndTheSpecialFolders) {
     for (const char* path :
-         {"\\Inbox\\Projects\\Zephyr\\Specifications", "\\Inbox\\Newsletters",
+         {"\\Inbox\\Projects\\Zephyr\\Drawings", "\\Inbox\\Newsletters",
           "\\Sent Items\\Personal", "\\Deleted Items\\Recovered", "\\Archive\\2016",
           "\\Kunden\\M\xC3\xBCller GmbH", "\\Contacts\\Suppliers", "\\Drafts"})
         EXPECT_GE(ItemCount(folders_, path), 0) << path;
