@@ -115,8 +115,7 @@
 #define PROP_TYPE(ulPropTag) (((ULONG)(ulPropTag)) & PROP_TYPE_MASK)
 #define PROP_ID(ulPropTag) (((ULONG)(ulPropTag)) >> 16)
 #define PROP_TAG(ulPropType, ulPropID) ((((ULONG)(ulPropID)) << 16) | ((ULONG)(ulPropType)))
-#define CHANGE_PROP_TYPE(ulPropTag, ulPropType) \
-    (((ULONG)0xFFFF0000 & (ulPropTag)) | (ulPropType))
+#define CHANGE_PROP_TYPE(ulPropTag, ulPropType) (((ULONG)0xFFFF0000 & (ulPropTag)) | (ulPropType))
 #define PROP_ID_NULL 0
 #define PROP_ID_INVALID 0xFFFF
 #define PROP_ID_SECURE_MIN 0x67F0
@@ -594,8 +593,8 @@ public:
     virtual HRESULT WaitForCompletion(ULONG ulFlags, ULONG ulTimeout, ULONG* lpulTableStatus) = 0;
     virtual HRESULT GetCollapseState(ULONG ulFlags, ULONG cbInstanceKey, LPBYTE lpbInstanceKey,
                                      ULONG* lpcbCollapseState, LPBYTE* lppbCollapseState) = 0;
-    virtual HRESULT SetCollapseState(ULONG ulFlags, ULONG cbCollapseState,
-                                     LPBYTE pbCollapseState, BOOKMARK* lpbkLocation) = 0;
+    virtual HRESULT SetCollapseState(ULONG ulFlags, ULONG cbCollapseState, LPBYTE pbCollapseState,
+                                     BOOKMARK* lpbkLocation) = 0;
 
 protected:
     ~IMAPITable() = default;
@@ -639,8 +638,7 @@ public:
     virtual HRESULT SetSearchCriteria(LPSRestriction lpRestriction, LPENTRYLIST lpContainerList,
                                       ULONG ulSearchFlags) = 0;
     virtual HRESULT GetSearchCriteria(ULONG ulFlags, LPSRestriction* lppRestriction,
-                                      LPENTRYLIST* lppContainerList,
-                                      ULONG* lpulSearchState) = 0;
+                                      LPENTRYLIST* lppContainerList, ULONG* lpulSearchState) = 0;
 
 protected:
     ~IMAPIContainer() = default;
@@ -650,8 +648,7 @@ class IMAPIFolder : public IMAPIContainer {
 public:
     virtual HRESULT CreateMessage(LPCIID lpInterface, ULONG ulFlags, LPMESSAGE* lppMessage) = 0;
     virtual HRESULT CopyMessages(LPENTRYLIST lpMsgList, LPCIID lpInterface, LPVOID lpDestFolder,
-                                 ULONG_PTR ulUIParam, LPMAPIPROGRESS lpProgress,
-                                 ULONG ulFlags) = 0;
+                                 ULONG_PTR ulUIParam, LPMAPIPROGRESS lpProgress, ULONG ulFlags) = 0;
     virtual HRESULT DeleteMessages(LPENTRYLIST lpMsgList, ULONG_PTR ulUIParam,
                                    LPMAPIPROGRESS lpProgress, ULONG ulFlags) = 0;
     virtual HRESULT CreateFolder(ULONG ulFolderType, LPTSTR lpszFolderName,

@@ -4,8 +4,12 @@
 #include "mapiwin.h"
 
 // MAPI's identifiers are OLE GUIDs: {l-0000-0000-C000-000000000046}.
-#define MAPI_OLEGUID_(l) \
-    GUID { (l), 0, 0, { 0xC0, 0, 0, 0, 0, 0, 0, 0x46 } }
+#define MAPI_OLEGUID_(l)                 \
+    GUID {                               \
+        (l), 0, 0, {                     \
+            0xC0, 0, 0, 0, 0, 0, 0, 0x46 \
+        }                                \
+    }
 
 inline constexpr GUID IID_IUnknown = MAPI_OLEGUID_(0x00000000);
 inline constexpr GUID IID_IStream = MAPI_OLEGUID_(0x0000000C);

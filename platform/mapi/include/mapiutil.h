@@ -7,8 +7,8 @@
 // FreeProws). Columns, restriction and sort order are applied first when
 // given; with crowsMax > 0 a table of more rows gives MAPI_E_TABLE_TOO_BIG.
 HRESULT HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags,
-                       LPSRestriction lpRestriction, LPSSortOrderSet lpSortOrderSet,
-                       LONG crowsMax, LPSRowSet* lppRows);
+                       LPSRestriction lpRestriction, LPSSortOrderSet lpSortOrderSet, LONG crowsMax,
+                       LPSRowSet* lppRows);
 
 // One property of an object; MAPI_E_NOT_FOUND when the object lacks it.
 // The value is one MAPI buffer, freed with MAPIFreeBuffer.

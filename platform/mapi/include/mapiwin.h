@@ -68,7 +68,9 @@ inline bool operator==(const GUID& a, const GUID& b) {
         if (a.Data4[i] != b.Data4[i]) return false;
     return true;
 }
-inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
+inline bool operator!=(const GUID& a, const GUID& b) {
+    return !(a == b);
+}
 #define IsEqualGUID(a, b) ((a) == (b))
 #define IsEqualIID(a, b) ((a) == (b))
 
@@ -124,7 +126,7 @@ typedef CURRENCY CY;
 #define HR_FAILED(hr) FAILED((SCODE)(hr))
 #define MAKE_SCODE(sev, fac, code) \
     ((SCODE)(((ULONG)(sev) << 31) | ((ULONG)(fac) << 16) | ((ULONG)(code))))
-#define SCODE_CODE(sc) ((sc) & 0xFFFF)
+#define SCODE_CODE(sc) ((sc)&0xFFFF)
 #define SCODE_FACILITY(sc) (((sc) >> 16) & 0x1FFF)
 #define SEVERITY_SUCCESS 0
 #define SEVERITY_ERROR 1
@@ -134,8 +136,9 @@ typedef CURRENCY CY;
 #define FACILITY_STORAGE 3
 #define FACILITY_ITF 4
 #define FACILITY_WIN32 7
-#define HRESULT_FROM_WIN32(x) \
-    ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000)))
+#define HRESULT_FROM_WIN32(x)           \
+    ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) \
+                       : ((HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000)))
 
 // Common COM result codes.
 #define S_OK ((HRESULT)0x00000000)
@@ -210,7 +213,8 @@ protected:
 
 class IStream : public ISequentialStream {
 public:
-    virtual HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) = 0;
+    virtual HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin,
+                         ULARGE_INTEGER* plibNewPosition) = 0;
     virtual HRESULT SetSize(ULARGE_INTEGER libNewSize) = 0;
     virtual HRESULT CopyTo(IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
                            ULARGE_INTEGER* pcbWritten) = 0;

@@ -84,5 +84,5 @@ ULONG MAPIFreeBuffer(LPVOID lpBuffer);
 
 HRESULT MAPIInitialize(LPVOID lpMapiInit);
 void MAPIUninitialize();
-HRESULT MAPILogonEx(ULONG_PTR ulUIParam, LPTSTR lpszProfileName, LPTSTR lpszPassword,
-                    ULONG ulFlags, LPMAPISESSION* lppSession);
+HRESULT MAPILogonEx(ULONG_PTR ulUIParam, LPTSTR lpszProfileName, LPTSTR lpszPassword, ULONG ulFlags,
+                    LPMAPISESSION* lppSession);

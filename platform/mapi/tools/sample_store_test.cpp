@@ -129,9 +129,9 @@ TEST_F(SampleShapeTest, ItemKindsAddUpToTheRequestedCount) {
 
 TEST_F(SampleShapeTest, TreeIsNestedBelowTheSubtreeAndTheSpecialFolders) {
     for (const char* path :
-         {"\\Inbox\\Projects\\Zephyr\\Drawings", "\\Inbox\\Newsletters",
-          "\\Sent Items\\Personal", "\\Deleted Items\\Recovered", "\\Archive\\2016",
-          "\\Kunden\\M\xC3\xBCller GmbH", "\\Contacts\\Suppliers", "\\Drafts"})
+         {"\\Inbox\\Projects\\Zephyr\\Drawings", "\\Inbox\\Newsletters", "\\Sent Items\\Personal",
+          "\\Deleted Items\\Recovered", "\\Archive\\2016", "\\Kunden\\M\xC3\xBCller GmbH",
+          "\\Contacts\\Suppliers", "\\Drafts"})
         EXPECT_GE(ItemCount(folders_, path), 0) << path;
     EXPECT_NE(folders_.find("folder \\Inbox items="), std::string::npos);
     EXPECT_NE(Section(folders_, "\\Inbox").find(" special=inbox\n"), std::string::npos);
