@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <map>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "embedded_test_util.h"
 #include "prop_codec.h"
@@ -269,6 +271,53 @@ TEST(EmbeddedCopy, CopyBetweenStoresKeepsEverythingAndRemapsNames) {
     EXPECT_EQ(GetLong(from.get(), PR_CONTENT_COUNT), 1);
 }
 
+// A multi-valued value cannot be streamed, so however large it is, the
+// message must hand it out whole or no client could read or copy it.
+TEST(EmbeddedCopy, LargeMultiValuedPropertiesAreReadableAndCopied) {
+    TempDir dir;
+    ComRef<IMsgStore> source = CreateAndOpen(dir.File("source.qst"));
+    ComRef<IMsgStore> target = CreateAndOpen(dir.File("target.qst"));
+    ComRef<IMAPIFolder> from = Subfolder(IpmSubtree(source.get()).get(), "From");
+    ComRef<IMAPIFolder> to = Subfolder(IpmSubtree(target.get()).get(), "To");
+
+    std::vector<std::string> blobs = {std::string(40000, 'x'), std::string(40000, 'y')};
+    SBinary bins[2] = {BinaryOf(blobs[0]), BinaryOf(blobs[1])};
+    std::u16string wide(40000, u'w');
+    WCHAR* texts[] = {wide.data(), wide.data()};
+    SPropValue values[2]{};
+    values[0].ulPropTag = PROP_TAG(PT_MV_BINARY, 0x6620);
+    values[0].Value.MVbin = {2, bins};
+    values[1].ulPropTag = PROP_TAG(PT_MV_UNICODE, 0x6621);
+    values[1].Value.MVszW = {2, texts};
+
+    IMessage* raw = nullptr;
+    ASSERT_EQ(from->CreateMessage(nullptr, 0, &raw), S_OK);
+    ComRef<IMessage> message(raw);
+    ASSERT_EQ(SetString(message.get(), PR_SUBJECT, "big lists"), S_OK);
+    ASSERT_EQ(message->SetProps(2, values, nullptr), S_OK);
+    ASSERT_EQ(message->SaveChanges(0), S_OK);
+    std::string eid = GetBinary(message.get(), PR_ENTRYID);
+
+    ASSERT_EQ(Copy(from.get(), eid, to.get()), S_OK);
+    ComRef<IMessage> copy = OpenById<IMessage>(target.get(), OnlyMessageId(to.get()));
+    ComRef<IMessage> original = OpenById<IMessage>(source.get(), eid);
+    ASSERT_TRUE(copy);
+    ASSERT_TRUE(original);
+    for (IMessage* m : {original.get(), copy.get()}) {
+        LPSPropValue value = nullptr;
+        ASSERT_EQ(HrGetOneProp(m, values[0].ulPropTag, &value), S_OK);
+        MapiBuffer<SPropValue> hold(value);
+        ASSERT_EQ(value->Value.MVbin.cValues, 2u);
+        const SBinary& second = value->Value.MVbin.lpbin[1];
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(second.lpb), second.cb), blobs[1]);
+        LPSPropValue text = nullptr;
+        ASSERT_EQ(HrGetOneProp(m, values[1].ulPropTag, &text), S_OK);
+        MapiBuffer<SPropValue> holdText(text);
+        ASSERT_EQ(text->Value.MVszW.cValues, 2u);
+        EXPECT_EQ(std::u16string(text->Value.MVszW.lppszW[0]), wide);
+    }
+}
+
 TEST(EmbeddedCopy, MoveWithinAStoreAndIntoAnother) {
     TempDir dir;
     ComRef<IMsgStore> store = CreateAndOpen(dir.File("a.qst"));
@@ -313,5 +362,247 @@ TEST(EmbeddedCopy, AssociatedMessagesStayAssociated) {
     EXPECT_NE(rows->aRow[0].lpProps[1].Value.l & MSGFLAG_ASSOCIATED, 0);
 }
 
+// SCRATCH-FUZZ-BEGIN
+}  // namespace
+}  // namespace mapi::embedded::test
+#include <sqlite3.h>
+#include <cstdio>
+namespace mapi::embedded::test {
+namespace {
+void Exercise(IMessage* m, int depth) {
+    ULONG n = 0;
+    LPSPropValue v = nullptr;
+    m->GetProps(nullptr, 0, &n, &v);
+    MAPIFreeBuffer(v);
+    LPSPropTagArray list = nullptr;
+    if (m->GetPropList(MAPI_UNICODE, &list) == S_OK) {
+        for (ULONG t = 0; t < list->cValues; ++t) {
+            for (ULONG type : {PT_UNSPECIFIED, PT_STRING8, PT_UNICODE, PT_BINARY, PT_LONG}) {
+                SizedSPropTagArray(1, one) = {1, {CHANGE_PROP_TYPE(list->aulPropTag[t], type)}};
+                v = nullptr;
+                m->GetProps(reinterpret_cast<LPSPropTagArray>(&one), 0, &n, &v);
+                MAPIFreeBuffer(v);
+                ReadStream(m, CHANGE_PROP_TYPE(list->aulPropTag[t], type));
+            }
+        }
+        MAPIFreeBuffer(list);
+    }
+    IMAPITable* t = nullptr;
+    if (m->GetRecipientTable(0, &t) == S_OK) {
+        LPSRowSet rows = nullptr;
+        HrQueryAllRows(t, nullptr, nullptr, nullptr, 0, &rows);
+        FreeProws(rows);
+        t->Release();
+    }
+    if (m->GetAttachmentTable(0, &t) == S_OK) {
+        LPSRowSet rows = nullptr;
+        HrQueryAllRows(t, nullptr, nullptr, nullptr, 0, &rows);
+        FreeProws(rows);
+        t->Release();
+    }
+    for (ULONG a = 0; a < 3; ++a) {
+        IAttach* at = nullptr;
+        if (m->OpenAttach(a, nullptr, 0, &at) != S_OK) continue;
+        ComRef<IAttach> hold(at);
+        v = nullptr;
+        at->GetProps(nullptr, 0, &n, &v);
+        MAPIFreeBuffer(v);
+        ReadStream(at, PR_ATTACH_DATA_BIN);
+        IUnknown* unk = nullptr;
+        if (depth < 3 && at->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0, &unk) == S_OK) {
+            ComRef<IMessage> inner(static_cast<IMessage*>(static_cast<IMAPIProp*>(unk)));
+            Exercise(inner.get(), depth + 1);
+        }
+    }
+}
+
+TEST(ScratchFuzz, CorruptValues) {
+    TempDir dir;
+    std::string src = dir.File("a.qst"), dst = dir.File("b.qst");
+    std::string eid;
+    {
+        ComRef<IMsgStore> store = CreateAndOpen(src);
+        ComRef<IMAPIFolder> root = IpmSubtree(store.get());
+        eid = BuildRichMessage(root.get(), store.get());
+        LONG longs[] = {1, 2, 3};
+        SBinary bins[] = {{2, (LPBYTE) "ab"}, {0, nullptr}};
+        GUID g[2]{};
+        SPropValue more[5]{};
+        more[0].ulPropTag = PROP_TAG(PT_MV_LONG, 0x6700);
+        more[0].Value.MVl = {3, longs};
+        more[1].ulPropTag = PROP_TAG(PT_MV_BINARY, 0x6701);
+        more[1].Value.MVbin = {2, bins};
+        more[2].ulPropTag = PROP_TAG(PT_CLSID, 0x6702);
+        more[2].Value.lpguid = &g[0];
+        more[3].ulPropTag = PROP_TAG(PT_MV_CLSID, 0x6703);
+        more[3].Value.MVguid = {2, g};
+        more[4].ulPropTag = PROP_TAG(PT_DOUBLE, 0x6704);
+        more[4].Value.dbl = 1.5;
+        ComRef<IMessage> m = OpenById<IMessage>(store.get(), eid);
+        ASSERT_EQ(m->SetProps(5, more, nullptr), S_OK);
+        ASSERT_EQ(m->SaveChanges(0), S_OK);
+    }
+    {
+        std::string e;
+        ASSERT_EQ(EmbeddedStoreProvider()->CreateStore(dst, "B", &e), S_OK);
+    }
+    struct Mut {
+        int type;
+        const char* hex;
+        int keep;
+    };
+    std::vector<Mut> muts = {
+        {-1, "", 0},
+        {-1, "", 3},
+        {-1, "", -1},
+        {0x1003, "", 1},
+        {0x101F, "FFFFFFFF", 0},
+        {0x1102, "0200000005000000", 0},
+        {0x0048, "", 1},
+        {0x1048, "01000000", 0},
+        {0x001F, "616263", 0},
+        {0x0001, "", 1},
+        {0xFFFF, "", 1},
+        {0x000D, "", 1},
+        {0x101E, "030000000000000000000000", 0},
+        {0x1002, "FFFFFF7F", 0},
+        {0x1014, "FFFFFFFF", 0},
+        {0x0102, "", 1},
+        {0x001E, "", 1},
+        {0x001F, "", 1},
+        {0x0003, "", 1},
+        {0x1003, "0000000000", 0},
+        {0x1102, "01000000FFFFFFFF", 0},
+        {0x101F, "0100000003000000616263", 0},
+        {0x1003, "00000000", 0},
+        {0x0040, "", 1},
+        {0x000B, "", 1},
+    };
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(src.c_str(), &db), SQLITE_OK);
+    std::vector<std::tuple<int64_t, int64_t, std::string, int64_t>> rows;
+    {
+        sqlite3_stmt* q = nullptr;
+        sqlite3_prepare_v2(db, "SELECT rowid, type, value, pid FROM props WHERE obj > 8", -1, &q,
+                           nullptr);
+        while (sqlite3_step(q) == SQLITE_ROW)
+            rows.emplace_back(sqlite3_column_int64(q, 0), sqlite3_column_int64(q, 1),
+                              std::string((const char*)sqlite3_column_blob(q, 2) ?: "",
+                                          sqlite3_column_bytes(q, 2)),
+                              sqlite3_column_int64(q, 3));
+        sqlite3_finalize(q);
+    }
+    sqlite3_close(db);
+    fprintf(stderr, "rows %zu\n", rows.size());
+    auto set = [&](int64_t rowid, int64_t type, const std::string& value) {
+        sqlite3* d = nullptr;
+        sqlite3_open(src.c_str(), &d);
+        sqlite3_stmt* q = nullptr;
+        sqlite3_prepare_v2(d, "UPDATE props SET type=?1, value=?2 WHERE rowid=?3", -1, &q, nullptr);
+        sqlite3_bind_int64(q, 1, type);
+        sqlite3_bind_blob(q, 2, value.data(), (int)value.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(q, 3, rowid);
+        sqlite3_step(q);
+        sqlite3_finalize(q);
+        sqlite3_close(d);
+    };
+    for (auto& [rowid, type, value, pid] : rows) {
+        for (const Mut& mu : muts) {
+            std::string nv;
+            for (size_t i = 0; mu.hex[i]; i += 2)
+                nv.push_back((char)std::stoi(std::string(mu.hex + i, 2), nullptr, 16));
+            if (mu.keep == 1)
+                nv = value;
+            else if (mu.keep == -1)
+                nv = value + "x";
+            else if (mu.keep > 1)
+                nv = value.substr(0, mu.keep);
+            set(rowid, mu.type < 0 ? type : mu.type, nv);
+            {
+                ComRef<IMsgStore> a = OpenStore(src), b = OpenStore(dst);
+                HRESULT hr = S_OK;
+                ComRef<IMessage> m = OpenById<IMessage>(a.get(), eid, &hr);
+                if (m) Exercise(m.get(), 0);
+                ComRef<IMAPIFolder> from = IpmSubtree(a.get()), to = IpmSubtree(b.get());
+                ComRef<IMAPITable> ct = Contents(from.get());
+                LPSRowSet rs = nullptr;
+                HrQueryAllRows(ct.get(), nullptr, nullptr, nullptr, 0, &rs);
+                FreeProws(rs);
+                HRESULT chr = Copy(from.get(), eid, to.get());
+                fprintf(stderr, "row %lld pid %llx type %llx -> %x open %x copy %x\n",
+                        (long long)rowid, (long long)pid, (long long)type, mu.type, hr, chr);
+            }
+            set(rowid, type, value);
+        }
+    }
+}
+
+TEST(ScratchFuzz, EntryIdsAndStreams) {
+    TempDir dir;
+    ComRef<IMsgStore> store = CreateAndOpen(dir.File("a.qst"));
+    ComRef<IMAPIFolder> root = IpmSubtree(store.get());
+    std::string eid = AddMessage(root.get(), "x");
+    std::string fid = GetBinary(root.get(), PR_ENTRYID);
+    srand(5);
+    for (int i = 0; i < 20000; ++i) {
+        std::string id = (i % 2) ? eid : fid;
+        int what = rand() % 4;
+        if (what == 0)
+            id = id.substr(0, rand() % (id.size() + 1));
+        else if (what == 1)
+            id[20] = (char)(rand() % 8);
+        else if (what == 2)
+            for (int k = 21; k < 29; ++k) id[k] = (char)rand();
+        else
+            id += std::string(rand() % 4, 'z');
+        IUnknown* unk = nullptr;
+        ULONG type = 0;
+        HRESULT hr =
+            store->OpenEntry((ULONG)id.size(), (LPENTRYID)id.data(), nullptr, 0, &type, &unk);
+        if (hr == S_OK) {
+            IMAPIProp* p = static_cast<IMAPIProp*>(unk);
+            ULONG n = 0;
+            LPSPropValue v = nullptr;
+            p->GetProps(nullptr, 0, &n, &v);
+            MAPIFreeBuffer(v);
+            unk->Release();
+        }
+        hr = root->OpenEntry((ULONG)id.size(), (LPENTRYID)id.data(), nullptr, 0, &type, &unk);
+        if (hr == S_OK) unk->Release();
+        ULONG same = 0;
+        store->CompareEntryIDs((ULONG)id.size(), (LPENTRYID)id.data(), (ULONG)eid.size(),
+                               (LPENTRYID)eid.data(), 0, &same);
+    }
+    ComRef<IMessage> m = OpenById<IMessage>(store.get(), eid);
+    IUnknown* unk = nullptr;
+    ASSERT_EQ(m->OpenProperty(PR_BODY_A, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, &unk), S_OK);
+    ComRef<IStream> s(static_cast<IStream*>(unk));
+    LARGE_INTEGER far;
+    far.QuadPart = INT64_MAX;
+    ULARGE_INTEGER pos{};
+    fprintf(stderr, "seek %x\n", s->Seek(far, STREAM_SEEK_SET, &pos));
+    fprintf(stderr, "seek2 %x\n", s->Seek(far, STREAM_SEEK_CUR, &pos));
+    char b[4] = {};
+    ULONG got = 0;
+    fprintf(stderr, "read %x %u\n", s->Read(b, 4, &got), got);
+    far.QuadPart = int64_t{1} << 40;
+    fprintf(stderr, "seek3 %x\n", s->Seek(far, STREAM_SEEK_SET, &pos));
+    HRESULT whr = E_FAIL;
+    try {
+        whr = s->Write("a", 1, &got);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "THROWN %s\n", e.what());
+    }
+    fprintf(stderr, "write %x\n", whr);
+    ULARGE_INTEGER big;
+    big.QuadPart = uint64_t{1} << 62;
+    try {
+        whr = s->SetSize(big);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "THROWN2 %s\n", e.what());
+    }
+    fprintf(stderr, "setsize %x\n", whr);
+}
+// SCRATCH-FUZZ-END
 }  // namespace
 }  // namespace mapi::embedded::test

@@ -128,8 +128,9 @@ HRESULT GetPropsImpl(PropHost& host, LPSPropTagArray tagArray, ULONG, ULONG* cou
             if (hr == MAPI_E_CORRUPT_DATA && all) return hr;
             if (FAILED(hr)) {
                 error = hr;
-            } else if (stored.bytes.size() > kLargeValueBytes &&
-                       IsTextOrBinary(stored.type & ~static_cast<ULONG>(MV_FLAG))) {
+            } else if (stored.bytes.size() > kLargeValueBytes && IsTextOrBinary(stored.type)) {
+                // Lists have no stream form: deferring one would make it
+                // unreadable, so they come back whole at any size.
                 error = MAPI_E_NOT_ENOUGH_MEMORY;
             } else if (FAILED(hr = DecodeValue(id, stored, head.get(), &native))) {
                 if (hr == MAPI_E_CORRUPT_DATA && all) return hr;
