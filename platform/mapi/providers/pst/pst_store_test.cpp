@@ -262,6 +262,23 @@ TEST(PstMessage, PropertiesRecipientsAndAttachmentsMatchPffexport) {
         PpropFindProp(rows->aRow[0].lpProps, rows->aRow[0].cValues, PR_RECIPIENT_TYPE);
     ASSERT_NE(recipientType, nullptr);
     EXPECT_EQ(recipientType->Value.l, static_cast<LONG>(MAPI_TO));
+    // A copy asks the recipient table for all its columns: every property a
+    // recipient holds must be offered, not only the few default columns.
+    LPSPropTagArray rawColumns = nullptr;
+    ASSERT_EQ(recipients->QueryColumns(TBL_ALL_COLUMNS, &rawColumns), S_OK);
+    MapiBuffer<SPropTagArray> allColumns(rawColumns);
+    ASSERT_EQ(HrQueryAllRows(recipients.get(), allColumns.get(), nullptr, nullptr, 0, &rawRows),
+              S_OK);
+    RowSetPtr wide(rawRows);
+    ASSERT_EQ(wide->cRows, 1u);
+    EXPECT_GT(wide->aRow[0].cValues, rows->aRow[0].cValues);
+    bool hasName = false;
+    for (ULONG c = 0; c < wide->aRow[0].cValues; ++c) {
+        const ULONG tag = wide->aRow[0].lpProps[c].ulPropTag;
+        EXPECT_NE(PROP_TYPE(tag), PT_ERROR) << std::hex << tag;
+        hasName |= PROP_ID(tag) == PROP_ID(PR_DISPLAY_NAME);
+    }
+    EXPECT_TRUE(hasName);
 
     // Attachments: the data read through MAPI is byte for byte what
     // pffexport writes for the same attachment.

@@ -1,6 +1,9 @@
 // Row sources over libpff's folder, recipient and attachment lists.
 #include "providers/pst/pst_tables.h"
 
+#include <map>
+#include <vector>
+
 #include <mapitags.h>
 
 #include "providers/pst/pst_item_props.h"
@@ -84,6 +87,21 @@ public:
     ULONG Count() override { return static_cast<ULONG>(count_); }
     std::unique_ptr<RowAccessor> Row(ULONG index) override {
         return MakeRecipientProps(file_, table_, static_cast<int>(index), codepage_);
+    }
+    // A message copy reads recipients through all columns; with only the
+    // defaults every other recipient property would be dropped unnoticed.
+    // A row that cannot be read adds nothing: its cells show the damage.
+    HRESULT AllColumns(std::vector<ULONG>* tags) override {
+        std::lock_guard<std::recursive_mutex> lock(file_->Lock());
+        std::map<ULONG, ULONG> byId;
+        for (int i = 0; i < count_; ++i) {
+            std::vector<ULONG> rowTags;
+            if (MakeRecipientProps(file_, table_, i, codepage_)->Tags(&rowTags) != S_OK) continue;
+            for (ULONG tag : rowTags) byId.emplace(PROP_ID(tag), tag);
+        }
+        tags->clear();
+        for (const auto& entry : byId) tags->push_back(entry.second);
+        return S_OK;
     }
 
 private:
