@@ -284,6 +284,61 @@ TEST(EmbeddedProps, LargeValuesTravelThroughStreams) {
     EXPECT_EQ(again->OpenProperty(PR_HTML, &IID_IStream, 0, 0, &unk), MAPI_E_NOT_FOUND);
 }
 
+// Seeks that leave the representable range, and writes or sizes that no
+// value could have, are refused; the stream stays usable afterwards.
+TEST(EmbeddedProps, StreamRefusesPositionsAndSizesOutOfRange) {
+    TempDir dir;
+    ComRef<IMsgStore> store = CreateAndOpen(dir.File("a.qst"));
+    ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+    IMessage* raw = nullptr;
+    ASSERT_EQ(ipm->CreateMessage(nullptr, 0, &raw), S_OK);
+    ComRef<IMessage> message(raw);
+    IUnknown* unk = nullptr;
+    ASSERT_EQ(message->OpenProperty(PR_BODY_A, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, &unk),
+              S_OK);
+    ComRef<IStream> stream(static_cast<IStream*>(unk));
+    ASSERT_EQ(stream->Write("abc", 3, nullptr), S_OK);
+
+    constexpr int64_t kMax = INT64_MAX;
+    constexpr int64_t kFar = int64_t{1} << 40;
+    const struct {
+        int64_t start;  // set first, from the beginning
+        DWORD origin;
+        int64_t move;
+        HRESULT seek;
+        bool write;  // then write one byte there
+        HRESULT written;
+    } cases[] = {
+        {0, STREAM_SEEK_SET, kFar, S_OK, true, STG_E_MEDIUMFULL},
+        {0, STREAM_SEEK_SET, kMax, S_OK, true, STG_E_MEDIUMFULL},
+        {kMax, STREAM_SEEK_CUR, kMax, STG_E_INVALIDFUNCTION, false, S_OK},
+        {kMax, STREAM_SEEK_CUR, INT64_MIN, STG_E_INVALIDFUNCTION, false, S_OK},
+        {0, STREAM_SEEK_END, kMax, STG_E_INVALIDFUNCTION, false, S_OK},
+        {0, STREAM_SEEK_END, -4, STG_E_INVALIDFUNCTION, false, S_OK},
+        {0, STREAM_SEEK_END, 2, S_OK, true, S_OK},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.start << " " << c.origin << " " << c.move);
+        LARGE_INTEGER move{};
+        move.QuadPart = c.start;
+        ASSERT_EQ(stream->Seek(move, STREAM_SEEK_SET, nullptr), S_OK);
+        move.QuadPart = c.move;
+        ULARGE_INTEGER at{};
+        EXPECT_EQ(stream->Seek(move, c.origin, &at), c.seek);
+        if (c.write) {
+            EXPECT_EQ(stream->Write("d", 1, nullptr), c.written);
+        }
+    }
+    ULARGE_INTEGER huge{};
+    huge.QuadPart = uint64_t{1} << 62;
+    EXPECT_EQ(stream->SetSize(huge), STG_E_MEDIUMFULL);
+
+    // Only the last case wrote: two bytes of fill past "abc", then "d".
+    LARGE_INTEGER start{};
+    ASSERT_EQ(stream->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
+    EXPECT_EQ(ReadAll(stream.get()), std::string("abc\0\0d", 6));
+}
+
 TEST(EmbeddedProps, RecipientsAttachmentsAndEmbeddedMessagesAreSavedWithTheMessage) {
     TempDir dir;
     ComRef<IMsgStore> store = CreateAndOpen(dir.File("a.qst"));

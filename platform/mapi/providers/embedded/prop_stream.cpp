@@ -9,6 +9,11 @@
 namespace mapi::embedded {
 namespace {
 
+// A property value's size is a ULONG. A stream that would grow past that can
+// never be saved, and a seek far beyond the end followed by a write must be
+// refused rather than exhaust memory.
+constexpr uint64_t kMaxStreamBytes = 0xFFFFFFFF;
+
 class PropStream final : public ComObject<IStream> {
 public:
     PropStream(std::string bytes, StreamCommit commit)
@@ -27,7 +32,7 @@ public:
     HRESULT Write(const void* pv, ULONG cb, ULONG* pcbWritten) override {
         if (!commit_) return STG_E_ACCESSDENIED;
         if (pv == nullptr && cb != 0) return STG_E_INVALIDPOINTER;
-        if (pos_ + cb > data_.size()) data_.resize(pos_ + cb);
+        if (pos_ + cb > data_.size() && !Resize(pos_ + cb)) return STG_E_MEDIUMFULL;
         if (cb != 0) std::memcpy(&data_[pos_], pv, cb);
         pos_ += cb;
         dirty_ = true;
@@ -49,8 +54,9 @@ public:
             default:
                 return STG_E_INVALIDFUNCTION;
         }
-        int64_t target = base + move.QuadPart;
-        if (target < 0) return STG_E_INVALIDFUNCTION;
+        int64_t target = 0;
+        if (__builtin_add_overflow(base, move.QuadPart, &target) || target < 0)
+            return STG_E_INVALIDFUNCTION;
         pos_ = static_cast<size_t>(target);
         if (newPos != nullptr) newPos->QuadPart = pos_;
         return S_OK;
@@ -58,7 +64,7 @@ public:
 
     HRESULT SetSize(ULARGE_INTEGER size) override {
         if (!commit_) return STG_E_ACCESSDENIED;
-        data_.resize(static_cast<size_t>(size.QuadPart));
+        if (!Resize(size.QuadPart)) return STG_E_MEDIUMFULL;
         dirty_ = true;
         return S_OK;
     }
@@ -118,6 +124,16 @@ protected:
     }
 
 private:
+    bool Resize(uint64_t size) {
+        if (size > kMaxStreamBytes) return false;
+        try {
+            data_.resize(static_cast<size_t>(size));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
     std::string data_;
     size_t pos_ = 0;
     bool dirty_ = false;

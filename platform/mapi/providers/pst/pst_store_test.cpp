@@ -13,6 +13,7 @@
 #include "providers/pst/pst_codepage.h"
 #include "providers/providers.h"
 #include "providers/pst/pst_test_support.h"
+#include "providers/pst/pst_stream.h"
 #include "providers/pst/pst_values.h"
 #include "runtime/alloc_fault.h"
 #include "runtime/provider.h"
@@ -407,6 +408,43 @@ TEST(PstMessage, AnsiFileStringsComeOutInBothForms) {
     EXPECT_EQ(std::u16string(raw->Value.lpszW), u"Updated: Olympus training for new hires");
     MAPIFreeBuffer(raw);
     EXPECT_EQ(StringProp(message.get(), PROP_TAG(PT_STRING8, 0x0C1A)), "Cyndy Foulkrod");
+}
+
+// Seeks whose target leaves the representable range are refused and keep
+// the position; reads past the end read nothing.
+TEST(PstStream, SeeksOutOfRangeAreRefused) {
+    IStream* raw = nullptr;
+    ASSERT_EQ(CreateReadOnlyStream({'a', 'b', 'c'}, &raw), S_OK);
+    ComRef<IStream> stream(raw);
+    const struct {
+        DWORD origin;
+        int64_t move;
+        HRESULT result;
+        uint64_t position;  // after the call
+    } cases[] = {
+        {STREAM_SEEK_SET, INT64_MAX, S_OK, INT64_MAX},
+        {STREAM_SEEK_CUR, INT64_MAX, STG_E_INVALIDFUNCTION, INT64_MAX},
+        {STREAM_SEEK_CUR, INT64_MIN, STG_E_INVALIDFUNCTION, INT64_MAX},
+        {STREAM_SEEK_END, INT64_MAX, STG_E_INVALIDFUNCTION, INT64_MAX},
+        {STREAM_SEEK_END, -4, STG_E_INVALIDFUNCTION, INT64_MAX},
+        {STREAM_SEEK_END, -1, S_OK, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.origin << " " << c.move);
+        LARGE_INTEGER move{};
+        move.QuadPart = c.move;
+        EXPECT_EQ(stream->Seek(move, c.origin, nullptr), c.result);
+        ULARGE_INTEGER at{};
+        move.QuadPart = 0;
+        ASSERT_EQ(stream->Seek(move, STREAM_SEEK_CUR, &at), S_OK);
+        EXPECT_EQ(at.QuadPart, c.position);
+        char byte = 0;
+        ULONG read = 9;
+        EXPECT_EQ(stream->Read(&byte, 1, &read), S_OK);
+        EXPECT_EQ(read, c.position < 3 ? 1u : 0u);
+        move.QuadPart = static_cast<int64_t>(c.position);
+        ASSERT_EQ(stream->Seek(move, STREAM_SEEK_SET, nullptr), S_OK);
+    }
 }
 
 // The decoding behind ANSI files: the code page of the message decides what

@@ -44,8 +44,9 @@ public:
             default:
                 return STG_E_INVALIDFUNCTION;
         }
-        int64_t target = base + move.QuadPart;
-        if (target < 0) return STG_E_INVALIDFUNCTION;
+        int64_t target = 0;
+        if (__builtin_add_overflow(base, move.QuadPart, &target) || target < 0)
+            return STG_E_INVALIDFUNCTION;
         position_ = static_cast<uint64_t>(target);
         if (newPosition != nullptr) newPosition->QuadPart = position_;
         return S_OK;
