@@ -248,6 +248,33 @@ TEST(EmbeddedFault, DamagedPagesFailOneMessageAndLeaveTheOthersReadable) {
     }
 }
 
+// A listing the database refuses must fail the table, never pass for an
+// empty folder: the copy would skip every item without a word.
+TEST(EmbeddedFault, UnreadableListingsFailTheTableInsteadOfLookingEmpty) {
+    TempDir dir;
+    std::string path = dir.File("source.qst");
+    ComRef<IMsgStore> store = CreateAndOpen(path);
+    ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+    Subfolder(ipm.get(), "Sub");
+    AddMessage(ipm.get(), "one");
+    AddMessage(ipm.get(), "two");
+    Sql(path, "ALTER TABLE objects RENAME TO objects_elsewhere");
+
+    for (bool hierarchy : {false, true}) {
+        IMAPITable* raw = nullptr;
+        HRESULT hr = hierarchy ? ipm->GetHierarchyTable(0, &raw) : ipm->GetContentsTable(0, &raw);
+        ComRef<IMAPITable> table(raw);
+        if (FAILED(hr)) continue;
+        SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+        LPSRowSet rows = nullptr;
+        hr = HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
+                            nullptr, 0, &rows);
+        RowSetPtr hold(rows);
+        EXPECT_TRUE(FAILED(hr)) << (hierarchy ? "hierarchy" : "contents") << " reads "
+                                << (rows ? rows->cRows : 0) << " rows";
+    }
+}
+
 // Child side of the kill test: copies message after message and reports each
 // index whose CopyMessages returned S_OK. Never returns.
 [[noreturn]] void CopyUntilKilled(const std::string& from, const std::string& to, int fd) {

@@ -47,13 +47,17 @@ public:
     // IMAPIContainer
     HRESULT GetContentsTable(ULONG flags, LPMAPITABLE* table) override {
         if (table == nullptr) return MAPI_E_INVALID_PARAMETER;
-        return CreateTable(NewContentsSource(core_, row_.id, (flags & MAPI_ASSOCIATED) != 0),
-                           ContentsColumns(), table);
+        std::shared_ptr<RowSource> source;
+        HRESULT hr = NewContentsSource(core_, row_.id, (flags & MAPI_ASSOCIATED) != 0, &source);
+        if (FAILED(hr)) return hr;
+        return CreateTable(std::move(source), ContentsColumns(), table);
     }
     HRESULT GetHierarchyTable(ULONG flags, LPMAPITABLE* table) override {
         if (table == nullptr) return MAPI_E_INVALID_PARAMETER;
-        return CreateTable(NewHierarchySource(core_, row_.id, (flags & CONVENIENT_DEPTH) != 0),
-                           HierarchyColumns(), table);
+        std::shared_ptr<RowSource> source;
+        HRESULT hr = NewHierarchySource(core_, row_.id, (flags & CONVENIENT_DEPTH) != 0, &source);
+        if (FAILED(hr)) return hr;
+        return CreateTable(std::move(source), HierarchyColumns(), table);
     }
     HRESULT OpenEntry(ULONG cb, LPENTRYID eid, LPCIID iid, ULONG flags, ULONG* type,
                       LPUNKNOWN* out) override {

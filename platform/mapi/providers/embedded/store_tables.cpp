@@ -99,6 +99,10 @@ class ListedSource : public RowSource {
 public:
     explicit ListedSource(std::shared_ptr<StoreCore> core) : core_(std::move(core)) {}
 
+    // Count() cannot fail, so the first listing is made here, where a
+    // refusal can still fail the table instead of showing it empty.
+    HRESULT FirstListing() { return Refresh(); }
+
     ULONG Count() override {
         Refresh();
         return static_cast<ULONG>(ids_.size());
@@ -115,13 +119,17 @@ protected:
     std::shared_ptr<StoreCore> core_;
 
 private:
-    void Refresh() {
+    // A later listing that fails keeps the last good one and is tried again.
+    HRESULT Refresh() {
         uint64_t now = core_->Generation();
-        if (listed_ && now == generation_) return;
+        if (listed_ && now == generation_) return S_OK;
         std::vector<std::pair<int64_t, int>> ids;
-        if (SUCCEEDED(List(&ids))) ids_ = std::move(ids);
+        HRESULT hr = List(&ids);
+        if (FAILED(hr)) return hr;
+        ids_ = std::move(ids);
         generation_ = now;
         listed_ = true;
+        return S_OK;
     }
 
     bool listed_ = false;
@@ -190,14 +198,20 @@ std::unique_ptr<RowAccessor> NewObjectAccessor(std::shared_ptr<StoreCore> core, 
     return std::make_unique<ObjectAccessor>(std::move(core), id, depth);
 }
 
-std::shared_ptr<RowSource> NewContentsSource(std::shared_ptr<StoreCore> core, int64_t folder,
-                                             bool assoc) {
-    return std::make_shared<ContentsSource>(std::move(core), folder, assoc);
+HRESULT NewContentsSource(std::shared_ptr<StoreCore> core, int64_t folder, bool assoc,
+                          std::shared_ptr<RowSource>* out) {
+    auto source = std::make_shared<ContentsSource>(std::move(core), folder, assoc);
+    HRESULT hr = source->FirstListing();
+    if (SUCCEEDED(hr)) *out = std::move(source);
+    return hr;
 }
 
-std::shared_ptr<RowSource> NewHierarchySource(std::shared_ptr<StoreCore> core, int64_t folder,
-                                              bool deep) {
-    return std::make_shared<HierarchySource>(std::move(core), folder, deep);
+HRESULT NewHierarchySource(std::shared_ptr<StoreCore> core, int64_t folder, bool deep,
+                           std::shared_ptr<RowSource>* out) {
+    auto source = std::make_shared<HierarchySource>(std::move(core), folder, deep);
+    HRESULT hr = source->FirstListing();
+    if (SUCCEEDED(hr)) *out = std::move(source);
+    return hr;
 }
 
 const SPropTagArray* ContentsColumns() {

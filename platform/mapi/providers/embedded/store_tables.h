@@ -22,13 +22,14 @@ std::unique_ptr<RowAccessor> NewObjectAccessor(std::shared_ptr<StoreCore> core, 
                                                int depth = -1);
 
 // The messages of a folder (assoc: the associated ones), in creation order.
-std::shared_ptr<RowSource> NewContentsSource(std::shared_ptr<StoreCore> core, int64_t folder,
-                                             bool assoc);
+// Fails when the database cannot list them.
+HRESULT NewContentsSource(std::shared_ptr<StoreCore> core, int64_t folder, bool assoc,
+                          std::shared_ptr<RowSource>* out);
 
 // The subfolders of a folder; deep lists the whole subtree depth first with
 // PR_DEPTH counting from 0 for the direct children.
-std::shared_ptr<RowSource> NewHierarchySource(std::shared_ptr<StoreCore> core, int64_t folder,
-                                              bool deep);
+HRESULT NewHierarchySource(std::shared_ptr<StoreCore> core, int64_t folder, bool deep,
+                           std::shared_ptr<RowSource>* out);
 
 // Default column sets.
 const SPropTagArray* ContentsColumns();
