@@ -2,6 +2,8 @@
 // values, recipients, attachments and embedded messages.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <cstring>
 
 #include "embedded_test_util.h"
@@ -229,6 +231,74 @@ TEST(EmbeddedProps, DeletedAndMissingPropertiesAreReportedPerValue) {
     MapiBuffer<SPropProblemArray> holdProblems(problems);
     ASSERT_NE(problems, nullptr);
     EXPECT_EQ(problems->aProblem[0].scode, MAPI_E_COMPUTED);
+}
+
+// A stored type or id that no value can have is damage: it must not pass for
+// an object or empty value (which a copy leaves out) or for another property
+// (a type above 16 bits spills into the tag's id), so listing the message's
+// properties fails and so does its copy, instead of the copy leaving the
+// value out unnoticed.
+TEST(EmbeddedProps, DamagedStoredTypesAndIdsFailTheListAndTheCopy) {
+    TempDir dir;
+    const std::string path = dir.File("a.qst");
+    constexpr ULONG kId = 0x6700;
+    const struct {
+        int64_t type;  // stored type, or -1 to keep PT_LONG
+        int64_t pid;
+        bool damaged;
+    } cases[] = {
+        {-1, kId, false},          {PT_NULL, kId, true}, {PT_OBJECT, kId, true},
+        {PT_ERROR, kId, true},     {0x10003, kId, true}, {PT_UNSPECIFIED, kId, true},
+        {-1, 0x10000 + kId, true}, {-1, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.type << " " << c.pid);
+        ::remove(path.c_str());
+        std::string eid;
+        {
+            ComRef<IMsgStore> store = CreateAndOpen(path);
+            ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+            IMessage* raw = nullptr;
+            ASSERT_EQ(ipm->CreateMessage(nullptr, 0, &raw), S_OK);
+            ComRef<IMessage> message(raw);
+            SPropValue value{};
+            value.ulPropTag = PROP_TAG(PT_LONG, kId);
+            value.Value.l = 42;
+            ASSERT_EQ(message->SetProps(1, &value, nullptr), S_OK);
+            ASSERT_EQ(message->SaveChanges(0), S_OK);
+            eid = GetBinary(message.get(), PR_ENTRYID);
+        }
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* update = nullptr;
+        ASSERT_EQ(
+            sqlite3_prepare_v2(db, "UPDATE props SET type=coalesce(?1, type), pid=?2 WHERE pid=?3",
+                               -1, &update, nullptr),
+            SQLITE_OK);
+        if (c.type >= 0) sqlite3_bind_int64(update, 1, c.type);
+        sqlite3_bind_int64(update, 2, c.pid);
+        sqlite3_bind_int64(update, 3, kId);
+        EXPECT_EQ(sqlite3_step(update), SQLITE_DONE);
+        EXPECT_EQ(sqlite3_changes(db), 1);
+        sqlite3_finalize(update);
+        sqlite3_close(db);
+
+        ComRef<IMsgStore> store = OpenStore(path);
+        ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+        ComRef<IMessage> message = OpenById<IMessage>(store.get(), eid);
+        ASSERT_TRUE(message);
+        LPSPropTagArray list = nullptr;
+        EXPECT_EQ(message->GetPropList(0, &list), c.damaged ? MAPI_E_CORRUPT_DATA : S_OK);
+        MAPIFreeBuffer(list);
+        ComRef<IMAPIFolder> target = Subfolder(ipm.get(), "Copies");
+        SBinary one = BinaryOf(eid);
+        ENTRYLIST entries{1, &one};
+        HRESULT copied = ipm->CopyMessages(&entries, nullptr, target.get(), 0, nullptr, 0);
+        if (c.damaged)
+            EXPECT_NE(copied, S_OK);
+        else
+            EXPECT_EQ(copied, S_OK);
+    }
 }
 
 std::string ReadAll(IStream* stream) {

@@ -28,8 +28,15 @@ HRESULT AllTags(PropHost& host, std::vector<ULONG>* tags) {
     HRESULT hr = host.StoredTypes(&stored);
     if (FAILED(hr)) return hr;
     std::sort(stored.begin(), stored.end());
-    for (const auto& [id, type] : stored)
-        if (computed.count(id) == 0) tags->push_back(PROP_TAG(type, id));
+    for (const auto& [id, type] : stored) {
+        if (computed.count(id) != 0) continue;
+        // Only storable types and ids a tag can carry are ever written. Any
+        // other is damage, and listed as it is it would read as an object or
+        // empty value that a copy passes over, or as another property's tag.
+        if (!IsStorableType(type) || id == PROP_ID_NULL || id >= PROP_ID_INVALID)
+            return MAPI_E_CORRUPT_DATA;
+        tags->push_back(PROP_TAG(type, id));
+    }
     return S_OK;
 }
 
