@@ -6,6 +6,7 @@
 #include <set>
 
 #include "embedded_test_util.h"
+#include "runtime/alloc_fault.h"
 
 namespace mapi::embedded::test {
 namespace {
@@ -243,6 +244,51 @@ TEST_F(EmbeddedTable, HierarchyTableListsSubfoldersWithDepth) {
         EXPECT_EQ(rows->aRow[i].lpProps[1].Value.l, depths[i]);
         EXPECT_EQ(rows->aRow[i].lpProps[2].Value.l, counts[i]);
         EXPECT_EQ(rows->aRow[i].lpProps[3].Value.l, static_cast<LONG>(FOLDER_GENERIC));
+    }
+}
+
+// Running out of memory while a row is read must not make a value read as
+// missing: a copy would pass over an item whose entry id "is not there", and
+// a restriction would drop it. Each allocation in turn is made to fail; every
+// value a successful QueryRows gives is the real one or says it ran out.
+TEST_F(EmbeddedTable, ValuesThatRanOutOfMemoryAreNotReportedMissing) {
+    SPropValue finance{PROP_TAG(PT_UNICODE, PROP_ID(categories_)), 0, {}};
+    finance.Value.lpszW = const_cast<WCHAR*>(u"Finance");
+    SRestriction exists{RES_EXIST, {}};
+    exists.res.resExist = {0, PR_SUBJECT_A, 0};
+    SRestriction category = Content(FL_FULLSTRING, finance.ulPropTag, &finance);
+    const struct {
+        SRestriction* restriction;
+        ULONG rows;
+    } cases[] = {{nullptr, 5}, {&exists, 5}, {&category, 2}};
+    SizedSPropTagArray(3, columns) = {3, {PR_ENTRYID, PR_SUBJECT_A, PR_MESSAGE_SIZE}};
+    for (const auto& c : cases) {
+        bool completed = false;
+        for (long countdown = 0; countdown < 2000 && !completed; ++countdown) {
+            SCOPED_TRACE(::testing::Message() << "rows " << c.rows << " countdown " << countdown);
+            ComRef<IMAPITable> table = Contents(folder_.get());
+            LPSRowSet rows = nullptr;
+            SetAllocationFailureCountdown(countdown);
+            HRESULT hr = HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns),
+                                        c.restriction, nullptr, 0, &rows);
+            SetAllocationFailureCountdown(-1);
+            RowSetPtr hold(rows);
+            if (FAILED(hr)) continue;
+            ASSERT_EQ(rows->cRows, c.rows);
+            completed = true;
+            for (ULONG r = 0; r < rows->cRows; ++r) {
+                for (ULONG col = 0; col < 3; ++col) {
+                    const SPropValue& v = rows->aRow[r].lpProps[col];
+                    if (PROP_TYPE(v.ulPropTag) == PT_ERROR) {
+                        EXPECT_EQ(v.Value.err, MAPI_E_NOT_ENOUGH_MEMORY) << r << " " << col;
+                        completed = false;
+                    } else {
+                        EXPECT_EQ(v.ulPropTag, columns.aulPropTag[col]);
+                    }
+                }
+            }
+        }
+        EXPECT_TRUE(completed);
     }
 }
 

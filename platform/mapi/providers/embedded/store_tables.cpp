@@ -22,7 +22,7 @@ public:
         if (found != cache_.end()) return found->second;
         if (!arena_) {
             arena_ = AllocateMapi<char>(1);
-            if (!arena_) return nullptr;
+            if (!arena_) return OutOfMemory(propId);
         }
         SPropValue value{};
         bool have = false;
@@ -51,7 +51,8 @@ public:
         }
         if (!have) return nullptr;
         void* slot = nullptr;
-        if (MAPIAllocateMore(sizeof(SPropValue), arena_.get(), &slot) != S_OK) return nullptr;
+        if (MAPIAllocateMore(sizeof(SPropValue), arena_.get(), &slot) != S_OK)
+            return OutOfMemory(propId);
         auto* stored = static_cast<SPropValue*>(slot);
         *stored = value;
         cache_[propId] = stored;
@@ -78,6 +79,15 @@ public:
     }
 
 private:
+    // Null would say the row has no such value, and a copy or a restriction
+    // would act on that; the answer lives outside the allocator that failed
+    // and is not cached, so a later read may still succeed.
+    const SPropValue* OutOfMemory(ULONG propId) {
+        SPropValue& error = failed_[propId];
+        error = ErrorValue(PROP_TAG(PT_ERROR, propId), MAPI_E_NOT_ENOUGH_MEMORY);
+        return &error;
+    }
+
     void Load() {
         loaded_ = true;
         loadError_ = core_->LoadObjectWithProps(id_, &row_, &small_);
@@ -92,6 +102,7 @@ private:
     PropMap small_;
     MapiBuffer<char> arena_;
     std::map<ULONG, const SPropValue*> cache_;
+    std::map<ULONG, SPropValue> failed_;
 };
 
 // Ids listed again whenever the store has changed since the last listing.
