@@ -235,9 +235,10 @@ TEST(EmbeddedProps, DeletedAndMissingPropertiesAreReportedPerValue) {
 
 // A stored type or id that no value can have is damage: it must not pass for
 // an object or empty value (which a copy leaves out) or for another property
-// (a type above 16 bits spills into the tag's id), so listing the message's
-// properties fails and so does its copy, instead of the copy leaving the
-// value out unnoticed.
+// (a type above 16 bits spills into the tag's id), so listing the damaged
+// object's properties fails and so does the message's copy, instead of the
+// copy leaving the value out unnoticed. Damage on a message, then on one of
+// its recipients.
 TEST(EmbeddedProps, DamagedStoredTypesAndIdsFailTheListAndTheCopy) {
     TempDir dir;
     const std::string path = dir.File("a.qst");
@@ -251,54 +252,65 @@ TEST(EmbeddedProps, DamagedStoredTypesAndIdsFailTheListAndTheCopy) {
         {PT_ERROR, kId, true},     {0x10003, kId, true}, {PT_UNSPECIFIED, kId, true},
         {-1, 0x10000 + kId, true}, {-1, 0, true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.type << " " << c.pid);
-        ::remove(path.c_str());
-        std::string eid;
-        {
-            ComRef<IMsgStore> store = CreateAndOpen(path);
-            ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
-            IMessage* raw = nullptr;
-            ASSERT_EQ(ipm->CreateMessage(nullptr, 0, &raw), S_OK);
-            ComRef<IMessage> message(raw);
-            SPropValue value{};
-            value.ulPropTag = PROP_TAG(PT_LONG, kId);
-            value.Value.l = 42;
-            ASSERT_EQ(message->SetProps(1, &value, nullptr), S_OK);
-            ASSERT_EQ(message->SaveChanges(0), S_OK);
-            eid = GetBinary(message.get(), PR_ENTRYID);
-        }
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-        sqlite3_stmt* update = nullptr;
-        ASSERT_EQ(
-            sqlite3_prepare_v2(db, "UPDATE props SET type=coalesce(?1, type), pid=?2 WHERE pid=?3",
-                               -1, &update, nullptr),
-            SQLITE_OK);
-        if (c.type >= 0) sqlite3_bind_int64(update, 1, c.type);
-        sqlite3_bind_int64(update, 2, c.pid);
-        sqlite3_bind_int64(update, 3, kId);
-        EXPECT_EQ(sqlite3_step(update), SQLITE_DONE);
-        EXPECT_EQ(sqlite3_changes(db), 1);
-        sqlite3_finalize(update);
-        sqlite3_close(db);
+    for (int onRecipient = 0; onRecipient < 2; ++onRecipient)
+        for (const auto& c : cases) {
+            SCOPED_TRACE(::testing::Message() << onRecipient << " " << c.type << " " << c.pid);
+            ::remove(path.c_str());
+            std::string eid;
+            {
+                ComRef<IMsgStore> store = CreateAndOpen(path);
+                ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+                IMessage* raw = nullptr;
+                ASSERT_EQ(ipm->CreateMessage(nullptr, 0, &raw), S_OK);
+                ComRef<IMessage> message(raw);
+                SPropValue value{};
+                value.ulPropTag = PROP_TAG(PT_LONG, kId);
+                value.Value.l = 42;
+                if (onRecipient) {
+                    SPropValue props[3] = {
+                        {PR_DISPLAY_NAME_A, 0, {}}, {PR_RECIPIENT_TYPE, 0, {}}, value};
+                    props[0].Value.lpszA = const_cast<char*>("R");
+                    props[1].Value.l = MAPI_TO;
+                    ADRLIST list{1, {{0, 3, props}}};
+                    ASSERT_EQ(message->ModifyRecipients(MODRECIP_ADD, &list), S_OK);
+                } else {
+                    ASSERT_EQ(message->SetProps(1, &value, nullptr), S_OK);
+                }
+                ASSERT_EQ(message->SaveChanges(0), S_OK);
+                eid = GetBinary(message.get(), PR_ENTRYID);
+            }
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+            sqlite3_stmt* update = nullptr;
+            ASSERT_EQ(sqlite3_prepare_v2(
+                          db, "UPDATE props SET type=coalesce(?1, type), pid=?2 WHERE pid=?3", -1,
+                          &update, nullptr),
+                      SQLITE_OK);
+            if (c.type >= 0) sqlite3_bind_int64(update, 1, c.type);
+            sqlite3_bind_int64(update, 2, c.pid);
+            sqlite3_bind_int64(update, 3, kId);
+            EXPECT_EQ(sqlite3_step(update), SQLITE_DONE);
+            EXPECT_EQ(sqlite3_changes(db), 1);
+            sqlite3_finalize(update);
+            sqlite3_close(db);
 
-        ComRef<IMsgStore> store = OpenStore(path);
-        ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
-        ComRef<IMessage> message = OpenById<IMessage>(store.get(), eid);
-        ASSERT_TRUE(message);
-        LPSPropTagArray list = nullptr;
-        EXPECT_EQ(message->GetPropList(0, &list), c.damaged ? MAPI_E_CORRUPT_DATA : S_OK);
-        MAPIFreeBuffer(list);
-        ComRef<IMAPIFolder> target = Subfolder(ipm.get(), "Copies");
-        SBinary one = BinaryOf(eid);
-        ENTRYLIST entries{1, &one};
-        HRESULT copied = ipm->CopyMessages(&entries, nullptr, target.get(), 0, nullptr, 0);
-        if (c.damaged)
-            EXPECT_NE(copied, S_OK);
-        else
-            EXPECT_EQ(copied, S_OK);
-    }
+            ComRef<IMsgStore> store = OpenStore(path);
+            ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+            ComRef<IMessage> message = OpenById<IMessage>(store.get(), eid);
+            ASSERT_TRUE(message);
+            LPSPropTagArray list = nullptr;
+            EXPECT_EQ(message->GetPropList(0, &list),
+                      c.damaged && !onRecipient ? MAPI_E_CORRUPT_DATA : S_OK);
+            MAPIFreeBuffer(list);
+            ComRef<IMAPIFolder> target = Subfolder(ipm.get(), "Copies");
+            SBinary one = BinaryOf(eid);
+            ENTRYLIST entries{1, &one};
+            HRESULT copied = ipm->CopyMessages(&entries, nullptr, target.get(), 0, nullptr, 0);
+            if (c.damaged)
+                EXPECT_NE(copied, S_OK);
+            else
+                EXPECT_EQ(copied, S_OK);
+        }
 }
 
 std::string ReadAll(IStream* stream) {

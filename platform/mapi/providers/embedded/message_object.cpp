@@ -22,6 +22,9 @@ HRESULT NewMessageFromState(std::shared_ptr<StoreCore> core, std::shared_ptr<Mes
                             IMessage** out);
 
 // Adds the decoded props plus extra computed values as one row of rows.
+// A value that cannot be decoded fails the row: as an error value it would
+// be left out of the table's columns (TBL_ALL_COLUMNS lists no error), and a
+// copy of the recipients or attachments would go on without it.
 HRESULT AddMemoryRow(MemoryRows& rows, const PropMap& props, const std::vector<SPropValue>& extra) {
     MapiBuffer<char> arena = AllocateMapi<char>(1);
     if (!arena) return MAPI_E_NOT_ENOUGH_MEMORY;
@@ -30,9 +33,10 @@ HRESULT AddMemoryRow(MemoryRows& rows, const PropMap& props, const std::vector<S
         bool shadowed = false;
         for (const SPropValue& e : extra) shadowed |= PROP_ID(e.ulPropTag) == propId;
         if (shadowed) continue;
+        if (propId == PROP_ID_NULL || propId >= PROP_ID_INVALID) return MAPI_E_CORRUPT_DATA;
         SPropValue v{};
-        HRESULT hr = DecodeValue(propId, value, arena.get(), &v);
-        values.push_back(SUCCEEDED(hr) ? v : ErrorValue(PROP_TAG(PT_ERROR, propId), hr));
+        if (HRESULT hr = DecodeValue(propId, value, arena.get(), &v); FAILED(hr)) return hr;
+        values.push_back(v);
     }
     return rows.AddRow(values.data(), static_cast<ULONG>(values.size()));
 }
