@@ -313,6 +313,49 @@ TEST(EmbeddedProps, DamagedStoredTypesAndIdsFailTheListAndTheCopy) {
         }
 }
 
+// Attachments are told apart by their number. Two with one number (damage)
+// cannot both be shown; the message fails instead of one of them vanishing
+// from it and from its copy.
+TEST(EmbeddedProps, AttachmentsSharingANumberFailTheMessage) {
+    TempDir dir;
+    const std::string path = dir.File("a.qst");
+    std::string eid;
+    {
+        ComRef<IMsgStore> store = CreateAndOpen(path);
+        ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+        IMessage* raw = nullptr;
+        ASSERT_EQ(ipm->CreateMessage(nullptr, 0, &raw), S_OK);
+        ComRef<IMessage> message(raw);
+        for (const char* name : {"a.txt", "b.txt"}) {
+            IAttach* a = nullptr;
+            ASSERT_EQ(message->CreateAttach(nullptr, 0, nullptr, &a), S_OK);
+            ComRef<IAttach> attach(a);
+            ASSERT_EQ(SetString(attach.get(), PR_ATTACH_FILENAME, name), S_OK);
+            ASSERT_EQ(attach->SaveChanges(0), S_OK);
+        }
+        ASSERT_EQ(message->SaveChanges(0), S_OK);
+        eid = GetBinary(message.get(), PR_ENTRYID);
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE objects SET num=0 WHERE kind=4", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(sqlite3_changes(db), 2);
+    sqlite3_close(db);
+
+    ComRef<IMsgStore> store = OpenStore(path);
+    ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+    ComRef<IMessage> message = OpenById<IMessage>(store.get(), eid);
+    ASSERT_TRUE(message);
+    IMAPITable* table = nullptr;
+    EXPECT_EQ(message->GetAttachmentTable(0, &table), MAPI_E_CORRUPT_DATA);
+    if (table != nullptr) table->Release();
+    ComRef<IMAPIFolder> target = Subfolder(ipm.get(), "Copies");
+    SBinary one = BinaryOf(eid);
+    ENTRYLIST entries{1, &one};
+    EXPECT_NE(ipm->CopyMessages(&entries, nullptr, target.get(), 0, nullptr, 0), S_OK);
+}
+
 std::string ReadAll(IStream* stream) {
     std::string out;
     char buffer[7000];

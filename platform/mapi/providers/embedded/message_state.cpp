@@ -148,7 +148,9 @@ HRESULT LoadAttachments(StoreCore& core, MessageState& message) {
             attach->num = num;
             attach->committed = true;
             next = std::max(next, num + 1);
-            attachments[num] = std::move(attach);
+            // A number is an attachment's identity; a second one with it would
+            // silently hide the first.
+            if (!attachments.emplace(num, std::move(attach)).second) return MAPI_E_CORRUPT_DATA;
         }
     }
     message.attachments = std::move(attachments);
