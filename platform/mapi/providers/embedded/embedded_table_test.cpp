@@ -3,9 +3,13 @@
 // sub-restrictions over recipients and attachments.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
+#include <functional>
 #include <set>
 
 #include "embedded_test_util.h"
+#include "entry_id.h"
 #include "runtime/alloc_fault.h"
 
 namespace mapi::embedded::test {
@@ -289,6 +293,74 @@ TEST_F(EmbeddedTable, ValuesThatRanOutOfMemoryAreNotReportedMissing) {
             }
         }
         EXPECT_TRUE(completed);
+    }
+}
+
+// Damaged parent links can close a loop through the folder a walk starts at
+// (the IPM subtree made a child of its own subfolder). A hierarchy table
+// never lists a folder below itself, so a walk down the tables ends and
+// sees each folder once.
+TEST(EmbeddedHierarchy, ParentLinksDamagedIntoALoopListEachFolderOnce) {
+    const struct {
+        const char* damage;  // SQL run on the store; ?1 ?2 ?3 = IPM subtree, A, B
+        size_t folders;      // folders a walk from the IPM subtree sees (4 special, A, B)
+    } cases[] = {
+        {"SELECT 1", 6},
+        {"UPDATE objects SET parent=?3 WHERE id=?1", 6},
+        {"UPDATE objects SET parent=?2 WHERE id=?1", 6},
+        {"UPDATE objects SET parent=?1 WHERE id=?1", 6},
+        {"UPDATE objects SET parent=?3 WHERE id=?3", 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.damage);
+        TempDir dir;
+        const std::string path = dir.File("a.qst");
+        std::string subtreeId;
+        int64_t ids[3] = {};
+        {
+            ComRef<IMsgStore> store = CreateAndOpen(path);
+            ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+            ComRef<IMAPIFolder> a = Subfolder(ipm.get(), "A");
+            ComRef<IMAPIFolder> b = Subfolder(a.get(), "B");
+            int i = 0;
+            for (IMAPIFolder* f : {ipm.get(), a.get(), b.get()}) {
+                ParsedEntryId parsed{};
+                std::string eid = GetBinary(f, PR_ENTRYID);
+                ASSERT_TRUE(ParseEntryId(eid.data(), static_cast<ULONG>(eid.size()), &parsed));
+                ids[i++] = parsed.id;
+            }
+            subtreeId = GetBinary(ipm.get(), PR_ENTRYID);
+        }
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* q = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, c.damage, -1, &q, nullptr), SQLITE_OK);
+        for (int i = 0; i < sqlite3_bind_parameter_count(q); ++i)
+            sqlite3_bind_int64(q, i + 1, ids[i]);
+        EXPECT_NE(sqlite3_step(q), SQLITE_ERROR);
+        sqlite3_finalize(q);
+        sqlite3_close(db);
+
+        ComRef<IMsgStore> store = OpenStore(path);
+        ComRef<IMAPIFolder> start = OpenById<IMAPIFolder>(store.get(), subtreeId);
+        ASSERT_TRUE(start);
+        std::vector<std::string> seen;
+        std::function<void(IMAPIFolder*, int)> walk = [&](IMAPIFolder* folder, int depth) {
+            ASSERT_LT(depth, 10) << "the walk does not end";
+            RowSetPtr rows = AllRows(Hierarchy(folder).get(), {PR_ENTRYID});
+            for (ULONG r = 0; rows && r < rows->cRows; ++r) {
+                seen.push_back(Binary(rows->aRow[r].lpProps[0]));
+                ComRef<IMAPIFolder> child = OpenById<IMAPIFolder>(store.get(), seen.back());
+                ASSERT_TRUE(child);
+                walk(child.get(), depth + 1);
+            }
+        };
+        walk(start.get(), 0);
+        EXPECT_EQ(seen.size(), c.folders);
+        EXPECT_EQ(std::set<std::string>(seen.begin(), seen.end()).size(), seen.size());
+        RowSetPtr deep = AllRows(Hierarchy(start.get(), CONVENIENT_DEPTH).get(), {PR_ENTRYID});
+        ASSERT_TRUE(deep);
+        EXPECT_EQ(deep->cRows, c.folders);
     }
 }
 

@@ -1,7 +1,9 @@
 // Lazy database rows and the contents and hierarchy sources.
 #include "store_tables.h"
 
+#include <algorithm>
 #include <map>
+#include <set>
 
 #include <mapix.h>
 
@@ -175,18 +177,43 @@ public:
 
 protected:
     HRESULT List(std::vector<std::pair<int64_t, int>>* out) override {
-        return Walk(folder_, 0, out);
+        // Parent links damaged into a loop would list a folder below itself,
+        // and a caller walking down the tables would never reach the end. The
+        // loop is cut above the folder of it created first (the top it had
+        // before the damage); below that, a walk never lists a folder again
+        // that it is inside of.
+        std::vector<int64_t> chain;
+        std::set<int64_t> onChain;
+        std::set<int64_t> skip{folder_};
+        for (int64_t at = folder_; at != 0;) {
+            if (!onChain.insert(at).second) {
+                auto loop = std::find(chain.begin(), chain.end(), at);
+                skip.insert(*std::min_element(loop, chain.end()));
+                break;
+            }
+            chain.push_back(at);
+            ObjectRow row;
+            if (FAILED(core_->LoadObject(at, &row))) break;
+            at = row.parent;
+        }
+        return Walk(folder_, 0, &skip, out);
     }
 
 private:
-    HRESULT Walk(int64_t folder, int depth, std::vector<std::pair<int64_t, int>>* out) {
+    HRESULT Walk(int64_t folder, int depth, std::set<int64_t>* skip,
+                 std::vector<std::pair<int64_t, int>>* out) {
         std::vector<int64_t> ids;
         HRESULT hr = core_->Children(folder, ObjectKind::kFolder, -1, &ids);
         if (FAILED(hr)) return hr;
         for (int64_t id : ids) {
+            if (skip->count(id) != 0) continue;
             out->emplace_back(id, depth);
             // A damaged subtree leaves its parent listed; its children are skipped.
-            if (deep_ && depth < 256) Walk(id, depth + 1, out);
+            if (deep_ && depth < 256) {
+                skip->insert(id);
+                Walk(id, depth + 1, skip, out);
+                skip->erase(id);
+            }
         }
         return S_OK;
     }
