@@ -60,11 +60,13 @@ private:
     // CMAPIException when MAPI fails.
     IMsgStorePtr OpenStoreByName(const std::string& name);
     // Rebuilds the folders below source under target, depth first, and has
-    // each folder's items copied. path is source's path ("" for the root).
-    void CopyFolderTree(const std::string& path, IMAPIFolderPtr source, IMAPIFolderPtr target);
+    // each folder's items copied. path is source's path ("" for the root),
+    // depth its number of levels below the root (0 for the root).
+    void CopyFolderTree(const std::string& path, IMAPIFolderPtr source, IMAPIFolderPtr target,
+                        int depth);
     // One child of CopyFolderTree: finds or makes its target folder, logs
     // it, copies its items and descends. Lets no exception out.
-    void CopyChildFolder(const std::string& path, const CMapiPropValue& nameCell,
+    void CopyChildFolder(const std::string& path, int depth, const CMapiPropValue& nameCell,
                          const CMapiPropValue& eidCell, const IMAPIFolderPtr& source,
                          const IMAPIFolderPtr& target);
     // Finds or makes the target folder of the source child eid named name
@@ -107,6 +109,11 @@ private:
     // Entry identifiers (as bytes) of the target folders this run has given
     // to a source folder, so two source folders never share one.
     std::set<std::string> m_usedTargets;
+    // Entry identifiers (as bytes) of the source folders this run has walked
+    // into, the IPM root among them: a damaged store may list a folder below
+    // itself or twice, and walking it again would never end or copy its
+    // items twice.
+    std::set<std::string> m_walkedSources;
     CopyOutcome m_outcome = CopyOutcome::NotRun;
 };
 

@@ -236,6 +236,60 @@ TEST_F(CopyEngineTest, FoldersThatCannotBeOpenedOrListedAreLogged) {
     EXPECT_EQ(ItemsBelow(Dst()), 2u);
 }
 
+TEST_F(CopyEngineTest, AFolderListedAgainIsSkippedSoADamagedTreeCannotLoop) {
+    // Damage: B lists its parent A and the IPM root below itself, the root
+    // lists C a second time.
+    fake::Folder* a = Src()->AddChild("A");
+    a->AddItem("a");
+    fake::Folder* b = a->AddChild("B");
+    b->AddItem("b");
+    fake::Folder* c = Src()->AddChild("C");
+    c->AddItem("c");
+    b->alsoListed = {a, Src()};
+    Src()->alsoListed = {c};
+
+    const Lines once{"Copy folder \\A to A",
+                     "Copy folder \\A\\B to B",
+                     "Skip folder \\A\\B\\A: already copied",
+                     "Skip folder \\A\\B\\Top of Personal Folders: already copied",
+                     "Copy folder \\C to C",
+                     "Skip folder \\C: already copied"};
+    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(host.lines, once);
+    ASSERT_EQ(Dst()->Children().size(), 2u);
+    ASSERT_NE(Dst()->Child("A"), nullptr);
+    ASSERT_NE(Dst()->Child("A")->Child("B"), nullptr);
+    EXPECT_TRUE(Dst()->Child("A")->Child("B")->Children().empty());
+    EXPECT_EQ(ItemsBelow(Dst()), 3u);
+
+    // What one run walked does not keep the next run from copying it.
+    host.lines.clear();
+    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(host.lines, once);
+    EXPECT_EQ(Dst()->Children().size(), 2u);
+    EXPECT_EQ(ItemsBelow(Dst()), 6u);
+}
+
+TEST_F(CopyEngineTest, FoldersMoreThan256LevelsDeepAreSkipped) {
+    fake::Folder* folder = Src();
+    std::string path;
+    for (int level = 1; level <= 258; ++level) {
+        folder = folder->AddChild("f");
+        folder->AddItem("at " + std::to_string(level));
+        path += "\\f";
+    }
+    Src()->AddChild("After")->AddItem("after");
+
+    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    ASSERT_EQ(host.lines.size(), 258u);
+    EXPECT_EQ(host.lines[255],
+              quirnel::CActivityLog::Cut("Copy folder " + path.substr(0, 256 * 2) + " to f"));
+    EXPECT_EQ(host.lines[256], quirnel::CActivityLog::Cut("Skip folder " + path.substr(0, 257 * 2) +
+                                                          ": more than 256 levels deep"));
+    EXPECT_EQ(host.lines[257], "Copy folder \\After to After");
+    EXPECT_EQ(ItemsBelow(Dst()), 257u);
+}
+
 TEST_F(CopyEngineTest, SearchFoldersAreSkippedWithTheirSubtree) {
     fake::Folder* search = Src()->AddChild("Unread", FOLDER_SEARCH);
     search->AddItem("a view of another item");

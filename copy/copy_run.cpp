@@ -56,6 +56,7 @@ void CCopyEngine::RunCopy() {
     m_host.StopFlag().store(false);
     m_outcome = CopyOutcome::Completed;
     m_usedTargets.clear();
+    m_walkedSources.clear();
     try {
         m_log.Open(LogFilePath());
     } catch (...) {
@@ -96,7 +97,9 @@ void CCopyEngine::RunCopy() {
 
         IMAPIFolderPtr sourceRoot = OpenFolder(m_storeSource, sourceRootId);
         IMAPIFolderPtr targetRoot = OpenFolder(m_storeTarget, targetRootId);
-        CopyFolderTree(std::string(), sourceRoot, targetRoot);
+        m_walkedSources.insert(
+            std::string(reinterpret_cast<const char*>(sourceRootId.Bytes()), sourceRootId.Size()));
+        CopyFolderTree(std::string(), sourceRoot, targetRoot, 0);
         if (m_outcome == CopyOutcome::Completed && StopRequested())
             m_outcome = CopyOutcome::Stopped;
     } catch (const CMAPIException& e) {

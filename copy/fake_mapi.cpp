@@ -207,12 +207,14 @@ HRESULT Folder::GetHierarchyTable(ULONG, LPMAPITABLE* table) {
     *table = nullptr;
     if (FAILED(failHierarchy)) return failHierarchy;
     std::vector<Props> rows;
-    for (const auto& child : m_children) {
+    auto list = [&rows](Folder* child) {
         Props row;
         row[PROP_ID(PR_DISPLAY_NAME)] = child->props[PROP_ID(PR_DISPLAY_NAME)];
         row[PROP_ID(PR_ENTRYID)] = Value::Bytes(child->Eid());
         rows.push_back(std::move(row));
-    }
+    };
+    for (const auto& child : m_children) list(child.get());
+    for (Folder* other : alsoListed) list(other);
     *table = new Table(std::move(rows));
     return S_OK;
 }

@@ -152,6 +152,9 @@ public:
     HRESULT failHierarchy = S_OK;               // GetHierarchyTable
     std::map<std::string, HRESULT> failCreate;  // CreateFolder of that name fails
     std::set<std::string> refusedNames;         // CreateFolder answers MAPI_E_COLLISION
+    // Damage: folders held elsewhere in the store (an ancestor, this folder,
+    // a sibling) that the hierarchy table lists after the own children.
+    std::vector<Folder*> alsoListed;
     // Called after each successful CopyMessages out of this folder.
     std::function<void()> afterCopy;
     int restrictCalls = 0;

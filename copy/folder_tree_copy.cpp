@@ -10,6 +10,10 @@ namespace {
 
 constexpr char kFolderCreation[] = "Folder creation";
 
+// Each level of the walk takes stack; a damaged store must not be able to
+// nest folders until the worker's stack runs out.
+constexpr int kMaxDepth = 256;
+
 // The root's own path is empty; messages about it name it "\".
 const char* ShownPath(const std::string& path) {
     return path.empty() ? "\\" : path.c_str();
@@ -22,7 +26,7 @@ std::string BytesOf(const CMapiBinary& eid) {
 }  // namespace
 
 void CCopyEngine::CopyFolderTree(const std::string& path, IMAPIFolderPtr source,
-                                 IMAPIFolderPtr target) {
+                                 IMAPIFolderPtr target, int depth) {
     m_host.SetProgressText(kFolderCreation);
     CMapiRowSet children;
     try {
@@ -37,21 +41,31 @@ void CCopyEngine::CopyFolderTree(const std::string& path, IMAPIFolderPtr source,
     }
     for (ULONG i = 0; i < children.Count(); ++i) {
         if (StopRequested()) break;
-        CopyChildFolder(path, children.Cell(i, 0), children.Cell(i, 1), source, target);
+        CopyChildFolder(path, depth + 1, children.Cell(i, 0), children.Cell(i, 1), source, target);
     }
 }
 
-void CCopyEngine::CopyChildFolder(const std::string& path, const CMapiPropValue& nameCell,
-                                  const CMapiPropValue& eidCell, const IMAPIFolderPtr& source,
-                                  const IMAPIFolderPtr& target) {
+void CCopyEngine::CopyChildFolder(const std::string& path, int depth,
+                                  const CMapiPropValue& nameCell, const CMapiPropValue& eidCell,
+                                  const IMAPIFolderPtr& source, const IMAPIFolderPtr& target) {
     std::string name = nameCell.String8() != nullptr ? nameCell.String8() : "";
     std::string childPath = path + "\\" + name;
     IMAPIFolderPtr sourceChild;
     IMAPIFolderPtr targetChild;
     std::string targetName = name;
+    if (depth > kMaxDepth) {
+        LogLine("Skip folder %s: more than %d levels deep", childPath.c_str(), kMaxDepth);
+        return;
+    }
     try {
         CMapiBinary eid;
         eid = eidCell;
+        // Checked before the target folder is made, so that a folder listed
+        // again leaves no empty numbered twin in the target.
+        if (m_walkedSources.count(BytesOf(eid)) != 0) {
+            LogLine("Skip folder %s: already copied", childPath.c_str());
+            return;
+        }
         sourceChild = AsFolder(source.OpenEntryv(eid));
         if (!sourceChild) throw CMAPIException(MAPI_E_INTERFACE_NOT_SUPPORTED, nullptr);
         // Search folders only show items that live elsewhere.
@@ -63,6 +77,7 @@ void CCopyEngine::CopyChildFolder(const std::string& path, const CMapiPropValue&
             LogLine("Skip folder %s: %s", childPath.c_str(), GetErrorName(error));
             return;
         }
+        m_walkedSources.insert(BytesOf(eid));
     } catch (const CMAPIException& e) {
         LogLine("Skip folder %s: %s", childPath.c_str(), GetErrorName(e.m_hr));
         return;
@@ -88,7 +103,7 @@ void CCopyEngine::CopyChildFolder(const std::string& path, const CMapiPropValue&
 
     LogLine("Copy folder %s to %s", childPath.c_str(), targetName.c_str());
     CopyFolderContents(sourceChild, targetChild, false);
-    CopyFolderTree(childPath, sourceChild, targetChild);
+    CopyFolderTree(childPath, sourceChild, targetChild, depth);
 }
 
 bool CCopyEngine::ClaimTarget(const IMAPIFolderPtr& folder) {
