@@ -52,26 +52,48 @@ HRESULT ItemProps::LoadIndex() {
     int count = 0;
     if (libpff_record_set_get_number_of_entries(recordSet_.get(), &count, error.Ptr()) != 1)
         return MAPI_E_CORRUPT_DATA;
-    for (int i = 0; i < count; ++i) {
+    auto readHeader = [&](int i, uint32_t* id, uint32_t* valueType) {
         libpff_record_entry_t* rawEntry = nullptr;
-        // One unreadable entry loses that property only.
-        if (libpff_record_set_get_entry_by_index(recordSet_.get(), i, &rawEntry, error.Ptr()) != 1)
-            continue;
+        PffError entryError;
+        if (libpff_record_set_get_entry_by_index(recordSet_.get(), i, &rawEntry,
+                                                 entryError.Ptr()) != 1)
+            return false;
         RecordEntryHandle entry(rawEntry);
-        uint32_t type = 0, valueType = 0;
-        if (libpff_record_entry_get_entry_type(entry.get(), &type, error.Ptr()) != 1 ||
-            libpff_record_entry_get_value_type(entry.get(), &valueType, error.Ptr()) != 1)
-            continue;
-        if (type == 0 || type > 0xFFFE) continue;
-        index_.emplace(type, Stored{i, valueType});
-    }
+        return libpff_record_entry_get_entry_type(entry.get(), id, entryError.Ptr()) == 1 &&
+               libpff_record_entry_get_value_type(entry.get(), valueType, entryError.Ptr()) == 1;
+    };
+    entriesLost_ = !IndexRecordEntries(count, readHeader, &index_);
     indexState_ = 1;
     return S_OK;
+}
+
+bool IndexRecordEntries(int count, const EntryHeaderReader& read,
+                        std::map<ULONG, StoredEntry>* index) {
+    index->clear();
+    bool complete = true;
+    for (int i = 0; i < count; ++i) {
+        uint32_t id = 0, valueType = 0;
+        // The value behind a lost entry would be missing from every list and
+        // copy without a word, so the loss is remembered rather than skipped.
+        if (!read(i, &id, &valueType) || id == 0 || id > 0xFFFE) {
+            complete = false;
+            continue;
+        }
+        // A second entry of one id would hide the first from every reader.
+        if (!index->emplace(id, StoredEntry{i, valueType}).second) complete = false;
+    }
+    return complete;
 }
 
 HRESULT ItemProps::Check() {
     std::lock_guard<std::recursive_mutex> lock(file_->Lock());
     return LoadIndex();
+}
+
+HRESULT ItemProps::CheckComplete() {
+    std::lock_guard<std::recursive_mutex> lock(file_->Lock());
+    if (LoadIndex() != S_OK || entriesLost_) return MAPI_E_CORRUPT_DATA;
+    return S_OK;
 }
 
 uint32_t ItemProps::Codepage() {
@@ -126,7 +148,8 @@ const SPropValue* ItemProps::GetById(ULONG propId) {
 
 HRESULT ItemProps::Tags(std::vector<ULONG>* tags) {
     std::lock_guard<std::recursive_mutex> lock(file_->Lock());
-    if (LoadIndex() != S_OK) return MAPI_E_CORRUPT_DATA;
+    // A list without the lost entries would pass for the whole object.
+    if (CheckComplete() != S_OK) return MAPI_E_CORRUPT_DATA;
     std::map<ULONG, ULONG> byId;
     for (const auto& [id, stored] : index_) byId[id] = PROP_TAG(PlatformType(stored.valueType), id);
     for (const auto& [id, value] : computed_) byId[id] = value.ulPropTag;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,6 +28,20 @@
 namespace mapi::pst {
 
 enum class ItemKind { Store, Folder, Message, Recipient, Attachment, Fixed };
+
+struct StoredEntry {
+    int index;           // entry index in the record set
+    uint32_t valueType;  // as stored
+};
+// Reads the property id and stored value type of entry `index` of a record
+// set; false when the entry cannot be read.
+using EntryHeaderReader = std::function<bool(int index, uint32_t* id, uint32_t* valueType)>;
+// Indexes `count` entries by property id. Returns false when the record set
+// is damaged: an entry that cannot be read, an id no property can have, or
+// an id stored twice. Every readable entry is indexed either way, so single
+// values can still be read; only the complete list is untrustworthy.
+bool IndexRecordEntries(int count, const EntryHeaderReader& read,
+                        std::map<ULONG, StoredEntry>* index);
 
 class ItemProps : public RowAccessor {
 public:
@@ -49,11 +64,15 @@ public:
     void SetBinary(ULONG tag, const std::vector<BYTE>& value);
     void SetString(ULONG tag, const std::string& utf8);
 
-    // S_OK when the stored values can be listed, MAPI_E_CORRUPT_DATA when the
-    // object's property record cannot be read at all.
+    // S_OK when the object's property record can be read, MAPI_E_CORRUPT_DATA
+    // when it cannot be read at all. An object that passes may still have
+    // lost some of its entries: see CheckComplete.
     HRESULT Check();
+    // As Check, and MAPI_E_CORRUPT_DATA as well when some entry of the record
+    // could not be read, so the list of values is incomplete.
+    HRESULT CheckComplete();
     // Tags of every value (computed and stored) in native types, ascending by
-    // id; MAPI_E_CORRUPT_DATA as Check.
+    // id; MAPI_E_CORRUPT_DATA as CheckComplete.
     HRESULT Tags(std::vector<ULONG>* tags);
     // The code page 8-bit strings of this object are stored in.
     uint32_t Codepage();
@@ -67,11 +86,6 @@ private:
     const SPropValue* HasAttach();
     void SetComputed(const SPropValue& value);
 
-    struct Stored {
-        int index;           // entry index in the record set
-        uint32_t valueType;  // as stored
-    };
-
     std::shared_ptr<PstFile> file_;
     SharedItem item_;
     RecordSetHandle recordSet_;  // after item_: released before it
@@ -80,7 +94,8 @@ private:
     uint32_t codepage_;
     bool resolvingCodepage_ = false;
     int indexState_ = 0;  // 0 not read, 1 read, -1 unreadable
-    std::map<ULONG, Stored> index_;
+    bool entriesLost_ = false;
+    std::map<ULONG, StoredEntry> index_;
     std::map<ULONG, SPropValue> computed_;
     std::map<ULONG, SPropValue> cache_;
     ValueArena arena_;

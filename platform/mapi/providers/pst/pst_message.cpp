@@ -19,8 +19,11 @@ HRESULT CheckMessage(ItemProps& props) {
     if (RecipientRows(props.File(), props.Item(), props.Codepage(), &recipients) != S_OK ||
         AttachmentRows(props.File(), props.Item(), props.Codepage(), &attachments) != S_OK)
         return MAPI_E_CORRUPT_DATA;
+    // A copy reads recipients through the table, which cannot tell a value
+    // that was lost from one that never was: a recipient missing entries
+    // has to fail the message here.
     for (ULONG i = 0; i < recipients->Count(); ++i)
-        if (static_cast<ItemProps&>(*recipients->Row(i)).Check() != S_OK)
+        if (static_cast<ItemProps&>(*recipients->Row(i)).CheckComplete() != S_OK)
             return MAPI_E_CORRUPT_DATA;
     for (ULONG i = 0; i < attachments->Count(); ++i) {
         auto row = attachments->Row(i);

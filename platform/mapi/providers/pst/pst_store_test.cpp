@@ -11,6 +11,7 @@
 #include <mapiutil.h>
 
 #include "providers/pst/pst_codepage.h"
+#include "providers/pst/pst_item_props.h"
 #include "providers/providers.h"
 #include "providers/pst/pst_test_support.h"
 #include "providers/pst/pst_stream.h"
@@ -479,6 +480,55 @@ TEST(PstValues, EightBitStringsDecodeWithTheirCodePage) {
     EXPECT_EQ(DecodeSingle(PT_SYSTIME, stored, 4, 0, arena, &value), MAPI_E_CORRUPT_DATA);
     EXPECT_EQ(PlatformType(0x00FB), PT_BINARY);
     EXPECT_EQ(PlatformType(PT_MV_UNICODE), static_cast<ULONG>(PT_MV_UNICODE));
+}
+
+// How a record set's entries become the index values are listed and read
+// from: an entry that is lost must make the list fail, while the entries
+// around it stay readable one by one.
+TEST(PstItemProps, LostRecordEntriesMarkTheListDamaged) {
+    struct Header {
+        bool readable;
+        uint32_t id;
+        uint32_t valueType;
+    };
+    auto index = [](const std::vector<Header>& headers, std::map<ULONG, StoredEntry>* out) {
+        return IndexRecordEntries(
+            static_cast<int>(headers.size()),
+            [&](int i, uint32_t* id, uint32_t* valueType) {
+                const Header& h = headers.at(static_cast<size_t>(i));
+                *id = h.id;
+                *valueType = h.valueType;
+                return h.readable;
+            },
+            out);
+    };
+    std::map<ULONG, StoredEntry> entries;
+
+    EXPECT_TRUE(index({{true, 0x0037, PT_UNICODE}, {true, 0x0E07, PT_LONG}}, &entries));
+    EXPECT_EQ(entries.size(), 2u);
+    EXPECT_TRUE(index({}, &entries));
+    EXPECT_TRUE(entries.empty());
+
+    // The unreadable middle entry is damage; its neighbours keep their
+    // positions so a single named value still reads.
+    EXPECT_FALSE(
+        index({{true, 0x0037, PT_UNICODE}, {false, 0x1000, PT_UNICODE}, {true, 0x0E07, PT_LONG}},
+              &entries));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries.at(0x0037).index, 0);
+    EXPECT_EQ(entries.at(0x0037).valueType, static_cast<uint32_t>(PT_UNICODE));
+    EXPECT_EQ(entries.at(0x0E07).index, 2);
+    EXPECT_EQ(entries.count(0x1000), 0u);
+    EXPECT_FALSE(index({{false, 0, 0}}, &entries));
+
+    // Ids no property can have, and an id stored twice, lose a value just
+    // the same.
+    EXPECT_FALSE(index({{true, 0x0000, PT_LONG}, {true, 0x0E07, PT_LONG}}, &entries));
+    EXPECT_EQ(entries.count(0x0E07), 1u);
+    EXPECT_FALSE(index({{true, 0xFFFF, PT_LONG}}, &entries));
+    EXPECT_FALSE(index({{true, 0x0037, PT_UNICODE}, {true, 0x0037, PT_BINARY}}, &entries));
+    EXPECT_EQ(entries.at(0x0037).index, 0);
+    EXPECT_TRUE(index({{true, 0x8000, PT_LONG}, {true, 0xFFFE, PT_LONG}}, &entries));
 }
 
 TEST(PstTables, RestrictSelectsThroughThePlatformEvaluator) {
