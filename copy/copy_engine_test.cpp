@@ -218,6 +218,31 @@ TEST_F(CopyEngineTest, AFolderThatCannotBeMadeIsSkippedWithItsSubtree) {
     EXPECT_EQ(Dst()->Child("Fine")->items.size(), 1u);
 }
 
+TEST_F(CopyEngineTest, AFolderWithoutAReadableNameIsCopiedUnderAFallbackName) {
+    Src()->AddChild("Unnamed folder")->AddItem("named so");
+    fake::Folder* empty = Src()->AddChild("");
+    empty->AddItem("a");
+    empty->AddChild("Sub")->AddItem("b");
+    for (SCODE why : {MAPI_E_CORRUPT_DATA, MAPI_E_NOT_FOUND}) {
+        fake::Folder* unreadable = Src()->AddChild("");
+        unreadable->props[PROP_ID(PR_DISPLAY_NAME)] = fake::Value::Error(why);
+        unreadable->AddItem("c");
+    }
+
+    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(host.lines,
+              (Lines{"Copy folder \\Unnamed folder to Unnamed folder",
+                     "Copy folder \\ to Unnamed folder0", "Copy folder \\\\Sub to Sub",
+                     "Copy folder \\ to Unnamed folder1", "Copy folder \\ to Unnamed folder2"}));
+    ASSERT_NE(Dst()->Child("Unnamed folder0"), nullptr);
+    EXPECT_EQ(Dst()->Child("Unnamed folder0")->items.size(), 1u);
+    ASSERT_NE(Dst()->Child("Unnamed folder0")->Child("Sub"), nullptr);
+    EXPECT_EQ(Dst()->Child("Unnamed folder0")->Child("Sub")->items.size(), 1u);
+    EXPECT_EQ(Dst()->Child("Unnamed folder1")->items.size(), 1u);
+    EXPECT_EQ(Dst()->Child("Unnamed folder2")->items.size(), 1u);
+    EXPECT_EQ(ItemsBelow(Dst()), 5u);
+}
+
 TEST_F(CopyEngineTest, FoldersThatCannotBeOpenedOrListedAreLogged) {
     fake::Folder* closed = Src()->AddChild("Closed");
     closed->AddItem("x");

@@ -245,6 +245,8 @@ HRESULT Folder::CreateFolder(ULONG type, LPTSTR name, LPTSTR, LPCIID, ULONG flag
                              LPMAPIFOLDER* folder) {
     *folder = nullptr;
     std::string text = name != nullptr ? name : "";
+    // As the embedded store does.
+    if (text.empty()) return MAPI_E_INVALID_PARAMETER;
     if (auto failure = failCreate.find(text); failure != failCreate.end()) return failure->second;
     if (refusedNames.count(text) != 0) return MAPI_E_COLLISION;
     for (const auto& child : m_children) {

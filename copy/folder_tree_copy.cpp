@@ -14,6 +14,10 @@ constexpr char kFolderCreation[] = "Folder creation";
 // nest folders until the worker's stack runs out.
 constexpr int kMaxDepth = 256;
 
+// Stores refuse a folder without a name, yet a damaged source can have one
+// (or one whose name cannot be read); its items need a folder all the same.
+constexpr char kUnnamedFolder[] = "Unnamed folder";
+
 // The root's own path is empty; messages about it name it "\".
 const char* ShownPath(const std::string& path) {
     return path.empty() ? "\\" : path.c_str();
@@ -139,9 +143,11 @@ IMAPIFolderPtr CCopyEngine::MakeTargetFolder(const CMapiBinary& eid, const std::
         if (wastebasket) return wastebasket;
     }
 
+    const std::string base = name.empty() ? kUnnamedFolder : name;
+    targetName = base;
     try {
         IMAPIFolderPtr existing(
-            target.CreateFolder(FOLDER_GENERIC, name.c_str(), "", OPEN_IF_EXISTS).get());
+            target.CreateFolder(FOLDER_GENERIC, base.c_str(), "", OPEN_IF_EXISTS).get());
         // A folder of that name made for another source folder of this run
         // (names that differ only in case) counts as a clash.
         if (ClaimTarget(existing)) return existing;
@@ -153,7 +159,7 @@ IMAPIFolderPtr CCopyEngine::MakeTargetFolder(const CMapiBinary& eid, const std::
     }
 
     for (int n = 0; n < 100; ++n) {
-        targetName = name + std::to_string(n);
+        targetName = base + std::to_string(n);
         try {
             IMAPIFolderPtr made(
                 target.CreateFolder(FOLDER_GENERIC, targetName.c_str(), "", 0).get());
