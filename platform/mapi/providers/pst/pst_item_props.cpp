@@ -282,7 +282,31 @@ std::unique_ptr<ItemProps> MakeAttachmentProps(std::shared_ptr<PstFile> file, Sh
                                              ItemKind::Attachment, codepage);
     props->SetLong(PR_ATTACH_NUM, number);
     props->SetLong(PR_OBJECT_TYPE, MAPI_ATTACH);
+    if (props->Item() != nullptr) {
+        std::lock_guard<std::recursive_mutex> lock(props->File()->Lock());
+        int type = 0;
+        PffError error;
+        if (libpff_attachment_get_type(props->Item().get(), &type, error.Ptr()) == 1 &&
+            ReportsEmbeddedMethod(type, props->GetById(PROP_ID(PR_ATTACH_METHOD))))
+            props->SetLong(PR_ATTACH_METHOD, ATTACH_EMBEDDED_MSG);
+    }
     return props;
+}
+
+bool ReportsEmbeddedMethod(int attachmentType, const SPropValue* storedMethod) {
+    if (attachmentType != LIBPFF_ATTACHMENT_TYPE_ITEM) return false;
+    // A copy decides by the method alone whether to copy an embedded
+    // message; without it the message libpff found would be left behind
+    // without a word.
+    if (storedMethod == nullptr) return true;
+    // An unreadable method is damage the copy has to see, not a gap to fill.
+    if (PROP_TYPE(storedMethod->ulPropTag) == PT_ERROR) return false;
+    // A method that disagrees loses to libpff's type: that type comes from
+    // the attachment's data, a message object libpff can open, while the
+    // method is only a label beside it; trusting the label would drop the
+    // message from every copy.
+    return PROP_TYPE(storedMethod->ulPropTag) != PT_LONG ||
+           storedMethod->Value.l != static_cast<LONG>(ATTACH_EMBEDDED_MSG);
 }
 
 }  // namespace mapi::pst

@@ -101,6 +101,11 @@ private:
     ValueArena arena_;
 };
 
+// Whether an attachment reports PR_ATTACH_METHOD as ATTACH_EMBEDDED_MSG in
+// place of its stored method (storedMethod null when there is none), given
+// libpff's type of the attachment (LIBPFF_ATTACHMENT_TYPE_*).
+bool ReportsEmbeddedMethod(int attachmentType, const SPropValue* storedMethod);
+
 // What each kind of object says about itself beyond its stored values.
 // parentNid 0: not known (the object was opened by its entry identifier).
 std::unique_ptr<ItemProps> MakeFolderProps(std::shared_ptr<PstFile> file, SharedItem item,

@@ -531,6 +531,39 @@ TEST(PstItemProps, LostRecordEntriesMarkTheListDamaged) {
     EXPECT_TRUE(index({{true, 0x8000, PT_LONG}, {true, 0xFFFE, PT_LONG}}, &entries));
 }
 
+// An attachment libpff reads as an embedded message must say so in its
+// method, since a copy copies the embedded message only when the method is
+// ATTACH_EMBEDDED_MSG; a method that cannot be read stays damage.
+TEST(PstItemProps, EmbeddedMessagesReportTheEmbeddedMethod) {
+    auto method = [](ULONG tag, LONG value) {
+        SPropValue v{};
+        v.ulPropTag = tag;
+        v.Value.l = value;
+        return v;
+    };
+    const SPropValue embedded = method(PR_ATTACH_METHOD, ATTACH_EMBEDDED_MSG);
+    const SPropValue byValue = method(PR_ATTACH_METHOD, ATTACH_BY_VALUE);
+    const SPropValue none = method(PR_ATTACH_METHOD, 0);
+    const SPropValue unreadable =
+        method(PROP_TAG(PT_ERROR, PROP_ID(PR_ATTACH_METHOD)), MAPI_E_CORRUPT_DATA);
+    const SPropValue oddType = method(PROP_TAG(PT_I2, PROP_ID(PR_ATTACH_METHOD)), 5);
+
+    EXPECT_TRUE(ReportsEmbeddedMethod(LIBPFF_ATTACHMENT_TYPE_ITEM, nullptr));
+    EXPECT_TRUE(ReportsEmbeddedMethod(LIBPFF_ATTACHMENT_TYPE_ITEM, &byValue));
+    EXPECT_TRUE(ReportsEmbeddedMethod(LIBPFF_ATTACHMENT_TYPE_ITEM, &none));
+    EXPECT_TRUE(ReportsEmbeddedMethod(LIBPFF_ATTACHMENT_TYPE_ITEM, &oddType));
+    EXPECT_FALSE(ReportsEmbeddedMethod(LIBPFF_ATTACHMENT_TYPE_ITEM, &embedded));
+    EXPECT_FALSE(ReportsEmbeddedMethod(LIBPFF_ATTACHMENT_TYPE_ITEM, &unreadable));
+
+    // Attachments of other types keep whatever they store, or nothing.
+    for (int type : {int{LIBPFF_ATTACHMENT_TYPE_DATA}, int{LIBPFF_ATTACHMENT_TYPE_REFERENCE},
+                     int{LIBPFF_ATTACHMENT_TYPE_UNDEFINED}}) {
+        EXPECT_FALSE(ReportsEmbeddedMethod(type, nullptr)) << type;
+        EXPECT_FALSE(ReportsEmbeddedMethod(type, &byValue)) << type;
+        EXPECT_FALSE(ReportsEmbeddedMethod(type, &embedded)) << type;
+    }
+}
+
 TEST(PstTables, RestrictSelectsThroughThePlatformEvaluator) {
     ComRef<IMsgStore> store = OpenStoreFile(SamplePath("support.pst"));
     ASSERT_TRUE(store);
