@@ -27,9 +27,13 @@ std::string OneLine(const std::string& text) {
 
 }  // namespace
 
-CConsoleHost::CConsoleHost(ConsoleOptions options, std::atomic<bool>& stop, std::FILE* out,
-                           std::FILE* err)
-    : m_options(std::move(options)), m_stop(stop), m_out(out), m_err(err) {}
+CConsoleHost::CConsoleHost(ConsoleOptions options, std::atomic<bool>& stop,
+                           std::atomic<bool>& interrupted, std::FILE* out, std::FILE* err)
+    : m_options(std::move(options)),
+      m_stop(stop),
+      m_interrupted(interrupted),
+      m_out(out),
+      m_err(err) {}
 
 void CConsoleHost::SetProgressText(const std::string& text) {
     if (!m_options.liveStatus) {

@@ -22,16 +22,21 @@ struct ConsoleOptions {
 };
 
 // Not thread-safe: one run's worker (or the main thread) uses it. The stop
-// flag it hands out is owned by the caller, so a signal handler can set it.
+// flag it hands out and the interrupt flag are owned by the caller, so a
+// signal handler can set them. The interrupt flag is never cleared: the
+// handler sets it before the stop flag, and a run that starts after it was
+// set stops at once although it clears the stop flag.
 class CConsoleHost : public CCopyHost {
 public:
-    CConsoleHost(ConsoleOptions options, std::atomic<bool>& stop, std::FILE* out, std::FILE* err);
+    CConsoleHost(ConsoleOptions options, std::atomic<bool>& stop, std::atomic<bool>& interrupted,
+                 std::FILE* out, std::FILE* err);
 
     void SetStartEnabled(bool) override {}
     std::string SourceStoreName() override { return m_options.source; }
     std::string TargetStoreName() override { return m_options.target; }
     std::string QueryText() override { return m_options.query; }
     std::atomic<bool>& StopFlag() override { return m_stop; }
+    bool StopRequestedBeforeRun() override { return m_interrupted.load(); }
     void SetProgressText(const std::string& text) override;
     void AppendActivityLine(const std::string& line) override;
     // "CAPTION: TEXT" on the error stream; line breaks inside the caption
@@ -48,6 +53,7 @@ private:
 
     ConsoleOptions m_options;
     std::atomic<bool>& m_stop;
+    std::atomic<bool>& m_interrupted;
     std::FILE* m_out;
     std::FILE* m_err;
     std::string m_status;

@@ -45,12 +45,13 @@ TEST(ConsoleHost, WritesLinesToOutAndProgressAndBoxesToErr) {
         SCOPED_TRACE(c.live);
         Streams s;
         std::atomic<bool> stop{false};
+        std::atomic<bool> interrupted{false};
         quirnel::ConsoleOptions options;
         options.source = "A";
         options.target = "B";
         options.query = "q";
         options.liveStatus = c.live;
-        quirnel::CConsoleHost host(options, stop, s.out, s.err);
+        quirnel::CConsoleHost host(options, stop, interrupted, s.out, s.err);
         EXPECT_EQ(host.SourceStoreName(), "A");
         EXPECT_EQ(host.TargetStoreName(), "B");
         EXPECT_EQ(host.QueryText(), "q");
@@ -68,6 +69,21 @@ TEST(ConsoleHost, WritesLinesToOutAndProgressAndBoxesToErr) {
         host.StopFlag().store(true);
         EXPECT_TRUE(stop.load());
     }
+}
+
+TEST(ConsoleHost, AnInterruptOutlivesTheClearingOfTheStopFlag) {
+    Streams s;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> interrupted{false};
+    quirnel::CConsoleHost host(quirnel::ConsoleOptions{}, stop, interrupted, s.out, s.err);
+    EXPECT_FALSE(host.StopRequestedBeforeRun());
+
+    // Ctrl-C (the handler sets both), then the run's clearing.
+    interrupted.store(true);
+    stop.store(true);
+    host.StopFlag().store(false);
+    EXPECT_TRUE(host.StopRequestedBeforeRun());
+    EXPECT_FALSE(stop.load());
 }
 
 }  // namespace

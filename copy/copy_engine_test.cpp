@@ -25,6 +25,7 @@ public:
     std::string target = "Target";
     std::string query;
     std::atomic<bool> stop{false};
+    std::atomic<bool> stopBeforeRun{false};
 
     std::vector<std::string> progress;
     std::vector<std::string> lines;
@@ -36,6 +37,7 @@ public:
         source = "Source";
         target = "Target";
         stop = false;
+        stopBeforeRun = false;
         progress.clear();
         lines.clear();
         boxes.clear();
@@ -47,6 +49,7 @@ public:
     std::string TargetStoreName() override { return target; }
     std::string QueryText() override { return query; }
     std::atomic<bool>& StopFlag() override { return stop; }
+    bool StopRequestedBeforeRun() override { return stopBeforeRun.load(); }
     void SetProgressText(const std::string& text) override { progress.push_back(text); }
     void AppendActivityLine(const std::string& line) override { lines.push_back(line); }
     void ShowMessageBox(const std::string& caption, const std::string& text) override {
@@ -364,6 +367,21 @@ TEST_F(CopyEngineTest, StopEndsTheRunBetweenItems) {
     EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox"}));
     EXPECT_EQ(host.progress.back(), "Folder creation");
     EXPECT_TRUE(host.boxes.empty());
+    EXPECT_EQ(host.startEnabled.back(), true);
+}
+
+TEST_F(CopyEngineTest, AStopRequestedBeforeTheRunEndsItBeforeTheFirstFolder) {
+    fake::Folder* inbox = Src()->AddChild("Inbox");
+    inbox->AddItem("never");
+    inbox->AddChild("Sub")->AddItem("never either");
+    host.stop = true;
+    host.stopBeforeRun = true;
+
+    EXPECT_EQ(Run(), CopyOutcome::Stopped);
+    EXPECT_TRUE(host.lines.empty());
+    EXPECT_TRUE(Dst()->Children().empty());
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_TRUE(host.stop.load());
     EXPECT_EQ(host.startEnabled.back(), true);
 }
 

@@ -40,11 +40,20 @@ public:
     virtual std::string QueryText() = 0;
 
     // The stop request. Owned by the host and living at least as long as the
-    // engine. The engine clears it at the start of every run, polls it before
-    // each folder and each item, and sets it itself when the query does not
-    // compile. The host (Stop button, Ctrl-C) only ever sets it to true; a
-    // signal handler may set it when it is lock-free.
+    // engine. The engine clears it at the start of every run (but see
+    // StopRequestedBeforeRun), polls it before each folder and each item, and
+    // sets it itself when the query does not compile. The host (Stop button,
+    // Ctrl-C) only ever sets it to true; a signal handler may set it when it
+    // is lock-free.
     virtual std::atomic<bool>& StopFlag() = 0;
+
+    // True when a stop was asked for before the run began (Ctrl-C while
+    // quirnel-copy was still logging on): the clearing at the start of the
+    // run must not swallow it. The engine asks right after clearing the stop
+    // flag; like StopFlag(), it may be used from any thread without
+    // marshalling. Hosts whose stop requests can only come during a run keep
+    // the default.
+    virtual bool StopRequestedBeforeRun() { return false; }
 
     // Replaces the progress text ("Folder creation", "32 vom 250").
     virtual void SetProgressText(const std::string& text) = 0;

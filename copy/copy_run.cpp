@@ -54,6 +54,9 @@ void CCopyEngine::LogLine(const char* format, ...) {
 
 void CCopyEngine::RunCopy() {
     m_host.StopFlag().store(false);
+    // Asked only after the clearing: a request that comes later sets the
+    // flag itself, one that came earlier is seen here.
+    if (m_host.StopRequestedBeforeRun()) m_host.StopFlag().store(true);
     m_outcome = CopyOutcome::Completed;
     m_usedTargets.clear();
     m_walkedSources.clear();

@@ -342,4 +342,48 @@ TEST_F(QuirnelCopyTest, CtrlCStopsAfterTheItemInProgress) {
     for (const std::string& item : copied) EXPECT_EQ(sourceItems.count(item), 1u) << item;
 }
 
+TEST_F(QuirnelCopyTest, ACtrlCBeforeTheRunStartsStopsItAtOnce) {
+    // The child is started with a Ctrl-C pending under a blocked SIGINT, so
+    // that it arrives as soon as quirnel-copy takes interrupts, before its
+    // run begins.
+    setenv("MAPI_PROFILE", (s_dir / "profile.ini").c_str(), 1);
+    setenv("XDG_DOCUMENTS_DIR", s_dir.c_str(), 1);
+    std::string target = m_target;
+    std::vector<char*> argv = {const_cast<char*>(QUIRNEL_COPY_BIN),
+                               const_cast<char*>("--source"),
+                               const_cast<char*>("Source"),
+                               const_cast<char*>("--target"),
+                               target.data(),
+                               nullptr};
+    const std::string outPath = (s_dir / "out").string();
+    int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(outFd, 0);
+    int nullFd = open("/dev/null", O_WRONLY);
+    ASSERT_GE(nullFd, 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        sigset_t interrupt;
+        sigemptyset(&interrupt);
+        sigaddset(&interrupt, SIGINT);
+        sigprocmask(SIG_BLOCK, &interrupt, nullptr);
+        kill(getpid(), SIGINT);
+        dup2(outFd, STDOUT_FILENO);
+        dup2(nullFd, STDERR_FILENO);
+        execve(QUIRNEL_COPY_BIN, argv.data(), environ);
+        _exit(127);
+    }
+    close(outFd);
+    close(nullFd);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    // Not one folder was started, not one item arrived.
+    EXPECT_EQ(Slurp(outPath), "");
+    EXPECT_TRUE(ItemBlocks(Dump(m_target, true)).empty());
+}
+
 }  // namespace

@@ -27,11 +27,17 @@ constexpr char kUsage[] =
     "usage: quirnel-copy --source NAME --target NAME [--query TEXT]\n"
     "Copies every folder and item of store SOURCE into store TARGET of the profile.\n";
 
-// Set from the signal handler, so it must be lock-free.
+// Set from the signal handler, so they must be lock-free. g_interrupted is
+// never cleared: the run clears g_stop as it begins, and a Ctrl-C that came
+// before must still stop it (see CConsoleHost).
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int) {
+    // In this order, so that a run clearing g_stop in between still finds
+    // g_interrupted set when it asks next.
+    g_interrupted.store(true);
     g_stop.store(true);
 }
 
@@ -44,6 +50,12 @@ void InstallInterruptHandler() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART | SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
+    // A parent may have left SIGINT blocked; Ctrl-C must reach the handler
+    // all the same (one that is pending arrives here, before the run).
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
 }
 
 // Parses the arguments; nullopt after printing what is wrong.
@@ -103,6 +115,9 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     options->liveStatus = isatty(STDERR_FILENO) != 0;
+    // Before logging on, which can take a while: a Ctrl-C then ends the run
+    // as soon as it begins instead of killing the program.
+    InstallInterruptHandler();
 
     HRESULT hr = MAPIInitialize(nullptr);
     LPMAPISESSION rawSession = nullptr;
@@ -119,11 +134,10 @@ int main(int argc, char** argv) {
     CMapiSession session;
     session.Attach(rawSession);
 
-    quirnel::CConsoleHost host(*options, g_stop, stdout, stderr);
+    quirnel::CConsoleHost host(*options, g_stop, g_interrupted, stdout, stderr);
     SetMessageBoxHandler([&host](const std::string& caption, const std::string& text) {
         host.ShowMessageBox(caption, text);
     });
-    InstallInterruptHandler();
 
     quirnel::CCopyEngine engine(host, session);
     quirnel::CCopyEngine::CopyThreadProc(&engine);
