@@ -12,6 +12,7 @@ packages=(
   libgl-dev libxkbcommon-dev
   xvfb xauth
   clang libclang-rt-14-dev
+  mingw-w64-common
 )
 
 missing=()
