@@ -10,6 +10,7 @@
 #include "MapiWrapper.h"
 #include "TestFakes.h"
 #include "providers/providers.h"
+#include "runtime/mapi_ptr.h"
 #include "runtime/profile.h"
 
 namespace {
@@ -105,6 +106,44 @@ TEST_F(EmbeddedStoreTest, NamedPropertiesStartAt0x8000) {
     EXPECT_EQ(root.GetIDFromName(PSETID_Common, LONG{0x8580}, 0, MAPI_CREATE), 0x80020000u);
     // Asking again gives the same identifier.
     EXPECT_EQ(root.GetIDFromName(PS_PUBLIC_STRINGS, u"Keywords", 0, MAPI_CREATE), 0x80000000u);
+}
+
+// A name the store has no id for comes back as a PT_ERROR tag with a
+// warning. Adding the caller's type to that made a tag such as 0x00000028,
+// which a query then compared as if it were a property.
+TEST_F(EmbeddedStoreTest, GetIDFromNameReportsNamesTheStoreCannotMap) {
+    IMsgStorePtr store = OpenSourceStore();
+    IMAPIFolderPtr root = store._getIPMRoot();
+    CMAPIException e =
+        fakes::Raised([&] { root.GetIDFromName(PS_PUBLIC_STRINGS, u"Unheard", PT_STRING8, 0); });
+    EXPECT_EQ(e.m_hr, MAPI_E_NOT_FOUND);
+    EXPECT_EQ(e.m_strContext, "CGenMapiPropPtr::GetIDFromName");
+    e = fakes::Raised([&] { root.GetIDFromName(PSETID_Common, LONG{0x8599}, PT_LONG, 0); });
+    EXPECT_EQ(e.m_hr, MAPI_E_NOT_FOUND);
+    // Once created, the same name maps without MAPI_CREATE.
+    const ULONG made = root.GetIDFromName(PS_PUBLIC_STRINGS, u"Unheard", PT_STRING8, MAPI_CREATE);
+    EXPECT_EQ(root.GetIDFromName(PS_PUBLIC_STRINGS, u"Unheard", PT_STRING8, 0), made);
+
+    // A personal folder file is read-only: MAPI_CREATE cannot add the name.
+    mapi::StoreProvider* pst = mapi::FindProvider("pst");
+    ASSERT_NE(pst, nullptr);
+    mapi::ProfileEntry entry{"", "Sample", "pst",
+                             std::string(QUIRNEL_SHARED_DIR) + "/fixtures/pst/outlook.pst"};
+    mapi::ComRef<IMsgStore> raw;
+    std::string error;
+    ASSERT_EQ(pst->OpenStore(entry, raw.Out(), &error), S_OK) << error;
+    IMsgStorePtr file(raw.get());
+    IMAPIFolderPtr fileRoot = file._getIPMRoot();
+    e = fakes::Raised([&] {
+        GetIDFromName(fileRoot._rawInterface(), PS_PUBLIC_STRINGS, u"NoSuchUserField", PT_STRING8,
+                      MAPI_CREATE);
+    });
+    EXPECT_EQ(e.m_hr, MAPI_E_NOT_FOUND);
+    EXPECT_EQ(e.m_strContext, "CGenMapiPropPtr::GetIDFromName");
+    // A name the file does map still gives its tag with the caller's type.
+    const ULONG known = fileRoot.GetIDFromName(PSETID_Common, LONG{0x8580}, PT_STRING8, 0);
+    EXPECT_GE(PROP_ID(known), 0x8000u);
+    EXPECT_EQ(PROP_TYPE(known), static_cast<ULONG>(PT_STRING8));
 }
 
 }  // namespace

@@ -16,7 +16,11 @@ ULONG LookUpName(LPMAPIPROP prop, MAPINAMEID& name, ULONG type, ULONG flags) {
     const HRESULT hr = prop->GetIDsFromNames(1, names, flags, &raw);
     MapiBufferPtr<SPropTagArray> tags(raw);
     CheckHr(hr);
-    if (!tags || tags->cValues == 0)
+    // A store that cannot give the name an id (a read-only one asked to
+    // create it, or any store asked without MAPI_CREATE) answers with a
+    // warning and a PT_ERROR tag; adding the caller's type to that would
+    // make a tag of some unrelated property.
+    if (!tags || tags->cValues == 0 || PROP_TYPE(tags->aulPropTag[0]) == PT_ERROR)
         throw CMAPIException(MAPI_E_NOT_FOUND, "CGenMapiPropPtr::GetIDFromName");
     // The store answers with type 0; the caller's type completes the tag.
     return tags->aulPropTag[0] + type;

@@ -57,7 +57,8 @@ public:
 
     // Full property tag of a named property: the id the store gives the name
     // (created when flags has MAPI_CREATE) in the upper 16 bits, type in the
-    // lower 16. GetIDsFromNames through CheckHr; no tag array back:
+    // lower 16. GetIDsFromNames through CheckHr; no tag array back, or a
+    // PT_ERROR tag for the name (the store has no id for it):
     // CMAPIException(MAPI_E_NOT_FOUND, "CGenMapiPropPtr::GetIDFromName").
     ULONG GetIDFromName(const GUID& propSet, LPCWSTR name, ULONG type, ULONG flags) const;
     ULONG GetIDFromName(const GUID& propSet, LONG id, ULONG type, ULONG flags) const;
