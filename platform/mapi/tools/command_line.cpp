@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "quirnel_version.h"
+
 namespace mapi::tools {
 namespace {
 
@@ -17,7 +19,7 @@ struct CommandShape {
 const CommandShape kCommands[] = {
     {"list", 0, false, false},   {"create", 2, false, false}, {"add", 2, false, false},
     {"remove", 1, false, false}, {"sample", 2, true, false},  {"dump", 1, false, true},
-    {"help", 0, false, false},
+    {"help", 0, false, false},   {"version", 0, false, false},
 };
 
 // A decimal number in [0, max], digits only.
@@ -41,8 +43,15 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         *error = "no command given";
         return false;
     }
+    // Asking for help or the version never fails, wherever it is asked.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h" || arg == "--version") {
+            out->command = arg == "--version" ? "version" : "help";
+            return true;
+        }
+    }
     std::string command = argv[1];
-    if (command == "--help" || command == "-h") command = "help";
     const CommandShape* shape = nullptr;
     for (const CommandShape& c : kCommands)
         if (command == c.name) shape = &c;
@@ -90,6 +99,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
     return true;
 }
 
+std::string VersionText() {
+    return std::string("mapiprofile (Quirnel) ") + QUIRNEL_VERSION;
+}
+
 const char* UsageText() {
     return R"(usage: mapiprofile COMMAND [ARGUMENTS]
 
@@ -105,6 +118,7 @@ and its message stores.
                                 N items (default 1000), the same for the same seed S
                                 (default 1), added to the profile
   dump NAME [--props]           the store's folder tree as text
+  --help, --version             this text; the program's version
 
 dump prints one line per folder below the root of the IPM subtree, depth first:
   folder PATH items=N [special=inbox|outbox|wastebasket|sentmail]

@@ -20,6 +20,10 @@ int Run(const mapi::tools::CommandLine& line) {
     if (line.command == "remove") return RunRemove(ctx, a[0]);
     if (line.command == "sample") return RunSample(ctx, a[0], a[1], {line.items, line.seed});
     if (line.command == "dump") return RunDump(ctx, a[0], DumpOptions{line.props});
+    if (line.command == "version") {
+        std::cout << VersionText() << "\n";
+        return 0;
+    }
     std::cout << UsageText();
     return 0;
 }
@@ -30,7 +34,8 @@ int main(int argc, char** argv) {
     mapi::tools::CommandLine line;
     std::string error;
     if (!mapi::tools::ParseCommandLine(argc, argv, &line, &error)) {
-        std::cerr << "mapiprofile: " << error << "\n\n" << mapi::tools::UsageText();
+        // One line, so a script's log shows what was wrong, not a page.
+        std::cerr << "mapiprofile: " << error << "\nTry 'mapiprofile --help'.\n";
         return kUsageExit;
     }
     try {

@@ -6,11 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
 #include <string>
+
+#include "quirnel_version.h"
 
 namespace {
 
@@ -75,7 +78,7 @@ void ExpectFailure(const ToolRun& run, int status, const std::string& inMessage)
     EXPECT_NE(run.err.find(inMessage), std::string::npos) << run.err;
 }
 
-TEST_F(MapiprofileTest, WrongUsageExits64WithTheUsageText) {
+TEST_F(MapiprofileTest, WrongUsageExits64WithOneLineAndAPointerToHelp) {
     for (auto args : {std::initializer_list<std::string>{},
                       {"frobnicate"},
                       {"create", "only-name"},
@@ -88,11 +91,48 @@ TEST_F(MapiprofileTest, WrongUsageExits64WithTheUsageText) {
                       {"dump", "n", "--items", "3"},
                       {"add", "", "x"}}) {
         ToolRun run = Run(args);
-        ExpectFailure(run, 64, "usage: mapiprofile");
+        ExpectFailure(run, 64, "Try 'mapiprofile --help'.");
+        EXPECT_EQ(run.err.rfind("mapiprofile: ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+        EXPECT_EQ(run.out, "");
     }
-    ToolRun help = Run({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("{GUID}:\"Name\":0xTYPE=PAYLOAD"), std::string::npos);
+    // Help and version win over anything else on the line, and write to
+    // standard output.
+    for (auto args : {std::initializer_list<std::string>{"--help"},
+                      {"-h"},
+                      {"help"},
+                      {"dump", "--help"},
+                      {"frobnicate", "--help"}}) {
+        ToolRun help = Run(args);
+        EXPECT_EQ(help.status, 0) << help.err;
+        EXPECT_EQ(help.err, "");
+        EXPECT_NE(help.out.find("usage: mapiprofile"), std::string::npos);
+        EXPECT_NE(help.out.find("{GUID}:\"Name\":0xTYPE=PAYLOAD"), std::string::npos);
+    }
+    for (auto args : {std::initializer_list<std::string>{"--version"}, {"list", "--version"}}) {
+        ToolRun version = Run(args);
+        EXPECT_EQ(version.status, 0) << version.err;
+        EXPECT_EQ(version.out, "mapiprofile (Quirnel) " QUIRNEL_VERSION "\n");
+    }
+    EXPECT_FALSE(fs::exists(profile_));
+}
+
+TEST_F(MapiprofileTest, ANameAlreadyInTheProfileIsRefused) {
+    ASSERT_EQ(Run({"create", "Mail", Path("a.qdb")}).status, 0);
+    const std::string before = Slurp(profile_);
+    ExpectFailure(Run({"create", "Mail", Path("b.qdb")}), 1, "already has a store named 'Mail'");
+    EXPECT_FALSE(fs::exists(Path("b.qdb")));
+    ExpectFailure(Run({"add", "Mail", Path("a.qdb")}), 1, "already has a store named 'Mail'");
+    std::string pst = std::string(QUIRNEL_SHARED_DIR) + "/fixtures/pst/outlook.pst";
+    ExpectFailure(Run({"add", "Mail", pst}), 1, "already has a store named 'Mail'");
+    ExpectFailure(Run({"sample", "Mail", Path("c.qdb"), "--items", "5"}), 1,
+                  "already has a store named 'Mail'");
+    EXPECT_FALSE(fs::exists(Path("c.qdb")));
+    EXPECT_EQ(Slurp(profile_), before);
+    // Names differ by case and by spaces, and a removed name is free again.
+    EXPECT_EQ(Run({"add", "mail", Path("a.qdb")}).status, 0);
+    EXPECT_EQ(Run({"remove", "Mail"}).status, 0);
+    EXPECT_EQ(Run({"add", "Mail", pst}).status, 0);
 }
 
 TEST_F(MapiprofileTest, CreateAddListRemove) {

@@ -25,6 +25,15 @@ bool LoadProfile(const CommandContext& ctx, Profile* profile) {
     return true;
 }
 
+// Display names pick a store in the tools and in the dialog's lists, so a
+// second store of a name already in the profile could never be chosen.
+bool NameIsFree(const CommandContext& ctx, const Profile& profile, const std::string& name) {
+    if (profile.Find(name) == nullptr) return true;
+    ctx.err << "mapiprofile: the profile " << ctx.profilePath << " already has a store named '"
+            << name << "'; choose another name or remove that store first\n";
+    return false;
+}
+
 bool SaveProfile(const CommandContext& ctx, const Profile& profile) {
     std::string error;
     if (FAILED(profile.Save(ctx.profilePath, &error))) {
@@ -108,6 +117,7 @@ int RunList(const CommandContext& ctx) {
 int RunCreate(const CommandContext& ctx, const std::string& name, const std::string& path) {
     Profile profile;
     if (!LoadProfile(ctx, &profile)) return 1;
+    if (!NameIsFree(ctx, profile, name)) return 1;
     std::string absolute = AbsolutePath(path);
     StoreProvider* provider = CreateStore(ctx, name, absolute);
     if (provider == nullptr) return 1;
@@ -117,6 +127,7 @@ int RunCreate(const CommandContext& ctx, const std::string& name, const std::str
 int RunAdd(const CommandContext& ctx, const std::string& name, const std::string& path) {
     Profile profile;
     if (!LoadProfile(ctx, &profile)) return 1;
+    if (!NameIsFree(ctx, profile, name)) return 1;
     std::string absolute = AbsolutePath(path);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(absolute, ec)) {
@@ -150,6 +161,7 @@ int RunSample(const CommandContext& ctx, const std::string& name, const std::str
               const SampleOptions& options) {
     Profile profile;
     if (!LoadProfile(ctx, &profile)) return 1;
+    if (!NameIsFree(ctx, profile, name)) return 1;
     std::string absolute = AbsolutePath(path);
     StoreProvider* provider = CreateStore(ctx, name, absolute);
     if (provider == nullptr) return 1;
