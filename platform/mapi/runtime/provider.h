@@ -39,6 +39,24 @@ public:
     // message for the user in *error.
     virtual HRESULT OpenStore(const ProfileEntry& entry, IMsgStore** store, std::string* error) = 0;
 
+    // Opens the store as OpenStore does, but with routingUid in place of the
+    // MAPIUID the file holds, in everything that carries it: the entry ids
+    // of the store and of every object in it, PR_STORE_ENTRYID, the record
+    // keys, the special-folder and receive-folder identifiers. The file is
+    // not changed. The session asks for this when another store of the
+    // session already has the file's MAPIUID (a copied store file).
+    // MAPI_E_NO_SUPPORT when the provider cannot; the session then leaves
+    // the store out rather than route its identifiers to the other one.
+    virtual HRESULT OpenStoreAs(const ProfileEntry& entry, const MAPIUID& routingUid,
+                                IMsgStore** store, std::string* error) {
+        (void)entry;
+        (void)routingUid;
+        if (store != nullptr) *store = nullptr;
+        if (error != nullptr)
+            *error = std::string(Name()) + " stores cannot be opened under a second identity";
+        return MAPI_E_NO_SUPPORT;
+    }
+
     // Creates a new, empty store at path (the file must not exist).
     // MAPI_E_NO_SUPPORT for a read-only provider.
     virtual HRESULT CreateStore(const std::string& path, const std::string& displayName,

@@ -1,5 +1,6 @@
 // The session object: the opened stores of a profile, the message store
 // table, and routing of entry identifiers by the store MAPIUID they carry.
+// Each store of the session has a MAPIUID no other one has (see AddStore).
 #include "session.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include "com_object.h"
 #include "mapi_ptr.h"
 #include "memory_rows.h"
+#include "store_identity.h"
 #include "table.h"
 
 namespace mapi {
@@ -27,6 +29,7 @@ struct SessionStore {
     ComRef<IMsgStore> store;
     std::vector<BYTE> entryId;    // the store's own, as it reports it
     std::vector<BYTE> recordKey;  // PR_RECORD_KEY, or the store's MAPIUID
+    FileIdentity file;            // the file it was opened from
 };
 
 bool SameUid(const BYTE* a, const BYTE* b) {
@@ -45,7 +48,9 @@ std::string Describe(const ProfileEntry& e) {
     return "store \"" + e.displayName + "\" (" + e.path + ")";
 }
 
-HRESULT OpenOne(const ProfileEntry& entry, SessionStore* out, std::string* why) {
+// Opens entry through its provider, under routingUid when that is given.
+HRESULT OpenOne(const ProfileEntry& entry, const MAPIUID* routingUid, SessionStore* out,
+                std::string* why) {
     StoreProvider* provider = FindProvider(entry.provider);
     if (provider == nullptr) {
         *why = "unknown provider \"" + entry.provider + "\"";
@@ -53,7 +58,9 @@ HRESULT OpenOne(const ProfileEntry& entry, SessionStore* out, std::string* why) 
     }
     ComRef<IMsgStore> store;
     std::string error;
-    HRESULT hr = provider->OpenStore(entry, store.Out(), &error);
+    HRESULT hr = routingUid != nullptr
+                     ? provider->OpenStoreAs(entry, *routingUid, store.Out(), &error)
+                     : provider->OpenStore(entry, store.Out(), &error);
     if (FAILED(hr) || !store) {
         *why = error.empty()
                    ? "the " + std::string(provider->Name()) + " provider could not open it"
@@ -66,6 +73,11 @@ HRESULT OpenOne(const ProfileEntry& entry, SessionStore* out, std::string* why) 
         *why = "it reports no usable entry identifier";
         return MAPI_E_CORRUPT_STORE;
     }
+    if (routingUid != nullptr &&
+        std::memcmp(id.data() + kUidOffset, routingUid->ab, sizeof(MAPIUID)) != 0) {
+        *why = "its provider did not take the identity the session gave it";
+        return MAPI_E_CALL_FAILED;
+    }
     out->entry = entry;
     out->provider = provider;
     out->store = std::move(store);
@@ -73,6 +85,52 @@ HRESULT OpenOne(const ProfileEntry& entry, SessionStore* out, std::string* why) 
     if (out->recordKey.empty())
         out->recordKey.assign(id.begin() + kUidOffset, id.begin() + kMinEntryIdSize);
     out->entryId = std::move(id);
+    return S_OK;
+}
+
+const SessionStore* StoreWithUid(const std::vector<SessionStore>& stores, const BYTE* uid) {
+    for (const SessionStore& s : stores)
+        if (std::memcmp(s.entryId.data() + kUidOffset, uid, sizeof(MAPIUID)) == 0) return &s;
+    return nullptr;
+}
+
+// Opens the store of entry and appends it to stores, so that each store of
+// the session reads as itself: an entry whose file is already open shares
+// that store (one file, one store, never two writers on it), and a store
+// whose MAPIUID is taken (a copied file) is routed by a MAPIUID of its own.
+HRESULT AddStore(const ProfileEntry& entry, std::vector<SessionStore>* stores, std::string* why) {
+    const FileIdentity file = IdentifyFile(entry.path);
+    for (const SessionStore& s : *stores) {
+        if (!s.file.SameFileAs(file)) continue;
+        SessionStore same = s;
+        same.entry = entry;
+        stores->push_back(std::move(same));
+        return S_OK;
+    }
+    SessionStore opened;
+    HRESULT hr = OpenOne(entry, nullptr, &opened, why);
+    if (FAILED(hr)) return hr;
+    const BYTE* own = opened.entryId.data() + kUidOffset;
+    if (const SessionStore* holder = StoreWithUid(*stores, own)) {
+        const std::string other = Describe(holder->entry);
+        MAPIUID ownUid;
+        std::memcpy(ownUid.ab, own, sizeof ownUid.ab);
+        const std::string where = CanonicalPath(entry.path);
+        MAPIUID routing;
+        for (unsigned attempt = 0;; ++attempt) {
+            routing = DeriveRoutingUid(ownUid, where, attempt);
+            if (StoreWithUid(*stores, routing.ab) == nullptr) break;
+        }
+        opened = SessionStore();  // the first opening ends before the second begins
+        hr = OpenOne(entry, &routing, &opened, why);
+        if (FAILED(hr)) {
+            *why = "it carries the identity of " + other +
+                   " (a copy of that file?) and cannot be opened under another: " + *why;
+            return hr;
+        }
+    }
+    opened.file = file;
+    stores->push_back(std::move(opened));
     return S_OK;
 }
 
@@ -272,12 +330,9 @@ HRESULT OpenSession(const Profile& profile, IMAPISession** session,
     *session = nullptr;
     std::vector<SessionStore> stores;
     for (const ProfileEntry& entry : profile.Entries()) {
-        SessionStore opened;
         std::string why;
-        if (FAILED(OpenOne(entry, &opened, &why)))
+        if (FAILED(AddStore(entry, &stores, &why)))
             warnings->push_back(Describe(entry) + " left out: " + why);
-        else
-            stores.push_back(std::move(opened));
     }
     *session = new (std::nothrow) Session(std::move(stores));
     return *session != nullptr ? S_OK : MAPI_E_NOT_ENOUGH_MEMORY;

@@ -19,6 +19,15 @@ namespace mapi {
 // holding those that opened (one reference to *session). A store that
 // fails to open is left out and its reason appended to *warnings, naming
 // the store. Fails only for lack of memory.
+//
+// Every store reads as itself: entries that lead to one file (the same
+// path, a link, a second hard link) share one opened store, so their
+// PR_ENTRYIDs in the store table are equal and compare equal; a store whose
+// file carries the MAPIUID of a store opened before it (a copied file) is
+// opened under a routing MAPIUID derived from its own and its file's place
+// (StoreProvider::OpenStoreAs), or left out when its provider cannot do
+// that. Which of two such stores keeps the MAPIUID of its file follows the
+// order of the profile.
 HRESULT OpenSession(const Profile& profile, IMAPISession** session,
                     std::vector<std::string>* warnings);
 

@@ -17,8 +17,8 @@ struct CommandShape {
 };
 
 const CommandShape kCommands[] = {
-    {"list", 0, false, false},   {"create", 2, false, false}, {"add", 2, false, false},
-    {"remove", 1, false, false}, {"sample", 2, true, false},  {"dump", 1, false, true},
+    {"list", 0, false, false},   {"create", 2, false, false},  {"add", 2, false, false},
+    {"remove", 1, false, false}, {"sample", 2, true, false},   {"dump", 1, false, true},
     {"help", 0, false, false},   {"version", 0, false, false},
 };
 

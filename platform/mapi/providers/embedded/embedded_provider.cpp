@@ -24,18 +24,33 @@ public:
     }
 
     HRESULT OpenStore(const ProfileEntry& entry, IMsgStore** store, std::string* error) override {
-        if (store == nullptr || error == nullptr) return MAPI_E_INVALID_PARAMETER;
-        *store = nullptr;
-        std::shared_ptr<embedded::StoreCore> core;
-        HRESULT hr = embedded::StoreCore::Open(entry.path, entry.displayName, &core, error);
-        if (FAILED(hr)) return hr;
-        return embedded::NewStoreObject(core, kEmbeddedProviderUid, store);
+        return Open(entry, nullptr, store, error);
+    }
+
+    HRESULT OpenStoreAs(const ProfileEntry& entry, const MAPIUID& routingUid, IMsgStore** store,
+                        std::string* error) override {
+        return Open(entry, &routingUid, store, error);
     }
 
     HRESULT CreateStore(const std::string& path, const std::string& displayName,
                         std::string* error) override {
         if (error == nullptr) return MAPI_E_INVALID_PARAMETER;
         return embedded::StoreCore::Create(path, displayName, error);
+    }
+
+private:
+    // Every identifier the store hands out is built from the core's MAPIUID
+    // when asked for, so setting it before the first object exists is all
+    // a routing identity takes.
+    static HRESULT Open(const ProfileEntry& entry, const MAPIUID* routingUid, IMsgStore** store,
+                        std::string* error) {
+        if (store == nullptr || error == nullptr) return MAPI_E_INVALID_PARAMETER;
+        *store = nullptr;
+        std::shared_ptr<embedded::StoreCore> core;
+        HRESULT hr = embedded::StoreCore::Open(entry.path, entry.displayName, &core, error);
+        if (FAILED(hr)) return hr;
+        if (routingUid != nullptr) core->UseRoutingUid(*routingUid);
+        return embedded::NewStoreObject(core, kEmbeddedProviderUid, store);
     }
 };
 

@@ -70,6 +70,16 @@ public:
     }
     Db& db() { return db_; }
     const MAPIUID& Uid() const { return uid_; }
+    // Hands out identifiers under uid instead of the MAPIUID in the file
+    // (the session's routing identity for a copied store file); the file
+    // keeps its own. Only before the core is shared with any object.
+    void UseRoutingUid(const MAPIUID& uid) {
+        if (!routed_) fileUid_ = uid_;
+        routed_ = true;
+        uid_ = uid;
+    }
+    // The MAPIUID kept in the file, which identifiers stored in it carry.
+    const MAPIUID& FileUid() const { return routed_ ? fileUid_ : uid_; }
     bool ReadOnly() const { return readOnly_; }
     const std::string& DisplayName() const { return displayName_; }
     const std::string& Path() const { return path_; }
@@ -147,6 +157,8 @@ private:
     std::recursive_mutex mutex_;
     Db db_;
     MAPIUID uid_{};
+    MAPIUID fileUid_{};
+    bool routed_ = false;
     bool readOnly_ = false;
     std::string displayName_;
     std::string path_;

@@ -2,6 +2,8 @@
 // folder settings.
 #include "store_object.h"
 
+#include <cstring>
+
 #include <mapix.h>
 
 #include "folder_object.h"
@@ -36,6 +38,19 @@ bool IsStoreComputed(ULONG id) {
         default:
             return false;
     }
+}
+
+// The store's own entry ids kept among its properties (the special
+// folders) carry the MAPIUID of the file. Under a routing identity they are
+// handed out with that instead, and written back with the file's, or the
+// session would send them to the store the file was copied from.
+void SwapStoreUid(const MAPIUID& from, const MAPIUID& to, EncodedProp* value) {
+    if (value->type != PT_BINARY || value->bytes.size() != kEntryIdSize) return;
+    char* uid = value->bytes.data() + 4;
+    if (value->bytes.compare(0, 4, std::string(4, '\0')) != 0 ||
+        std::memcmp(uid, from.ab, sizeof from.ab) != 0)
+        return;
+    std::memcpy(uid, to.ab, sizeof to.ab);
 }
 
 class Store final : public PropObject<IMsgStore> {
@@ -210,9 +225,12 @@ protected:
         return core_->ReadPropTypes(kStoreObjectId, out);
     }
     HRESULT ReadStored(ULONG id, EncodedProp* out) override {
-        return core_->ReadProp(kStoreObjectId, id, out);
+        HRESULT hr = core_->ReadProp(kStoreObjectId, id, out);
+        if (SUCCEEDED(hr)) SwapStoreUid(core_->FileUid(), core_->Uid(), out);
+        return hr;
     }
     HRESULT WriteStored(ULONG id, EncodedProp value) override {
+        SwapStoreUid(core_->Uid(), core_->FileUid(), &value);
         return core_->WriteProp(kStoreObjectId, id, value);
     }
     HRESULT RemoveStored(ULONG id) override { return core_->DeleteProp(kStoreObjectId, id); }

@@ -55,6 +55,10 @@ public:
 
     // The store's MAPIUID: the record key of the file's message store object.
     const MAPIUID& Uid() const { return uid_; }
+    // Hands out identifiers under uid instead (the session's routing
+    // identity for a file whose record key another store has). Only before
+    // any object is made from the file.
+    void UseRoutingUid(const MAPIUID& uid) { uid_ = uid; }
     bool IsUnicode() const { return unicode_; }
     // Code page for 8-bit strings of objects that name none themselves.
     uint32_t AsciiCodepage() const { return asciiCodepage_; }

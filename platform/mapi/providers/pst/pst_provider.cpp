@@ -29,20 +29,12 @@ public:
     }
 
     HRESULT OpenStore(const ProfileEntry& entry, IMsgStore** store, std::string* error) override {
-        if (store == nullptr) return MAPI_E_INVALID_PARAMETER;
-        *store = nullptr;
-        std::string message;
-        try {
-            std::shared_ptr<pst::PstFile> file = pst::PstFile::Open(entry.path, &message);
-            if (file == nullptr) {
-                if (error != nullptr) *error = message;
-                return MAPI_E_CORRUPT_STORE;
-            }
-            return pst::CreateStoreObject(std::move(file), entry.displayName, ProviderUid(), store);
-        } catch (const std::bad_alloc&) {
-            if (error != nullptr) *error = "not enough memory to open " + entry.path;
-            return MAPI_E_NOT_ENOUGH_MEMORY;
-        }
+        return Open(entry, nullptr, store, error);
+    }
+
+    HRESULT OpenStoreAs(const ProfileEntry& entry, const MAPIUID& routingUid, IMsgStore** store,
+                        std::string* error) override {
+        return Open(entry, &routingUid, store, error);
     }
 
     HRESULT CreateStore(const std::string& path, const std::string& displayName,
@@ -52,6 +44,29 @@ public:
             *error = "writing personal folder files (" + path +
                      ") is not supported; create an embedded store instead";
         return MAPI_E_NO_SUPPORT;
+    }
+
+private:
+    // The file's MAPIUID is only read, never written: a routing identity
+    // replaces it in memory before the store object and its special-folder
+    // identifiers are made from it.
+    HRESULT Open(const ProfileEntry& entry, const MAPIUID* routingUid, IMsgStore** store,
+                 std::string* error) const {
+        if (store == nullptr) return MAPI_E_INVALID_PARAMETER;
+        *store = nullptr;
+        std::string message;
+        try {
+            std::shared_ptr<pst::PstFile> file = pst::PstFile::Open(entry.path, &message);
+            if (file == nullptr) {
+                if (error != nullptr) *error = message;
+                return MAPI_E_CORRUPT_STORE;
+            }
+            if (routingUid != nullptr) file->UseRoutingUid(*routingUid);
+            return pst::CreateStoreObject(std::move(file), entry.displayName, ProviderUid(), store);
+        } catch (const std::bad_alloc&) {
+            if (error != nullptr) *error = "not enough memory to open " + entry.path;
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        }
     }
 };
 
