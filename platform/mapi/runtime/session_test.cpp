@@ -162,6 +162,28 @@ TEST_F(SessionTest, StoresThatFailAreLeftOutWithTheirReason) {
     EXPECT_EQ(std::memcmp(id->Value.bin.lpb, alphaId.data(), alphaId.size()), 0);
 }
 
+// "Ax" opens with the MAPIUID of "A", as a copied file would. The fake
+// provider cannot hand out another, so the copy must stay out of the session
+// rather than have its entry ids reach Alpha.
+TEST_F(SessionTest, AStoreWithATakenIdentityThatCannotBeRoutedIsLeftOut) {
+    WriteProfile(
+        "[1]\nname=Alpha\nprovider=fake\npath=A\n"
+        "[2]\nname=Copy of alpha\nprovider=fake\npath=Ax\n"
+        "[3]\nname=Beta\nprovider=fake\npath=B\n");
+    ASSERT_EQ(Logon(), S_OK) << LastLogonError();
+    const std::vector<std::string>& warnings = LastLogonWarnings();
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("\"Copy of alpha\" (Ax) left out"), std::string::npos)
+        << warnings[0];
+    EXPECT_NE(warnings[0].find("identity of store \"Alpha\" (A)"), std::string::npos)
+        << warnings[0];
+    ComRef<IMAPITable> table;
+    ASSERT_EQ(session_->GetMsgStoresTable(0, table.Out()), S_OK);
+    ULONG count = 0;
+    ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
+    EXPECT_EQ(count, 2u);
+}
+
 TEST_F(SessionTest, OpenEntryRoutesByStoreUid) {
     LogonToFour();
     std::vector<BYTE> alpha = EntryId('A', {'S'});
