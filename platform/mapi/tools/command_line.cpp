@@ -130,9 +130,12 @@ their text. Named properties (ids from 0x8000) differ in id between stores,
 so they are printed by name after the numbered ones, sorted:
   {GUID}:"Name":0xTYPE=PAYLOAD        named by a string
   {GUID}:0xLLLLLLLL:0xTYPE=PAYLOAD    named by a number
-PAYLOAD: integers and booleans decimal, strings in double quotes (" and \
-escaped, bytes outside 0x20-0x7E as \xHH), times YYYY-MM-DDTHH:MM:SS, binary
-<HEX>, GUIDs {...}, multi-valued [P, P], other types ?.
+PAYLOAD: integers (PT_I8 too) and booleans decimal, floating point the
+shortest exact decimal (a NaN as nan:0x and its bits), currency with four
+places, errors 0xCODE, strings in double quotes (" and \ escaped, bytes
+outside 0x20-0x7E as \xHH), times YYYY-MM-DDTHH:MM:SS, binary <HEX>, GUIDs
+{...}, multi-valued [P, P], other types ?. Control characters in folder
+names are written \xHH.
 
 Exit status: 0 done, 1 failed (the reason on standard error), 64 wrong usage.
 )";

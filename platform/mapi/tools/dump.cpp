@@ -7,6 +7,7 @@
 
 #include <mapiutil.h>
 
+#include "block_sorter.h"
 #include "dump_message.h"
 #include "error_text.h"
 #include "payload.h"
@@ -15,6 +16,10 @@
 
 namespace mapi::tools {
 namespace {
+
+// Rows asked of a contents table at a time: enough to keep the calls few,
+// few enough that their entry ids take no memory to speak of.
+constexpr LONG kItemBatch = 256;
 
 struct SpecialId {
     SpecialFolder which;
@@ -66,7 +71,10 @@ private:
                 return MAPI_E_CORRUPT_DATA;
             }
             const SPropValue* v = rows->aRow[r].lpProps;
-            std::string name = PROP_TYPE(v[0].ulPropTag) == PT_STRING8 ? v[0].Value.lpszA : "?";
+            // Names come from the store: a line break or an escape sequence
+            // in one must not split the line or reach the terminal.
+            std::string name =
+                PROP_TYPE(v[0].ulPropTag) == PT_STRING8 ? EscapeControls(v[0].Value.lpszA) : "?";
             std::string childPath = path + "\\" + name;
             if (PROP_TYPE(v[1].ulPropTag) != PT_BINARY) {
                 *error_ = "the folder " + childPath + " has no entry identifier";
@@ -117,33 +125,46 @@ private:
         return "";
     }
 
+    // The items of a folder, read from its contents table a batch at a time
+    // and sorted through a BlockSorter, so memory stays flat however many
+    // items the folder has.
     HRESULT Items(IMAPIFolder* folder, IMAPITable* contents, const std::string& path) {
         SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
-        LPSRowSet rawRows = nullptr;
-        HRESULT hr = HrQueryAllRows(contents, reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
-                                    nullptr, 0, &rawRows);
-        RowSetPtr rows(rawRows);
+        HRESULT hr = contents->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0);
+        if (SUCCEEDED(hr)) hr = contents->SeekRow(BOOKMARK_BEGINNING, 0, nullptr);
+        BlockSorter sorted;
+        std::string sortError;
+        while (SUCCEEDED(hr)) {
+            LPSRowSet rawRows = nullptr;
+            hr = contents->QueryRows(kItemBatch, 0, &rawRows);
+            RowSetPtr rows(rawRows);
+            if (FAILED(hr) || rows->cRows == 0) break;
+            for (ULONG r = 0; r < rows->cRows; ++r) {
+                const SRow& row = rows->aRow[r];
+                std::string text;
+                HRESULT itemHr = row.cValues > 0 && row.lpProps[0].ulPropTag == PR_ENTRYID
+                                     ? Item(folder, row.lpProps[0].Value.bin, &text)
+                                     : MAPI_E_CORRUPT_DATA;
+                if (FAILED(itemHr)) {
+                    ++result_->unreadable;
+                    text = "  item error=" + FormatTag(static_cast<ULONG>(itemHr)) + "\n";
+                } else {
+                    text.insert(0, "  item\n");
+                }
+                if (!sorted.Add(std::move(text), &sortError)) {
+                    *error_ = "cannot sort the items of " + path + ": " + sortError;
+                    return MAPI_E_DISK_ERROR;
+                }
+            }
+        }
         if (FAILED(hr)) {
             *error_ = "cannot list the items of " + path + " (" + DescribeResult(hr) + ")";
             return hr;
         }
-        std::vector<std::string> blocks;
-        blocks.reserve(rows->cRows);
-        for (ULONG r = 0; r < rows->cRows; ++r) {
-            const SRow& row = rows->aRow[r];
-            std::string text;
-            hr = row.cValues > 0 && row.lpProps[0].ulPropTag == PR_ENTRYID
-                     ? Item(folder, row.lpProps[0].Value.bin, &text)
-                     : MAPI_E_CORRUPT_DATA;
-            if (FAILED(hr)) {
-                ++result_->unreadable;
-                blocks.push_back("  item error=" + FormatTag(static_cast<ULONG>(hr)) + "\n");
-            } else {
-                blocks.push_back("  item\n" + text);
-            }
+        if (!sorted.WriteSorted(out_, &sortError)) {
+            *error_ = "cannot sort the items of " + path + ": " + sortError;
+            return MAPI_E_DISK_ERROR;
         }
-        std::sort(blocks.begin(), blocks.end());
-        for (const std::string& b : blocks) out_ << b;
         return S_OK;
     }
 

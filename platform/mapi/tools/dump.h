@@ -4,11 +4,13 @@
 // One line per folder below the root of the IPM subtree, depth first in
 // hierarchy-table order:
 //   folder PATH items=N [special=inbox|outbox|wastebasket|sentmail]
-// PATH is \-separated from the IPM subtree root; N counts the folder's
-// normal (not associated) items. With props, each item follows its folder
-// line as `  item` and the text of dump_message.h at four spaces. Items are
-// sorted by their text, so the order in which a store lists them does not
-// matter.
+// PATH is \-separated from the IPM subtree root, with each byte below 0x20
+// and 0x7F of a folder name written \xHH; N counts the folder's normal (not
+// associated) items. With props, each item follows its folder line as
+// `  item` and the text of dump_message.h at four spaces. Items are sorted
+// by their text, so the order in which a store lists them does not matter;
+// they are read a batch at a time and sorted through a temporary file when
+// a folder's text outgrows BlockSorter's budget, so memory stays flat.
 #pragma once
 
 #include <cstdint>

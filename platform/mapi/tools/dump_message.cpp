@@ -149,7 +149,8 @@ HRESULT AppendObjectProps(IMAPIProp* object, int indent, NamedPropertyNames& nam
             std::string payload;
             if (v.Value.err == MAPI_E_NOT_ENOUGH_MEMORY)
                 payload = StreamedPayload(object, wanted, &streamed);
-            lines.Add(streamed ? wanted : v.ulPropTag, streamed ? payload : "?", names);
+            lines.Add(streamed ? wanted : v.ulPropTag, streamed ? payload : FormatPayload(v),
+                      names);
             continue;
         }
         lines.Add(v.ulPropTag, FormatPayload(v), names);
@@ -168,7 +169,7 @@ void AppendRow(IMAPIProp* owner, const SRow& row, int indent, NamedPropertyNames
         const SPropValue& v = row.lpProps[i];
         if (!Printable(v.ulPropTag)) continue;
         if (PROP_TYPE(v.ulPropTag) == PT_ERROR && v.Value.err == MAPI_E_NOT_FOUND) continue;
-        lines.Add(v.ulPropTag, PROP_TYPE(v.ulPropTag) == PT_ERROR ? "?" : FormatPayload(v), names);
+        lines.Add(v.ulPropTag, FormatPayload(v), names);
     }
     lines.AppendTo(indent, out);
 }

@@ -219,6 +219,47 @@ TEST_F(DumpTest, NamedPropertiesCompareAcrossStoresWithOtherIds) {
     EXPECT_EQ(Dump(fresh.get(), true), Dump(shifted.get(), true));
 }
 
+// A store names its folders as it likes: a line break or an escape sequence
+// in a name must not make two lines or reach the terminal, and numbers of
+// every fixed-size type print exactly.
+TEST_F(DumpTest, ControlCharactersInNamesAreEscapedAndNumbersPrintExactly) {
+    ComRef<IMsgStore> store = dir_.NewStore("escapes");
+    EntryIdBytes rootId;
+    ComRef<IMAPIFolder> root;
+    ASSERT_EQ(GetIpmSubtreeId(store.get(), &rootId), S_OK);
+    ASSERT_EQ(OpenFolder(store.get(), rootId, true, &root), S_OK);
+    ComRef<IMAPIFolder> odd = Child(root.get(), "Two\nlines\x1B[2J");
+    Child(odd.get(), "Tab\there");
+
+    ComRef<IMessage> message;
+    ASSERT_EQ(odd->CreateMessage(nullptr, 0, message.Out()), S_OK);
+    SPropValue values[5]{};
+    values[0].ulPropTag = PROP_TAG(PT_I8, 0x6610);
+    values[0].Value.li.QuadPart = -9000000000123LL;
+    values[1].ulPropTag = PROP_TAG(PT_DOUBLE, 0x6611);
+    values[1].Value.dbl = 0.1;
+    values[2].ulPropTag = PROP_TAG(PT_CURRENCY, 0x6612);
+    values[2].Value.cur.int64 = 199900;
+    values[3].ulPropTag = PROP_TAG(PT_APPTIME, 0x6613);
+    values[3].Value.at = 45292.5;
+    values[4].ulPropTag = PR_SUBJECT_A;
+    char subject[] = "Bell\a";
+    values[4].Value.lpszA = subject;
+    ASSERT_EQ(message->SetProps(5, values, nullptr), S_OK);
+    ASSERT_EQ(message->SaveChanges(0), S_OK);
+
+    const std::string dump = Dump(store.get(), true);
+    ExpectInOrder(
+        dump,
+        {"folder \\Two\\x0Alines\\x1B[2J items=1\n", "  item\n", "    0x0037001E=\"Bell\\x07\"\n",
+         "    0x66100014=-9000000000123\n", "    0x66110005=0.1\n", "    0x66120006=19.9900\n",
+         "    0x66130007=45292.5\n", "folder \\Two\\x0Alines\\x1B[2J\\Tab\\x09here items=0\n"});
+    EXPECT_EQ(dump.find('\x1B'), std::string::npos);
+    EXPECT_EQ(dump.find('\t'), std::string::npos);
+    for (const std::string& line : {std::string("lines"), std::string("here")})
+        EXPECT_EQ(dump.find("\n" + line), std::string::npos) << line;
+}
+
 // Every MAPI allocation of a dump failing in turn: the dump reports a
 // failure or marks items unreadable, never crashes, and frees everything.
 TEST_F(DumpTest, AllocationFailuresAnywhereLeakNothing) {

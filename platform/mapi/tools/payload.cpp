@@ -1,7 +1,10 @@
 // Text forms of property values for the tools' output.
 #include "payload.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "runtime/prop_convert.h"
 
@@ -33,6 +36,44 @@ std::string List(const Array& array, Element element) {
     return out + "]";
 }
 
+// The shortest decimal that reads back as the same value, so two dumps
+// agree exactly when the values do; a NaN keeps its bits, which no decimal
+// form carries.
+template <class Real, class Bits>
+std::string FormatReal(Real value) {
+    if (std::isnan(value)) {
+        Bits bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        char text[32];
+        std::snprintf(text, sizeof text, "nan:0x%0*llX", static_cast<int>(2 * sizeof bits),
+                      static_cast<unsigned long long>(bits));
+        return text;
+    }
+    char text[64];
+    auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+    return ec == std::errc() ? std::string(text, end) : "?";
+}
+
+std::string FormatDouble(double value) {
+    return FormatReal<double, uint64_t>(value);
+}
+
+std::string FormatFloat(float value) {
+    return FormatReal<float, uint32_t>(value);
+}
+
+// Currency counts ten-thousandths: written with all four places.
+std::string FormatCurrency(const CURRENCY& value) {
+    const int64_t units = value.int64;
+    const uint64_t magnitude =
+        units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%llu.%04llu", units < 0 ? "-" : "",
+                  static_cast<unsigned long long>(magnitude / 10000),
+                  static_cast<unsigned long long>(magnitude % 10000));
+    return text;
+}
+
 }  // namespace
 
 std::string FormatTag(ULONG tag) {
@@ -57,6 +98,22 @@ std::string QuoteText(std::string_view utf8) {
         }
     }
     return out + "\"";
+}
+
+std::string EscapeControls(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) {
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 std::string FormatFileTime(const FILETIME& time) {
@@ -104,6 +161,18 @@ std::string FormatPayload(const SPropValue& v) {
             return std::to_string(pv.l);
         case PT_BOOLEAN:
             return std::to_string(pv.b);
+        case PT_I8:
+            return std::to_string(pv.li.QuadPart);
+        case PT_R4:
+            return FormatFloat(pv.flt);
+        case PT_DOUBLE:
+            return FormatDouble(pv.dbl);
+        case PT_APPTIME:
+            return FormatDouble(pv.at);
+        case PT_CURRENCY:
+            return FormatCurrency(pv.cur);
+        case PT_ERROR:
+            return FormatTag(static_cast<ULONG>(pv.err));
         case PT_STRING8:
             return QuoteText(pv.lpszA != nullptr ? pv.lpszA : "");
         case PT_UNICODE:
@@ -123,6 +192,16 @@ std::string FormatPayload(const SPropValue& v) {
         case PT_MV_UNICODE:
             return List(pv.MVszW,
                         [&](ULONG i) { return QuoteText(Utf16ToUtf8(pv.MVszW.lppszW[i])); });
+        case PT_MV_I8:
+            return List(pv.MVli, [&](ULONG i) { return std::to_string(pv.MVli.lpli[i].QuadPart); });
+        case PT_MV_R4:
+            return List(pv.MVflt, [&](ULONG i) { return FormatFloat(pv.MVflt.lpflt[i]); });
+        case PT_MV_DOUBLE:
+            return List(pv.MVdbl, [&](ULONG i) { return FormatDouble(pv.MVdbl.lpdbl[i]); });
+        case PT_MV_APPTIME:
+            return List(pv.MVat, [&](ULONG i) { return FormatDouble(pv.MVat.lpat[i]); });
+        case PT_MV_CURRENCY:
+            return List(pv.MVcur, [&](ULONG i) { return FormatCurrency(pv.MVcur.lpcur[i]); });
         case PT_MV_SYSTIME:
             return List(pv.MVft, [&](ULONG i) { return FormatFileTime(pv.MVft.lpft[i]); });
         case PT_MV_BINARY:

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
+
 #include <mapitags.h>
 
 #include "sample_time.h"
@@ -89,19 +92,85 @@ TEST(PayloadTest, MultiValuedListsUseTheSingleValuedForms) {
     double doubles[] = {1.5, 2.5};
     SPropValue mvd = Value(PROP_TAG(PT_MV_DOUBLE, 0x8003));
     mvd.Value.MVdbl = SDoubleArray{2, doubles};
-    EXPECT_EQ(FormatPayload(mvd), "[?, ?]");
+    EXPECT_EQ(FormatPayload(mvd), "[1.5, 2.5]");
+    LARGE_INTEGER bigs[2];
+    bigs[0].QuadPart = -1;
+    bigs[1].QuadPart = 1LL << 40;
+    SPropValue mvi8 = Value(PROP_TAG(PT_MV_I8, 0x8004));
+    mvi8.Value.MVli = SLargeIntegerArray{2, bigs};
+    EXPECT_EQ(FormatPayload(mvi8), "[-1, 1099511627776]");
+    CURRENCY money[1];
+    money[0].int64 = 5;
+    SPropValue mvc = Value(PROP_TAG(PT_MV_CURRENCY, 0x8005));
+    mvc.Value.MVcur = SCurrencyArray{1, money};
+    EXPECT_EQ(FormatPayload(mvc), "[0.0005]");
+    float floats[] = {0.1f};
+    SPropValue mvf = Value(PROP_TAG(PT_MV_R4, 0x8006));
+    mvf.Value.MVflt = SRealArray{1, floats};
+    EXPECT_EQ(FormatPayload(mvf), "[0.1]");
+}
+
+// Fixed-size values print exactly: two dumps agree only when the values do.
+TEST(PayloadTest, FixedSizeNumbersPrintExactly) {
+    SPropValue i8 = Value(PROP_TAG(PT_I8, 0x6604));
+    i8.Value.li.QuadPart = INT64_MIN;
+    EXPECT_EQ(FormatPayload(i8), "-9223372036854775808");
+    i8.Value.li.QuadPart = 1234567890123LL;
+    EXPECT_EQ(FormatPayload(i8), "1234567890123");
+
+    SPropValue d = Value(PROP_TAG(PT_DOUBLE, 0x6603));
+    d.Value.dbl = 1.25;
+    EXPECT_EQ(FormatPayload(d), "1.25");
+    d.Value.dbl = 0.1 + 0.2;  // not 0.3: the form keeps every bit
+    EXPECT_EQ(FormatPayload(d), "0.30000000000000004");
+    d.Value.dbl = -0.0;
+    EXPECT_EQ(FormatPayload(d), "-0");
+    d.Value.dbl = 1e300 * 1e10;
+    EXPECT_EQ(FormatPayload(d), "inf");
+    uint64_t nanBits = 0x7FF8000000000123ull;
+    std::memcpy(&d.Value.dbl, &nanBits, sizeof nanBits);
+    EXPECT_EQ(FormatPayload(d), "nan:0x7FF8000000000123");
+
+    SPropValue at = Value(PROP_TAG(PT_APPTIME, 0x6605));
+    at.Value.at = 45000.75;
+    EXPECT_EQ(FormatPayload(at), "45000.75");
+    SPropValue f = Value(PROP_TAG(PT_R4, 0x6606));
+    f.Value.flt = 0.1f;
+    EXPECT_EQ(FormatPayload(f), "0.1");
+    uint32_t floatNan = 0x7FC00001u;
+    std::memcpy(&f.Value.flt, &floatNan, sizeof floatNan);
+    EXPECT_EQ(FormatPayload(f), "nan:0x7FC00001");
+
+    SPropValue cur = Value(PROP_TAG(PT_CURRENCY, 0x6607));
+    cur.Value.cur.int64 = 123400;
+    EXPECT_EQ(FormatPayload(cur), "12.3400");
+    cur.Value.cur.int64 = -1;
+    EXPECT_EQ(FormatPayload(cur), "-0.0001");
+    cur.Value.cur.int64 = INT64_MIN;
+    EXPECT_EQ(FormatPayload(cur), "-922337203685477.5808");
+
+    SPropValue err = Value(PROP_TAG(PT_ERROR, 0x0037));
+    err.Value.err = MAPI_E_NOT_FOUND;
+    EXPECT_EQ(FormatPayload(err), "0x8004010F");
 }
 
 TEST(PayloadTest, TypesWithoutATextFormAreQuestionMarks) {
-    SPropValue d = Value(PROP_TAG(PT_DOUBLE, 0x6603));
-    d.Value.dbl = 1.25;
-    EXPECT_EQ(FormatPayload(d), "?");
-    SPropValue i8 = Value(PROP_TAG(PT_I8, 0x6604));
-    EXPECT_EQ(FormatPayload(i8), "?");
-    SPropValue err = Value(PROP_TAG(PT_ERROR, 0x0037));
-    err.Value.err = MAPI_E_NOT_FOUND;
-    EXPECT_EQ(FormatPayload(err), "?");
+    for (ULONG type : {PT_NULL, PT_OBJECT, PT_UNSPECIFIED}) {
+        SPropValue v = Value(PROP_TAG(type, 0x6608));
+        EXPECT_EQ(FormatPayload(v), "?") << type;
+    }
+    SPropValue mvObject = Value(PROP_TAG(MV_FLAG | PT_OBJECT, 0x6609));
+    mvObject.Value.MVl = SLongArray{2, nullptr};
+    EXPECT_EQ(FormatPayload(mvObject), "[?, ?]");
     EXPECT_EQ(FormatTag(PR_SUBJECT_W), "0x0037001F");
+}
+
+TEST(PayloadTest, ControlCharactersOfUnquotedTextsAreEscaped) {
+    EXPECT_EQ(EscapeControls("Inbox"), "Inbox");
+    EXPECT_EQ(EscapeControls("a\nb\rc\x1B[31md\x7F"), "a\\x0Ab\\x0Dc\\x1B[31md\\x7F");
+    // Non-ASCII names and quotes stay readable; only what breaks a line goes.
+    EXPECT_EQ(EscapeControls("M\xC3\xBCller \"GmbH\""), "M\xC3\xBCller \"GmbH\"");
+    EXPECT_EQ(EscapeControls(std::string_view("\0x", 2)), "\\x00x");
 }
 
 }  // namespace
