@@ -7,6 +7,7 @@
 #include "runtime/mapi_ptr.h"
 #include "runtime/profile.h"
 #include "runtime/provider.h"
+#include "runtime/session.h"
 
 namespace mapi::tools {
 namespace {
@@ -62,7 +63,18 @@ void ExplainMissingStore(const CommandContext& ctx, const std::string& name) {
                 << "'\n";
         return;
     }
+    // The session said why when it left the store out (a taken identity,
+    // for one, which opening the store alone would not show).
+    const std::string leftOut =
+        "store \"" + entry->displayName + "\" (" + entry->path + ") left out: ";
     error.clear();
+    for (const std::string& warning : LastLogonWarnings())
+        if (error.empty() && warning.rfind(leftOut, 0) == 0) error = warning.substr(leftOut.size());
+    if (!error.empty()) {
+        ctx.err << "mapiprofile: the store '" << name << "' (" << entry->path
+                << ") cannot be opened: " << error << "\n";
+        return;
+    }
     StoreProvider* provider = FindProvider(entry->provider);
     ComRef<IMsgStore> store;
     HRESULT hr = MAPI_E_NOT_FOUND;
