@@ -151,6 +151,28 @@ protected:
         return object;
     }
 
+    // Entry ids of this store kept among object's values (a folder naming
+    // the calendar or the contacts folder) carry uid, not the file's own.
+    void ExpectOwnIdsCarry(IMAPIProp* object, const Bytes& uid) {
+        ULONG count = 0;
+        LPSPropValue raw = nullptr;
+        ASSERT_TRUE(SUCCEEDED(object->GetProps(nullptr, 0, &count, &raw)));
+        MapiBuffer<SPropValue> values(raw);
+        auto check = [&](const SBinary& b) {
+            if (b.cb < 20 || std::memcmp(b.lpb, "\0\0\0\0", 4) != 0) return;
+            const Bytes inner(b.lpb + 4, b.lpb + 20);
+            if (inner == uid) ++own_;
+            EXPECT_TRUE(inner == uid ||
+                        (inner != UidOf(ids_["Original"]) && inner != UidOf(ids_["PstA"])));
+        };
+        for (ULONG i = 0; i < count; ++i) {
+            const SPropValue& v = values.get()[i];
+            if (PROP_TYPE(v.ulPropTag) == PT_BINARY) check(v.Value.bin);
+            if (PROP_TYPE(v.ulPropTag) == PT_MV_BINARY)
+                for (ULONG k = 0; k < v.Value.MVbin.cValues; ++k) check(v.Value.MVbin.lpbin[k]);
+        }
+    }
+
     // Every identifier store hands out carries uid, and each one the session
     // opens lands in store.
     void ExpectEverythingCarries(const std::string& name, const Bytes& uid) {
@@ -193,6 +215,7 @@ protected:
 
         for (const Bytes& id : folders) {
             EXPECT_EQ(UidOf(id), uid);
+            ExpectOwnIdsCarry(Open<IMAPIFolder>(id).get(), uid);
             ComRef<IMAPIFolder> folder = Open<IMAPIFolder>(id);
             ASSERT_TRUE(folder);
             EXPECT_EQ(Binary(folder.get(), PR_STORE_ENTRYID), storeId);
@@ -210,6 +233,7 @@ protected:
     std::string saved_;
     ComRef<IMAPISession> session_;
     std::map<std::string, Bytes> ids_;
+    int own_ = 0;
     Bytes originalBytes_, pstBytes_;
 };
 
@@ -239,6 +263,7 @@ TEST_F(StoreIdentityTest, ACopiedFileReadsAsItselfUnderARoutingIdentity) {
     EXPECT_NE(pstCopy, pstOwn);
     ExpectEverythingCarries("PstA", pstOwn);
     ExpectEverythingCarries("PstB", pstCopy);
+    RecordProperty("own_ids_in_folder_values", own_);
 
     // A folder made through the backup's identifiers lands in the backup.
     ComRef<IMsgStore> store = Store("Backup");
