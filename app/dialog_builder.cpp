@@ -74,6 +74,9 @@ QWidget* MakeEdit(const dlg::Control& c, QWidget* parent) {
     auto* edit = new CEditBox(Has(c, dlg::kWantReturn), parent);
     edit->setLineWrapMode(Has(c, dlg::kAutoHScroll) ? QPlainTextEdit::NoWrap
                                                     : QPlainTextEdit::WidgetWidth);
+    // The templates give edit boxes no scroll bars: a long line scrolls with
+    // the cursor. A bar would cover the only line of a one-line-high box.
+    edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     if (!Has(c, dlg::kBorder)) edit->setFrameShape(QFrame::NoFrame);
     return edit;
 }

@@ -10,6 +10,7 @@ namespace {
 
 std::mutex g_hookMutex;
 MessageBoxHook g_hook;
+QuestionHook g_questionHook;
 
 void ShowOnUiThread(const MessageBoxCall& call) {
     MessageBoxHook hook;
@@ -38,4 +39,23 @@ void SetMessageBoxHook(MessageBoxHook hook) {
 
 QString AppCaption() {
     return QCoreApplication::applicationName();
+}
+
+bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) {
+    QuestionHook hook;
+    {
+        std::lock_guard lock(g_hookMutex);
+        hook = g_questionHook;
+    }
+    const MessageBoxCall call{owner, text, caption};
+    if (hook) return hook(call);
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    owner);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void SetQuestionHook(QuestionHook hook) {
+    std::lock_guard lock(g_hookMutex);
+    g_questionHook = std::move(hook);
 }
