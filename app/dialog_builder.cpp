@@ -12,6 +12,7 @@
 #include <QPushButton>
 
 #include "edit_box.h"
+#include "language.h"
 #include "pictures.h"
 
 namespace {
@@ -96,6 +97,9 @@ QWidget* MakeCalendar(QWidget* parent) {
     calendar->setSelectionMode(QCalendarWidget::SingleSelection);
     calendar->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     calendar->setHorizontalHeaderFormat(QCalendarWidget::ShortDayNames);
+    // Month and day names in the dialog's language, not the system's.
+    calendar->setLocale(ResourceLanguage() == Language::German ? QLocale(QLocale::German)
+                                                               : QLocale(QLocale::English));
     return calendar;
 }
 

@@ -72,7 +72,7 @@ const Template kQueryDialogEn{
          {145, 19, 99, 10}},
         {IDC_EDIT_CATEGORY, Edit, kBorder | kAutoHScroll | kTabStop, "", {143, 35, 162, 14}},
         {IDC_CHK_NEWER, AutoCheckBox, kTabStop, "Elements newer than", {16, 7, 82, 10}},
-        {IDC_CALENDAR, MonthCalendar, kNoToday | kTabStop, "", {13, 33, 119, 89}},
+        {IDC_CALENDAR, MonthCalendar, kNoToday | kTabStop, "", {13, 33, 125, 89}},
         {IDC_CHK_CREATEDBY, AutoCheckBox, kTabStop, "Elements created by", {144, 54, 80, 10}},
         {IDC_EDIT_QUERY,
          Edit,
@@ -80,7 +80,7 @@ const Template kQueryDialogEn{
          "",
          {7, 132, 298, 16}},
         {IDC_COMBO_CREATOR, DropDown, kSorted | kVScroll | kTabStop, "", {142, 67, 163, 30}},
-        {IDC_STATIC, StaticText, 0, "Query", {7, 122, 20, 8}},
+        {IDC_STATIC, StaticText, 0, "Query", {7, 122, 40, 10}},
         {IDC_CHK_MODIFIED, AutoCheckBox, kTabStop, "Elements modifed after", {16, 18, 87, 10}},
     },
 };
