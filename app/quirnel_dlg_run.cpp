@@ -8,6 +8,8 @@
 
 #include <restriction_compiler.h>
 
+#include <algorithm>
+
 #include "message_box.h"
 #include "quirnel_dlg.h"
 #include "resource.h"
@@ -87,12 +89,13 @@ void CQuirnelDlg::LoadSettings() {
                 settings.value("target/name").toString().toStdString());
     const QString query = settings.value("query").toString();
     if (!query.isEmpty()) m_editQuery->setPlainText(query);
-    // Only a place on a screen that is still there; else the window manager's.
+    // Only a place where the window's top edge is on a screen that is still
+    // there, so it can be grabbed and moved; else the window manager's.
     const QVariant pos = settings.value("window/pos");
     if (pos.isValid()) {
-        const QRect frame(pos.toPoint(), size());
+        const QRect grip(pos.toPoint(), QSize(std::min(width(), 100), 20));
         for (const QScreen* screen : QGuiApplication::screens()) {
-            if (screen->availableGeometry().contains(frame)) {
+            if (screen->availableGeometry().contains(grip)) {
                 move(pos.toPoint());
                 break;
             }
