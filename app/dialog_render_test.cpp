@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 
 #include "dialog_units.h"
 #include "resource.h"
+#include "string_table.h"
 #include "template_dialog.h"
 
 namespace {
@@ -151,6 +153,32 @@ TEST(DialogRender, EveryDialogFitsInBothLanguagesAtEveryScale) {
                                          .arg(percent);
                 EXPECT_TRUE(dialog.grab().save(file));
             }
+        }
+    }
+}
+
+TEST(DialogRender, FirstRunQuestionFitsTheScreen) {
+    const QString outDir = QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders");
+    QDir().mkpath(outDir);
+    for (int percent : {100, 125, 150}) {
+        ScaleGuard scale(percent / 100.0);
+        for (Language l : {Language::German, Language::English}) {
+            LanguageGuard language(l);
+            const char* lang = l == Language::German ? "de" : "en";
+            SCOPED_TRACE(testing::Message() << "first-run question " << lang << " " << percent << " %");
+            QMessageBox box(QMessageBox::Question, QStringLiteral("quirnel"),
+                            LoadString(IDS_NO_PROFILE).arg(QStringLiteral("/home/someone/.config/quirnel/profile.ini")),
+                            QMessageBox::Yes | QMessageBox::No);
+            box.setFont(DialogFont());
+            box.button(QMessageBox::Yes)->setText(LoadString(IDS_YES));
+            box.button(QMessageBox::No)->setText(LoadString(IDS_NO));
+            box.show();
+            EXPECT_LE(box.width() + kFrameWidth, kScreenWidth);
+            EXPECT_LE(box.height() + kFrameHeight, kScreenHeight);
+            EXPECT_TRUE(box.grab().save(QStringLiteral("%1/first-run-%2-%3.png")
+                                            .arg(outDir)
+                                            .arg(QLatin1String(lang))
+                                            .arg(percent)));
         }
     }
 }

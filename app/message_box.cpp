@@ -3,8 +3,12 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <mutex>
+
+#include "resource.h"
+#include "string_table.h"
 
 namespace {
 
@@ -52,6 +56,9 @@ bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) {
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
                     owner);
     box.setDefaultButton(QMessageBox::Yes);
+    // In the program's language even where Qt's own translations are missing.
+    box.button(QMessageBox::Yes)->setText(LoadString(IDS_YES));
+    box.button(QMessageBox::No)->setText(LoadString(IDS_NO));
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -31,6 +31,8 @@
 #define IDS_PROGRESS_ITEMS 119
 #define IDS_PROGRESS_FOLDERS 120
 #define IDS_NO_STORES 121
+#define IDS_YES 122
+#define IDS_NO 123
 
 // Icon and pictures
 #define IDR_MAINFRAME 128
