@@ -125,6 +125,17 @@ protected:
 };
 
 TEST_F(StoreSetupTest, FirstRunWithoutAProfileReachesAFinishedCopy) {
+    {
+        // No: the program ends, makes nothing and shows no other box.
+        user.answer = false;
+        CQuirnelDlg declined;
+        EXPECT_EQ(declined.DoModal(), IDCANCEL);
+        EXPECT_TRUE(declined.QuitRequested());
+        EXPECT_FALSE(QFileInfo::exists(qEnvironmentVariable("MAPI_PROFILE")));
+        EXPECT_TRUE(user.boxes.empty());
+        user.questions.clear();
+        user.answer = true;
+    }
     user.open = kPst;
     user.saveAs = Path(QStringLiteral("rescued"));
     CQuirnelDlg dlg;
