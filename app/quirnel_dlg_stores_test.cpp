@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -180,6 +181,9 @@ TEST_F(StoreSetupTest, FirstRunWithoutAProfileReachesAFinishedCopy) {
     // The status line names a folder of the source, not the engine's raw counter.
     const QString status = dlg.GetDlgItemText(IDC_STATIC_PROGRESS);
     EXPECT_FALSE(status.contains(QStringLiteral(" vom "))) << status.toStdString();
+    // For review beside the empty dialogs: the window after its first run.
+    QDir().mkpath(QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders"));
+    EXPECT_TRUE(dlg.grab().save(QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders/after-first-run-en.png")));
 }
 
 TEST_F(StoreSetupTest, ReadOnlyAndMissingStoresAreShownButNotOffered) {
@@ -337,7 +341,9 @@ TEST(RunStatus, FolderAndProgressOfTheEnginesLines) {
     EXPECT_EQ(FolderOfCopyLine("Copy folder \\ to Unnamed folder"), QStringLiteral("\\"));
     EXPECT_EQ(FolderOfCopyLine("Skip folder \\Inbox: MAPI_E_CORRUPT_DATA"), QString());
     EXPECT_EQ(StatusText("\\Inbox", "32 vom 250"), QStringLiteral("\\Inbox: 32 of 250 items"));
-    EXPECT_EQ(StatusText("\\Inbox", "Folder creation"), QStringLiteral("Creating folders"));
+    EXPECT_EQ(StatusText("\\Inbox", "Folder creation"),
+              QStringLiteral("\\Inbox: creating its folders"));
+    EXPECT_EQ(StatusText(QString(), "Folder creation"), QStringLiteral("Creating folders"));
     EXPECT_EQ(StatusText("\\Inbox", "Stopping"), QStringLiteral("Stopping"));
     LanguageGuard german(Language::German);
     EXPECT_EQ(StatusText("\\Posteingang", "0 vom 3"),

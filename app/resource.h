@@ -33,6 +33,7 @@
 #define IDS_NO_STORES 121
 #define IDS_YES 122
 #define IDS_NO 123
+#define IDS_PROGRESS_SUBFOLDERS 124
 
 // Icon and pictures
 #define IDR_MAINFRAME 128

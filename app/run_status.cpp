@@ -29,6 +29,10 @@ QString StatusText(const QString& folder, const QString& progress) {
     if (m.hasMatch()) {
         return LoadString(IDS_PROGRESS_ITEMS).arg(folder, m.captured(1), m.captured(2));
     }
-    if (progress == QLatin1String("Folder creation")) return LoadString(IDS_PROGRESS_FOLDERS);
+    if (progress == QLatin1String("Folder creation")) {
+        // The walk enters a folder's subfolders after copying its items.
+        return folder.isEmpty() ? LoadString(IDS_PROGRESS_FOLDERS)
+                                : LoadString(IDS_PROGRESS_SUBFOLDERS).arg(folder);
+    }
     return progress;
 }

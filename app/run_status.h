@@ -12,6 +12,7 @@
 QString FolderOfCopyLine(const QString& line);
 
 // The status line in the resource language: "PATH: item N of M" for the
-// engine's "N vom M", the folder step for "Folder creation", any other text
-// as it is.
+// engine's "N vom M", the folder step for "Folder creation" (naming the
+// folder whose subfolders are being made, once there is one), any other
+// text as it is.
 QString StatusText(const QString& folder, const QString& progress);

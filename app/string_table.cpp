@@ -53,6 +53,7 @@ constexpr Entry kStrings[] = {
      "then gets a name of its own."},
     {IDS_PROGRESS_ITEMS, "%1: %2 von %3 Elementen", "%1: %2 of %3 items"},
     {IDS_PROGRESS_FOLDERS, "Ordner werden angelegt", "Creating folders"},
+    {IDS_PROGRESS_SUBFOLDERS, "%1: Unterordner werden angelegt", "%1: creating its folders"},
     {IDS_YES, "&Ja", "&Yes"},
     {IDS_NO, "&Nein", "&No"},
     {IDS_NO_STORES,
