@@ -21,8 +21,12 @@ const Template kMainDialogDe{
         {IDC_STATIC, EtchedLine, kSunken, "", {7, 47, 338, 1}},
         {IDC_STATIC, StaticText, 0, "Quelle", {7, 51, 104, 10}},
         {IDC_COMBO_SOURCE, DropList, kSorted | kVScroll | kTabStop, "", {7, 62, 226, 128}},
+        {IDC_ADD_STORE, PushButton, kTabStop, "Hinzufügen...", {237, 61, 58, 14}},
+        {IDC_REMOVE_SOURCE, PushButton, kTabStop, "Entfernen", {297, 61, 48, 14}},
         {IDC_STATIC, StaticText, 0, "Ziel", {7, 78, 107, 11}},
         {IDC_COMBO_TARGET, DropList, kSorted | kVScroll | kTabStop, "", {7, 89, 226, 112}},
+        {IDC_NEW_TARGET, PushButton, kTabStop, "Neues Ziel...", {237, 88, 58, 14}},
+        {IDC_REMOVE_TARGET, PushButton, kTabStop, "Entfernen", {297, 88, 48, 14}},
         {IDC_STATIC, StaticText, 0, "Query", {7, 110, 40, 10}},
         {IDC_STATIC, StaticText, kHidden, "Felder", {178, 110, 20, 8}},
         {IDC_COMBO_FIELDS, DropDown, kSorted | kHidden, "", {209, 107, 136, 129}},
@@ -64,10 +68,6 @@ const Template kMainDialogDe{
          "Die vollständige Anleitung zur Abfragesprache mit allen Feldern und Beispielen öffnet "
          "die Schaltfläche Hilfe.",
          {356, 146, 132, 42}},
-        {IDC_ADD_STORE, PushButton, kTabStop, "Hinzufügen...", {237, 61, 58, 14}},
-        {IDC_REMOVE_SOURCE, PushButton, kTabStop, "Entfernen", {297, 61, 48, 14}},
-        {IDC_NEW_TARGET, PushButton, kTabStop, "Neues Ziel...", {237, 88, 58, 14}},
-        {IDC_REMOVE_TARGET, PushButton, kTabStop, "Entfernen", {297, 88, 48, 14}},
     },
 };
 

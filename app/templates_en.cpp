@@ -27,8 +27,12 @@ const Template kMainDialogEn{
          {7, 44, 458, 20}},
         {IDC_STATIC, StaticText, 0, "Source", {7, 68, 104, 10}},
         {IDC_COMBO_SOURCE, DropList, kSorted | kVScroll | kTabStop, "", {7, 79, 348, 128}},
+        {IDC_ADD_STORE, PushButton, kTabStop, "Add store...", {359, 78, 56, 14}},
+        {IDC_REMOVE_SOURCE, PushButton, kTabStop, "Remove", {417, 78, 48, 14}},
         {IDC_STATIC, StaticText, 0, "Target", {7, 98, 107, 10}},
         {IDC_COMBO_TARGET, DropList, kSorted | kVScroll | kTabStop, "", {7, 109, 348, 112}},
+        {IDC_NEW_TARGET, PushButton, kTabStop, "New target...", {359, 108, 56, 14}},
+        {IDC_REMOVE_TARGET, PushButton, kTabStop, "Remove", {417, 108, 48, 14}},
         {IDC_STATIC, StaticText, 0, "Query", {7, 151, 40, 9}},
         {IDC_STATIC, StaticText, kHidden, "Fields", {209, 201, 20, 8}},
         {IDC_COMBO_FIELDS, DropDown, kSorted | kHidden, "", {241, 198, 151, 129}},
@@ -49,10 +53,6 @@ const Template kMainDialogEn{
          "",
          {7, 211, 458, 55}},
         {IDC_STATIC_PROGRESS, StaticText, 0, "0 from 0", {7, 269, 458, 9}},
-        {IDC_ADD_STORE, PushButton, kTabStop, "Add store...", {359, 78, 56, 14}},
-        {IDC_REMOVE_SOURCE, PushButton, kTabStop, "Remove", {417, 78, 48, 14}},
-        {IDC_NEW_TARGET, PushButton, kTabStop, "New target...", {359, 108, 56, 14}},
-        {IDC_REMOVE_TARGET, PushButton, kTabStop, "Remove", {417, 108, 48, 14}},
     },
 };
 
