@@ -47,12 +47,15 @@ std::string Describe(const QWidget* w) {
 std::vector<std::string> TextProblems(QWidget* w) {
     std::vector<std::string> problems;
     const QFontMetrics fm(w->font());
-    const auto fail = [&](const std::string& what) { problems.push_back(Describe(w) + ": " + what); };
+    const auto fail = [&](const std::string& what) {
+        problems.push_back(Describe(w) + ": " + what);
+    };
     if (auto* check = qobject_cast<QCheckBox*>(w)) {
         QStyleOptionButton option;
         option.initFrom(check);
         option.text = check->text();
-        const QRect contents = check->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, check);
+        const QRect contents =
+            check->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, check);
         if (contents.left() + fm.horizontalAdvance(Plain(check->text())) > check->width())
             fail("check box text \"" + check->text().toStdString() + "\" is cut off");
         if (fm.height() > check->height()) fail("check box is lower than its text");
@@ -132,17 +135,19 @@ TEST(DialogRender, EveryDialogFitsInBothLanguagesAtEveryScale) {
             LanguageGuard language(l);
             const char* lang = l == Language::German ? "de" : "en";
             for (int id : {IDD_QUIRNEL_DIALOG, IDD_QUERY, IDD_ABOUTBOX}) {
-                SCOPED_TRACE(testing::Message() << "dialog " << id << " " << lang << " "
-                                                << percent << " %");
+                SCOPED_TRACE(testing::Message()
+                             << "dialog " << id << " " << lang << " " << percent << " %");
                 CTemplateDialog dialog(id, nullptr);
                 dialog.show();
                 EXPECT_FALSE(dialog.windowIcon().isNull());
                 EXPECT_LE(dialog.width() + kFrameWidth, kScreenWidth) << "wider than the screen";
-                EXPECT_LE(dialog.height() + kFrameHeight, kScreenHeight) << "taller than the screen";
+                EXPECT_LE(dialog.height() + kFrameHeight, kScreenHeight)
+                    << "taller than the screen";
                 const QRect client(QPoint(0, 0), dialog.size());
                 for (QWidget* w : dialog.Controls()) {
                     if (w->isHidden()) continue;
-                    EXPECT_TRUE(client.contains(w->geometry())) << Describe(w) << " leaves the dialog";
+                    EXPECT_TRUE(client.contains(w->geometry()))
+                        << Describe(w) << " leaves the dialog";
                     for (const std::string& p : TextProblems(w)) ADD_FAILURE() << p;
                 }
                 for (const std::string& p : Overlaps(dialog.Controls())) ADD_FAILURE() << p;
@@ -165,9 +170,11 @@ TEST(DialogRender, FirstRunQuestionFitsTheScreen) {
         for (Language l : {Language::German, Language::English}) {
             LanguageGuard language(l);
             const char* lang = l == Language::German ? "de" : "en";
-            SCOPED_TRACE(testing::Message() << "first-run question " << lang << " " << percent << " %");
+            SCOPED_TRACE(testing::Message()
+                         << "first-run question " << lang << " " << percent << " %");
             QMessageBox box(QMessageBox::Question, QStringLiteral("quirnel"),
-                            LoadString(IDS_NO_PROFILE).arg(QStringLiteral("/home/someone/.config/quirnel/profile.ini")),
+                            LoadString(IDS_NO_PROFILE)
+                                .arg(QStringLiteral("/home/someone/.config/quirnel/profile.ini")),
                             QMessageBox::Yes | QMessageBox::No);
             box.setFont(DialogFont());
             box.button(QMessageBox::Yes)->setText(LoadString(IDS_YES));

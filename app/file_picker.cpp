@@ -13,8 +13,7 @@ QString PickFile(const FilePickRequest& request) {
         return QFileDialog::getSaveFileName(request.owner, request.caption, QString(),
                                             request.filter);
     }
-    return QFileDialog::getOpenFileName(request.owner, request.caption, QString(),
-                                        request.filter);
+    return QFileDialog::getOpenFileName(request.owner, request.caption, QString(), request.filter);
 }
 
 void SetFilePickHook(FilePickHook hook) {

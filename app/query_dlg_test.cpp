@@ -206,7 +206,8 @@ TEST(QueryDlg, EnterInTheYearFieldTakesTheYearAndKeepsTheBuilderOpen) {
     QTimer::singleShot(0, &dlg, [&] {
         auto* calendar = qobject_cast<QCalendarWidget*>(dlg.GetDlgItem(IDC_CALENDAR));
         ASSERT_NE(calendar, nullptr);
-        auto* yearButton = calendar->findChild<QToolButton*>(QStringLiteral("qt_calendar_yearbutton"));
+        auto* yearButton =
+            calendar->findChild<QToolButton*>(QStringLiteral("qt_calendar_yearbutton"));
         ASSERT_NE(yearButton, nullptr);
         QTest::mouseClick(yearButton, Qt::LeftButton);
         auto* year = calendar->findChild<QSpinBox*>(QStringLiteral("qt_calendar_yearedit"));

@@ -56,8 +56,8 @@ bool CQuirnelDlg::CheckBeforeStart() {
         if (combo->currentIndex() < 0) continue;
         int same = 0;
         for (const StoreListEntry& e : m_stores) {
-            if (e.name == name && (e.state == StoreState::Usable ||
-                                   e.state == StoreState::ReadOnly)) {
+            if (e.name == name &&
+                (e.state == StoreState::Usable || e.state == StoreState::ReadOnly)) {
                 ++same;
             }
         }

@@ -141,8 +141,8 @@ void CQuirnelDlg::AddStoreFile(const QString& path) {
     if (RunActive() || path.isEmpty()) return;
     const std::string targetPath = SelectedPath(m_comboTarget);
     std::string name;
-    const std::string error = store_setup::AddStoreFile(mapi::Profile::DefaultPath(),
-                                                        path.toStdString(), &name);
+    const std::string error =
+        store_setup::AddStoreFile(mapi::Profile::DefaultPath(), path.toStdString(), &name);
     if (!error.empty()) {
         ::ShowMessageBox(this, Q(error), LoadString(IDS_STORES_CAPTION));
         return;
@@ -155,8 +155,8 @@ void CQuirnelDlg::AddStoreFile(const QString& path) {
 }
 
 void CQuirnelDlg::OnAddStore() {
-    AddStoreFile(PickFile({this, LoadString(IDS_ADD_STORE_CAPTION),
-                           LoadString(IDS_ADD_STORE_FILTER), false}));
+    AddStoreFile(PickFile(
+        {this, LoadString(IDS_ADD_STORE_CAPTION), LoadString(IDS_ADD_STORE_FILTER), false}));
 }
 
 void CQuirnelDlg::OnNewTarget() {

@@ -106,7 +106,8 @@ std::string DumpFile(const QString& path) {
     if (!provider) return "no provider";
     IMsgStore* store = nullptr;
     std::string error;
-    if (FAILED(provider->OpenStore({"", "x", provider->Name(), path.toStdString()}, &store, &error)))
+    if (FAILED(
+            provider->OpenStore({"", "x", provider->Name(), path.toStdString()}, &store, &error)))
         return error;
     std::ostringstream out;
     mapi::tools::DumpResult result;
@@ -165,7 +166,8 @@ TEST_F(StoreSetupTest, FirstRunWithoutAProfileReachesAFinishedCopy) {
     EXPECT_TRUE(QFileInfo::exists(Path(QStringLiteral("rescued.db"))));
     EXPECT_EQ(dlg.GetDlgItemText(IDC_COMBO_TARGET), QStringLiteral("rescued"));
     EXPECT_EQ(dlg.GetDlgItemText(IDC_COMBO_SOURCE), QStringLiteral("outlook"));
-    EXPECT_TRUE(Combo(dlg, IDC_COMBO_TARGET)->toolTip().contains(Path(QStringLiteral("rescued.db"))));
+    EXPECT_TRUE(
+        Combo(dlg, IDC_COMBO_TARGET)->toolTip().contains(Path(QStringLiteral("rescued.db"))));
 
     ASSERT_TRUE(RunToEnd(dlg));
     EXPECT_TRUE(user.boxes.empty());
@@ -183,7 +185,8 @@ TEST_F(StoreSetupTest, FirstRunWithoutAProfileReachesAFinishedCopy) {
     EXPECT_FALSE(status.contains(QStringLiteral(" vom "))) << status.toStdString();
     // For review beside the empty dialogs: the window after its first run.
     QDir().mkpath(QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders"));
-    EXPECT_TRUE(dlg.grab().save(QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders/after-first-run-en.png")));
+    EXPECT_TRUE(
+        dlg.grab().save(QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders/after-first-run-en.png")));
 }
 
 TEST_F(StoreSetupTest, ReadOnlyAndMissingStoresAreShownButNotOffered) {
@@ -193,7 +196,8 @@ TEST_F(StoreSetupTest, ReadOnlyAndMissingStoresAreShownButNotOffered) {
         // A .pst, and a store whose file has gone since it was added.
         mapi::Profile p;
         std::string error;
-        ASSERT_FALSE(FAILED(mapi::Profile::Load(qgetenv("MAPI_PROFILE").toStdString(), &p, &error)));
+        ASSERT_FALSE(
+            FAILED(mapi::Profile::Load(qgetenv("MAPI_PROFILE").toStdString(), &p, &error)));
         p.Add("Old mail", "pst", kPst.toStdString());
         p.Add("Gone", "embedded", Path(QStringLiteral("gone.db")).toStdString());
         ASSERT_FALSE(FAILED(p.Save(qgetenv("MAPI_PROFILE").toStdString(), &error)));
@@ -207,7 +211,8 @@ TEST_F(StoreSetupTest, ReadOnlyAndMissingStoresAreShownButNotOffered) {
               (QStringList{"Good", "-Old mail (read-only)", "-Gone (file missing)"}));
     // Each entry says what it is and where it lives; the missing one why it is out.
     QComboBox* source = Combo(dlg, IDC_COMBO_SOURCE);
-    const QString pstTip = source->itemData(IndexOf(source, "Old mail"), Qt::ToolTipRole).toString();
+    const QString pstTip =
+        source->itemData(IndexOf(source, "Old mail"), Qt::ToolTipRole).toString();
     EXPECT_TRUE(pstTip.contains(kPst)) << pstTip.toStdString();
     const QString goneTip = source->itemData(2, Qt::ToolTipRole).toString();
     EXPECT_TRUE(goneTip.contains(Path(QStringLiteral("gone.db")))) << goneTip.toStdString();
@@ -318,8 +323,10 @@ TEST_F(StoreSetupTest, ChoicesQueryAndPlaceAreRememberedAcrossARestart) {
         ASSERT_TRUE(dlg.OnInitDialog());
         dlg.show();
         dlg.move(20, 30);
-        Combo(dlg, IDC_COMBO_SOURCE)->setCurrentIndex(IndexOf(Combo(dlg, IDC_COMBO_SOURCE), "Beta"));
-        Combo(dlg, IDC_COMBO_TARGET)->setCurrentIndex(IndexOf(Combo(dlg, IDC_COMBO_TARGET), "Alpha"));
+        Combo(dlg, IDC_COMBO_SOURCE)
+            ->setCurrentIndex(IndexOf(Combo(dlg, IDC_COMBO_SOURCE), "Beta"));
+        Combo(dlg, IDC_COMBO_TARGET)
+            ->setCurrentIndex(IndexOf(Combo(dlg, IDC_COMBO_TARGET), "Alpha"));
         dlg.SetDlgItemText(IDC_EDIT_QUERY, QStringLiteral("Categories = \"Work\""));
         dlg.close();
     }

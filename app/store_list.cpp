@@ -12,8 +12,8 @@ StoreState StateOfOpened(CMapiSession& session, const CMapiPropValue& eidCell) {
         eid = eidCell;
         CInterfaceRef<IUnknown> object = session.OpenEntry(eid);
         CInterfaceRef<IMsgStore> store;
-        if (!object || FAILED(object->QueryInterface(
-                           IID_IMsgStore, reinterpret_cast<void**>(store.Receive())))) {
+        if (!object || FAILED(object->QueryInterface(IID_IMsgStore,
+                                                     reinterpret_cast<void**>(store.Receive())))) {
             return StoreState::ReadOnly;
         }
         return StoreIsWritable(IMsgStorePtr(store.get())) ? StoreState::Usable

@@ -65,8 +65,9 @@ std::string AddStoreFile(const std::string& profilePath, const std::string& file
     if (!fs::is_regular_file(file, ec)) return file + " is not a file.";
     mapi::StoreProvider* provider = mapi::ProviderForFile(file);
     if (provider == nullptr) {
-        return file + " is not a message store that Quirnel can read (a .pst or .ost file, or a "
-                      "store made by Quirnel).";
+        return file +
+               " is not a message store that Quirnel can read (a .pst or .ost file, or a "
+               "store made by Quirnel).";
     }
     mapi::Profile profile;
     if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;

@@ -34,8 +34,7 @@ std::string AddStoreFile(const std::string& profilePath, const std::string& file
 // Makes a new, empty store at file (a new embedded store; a file name
 // without extension gets ".db") and adds it. *name and *file receive the
 // entry's name and the file it was made at.
-std::string CreateTargetStore(const std::string& profilePath, std::string* file,
-                              std::string* name);
+std::string CreateTargetStore(const std::string& profilePath, std::string* file, std::string* name);
 
 // Removes the entry whose file is file. The store file itself is kept.
 std::string RemoveStore(const std::string& profilePath, const std::string& file);

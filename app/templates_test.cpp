@@ -55,7 +55,8 @@ TEST(Strings, BothLanguagesHaveEveryString) {
         }
     }
     // The about entry is translated; the German one keeps its text.
-    EXPECT_EQ(LoadString(IDS_ABOUTBOX, Language::German), QString::fromUtf8("Inf&o über Quirnel..."));
+    EXPECT_EQ(LoadString(IDS_ABOUTBOX, Language::German),
+              QString::fromUtf8("Inf&o über Quirnel..."));
     EXPECT_EQ(LoadString(IDS_ABOUTBOX, Language::English), QStringLiteral("&About Quirnel..."));
     EXPECT_EQ(LoadString(IDS_START_MAIL_CLIENT, Language::German),
               QStringLiteral("Bitte starten Sie Outlook danach QUIRNEL"));
