@@ -127,6 +127,8 @@ protected:
 };
 
 TEST_F(StoreSetupTest, FirstRunWithoutAProfileReachesAFinishedCopy) {
+    ASSERT_TRUE(QFileInfo::exists(kPst))
+        << kPst.toStdString() << " missing; set QUIRNEL_SHARED_DIR";
     {
         // No: the program ends, makes nothing and shows no other box.
         user.answer = false;
@@ -190,6 +192,8 @@ TEST_F(StoreSetupTest, FirstRunWithoutAProfileReachesAFinishedCopy) {
 }
 
 TEST_F(StoreSetupTest, ReadOnlyAndMissingStoresAreShownButNotOffered) {
+    ASSERT_TRUE(QFileInfo::exists(kPst))
+        << kPst.toStdString() << " missing; set QUIRNEL_SHARED_DIR";
     ASSERT_TRUE(profile.AddEmptyStore("Good"));
     ASSERT_TRUE(profile.Save());
     {
@@ -232,6 +236,8 @@ TEST_F(StoreSetupTest, ReadOnlyAndMissingStoresAreShownButNotOffered) {
 }
 
 TEST_F(StoreSetupTest, AddingDroppingAndRemovingStoresKeepsNamesApart) {
+    ASSERT_TRUE(QFileInfo::exists(kPst))
+        << kPst.toStdString() << " missing; set QUIRNEL_SHARED_DIR";
     ASSERT_TRUE(profile.AddEmptyStore("outlook"));
     ASSERT_TRUE(profile.Save());
     CQuirnelDlg dlg;
