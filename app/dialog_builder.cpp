@@ -12,6 +12,7 @@
 #include <QPushButton>
 
 #include "edit_box.h"
+#include "language.h"
 #include "pictures.h"
 
 namespace {
@@ -74,6 +75,9 @@ QWidget* MakeEdit(const dlg::Control& c, QWidget* parent) {
     auto* edit = new CEditBox(Has(c, dlg::kWantReturn), parent);
     edit->setLineWrapMode(Has(c, dlg::kAutoHScroll) ? QPlainTextEdit::NoWrap
                                                     : QPlainTextEdit::WidgetWidth);
+    // The templates give edit boxes no scroll bars: a long line scrolls with
+    // the cursor. A bar would cover the only line of a one-line-high box.
+    edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     if (!Has(c, dlg::kBorder)) edit->setFrameShape(QFrame::NoFrame);
     return edit;
 }
@@ -93,6 +97,9 @@ QWidget* MakeCalendar(QWidget* parent) {
     calendar->setSelectionMode(QCalendarWidget::SingleSelection);
     calendar->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     calendar->setHorizontalHeaderFormat(QCalendarWidget::ShortDayNames);
+    // Month and day names in the dialog's language, not the system's.
+    calendar->setLocale(ResourceLanguage() == Language::German ? QLocale(QLocale::German)
+                                                               : QLocale(QLocale::English));
     return calendar;
 }
 

@@ -4,7 +4,11 @@
 #include <QApplication>
 #include <QFontMetrics>
 
+#include <atomic>
+
 namespace {
+
+std::atomic<double> g_textScale{1.0};
 
 // Rounded a * b / c, as the platform's MulDiv rounds.
 int MulDivRound(int a, int b, int c) {
@@ -44,6 +48,14 @@ QRect DialogUnits::Map(const dlg::Rect& r) const {
 // serif family stands in for the one the templates name.
 QFont DialogFont() {
     QFont font = QApplication::font();
-    font.setPointSize(8);
+    font.setPointSizeF(8.0 * g_textScale.load());
     return font;
+}
+
+void SetDialogTextScale(double scale) {
+    g_textScale.store(scale > 0 ? scale : 1.0);
+}
+
+double DialogTextScale() {
+    return g_textScale.load();
 }

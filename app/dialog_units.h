@@ -25,5 +25,13 @@ private:
     int baseY_;
 };
 
-// The font that every dialog uses.
+// The font that every dialog uses, at the text scale below.
 QFont DialogFont();
+
+// The desktop's text scale (1.0, 1.25, 1.5) applied to the dialog font on
+// top of what the platform's font resolution does already, the way a
+// higher text scale enlarges a dialog's font and with it every dialog unit.
+// For seeing the dialogs as users at those scales do; dialogs made before a
+// change keep their size.
+void SetDialogTextScale(double scale);
+double DialogTextScale();

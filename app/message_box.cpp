@@ -3,13 +3,18 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <mutex>
+
+#include "resource.h"
+#include "string_table.h"
 
 namespace {
 
 std::mutex g_hookMutex;
 MessageBoxHook g_hook;
+QuestionHook g_questionHook;
 
 void ShowOnUiThread(const MessageBoxCall& call) {
     MessageBoxHook hook;
@@ -38,4 +43,26 @@ void SetMessageBoxHook(MessageBoxHook hook) {
 
 QString AppCaption() {
     return QCoreApplication::applicationName();
+}
+
+bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) {
+    QuestionHook hook;
+    {
+        std::lock_guard lock(g_hookMutex);
+        hook = g_questionHook;
+    }
+    const MessageBoxCall call{owner, text, caption};
+    if (hook) return hook(call);
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    owner);
+    box.setDefaultButton(QMessageBox::Yes);
+    // In the program's language even where Qt's own translations are missing.
+    box.button(QMessageBox::Yes)->setText(LoadString(IDS_YES));
+    box.button(QMessageBox::No)->setText(LoadString(IDS_NO));
+    return box.exec() == QMessageBox::Yes;
+}
+
+void SetQuestionHook(QuestionHook hook) {
+    std::lock_guard lock(g_hookMutex);
+    g_questionHook = std::move(hook);
 }

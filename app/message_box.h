@@ -25,3 +25,10 @@ QString AppCaption();
 // the user-interface thread.
 using MessageBoxHook = std::function<void(const MessageBoxCall&)>;
 void SetMessageBoxHook(MessageBoxHook hook);
+
+// Asks a yes/no question in a modal box; true for Yes. Closing the box
+// counts as No, so nothing is changed by a question the user dismissed.
+bool AskYesNo(QWidget* owner, const QString& text, const QString& caption);
+// Answers the questions in place of the user (null restores the real box).
+using QuestionHook = std::function<bool(const MessageBoxCall&)>;
+void SetQuestionHook(QuestionHook hook);

@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QToolButton>
 #include <QTest>
 #include <QTimer>
 
@@ -195,6 +197,35 @@ TEST(QueryDlg, OkReturnsTheShownTextAndCancelKeepsTheMember) {
         QTimer::singleShot(0, &dlg, [&] { QTest::keyClick(&dlg, Qt::Key_Escape); });
         EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     }
+}
+
+TEST(QueryDlg, EnterInTheYearFieldTakesTheYearAndKeepsTheBuilderOpen) {
+    CQueryDlg dlg;
+    bool stillOpen = false;
+    int yearAfterEnter = 0;
+    QTimer::singleShot(0, &dlg, [&] {
+        auto* calendar = qobject_cast<QCalendarWidget*>(dlg.GetDlgItem(IDC_CALENDAR));
+        ASSERT_NE(calendar, nullptr);
+        auto* yearButton =
+            calendar->findChild<QToolButton*>(QStringLiteral("qt_calendar_yearbutton"));
+        ASSERT_NE(yearButton, nullptr);
+        QTest::mouseClick(yearButton, Qt::LeftButton);
+        auto* year = calendar->findChild<QSpinBox*>(QStringLiteral("qt_calendar_yearedit"));
+        ASSERT_NE(year, nullptr);
+        ASSERT_TRUE(year->isVisible());
+        year->setFocus();
+        year->selectAll();
+        QTest::keyClicks(year, QStringLiteral("2004"));
+        QTest::keyClick(year, Qt::Key_Return);
+        stillOpen = dlg.isVisible();
+        yearAfterEnter = calendar->yearShown();
+        // A second Enter, now outside the year field, is the builder's OK again.
+        dlg.GetDlgItem(IDC_EDIT_CATEGORY)->setFocus();
+        QTest::keyClick(dlg.GetDlgItem(IDC_EDIT_CATEGORY), Qt::Key_Return);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(yearAfterEnter, 2004);
 }
 
 TEST(ComposeQuery, EmptyCategoryAndSeparatorEdges) {

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
@@ -13,6 +14,8 @@
 #include <stdexcept>
 
 #include <copy_engine.h>
+#include <runtime/profile.h>
+#include <runtime/session.h>
 
 #include "about_dlg.h"
 #include "ui_thread.h"
@@ -20,6 +23,8 @@
 #include "pictures.h"
 #include "query_dlg.h"
 #include "resource.h"
+#include "run_status.h"
+#include "store_setup.h"
 #include "string_table.h"
 
 namespace {
@@ -58,6 +63,20 @@ CQuirnelDlg::CQuirnelDlg(QWidget* parent)
     on(IDC_QUERY, &CQuirnelDlg::OnQuery);
     on(IDC_LINK, &CQuirnelDlg::OnLink);
     on(IDC_HELP_PAGE, &CQuirnelDlg::OnHelpPage);
+    on(IDC_ADD_STORE, &CQuirnelDlg::OnAddStore);
+    on(IDC_NEW_TARGET, &CQuirnelDlg::OnNewTarget);
+    if (auto* b = qobject_cast<QPushButton*>(GetDlgItem(IDC_REMOVE_SOURCE)))
+        connect(b, &QPushButton::clicked, this, [this] { OnRemoveStore(m_comboSource); });
+    if (auto* b = qobject_cast<QPushButton*>(GetDlgItem(IDC_REMOVE_TARGET)))
+        connect(b, &QPushButton::clicked, this, [this] { OnRemoveStore(m_comboTarget); });
+    // The chosen store's kind and file show on hover of the closed list too.
+    for (QComboBox* combo : {m_comboSource, m_comboTarget}) {
+        connect(combo, &QComboBox::currentIndexChanged, combo, [combo](int index) {
+            combo->setToolTip(index < 0 ? QString()
+                                        : combo->itemData(index, Qt::ToolTipRole).toString());
+        });
+    }
+    setAcceptDrops(true);
 }
 
 CQuirnelDlg::~CQuirnelDlg() {
@@ -88,6 +107,15 @@ int CQuirnelDlg::DoModal() {
     return CTemplateDialog::DoModal();
 }
 
+bool CQuirnelDlg::OfferNewProfile(const QString& path) {
+    if (!AskYesNo(this, LoadString(IDS_NO_PROFILE).arg(path), AppCaption())) return false;
+    const std::string error = store_setup::CreateEmptyProfile(path.toStdString());
+    if (error.empty()) return true;
+    ::ShowMessageBox(this, LoadString(IDS_PROFILE_FAILED).arg(QString::fromStdString(error)),
+                     AppCaption());
+    return false;
+}
+
 bool CQuirnelDlg::OnInitDialog() {
     const QString about = LoadString(IDS_ABOUTBOX);
     if (!about.isEmpty()) {
@@ -97,33 +125,37 @@ bool CQuirnelDlg::OnInitDialog() {
     }
     setWindowIcon(m_hIcon);
 
+    // A first run has no profile yet: that is not a session that failed,
+    // so the user is told what a profile is and may have one made.
+    const QString profilePath = QString::fromStdString(mapi::Profile::DefaultPath());
+    if (!QFileInfo::exists(profilePath) && !OfferNewProfile(profilePath)) {
+        m_quitRequested = true;
+        return false;
+    }
     try {
         MAPIInitialize(nullptr);
         m_session.Logon(0);
+        m_logonWarnings = mapi::LastLogonWarnings();
         FillStoreLists();
     } catch (...) {
-        // No session (the mail client's profile is missing) or no store table.
+        // The profile is there but no session comes of it, or no store table.
         ::ShowMessageBox(this, LoadString(IDS_START_MAIL_CLIENT), AppCaption());
         m_quitRequested = true;
         return false;
     }
+    if (m_stores.empty()) m_staticProgress->setText(LoadString(IDS_NO_STORES));
+    LoadSettings();
     return true;
 }
 
 void CQuirnelDlg::FillStoreLists() {
-    LPMAPITABLE table = m_session.GetStoresTable();
-    if (!table) throw std::runtime_error("no message store table");
-    CMapiRowSet rows;
-    rows.QueryAllRows(table, {PR_DISPLAY_NAME_A});
-    for (ULONG row = 0; row < rows.Count(); ++row) {
-        // A name that is not a string shows as an empty entry.
-        const char* name = rows.Cell(row, 0).String8();
-        const QString text = name ? QString::fromUtf8(name) : QString();
-        AddComboString(m_comboSource, text);
-        AddComboString(m_comboTarget, text);
-    }
-    m_comboSource->setCurrentIndex(-1);
-    m_comboTarget->setCurrentIndex(-1);
+    // The profile only adds the files and the stores left out; the session's
+    // store table stays what the lists are made of.
+    mapi::Profile profile;
+    store_setup::LoadOrEmpty(mapi::Profile::DefaultPath(), &profile);
+    m_stores = ListStores(m_session, profile, m_logonWarnings);
+    FillList(m_comboSource, false);
+    FillList(m_comboTarget, true);
 }
 
 void CQuirnelDlg::OnSysCommand(unsigned id) {
@@ -149,7 +181,13 @@ void CQuirnelDlg::paintEvent(QPaintEvent* event) {
 void CQuirnelDlg::OnStart() {
     // One run at a time: Start is shut here already, not only by the worker.
     if (m_worker.joinable()) return;
+    if (!CheckBeforeStart()) return;
+    SaveSettings();
+    m_currentFolder.clear();
     m_btnStart->setEnabled(false);
+    // The profile must not change under a run: a new logon would replace
+    // the session the worker uses.
+    SetStoreButtonsEnabled(false);
     quirnel::CCopyEngine* engine = m_engine.get();
     m_worker = std::thread([this, engine] {
         quirnel::CCopyEngine::CopyThreadProc(engine);
@@ -162,6 +200,7 @@ void CQuirnelDlg::OnWorkerFinished() {
     // The worker has made its last call and is only returning.
     m_worker.join();
     m_btnStart->setEnabled(true);
+    SetStoreButtonsEnabled(true);
     emit runFinished();
     if (m_pendingResult >= 0) {
         const int result = m_pendingResult;
@@ -180,6 +219,7 @@ void CQuirnelDlg::done(int result) {
         if (m_staticProgress) m_staticProgress->setText(LoadString(IDS_STOPPING));
         return;
     }
+    SaveSettings();
     CTemplateDialog::done(result);
 }
 
@@ -235,11 +275,19 @@ std::string CQuirnelDlg::QueryText() {
 }
 
 void CQuirnelDlg::SetProgressText(const std::string& text) {
-    OnUiThread([&] { m_staticProgress->setText(QString::fromStdString(text)); });
+    OnUiThread([&] {
+        m_staticProgress->setText(StatusText(m_currentFolder, QString::fromStdString(text)));
+    });
 }
 
 void CQuirnelDlg::AppendActivityLine(const std::string& line) {
-    OnUiThread([&] { m_listActivity->addItem(QString::fromStdString(line)); });
+    OnUiThread([&] {
+        const QString text = QString::fromStdString(line);
+        const QString folder = FolderOfCopyLine(text);
+        if (!folder.isEmpty()) m_currentFolder = folder;
+        m_listActivity->addItem(text);
+        m_listActivity->scrollToBottom();
+    });
 }
 
 void CQuirnelDlg::ShowMessageBox(const std::string& caption, const std::string& text) {

@@ -8,11 +8,14 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <MapiWrapper.h>
 #include <copy_host.h>
 
+#include "store_list.h"
 #include "template_dialog.h"
 #include "ui_thread.h"
 
@@ -37,6 +40,7 @@ public:
     int DoModal() override;
 
     // Start-up of MAPI and of the lists; false when the program must end.
+    // Without a profile it explains what one is and offers to make one.
     bool OnInitDialog();
     bool QuitRequested() const { return m_quitRequested; }
     bool RunActive() const { return m_worker.joinable(); }
@@ -57,6 +61,12 @@ public:
     void AppendActivityLine(const std::string& line) override;
     void ShowMessageBox(const std::string& caption, const std::string& text) override;
 
+    // The stores as the lists show them, in profile order.
+    const std::vector<StoreListEntry>& Stores() const { return m_stores; }
+    // Adds the store file at path to the profile and selects it as the
+    // source (the Add button and a file dropped on the dialog).
+    void AddStoreFile(const QString& path);
+
 signals:
     // The worker of a run has ended and Start is enabled again.
     void runFinished();
@@ -73,6 +83,12 @@ protected:
     void OnInfo();
     void OnLink();
     void OnHelpPage();
+    void OnAddStore();
+    void OnNewTarget();
+    void OnRemoveStore(QComboBox* list);
+
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
     void done(int result) override;
     void paintEvent(QPaintEvent* event) override;
@@ -80,6 +96,22 @@ protected:
 
 private:
     void OnWorkerFinished();
+    // Asks whether to make an empty profile; false when the program must end.
+    bool OfferNewProfile(const QString& path);
+    // Logs on again after a profile change and refills both lists, keeping
+    // the chosen stores (by file) where they are still offered.
+    void ReloadStores(const std::string& sourcePath, const std::string& targetPath);
+    void FillList(QComboBox* combo, bool asTarget);
+    // Selects the entry of that file (or, without one, of that name); false
+    // when the list does not offer it.
+    static bool SelectStore(QComboBox* combo, const std::string& path, const std::string& name);
+    static std::string SelectedPath(const QComboBox* combo);
+    void SetStoreButtonsEnabled(bool enabled);
+    // What Start checks before a worker begins: the chosen names are
+    // unambiguous and the query compiles. false: a box has said why.
+    bool CheckBeforeStart();
+    void LoadSettings();
+    void SaveSettings() const;
     // Runs f on the user-interface thread and waits for it (the worker's way
     // of touching a control).
     template <class F>
@@ -87,6 +119,11 @@ private:
 
     std::atomic<bool> m_bStop{false};
     CMapiSession m_session;
+    // Why stores of the profile were left out of the session at its logon.
+    std::vector<std::string> m_logonWarnings;
+    std::vector<StoreListEntry> m_stores;
+    // The folder the run is in, for the status line.
+    QString m_currentFolder;
     // The copy-run state (stores, special-folder identifiers, log file); it
     // holds stores of the session, so it is released before the session.
     std::unique_ptr<quirnel::CCopyEngine> m_engine;

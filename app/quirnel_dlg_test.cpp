@@ -29,14 +29,23 @@
 
 namespace {
 
-// Records the boxes instead of showing them.
+// Records the boxes instead of showing them; questions get answer.
 class BoxRecorder {
 public:
     BoxRecorder() {
         SetMessageBoxHook([this](const MessageBoxCall& call) { calls.push_back(call); });
+        SetQuestionHook([this](const MessageBoxCall& call) {
+            questions.push_back(call);
+            return answer;
+        });
     }
-    ~BoxRecorder() { SetMessageBoxHook(nullptr); }
+    ~BoxRecorder() {
+        SetMessageBoxHook(nullptr);
+        SetQuestionHook(nullptr);
+    }
     std::vector<MessageBoxCall> calls;
+    std::vector<MessageBoxCall> questions;
+    bool answer = false;
 };
 
 // Receives the addresses that the desktop would open.
@@ -102,7 +111,13 @@ protected:
 };
 
 TEST_F(MainDialogTest, LogonFailureShowsTheStartBoxAndEndsTheProgram) {
-    // No profile file: the session cannot be had, as when the mail client is not running.
+    // A profile that cannot be read: the session cannot be had, as when the
+    // mail client is not running.
+    {
+        QFile file(qEnvironmentVariable("MAPI_PROFILE"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("this is not a profile\n");
+    }
     {
         CQuirnelDlg dlg;
         EXPECT_EQ(dlg.DoModal(), IDCANCEL);
@@ -113,6 +128,7 @@ TEST_F(MainDialogTest, LogonFailureShowsTheStartBoxAndEndsTheProgram) {
         EXPECT_EQ(boxes.calls[0].caption, QCoreApplication::applicationName());
         EXPECT_EQ(boxes.calls[0].owner, &dlg);
         EXPECT_EQ(Entries(dlg.GetDlgItem(IDC_COMBO_SOURCE)).size(), 0);
+        EXPECT_TRUE(boxes.questions.empty());
     }
     // The application object ends the program after the box, in German for a German user.
     boxes.calls.clear();
@@ -141,7 +157,7 @@ TEST_F(MainDialogTest, ListsAreSortedWithDuplicatesAndNothingSelected) {
     const QList<QAction*> actions = dlg.SystemMenu().actions();
     ASSERT_EQ(actions.size(), 2);
     EXPECT_TRUE(actions[0]->isSeparator());
-    EXPECT_EQ(actions[1]->text(), QString::fromUtf8("Inf&o über Quirnel..."));
+    EXPECT_EQ(actions[1]->text(), QStringLiteral("&About Quirnel..."));
     EXPECT_FALSE(dlg.windowIcon().isNull());
 }
 
@@ -368,7 +384,7 @@ TEST_F(MainDialogTest, HelpAndLinkOpenOnePageEach) {
     QTest::mouseClick(Button(dlg, IDC_HELP_PAGE), Qt::LeftButton);
     ASSERT_EQ(opened.urls.size(), 1);
     EXPECT_TRUE(opened.urls[0].isLocalFile());
-    EXPECT_TRUE(opened.urls[0].toLocalFile().endsWith("help/query-language.en.html"));
+    EXPECT_TRUE(opened.urls[0].toLocalFile().endsWith("help/index.en.html"));
     EXPECT_TRUE(QFileInfo::exists(opened.urls[0].toLocalFile()));
     QTest::mouseClick(Button(dlg, IDC_LINK), Qt::LeftButton);
     ASSERT_EQ(opened.urls.size(), 2);

@@ -14,6 +14,26 @@
 #define IDS_URL_LINK 104
 // Shown while a run ends because the dialog was closed
 #define IDS_STOPPING 105
+// First run, store setup and the run's status line
+#define IDS_NO_PROFILE 106
+#define IDS_PROFILE_FAILED 107
+#define IDS_ADD_STORE_CAPTION 108
+#define IDS_ADD_STORE_FILTER 109
+#define IDS_NEW_TARGET_CAPTION 110
+#define IDS_NEW_TARGET_FILTER 111
+#define IDS_REMOVE_STORE 112
+#define IDS_STORE_TIP 113
+#define IDS_STORE_READONLY 114
+#define IDS_STORE_MISSING 115
+#define IDS_STORE_UNUSABLE 116
+#define IDS_STORES_CAPTION 117
+#define IDS_AMBIGUOUS_NAME 118
+#define IDS_PROGRESS_ITEMS 119
+#define IDS_PROGRESS_FOLDERS 120
+#define IDS_NO_STORES 121
+#define IDS_YES 122
+#define IDS_NO 123
+#define IDS_PROGRESS_SUBFOLDERS 124
 
 // Icon and pictures
 #define IDR_MAINFRAME 128
@@ -43,6 +63,11 @@
 #define IDC_LINK 1014
 #define IDC_STATIC_PROGRESS 1015
 #define IDC_COMBO_FIELDS 1330
+// Store setup beside the two lists
+#define IDC_ADD_STORE 1016
+#define IDC_REMOVE_SOURCE 1017
+#define IDC_NEW_TARGET 1018
+#define IDC_REMOVE_TARGET 1019
 
 // Query builder
 #define IDC_CHK_NEWER 4098

@@ -3,7 +3,9 @@
 #include "template_dialog.h"
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include <QGroupBox>
 
 #include "dialog_builder.h"
+#include "pictures.h"
 #include "resource.h"
 
 namespace {
@@ -32,6 +35,8 @@ CTemplateDialog::CTemplateDialog(int templateId, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(template_->title));
+    // Every dialog, not only the main one, carries the program's icon.
+    setWindowIcon(LoadAppIcon());
     setFixedSize(units_.X(template_->cx), units_.Y(template_->cy));
 
     QWidget* previousStop = nullptr;
@@ -119,6 +124,14 @@ void CTemplateDialog::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter: {
+            // Enter in the calendar's year field only ends the year's editing
+            // (the calendar took the year already); closing the dialog then
+            // would hand back the date from before the edit.
+            if (qobject_cast<QAbstractSpinBox*>(focusWidget())) {
+                for (QWidget* w = focusWidget(); w && w != this; w = w->parentWidget()) {
+                    if (qobject_cast<QCalendarWidget*>(w)) return;
+                }
+            }
             // A focused push button is pressed; anywhere else Enter is the
             // command of the default button, or OK when there is none.
             if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {

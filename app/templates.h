@@ -6,12 +6,17 @@
 
 namespace dlg {
 
-// The promotional texts are the same in both languages.
-inline constexpr const char* kPromoLinkText =
+// The promotional texts, one per language.
+inline constexpr const char* kPromoLinkTextDe =
     "Quirnel im Netz: Neuigkeiten, Hinweise und Hilfe rund ums Kopieren";
-inline constexpr const char* kPromoText =
+inline constexpr const char* kPromoTextDe =
     "Quirnel kopiert Ordner und Elemente einer Datendatei in eine andere, auch wenn Teile "
     "davon nicht mehr lesbar sind.";
+inline constexpr const char* kPromoLinkTextEn =
+    "Quirnel on the web: news, tips and help about copying mail";
+inline constexpr const char* kPromoTextEn =
+    "Quirnel copies the folders and items of one data file into another, even when parts of "
+    "it can no longer be read.";
 
 extern const Template kMainDialogDe;
 extern const Template kQueryDialogDe;

@@ -1,4 +1,4 @@
-// The English dialog templates. Some texts stay German, as in the German set.
+// The English dialog templates.
 #include "templates.h"
 
 #include "resource.h"
@@ -7,6 +7,9 @@ namespace dlg {
 
 using enum Kind;
 
+// The query label stands right above its box; the store buttons stand
+// beside the lists they act on. "Query", "Start", "Stop", "Info" and "OK"
+// read the same in both languages and stay.
 const Template kMainDialogEn{
     IDD_QUIRNEL_DIALOG,
     "Quirnel",
@@ -14,38 +17,42 @@ const Template kMainDialogEn{
     284,
     {
         {IDC_STATIC, Picture, 0, "", {7, 7, 67, 31}, IDB_LOGO},
-        {IDC_LINK, PushButton, kTabStop, kPromoLinkText, {80, 7, 276, 12}},
-        {IDC_STATIC, StaticText, 0, kPromoText, {81, 20, 274, 18}},
+        {IDC_LINK, PushButton, kTabStop, kPromoLinkTextEn, {80, 7, 276, 12}},
+        {IDC_STATIC, StaticText, 0, kPromoTextEn, {81, 20, 274, 18}},
         {IDC_STATIC,
          StaticText,
          0,
          "This application copies all elements from the source store into the destination "
          "store. If objects are not readable, they will be skipped.",
-         {7, 47, 417, 11}},
-        {IDC_STATIC, StaticText, 0, "Source", {7, 77, 104, 10}},
-        {IDC_COMBO_SOURCE, DropList, kSorted | kVScroll | kTabStop, "", {7, 89, 458, 128}},
-        {IDC_STATIC, StaticText, 0, "Target", {7, 104, 107, 11}},
-        {IDC_COMBO_TARGET, DropList, kSorted | kVScroll | kTabStop, "", {7, 115, 458, 112}},
-        {IDC_STATIC, StaticText, 0, "Query", {7, 66, 20, 8}},
-        {IDC_STATIC, StaticText, kHidden, "Felder", {209, 201, 20, 8}},
+         {7, 44, 458, 20}},
+        {IDC_STATIC, StaticText, 0, "Source", {7, 68, 104, 10}},
+        {IDC_COMBO_SOURCE, DropList, kSorted | kVScroll | kTabStop, "", {7, 79, 348, 128}},
+        {IDC_ADD_STORE, PushButton, kTabStop, "Add store...", {359, 78, 56, 14}},
+        {IDC_REMOVE_SOURCE, PushButton, kTabStop, "Remove", {417, 78, 48, 14}},
+        {IDC_STATIC, StaticText, 0, "Target", {7, 98, 107, 10}},
+        {IDC_COMBO_TARGET, DropList, kSorted | kVScroll | kTabStop, "", {7, 109, 348, 112}},
+        {IDC_NEW_TARGET, PushButton, kTabStop, "New target...", {359, 108, 56, 14}},
+        {IDC_REMOVE_TARGET, PushButton, kTabStop, "Remove", {417, 108, 48, 14}},
+        {IDC_STATIC, StaticText, 0, "Query", {7, 151, 40, 9}},
+        {IDC_STATIC, StaticText, kHidden, "Fields", {209, 201, 20, 8}},
         {IDC_COMBO_FIELDS, DropDown, kSorted | kHidden, "", {241, 198, 151, 129}},
         {IDC_EDIT_QUERY,
          Edit,
          kMultiLine | kBorder | kAutoHScroll | kTabStop,
          "",
-         {7, 158, 458, 39}},
-        {IDC_START, PushButton, kTabStop, "Start", {7, 134, 50, 14}},
-        {IDC_STOP, PushButton, kTabStop, "Stop", {64, 134, 50, 14}},
-        {IDC_INFO, PushButton, kTabStop, "Info", {120, 134, 50, 14}},
-        {IDC_HELP_PAGE, PushButton, kTabStop, "Hilfe", {177, 134, 50, 14}},
-        {IDC_QUERY, PushButton, kTabStop, "Query", {233, 134, 50, 14}},
-        {IDC_STATIC, StaticText, 0, "Activities", {13, 199, 29, 8}},
+         {7, 161, 458, 36}},
+        {IDC_START, PushButton, kTabStop, "Start", {7, 132, 50, 14}},
+        {IDC_STOP, PushButton, kTabStop, "Stop", {64, 132, 50, 14}},
+        {IDC_INFO, PushButton, kTabStop, "Info", {120, 132, 50, 14}},
+        {IDC_HELP_PAGE, PushButton, kTabStop, "Help", {177, 132, 50, 14}},
+        {IDC_QUERY, PushButton, kTabStop, "Query", {233, 132, 50, 14}},
+        {IDC_STATIC, StaticText, 0, "Activities", {7, 200, 80, 9}},
         {IDC_LIST_ACTIVITY,
          ListBox,
          kBorder | kVScroll | kNoIntegralHeight | kNotify | kTabStop,
          "",
-         {7, 212, 458, 54}},
-        {IDC_STATIC_PROGRESS, StaticText, 0, "0 from 0", {7, 269, 416, 8}},
+         {7, 211, 458, 55}},
+        {IDC_STATIC_PROGRESS, StaticText, 0, "0 from 0", {7, 269, 458, 9}},
     },
 };
 
@@ -65,7 +72,7 @@ const Template kQueryDialogEn{
          {145, 19, 99, 10}},
         {IDC_EDIT_CATEGORY, Edit, kBorder | kAutoHScroll | kTabStop, "", {143, 35, 162, 14}},
         {IDC_CHK_NEWER, AutoCheckBox, kTabStop, "Elements newer than", {16, 7, 82, 10}},
-        {IDC_CALENDAR, MonthCalendar, kNoToday | kTabStop, "", {13, 33, 119, 89}},
+        {IDC_CALENDAR, MonthCalendar, kNoToday | kTabStop, "", {13, 33, 125, 89}},
         {IDC_CHK_CREATEDBY, AutoCheckBox, kTabStop, "Elements created by", {144, 54, 80, 10}},
         {IDC_EDIT_QUERY,
          Edit,
@@ -73,15 +80,14 @@ const Template kQueryDialogEn{
          "",
          {7, 132, 298, 16}},
         {IDC_COMBO_CREATOR, DropDown, kSorted | kVScroll | kTabStop, "", {142, 67, 163, 30}},
-        {IDC_STATIC, StaticText, 0, "Query", {7, 122, 20, 8}},
+        {IDC_STATIC, StaticText, 0, "Query", {7, 122, 40, 10}},
         {IDC_CHK_MODIFIED, AutoCheckBox, kTabStop, "Elements modifed after", {16, 18, 87, 10}},
     },
 };
 
-// The English about box keeps the German title.
 const Template kAboutDialogEn{
     IDD_ABOUTBOX,
-    "Info über Quirnel",
+    "About Quirnel",
     263,
     230,
     {

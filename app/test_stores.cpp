@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QSettings>
+
 #include <mapix.h>
 
 #include <cstdlib>
@@ -48,6 +50,10 @@ TestProfile::TestProfile() : oldProfile_(qgetenv("MAPI_PROFILE")), oldHome_(qget
     EXPECT_TRUE(dir_.isValid());
     qputenv("MAPI_PROFILE", (dir_.path() + QStringLiteral("/profile.ini")).toUtf8());
     qputenv("HOME", dir_.path().toUtf8());
+    // What the dialog remembers goes to this folder too, never to the
+    // settings of the user running the tests.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       dir_.path() + QStringLiteral("/config"));
 }
 
 TestProfile::~TestProfile() {

@@ -13,6 +13,7 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   mingw-w64-common
+  desktop-file-utils appstream
 )
 
 missing=()

@@ -1,0 +1,23 @@
+// The file dialogs of the program, with a hook through which tests answer
+// them the way a user would.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+struct FilePickRequest {
+    QWidget* owner;
+    QString caption;
+    QString filter;  // "Text (*.a *.b);;All files (*)"
+    bool forSaving;  // a new file's name rather than an existing file
+};
+
+// Asks for a file; the empty text when the user cancelled.
+QString PickFile(const FilePickRequest& request);
+
+// Replaces the dialog by hook (null restores the real dialog).
+using FilePickHook = std::function<QString(const FilePickRequest&)>;
+void SetFilePickHook(FilePickHook hook);

@@ -1,0 +1,125 @@
+// Profile changes made from the main dialog.
+#include "store_setup.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include <runtime/provider.h>
+
+namespace store_setup {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Store files go into the profile absolute: it is read from anywhere.
+std::string Absolute(const std::string& path) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec)) return true;
+    return Absolute(a) == Absolute(b);
+}
+
+std::string Save(const mapi::Profile& profile, const std::string& path) {
+    std::string error;
+    if (FAILED(profile.Save(path, &error))) {
+        return "The profile " + path + " cannot be written: " + error;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string LoadOrEmpty(const std::string& path, mapi::Profile* profile) {
+    std::string error;
+    const HRESULT hr = mapi::Profile::Load(path, profile, &error);
+    if (hr == MAPI_E_NOT_FOUND) {
+        *profile = mapi::Profile();
+        return {};
+    }
+    if (FAILED(hr)) return error.empty() ? "The profile " + path + " cannot be read" : error;
+    return {};
+}
+
+std::string CreateEmptyProfile(const std::string& path) {
+    return Save(mapi::Profile(), path);
+}
+
+std::string UniqueName(const mapi::Profile& profile, const std::string& base) {
+    const std::string stem = base.empty() ? std::string("Store") : base;
+    std::string name = stem;
+    for (int n = 2; profile.Find(name) != nullptr; ++n) {
+        name = stem + " (" + std::to_string(n) + ")";
+    }
+    return name;
+}
+
+std::string AddStoreFile(const std::string& profilePath, const std::string& file,
+                         std::string* name) {
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) return file + " is not a file.";
+    mapi::StoreProvider* provider = mapi::ProviderForFile(file);
+    if (provider == nullptr) {
+        return file +
+               " is not a message store that Quirnel can read (a .pst or .ost file, or a "
+               "store made by Quirnel).";
+    }
+    mapi::Profile profile;
+    if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
+    for (const mapi::ProfileEntry& entry : profile.Entries()) {
+        if (SameFile(entry.path, file)) {
+            *name = entry.displayName;
+            return {};
+        }
+    }
+    *name = UniqueName(profile, fs::path(file).stem().string());
+    profile.Add(*name, provider->Name(), Absolute(file));
+    return Save(profile, profilePath);
+}
+
+std::string CreateTargetStore(const std::string& profilePath, std::string* file,
+                              std::string* name) {
+    fs::path path(*file);
+    if (!path.has_extension()) path += ".db";
+    *file = Absolute(path.string());
+    std::error_code ec;
+    if (fs::exists(*file, ec)) {
+        return *file + " exists already; a new store needs a new file.";
+    }
+    mapi::StoreProvider* provider = mapi::FindProvider("embedded");
+    if (provider == nullptr) return "No store provider can make new stores.";
+    mapi::Profile profile;
+    if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
+    *name = UniqueName(profile, path.stem().string());
+    std::string error;
+    if (FAILED(provider->CreateStore(*file, *name, &error))) {
+        return "A store cannot be made at " + *file + ": " + error;
+    }
+    profile.Add(*name, provider->Name(), *file);
+    return Save(profile, profilePath);
+}
+
+std::string RemoveStore(const std::string& profilePath, const std::string& file) {
+    mapi::Profile profile;
+    if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
+    // Rebuilt without the entry: removing by display name could take the
+    // wrong one of two stores that share a name.
+    mapi::Profile kept;
+    bool found = false;
+    for (const mapi::ProfileEntry& entry : profile.Entries()) {
+        if (!found && entry.path == file) {
+            found = true;
+            continue;
+        }
+        kept.Add(entry.displayName, entry.provider, entry.path);
+    }
+    if (!found) return file + " is not in the profile.";
+    return Save(kept, profilePath);
+}
+
+}  // namespace store_setup
