@@ -10,6 +10,7 @@
 
 #include "mapi_ptr.h"
 #include "named_prop_map.h"
+#include "provenance.h"
 
 namespace mapi {
 
@@ -275,6 +276,11 @@ HRESULT CopyOne(IMAPIFolder* source, const SBinary& id, IMAPIFolder* dest) {
     if (FAILED(hr)) return hr;
     hr = CopyMessageContents(src.get(), dst.get());
     if (FAILED(hr)) return hr;  // dst goes unsaved: nothing of it reaches the target
+    // Only the top-level copy is marked: an embedded message is part of it.
+    // An id without a store identity leaves the copy unmarked rather than
+    // lost (a later run may then copy it once more).
+    hr = StampProvenance(src.get(), id, dst.get());
+    if (FAILED(hr) && hr != MAPI_E_INVALID_ENTRYID) return hr;
     return dst->SaveChanges(0);
 }
 
