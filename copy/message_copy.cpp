@@ -56,11 +56,16 @@ void CCopyEngine::CopyFolderContents(const std::string& path, IMAPIFolderPtr sou
         folder.items.filtered = folder.items.listed - rows.Count();
         CopyItems(source, target, rows, index, folder.items, copied);
     } catch (const CMAPIException& e) {
-        LogFitted("Skip folder ", folder.path, std::string(": ") + GetErrorName(e.m_hr));
+        // The folder itself was logged just before; the bare error follows.
+        LogLine("%s", GetErrorName(e.m_hr));
         ++m_ledger.foldersSkipped;
         return;
     } catch (const std::exception& e) {
-        LogFitted("Skip folder ", folder.path, std::string(": ") + e.what());
+        LogLine("%s", e.what());
+        ++m_ledger.foldersSkipped;
+        return;
+    } catch (...) {
+        LogLine("%s", "Unknown exception");
         ++m_ledger.foldersSkipped;
         return;
     }
