@@ -1,6 +1,12 @@
 // The copy engine: one copy run copies the whole IPM subtree of the source
 // store into the target store, folder by folder and item by item, with the
 // special folders mapped and every failure logged while the rest goes on.
+// Items the target received from the source in an earlier run (the
+// provenance the platform's copy stamps) are left out, so a run can always be
+// started again. Before anything is written the run refuses a query that does
+// not say what was typed, a target that is the source, and a read-only
+// target; a full disk or a target that refuses every item ends it. Every run
+// ends with its ledger: a Summary line, then CCopyHost::OnRunFinished.
 //
 // Ownership: the host (main dialog or quirnel-copy) owns the engine and the
 // session and must keep both alive until the worker has returned from

@@ -90,6 +90,15 @@ HRESULT StampProvenance(IMessage* src, const SBinary& sourceId, IMessage* dst) {
     MapiBuffer<SPropProblemArray> problems(rawProblems);
     if (FAILED(hr)) return hr;
     if (problems && problems->cProblem > 0) return problems->aProblem[0].scode;
+    if (out.size() == 2) {
+        // A source that is itself a copy brought its own source's time
+        // along; without a time of its own, none is recorded.
+        SizedSPropTagArray(1, stale) = {1, {tags.sourceModified}};
+        LPSPropProblemArray rawDeleteProblems = nullptr;
+        hr = dst->DeleteProps(reinterpret_cast<LPSPropTagArray>(&stale), &rawDeleteProblems);
+        MapiBuffer<SPropProblemArray> deleteProblems(rawDeleteProblems);
+        if (FAILED(hr)) return hr;
+    }
     return S_OK;
 }
 
