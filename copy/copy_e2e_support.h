@@ -22,6 +22,7 @@
 #include <vector>
 
 #include <MapiWrapper.h>
+#include <runtime/provenance.h>
 
 extern char** environ;
 
@@ -132,6 +133,42 @@ inline IMsgStorePtr OpenStoreNamed(CMapiSession& session, const std::string& nam
         return IMsgStorePtr(static_cast<LPMDB>(object.get()));
     }
     return IMsgStorePtr();
+}
+
+// Items below folder, and how many of them carry a provenance whose store
+// identity is the one inside their recorded source entry id.
+struct Stamps {
+    size_t items = 0;
+    size_t stamped = 0;
+};
+inline void CountStamps(const IMAPIFolderPtr& folder, Stamps& stamps) {
+    mapi::ProvenanceTags tags;
+    ASSERT_EQ(mapi::GetProvenanceTags(folder._rawInterface(), false, &tags), S_OK);
+    CMapiRowSet rows;
+    if (tags.Known()) {
+        rows.QueryAllRows(folder._rawContentsTable().get(),
+                          {tags.sourceStore, tags.sourceEntryId});
+    } else {
+        rows.QueryAllRows(folder._rawContentsTable().get(), {PR_ENTRYID});
+    }
+    for (ULONG i = 0; i < rows.Count(); ++i) {
+        ++stamps.items;
+        if (!tags.Known() || rows.Cell(i, 0).Type() != PT_BINARY ||
+            rows.Cell(i, 1).Type() != PT_BINARY)
+            continue;
+        const SBinary& store = rows.Cell(i, 0).get()->Value.bin;
+        const SBinary& eid = rows.Cell(i, 1).get()->Value.bin;
+        if (mapi::StoreIdentityOf(eid.lpb, eid.cb) ==
+            std::string(reinterpret_cast<const char*>(store.lpb), store.cb))
+            ++stamps.stamped;
+    }
+    CMapiRowSet children = QueryAllRows(folder._rawHierrarchyTable(), {PR_ENTRYID});
+    for (ULONG i = 0; i < children.Count(); ++i) {
+        CMapiBinary eid;
+        eid = children.Cell(i, 0);
+        CountStamps(IMAPIFolderPtr(static_cast<LPMAPIFOLDER>(folder.OpenEntryv(eid)._rawInterface())),
+                    stamps);
+    }
 }
 
 class QuirnelCopyTest : public ::testing::Test {
