@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-#include "fake_mapi.h"
+#include "store_fakes.h"
 #include "progress_text.h"
 
 namespace {
