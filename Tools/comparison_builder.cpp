@@ -121,6 +121,21 @@ SPropValue* RestrictionCompiler::MakeValue(ULONG tag, const QueryItem& item) {
     const ULONG valueTag = tag & ~static_cast<ULONG>(MV_FLAG);
     const std::string& text = item.text;
     switch (PROP_TYPE(valueTag)) {
+        case PT_LONG:
+        case PT_I2:
+        case PT_I8:
+        case PT_DOUBLE:
+            // Read as a number, a word like "abc" would compare with 0 and
+            // select items the user never asked for.
+            if (!HasLeadingNumber(text)) {
+                AddError("Not a number: \"" + text + "\" (a numeric field compares with numbers only)");
+                return nullptr;
+            }
+            break;
+        default:
+            break;
+    }
+    switch (PROP_TYPE(valueTag)) {
         case PT_LONG: {
             SPropValue* v = NewValue(valueTag);
             v->Value.l = static_cast<LONG>(LeadingDecimal(text, INT32_MIN, INT32_MAX));

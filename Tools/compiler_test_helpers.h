@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "fake_container.h"
+#include "container_fake.h"
 #include "restriction_compiler.h"
 #include "restriction_text.h"
 

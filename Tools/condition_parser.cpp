@@ -23,6 +23,17 @@ std::string OperatorText(int kind) {
     }
 }
 
+// rest without the blanks (any byte up to a space) at either end.
+std::string TrimmedRest(const char* rest) {
+    std::string text = rest != nullptr ? rest : "";
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    size_t begin = 0;
+    while (begin < text.size() && blank(text[begin])) ++begin;
+    size_t end = text.size();
+    while (end > begin && blank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
 }  // namespace
 
 RestrictionCompiler::~RestrictionCompiler() {
@@ -100,6 +111,7 @@ void RestrictionCompiler::Compile(const char* text) {
     m_error = false;
     SetCursor(text != nullptr ? text : "");
     m_errorText.clear();
+    m_unreadText.clear();
     m_activeStoredQueries.clear();
     m_depth = 0;
     try {
@@ -108,6 +120,7 @@ void RestrictionCompiler::Compile(const char* text) {
             if (ItemPtr top = Pop()) m_restriction = top->restriction;
         }
         if (m_columns != nullptr) MergeColumns();
+        if (!m_error) m_unreadText = TrimmedRest(m_cursor);
     } catch (...) {
         AddError("Crash in Compile");
     }

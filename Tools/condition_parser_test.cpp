@@ -29,7 +29,10 @@ TEST(ConditionParser, PrimariesAndComparisons) {
         {"MessageSize >= 10", "property(GE, 0x0E080003, 0x0E080003=10)"},
         {"MessageSize <> 10", "property(NE, 0x0E080003, 0x0E080003=10)"},
         {"MessageSize = 12abc", "property(EQ, 0x0E080003, 0x0E080003=12)"},
-        {"MessageSize = abc", "property(EQ, 0x0E080003, 0x0E080003=0)"},
+        // A word that is no number at all would compare with 0 unseen.
+        {"MessageSize = abc",
+         "error: Not a number: \"abc\" (a numeric field compares with numbers only)"},
+        {"MessageSize = .5", "property(EQ, 0x0E080003, 0x0E080003=0)"},
         {"MessageSize = 99999999999", "property(EQ, 0x0E080003, 0x0E080003=2147483647)"},
         {"1000 < MessageSize", "property(LT, 0x0E080003, 0x0E080003=1000)"},
         {"size MessageSize > 1000", "size(GT, 0x0E080003, 1000)"},

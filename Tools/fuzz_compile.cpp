@@ -8,7 +8,7 @@
 
 #include <runtime/alloc_fault.h>
 
-#include "fake_container.h"
+#include "container_fake.h"
 #include "restriction_compiler.h"
 #include "restriction_text.h"
 #include "stored_query.h"

@@ -22,3 +22,11 @@ int64_t LeadingDecimal(const std::string& text, int64_t lo, int64_t hi) {
     if (!negative) value = value == INT64_MIN ? INT64_MAX : -value;
     return std::clamp(value, lo, hi);
 }
+
+bool HasLeadingNumber(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    auto digit = [&](size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
+    return digit(i) || (i < text.size() && text[i] == '.' && digit(i + 1));
+}

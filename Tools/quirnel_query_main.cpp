@@ -109,25 +109,64 @@ int Run(const std::string& storeName, const std::string& query) {
         return 1;
     }
     PrintResults(compiler);
+    // The language ends at its first complete condition; what it did not
+    // read is shown, so that a user sees the part a copy run would refuse.
+    if (!compiler.UnreadText().empty())
+        std::printf("unread: %s\n", QuotedText(compiler.UnreadText()).c_str());
     return 0;
+}
+
+
+constexpr char kUsage[] =
+    "usage: quirnel-query [--store NAME] QUERY\n"
+    "Compiles QUERY and prints the restriction, columns and sort order it makes.\n"
+    "Named fields resolve against store NAME of the profile, or else against a\n"
+    "temporary empty store.\n"
+    "  --store NAME   resolve named fields in this store\n"
+    "  --help         this text\n"
+    "  --version      the program's version\n";
+
+int UsageError(const std::string& what) {
+    std::fprintf(stderr, "quirnel-query: %s\nTry 'quirnel-query --help'.\n", what.c_str());
+    return kUsageError;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string storeName;
-    int i = 1;
-    if (i + 1 < argc && std::string(argv[i]) == "--store") {
-        storeName = argv[i + 1];
-        i += 2;
-        if (storeName.empty()) i = argc + 1;
+    std::string query;
+    bool haveQuery = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("quirnel-query %s\n", QUIRNEL_VERSION);
+            return 0;
+        }
+        if (arg == "--store") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') return UsageError("--store needs a name");
+            storeName = argv[++i];
+        } else if (arg == "--") {
+            // Everything after it is the query, even a text that starts with "--".
+            if (i + 2 != argc || haveQuery) return UsageError("one query expected after --");
+            query = argv[++i];
+            haveQuery = true;
+        } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+            return UsageError("unknown option \"" + arg + "\"");
+        } else if (haveQuery) {
+            return UsageError("one query expected, give it as one argument in quotes");
+        } else {
+            query = arg;
+            haveQuery = true;
+        }
     }
-    if (i + 1 != argc) {
-        std::fprintf(stderr, "usage: quirnel-query [--store NAME] QUERY\n");
-        return kUsageError;
-    }
+    if (!haveQuery) return UsageError("no query given");
     try {
-        return Run(storeName, argv[i]);
+        return Run(storeName, query);
     } catch (const CMAPIException& e) {
         std::fprintf(stderr, "quirnel-query: %s%s%s\n", GetErrorName(e.m_hr),
                      e.m_strContext.empty() ? "" : " in ", e.m_strContext.c_str());

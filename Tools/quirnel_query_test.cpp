@@ -64,12 +64,33 @@ TEST(QuirnelQuery, PrintsWhatTheCompilerProduced) {
         {"'(Subject = \"a\"'", "error: \" Syntax error expeced ')'\\x0A\"\n", 1},
         {"", "", 64},
         {"a b", "", 64},
+        // What the language does not read is shown, the rest stays as it was.
+        {"'Subject contains \"invoice\"'",
+         "restriction: none\nunread: \"contains \\\"invoice\\\"\"\n", 0},
+        {"'Subject = \"a\" foo '",
+         "restriction: property(EQ, 0x0037001E, 0x0037001E=\"a\")\nunread: \"foo\"\n", 0},
+        {"'MessageSize > abc'",
+         "error: \" Not a number: \\\"abc\\\" (a numeric field compares with numbers only)\"\n", 1},
+        {"'MessageSize > 12'", "restriction: property(GT, 0x0E080003, 0x0E080003=12)\n", 0},
+        {"--", "", 64},
+        {"--bogus 'Subject = \"a\"'", "", 64},
+        {"-- --help", "restriction: none\nunread: \"--help\"\n", 0},
     };
     for (const Case& c : cases) {
         Result r = RunQuery(c.args);
         EXPECT_EQ(r.out, c.out) << c.args;
         EXPECT_EQ(r.status, c.status) << c.args;
     }
+}
+
+TEST(QuirnelQuery, HelpAndVersionAreNotCompiledAsQueries) {
+    Result help = RunQuery("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: quirnel-query", 0), 0u) << help.out;
+    Result version = RunQuery("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("quirnel-query ", 0), 0u) << version.out;
+    EXPECT_EQ(version.out.find("restriction"), std::string::npos);
 }
 
 TEST(QuirnelQuery, AnUnknownStoreIsReportedWithoutOutput) {

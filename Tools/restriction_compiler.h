@@ -54,6 +54,11 @@ public:
 
     bool HasError() const { return m_error; }
     const std::string& ErrorText() const { return m_errorText; }
+    // The text the last successful Compile did not read, without the blanks
+    // around it; empty when the whole text was used. The language ends at
+    // its first complete condition, so `Subject = "a" foo` compiles and
+    // leaves `foo`: a caller that acts on the query must not ignore it.
+    const std::string& UnreadText() const { return m_unreadText; }
     // Null when the query produced no condition.
     const SRestriction* Restriction() const { return m_restriction; }
     // Null unless a select statement named columns.
@@ -157,6 +162,7 @@ private:
     bool m_error = false;
     const StoredQueryCollection* m_storedQueries = nullptr;
     std::string m_errorText;
+    std::string m_unreadText;
     IMAPIContainerPtr m_propertyObject;
     std::unique_ptr<CMapiSession> m_session;
     SRestriction* m_restriction = nullptr;

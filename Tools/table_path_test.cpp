@@ -12,7 +12,7 @@
 #include <runtime/provider.h>
 
 #include "MapiWrapper.h"
-#include "fake_container.h"
+#include "container_fake.h"
 #include "restriction_compiler.h"
 #include "restriction_text.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_container.h"
+#include "container_fake.h"
 #include "property_name_table.h"
 #include "restriction_compiler.h"
 #include "stored_query.h"

@@ -1,6 +1,7 @@
 // Formats activity lines and writes them to the host's list and the log file.
 #include "activity_log.h"
 
+#include <algorithm>
 #include <cstdarg>
 
 #include "copy_host.h"
@@ -22,6 +23,47 @@ std::string CActivityLog::Cut(std::string line) {
     while (end > kMaxLine - 3 && continuation(static_cast<unsigned char>(line[end]))) --end;
     line.resize(end);
     return line;
+}
+
+std::string CActivityLog::Fit(const std::string& head, const std::string& middle,
+                              const std::string& tail) {
+    constexpr char kMark[] = "...";
+    if (head.size() + middle.size() + tail.size() <= kMaxLine) return head + middle + tail;
+    // The tail is ours and short; should head and tail alone be too long,
+    // the ordinary cut still applies.
+    const size_t fixed = head.size() + tail.size() + sizeof kMark - 1;
+    if (fixed >= kMaxLine) return Cut(head + middle + tail);
+    // Cut back to the start of a character that the cut would split.
+    const size_t room = kMaxLine - fixed;
+    std::string shortened = middle.substr(0, room);
+    auto continuation = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+    size_t end = shortened.size();
+    while (end > 0 && end < middle.size() && continuation(static_cast<unsigned char>(middle[end])))
+        --end;
+    shortened.resize(end);
+    return head + shortened + kMark + tail;
+}
+
+void CActivityLog::LogFitted(const std::string& head, const std::string& middle,
+                             const std::string& tail) {
+    Write(Fit(head, middle, tail));
+}
+
+std::string CActivityLog::Escaped(const std::string& storeText) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(storeText.size());
+    for (char c : storeText) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 void CActivityLog::LogLine(const char* format, ...) {

@@ -38,6 +38,18 @@ public:
     // The cut that LogLine applies, for lines built elsewhere.
     static std::string Cut(std::string line);
 
+    // head + middle + tail as one line, with middle (a path or a subject)
+    // shortened so that the tail (the reason) survives the cut; the
+    // shortening is marked with "...".
+    void LogFitted(const std::string& head, const std::string& middle, const std::string& tail);
+    static std::string Fit(const std::string& head, const std::string& middle,
+                           const std::string& tail);
+
+    // A text from a store (folder name, subject) made safe for one line:
+    // control characters (below 0x20 and 0x7F) are written \xHH, so that a
+    // store can neither break a line in two nor drive a terminal.
+    static std::string Escaped(const std::string& storeText);
+
 private:
     void Write(const std::string& line);
 

@@ -10,6 +10,7 @@
 
 #include "copy_host.h"
 #include "log_location.h"
+#include "progress_text.h"
 
 namespace {
 
@@ -109,6 +110,51 @@ TEST(ActivityLog, AFileThatCannotBeOpenedLeavesTheLinesToTheList) {
     EXPECT_FALSE(log.Open("/nonexistent-folder/quirnel.log"));
     log.LogLine("Copy folder %s to %s", "\\A", "A");
     EXPECT_EQ(host.lines, std::vector<std::string>{"Copy folder \\A to A"});
+}
+
+TEST(ActivityLogStoreText, ControlCharactersAreEscapedAndTheReasonSurvivesTheCut) {
+    using quirnel::CActivityLog;
+    // A line break would make two log entries of one; ESC would drive a
+    // terminal. Everything else, UTF-8 and backslashes, stays.
+    EXPECT_EQ(CActivityLog::Escaped("Ne\nws\x1B[2J\x7F\t\\Ä"), "Ne\\x0Aws\\x1B[2J\\x7F\\x09\\Ä");
+    EXPECT_EQ(CActivityLog::Escaped(std::string("a\0b", 3)), "a\\x00b");
+
+    const std::string reason = ": MAPI_E_NO_ACCESS";
+    EXPECT_EQ(CActivityLog::Fit("Skip folder ", "\\A", reason), "Skip folder \\A" + reason);
+    // A path of two-byte letters: shortened at a character boundary, marked,
+    // and the reason kept whole within the 511 bytes.
+    std::string path;
+    for (int i = 0; i < 400; ++i) path += "\xC3\xA4";
+    std::string line = CActivityLog::Fit("Skip folder ", path, reason);
+    EXPECT_LE(line.size(), CActivityLog::kMaxLine);
+    EXPECT_GE(line.size(), CActivityLog::kMaxLine - 1);
+    EXPECT_EQ(line.substr(line.size() - reason.size() - 3), "..." + reason);
+    EXPECT_EQ(line.rfind("Skip folder \xC3\xA4", 0), 0u);
+    size_t letters = line.size() - reason.size() - 3 - 12;
+    EXPECT_EQ(letters % 2, 0u);
+    // A head and tail too long by themselves fall back to the plain cut.
+    std::string head(600, 'h');
+    EXPECT_EQ(CActivityLog::Fit(head, "m", "t"), CActivityLog::Cut(head + "mt"));
+}
+
+TEST(ProgressText, EnglishUnlessTheMessagesLocaleIsGerman) {
+    EXPECT_EQ(quirnel::ProgressText(32, 250, false), "32 of 250");
+    EXPECT_EQ(quirnel::ProgressText(32, 250, true), "32 vom 250");
+    struct Case {
+        const char* all;
+        const char* messages;
+        const char* lang;
+        bool german;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, false},     {nullptr, nullptr, "de_DE.UTF-8", true},
+        {nullptr, nullptr, "en_US.UTF-8", false}, {"C", nullptr, "de_DE.UTF-8", false},
+        {"", "de_AT", "en_GB", true},           {nullptr, nullptr, "de", true},
+        {nullptr, nullptr, "dev", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(quirnel::GermanMessages(c.all, c.messages, c.lang), c.german)
+            << (c.all ? c.all : "-") << " " << (c.messages ? c.messages : "-") << " "
+            << (c.lang ? c.lang : "-");
 }
 
 }  // namespace

@@ -14,6 +14,9 @@ struct ConsoleOptions {
     std::string source;
     std::string target;
     std::string query;
+    bool dryRun = false;
+    bool again = false;
+    bool verify = false;
     // The caption of boxes that name none (the program's name).
     std::string appName = "quirnel-copy";
     // Progress as one status line redrawn in place (a terminal) instead of

@@ -1,6 +1,12 @@
 // The copy engine: one copy run copies the whole IPM subtree of the source
 // store into the target store, folder by folder and item by item, with the
 // special folders mapped and every failure logged while the rest goes on.
+// Items the target received from the source in an earlier run (the
+// provenance the platform's copy stamps) are left out, so a run can always be
+// started again. Before anything is written the run refuses a query that does
+// not say what was typed, a target that is the source, and a read-only
+// target; a full disk or a target that refuses every item ends it. Every run
+// ends with its ledger: a Summary line, then CCopyHost::OnRunFinished.
 //
 // Ownership: the host (main dialog or quirnel-copy) owns the engine and the
 // session and must keep both alive until the worker has returned from
@@ -17,24 +23,31 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <MapiWrapper.h>
 #include <restriction_compiler.h>
 
 #include "activity_log.h"
 #include "copy_host.h"
+#include "copy_ledger.h"
+#include "target_index.h"
 
 namespace quirnel {
 
-// How the last run ended, for front ends that report it (exit status).
-enum class CopyOutcome {
-    NotRun,       // no run yet
-    Completed,    // the walk finished (failures of single items are logged)
-    Stopped,      // the stop flag ended the walk
-    QueryFailed,  // the query did not compile: one box, then ended like a stop
-    Failed,       // a run-ending failure was reported in a box
+// What a run does besides copying; set by the host before the run starts.
+struct RunOptions {
+    // Walk and count as a run would, print what would be copied, and write
+    // nothing to the target (not even folders).
+    bool dryRun = false;
+    // Copy items that the target received in an earlier run all the same.
+    bool again = false;
+    // Compare every item this run copied with its source and log each
+    // difference.
+    bool verify = false;
 };
 
 class CCopyEngine {
@@ -50,15 +63,31 @@ public:
     // One copy run. Lets no exception out.
     void RunCopy();
 
-    CopyOutcome LastOutcome() const { return m_outcome; }
+    // Options of the runs that follow; not to be changed during a run.
+    void SetOptions(const RunOptions& options) { m_options = options; }
+
+    // How the last run ended and what it counted (as handed to
+    // CCopyHost::OnRunFinished).
+    RunOutcome LastOutcome() const { return m_outcome; }
+    const CopyLedger& LastLedger() const { return m_ledger; }
+    // Items the last run's verification found different from their source.
+    uint64_t LastDifferences() const { return m_differences; }
+
+    // Consecutive failures with one code, before any item was copied, after
+    // which the target is taken to refuse every item and the run ends.
+    static constexpr int kRefusingTargetFailures = 20;
 
 private:
     struct StoreNotFound {};
 
+    // The run between opening the log and the summary: stores, checks, walk.
+    // Throws StoreNotFound and CMAPIException.
+    void Walk();
+
     // The store whose display name is name (first exact, case-sensitive match
     // in the session's store table). Throws StoreNotFound when there is none,
-    // CMAPIException when MAPI fails.
-    IMsgStorePtr OpenStoreByName(const std::string& name);
+    // CMAPIException when MAPI fails. storeId gets its entry id from the table.
+    IMsgStorePtr OpenStoreByName(const std::string& name, CMapiBinary& storeId);
     // Rebuilds the folders below source under target, depth first, and has
     // each folder's items copied. path is source's path ("" for the root),
     // depth its number of levels below the root (0 for the root).
@@ -69,6 +98,23 @@ private:
     void CopyChildFolder(const std::string& path, int depth, const CMapiPropValue& nameCell,
                          const CMapiPropValue& eidCell, const IMAPIFolderPtr& source,
                          const IMAPIFolderPtr& target);
+    // The checks before anything is written. Each reports what is wrong in
+    // one box, sets the outcome and returns false.
+    bool CheckNotOneStore(const CMapiBinary& sourceId, const CMapiBinary& targetId);
+    bool CheckTargetWritable();
+    bool CheckQuery(const IMAPIFolderPtr& sourceRoot);
+    // Shows the "Query" box and ends the run when the compile failed, left
+    // text unread or made no condition; false when the query is usable.
+    bool RefuseQuery(const RestrictionCompiler& compiler);
+    // Ends the run after a failure that every later item would meet too.
+    void EndRun(const std::string& caption, const std::string& text);
+    // Notes the outcome of one item's copy; ends the run on a full disk or
+    // a target that refuses every item.
+    void NoteCopyResult(HRESULT hr);
+    // The target folder of this source child without making or changing
+    // anything (dry run); an empty wrapper when the target has none yet.
+    IMAPIFolderPtr FindTargetFolder(const CMapiBinary& eid, const std::string& name,
+                                    const IMAPIFolderPtr& target);
     // Finds or makes the target folder of the source child eid named name
     // below target; the name it was made under goes to targetName. An empty
     // wrapper when none could be obtained (error gets the reason).
@@ -85,17 +131,38 @@ private:
     // sourceChild is in the source store, if any. Identifier reads may throw.
     void MapSpecialFolders(const IMAPIFolderPtr& sourceChild, const IMAPIFolderPtr& targetChild);
     // Copies the items of source into target, one CopyMessages call each,
-    // filtered by the host's query. Lets no exception out.
-    void CopyFolderContents(IMAPIFolderPtr source, IMAPIFolderPtr target, bool associated);
-    // The rows to copy, restricted by the query; false when the query did
-    // not compile (the box is shown and the stop flag set).
+    // filtered by the host's query, and adds the folder to the ledger (or
+    // counts it skipped). target is empty in a dry run for a folder the
+    // target does not have yet. Lets no exception out.
+    void CopyFolderContents(const std::string& path, IMAPIFolderPtr source,
+                            IMAPIFolderPtr target, bool associated);
+    // The rows to copy, restricted by the query, and the number of rows
+    // without it; false when the query did not compile or was refused (the
+    // box is shown and the run ends).
     bool ReadItemRows(RestrictionCompiler& compiler, const IMAPIFolderPtr& source, bool associated,
-                      CMapiRowSet& rows);
+                      CMapiRowSet& rows, ULONG& unrestricted);
+    // An item this run copied, for the verification.
+    struct CopiedItem {
+        std::string key;      // CTargetIndex::KeyOf its source entry id
+        std::string subject;  // escaped, for messages
+    };
+    // Copies (or in a dry run counts) the rows not yet in index; counts into
+    // counts. Lets no exception out.
     void CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
-                   const CMapiRowSet& rows);
+                   const CMapiRowSet& rows, const CTargetIndex& index, ItemCounts& counts,
+                   std::vector<CopiedItem>& copied);
+    // Compares the copies of copied in target with their source and logs
+    // each difference. Lets no exception out.
+    void VerifyCopies(const std::string& path, const IMAPIFolderPtr& source,
+                      const IMAPIFolderPtr& target, const std::vector<CopiedItem>& copied);
+    // Logs head + middle + tail, cut so that the tail (the reason) stays
+    // whole; middle is a path or subject already escaped.
+    void LogFitted(const std::string& head, const std::string& middle, const std::string& tail) {
+        m_log.LogFitted(head, middle, tail);
+    }
 
     void LogLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    bool StopRequested() const { return m_host.StopFlag().load(); }
+    bool StopRequested() const { return m_ended || m_host.StopFlag().load(); }
 
     CCopyHost& m_host;
     CMapiSession& m_session;
@@ -114,7 +181,17 @@ private:
     // itself or twice, and walking it again would never end or copy its
     // items twice.
     std::set<std::string> m_walkedSources;
-    CopyOutcome m_outcome = CopyOutcome::NotRun;
+    RunOptions m_options;
+    RunOutcome m_outcome = RunOutcome::Completed;
+    CopyLedger m_ledger;
+    uint64_t m_differences = 0;
+    // A run-ending failure was reported: the walk winds down like a stop.
+    bool m_ended = false;
+    // Whether any item was copied in this run, and the current series of
+    // failures with one code (a target that refuses every item).
+    bool m_anyCopied = false;
+    int m_failureSeries = 0;
+    HRESULT m_failureSeriesCode = S_OK;
 };
 
 // The folder behind an opened object, or an empty wrapper when the object is

@@ -12,12 +12,13 @@
 #include <sstream>
 #include <thread>
 
-#include "fake_mapi.h"
+#include "store_fakes.h"
+#include "progress_text.h"
 
 namespace {
 
 using quirnel::CCopyEngine;
-using quirnel::CopyOutcome;
+using quirnel::RunOutcome;
 
 class RecordingHost : public quirnel::CCopyHost {
 public:
@@ -55,6 +56,13 @@ public:
     void ShowMessageBox(const std::string& caption, const std::string& text) override {
         boxes.emplace_back(caption, text);
     }
+    void OnRunFinished(const quirnel::CopyLedger& finished, RunOutcome outcome) override {
+        ledger = finished;
+        outcomes.push_back(outcome);
+    }
+
+    quirnel::CopyLedger ledger;
+    std::vector<RunOutcome> outcomes;
 };
 
 using Lines = std::vector<std::string>;
@@ -79,13 +87,26 @@ protected:
     void TearDown() override { SetMessageBoxHandler(nullptr); }
 
     // One run on a worker thread, like the dialog's Start.
-    CopyOutcome Run() {
+    RunOutcome Run() {
         if (!m_engine) {
             m_cmapiSession = std::make_unique<CMapiSession>(m_session.get());
             m_engine = std::make_unique<CCopyEngine>(host, *m_cmapiSession);
         }
+        host.outcomes.clear();
         std::thread worker(&CCopyEngine::CopyThreadProc, m_engine.get());
         worker.join();
+        // Every run ends with its ledger, balanced in total and per folder,
+        // as its last line and in one OnRunFinished call with the outcome.
+        EXPECT_EQ(host.outcomes, std::vector<RunOutcome>{m_engine->LastOutcome()});
+        EXPECT_TRUE(host.ledger.items.Balanced()) << host.ledger.SummaryLine();
+        for (const quirnel::FolderLedger& folder : host.ledger.folders)
+            EXPECT_TRUE(folder.items.Balanced()) << folder.path;
+        if (host.lines.empty() || host.lines.back() != host.ledger.SummaryLine()) {
+            ADD_FAILURE() << "the last line is not the summary";
+        } else {
+            summary = host.lines.back();
+            host.lines.pop_back();
+        }
         return m_engine->LastOutcome();
     }
 
@@ -106,6 +127,7 @@ protected:
     }
 
     RecordingHost host;
+    std::string summary;  // the last run's Summary line, taken off host.lines
     std::filesystem::path m_dir;
     mapi::ComRef<fake::Session> m_session;
     mapi::ComRef<fake::Store> m_source;
@@ -124,7 +146,10 @@ TEST_F(CopyEngineTest, ItemsThatCannotBeCopiedAreLoggedAndTheRunGoesOn) {
     inbox->AddItem("last");
     Src()->AddChild("Next")->AddItem("after");
 
-    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
+    EXPECT_EQ(summary,
+              "Summary: listed 7, filtered 0, already there 0, copied 3, failed 4; folders copied "
+              "2, skipped 0");
 
     EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", "copy message damaged",
                                  "Error MAPI_E_CORRUPT_DATA", "copy message by display name",
@@ -159,7 +184,9 @@ TEST_F(CopyEngineTest, AnUnreadableTableLogsTheBareErrorNameAndTheWalkGoesOn) {
         c.breakIt(inbox);
         inbox->AddChild("Sub")->AddItem("kept");
 
-        EXPECT_EQ(Run(), CopyOutcome::Completed);
+        // The folder whose items could not be listed counts as skipped.
+        EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
+        EXPECT_EQ(host.ledger.foldersSkipped, 1u);
         EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", c.line,
                                      "Copy folder \\Inbox\\Sub to Sub"}));
         EXPECT_EQ(ItemsBelow(Dst()), 1u);
@@ -213,7 +240,8 @@ TEST_F(CopyEngineTest, AFolderThatCannotBeMadeIsSkippedWithItsSubtree) {
     Src()->AddChild("Fine")->AddItem("c");
     Dst()->failCreate["Broken"] = MAPI_E_NO_ACCESS;
 
-    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
+    EXPECT_EQ(host.ledger.foldersSkipped, 1u);
     EXPECT_EQ(host.lines,
               (Lines{"Skip folder \\Broken: E_ACCESSDENIED", "Copy folder \\Fine to Fine"}));
     EXPECT_EQ(Dst()->Children().size(), 1u);
@@ -232,7 +260,7 @@ TEST_F(CopyEngineTest, AFolderWithoutAReadableNameIsCopiedUnderAFallbackName) {
         unreadable->AddItem("c");
     }
 
-    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(Run(), RunOutcome::Completed);
     EXPECT_EQ(host.lines,
               (Lines{"Copy folder \\Unnamed folder to Unnamed folder",
                      "Copy folder \\ to Unnamed folder0", "Copy folder \\\\Sub to Sub",
@@ -282,7 +310,7 @@ TEST_F(CopyEngineTest, AFolderListedAgainIsSkippedSoADamagedTreeCannotLoop) {
                      "Skip folder \\A\\B\\Top of Personal Folders: already copied",
                      "Copy folder \\C to C",
                      "Skip folder \\C: already copied"};
-    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(Run(), RunOutcome::Completed);
     EXPECT_EQ(host.lines, once);
     ASSERT_EQ(Dst()->Children().size(), 2u);
     ASSERT_NE(Dst()->Child("A"), nullptr);
@@ -292,7 +320,7 @@ TEST_F(CopyEngineTest, AFolderListedAgainIsSkippedSoADamagedTreeCannotLoop) {
 
     // What one run walked does not keep the next run from copying it.
     host.lines.clear();
-    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(Run(), RunOutcome::Completed);
     EXPECT_EQ(host.lines, once);
     EXPECT_EQ(Dst()->Children().size(), 2u);
     EXPECT_EQ(ItemsBelow(Dst()), 6u);
@@ -308,12 +336,14 @@ TEST_F(CopyEngineTest, FoldersMoreThan256LevelsDeepAreSkipped) {
     }
     Src()->AddChild("After")->AddItem("after");
 
-    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
     ASSERT_EQ(host.lines.size(), 258u);
+    // Long paths are shortened so that what follows them stays whole.
     EXPECT_EQ(host.lines[255],
-              quirnel::CActivityLog::Cut("Copy folder " + path.substr(0, 256 * 2) + " to f"));
-    EXPECT_EQ(host.lines[256], quirnel::CActivityLog::Cut("Skip folder " + path.substr(0, 257 * 2) +
+              quirnel::CActivityLog::Fit("Copy folder ", path.substr(0, 256 * 2), " to f"));
+    EXPECT_EQ(host.lines[256], quirnel::CActivityLog::Fit("Skip folder ", path.substr(0, 257 * 2),
                                                           ": more than 256 levels deep"));
+    EXPECT_EQ(host.lines[256].size(), 511u);
     EXPECT_EQ(host.lines[257], "Copy folder \\After to After");
     EXPECT_EQ(ItemsBelow(Dst()), 257u);
 }
@@ -360,11 +390,14 @@ TEST_F(CopyEngineTest, StopEndsTheRunBetweenItems) {
     stopPressed.set_value();
     worker.join();
 
-    EXPECT_EQ(m_engine->LastOutcome(), CopyOutcome::Stopped);
+    EXPECT_EQ(m_engine->LastOutcome(), RunOutcome::Stopped);
     EXPECT_EQ(Dst()->Child("Inbox")->items.size(), 2u);
     EXPECT_EQ(Dst()->Child("Inbox")->Child("Sub"), nullptr);
     EXPECT_EQ(Dst()->Child("Later"), nullptr);
-    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox"}));
+    // The items a stop kept the run from are not listed.
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox",
+                                 "Summary: listed 2, filtered 0, already there 0, copied 2, "
+                                 "failed 0; folders copied 1, skipped 0"}));
     EXPECT_EQ(host.progress.back(), "Folder creation");
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_EQ(host.startEnabled.back(), true);
@@ -377,7 +410,7 @@ TEST_F(CopyEngineTest, AStopRequestedBeforeTheRunEndsItBeforeTheFirstFolder) {
     host.stop = true;
     host.stopBeforeRun = true;
 
-    EXPECT_EQ(Run(), CopyOutcome::Stopped);
+    EXPECT_EQ(Run(), RunOutcome::Stopped);
     EXPECT_TRUE(host.lines.empty());
     EXPECT_TRUE(Dst()->Children().empty());
     EXPECT_TRUE(host.boxes.empty());
@@ -393,11 +426,13 @@ TEST_F(CopyEngineTest, AQueryThatDoesNotCompileShowsOneBoxAndEndsTheRun) {
     reference.Compile(host.query.c_str());
     ASSERT_TRUE(reference.HasError());
 
-    EXPECT_EQ(Run(), CopyOutcome::QueryFailed);
+    EXPECT_EQ(Run(), RunOutcome::QueryError);
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].first, "Query");
     EXPECT_EQ(host.boxes[0].second, reference.ErrorText());
-    EXPECT_EQ(host.lines, (Lines{"Copy folder \\A to A"}));
+    // Refused before the first folder is made.
+    EXPECT_TRUE(host.lines.empty());
+    EXPECT_TRUE(Dst()->Children().empty());
     EXPECT_EQ(ItemsBelow(Dst()), 0u);
     EXPECT_TRUE(host.stop.load());
 }
@@ -410,7 +445,7 @@ TEST_F(CopyEngineTest, AQueryRestrictsEveryFolderAndARefusedRestrictionCopiesNot
     b->failRestrict = MAPI_E_TOO_COMPLEX;
     host.query = "Subject = \"a\"";
 
-    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
     EXPECT_EQ(a->restrictCalls, 1);
     EXPECT_EQ(b->restrictCalls, 1);
     EXPECT_EQ(host.lines,
@@ -435,7 +470,7 @@ TEST_F(CopyEngineTest, AStoreNameThatIsNotInTheSessionEndsTheRunWithABox) {
         host.source = c.source;
         host.target = c.target;
 
-        EXPECT_EQ(Run(), CopyOutcome::Failed);
+        EXPECT_EQ(Run(), RunOutcome::Failed);
         EXPECT_EQ(host.boxes, (std::vector<std::pair<std::string, std::string>>{
                                   {"", "Please select source and target"}}));
         EXPECT_EQ(m_session->opened, c.opened);
@@ -451,7 +486,7 @@ TEST_F(CopyEngineTest, AFailureBeforeTheWalkIsReportedWithTheTitleStart) {
     m_source->props.erase(PROP_ID(PR_IPM_SUBTREE_ENTRYID));
     Src()->AddChild("Inbox")->AddItem("x");
 
-    EXPECT_EQ(Run(), CopyOutcome::Failed);
+    EXPECT_EQ(Run(), RunOutcome::Failed);
     EXPECT_EQ(host.boxes,
               (std::vector<std::pair<std::string, std::string>>{{"Start", "MAPI_E_NOT_FOUND"}}));
     EXPECT_TRUE(host.lines.empty());
@@ -466,7 +501,7 @@ TEST_F(CopyEngineTest, MissingSpecialFoldersAndAnUnopenableLogFileDoNotStopTheRu
     m_source->failGet[PROP_ID(PR_IPM_OUTBOX_ENTRYID)] = MAPI_E_NOT_FOUND;
     setenv("XDG_DOCUMENTS_DIR", (m_dir / "no such folder").c_str(), 1);
 
-    EXPECT_EQ(Run(), CopyOutcome::Completed);
+    EXPECT_EQ(Run(), RunOutcome::Completed);
     EXPECT_EQ(host.lines, (Lines{"Copy folder \\Sent Items to Sent Items"}));
     EXPECT_EQ(Dst()->Child("Sent Items")->items.size(), 1u);
     // Not recognised as the sent items folder, so not made the target's.
@@ -491,8 +526,10 @@ TEST_F(CopyEngineTest, ASecondRunAppendsToTheSameLogFile) {
     EXPECT_EQ(host.lines, twice);
     EXPECT_EQ(LogFile(),
               "from an earlier day\n"
-              "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n"
-              "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n");
+              "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n" +
+                  summary + "\n" +
+                  "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n" +
+                  summary + "\n");
     // The second run reused the folder of the first.
     EXPECT_EQ(Dst()->Children().size(), 1u);
 }
@@ -505,7 +542,8 @@ TEST_F(CopyEngineTest, PercentSignsInNamesAndSubjectsAreLoggedUnchanged) {
     const Lines expected{"Copy folder \\100% %s %n done to 100% %s %n done",
                          "copy message 50% off %d %s", "Error MAPI_E_CORRUPT_DATA"};
     EXPECT_EQ(host.lines, expected);
-    EXPECT_EQ(LogFile(), expected[0] + "\n" + expected[1] + "\n" + expected[2] + "\n");
+    EXPECT_EQ(LogFile(), expected[0] + "\n" + expected[1] + "\n" + expected[2] + "\n" + summary +
+                             "\n");
 }
 
 TEST_F(CopyEngineTest, ALongFolderPathIsCutAt511Characters) {
@@ -521,9 +559,14 @@ TEST_F(CopyEngineTest, ALongFolderPathIsCutAt511Characters) {
 
     Run();
     ASSERT_EQ(host.lines.size(), 6u);
-    EXPECT_EQ(host.lines[5], full.substr(0, 511));
+    // The path is shortened, the target name after it stays whole.
+    const std::string cut = quirnel::CActivityLog::Fit("Copy folder ", path, " to " + std::string(99, 'f'));
+    EXPECT_EQ(cut.size(), 511u);
+    EXPECT_EQ(cut.substr(0, 400), full.substr(0, 400));
+    EXPECT_EQ(cut.substr(cut.size() - 106), "... to " + std::string(99, 'f'));
+    EXPECT_EQ(host.lines[5], cut);
     std::string file = LogFile();
-    EXPECT_NE(file.find("\n" + full.substr(0, 511) + "\n"), std::string::npos);
+    EXPECT_NE(file.find("\n" + cut + "\n"), std::string::npos);
     EXPECT_EQ(Dst()->Children().size(), 1u);
 }
 
@@ -590,8 +633,9 @@ TEST_F(CopyEngineTest, ProgressCountsEvery32Items) {
     Src()->AddChild("Empty");
 
     Run();
-    EXPECT_EQ(host.progress, (Lines{"Folder creation", "0 vom 33", "32 vom 33", "Folder creation",
-                                    "Folder creation"}));
+    EXPECT_EQ(host.progress,
+              (Lines{"Folder creation", quirnel::ProgressText(0, 33), quirnel::ProgressText(32, 33),
+                     "Folder creation", "Folder creation"}));
     EXPECT_EQ(Dst()->Child("Inbox")->items.size(), 33u);
 
     host.Reset();
@@ -600,6 +644,81 @@ TEST_F(CopyEngineTest, ProgressCountsEvery32Items) {
     Run();  // nothing below the IPM root
     EXPECT_EQ(host.progress, (Lines{"Folder creation"}));
     EXPECT_TRUE(host.lines.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CopyEngineTest, AFullDiskOrATargetThatRefusesEveryItemEndsTheRunWithOneBox) {
+    // A full disk ends the run at the item that met it; what came before stays.
+    fake::Folder* inbox = Src()->AddChild("Inbox");
+    inbox->AddItem("kept");
+    inbox->AddItem("no room", MAPI_E_NOT_ENOUGH_DISK);
+    inbox->AddItem("never tried");
+    Src()->AddChild("Later")->AddItem("never either");
+
+    EXPECT_EQ(Run(), RunOutcome::Failed);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].first, "Target full");
+    EXPECT_EQ(ItemsBelow(Dst()), 1u);
+    EXPECT_EQ(Dst()->Child("Later"), nullptr);
+    EXPECT_EQ(summary,
+              "Summary: listed 2, filtered 0, already there 0, copied 1, failed 1; folders copied "
+              "1, skipped 0");
+
+    // A target that refuses the first items all with one code ends the run
+    // after a fixed number of them, not after a line for every item.
+    host.Reset();
+    m_engine.reset();
+    SetUp();
+    fake::Folder* big = Src()->AddChild("Big");
+    for (int i = 0; i < 50; ++i) big->AddItem("refused", MAPI_E_NO_ACCESS);
+    EXPECT_EQ(Run(), RunOutcome::Failed);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].first, "Target");
+    EXPECT_NE(host.boxes[0].second.find("E_ACCESSDENIED"), std::string::npos);
+    EXPECT_EQ(host.ledger.items.failed,
+              static_cast<uint64_t>(CCopyEngine::kRefusingTargetFailures));
+
+    // Damaged source items say nothing about the target: they never end it.
+    host.Reset();
+    m_engine.reset();
+    SetUp();
+    fake::Folder* damaged = Src()->AddChild("Damaged");
+    for (int i = 0; i < 30; ++i) damaged->AddItem("broken", MAPI_E_CORRUPT_DATA);
+    damaged->AddItem("fine");
+    EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_EQ(ItemsBelow(Dst()), 1u);
+}
+
+TEST_F(CopyEngineTest, AQueryThatDoesNotSayWhatWasTypedIsRefusedBeforeAnyFolder) {
+    Src()->AddChild("A")->AddItem("a");
+    struct Case {
+        const char* query;
+        const char* quoted;  // a part of the box's text
+    } cases[] = {
+        {"Subject contains \"invoice\"", "\"contains \\\"invoice\\\"\""},
+        {"Subject = \"a\" foo", "\"foo\""},
+        {"order by Subject", "no condition"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        host.Reset();
+        host.query = c.query;
+        EXPECT_EQ(Run(), RunOutcome::QueryError);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].first, "Query");
+        EXPECT_NE(host.boxes[0].second.find(c.quoted), std::string::npos) << host.boxes[0].second;
+        EXPECT_TRUE(host.lines.empty());
+        EXPECT_TRUE(Dst()->Children().empty());
+    }
+    // Blanks alone are no query: everything is copied.
+    host.Reset();
+    host.query = "  \t";
+    EXPECT_EQ(Run(), RunOutcome::Completed);
+    EXPECT_EQ(ItemsBelow(Dst()), 1u);
 }
 
 }  // namespace

@@ -20,6 +20,8 @@
 #include <atomic>
 #include <string>
 
+#include "copy_ledger.h"
+
 namespace quirnel {
 
 class CCopyHost {
@@ -55,7 +57,7 @@ public:
     // the default.
     virtual bool StopRequestedBeforeRun() { return false; }
 
-    // Replaces the progress text ("Folder creation", "32 vom 250").
+    // Replaces the progress text ("Folder creation", "32 of 250").
     virtual void SetProgressText(const std::string& text) = 0;
 
     // Appends one line (at most 511 bytes, no line break) to the end of the
@@ -68,6 +70,11 @@ public:
     // come here: they go to the access layer's message-box sink, which the
     // host installs and which is likewise called on the worker thread.
     virtual void ShowMessageBox(const std::string& caption, const std::string& text) = 0;
+
+    // The end of every run, whatever its outcome: after the last activity
+    // line (the summary) and before SetStartEnabled(true). The ledger is the
+    // engine's and valid only during the call; a host that keeps it copies it.
+    virtual void OnRunFinished(const CopyLedger& /*ledger*/, RunOutcome /*outcome*/) {}
 };
 
 }  // namespace quirnel

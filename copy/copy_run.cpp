@@ -57,7 +57,13 @@ void CCopyEngine::RunCopy() {
     // Asked only after the clearing: a request that comes later sets the
     // flag itself, one that came earlier is seen here.
     if (m_host.StopRequestedBeforeRun()) m_host.StopFlag().store(true);
-    m_outcome = CopyOutcome::Completed;
+    m_outcome = RunOutcome::Completed;
+    m_ledger = CopyLedger();
+    m_differences = 0;
+    m_ended = false;
+    m_anyCopied = false;
+    m_failureSeries = 0;
+    m_failureSeriesCode = S_OK;
     m_usedTargets.clear();
     m_walkedSources.clear();
     try {
@@ -68,56 +74,85 @@ void CCopyEngine::RunCopy() {
     m_host.SetStartEnabled(false);
 
     try {
-        std::string sourceName = m_host.SourceStoreName();
-        std::string targetName = m_host.TargetStoreName();
-        m_storeSource = OpenStoreByName(sourceName);
-        m_storeTarget = OpenStoreByName(targetName);
-        // Both names find the first store of that name: copying a store into
-        // itself would only double every item.
-        if (sourceName == targetName) throw StoreNotFound();
-
-        CMapiBinary sourceRootId = m_storeSource.GetBinaryProp(PR_IPM_SUBTREE_ENTRYID);
-        CMapiBinary targetRootId = m_storeTarget.GetBinaryProp(PR_IPM_SUBTREE_ENTRYID);
-
-        // A special folder that cannot be read is simply not mapped; its
-        // identifier keeps the value of an earlier run.
-        try {
-            m_eidSourceOutbox = m_storeSource.GetBinaryProp(PR_IPM_OUTBOX_ENTRYID);
-        } catch (const CMAPIException&) {
-        }
-        try {
-            m_eidSourceWastebasket = m_storeSource.GetBinaryProp(PR_IPM_WASTEBASKET_ENTRYID);
-        } catch (const CMAPIException&) {
-        }
-        try {
-            m_eidSourceSentMail = m_storeSource.GetBinaryProp(PR_IPM_SENTMAIL_ENTRYID);
-        } catch (const CMAPIException&) {
-        }
-        try {
-            m_eidSourceInbox = m_storeSource.GetReceiveFolder("").GetBinaryProp(PR_ENTRYID);
-        } catch (const CMAPIException&) {
-        }
-
-        IMAPIFolderPtr sourceRoot = OpenFolder(m_storeSource, sourceRootId);
-        IMAPIFolderPtr targetRoot = OpenFolder(m_storeTarget, targetRootId);
-        m_walkedSources.insert(
-            std::string(reinterpret_cast<const char*>(sourceRootId.Bytes()), sourceRootId.Size()));
-        CopyFolderTree(std::string(), sourceRoot, targetRoot, 0);
-        if (m_outcome == CopyOutcome::Completed && StopRequested())
-            m_outcome = CopyOutcome::Stopped;
+        Walk();
     } catch (const CMAPIException& e) {
-        m_outcome = CopyOutcome::Failed;
+        m_outcome = RunOutcome::Failed;
         e.ReportError("Start");
+    } catch (const StoreNotFound&) {
+        m_outcome = RunOutcome::Failed;
+        m_host.ShowMessageBox(std::string(), kSelectStores);
     } catch (...) {
-        m_outcome = CopyOutcome::Failed;
+        m_outcome = RunOutcome::Failed;
         m_host.ShowMessageBox(std::string(), kSelectStores);
     }
 
+    if (m_outcome == RunOutcome::Completed) {
+        if (m_host.StopFlag().load())
+            m_outcome = RunOutcome::Stopped;
+        else if (m_ledger.items.failed > 0 || m_ledger.foldersSkipped > 0)
+            m_outcome = RunOutcome::CompletedWithFailures;
+    }
+    if (m_options.dryRun) LogLine("%s", "Dry run: nothing was written to the target");
+    if (m_options.verify && !m_options.dryRun)
+        LogLine("Verify: %llu item(s) differ from their source",
+                static_cast<unsigned long long>(m_differences));
+    // The last line of every run, whatever ended it.
+    LogLine("%s", m_ledger.SummaryLine().c_str());
+    m_host.OnRunFinished(m_ledger, m_outcome);
     m_log.Close();
     m_host.SetStartEnabled(true);
 }
 
-IMsgStorePtr CCopyEngine::OpenStoreByName(const std::string& name) {
+void CCopyEngine::Walk() {
+    std::string sourceName = m_host.SourceStoreName();
+    std::string targetName = m_host.TargetStoreName();
+    CMapiBinary sourceId, targetId;
+    m_storeSource = OpenStoreByName(sourceName, sourceId);
+    m_storeTarget = OpenStoreByName(targetName, targetId);
+    // Both names find the first store of that name: copying a store into
+    // itself would only double every item.
+    if (sourceName == targetName) throw StoreNotFound();
+    if (!CheckNotOneStore(sourceId, targetId)) return;
+
+    CMapiBinary sourceRootId = m_storeSource.GetBinaryProp(PR_IPM_SUBTREE_ENTRYID);
+    CMapiBinary targetRootId = m_storeTarget.GetBinaryProp(PR_IPM_SUBTREE_ENTRYID);
+    IMAPIFolderPtr sourceRoot = OpenFolder(m_storeSource, sourceRootId);
+    IMAPIFolderPtr targetRoot = OpenFolder(m_storeTarget, targetRootId);
+    if (!CheckQuery(sourceRoot)) return;
+    if (!m_options.dryRun && !CheckTargetWritable()) return;
+
+    // A special folder that cannot be read is simply not mapped; its
+    // identifier keeps the value of an earlier run.
+    try {
+        m_eidSourceOutbox = m_storeSource.GetBinaryProp(PR_IPM_OUTBOX_ENTRYID);
+    } catch (const CMAPIException&) {
+    }
+    try {
+        m_eidSourceWastebasket = m_storeSource.GetBinaryProp(PR_IPM_WASTEBASKET_ENTRYID);
+    } catch (const CMAPIException&) {
+    }
+    try {
+        m_eidSourceSentMail = m_storeSource.GetBinaryProp(PR_IPM_SENTMAIL_ENTRYID);
+    } catch (const CMAPIException&) {
+    }
+    try {
+        m_eidSourceInbox = m_storeSource.GetReceiveFolder("").GetBinaryProp(PR_ENTRYID);
+    } catch (const CMAPIException&) {
+    }
+
+    m_walkedSources.insert(
+        std::string(reinterpret_cast<const char*>(sourceRootId.Bytes()), sourceRootId.Size()));
+    CopyFolderTree(std::string(), sourceRoot, targetRoot, 0);
+}
+
+void CCopyEngine::EndRun(const std::string& caption, const std::string& text) {
+    if (m_ended) return;
+    m_ended = true;
+    m_outcome = RunOutcome::Failed;
+    m_host.ShowMessageBox(caption, text);
+}
+
+IMsgStorePtr CCopyEngine::OpenStoreByName(const std::string& name, CMapiBinary& storeId) {
     LPMAPITABLE table = m_session.GetStoresTable();
     if (table == nullptr) throw CMAPIException(MAPI_E_CALL_FAILED, "CMapiSession::GetStoresTable");
     CMapiRowSet rows = QueryAllRows(table, {PR_DISPLAY_NAME, PR_ENTRYID});
@@ -126,6 +161,7 @@ IMsgStorePtr CCopyEngine::OpenStoreByName(const std::string& name) {
         if (name != (rowName != nullptr ? rowName : "")) continue;
         CMapiBinary eid;
         eid = rows.Cell(i, 1);
+        storeId = eid;
         CInterfaceRef<IUnknown> object = m_session.OpenEntry(eid);
         if (!object) throw CMAPIException(MAPI_E_NOT_FOUND, nullptr);
         CInterfaceRef<IMsgStore> store;

@@ -1,5 +1,6 @@
 // The folder tree copy: rebuilds the source's folder hierarchy below the
 // target's IPM root, depth first, and maps the special folders.
+#include <cctype>
 #include <string>
 
 #include "copy_engine.h"
@@ -23,6 +24,17 @@ const char* ShownPath(const std::string& path) {
     return path.empty() ? "\\" : path.c_str();
 }
 
+// Folder names of one parent clash regardless of case (as the stores that
+// OPEN_IF_EXISTS finds an existing folder in compare them).
+bool SameFolderName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
 std::string BytesOf(const CMapiBinary& eid) {
     return std::string(reinterpret_cast<const char*>(eid.Bytes()), eid.Size());
 }
@@ -37,10 +49,12 @@ void CCopyEngine::CopyFolderTree(const std::string& path, IMAPIFolderPtr source,
         IMAPITablePtr table = source._rawHierrarchyTable();
         children.QueryAllRows(table.get(), {PR_DISPLAY_NAME, PR_ENTRYID});
     } catch (const CMAPIException& e) {
-        LogLine("Skip subfolders of %s: %s", ShownPath(path), GetErrorName(e.m_hr));
+        LogFitted("Skip subfolders of ", ShownPath(path), std::string(": ") + GetErrorName(e.m_hr));
+        ++m_ledger.foldersSkipped;
         return;
     } catch (const std::exception& e) {
-        LogLine("Skip subfolders of %s: %s", ShownPath(path), e.what());
+        LogFitted("Skip subfolders of ", ShownPath(path), std::string(": ") + e.what());
+        ++m_ledger.foldersSkipped;
         return;
     }
     for (ULONG i = 0; i < children.Count(); ++i) {
@@ -53,12 +67,16 @@ void CCopyEngine::CopyChildFolder(const std::string& path, int depth,
                                   const CMapiPropValue& nameCell, const CMapiPropValue& eidCell,
                                   const IMAPIFolderPtr& source, const IMAPIFolderPtr& target) {
     std::string name = nameCell.String8() != nullptr ? nameCell.String8() : "";
-    std::string childPath = path + "\\" + name;
+    // Paths are for lines only: the store's text with its control characters
+    // escaped. The target folder gets the name as it is.
+    std::string childPath = path + "\\" + CActivityLog::Escaped(name);
     IMAPIFolderPtr sourceChild;
     IMAPIFolderPtr targetChild;
     std::string targetName = name;
     if (depth > kMaxDepth) {
-        LogLine("Skip folder %s: more than %d levels deep", childPath.c_str(), kMaxDepth);
+        LogFitted("Skip folder ", childPath,
+                  ": more than " + std::to_string(kMaxDepth) + " levels deep");
+        ++m_ledger.foldersSkipped;
         return;
     }
     try {
@@ -66,8 +84,9 @@ void CCopyEngine::CopyChildFolder(const std::string& path, int depth,
         eid = eidCell;
         // Checked before the target folder is made, so that a folder listed
         // again leaves no empty numbered twin in the target.
+        // Not counted as skipped: its items are copied where it was met first.
         if (m_walkedSources.count(BytesOf(eid)) != 0) {
-            LogLine("Skip folder %s: already copied", childPath.c_str());
+            LogFitted("Skip folder ", childPath, ": already copied");
             return;
         }
         sourceChild = AsFolder(source.OpenEntryv(eid));
@@ -75,18 +94,36 @@ void CCopyEngine::CopyChildFolder(const std::string& path, int depth,
         // Search folders only show items that live elsewhere.
         if (sourceChild.GetLongProp(PR_FOLDER_TYPE) == FOLDER_SEARCH) return;
 
-        HRESULT error = S_OK;
-        targetChild = MakeTargetFolder(eid, name, target, targetName, error);
-        if (!targetChild) {
-            LogLine("Skip folder %s: %s", childPath.c_str(), GetErrorName(error));
-            return;
+        if (m_options.dryRun) {
+            // Nothing is made: a folder the target lacks has no items yet.
+            targetChild = FindTargetFolder(eid, name, target);
+        } else {
+            HRESULT error = S_OK;
+            targetChild = MakeTargetFolder(eid, name, target, targetName, error);
+            if (!targetChild) {
+                if (error == MAPI_E_NOT_ENOUGH_DISK) {
+                    NoteCopyResult(error);
+                    return;
+                }
+                LogFitted("Skip folder ", childPath, std::string(": ") + GetErrorName(error));
+                ++m_ledger.foldersSkipped;
+                return;
+            }
         }
         m_walkedSources.insert(BytesOf(eid));
     } catch (const CMAPIException& e) {
-        LogLine("Skip folder %s: %s", childPath.c_str(), GetErrorName(e.m_hr));
+        LogFitted("Skip folder ", childPath, std::string(": ") + GetErrorName(e.m_hr));
+        ++m_ledger.foldersSkipped;
         return;
     } catch (const std::exception& e) {
-        LogLine("Skip folder %s: %s", childPath.c_str(), e.what());
+        LogFitted("Skip folder ", childPath, std::string(": ") + e.what());
+        ++m_ledger.foldersSkipped;
+        return;
+    }
+
+    if (m_options.dryRun) {
+        CopyFolderContents(childPath, sourceChild, targetChild, false);
+        CopyFolderTree(childPath, sourceChild, targetChild, depth);
         return;
     }
 
@@ -105,8 +142,8 @@ void CCopyEngine::CopyChildFolder(const std::string& path, int depth,
         LogLine("Special folder %s not mapped: %s", childPath.c_str(), e.what());
     }
 
-    LogLine("Copy folder %s to %s", childPath.c_str(), targetName.c_str());
-    CopyFolderContents(sourceChild, targetChild, false);
+    LogFitted("Copy folder ", childPath, " to " + CActivityLog::Escaped(targetName));
+    CopyFolderContents(childPath, sourceChild, targetChild, false);
     CopyFolderTree(childPath, sourceChild, targetChild, depth);
 }
 
@@ -127,6 +164,28 @@ IMAPIFolderPtr CCopyEngine::TargetWastebasket() {
         IMAPIFolderPtr folder = AsFolder(m_storeTarget.OpenEntry(eid));
         if (folder && ClaimTarget(folder)) return folder;
     } catch (const CMAPIException&) {
+    }
+    return IMAPIFolderPtr();
+}
+
+IMAPIFolderPtr CCopyEngine::FindTargetFolder(const CMapiBinary& eid, const std::string& name,
+                                             const IMAPIFolderPtr& target) {
+    if (!m_eidSourceWastebasket.Empty() && eid == m_eidSourceWastebasket) {
+        IMAPIFolderPtr wastebasket = TargetWastebasket();
+        if (wastebasket) return wastebasket;
+    }
+    if (!target) return IMAPIFolderPtr();
+    const std::string base = name.empty() ? kUnnamedFolder : name;
+    CMapiRowSet children;
+    IMAPITablePtr table = target._rawHierrarchyTable();
+    children.QueryAllRows(table.get(), {PR_DISPLAY_NAME, PR_ENTRYID});
+    for (ULONG i = 0; i < children.Count(); ++i) {
+        LPCSTR childName = children.Cell(i, 0).String8();
+        if (childName == nullptr || !SameFolderName(childName, base)) continue;
+        CMapiBinary childId;
+        childId = children.Cell(i, 1);
+        IMAPIFolderPtr found = AsFolder(target.OpenEntryv(childId));
+        if (found && ClaimTarget(found)) return found;
     }
     return IMAPIFolderPtr();
 }

@@ -1,10 +1,14 @@
 // The message copy: copies the items of one folder, one CopyMessages call
 // per item, so that an item that cannot be read fails alone and Stop takes
-// effect between items.
-#include <cstdio>
+// effect between items. Items the target received in an earlier run are
+// counted and left out.
+#include <algorithm>
+#include <set>
 #include <string>
 
 #include "copy_engine.h"
+#include "item_compare.h"
+#include "progress_text.h"
 
 namespace quirnel {
 
@@ -13,88 +17,193 @@ namespace {
 // The progress text is refreshed only every this many items.
 constexpr ULONG kProgressStep = 32;
 
-std::string ProgressText(ULONG index, ULONG count) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%u vom %u", static_cast<unsigned>(index),
-                  static_cast<unsigned>(count));
-    return text;
-}
-
 std::string TextOf(const CMapiPropValue& cell) {
     LPCSTR text = cell.String8();
     return text != nullptr ? std::string(text) : std::string();
 }
 
+// The root's own path is empty; messages about it name it "\".
+std::string ShownPath(const std::string& path) {
+    return path.empty() ? std::string("\\") : path;
+}
+
+CInterfaceRef<IMessage> OpenMessage(const IMAPIFolderPtr& folder, const std::string& eid) {
+    CMapiBinary id(static_cast<ULONG>(eid.size()), reinterpret_cast<const BYTE*>(eid.data()));
+    IMAPIPropPtr object = folder.OpenEntryv(id);
+    CInterfaceRef<IMessage> message;
+    LPMAPIPROP raw = object._rawInterface();
+    if (raw == nullptr ||
+        FAILED(raw->QueryInterface(IID_IMessage, reinterpret_cast<void**>(message.Receive()))))
+        throw CMAPIException(MAPI_E_INTERFACE_NOT_SUPPORTED, nullptr);
+    return message;
+}
+
 }  // namespace
 
-void CCopyEngine::CopyFolderContents(IMAPIFolderPtr source, IMAPIFolderPtr target,
-                                     bool associated) {
+void CCopyEngine::CopyFolderContents(const std::string& path, IMAPIFolderPtr source,
+                                     IMAPIFolderPtr target, bool associated) {
+    FolderLedger folder{ShownPath(path), {}};
+    std::vector<CopiedItem> copied;
     try {
         RestrictionCompiler compiler;
         CMapiRowSet rows;
-        if (!ReadItemRows(compiler, source, associated, rows)) return;
-        CopyItems(source, target, rows);
+        ULONG unrestricted = 0;
+        if (!ReadItemRows(compiler, source, associated, rows, unrestricted)) return;
+        // Read before any item is copied: what this run adds is not "there".
+        CTargetIndex index;
+        if (target && !m_options.again) index.Read(target);
+        folder.items.listed = std::max<uint64_t>(unrestricted, rows.Count());
+        folder.items.filtered = folder.items.listed - rows.Count();
+        CopyItems(source, target, rows, index, folder.items, copied);
     } catch (const CMAPIException& e) {
+        // The folder itself was logged just before; the bare error follows.
         LogLine("%s", GetErrorName(e.m_hr));
+        ++m_ledger.foldersSkipped;
+        return;
     } catch (const std::exception& e) {
         LogLine("%s", e.what());
+        ++m_ledger.foldersSkipped;
+        return;
     } catch (...) {
         LogLine("%s", "Unknown exception");
+        ++m_ledger.foldersSkipped;
+        return;
     }
+    if (m_options.dryRun)
+        LogFitted("Would copy ", folder.path,
+                  ": " + std::to_string(folder.items.copied) + " of " +
+                      std::to_string(folder.items.listed));
+    m_ledger.AddFolder(folder);
+    if (m_options.verify && !m_options.dryRun && !copied.empty())
+        VerifyCopies(folder.path, source, target, copied);
 }
 
 bool CCopyEngine::ReadItemRows(RestrictionCompiler& compiler, const IMAPIFolderPtr& source,
-                               bool associated, CMapiRowSet& rows) {
+                               bool associated, CMapiRowSet& rows, ULONG& unrestricted) {
     IMAPITablePtr table = associated ? source._rawAssociatedTable() : source._rawContentsTable();
+    // Counted before the restriction, so that the ledger can tell what the
+    // query left out.
+    unrestricted = 0;
+    CheckHr(table->GetRowCount(0, &unrestricted));
     // Read anew for every folder: an edit during the run applies from the
-    // next folder on. Blanks alone are a query too.
+    // next folder on. Blanks alone are no query.
     std::string query = m_host.QueryText();
-    if (!query.empty()) {
+    if (query.find_first_not_of(" \t\r\n\f\v") != std::string::npos) {
         compiler.SetPropertyObject(source._rawInterface());
         compiler.Compile(query.c_str());
-        if (compiler.HasError()) {
-            m_host.StopFlag().store(true);
-            m_outcome = CopyOutcome::QueryFailed;
-            m_host.ShowMessageBox("Query", compiler.ErrorText());
-            return false;
-        }
+        if (RefuseQuery(compiler)) return false;
         // A refused restriction must not turn into copying every item of
         // the folder: it fails the folder like an unreadable table.
-        if (const SRestriction* restriction = compiler.Restriction())
-            CheckHr(table->Restrict(const_cast<LPSRestriction>(restriction), TBL_BATCH));
+        CheckHr(table->Restrict(const_cast<LPSRestriction>(compiler.Restriction()), TBL_BATCH));
     }
-    rows.QueryAllRows(table.get(), {PR_SUBJECT, PR_DISPLAY_NAME, PR_ENTRYID});
+    rows.QueryAllRows(table.get(),
+                      {PR_SUBJECT, PR_DISPLAY_NAME, PR_ENTRYID, PR_LAST_MODIFICATION_TIME});
     return true;
 }
 
 void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
-                            const CMapiRowSet& rows) {
+                            const CMapiRowSet& rows, const CTargetIndex& index,
+                            ItemCounts& counts, std::vector<CopiedItem>& copied) {
     const ULONG count = rows.Count();
-    for (ULONG i = 0; i < count; ++i) {
+    // A damaged table can list one item twice; it is copied once.
+    std::set<std::string> seen;
+    ULONG i = 0;
+    for (; i < count; ++i) {
         if (i % kProgressStep == 0) m_host.SetProgressText(ProgressText(i, count));
         if (StopRequested()) break;
 
         std::string subject = TextOf(rows.Cell(i, 0));
         if (subject.empty()) subject = TextOf(rows.Cell(i, 1));
+        subject = CActivityLog::Escaped(subject);
 
         // A row whose identifier could not be read names no item to copy;
         // it is reported like an item that failed, never passed on.
         CMapiPropValue eid = rows.Cell(i, 2);
-        HRESULT hr;
-        if (eid.Type() == PT_BINARY) {
-            SBinary bin = eid.get()->Value.bin;
-            ENTRYLIST list{1, &bin};
-            hr = source._rawInterface()->CopyMessages(&list, nullptr, target._rawInterface(), 0,
-                                                      nullptr, 0);
-        } else {
-            hr = eid.Type() == PT_ERROR && FAILED(eid.get()->Value.err) ? eid.get()->Value.err
-                                                                        : MAPI_E_NOT_FOUND;
-        }
-        // Warnings (a partial completion) are failures of this one item too.
-        if (hr != S_OK) {
-            LogLine("copy message %s", subject.c_str());
+        if (eid.Type() != PT_BINARY) {
+            HRESULT hr = eid.Type() == PT_ERROR && FAILED(eid.get()->Value.err)
+                             ? eid.get()->Value.err
+                             : MAPI_E_NOT_FOUND;
+            LogFitted("copy message ", subject, "");
             LogLine("Error %s", GetErrorName(hr));
+            ++counts.failed;
+            continue;
         }
+        SBinary bin = eid.get()->Value.bin;
+        const std::string key = CTargetIndex::KeyOf(bin.lpb, bin.cb);
+
+        bool changed = false;
+        if (!key.empty() && !seen.insert(key).second) {
+            ++counts.alreadyThere;
+            continue;
+        }
+        if (!m_options.again && !key.empty()) {
+            if (std::optional<uint64_t> recorded = index.Find(key)) {
+                CMapiPropValue modified = rows.Cell(i, 3);
+                // A copy that recorded no time cannot be told apart from a
+                // changed item; it counts as there.
+                changed = *recorded != 0 && modified.Type() == PT_SYSTIME &&
+                          FileTimeValue(modified.get()->Value.ft) > *recorded;
+                if (!changed) {
+                    ++counts.alreadyThere;
+                    continue;
+                }
+            }
+        }
+        if (m_options.dryRun) {
+            ++counts.copied;
+            continue;
+        }
+
+        // The copy of a changed item is a new item; the older copy stays.
+        if (changed) LogFitted("copy message ", subject, " (changed since the last run)");
+        ENTRYLIST list{1, &bin};
+        HRESULT hr = source._rawInterface()->CopyMessages(&list, nullptr, target._rawInterface(),
+                                                          0, nullptr, 0);
+        // Warnings (a partial completion) are failures of this one item too.
+        if (hr == S_OK) {
+            ++counts.copied;
+            if (m_options.verify && !key.empty()) copied.push_back({key, subject});
+        } else {
+            if (!changed) LogFitted("copy message ", subject, "");
+            LogLine("Error %s", GetErrorName(hr));
+            ++counts.failed;
+        }
+        NoteCopyResult(hr);
+    }
+    // Items a stop kept the run from were not looked at.
+    counts.listed -= count - i;
+}
+
+void CCopyEngine::VerifyCopies(const std::string& path, const IMAPIFolderPtr& source,
+                               const IMAPIFolderPtr& target,
+                               const std::vector<CopiedItem>& copied) {
+    CTargetIndex index;
+    try {
+        index.Read(target);
+    } catch (const CMAPIException& e) {
+        LogFitted("Verify ", path, std::string(": ") + GetErrorName(e.m_hr));
+        m_differences += copied.size();
+        return;
+    }
+    for (const CopiedItem& item : copied) {
+        std::vector<std::string> differences;
+        try {
+            std::string targetId = index.TargetEntryId(item.key);
+            if (targetId.empty()) {
+                differences.push_back("the copy is not in the target folder");
+            } else {
+                // The key is the 16-byte store identity, then the entry id.
+                CInterfaceRef<IMessage> original = OpenMessage(source, item.key.substr(16));
+                CInterfaceRef<IMessage> copy = OpenMessage(target, targetId);
+                differences = CompareMessages(original.get(), copy.get());
+            }
+        } catch (const CMAPIException& e) {
+            differences.push_back(std::string("cannot be opened: ") + GetErrorName(e.m_hr));
+        }
+        if (differences.empty()) continue;
+        ++m_differences;
+        LogFitted("Differs ", path + "\\" + item.subject, ":");
+        for (const std::string& line : differences) LogFitted("  ", line, "");
     }
 }
 

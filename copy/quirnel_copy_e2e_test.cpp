@@ -1,180 +1,34 @@
 // quirnel-copy from the outside, over embedded stores that mapiprofile
 // makes: the copy's dump against the source's, special folders, the query,
 // Ctrl-C, and the exit statuses.
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <initializer_list>
-#include <map>
-#include <set>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include <MapiWrapper.h>
-
-extern char** environ;
+#include "copy_e2e_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace copy_e2e;
 
-struct ToolRun {
-    int status = -1;  // -1 when a signal ended it (a crash)
-    std::string out;
-    std::string err;
-};
-
-std::string Quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-// The folder lines of a dump ("folder PATH items=N ...").
-std::vector<std::string> FolderLines(const std::string& dump) {
-    std::vector<std::string> lines;
-    for (const std::string& line : SplitLines(dump))
-        if (line.rfind("folder ", 0) == 0) lines.push_back(line);
-    return lines;
-}
-
-// The folder path of a dump's folder line.
-std::string PathOf(const std::string& folderLine) {
-    size_t end = folderLine.find(" items=");
-    return folderLine.substr(7, end - 7);
-}
-
-// The item blocks of a `dump --props`: "  item" and the lines below it.
-std::vector<std::string> ItemBlocks(const std::string& dump) {
-    std::vector<std::string> blocks;
-    bool inItem = false;
-    for (const std::string& line : SplitLines(dump)) {
-        if (line == "  item") {
-            blocks.emplace_back();
-            inItem = true;
-        } else if (line.rfind("folder ", 0) == 0) {
-            inItem = false;
-        } else if (inItem) {
-            blocks.back() += line + "\n";
-        }
-    }
-    return blocks;
-}
-
-class QuirnelCopyTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        // One folder per process: CTest may run the cases side by side.
-        s_dir = fs::path(QUIRNEL_BINARY_DIR) / ("quirnel_copy_e2e_" + std::to_string(getpid()));
-        fs::remove_all(s_dir);
-        fs::create_directories(s_dir);
-        ToolRun sample = Tool(MAPIPROFILE_BIN, {"sample", "Source", (s_dir / "source.qdb").string(),
-                                                "--items", "600", "--seed", "11"});
-        ASSERT_EQ(sample.status, 0) << sample.err;
-    }
-
-    static void TearDownTestSuite() { fs::remove_all(s_dir); }
-
-    void SetUp() override {
-        m_target = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        ToolRun made =
-            Tool(MAPIPROFILE_BIN, {"create", m_target, (s_dir / (m_target + ".qdb")).string()});
-        ASSERT_EQ(made.status, 0) << made.err;
-    }
-
-    static std::string Environment() {
-        return "MAPI_PROFILE=" + Quoted((s_dir / "profile.ini").string()) +
-               " XDG_DOCUMENTS_DIR=" + Quoted(s_dir.string()) + " ";
-    }
-
-    static ToolRun Tool(const std::string& binary, std::initializer_list<std::string> args) {
-        std::string command = Environment() + Quoted(binary);
-        for (const std::string& a : args) command += " " + Quoted(a);
-        command +=
-            " >" + Quoted((s_dir / "out").string()) + " 2>" + Quoted((s_dir / "err").string());
-        int raw = std::system(command.c_str());
-        ToolRun run;
-        // The shell reports a signal death as 128 + signal.
-        if (raw != -1 && WIFEXITED(raw) && WEXITSTATUS(raw) < 128) run.status = WEXITSTATUS(raw);
-        run.out = Slurp(s_dir / "out");
-        run.err = Slurp(s_dir / "err");
-        return run;
-    }
-
-    static ToolRun Copy(std::initializer_list<std::string> args) {
-        return Tool(QUIRNEL_COPY_BIN, args);
-    }
-    static std::string Dump(const std::string& store, bool props = false) {
-        ToolRun run = props ? Tool(MAPIPROFILE_BIN, {"dump", store, "--props"})
-                            : Tool(MAPIPROFILE_BIN, {"dump", store});
-        EXPECT_EQ(run.status, 0) << run.err;
-        return run.out;
-    }
-
-    // Renames the target's special folder named by tag, in this process.
-    void RenameTargetSpecial(ULONG tag, const char* name) {
-        setenv("MAPI_PROFILE", (s_dir / "profile.ini").c_str(), 1);
-        ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
-        CMapiSession session;
-        session.Logon();
-        CMapiRowSet rows = QueryAllRows(session.GetStoresTable(), {PR_DISPLAY_NAME, PR_ENTRYID});
-        for (ULONG i = 0; i < rows.Count(); ++i) {
-            if (rows.Cell(i, 0).ToString() != m_target) continue;
-            CMapiBinary eid;
-            eid = rows.Cell(i, 1);
-            CInterfaceRef<IUnknown> object = session.OpenEntry(eid);
-            IMsgStorePtr store(static_cast<LPMDB>(object.get()));
-            CMapiBinary folderId;
-            if (tag == 0)
-                folderId = store.GetReceiveFolder("").GetBinaryProp(PR_ENTRYID);
-            else
-                folderId = store.GetBinaryProp(tag);
-            IMAPIPropPtr folder = store.OpenEntry(folderId);
-            folder.SetStringProp(PR_DISPLAY_NAME, name);
-            HRESULT hr = folder._rawInterface()->SaveChanges(0);
-            ASSERT_TRUE(SUCCEEDED(hr) || hr == MAPI_E_NO_SUPPORT);
-            return;
-        }
-        FAIL() << "no store " << m_target;
-    }
-
-    static fs::path s_dir;
-    std::string m_target;
-};
-
-fs::path QuirnelCopyTest::s_dir;
 
 TEST_F(QuirnelCopyTest, TheCopyHasTheSourcesFoldersItemsAndProperties) {
     fs::remove(s_dir / "quirnel.log");
-    ToolRun run = Copy({"--source", "Source", "--target", m_target});
+    const std::string sourceFile = Slurp(s_dir / "source.qdb");
+    ToolRun run = Copy({"--source", "Source", "--target", m_target, "--verify"});
     ASSERT_EQ(run.status, 0) << run.err;
 
     const std::string source = Dump("Source");
     EXPECT_EQ(Dump(m_target), source);
-    EXPECT_EQ(Dump(m_target, true), Dump("Source", true));
+    const std::string copy = Dump(m_target, true);
+    EXPECT_EQ(WithoutProvenance(copy), Dump("Source", true));
+    // Every item carries where it came from.
+    {
+        setenv("MAPI_PROFILE", (s_dir / "profile.ini").c_str(), 1);
+        ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
+        CMapiSession session;
+        session.Logon();
+        Stamps stamps;
+        CountStamps(OpenStoreNamed(session, m_target)._getIPMRoot(), stamps);
+        EXPECT_EQ(stamps.items, ItemBlocks(copy).size());
+        EXPECT_EQ(stamps.stamped, stamps.items);
+    }
 
     // One "Copy folder" line per folder, in the dump's (depth-first) order,
     // on standard output and in the log file alike.
@@ -183,8 +37,32 @@ TEST_F(QuirnelCopyTest, TheCopyHasTheSourcesFoldersItemsAndProperties) {
         std::string path = PathOf(line);
         expected.push_back("Copy folder " + path + " to " + path.substr(path.rfind('\\') + 1));
     }
+    const size_t items = ItemBlocks(copy).size();
+    const std::string folders = std::to_string(FolderLines(source).size());
+    expected.push_back("Verify: 0 item(s) differ from their source");
+    expected.push_back("Summary: listed " + std::to_string(items) +
+                       ", filtered 0, already there 0, copied " + std::to_string(items) +
+                       ", failed 0; folders copied " + folders + ", skipped 0");
     EXPECT_EQ(SplitLines(run.out), expected);
     EXPECT_EQ(SplitLines(Slurp(s_dir / "quirnel.log")), expected);
+
+    // Run again: everything is there already, nothing is added; a dry run
+    // says so and leaves the file as it was, byte for byte.
+    ToolRun again = Copy({"--source", "Source", "--target", m_target});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(SplitLines(again.out).back(), "Summary: listed " + std::to_string(items) +
+                                                ", filtered 0, already there " +
+                                                std::to_string(items) +
+                                                ", copied 0, failed 0; folders copied " + folders +
+                                                ", skipped 0");
+    EXPECT_EQ(Dump(m_target, true), copy);
+    const std::string before = Slurp(s_dir / (m_target + ".qdb"));
+    ToolRun dry = Copy({"--source", "Source", "--target", m_target, "--dry-run"});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_NE(dry.out.find("Would copy \\Inbox: 0 of "), std::string::npos) << dry.out;
+    EXPECT_EQ(Slurp(s_dir / (m_target + ".qdb")), before);
+    // The source was only read.
+    EXPECT_EQ(Slurp(s_dir / "source.qdb"), sourceFile);
 }
 
 TEST_F(QuirnelCopyTest, SpecialFoldersMapOntoTheTargetsOwn) {
@@ -243,6 +121,10 @@ TEST_F(QuirnelCopyTest, AQueryCopiesExactlyTheItemsItSelects) {
 
     ToolRun run = Copy({"--source", "Source", "--target", m_target, "--query", "Importance = 2"});
     ASSERT_EQ(run.status, 0) << run.err;
+    Summary counts = SummaryOf(run.out);
+    EXPECT_TRUE(counts.Balanced()) << run.out;
+    EXPECT_EQ(counts.copied, total);
+    EXPECT_EQ(counts.filtered, counts.listed - total);
 
     std::map<std::string, int> copied;
     for (const std::string& line : FolderLines(Dump(m_target))) {
@@ -251,6 +133,32 @@ TEST_F(QuirnelCopyTest, AQueryCopiesExactlyTheItemsItSelects) {
     }
     EXPECT_EQ(copied, wanted);
     EXPECT_EQ(MatchingItems(Dump(m_target, true), importanceHigh), wanted);
+
+    // A dry run with the same query into an empty store says, per folder,
+    // how many items of how many it would copy.
+    ToolRun fresh = Tool(MAPIPROFILE_BIN, {"create", m_target + "Dry",
+                                           (s_dir / (m_target + "Dry.qdb")).string()});
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    const std::string before = Slurp(s_dir / (m_target + "Dry.qdb"));
+    ToolRun dry = Copy({"--source", "Source", "--target", m_target + "Dry", "--query",
+                        "Importance = 2", "--dry-run"});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_EQ(Slurp(s_dir / (m_target + "Dry.qdb")), before);
+    EXPECT_EQ(SummaryOf(dry.out).copied, total);
+    std::map<std::string, int> listed;
+    for (const std::string& line : FolderLines(Dump("Source"))) {
+        size_t at = line.find(" items=") + 7;
+        listed[PathOf(line)] = std::stoi(line.substr(at));
+    }
+    for (const auto& [path, n] : wanted)
+        EXPECT_NE(dry.out.find("Would copy " + path + ": " + std::to_string(n) + " of " +
+                               std::to_string(listed[path]) + "\n"),
+                  std::string::npos)
+            << path << "\n"
+            << dry.out;
+    // The folders it would make are not made.
+    for (const std::string& line : FolderLines(Dump(m_target + "Dry")))
+        EXPECT_NE(line.find(" items=0"), std::string::npos) << line;
 }
 
 TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
@@ -259,10 +167,15 @@ TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
         int status;
         std::string err;
     } cases[] = {
-        {{}, 64, "usage: quirnel-copy"},
+        {{}, 64, "--source and --target are required\nTry 'quirnel-copy --help'.\n"},
         {{"--source", "Source"}, 64, "--target"},
-        {{"--source", "Source", "--target", "X", "--bogus"}, 64, "unknown argument"},
+        {{"--source", "Source", "--target", "X", "--bogus"},
+         64,
+         "quirnel-copy: unknown argument \"--bogus\"\nTry 'quirnel-copy --help'.\n"},
         {{"--source", "Source", "--target"}, 64, "needs a value"},
+        {{"--source", "Source", "--target", "X", "--dry-run", "--verify"}, 64, "--verify"},
+        {{"--help"}, 0, ""},
+        {{"--version"}, 0, ""},
         {{"--source", "Nowhere", "--target", "Source"},
          1,
          "quirnel-copy: Please select source and target\n"},
@@ -270,6 +183,16 @@ TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
          1,
          "quirnel-copy: Please select source and target\n"},
         {{"--source", "Source", "--target", "X", "--query", "Subject = "}, 2, "Query: "},
+        // Queries that do not say what was typed copy nothing.
+        {{"--source", "Source", "--target", "X", "--query", "Subject contains \"invoice\""},
+         2,
+         "Query: This part of the query is not understood: \"contains \\\"invoice\\\"\"."},
+        {{"--source", "Source", "--target", "X", "--query", "Subject = \"a\" foo"},
+         2,
+         "Query: This part of the query is not understood: \"foo\"."},
+        {{"--source", "Source", "--target", "X", "--query", "MessageSize > abc"},
+         2,
+         "Not a number: \"abc\""},
     };
     for (const Case& c : cases) {
         std::string command = Environment() + Quoted(QUIRNEL_COPY_BIN);
@@ -282,7 +205,17 @@ TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
         EXPECT_EQ(WEXITSTATUS(raw), c.status);
         std::string err = Slurp(s_dir / "err");
         EXPECT_NE(err.find(c.err), std::string::npos) << err;
+        // A run that began ends with its ledger, and nothing was listed.
+        std::string out = Slurp(s_dir / "out");
+        if (c.status == 1 || c.status == 2) {
+            EXPECT_EQ(SummaryOf(out).listed, 0) << out;
+        }
     }
+    ToolRun help = Copy({"--help"});
+    EXPECT_EQ(help.out.rfind("usage: quirnel-copy", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("--dry-run"), std::string::npos);
+    ToolRun version = Copy({"--version"});
+    EXPECT_EQ(version.out.rfind("quirnel-copy ", 0), 0u) << version.out;
     // Nothing of the refused runs reached the target.
     for (const std::string& line : FolderLines(Dump(m_target)))
         EXPECT_EQ(line.find(" items=0") != std::string::npos, true) << line;
@@ -329,17 +262,29 @@ TEST_F(QuirnelCopyTest, CtrlCStopsAfterTheItemInProgress) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), 4);
 
     // Fewer folders than the source's were started, and every item that
     // arrived is whole: each copied item's dump is one of the source's.
-    size_t started = SplitLines(out).size();
+    size_t started = SplitLines(out).size() - 1;  // the last line is the summary
     EXPECT_LT(started, FolderLines(Dump("Source")).size());
-    std::set<std::string> sourceItems;
-    for (const std::string& item : ItemBlocks(Dump("Source", true))) sourceItems.insert(item);
-    std::vector<std::string> copied = ItemBlocks(Dump(m_target, true));
+    Summary first = SummaryOf(out);
+    EXPECT_TRUE(first.Balanced()) << out;
+    std::multiset<std::string> sourceItems = ItemSet(Dump("Source", true));
+    std::multiset<std::string> copied = ItemSet(Dump(m_target, true));
     EXPECT_LT(copied.size(), sourceItems.size());
+    EXPECT_EQ(static_cast<long>(copied.size()), first.copied);
     for (const std::string& item : copied) EXPECT_EQ(sourceItems.count(item), 1u) << item;
+
+    // Started again, the run completes what the first began: each item of
+    // the source is in the target exactly once.
+    ToolRun second = Copy({"--source", "Source", "--target", m_target});
+    EXPECT_EQ(second.status, 0) << second.err;
+    Summary rest = SummaryOf(second.out);
+    EXPECT_TRUE(rest.Balanced()) << second.out;
+    EXPECT_EQ(rest.there, first.copied);
+    EXPECT_EQ(rest.there + rest.copied, static_cast<long>(sourceItems.size()));
+    EXPECT_EQ(ItemSet(Dump(m_target, true)), sourceItems);
 }
 
 TEST_F(QuirnelCopyTest, ACtrlCBeforeTheRunStartsStopsItAtOnce) {
@@ -379,10 +324,12 @@ TEST_F(QuirnelCopyTest, ACtrlCBeforeTheRunStartsStopsItAtOnce) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), 4);
 
-    // Not one folder was started, not one item arrived.
-    EXPECT_EQ(Slurp(outPath), "");
+    // Not one folder was started, not one item arrived: the summary alone.
+    EXPECT_EQ(Slurp(outPath),
+              "Summary: listed 0, filtered 0, already there 0, copied 0, failed 0; folders copied "
+              "0, skipped 0\n");
     EXPECT_TRUE(ItemBlocks(Dump(m_target, true)).empty());
 }
 

@@ -21,11 +21,23 @@ namespace {
 constexpr int kExitCompleted = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitQuery = 2;
+constexpr int kExitFailures = 3;
+constexpr int kExitStopped = 4;
 constexpr int kExitUsage = 64;
 
 constexpr char kUsage[] =
-    "usage: quirnel-copy --source NAME --target NAME [--query TEXT]\n"
-    "Copies every folder and item of store SOURCE into store TARGET of the profile.\n";
+    "usage: quirnel-copy --source NAME --target NAME [--query TEXT] [--dry-run] [--again]\n"
+    "                    [--verify]\n"
+    "Copies every folder and item of store SOURCE into store TARGET of the profile.\n"
+    "  --query TEXT  copy only the items the query selects\n"
+    "  --dry-run     show per folder what would be copied, write nothing\n"
+    "  --again       copy items the target received in an earlier run all the same\n"
+    "  --verify      compare every copied item with its source afterwards\n"
+    "  --help        this text\n"
+    "  --version     the program's version\n"
+    "Exit status: 0 every selected item copied or already there, 1 a run-ending\n"
+    "failure, 2 a query error, 3 items failed or folders were skipped, 4 stopped,\n"
+    "64 wrong usage.\n";
 
 // Set from the signal handler, so they must be lock-free. g_interrupted is
 // never cleared: the run clears g_stop as it begins, and a Ctrl-C that came
@@ -58,16 +70,26 @@ void InstallInterruptHandler() {
     sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
 }
 
-// Parses the arguments; nullopt after printing what is wrong.
-std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, bool* help) {
+// Parses the arguments; nullopt after printing what is wrong (one line).
+// info is set instead when --help or --version asked for text.
+std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, const char** info) {
     quirnel::ConsoleOptions options;
     bool haveSource = false;
     bool haveTarget = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            *help = true;
+            *info = "help";
             return std::nullopt;
+        }
+        if (arg == "--version") {
+            *info = "version";
+            return std::nullopt;
+        }
+        if (arg == "--dry-run" || arg == "--again" || arg == "--verify") {
+            (arg == "--dry-run" ? options.dryRun : arg == "--again" ? options.again
+                                                                    : options.verify) = true;
+            continue;
         }
         std::string value;
         std::string key = arg;
@@ -98,20 +120,44 @@ std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, boo
         std::fprintf(stderr, "quirnel-copy: --source and --target are required\n");
         return std::nullopt;
     }
+    if (options.dryRun && options.verify) {
+        std::fprintf(stderr, "quirnel-copy: --verify needs a run that copies, not --dry-run\n");
+        return std::nullopt;
+    }
     return options;
+}
+
+int ExitStatus(const quirnel::CCopyEngine& engine) {
+    switch (engine.LastOutcome()) {
+        case quirnel::RunOutcome::Completed:
+            // A difference found by --verify is a problem of the run too.
+            return engine.LastDifferences() == 0 ? kExitCompleted : kExitFailures;
+        case quirnel::RunOutcome::CompletedWithFailures:
+            return kExitFailures;
+        case quirnel::RunOutcome::Stopped:
+            return kExitStopped;
+        case quirnel::RunOutcome::QueryError:
+            return kExitQuery;
+        case quirnel::RunOutcome::Failed:
+            break;
+    }
+    return kExitFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool help = false;
-    std::optional<quirnel::ConsoleOptions> options = ParseArguments(argc, argv, &help);
-    if (help) {
-        std::fputs(kUsage, stdout);
+    const char* info = nullptr;
+    std::optional<quirnel::ConsoleOptions> options = ParseArguments(argc, argv, &info);
+    if (info != nullptr) {
+        if (std::strcmp(info, "help") == 0)
+            std::fputs(kUsage, stdout);
+        else
+            std::printf("quirnel-copy %s\n", QUIRNEL_VERSION);
         return kExitCompleted;
     }
     if (!options) {
-        std::fputs(kUsage, stderr);
+        std::fputs("Try 'quirnel-copy --help'.\n", stderr);
         return kExitUsage;
     }
     options->liveStatus = isatty(STDERR_FILENO) != 0;
@@ -140,17 +186,9 @@ int main(int argc, char** argv) {
     });
 
     quirnel::CCopyEngine engine(host, session);
+    engine.SetOptions({options->dryRun, options->again, options->verify});
     quirnel::CCopyEngine::CopyThreadProc(&engine);
     host.FinishStatus();
     SetMessageBoxHandler(nullptr);
-
-    switch (engine.LastOutcome()) {
-        case quirnel::CopyOutcome::Completed:
-        case quirnel::CopyOutcome::Stopped:
-            return kExitCompleted;
-        case quirnel::CopyOutcome::QueryFailed:
-            return kExitQuery;
-        default:
-            return kExitFailed;
-    }
+    return ExitStatus(engine);
 }

@@ -8,7 +8,7 @@
 #include <mapix.h>
 
 #include "MapiWrapper.h"
-#include "TestFakes.h"
+#include "wrapper_fakes.h"
 #include "providers/providers.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/profile.h"

@@ -5,7 +5,7 @@
 
 #include "MapiContPtr.h"
 #include "MapiException.h"
-#include "TestFakes.h"
+#include "wrapper_fakes.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "MapiException.h"
 #include "MapiBinary.h"
 #include "MapiRowSet.h"
-#include "TestFakes.h"
+#include "wrapper_fakes.h"
 
 namespace {
 

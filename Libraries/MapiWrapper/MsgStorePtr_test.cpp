@@ -4,7 +4,7 @@
 
 #include "MapiException.h"
 #include "MsgStorePtr.h"
-#include "TestFakes.h"
+#include "wrapper_fakes.h"
 
 namespace {
 

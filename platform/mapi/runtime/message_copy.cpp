@@ -10,6 +10,7 @@
 
 #include "mapi_ptr.h"
 #include "named_prop_map.h"
+#include "provenance.h"
 
 namespace mapi {
 
@@ -254,7 +255,7 @@ HRESULT IsAssociated(IMessage* message, bool* associated) {
     return S_OK;
 }
 
-HRESULT CopyOne(IMAPIFolder* source, const SBinary& id, IMAPIFolder* dest) {
+HRESULT CopyOne(IMAPIFolder* source, const SBinary& id, IMAPIFolder* dest, bool stamp) {
     if (id.lpb == nullptr || id.cb == 0) return MAPI_E_INVALID_ENTRYID;
     ComRef<IUnknown> unknown;
     ULONG type = 0;
@@ -275,6 +276,13 @@ HRESULT CopyOne(IMAPIFolder* source, const SBinary& id, IMAPIFolder* dest) {
     if (FAILED(hr)) return hr;
     hr = CopyMessageContents(src.get(), dst.get());
     if (FAILED(hr)) return hr;  // dst goes unsaved: nothing of it reaches the target
+    // Only the top-level copy is marked: an embedded message is part of it.
+    // An id without a store identity leaves the copy unmarked rather than
+    // lost (a later run may then copy it once more).
+    if (stamp) {
+        hr = StampProvenance(src.get(), id, dst.get());
+        if (FAILED(hr) && hr != MAPI_E_INVALID_ENTRYID) return hr;
+    }
     return dst->SaveChanges(0);
 }
 
@@ -295,7 +303,9 @@ HRESULT CopyMessagesBetweenFolders(IMAPIFolder* source, LPENTRYLIST list, IMAPIF
     HRESULT firstFailure = S_OK;
     std::vector<SBinary> copied;
     for (ULONG i = 0; i < list->cValues; ++i) {
-        HRESULT hr = CopyOne(source, list->lpbin[i], dest);
+        // A moved message stays the one item it was: it is not marked as a
+        // copy of its former self.
+        HRESULT hr = CopyOne(source, list->lpbin[i], dest, (flags & MESSAGE_MOVE) == 0);
         if (FAILED(hr)) {
             if (failed++ == 0) firstFailure = hr;
         } else {

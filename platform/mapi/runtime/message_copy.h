@@ -18,6 +18,7 @@ HRESULT CopyMessageContents(IMessage* src, IMessage* dst);
 // CopyMessages for any pair of folders: for each entry of list, opens it in
 // source, creates a new message in dest, copies it and saves it (one commit
 // per message), and with MESSAGE_MOVE deletes the source message afterwards.
+// A copy (not a move) carries its provenance (see provenance.h).
 // Returns S_OK when all were copied, MAPI_W_PARTIAL_COMPLETION when some
 // failed and others succeeded, or the failing code of a one-entry list.
 HRESULT CopyMessagesBetweenFolders(IMAPIFolder* source, LPENTRYLIST list, IMAPIFolder* dest,

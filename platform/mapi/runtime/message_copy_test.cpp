@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "alloc_fault.h"
-#include "test_fakes.h"
+#include "prop_fakes.h"
 
 namespace mapi {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "alloc_fault.h"
 #include "mapi_ptr.h"
-#include "test_fakes.h"
+#include "prop_fakes.h"
 
 namespace mapi {
 namespace {

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_fakes.h"
+#include "prop_fakes.h"
 
 namespace mapi {
 namespace {

@@ -15,11 +15,11 @@
 
 #include <mapiutil.h>
 
-#include "com_object.h"
-#include "mapi_ptr.h"
-#include "memory_rows.h"
-#include "prop_convert.h"
-#include "table.h"
+#include "runtime/com_object.h"
+#include "runtime/mapi_ptr.h"
+#include "runtime/memory_rows.h"
+#include "runtime/prop_convert.h"
+#include "runtime/table.h"
 
 namespace mapi::testing {
 

@@ -1,5 +1,5 @@
 // The test container's name-to-identifier map.
-#include "fake_container.h"
+#include "container_fake.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 // Test doubles of the MAPI interfaces: the parts that allocate or look up.
-#include "TestFakes.h"
+#include "wrapper_fakes.h"
 
 #include <mapiutil.h>
 

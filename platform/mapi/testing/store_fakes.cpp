@@ -1,5 +1,5 @@
-// The in-memory stand-ins of fake_mapi.h.
-#include "fake_mapi.h"
+// The in-memory stand-ins of store_fakes.h.
+#include "store_fakes.h"
 
 #include <algorithm>
 #include <cstring>
