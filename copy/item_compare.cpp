@@ -7,14 +7,13 @@
 #include <MapiWrapper.h>
 #include <dump_message.h>
 #include <payload.h>
-#include <runtime/provenance.h>
 
 namespace quirnel {
 
 namespace {
 
-// The dump lines of message, provenance left out; false (with why) when the
-// message cannot be written out.
+// The dump lines of message (which leave provenance out); false (with why)
+// when the message cannot be written out.
 bool DumpLines(IMessage* message, std::vector<std::string>* lines, HRESULT* why) {
     mapi::tools::NamedPropertyNames names;
     std::string text;
@@ -23,10 +22,8 @@ bool DumpLines(IMessage* message, std::vector<std::string>* lines, HRESULT* why)
         *why = hr;
         return false;
     }
-    const std::string provenance = mapi::tools::FormatGuid(mapi::PS_QUIRNEL) + ":";
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(provenance, 0) != 0) lines->push_back(line);
+    for (std::string line; std::getline(in, line);) lines->push_back(line);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "runtime/mapi_ptr.h"
 #include "runtime/message_copy.h"
 #include "runtime/prop_convert.h"
+#include "runtime/provenance.h"
 
 namespace mapi::tools {
 namespace {
@@ -18,6 +19,16 @@ constexpr ULONG kFirstNamedId = 0x8000;
 
 bool Printable(ULONG tag) {
     return PROP_TYPE(tag) != PT_OBJECT && !IsStoreInternalProperty(tag);
+}
+
+// Where a copy came from is the target's own bookkeeping, like its entry ids:
+// leaving it out keeps the dump of a copy equal to the dump of its source.
+bool IsProvenanceKey(const std::string& key) {
+    static const std::string prefix = FormatGuid(PS_QUIRNEL) + ":";
+    if (key.rfind(prefix, 0) != 0) return false;
+    for (const char16_t* name : {kSourceStoreName, kSourceEntryIdName, kSourceModifiedName})
+        if (key.compare(prefix.size(), std::string::npos, QuoteText(Utf16ToUtf8(name))) == 0) return true;
+    return false;
 }
 
 std::string NameKey(const MAPINAMEID& name) {
@@ -87,6 +98,7 @@ class LineSet {
 public:
     void Add(ULONG tag, const std::string& payload, const NamedPropertyNames& names) {
         const std::string* key = PROP_ID(tag) >= kFirstNamedId ? names.Find(tag) : nullptr;
+        if (key != nullptr && IsProvenanceKey(*key)) return;
         if (key != nullptr) {
             char type[16];
             std::snprintf(type, sizeof type, ":0x%04X=", static_cast<unsigned>(PROP_TYPE(tag)));
