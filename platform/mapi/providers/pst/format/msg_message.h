@@ -1,0 +1,36 @@
+// Messages as nodes ([MS-PST] 2.4.5 messages, 2.4.6 attachments): the
+// message's property context, its recipient table (subnode 0x692), its
+// attachment table (subnode 0x671) and one property context subnode per
+// attachment, an embedded message inside its attachment's subnode.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "providers/pst/format/ltp_value.h"
+#include "providers/pst/format/ndb_node.h"
+
+namespace mapi::pst::fmt {
+
+struct MessageContent;
+
+struct AttachmentContent {
+    std::vector<PropValue> props;
+    // An embedded message (PR_ATTACH_METHOD = ATTACH_EMBEDDED_MSG), or null.
+    std::shared_ptr<MessageContent> embedded;
+};
+
+struct MessageContent {
+    std::vector<PropValue> props;
+    std::vector<std::vector<PropValue>> recipients;
+    std::vector<AttachmentContent> attachments;
+};
+
+// Builds the message's node. The properties the format requires and the
+// ones derived from the content (PR_MESSAGE_SIZE, PR_HASATTACH in the
+// flags, each attachment's size and rendering position) are set here;
+// *props receives the message's properties as stored, for its row in the
+// folder's contents table.
+Node BuildMessageNode(const MessageContent& message, std::vector<PropValue>* props);
+
+}  // namespace mapi::pst::fmt
