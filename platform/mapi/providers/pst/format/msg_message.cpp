@@ -1,5 +1,7 @@
 #include "providers/pst/format/msg_message.h"
 
+#include <algorithm>
+
 #include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/msg_templates.h"
@@ -11,8 +13,6 @@ namespace {
 
 constexpr uint32_t kTagMessageFlags = 0x0E070003;
 constexpr uint32_t kTagMessageSize = 0x0E080003;
-constexpr uint32_t kTagMessageClass = 0x001A001F;
-constexpr uint32_t kTagMessageStatus = 0x0E170003;
 constexpr uint32_t kTagAttachSize = 0x0E200003;
 constexpr uint32_t kTagAttachMethod = 0x37050003;
 constexpr uint32_t kTagRenderingPosition = 0x370B0003;
@@ -67,8 +67,19 @@ Node BuildMessageNode(const MessageContent& message, std::vector<PropValue>* pro
         SetValue(row.cells, LongValue(kTagRowId, static_cast<uint32_t>(i)));
         recipientRows.push_back(std::move(row));
     }
+    // Recipients live only in their table's rows, so its columns are the
+    // template's and every property some recipient has (by property id: a
+    // recipient's own type wins over the template's).
+    std::vector<uint32_t> columns;
+    for (const TableRow& row : recipientRows)
+        for (const PropValue& v : row.cells)
+            if (std::none_of(columns.begin(), columns.end(), [&](uint32_t t) { return PropId(t) == PropId(v.tag); }))
+                columns.push_back(v.tag);
+    for (uint32_t t : RecipientColumns())
+        if (std::none_of(columns.begin(), columns.end(), [&](uint32_t c) { return PropId(c) == PropId(t); }))
+            columns.push_back(t);
     // Every message has a recipient table, even an empty one.
-    WriteTableContext(RecipientColumns(), recipientRows, &node.subnodes[kNidRecipientTable]);
+    WriteTableContext(columns, recipientRows, &node.subnodes[kNidRecipientTable]);
 
     uint32_t flags = 0;
     if (const PropValue* f = FindValue(*props, kTagMessageFlags); f != nullptr && f->bytes.size() == 4)
@@ -86,8 +97,6 @@ Node BuildMessageNode(const MessageContent& message, std::vector<PropValue>* pro
         WriteTableContext(AttachmentColumns(), rows, &node.subnodes[kNidAttachmentTable]);
     }
     SetValue(*props, LongValue(kTagMessageFlags, flags));
-    if (FindValue(*props, kTagMessageClass) == nullptr) SetValue(*props, UnicodeValue(kTagMessageClass, "IPM.Note"));
-    if (FindValue(*props, kTagMessageStatus) == nullptr) SetValue(*props, LongValue(kTagMessageStatus, 0));
     // PR_MESSAGE_SIZE is the message's size as stored; the second pass
     // counts the size value itself.
     for (int pass = 0; pass < 2; ++pass) {
@@ -97,6 +106,53 @@ Node BuildMessageNode(const MessageContent& message, std::vector<PropValue>* pro
     }
     WritePropertyContext(*props, &node);
     return node;
+}
+
+bool ParseMessageNode(const Node& node, MessageContent* message, std::string* error) {
+    MessageContent m;
+    if (!ReadPropertyContext(node, &m.props, error)) return false;
+    std::vector<uint32_t> columns;
+    std::vector<TableRow> rows;
+    if (auto r = node.subnodes.find(kNidRecipientTable); r != node.subnodes.end()) {
+        if (!ReadTableContext(r->second, &columns, &rows, error)) return false;
+        for (TableRow& row : rows) {
+            std::vector<PropValue> cells;
+            for (PropValue& v : row.cells)
+                if (v.tag != kTagRowId) cells.push_back(std::move(v));
+            m.recipients.push_back(std::move(cells));
+        }
+    }
+    if (auto a = node.subnodes.find(kNidAttachmentTable); a != node.subnodes.end()) {
+        if (!ReadTableContext(a->second, &columns, &rows, error)) return false;
+        for (const TableRow& row : rows) {
+            auto sub = node.subnodes.find(row.rowId);
+            if (sub == node.subnodes.end()) {
+                if (error != nullptr) *error = "an attachment row without its attachment";
+                return false;
+            }
+            AttachmentContent att;
+            if (!ReadPropertyContext(sub->second, &att.props, error)) return false;
+            std::vector<PropValue> kept;
+            for (PropValue& v : att.props) {
+                if (v.tag == kTagAttachDataObject) {
+                    if (v.bytes.size() < 4) continue;
+                    auto inner = sub->second.subnodes.find(Get32(v.bytes.data()));
+                    if (inner == sub->second.subnodes.end()) {
+                        if (error != nullptr) *error = "an embedded message that is missing";
+                        return false;
+                    }
+                    att.embedded = std::make_shared<MessageContent>();
+                    if (!ParseMessageNode(inner->second, att.embedded.get(), error)) return false;
+                    continue;
+                }
+                kept.push_back(std::move(v));
+            }
+            att.props = std::move(kept);
+            m.attachments.push_back(std::move(att));
+        }
+    }
+    *message = std::move(m);
+    return true;
 }
 
 }  // namespace mapi::pst::fmt

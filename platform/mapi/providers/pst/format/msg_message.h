@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "providers/pst/format/ltp_value.h"
@@ -32,5 +33,9 @@ struct MessageContent {
 // *props receives the message's properties as stored, for its row in the
 // folder's contents table.
 Node BuildMessageNode(const MessageContent& message, std::vector<PropValue>* props);
+
+// Reads a message node back: properties, recipients (without the row id
+// this layer adds) and attachments with their embedded messages.
+bool ParseMessageNode(const Node& node, MessageContent* message, std::string* error);
 
 }  // namespace mapi::pst::fmt

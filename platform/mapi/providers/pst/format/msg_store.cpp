@@ -46,10 +46,12 @@ StoreModel StoreModel::NewStore(const StoreUid& uid, std::string_view displayNam
     s.AddFolderWithNid(kNidIpmSubtree, kNidRootFolder, "Top of Personal Folders", "", false);
     s.AddFolderWithNid(kNidSearchRoot, kNidRootFolder, "Search Root", "", false);
     s.AddFolderWithNid(kNidSpamSearchFolder, kNidRootFolder, "SPAM Search Folder 2", "", true);
-    s.deletedItems_ = s.AddFolder(kNidIpmSubtree, "Deleted Items", "IPF.Note");
     s.inbox_ = s.AddFolder(kNidIpmSubtree, "Inbox", "IPF.Note");
     s.outbox_ = s.AddFolder(kNidIpmSubtree, "Outbox", "IPF.Note");
+    s.deletedItems_ = s.AddFolder(kNidIpmSubtree, "Deleted Items", "IPF.Note");
     s.sentItems_ = s.AddFolder(kNidIpmSubtree, "Sent Items", "IPF.Note");
+    // Mail of every class goes to the inbox.
+    for (const char* cls : {"", "IPM", "REPORT.IPM"}) s.receive_[cls] = s.inbox_;
     return s;
 }
 
@@ -83,8 +85,40 @@ uint32_t StoreModel::AddMessage(uint32_t folder, const MessageContent& message, 
     m.folder = folder;
     m.node = BuildMessageNode(message, &m.props);
     messages_[nid] = std::move(m);
+    m.associated = associated;
     (associated ? f->second.associated : f->second.messages).push_back(nid);
     return nid;
+}
+
+const StoreModel::Folder* StoreModel::FindFolder(uint32_t nid) const {
+    auto it = folders_.find(nid);
+    return it == folders_.end() ? nullptr : &it->second;
+}
+
+const StoreModel::StoredMessage* StoreModel::FindMessage(uint32_t nid) const {
+    auto it = messages_.find(nid);
+    return it == messages_.end() ? nullptr : &it->second;
+}
+
+bool StoreModel::SetFolderProps(uint32_t nid, std::vector<PropValue> props) {
+    auto it = folders_.find(nid);
+    if (it == folders_.end()) return false;
+    it->second.props = std::move(props);
+    return true;
+}
+
+bool StoreModel::ReplaceMessage(uint32_t nid, const MessageContent& message) {
+    auto it = messages_.find(nid);
+    if (it == messages_.end()) return false;
+    it->second.node = BuildMessageNode(message, &it->second.props);
+    return true;
+}
+
+void StoreModel::SetReceiveFolder(const std::string& messageClass, uint32_t folder) {
+    if (folder == 0)
+        receive_.erase(messageClass);
+    else
+        receive_[messageClass] = folder;
 }
 
 std::vector<PropValue> StoreModel::StoreProps() const {
@@ -155,11 +189,10 @@ NodeSet StoreModel::Build(Header* header) const {
         t.parent = message.folder;
         t.node = message.node;
     }
-    // Mail of every class goes to the inbox.
     std::vector<TableRow> receive;
     uint32_t row = 1;
-    for (const char* cls : {"", "IPM", "REPORT.IPM"})
-        receive.push_back({row++, {UnicodeValue(kTagMessageClass, cls), LongValue(kTagReceiveFolderNid, inbox_)}});
+    for (const auto& [cls, folder] : receive_)
+        receive.push_back({row++, {UnicodeValue(kTagMessageClass, cls), LongValue(kTagReceiveFolderNid, folder)}});
     WriteTableContext(ReceiveFolderColumns(), receive, &nodes[kNidReceiveFolderTable].node);
     // Search bookkeeping starts empty.
     for (uint32_t nid : {kNidSearchManagementQueue, kNidSearchActivityList, kNidSearchDomainObject,

@@ -25,6 +25,21 @@ namespace mapi::pst::fmt {
 
 class StoreModel {
 public:
+    struct Folder {
+        uint32_t parent = 0;
+        bool search = false;
+        std::vector<PropValue> props;  // without the counts, which are computed
+        std::vector<uint32_t> children;
+        std::vector<uint32_t> messages;
+        std::vector<uint32_t> associated;
+    };
+    struct StoredMessage {
+        uint32_t folder = 0;
+        bool associated = false;
+        Node node;
+        std::vector<PropValue> props;  // as stored, for its contents table row
+    };
+
     // A new store with the folders every file has: the root, "Top of
     // Personal Folders" with Deleted Items, Inbox, Outbox and Sent Items,
     // "Search Root" and the spam search folder.
@@ -45,24 +60,28 @@ public:
     uint32_t AddMessage(uint32_t folder, const MessageContent& message, bool associated = false);
 
     NameMap& names() { return names_; }
+    const NameMap& names() const { return names_; }
+    const std::string& displayName() const { return displayName_; }
+
+    const Folder* FindFolder(uint32_t nid) const;
+    const StoredMessage* FindMessage(uint32_t nid) const;
+    // Replaces a folder's own properties (name, class, comment...).
+    bool SetFolderProps(uint32_t nid, std::vector<PropValue> props);
+    // Replaces a saved message's content; false when nid is no message.
+    bool ReplaceMessage(uint32_t nid, const MessageContent& message);
+
+    // The receive folder of each message class ("" for the default).
+    const std::map<std::string, uint32_t>& receiveFolders() const { return receive_; }
+    void SetReceiveFolder(const std::string& messageClass, uint32_t folder);
+
+    // Reads a store this writer made (or any unencoded Unicode file with the
+    // same structure) back from its nodes.
+    static bool Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error);
 
     // Every node of the file; header receives the NID counters.
     NodeSet Build(Header* header) const;
 
 private:
-    struct Folder {
-        uint32_t parent = 0;
-        bool search = false;
-        std::vector<PropValue> props;
-        std::vector<uint32_t> children;
-        std::vector<uint32_t> messages;
-        std::vector<uint32_t> associated;
-    };
-    struct StoredMessage {
-        uint32_t folder = 0;
-        Node node;
-        std::vector<PropValue> props;  // for its contents table row
-    };
 
     uint32_t NewFolderNid();
     uint32_t AddFolderWithNid(uint32_t nid, uint32_t parent, std::string_view name,
@@ -79,6 +98,7 @@ private:
     std::map<uint32_t, Folder> folders_;
     std::map<uint32_t, StoredMessage> messages_;
     NameMap names_;
+    std::map<std::string, uint32_t> receive_;
 };
 
 }  // namespace mapi::pst::fmt

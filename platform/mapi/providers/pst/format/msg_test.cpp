@@ -79,7 +79,7 @@ TEST(MsgStore, ANewStoreHasEveryRequiredNodeAndFolder) {
         EXPECT_TRUE(nodes.count(r.rowId));
         EXPECT_EQ(nodes.at(r.rowId).parent, kNidIpmSubtree);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Deleted Items", "Inbox", "Outbox", "Sent Items"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Outbox", "Deleted Items", "Sent Items"}));
     auto subtree = Props(nodes.at(kNidIpmSubtree).node);
     EXPECT_EQ(Narrow(FindValue(subtree, 0x3001001F)->bytes), "Top of Personal Folders");
     EXPECT_EQ(FindValue(subtree, 0x360A000B)->bytes, Bytes{1});
