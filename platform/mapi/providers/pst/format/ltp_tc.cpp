@@ -76,7 +76,7 @@ void WriteTableContext(const std::vector<uint32_t>& columns, const std::vector<T
         cells[rgib[2]] |= 0x40;          // and so does the version (0)
         for (const PropValue& v : row.cells) {
             auto col = std::find_if(cols.begin(), cols.end(), [&](const Column& c) { return c.tag == v.tag; });
-            if (col == cols.end() || col->tag == kTagLtpRowId || col->tag == kTagLtpRowVer) continue;
+            if (col == cols.end() || col->tag == kTagLtpRowId) continue;
             size_t w = FixedWidth(PropType(v.tag));
             if (w != 0) {
                 std::memcpy(cells.data() + col->offset, v.bytes.data(), std::min(w, v.bytes.size()));
@@ -180,7 +180,7 @@ bool ReadTableContext(const Node& node, std::vector<uint32_t>* columns, std::vec
         TableRow row;
         row.rowId = Get32(cells);
         for (const Column& c : cols) {
-            if (c.tag == kTagLtpRowId || c.tag == kTagLtpRowVer) continue;
+            if (c.tag == kTagLtpRowId) continue;
             if ((cells[bitmapAt + c.bit / 8] & (0x80 >> (c.bit % 8))) == 0) continue;
             PropValue v{c.tag, {}};
             if (FixedWidth(PropType(c.tag)) != 0) {

@@ -21,7 +21,9 @@ constexpr uint32_t kTagLtpRowVer = 0x67F30003;
 
 struct TableRow {
     uint32_t rowId = 0;
-    std::vector<PropValue> cells;  // only the columns the row has
+    // Only the columns the row has. A kTagLtpRowVer cell sets the row's
+    // version (0 without); a kTagLtpRowId cell is ignored for rowId.
+    std::vector<PropValue> cells;
 };
 
 // Builds the node of a TC with the given columns (row id and version are

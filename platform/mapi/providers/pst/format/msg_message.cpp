@@ -1,6 +1,7 @@
 #include "providers/pst/format/msg_message.h"
 
 #include <algorithm>
+#include <set>
 
 #include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ltp_tc.h"
@@ -61,23 +62,33 @@ Node BuildAttachmentNode(const AttachmentContent& a, std::vector<PropValue>* pro
 Node BuildMessageNode(const MessageContent& message, std::vector<PropValue>* props) {
     *props = message.props;
     Node node;
+    // A recipient keeps the table row id it came with (a copy from another
+    // file carries it), unless two claim the same one.
     std::vector<TableRow> recipientRows;
+    std::set<uint32_t> used;
+    bool ownIds = true;
+    for (const auto& r : message.recipients) {
+        const PropValue* id = FindValue(r, kTagLtpRowId);
+        ownIds = ownIds && id != nullptr && id->bytes.size() == 4 && used.insert(Get32(id->bytes.data())).second;
+    }
     for (size_t i = 0; i < message.recipients.size(); ++i) {
-        TableRow row{static_cast<uint32_t>(i), message.recipients[i]};
+        uint32_t rowId = ownIds ? Get32(FindValue(message.recipients[i], kTagLtpRowId)->bytes.data())
+                                : static_cast<uint32_t>(i);
+        TableRow row{rowId, message.recipients[i]};
         SetValue(row.cells, LongValue(kTagRowId, static_cast<uint32_t>(i)));
         recipientRows.push_back(std::move(row));
     }
-    // Recipients live only in their table's rows, so its columns are the
-    // template's and every property some recipient has (by property id: a
-    // recipient's own type wins over the template's).
+    // Recipients live only in their table's rows, so its columns are every
+    // property some recipient has, and no more: libpff reports each column
+    // for each recipient (regardless of the cell existence bits), so a
+    // template column would add empty properties to every recipient. An
+    // empty message still gets the template's columns.
     std::vector<uint32_t> columns;
     for (const TableRow& row : recipientRows)
         for (const PropValue& v : row.cells)
             if (std::none_of(columns.begin(), columns.end(), [&](uint32_t t) { return PropId(t) == PropId(v.tag); }))
                 columns.push_back(v.tag);
-    for (uint32_t t : RecipientColumns())
-        if (std::none_of(columns.begin(), columns.end(), [&](uint32_t c) { return PropId(c) == PropId(t); }))
-            columns.push_back(t);
+    if (columns.empty()) columns = RecipientColumns();
     // Every message has a recipient table, even an empty one.
     WriteTableContext(columns, recipientRows, &node.subnodes[kNidRecipientTable]);
 
@@ -119,6 +130,7 @@ bool ParseMessageNode(const Node& node, MessageContent* message, std::string* er
             std::vector<PropValue> cells;
             for (PropValue& v : row.cells)
                 if (v.tag != kTagRowId) cells.push_back(std::move(v));
+            SetValue(cells, LongValue(kTagLtpRowId, row.rowId));
             m.recipients.push_back(std::move(cells));
         }
     }
