@@ -14,6 +14,8 @@ namespace {
 
 constexpr uint32_t kTagMessageFlags = 0x0E070003;
 constexpr uint32_t kTagMessageSize = 0x0E080003;
+constexpr uint32_t kTagMessageClass = 0x001A001F;
+constexpr uint32_t kTagMessageClass8 = 0x001A001E;
 constexpr uint32_t kTagAttachSize = 0x0E200003;
 constexpr uint32_t kTagAttachMethod = 0x37050003;
 constexpr uint32_t kTagRenderingPosition = 0x370B0003;
@@ -108,6 +110,10 @@ Node BuildMessageNode(const MessageContent& message, std::vector<PropValue>* pro
         WriteTableContext(AttachmentColumns(), rows, &node.subnodes[kNidAttachmentTable]);
     }
     SetValue(*props, LongValue(kTagMessageFlags, flags));
+    // Every message has a class ([MS-PST] 2.4.5.1.1); readers such as libpff
+    // cannot tell what a message without one is and will not open it.
+    if (FindValue(*props, kTagMessageClass) == nullptr && FindValue(*props, kTagMessageClass8) == nullptr)
+        SetValue(*props, UnicodeValue(kTagMessageClass, "IPM"));
     // PR_MESSAGE_SIZE is the message's size as stored; the second pass
     // counts the size value itself.
     for (int pass = 0; pass < 2; ++pass) {
