@@ -1,5 +1,6 @@
 #include "providers/pst/format/ndb_amap.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "providers/pst/format/ndb_ids.h"
@@ -14,28 +15,86 @@ namespace {
 // Bytes at the start of range n taken by its map pages.
 uint64_t ReservedAt(uint64_t n) { return HasPMap(n) ? 2 * kPageSize : kPageSize; }
 
+uint64_t RangeOf(uint64_t ib) { return (ib - kFirstAMapOffset) / kAMapCoverage; }
+
 }  // namespace
 
 FileSpace::FileSpace() : cursor_(AMapOffset(0) + ReservedAt(0)) {}
 
 uint64_t FileSpace::Allocate(uint64_t size, uint64_t align) {
+    // First fit among released extents.
+    for (auto it = free_.begin(); it != free_.end(); ++it) {
+        uint64_t start = it->first, extent = it->second;
+        uint64_t at = (start + align - 1) / align * align;
+        if (at + size > start + extent) continue;
+        free_.erase(it);
+        if (at > start) free_[start] = at - start;
+        if (at + size < start + extent) free_[at + size] = start + extent - at - size;
+        used_[at] = size;
+        return at;
+    }
     for (;;) {
         uint64_t at = (cursor_ + align - 1) / align * align;
-        uint64_t range = (at - kFirstAMapOffset) / kAMapCoverage;
+        uint64_t range = RangeOf(at);
         if (range >= kMaxAMapRanges) return UINT64_MAX;
         uint64_t rangeEnd = AMapOffset(range + 1);
         if (at + size <= rangeEnd) {
+            if (at > cursor_) free_[cursor_] = at - cursor_;
             cursor_ = at + size;
-            used_.push_back({at, size});
+            used_[at] = size;
             return at;
         }
         // Allocations never straddle a map page: go to the next range.
         if (range + 1 >= kMaxAMapRanges) return UINT64_MAX;
+        if (rangeEnd > cursor_) free_[cursor_] = rangeEnd - cursor_;
         cursor_ = rangeEnd + ReservedAt(range + 1);
     }
 }
 
-uint64_t FileSpace::RangeCount() const { return (cursor_ - kFirstAMapOffset - 1) / kAMapCoverage + 1; }
+void FileSpace::Release(uint64_t ib, uint64_t size) {
+    auto it = used_.find(ib);
+    if (it == used_.end()) return;
+    size = it->second;
+    used_.erase(it);
+    // Join with free neighbours in the same range, so that later blocks fit.
+    auto next = free_.find(ib + size);
+    if (next != free_.end() && RangeOf(next->first) == RangeOf(ib)) {
+        size += next->second;
+        free_.erase(next);
+    }
+    auto prev = free_.lower_bound(ib);
+    if (prev != free_.begin()) {
+        --prev;
+        if (prev->first + prev->second == ib && RangeOf(prev->first) == RangeOf(ib)) {
+            prev->second += size;
+            return;
+        }
+    }
+    free_[ib] = size;
+}
+
+void FileSpace::MarkUsed(uint64_t ib, uint64_t size) {
+    used_[ib] = size;
+    if (ib + size > cursor_) cursor_ = ib + size;
+}
+
+void FileSpace::FinishMarking() {
+    free_.clear();
+    uint64_t at = AMapOffset(0) + ReservedAt(0);
+    for (const auto& [ib, size] : used_) {
+        while (ib > at) {
+            // The gap up to ib, split at map pages.
+            uint64_t range = RangeOf(at);
+            uint64_t rangeEnd = AMapOffset(range + 1);
+            uint64_t end = std::min(ib, rangeEnd);
+            if (end > at) free_[at] = end - at;
+            at = end == rangeEnd ? rangeEnd + ReservedAt(range + 1) : end;
+        }
+        at = std::max(at, ib + size);
+    }
+}
+
+uint64_t FileSpace::RangeCount() const { return RangeOf(cursor_ - 1) + 1; }
 
 uint64_t FileSpace::FileEnd() const { return AMapOffset(RangeCount()); }
 
@@ -47,8 +106,8 @@ Bytes FileSpace::AMapBits(uint64_t n, uint64_t* freeBytes) const {
             bits[slot / 8] |= static_cast<uint8_t>(0x80 >> (slot % 8));
     };
     mark(start, ReservedAt(n));
-    for (const Extent& e : used_)
-        if (e.ib >= start && e.ib < start + kAMapCoverage) mark(e.ib, e.size);
+    for (auto it = used_.lower_bound(start); it != used_.end() && it->first < start + kAMapCoverage; ++it)
+        mark(it->first, it->second);
     uint64_t used = 0;
     for (uint8_t b : bits) used += static_cast<uint64_t>(__builtin_popcount(b));
     if (freeBytes != nullptr) *freeBytes = kAMapCoverage - used * kBlockAlign;

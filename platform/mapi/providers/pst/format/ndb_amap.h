@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "providers/pst/format/ndb_bytes.h"
@@ -25,7 +26,8 @@ constexpr uint64_t kMaxAMapRanges = 128;
 uint64_t AMapOffset(uint64_t n);
 bool HasPMap(uint64_t n);
 
-// Hands out file space front to back, stepping over the map pages.
+// Hands out file space, stepping over the map pages: first from space
+// released earlier (first fit), then from the end.
 class FileSpace {
 public:
     // Space starts after the first AMap and PMap.
@@ -34,6 +36,14 @@ public:
     // Returns the offset of size bytes aligned to align (64 or 512), or
     // UINT64_MAX when the file would outgrow kMaxAMapRanges.
     uint64_t Allocate(uint64_t size, uint64_t align);
+    // Gives back space handed out (or marked used) before; it may be handed
+    // out again by the next Allocate.
+    void Release(uint64_t ib, uint64_t size);
+    // For a file read back: marks space as used, then, once all is marked,
+    // FinishMarking makes the gaps below the highest used byte free.
+    void MarkUsed(uint64_t ib, uint64_t size);
+    void FinishMarking();
+
     // The file's end: everything handed out so far, rounded up to the end
     // of the last AMap range (readers expect every AMap range whole).
     uint64_t FileEnd() const;
@@ -43,12 +53,9 @@ public:
     Bytes AMapBits(uint64_t n, uint64_t* freeBytes) const;
 
 private:
-    struct Extent {
-        uint64_t ib;
-        uint64_t size;
-    };
     uint64_t cursor_;
-    std::vector<Extent> used_;
+    std::map<uint64_t, uint64_t> used_;  // offset -> size
+    std::map<uint64_t, uint64_t> free_;  // offset -> size, below cursor_
 };
 
 }  // namespace mapi::pst::fmt

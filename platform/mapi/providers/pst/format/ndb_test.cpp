@@ -153,29 +153,46 @@ TEST(NdbBlock, OutlookBlocksCheckAndTreesRoundTrip) {
     EXPECT_FALSE(SubnodeBlock::Parse(truncated, &sb, &error));
 }
 
-TEST(NdbSpace, AllocationsStepOverTheMapPagesAndTheMapsMarkThem) {
+TEST(NdbSpace, AllocationsStepOverTheMapPagesReuseGapsAndTheMapsMarkThem) {
     FileSpace space;
     EXPECT_EQ(space.Allocate(64, 64), 0x4800u);
     EXPECT_EQ(space.Allocate(512, 512), 0x4A00u);
-    // Fill the first range to its end; the next block goes past the
-    // second AMap page (no PMap there).
+    // Fill the first range to 64 bytes before its end.
     uint64_t end1 = AMapOffset(1);
     uint64_t filler = end1 - 0x4C00 - 64;
     EXPECT_EQ(space.Allocate(filler, 64), 0x4C00u);
-    EXPECT_EQ(space.Allocate(128, 64), end1 + 512);
+    // The gap the page's alignment left is used first.
+    EXPECT_EQ(space.Allocate(128, 64), 0x4840u);
+    // What fits no gap goes past the second AMap page (no PMap there).
+    EXPECT_EQ(space.Allocate(512, 64), end1 + 512);
     EXPECT_EQ(space.RangeCount(), 2u);
     EXPECT_EQ(space.FileEnd(), AMapOffset(2));
     uint64_t freeBytes = 0;
     Bytes bits = space.AMapBits(0, &freeBytes);
     EXPECT_EQ(bits[0], 0xFF);  // the AMap page
     EXPECT_EQ(bits[1], 0xFF);  // the PMap page
-    EXPECT_EQ(bits[2], 0x80);  // the 64-byte block at 0x4800
+    EXPECT_EQ(bits[2], 0xE0);  // the blocks at 0x4800 and 0x4840
     EXPECT_EQ(bits[3], 0xFF);  // the page at 0x4A00
-    // Free: the seven slots after the block and the last one of the range.
-    EXPECT_EQ(freeBytes, 8u * 64);
+    // Free: five slots before the page and the last one of the range.
+    EXPECT_EQ(freeBytes, 6u * 64);
     Bytes bits1 = space.AMapBits(1, &freeBytes);
     EXPECT_EQ(bits1[0], 0xFF);  // the AMap page (8 slots) ...
-    EXPECT_EQ(bits1[1], 0xC0);  // ... and the 128-byte block after it
+    EXPECT_EQ(bits1[1], 0xFF);  // ... and the 512-byte block after it
+
+    // Released space joins its free neighbours and is handed out again.
+    space.Release(0x4840, 128);
+    space.Release(0x4800, 64);
+    EXPECT_EQ(space.Allocate(448, 64), 0x4800u);
+    space.AMapBits(0, &freeBytes);
+    EXPECT_EQ(freeBytes, 2u * 64);  // what the 448 bytes left, and the range's last slot
+
+    // A file read back: marked extents, the gaps between them free.
+    FileSpace loaded;
+    loaded.MarkUsed(0x4800, 64);
+    loaded.MarkUsed(0x4A00, 512);
+    loaded.FinishMarking();
+    EXPECT_EQ(loaded.Allocate(64, 64), 0x4840u);
+    EXPECT_EQ(loaded.Allocate(512, 512), 0x4C00u);
 }
 
 // A node set with every shape the writer has to handle: empty nodes, a
