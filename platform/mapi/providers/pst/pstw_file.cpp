@@ -1,13 +1,11 @@
 #include "providers/pst/pstw_file.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include <mapicode.h>
 #include <mapix.h>
 
-#include "providers/pst/format/ndb_file_reader.h"
+#include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/pst_writer.h"
 #include "runtime/mapi_ptr.h"
 
@@ -36,17 +34,12 @@ std::shared_ptr<WritableFile> WritableFile::Open(const std::string& path, const 
 }
 
 bool WritableFile::Load(std::string* error) {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) {
-        if (error != nullptr) *error = "cannot open " + path_;
-        return false;
-    }
-    fmt::Bytes image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     fmt::Header header;
     fmt::NodeSet nodes;
     std::string why;
-    if (!fmt::ReadFileImage(image, &header, &nodes, &why) ||
-        !fmt::StoreModel::Load(nodes, header, &model_, &why)) {
+    ndb_ = fmt::NdbFile::Open(path_, &nodes, &header, &why);
+    if (ndb_ == nullptr || !fmt::StoreModel::Load(nodes, header, &model_, &why)) {
+        ndb_.reset();
         if (error != nullptr) *error = path_ + " cannot be written here: " + why;
         return false;
     }
@@ -60,8 +53,12 @@ MAPIUID WritableFile::StoreUid() const {
 }
 
 HRESULT WritableFile::Commit() {
+    if (ndb_ == nullptr) return MAPI_E_DISK_ERROR;  // an earlier failure could not even reload
+    std::set<uint32_t> removed;
+    std::array<uint32_t, 32> counters{};
+    fmt::NodeSet changed = model_.TakeChanges(&removed, &counters);
     std::string error;
-    if (WriteStoreFile(path_, model_, &error)) return S_OK;
+    if (ndb_->Commit(changed, removed, counters, &error)) return S_OK;
     std::string ignored;
     Load(&ignored);
     return MAPI_E_DISK_ERROR;
@@ -103,6 +100,7 @@ HRESULT WritableFile::IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags
         out->aulPropTag[i] = id == 0 ? PROP_TAG(PT_ERROR, 0) : PROP_TAG(PT_UNSPECIFIED, id);
     }
     if (created) {
+        model_.MarkChanged(fmt::kNidNameToIdMap);
         HRESULT hr = Commit();
         if (FAILED(hr)) return hr;
     }

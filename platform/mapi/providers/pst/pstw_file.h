@@ -1,10 +1,10 @@
 // A personal folder file opened for writing: the store model in memory,
 // the file it came from, and the commit that writes it back.
 //
-// Every commit writes the whole file to a temporary name, flushes it and
-// renames it over the old one (fmt::WriteFile): a crash leaves the last
-// committed file whole. A commit that fails reloads the model from that
-// file, so a change that did not reach the disk is gone from memory too.
+// A commit writes the nodes the model changed into free space and then
+// switches the header (fmt::NdbFile): a crash leaves the last committed
+// file whole. A commit that fails reloads the model from that file, so a
+// change that did not reach the disk is gone from memory too.
 //
 // Thread use: callers hold Mutex() around every use of the model.
 #pragma once
@@ -17,6 +17,7 @@
 #include <mapidefs.h>
 
 #include "providers/pst/format/msg_store.h"
+#include "providers/pst/format/ndb_commit.h"
 
 namespace mapi::pst {
 
@@ -54,6 +55,7 @@ private:
     MAPIUID provider_;
     std::recursive_mutex mutex_;
     fmt::StoreModel model_;
+    std::unique_ptr<fmt::NdbFile> ndb_;
 };
 
 }  // namespace mapi::pst

@@ -97,7 +97,7 @@ std::map<std::string, std::string> Messages(IMsgStore* store) {
 TEST(PstWriterCrash, AKilledWriterLeavesExactlyTheSavedMessages) {
     std::string dir = MakeTempDir();
     std::mt19937 random(20261207);
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 25; ++round) {
         std::string path = dir + "/crash" + std::to_string(round) + ".pst";
         std::string error;
         ASSERT_EQ(PstWriterStoreProvider()->CreateStore(path, "Crash", &error), S_OK) << error;
@@ -110,7 +110,7 @@ TEST(PstWriterCrash, AKilledWriterLeavesExactlyTheSavedMessages) {
             SaveForever(path, fds[1]);
         }
         close(fds[1]);
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 400)(random)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 900)(random)));
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);

@@ -1,6 +1,9 @@
 // The writable personal folder file store through MAPI: the skeleton of a
 // new file, folders, messages with everything a copy writes, reopening from
 // disk (our own reader) and from libpff, and a commit that fails.
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -309,19 +312,26 @@ TEST_F(WritableStoreTest, AFailedCommitLeavesTheFileAndTheStoreAtTheLastCommit) 
     ComRef<IMessage> kept, lost;
     ASSERT_EQ(subtree->CreateMessage(nullptr, 0, kept.Out()), S_OK);
     ASSERT_EQ(kept->SaveChanges(0), S_OK);
-    // The writer cannot make its temporary file: the next commit fails.
-    std::filesystem::create_directory(path_ + ".writing");
+    // The file may not grow: a message too large for its free space fails
+    // to commit, as on a full disk.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit capped = saved;
+    capped.rlim_cur = std::filesystem::file_size(path_);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &capped), 0);
     ASSERT_EQ(subtree->CreateMessage(nullptr, 0, lost.Out()), S_OK);
+    WriteStream(lost.get(), PR_BODY, std::vector<BYTE>(600000, 'z'));
     EXPECT_EQ(lost->SaveChanges(0), MAPI_E_DISK_ERROR);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
     EXPECT_EQ(LongProp(subtree.get(), PR_CONTENT_COUNT), 1) << "the failed message must not linger in memory";
+    // The store goes on working from the last commit.
     ComRef<IMAPIFolder> folder;
-    EXPECT_NE(subtree->CreateFolder(FOLDER_GENERIC, const_cast<char*>("Later"), nullptr, nullptr, 0, folder.Out()), S_OK);
-    std::filesystem::remove(path_ + ".writing");
     ASSERT_EQ(subtree->CreateFolder(FOLDER_GENERIC, const_cast<char*>("Later"), nullptr, nullptr, 0, folder.Out()), S_OK);
-
     ComRef<IMsgStore> reopened = Open();
     ComRef<IMAPIFolder> again = OpenById<IMAPIFolder>(reopened.get(), BinaryProp(reopened.get(), PR_IPM_SUBTREE_ENTRYID));
     EXPECT_EQ(LongProp(again.get(), PR_CONTENT_COUNT), 1);
+    EXPECT_NE(LongProp(again.get(), PR_SUBFOLDERS), 0);
 }
 
 }  // namespace

@@ -68,6 +68,7 @@ uint32_t StoreModel::AddFolderWithNid(uint32_t nid, uint32_t parent, std::string
     if (!containerClass.empty()) f.props.push_back(UnicodeValue(kTagContainerClass, containerClass));
     folders_[nid] = std::move(f);
     if (nid != parent) folders_[parent].children.push_back(nid);
+    FolderChanged(nid);
     return nid;
 }
 
@@ -87,6 +88,8 @@ uint32_t StoreModel::AddMessage(uint32_t folder, const MessageContent& message, 
     messages_[nid] = std::move(m);
     m.associated = associated;
     (associated ? f->second.associated : f->second.messages).push_back(nid);
+    changed_.insert(nid);
+    FolderChanged(folder);
     return nid;
 }
 
@@ -104,6 +107,7 @@ bool StoreModel::SetFolderProps(uint32_t nid, std::vector<PropValue> props) {
     auto it = folders_.find(nid);
     if (it == folders_.end()) return false;
     it->second.props = std::move(props);
+    FolderChanged(nid);
     return true;
 }
 
@@ -111,6 +115,8 @@ bool StoreModel::ReplaceMessage(uint32_t nid, const MessageContent& message) {
     auto it = messages_.find(nid);
     if (it == messages_.end()) return false;
     it->second.node = BuildMessageNode(message, &it->second.props);
+    changed_.insert(nid);
+    FolderChanged(it->second.folder);
     return true;
 }
 
@@ -119,6 +125,57 @@ void StoreModel::SetReceiveFolder(const std::string& messageClass, uint32_t fold
         receive_.erase(messageClass);
     else
         receive_[messageClass] = folder;
+    changed_.insert(kNidReceiveFolderTable);
+}
+
+void StoreModel::FolderChanged(uint32_t nid) {
+    // Its own node and tables; its parent's hierarchy row (counts, the
+    // subfolder flag) and the grandparent's row of the parent.
+    for (int up = 0; up < 3 && nid != 0; ++up) {
+        changed_.insert(nid);
+        auto it = folders_.find(nid);
+        if (it == folders_.end() || it->second.parent == nid) break;
+        nid = it->second.parent;
+    }
+}
+
+std::array<uint32_t, 32> StoreModel::Counters() const {
+    std::array<uint32_t, 32> c = Header::ForNewFile().nextNidIndex;
+    c[kNidTypeNormalFolder] = nextFolderIndex_;
+    for (uint32_t t : {kNidTypeHierarchyTable, kNidTypeContentsTable, kNidTypeAssocContentsTable})
+        c[t] = nextFolderIndex_;
+    c[kNidTypeNormalMessage] = nextMessageIndex_;
+    c[kNidTypeAssocMessage] = nextAssocIndex_;
+    return c;
+}
+
+NodeSet StoreModel::TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t, 32>* counters) {
+    NodeSet nodes;
+    for (uint32_t nid : changed_) {
+        if (auto f = folders_.find(nid); f != folders_.end()) {
+            BuildFolder(nid, f->second, nodes);
+        } else if (auto m = messages_.find(nid); m != messages_.end()) {
+            TopNode& t = nodes[nid];
+            t.parent = m->second.folder;
+            t.node = m->second.node;
+        } else if (nid == kNidNameToIdMap) {
+            WritePropertyContext(names_.ToProps(), &nodes[kNidNameToIdMap].node);
+        } else if (nid == kNidReceiveFolderTable) {
+            BuildReceiveTable(nodes);
+        }
+    }
+    changed_.clear();
+    removed->clear();
+    *counters = Counters();
+    return nodes;
+}
+
+void StoreModel::BuildReceiveTable(NodeSet& nodes) const {
+    std::vector<TableRow> receive;
+    uint32_t row = 1;
+    for (const auto& [cls, folder] : receive_)
+        receive.push_back({row++, {UnicodeValue(kTagMessageClass, cls), LongValue(kTagReceiveFolderNid, folder)}});
+    WriteTableContext(ReceiveFolderColumns(), receive, &nodes[kNidReceiveFolderTable].node);
 }
 
 std::vector<PropValue> StoreModel::StoreProps() const {
@@ -189,11 +246,7 @@ NodeSet StoreModel::Build(Header* header) const {
         t.parent = message.folder;
         t.node = message.node;
     }
-    std::vector<TableRow> receive;
-    uint32_t row = 1;
-    for (const auto& [cls, folder] : receive_)
-        receive.push_back({row++, {UnicodeValue(kTagMessageClass, cls), LongValue(kTagReceiveFolderNid, folder)}});
-    WriteTableContext(ReceiveFolderColumns(), receive, &nodes[kNidReceiveFolderTable].node);
+    BuildReceiveTable(nodes);
     // Search bookkeeping starts empty.
     for (uint32_t nid : {kNidSearchManagementQueue, kNidSearchActivityList, kNidSearchDomainObject,
                          kNidSearchGathererQueue, kNidSearchGathererFolderQueue})
@@ -206,11 +259,7 @@ NodeSet StoreModel::Build(Header* header) const {
     WriteTableContext(RecipientColumns(), {}, &nodes[kNidRecipientTable].node);
 
     *header = Header::ForNewFile();
-    header->nextNidIndex[kNidTypeNormalFolder] = nextFolderIndex_;
-    for (uint32_t t : {kNidTypeHierarchyTable, kNidTypeContentsTable, kNidTypeAssocContentsTable})
-        header->nextNidIndex[t] = nextFolderIndex_;
-    header->nextNidIndex[kNidTypeNormalMessage] = nextMessageIndex_;
-    header->nextNidIndex[kNidTypeAssocMessage] = nextAssocIndex_;
+    header->nextNidIndex = Counters();
     return nodes;
 }
 

@@ -10,7 +10,9 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,12 +83,22 @@ public:
     // Every node of the file; header receives the NID counters.
     NodeSet Build(Header* header) const;
 
+    // The nodes changed since the last TakeChanges (and *removed those to
+    // drop), built; counters receives the NID counters for the header.
+    NodeSet TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t, 32>* counters);
+    // Marks a node as changed (the name map after names were added).
+    void MarkChanged(uint32_t nid) { changed_.insert(nid); }
+
 private:
 
     uint32_t NewFolderNid();
     uint32_t AddFolderWithNid(uint32_t nid, uint32_t parent, std::string_view name,
                               std::string_view containerClass, bool search);
     void BuildFolder(uint32_t nid, const Folder& f, NodeSet& nodes) const;
+    // A folder, its tables and its parent's tables, for a change of it.
+    void FolderChanged(uint32_t nid);
+    std::array<uint32_t, 32> Counters() const;
+    void BuildReceiveTable(NodeSet& nodes) const;
     std::vector<PropValue> StoreProps() const;
 
     StoreUid uid_{};
@@ -99,6 +111,9 @@ private:
     std::map<uint32_t, StoredMessage> messages_;
     NameMap names_;
     std::map<std::string, uint32_t> receive_;
+    // Folder and message NIDs (a folder stands for its three tables too)
+    // and internal nodes changed since the last TakeChanges.
+    std::set<uint32_t> changed_;
 };
 
 }  // namespace mapi::pst::fmt

@@ -17,6 +17,12 @@ uint64_t ReservedAt(uint64_t n) { return HasPMap(n) ? 2 * kPageSize : kPageSize;
 
 uint64_t RangeOf(uint64_t ib) { return (ib - kFirstAMapOffset) / kAMapCoverage; }
 
+// ib, or the first byte after the map pages when ib falls on them.
+uint64_t PastMaps(uint64_t ib) {
+    uint64_t range = RangeOf(ib);
+    return std::max(ib, AMapOffset(range) + ReservedAt(range));
+}
+
 }  // namespace
 
 FileSpace::FileSpace() : cursor_(AMapOffset(0) + ReservedAt(0)) {}
@@ -34,12 +40,14 @@ uint64_t FileSpace::Allocate(uint64_t size, uint64_t align) {
         return at;
     }
     for (;;) {
-        uint64_t at = (cursor_ + align - 1) / align * align;
+        uint64_t at = PastMaps((cursor_ + align - 1) / align * align);
         uint64_t range = RangeOf(at);
         if (range >= kMaxAMapRanges) return UINT64_MAX;
         uint64_t rangeEnd = AMapOffset(range + 1);
         if (at + size <= rangeEnd) {
-            if (at > cursor_) free_[cursor_] = at - cursor_;
+            // The alignment gap is free, but never the map pages before it.
+            uint64_t gap = PastMaps(cursor_);
+            if (at > gap) free_[gap] = at - gap;
             cursor_ = at + size;
             used_[at] = size;
             return at;
@@ -82,6 +90,7 @@ void FileSpace::FinishMarking() {
     free_.clear();
     uint64_t at = AMapOffset(0) + ReservedAt(0);
     for (const auto& [ib, size] : used_) {
+        at = PastMaps(at);
         while (ib > at) {
             // The gap up to ib, split at map pages.
             uint64_t range = RangeOf(at);

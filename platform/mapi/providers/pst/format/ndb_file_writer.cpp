@@ -11,6 +11,7 @@
 #include "providers/pst/format/ndb_amap.h"
 #include "providers/pst/format/ndb_block.h"
 #include "providers/pst/format/ndb_ids.h"
+#include "providers/pst/format/ndb_node_encoder.h"
 #include "providers/pst/format/ndb_page.h"
 
 namespace mapi::pst::fmt {
@@ -22,65 +23,14 @@ constexpr uint16_t kRefsOfSingleUse = 2;
 
 class Layout {
 public:
-    Layout(Header* header, Bytes* file) : header_(header), file_(file) {}
+    Layout(Header* header, Bytes* file)
+        : header_(header), file_(file), sink_([this](const Bytes& data, bool internal, uint64_t* bid, std::string*) {
+              return StoreBlock(data, internal, bid);
+          }) {}
 
-    // Stores data as one block or a data tree; returns its BID (0 for none).
-    bool StoreData(const Bytes& data, uint64_t* bid) {
-        if (data.empty()) {
-            *bid = 0;
-            return true;
-        }
-        if (data.size() <= kMaxBlockData) return StoreBlock(data, false, bid);
-        std::vector<uint64_t> leaves;
-        for (size_t at = 0; at < data.size(); at += kMaxBlockData) {
-            size_t n = std::min<size_t>(kMaxBlockData, data.size() - at);
-            uint64_t leaf = 0;
-            if (!StoreBlock(Bytes(data.begin() + at, data.begin() + at + n), false, &leaf)) return false;
-            leaves.push_back(leaf);
-        }
-        if (data.size() > UINT32_MAX) return Fail("a node larger than 4 GB");
-        auto total = static_cast<uint32_t>(data.size());
-        if (leaves.size() <= XBlock::kMaxEntries) return StoreXBlock(1, total, leaves, bid);
-        std::vector<uint64_t> middles;
-        for (size_t at = 0; at < leaves.size(); at += XBlock::kMaxEntries) {
-            size_t n = std::min<size_t>(XBlock::kMaxEntries, leaves.size() - at);
-            std::vector<uint64_t> part(leaves.begin() + at, leaves.begin() + at + n);
-            // lcbTotal of an inner XBLOCK counts the bytes below it.
-            uint64_t bytes = std::min<uint64_t>(n * kMaxBlockData, data.size() - at * kMaxBlockData);
-            uint64_t middle = 0;
-            if (!StoreXBlock(1, static_cast<uint32_t>(bytes), part, &middle)) return false;
-            middles.push_back(middle);
-        }
-        if (middles.size() > XBlock::kMaxEntries) return Fail("a node too large for a data tree");
-        return StoreXBlock(2, total, middles, bid);
-    }
-
-    // Stores a node's subnodes as an SLBLOCK, or SIBLOCK over SLBLOCKs.
+    bool StoreData(const Bytes& data, uint64_t* bid) { return EncodeNodeData(data, sink_, bid, &error_); }
     bool StoreSubnodes(const std::map<uint32_t, Node>& subnodes, uint64_t* bid) {
-        if (subnodes.empty()) {
-            *bid = 0;
-            return true;
-        }
-        std::vector<SubnodeEntry> entries;
-        for (const auto& [nid, sub] : subnodes) {
-            SubnodeEntry e{nid, 0, 0};
-            if (!StoreData(sub.data, &e.bidData) || !StoreSubnodes(sub.subnodes, &e.bidSub)) return false;
-            entries.push_back(e);
-        }
-        if (entries.size() <= SubnodeBlock::kMaxLeafEntries) {
-            SubnodeBlock leaf{0, entries};
-            return StoreBlock(leaf.Serialize(), true, bid);
-        }
-        SubnodeBlock index{1, {}};
-        for (size_t at = 0; at < entries.size(); at += SubnodeBlock::kMaxLeafEntries) {
-            size_t n = std::min(SubnodeBlock::kMaxLeafEntries, entries.size() - at);
-            SubnodeBlock leaf{0, {entries.begin() + at, entries.begin() + at + n}};
-            uint64_t leafBid = 0;
-            if (!StoreBlock(leaf.Serialize(), true, &leafBid)) return false;
-            index.entries.push_back({entries[at].nid, leafBid, 0});
-        }
-        if (index.entries.size() > SubnodeBlock::kMaxIndexEntries) return Fail("too many subnodes");
-        return StoreBlock(index.Serialize(), true, bid);
+        return EncodeSubnodes(subnodes, sink_, bid, &error_);
     }
 
     void AddNode(const NbtEntry& e) { nodes_.push_back(e); }
@@ -138,11 +88,6 @@ private:
         blocks_.push_back({{id, ib}, static_cast<uint16_t>(data.size()), kRefsOfSingleUse});
         *bid = id;
         return true;
-    }
-
-    bool StoreXBlock(uint8_t level, uint32_t total, const std::vector<uint64_t>& bids, uint64_t* bid) {
-        XBlock x{level, total, bids};
-        return StoreBlock(x.Serialize(), true, bid);
     }
 
     static uint64_t FirstKey(const BtPage& p) {
@@ -219,6 +164,7 @@ private:
     std::vector<NbtEntry> nodes_;
     std::vector<BbtEntry> blocks_;
     std::string error_;
+    BlockSink sink_;
 };
 
 bool WriteAll(int fd, const Bytes& bytes) {

@@ -186,6 +186,18 @@ TEST(NdbSpace, AllocationsStepOverTheMapPagesReuseGapsAndTheMapsMarkThem) {
     space.AMapBits(0, &freeBytes);
     EXPECT_EQ(freeBytes, 2u * 64);  // what the 448 bytes left, and the range's last slot
 
+    // An allocation that ends exactly where a range ends: the next one must
+    // not land on the following AMap page.
+    FileSpace exact;
+    EXPECT_EQ(exact.Allocate(AMapOffset(1) - 0x4800, 64), 0x4800u);
+    EXPECT_EQ(exact.Allocate(64, 64), AMapOffset(1) + 512);
+    EXPECT_EQ(exact.Allocate(1024, 1024), AMapOffset(1) + 1024);
+    // The alignment gap before it is free, the AMap page is not.
+    EXPECT_EQ(exact.Allocate(64, 64), AMapOffset(1) + 576);
+    uint64_t freeBytes1 = 0;
+    Bytes range1 = exact.AMapBits(1, &freeBytes1);
+    EXPECT_EQ(range1[0], 0xFF);
+
     // A file read back: marked extents, the gaps between them free.
     FileSpace loaded;
     loaded.MarkUsed(0x4800, 64);
