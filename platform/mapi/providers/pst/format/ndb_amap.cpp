@@ -45,9 +45,11 @@ uint64_t FileSpace::Allocate(uint64_t size, uint64_t align) {
         if (range >= kMaxAMapRanges) return UINT64_MAX;
         uint64_t rangeEnd = AMapOffset(range + 1);
         if (at + size <= rangeEnd) {
-            // The alignment gap is free, but never the map pages before it.
+            // The alignment gap is free, but never the map pages in it: it
+            // ends with its own range.
             uint64_t gap = PastMaps(cursor_);
-            if (at > gap) free_[gap] = at - gap;
+            uint64_t gapEnd = std::min(at, AMapOffset(RangeOf(gap) + 1));
+            if (gapEnd > gap) free_[gap] = gapEnd - gap;
             cursor_ = at + size;
             used_[at] = size;
             return at;

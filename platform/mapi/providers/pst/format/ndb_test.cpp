@@ -198,6 +198,14 @@ TEST(NdbSpace, AllocationsStepOverTheMapPagesReuseGapsAndTheMapsMarkThem) {
     Bytes range1 = exact.AMapBits(1, &freeBytes1);
     EXPECT_EQ(range1[0], 0xFF);
 
+    // A page whose alignment carries it over a range's end: the gap left in
+    // the old range is free, the AMap page after it is not.
+    FileSpace over;
+    EXPECT_EQ(over.Allocate(AMapOffset(1) - 0x4800 - 256, 64), 0x4800u);
+    EXPECT_EQ(over.Allocate(512, 512), AMapOffset(1) + 512);
+    EXPECT_EQ(over.Allocate(256, 64), AMapOffset(1) - 256);
+    EXPECT_EQ(over.Allocate(512, 64), AMapOffset(1) + 1024);
+
     // A file read back: marked extents, the gaps between them free.
     FileSpace loaded;
     loaded.MarkUsed(0x4800, 64);
