@@ -1,6 +1,5 @@
 // The store provider for personal folder files: recognises them by content,
-// opens them read-only (through libpff) and creates new, empty ones with
-// our own writer.
+// opens them read-only and refuses to create them.
 #include "providers/providers.h"
 
 #include <new>
@@ -8,7 +7,6 @@
 #include "providers/pst/pst_file.h"
 #include "providers/pst/pst_libpff.h"
 #include "providers/pst/pst_objects.h"
-#include "providers/pst/pst_writer.h"
 
 #include "runtime/provider.h"
 
@@ -49,18 +47,11 @@ public:
 
     HRESULT CreateStore(const std::string& path, const std::string& displayName,
                         std::string* error) override {
-        std::string message;
-        try {
-            if (!pst::CreateEmptyStoreFile(path, displayName.empty() ? "Personal Folders" : displayName,
-                                      &message)) {
-                if (error != nullptr) *error = message;
-                return MAPI_E_CALL_FAILED;
-            }
-            return S_OK;
-        } catch (const std::bad_alloc&) {
-            if (error != nullptr) *error = "not enough memory to create " + path;
-            return MAPI_E_NOT_ENOUGH_MEMORY;
-        }
+        (void)displayName;
+        if (error != nullptr)
+            *error = "writing personal folder files (" + path +
+                     ") is not supported; create an embedded store instead";
+        return MAPI_E_NO_SUPPORT;
     }
 };
 

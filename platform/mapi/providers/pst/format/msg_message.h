@@ -27,11 +27,12 @@ struct MessageContent {
     std::vector<AttachmentContent> attachments;
 };
 
-// Builds the message's node. The properties the format requires and the
-// ones derived from the content (PR_MESSAGE_SIZE, PR_HASATTACH in the
-// flags, each attachment's size and rendering position) are set here;
-// *props receives the message's properties as stored, for its row in the
-// folder's contents table.
+// Builds the message's node. The values derived from the content are set
+// here: PR_MESSAGE_SIZE (the message's bytes as stored), MSGFLAG_HASATTACH
+// in PR_MESSAGE_FLAGS, each attachment's PR_ATTACH_SIZE (its bytes as
+// stored) and, when it has none, PR_RENDERING_POSITION -1 (not rendered);
+// a message without a class gets "IPM". *props receives the message's
+// properties as stored, for its row in the folder's contents table.
 Node BuildMessageNode(const MessageContent& message, std::vector<PropValue>* props);
 
 // Reads a message node back: properties, recipients (without the row id
