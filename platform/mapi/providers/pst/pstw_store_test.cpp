@@ -201,7 +201,7 @@ TEST_F(WritableStoreTest, AMessageKeepsEverythingACopyWritesAcrossReopening) {
         BYTE origin[] = {1, 2, 3};
         SPropValue values[4];
         values[0].ulPropTag = PR_SUBJECT;
-        values[0].Value.lpszA = const_cast<char*>("Quarterly report");
+        values[0].Value.lpszA = const_cast<char*>("Quarterly report \xE2\x80\x93 Gr\xC3\xBC\xC3\x9F""e");
         values[1].ulPropTag = PR_MESSAGE_CLASS;
         values[1].Value.lpszA = const_cast<char*>("IPM.Note");
         values[2].ulPropTag = sourceEntryTag;
@@ -266,7 +266,7 @@ TEST_F(WritableStoreTest, AMessageKeepsEverythingACopyWritesAcrossReopening) {
     ASSERT_EQ(rows->cRows, 1u);
     ASSERT_EQ(rows->aRow[0].lpProps[1].ulPropTag, tag);
     EXPECT_EQ(rows->aRow[0].lpProps[1].Value.bin.cb, 3u);
-    EXPECT_STREQ(rows->aRow[0].lpProps[2].Value.lpszA, "Quarterly report");
+    EXPECT_STREQ(rows->aRow[0].lpProps[2].Value.lpszA, "Quarterly report \xE2\x80\x93 Gr\xC3\xBC\xC3\x9F""e");
 
     const SBinary& eid = rows->aRow[0].lpProps[0].Value.bin;
     ComRef<IMessage> message = OpenById<IMessage>(store.get(), std::vector<BYTE>(eid.lpb, eid.lpb + eid.cb));
@@ -290,6 +290,26 @@ TEST_F(WritableStoreTest, AMessageKeepsEverythingACopyWritesAcrossReopening) {
     ASSERT_EQ(embedded->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0, inner.Out()), S_OK);
     EXPECT_EQ(StringProp(reinterpret_cast<IMessage*>(inner.get()), PR_SUBJECT), "Forwarded");
 
+    // libpff reads the 8-bit subject beyond ASCII as the text it was.
+    {
+        ComRef<IMsgStore> pff = Open(PstStoreProvider());
+        ComRef<IUnknown> root;
+        ULONG type = 0;
+        ASSERT_EQ(pff->OpenEntry(0, nullptr, nullptr, 0, &type, root.Out()), S_OK);
+        std::vector<std::string> failures;
+        bool seen = false;
+        for (const FolderSummary& f : WalkFolders(reinterpret_cast<IMAPIFolder*>(root.get()), &failures)) {
+            if (f.path != "Top of Personal Folders/Inbox") continue;
+            ComRef<IMAPIFolder> pffInbox = OpenById<IMAPIFolder>(pff.get(), f.entryId);
+            ComRef<IMAPITable> table;
+            ASSERT_EQ(pffInbox->GetContentsTable(0, table.Out()), S_OK);
+            EXPECT_EQ(ColumnStrings(table.get(), PR_SUBJECT),
+                      (std::vector<std::string>{"Quarterly report \xE2\x80\x93 Gr\xC3\xBC\xC3\x9F""e"}));
+            seen = true;
+        }
+        EXPECT_TRUE(seen);
+    }
+
     // A deleted property stays deleted once saved.
     SizedSPropTagArray(1, drop) = {1, {PR_SUBJECT}};
     ASSERT_EQ(message->DeleteProps(reinterpret_cast<LPSPropTagArray>(&drop), nullptr), S_OK);
@@ -304,6 +324,7 @@ TEST_F(WritableStoreTest, AMessageKeepsEverythingACopyWritesAcrossReopening) {
     std::map<std::string, std::string> prints = FingerprintStore(pff.get());
     ASSERT_EQ(prints.size(), 1u);
     EXPECT_NE(prints.begin()->second, "fail");
+
 }
 
 TEST_F(WritableStoreTest, AFailedCommitLeavesTheFileAndTheStoreAtTheLastCommit) {

@@ -5,6 +5,8 @@
 
 #include <mapix.h>
 
+#include "runtime/prop_convert.h"
+
 namespace mapi::pst {
 namespace {
 
@@ -59,6 +61,12 @@ Bytes Utf16Bytes(const WCHAR* s) {
     return b;
 }
 
+bool IsAscii(const char* s) {
+    for (; *s != 0; ++s)
+        if (static_cast<unsigned char>(*s) >= 0x80) return false;
+    return true;
+}
+
 void* More(void* parent, size_t n) {
     void* p = nullptr;
     if (MAPIAllocateMore(static_cast<ULONG>(n == 0 ? 1 : n), parent, &p) != S_OK) return nullptr;
@@ -88,6 +96,13 @@ HRESULT EncodeValue(const SPropValue& v, fmt::PropValue* out) {
             return S_OK;
         case PT_STRING8:
             if (v.Value.lpszA == nullptr) return MAPI_E_INVALID_PARAMETER;
+            if (!IsAscii(v.Value.lpszA)) {
+                // Readers decode 8-bit strings with the file's code page, not
+                // UTF-8: text beyond ASCII is kept as a Unicode string.
+                out->tag = CHANGE_PROP_TYPE(v.ulPropTag, PT_UNICODE);
+                b = Utf16Bytes(Utf8ToUtf16(v.Value.lpszA).c_str());
+                return S_OK;
+            }
             AppendRaw(b, v.Value.lpszA, std::strlen(v.Value.lpszA));
             return S_OK;
         case PT_UNICODE:
@@ -112,6 +127,7 @@ HRESULT EncodeValue(const SPropValue& v, fmt::PropValue* out) {
     if (base != PT_STRING8 && base != PT_UNICODE && base != PT_BINARY) return MAPI_E_INVALID_TYPE;
     ULONG count = v.Value.MVbin.cValues;
     std::vector<Bytes> items;
+    bool wide = false;
     for (ULONG i = 0; i < count; ++i) {
         if (base == PT_BINARY) {
             const SBinary* bins = v.Value.MVbin.lpbin;
@@ -122,11 +138,18 @@ HRESULT EncodeValue(const SPropValue& v, fmt::PropValue* out) {
                 return MAPI_E_INVALID_PARAMETER;
             const char* s = v.Value.MVszA.lppszA[i];
             items.emplace_back(s, s + std::strlen(s));
+            wide = wide || !IsAscii(s);
         } else {
             if (v.Value.MVszW.lppszW == nullptr || v.Value.MVszW.lppszW[i] == nullptr)
                 return MAPI_E_INVALID_PARAMETER;
             items.push_back(Utf16Bytes(v.Value.MVszW.lppszW[i]));
         }
+    }
+    if (wide) {
+        // As for single values: 8-bit text beyond ASCII goes in as Unicode.
+        out->tag = CHANGE_PROP_TYPE(v.ulPropTag, PT_MV_UNICODE);
+        for (Bytes& item : items)
+            item = Utf16Bytes(Utf8ToUtf16(std::string(item.begin(), item.end())).c_str());
     }
     fmt::Append32(b, count);
     uint32_t offset = 4 + 4 * count;
