@@ -355,5 +355,25 @@ TEST_F(WritableStoreTest, AFailedCommitLeavesTheFileAndTheStoreAtTheLastCommit) 
     EXPECT_NE(LongProp(again.get(), PR_SUBFOLDERS), 0);
 }
 
+TEST_F(WritableStoreTest, TwoWritersOfOneFileNeverUndoEachOther) {
+    ComRef<IMsgStore> first = Open(), second = Open();
+    ComRef<IMAPIFolder> a = OpenById<IMAPIFolder>(first.get(), BinaryProp(first.get(), PR_IPM_SUBTREE_ENTRYID));
+    ComRef<IMAPIFolder> b = OpenById<IMAPIFolder>(second.get(), BinaryProp(second.get(), PR_IPM_SUBTREE_ENTRYID));
+    ComRef<IMAPIFolder> made;
+    ASSERT_EQ(a->CreateFolder(FOLDER_GENERIC, const_cast<char*>("From first"), nullptr, nullptr, 0, made.Out()), S_OK);
+    // The second writer's view is stale: its commit is refused, not
+    // written over the first's; it reads the file again and goes on.
+    EXPECT_EQ(b->CreateFolder(FOLDER_GENERIC, const_cast<char*>("From second"), nullptr, nullptr, 0, made.Out()),
+              MAPI_E_DISK_ERROR);
+    ASSERT_EQ(b->CreateFolder(FOLDER_GENERIC, const_cast<char*>("From second"), nullptr, nullptr, 0, made.Out()), S_OK);
+    ComRef<IMsgStore> third = Open();
+    ComRef<IMAPIFolder> c = OpenById<IMAPIFolder>(third.get(), BinaryProp(third.get(), PR_IPM_SUBTREE_ENTRYID));
+    ComRef<IMAPITable> hierarchy;
+    ASSERT_EQ(c->GetHierarchyTable(0, hierarchy.Out()), S_OK);
+    std::vector<std::string> names = ColumnStrings(hierarchy.get(), PR_DISPLAY_NAME);
+    EXPECT_NE(std::find(names.begin(), names.end(), "From first"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "From second"), names.end());
+}
+
 }  // namespace
 }  // namespace mapi::pst

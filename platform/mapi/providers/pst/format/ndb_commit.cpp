@@ -1,6 +1,7 @@
 #include "providers/pst/format/ndb_commit.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -292,6 +293,29 @@ bool NdbFile::WriteMaps(std::string* error) {
 
 bool NdbFile::Commit(const NodeSet& changed, const std::set<uint32_t>& removed,
                      const std::array<uint32_t, 32>& nidCounters, std::string* error) {
+    // Another writer (another process, or another store object in this
+    // one) may have committed since this one read the file; its commit
+    // would be undone and its space handed out twice. Commits take turns,
+    // and one whose view is stale is refused.
+    if (::flock(fd_, LOCK_EX) != 0) return Fail(error, "cannot lock " + path_ + ": " + std::strerror(errno));
+    bool ok = Fresh(error) && CommitLocked(changed, removed, nidCounters, error);
+    ::flock(fd_, LOCK_UN);
+    return ok;
+}
+
+bool NdbFile::Fresh(std::string* error) {
+    uint8_t bytes[Header::kSize];
+    if (::pread(fd_, bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+        return Fail(error, "cannot read the header of " + path_);
+    Header onDisk;
+    if (!Header::Read(bytes, sizeof bytes, &onDisk, error)) return false;
+    if (onDisk.unique != header_.unique)
+        return Fail(error, path_ + " was changed by another writer since it was opened here");
+    return true;
+}
+
+bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& removed,
+                           const std::array<uint32_t, 32>& nidCounters, std::string* error) {
     // What the previous commit stopped using is free now that its header is
     // on disk.
     for (const auto& [ib, size] : releaseNext_) space_.Release(ib, size);

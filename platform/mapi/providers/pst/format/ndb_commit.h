@@ -41,9 +41,10 @@ public:
                                          std::string* error);
 
     // Writes changed (new or replaced) top nodes, drops removed ones, and
-    // switches the header, with nidCounters as its rgnid. On failure the
-    // file on disk is still the last commit, but this object is not: open
-    // the file again.
+    // switches the header, with nidCounters as its rgnid. Refused when
+    // another writer committed since this object read the file. On failure
+    // the file on disk is still the last commit, but this object is not:
+    // open the file again.
     bool Commit(const NodeSet& changed, const std::set<uint32_t>& removed,
                 const std::array<uint32_t, 32>& nidCounters, std::string* error);
 
@@ -64,6 +65,9 @@ private:
 
     NdbFile() = default;
     bool Load(const Bytes& image, std::string* error);
+    bool Fresh(std::string* error);
+    bool CommitLocked(const NodeSet& changed, const std::set<uint32_t>& removed,
+                      const std::array<uint32_t, 32>& nidCounters, std::string* error);
     bool Write(uint64_t ib, const uint8_t* data, size_t size, std::string* error);
     bool StoreBlock(const Bytes& data, bool internal, uint64_t* bid, std::vector<uint64_t>* owned,
                     std::string* error);
