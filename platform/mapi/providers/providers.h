@@ -10,5 +10,7 @@ namespace mapi {
 StoreProvider* EmbeddedStoreProvider();
 // The read-only personal folder file (.pst/.ost) provider.
 StoreProvider* PstStoreProvider();
+// New personal folder files, written by our own writer and opened read/write.
+StoreProvider* PstWriterStoreProvider();
 
 }  // namespace mapi

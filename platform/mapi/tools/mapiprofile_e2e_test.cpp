@@ -164,15 +164,17 @@ TEST_F(MapiprofileTest, CreateAddListRemove) {
     EXPECT_NE(list.out.find("Old mail\tpst"), std::string::npos);
 }
 
-TEST_F(MapiprofileTest, CreateRefusesExistingFilesAndPersonalFolderFiles) {
+TEST_F(MapiprofileTest, CreateRefusesExistingFilesAndMakesPersonalFolderFiles) {
     ASSERT_EQ(Run({"create", "A", Path("a.qdb")}).status, 0);
     ExpectFailure(Run({"create", "B", Path("a.qdb")}), 1, "already exists");
+    // A .pst name gets a new personal folder file from our own writer.
     ToolRun pst = Run({"create", "C", Path("new.pst")});
-    ExpectFailure(pst, 1, "cannot create a store at");
-    EXPECT_FALSE(fs::exists(Path("new.pst")));
+    EXPECT_EQ(pst.status, 0) << pst.err;
+    EXPECT_TRUE(fs::exists(Path("new.pst")));
+    ExpectFailure(Run({"create", "E", Path("new.pst")}), 1, "already exists");
     ExpectFailure(Run({"create", "D", Path("no/such/folder/d.qdb")}), 1, "cannot create");
     ToolRun list = Run({"list"});
-    EXPECT_EQ(list.out, "A\tembedded\t" + Path("a.qdb") + "\n");
+    EXPECT_EQ(list.out, "A\tembedded\t" + Path("a.qdb") + "\nC\tpst-writer\t" + Path("new.pst") + "\n");
 }
 
 TEST_F(MapiprofileTest, AddRefusesWhatIsNotAStoreAndLeavesItAlone) {

@@ -57,10 +57,10 @@ bool HasPstExtension(const std::string& path) {
     return ext == ".pst" || ext == ".ost";
 }
 
-// New stores are embedded ones; a personal folder file name goes to its
-// own provider, which says why it cannot make one.
+// New stores are embedded ones; a personal folder file name gets a new
+// file from our own writer, opened read/write.
 StoreProvider* ProviderForNewStore(const std::string& path) {
-    return FindProvider(HasPstExtension(path) ? "pst" : "embedded");
+    return FindProvider(HasPstExtension(path) ? "pst-writer" : "embedded");
 }
 
 // Creates a store at path; on failure reports and returns null.

@@ -1,0 +1,89 @@
+#include "providers/pst/format/ltp_bth.h"
+#include <algorithm>
+
+namespace mapi::pst::fmt {
+namespace {
+
+constexpr uint8_t kBthType = 0xB5;
+
+uint64_t KeyValue(const Bytes& key) {
+    uint64_t v = 0;
+    for (size_t i = key.size(); i-- > 0;) v = (v << 8) | key[i];
+    return v;
+}
+
+bool Fail(std::string* error, const std::string& why) {
+    if (error != nullptr) *error = why;
+    return false;
+}
+
+bool ReadLevel(const HeapReader& heap, uint32_t hid, int level, uint8_t keySize, uint8_t dataSize,
+               std::vector<BthRecord>* out, std::string* error) {
+    Bytes node;
+    if (!heap.Get(hid, &node)) return Fail(error, "a heap B-tree refers to a missing allocation");
+    size_t size = keySize + (level > 0 ? 4 : dataSize);
+    if (node.size() % size != 0) return Fail(error, "a heap B-tree node of odd size");
+    for (size_t at = 0; at < node.size(); at += size) {
+        Bytes key(node.begin() + at, node.begin() + at + keySize);
+        if (level > 0) {
+            uint32_t child = Get32(node.data() + at + keySize);
+            if (!ReadLevel(heap, child, level - 1, keySize, dataSize, out, error)) return false;
+            continue;
+        }
+        if (!out->empty() && KeyValue(out->back().key) >= KeyValue(key))
+            return Fail(error, "heap B-tree keys out of order");
+        out->push_back({key, Bytes(node.begin() + at + keySize, node.begin() + at + size)});
+    }
+    return true;
+}
+
+}  // namespace
+
+uint32_t WriteBth(HeapWriter& heap, uint8_t keySize, uint8_t dataSize,
+                  const std::vector<BthRecord>& records) {
+    Bytes header{kBthType, keySize, dataSize, 0, 0, 0, 0, 0};
+    if (records.empty()) return heap.Allocate(header);
+    // Each level: records packed into allocations, then one index record
+    // (first key, HID) per allocation for the level above.
+    std::vector<BthRecord> level = records;
+    uint8_t levels = 0;
+    size_t size = keySize + dataSize;
+    for (;;) {
+        size_t perAlloc = kMaxHeapAlloc / size;
+        std::vector<BthRecord> up;
+        for (size_t at = 0; at < level.size(); at += perAlloc) {
+            Bytes node;
+            for (size_t i = at; i < std::min(level.size(), at + perAlloc); ++i) {
+                node.insert(node.end(), level[i].key.begin(), level[i].key.end());
+                node.insert(node.end(), level[i].data.begin(), level[i].data.end());
+            }
+            Bytes hid(4);
+            Put32(hid.data(), heap.Allocate(node));
+            up.push_back({level[at].key, hid});
+        }
+        if (up.size() == 1) {
+            header[3] = levels;
+            Put32(header.data() + 4, Get32(up.front().data.data()));
+            return heap.Allocate(header);
+        }
+        level = std::move(up);
+        size = keySize + 4u;
+        ++levels;
+    }
+}
+
+bool ReadBth(const HeapReader& heap, uint32_t header, uint8_t* keySize, uint8_t* dataSize,
+             std::vector<BthRecord>* records, std::string* error) {
+    Bytes h;
+    if (!heap.Get(header, &h) || h.size() != 8 || h[0] != kBthType)
+        return Fail(error, "not a heap B-tree header");
+    *keySize = h[1];
+    *dataSize = h[2];
+    records->clear();
+    uint32_t root = Get32(h.data() + 4);
+    if (root == 0) return true;
+    if (h[3] > 8) return Fail(error, "a heap B-tree deeper than any node needs");
+    return ReadLevel(heap, root, h[3], h[1], h[2], records, error);
+}
+
+}  // namespace mapi::pst::fmt

@@ -1,0 +1,206 @@
+#include "providers/pst/format/ltp_tc.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "providers/pst/format/ltp_bth.h"
+#include "providers/pst/format/ltp_heap.h"
+#include "providers/pst/format/ndb_ids.h"
+
+namespace mapi::pst::fmt {
+namespace {
+
+constexpr uint8_t kTcType = 0x7C;
+constexpr size_t kTcInfoFixed = 22;
+
+struct Column {
+    uint32_t tag;
+    uint16_t offset;
+    uint8_t size;
+    uint8_t bit;
+};
+
+// The width of a column's cell: fixed types their own, the others an HNID.
+uint8_t CellWidth(uint32_t tag) {
+    size_t w = FixedWidth(PropType(tag));
+    return static_cast<uint8_t>(w == 0 ? 4 : w);
+}
+
+// Row layout: row id and version first, then the 8-, 4-, 2- and 1-byte
+// groups, then the bitmap. rgib records where each group ends.
+std::vector<Column> LayOut(const std::vector<uint32_t>& requested, uint16_t rgib[4]) {
+    std::vector<uint32_t> tags;
+    for (uint32_t t : requested)
+        if (t != kTagLtpRowId && t != kTagLtpRowVer && std::find(tags.begin(), tags.end(), t) == tags.end())
+            tags.push_back(t);
+    std::vector<Column> cols{{kTagLtpRowId, 0, 4, 0}, {kTagLtpRowVer, 4, 4, 1}};
+    uint16_t at = 8;
+    uint8_t bit = 2;
+    for (uint8_t width : {8, 4, 2, 1}) {
+        for (uint32_t t : tags)
+            if (CellWidth(t) == width) {
+                cols.push_back({t, at, width, bit++});
+                at = static_cast<uint16_t>(at + width);
+            }
+        if (width == 4) rgib[0] = at;
+        if (width == 2) rgib[1] = at;
+        if (width == 1) rgib[2] = at;
+    }
+    rgib[3] = static_cast<uint16_t>(at + (cols.size() + 7) / 8);
+    std::sort(cols.begin(), cols.end(), [](const Column& a, const Column& b) { return a.tag < b.tag; });
+    return cols;
+}
+
+}  // namespace
+
+void WriteTableContext(const std::vector<uint32_t>& columns, const std::vector<TableRow>& rows,
+                       Node* node) {
+    uint16_t rgib[4] = {0, 0, 0, 0};
+    std::vector<Column> cols = LayOut(columns, rgib);
+    size_t rowSize = rgib[3];
+    HeapWriter heap(kHeapTableContext);
+    // TCINFO goes first so that it is the heap's first allocation, as
+    // readers that look for it there expect; it is rewritten at the end.
+    Bytes info(kTcInfoFixed + 8 * cols.size(), 0);
+    uint32_t infoHid = heap.Allocate(info);
+
+    Bytes matrix;
+    size_t rowsPerBlock = kMaxBlockData / rowSize;
+    std::vector<BthRecord> index;
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const TableRow& row = rows[r];
+        Bytes cells(rowSize, 0);
+        Put32(cells.data(), row.rowId);
+        cells[rgib[2] + 0 / 8] |= 0x80;  // row id exists
+        cells[rgib[2]] |= 0x40;          // and so does the version (0)
+        for (const PropValue& v : row.cells) {
+            auto col = std::find_if(cols.begin(), cols.end(), [&](const Column& c) { return c.tag == v.tag; });
+            if (col == cols.end() || col->tag == kTagLtpRowId) continue;
+            size_t w = FixedWidth(PropType(v.tag));
+            if (w != 0) {
+                std::memcpy(cells.data() + col->offset, v.bytes.data(), std::min(w, v.bytes.size()));
+            } else {
+                uint32_t hnid;
+                if (v.bytes.size() <= kMaxHeapAlloc) {
+                    hnid = heap.Allocate(v.bytes);
+                } else {
+                    hnid = NextLtpSubnode(node->subnodes);
+                    node->subnodes[hnid].data = v.bytes;
+                }
+                Put32(cells.data() + col->offset, hnid);
+            }
+            cells[rgib[2] + col->bit / 8] |= static_cast<uint8_t>(0x80 >> (col->bit % 8));
+        }
+        // Rows never cross a block of the subnode: pad each block's tail.
+        if (r > 0 && r % rowsPerBlock == 0) matrix.resize((r / rowsPerBlock) * kMaxBlockData, 0);
+        matrix.insert(matrix.end(), cells.begin(), cells.end());
+        Bytes key(4), data(4);
+        Put32(key.data(), row.rowId);
+        Put32(data.data(), static_cast<uint32_t>(r));
+        index.push_back({key, data});
+    }
+    std::sort(index.begin(), index.end(),
+              [](const BthRecord& a, const BthRecord& b) { return Get32(a.key.data()) < Get32(b.key.data()); });
+    uint32_t rowIndex = WriteBth(heap, 4, 4, index);
+    uint32_t hnidRows = 0;
+    if (!matrix.empty()) {
+        if (matrix.size() <= kMaxHeapAlloc) {
+            hnidRows = heap.Allocate(matrix);
+        } else {
+            hnidRows = NextLtpSubnode(node->subnodes);
+            node->subnodes[hnidRows].data = matrix;
+        }
+    }
+    info[0] = kTcType;
+    info[1] = static_cast<uint8_t>(cols.size());
+    for (int i = 0; i < 4; ++i) Put16(info.data() + 2 + 2 * i, rgib[i]);
+    Put32(info.data() + 10, rowIndex);
+    Put32(info.data() + 14, hnidRows);
+    Put32(info.data() + 18, 0);  // hidIndex: no longer used
+    for (size_t i = 0; i < cols.size(); ++i) {
+        uint8_t* d = info.data() + kTcInfoFixed + 8 * i;
+        Put32(d, cols[i].tag);
+        Put16(d + 4, cols[i].offset);
+        d[6] = cols[i].size;
+        d[7] = cols[i].bit;
+    }
+    heap.Rewrite(infoHid, info);
+    heap.SetUserRoot(infoHid);
+    node->data = heap.Finish();
+}
+
+bool ReadTableContext(const Node& node, std::vector<uint32_t>* columns, std::vector<TableRow>* rows,
+                      std::string* error) {
+    auto fail = [&](const char* why) {
+        if (error != nullptr) *error = why;
+        return false;
+    };
+    HeapReader heap;
+    if (!heap.Open(node.data, error)) return false;
+    Bytes info;
+    if (heap.client() != kHeapTableContext || !heap.Get(heap.userRoot(), &info) ||
+        info.size() < kTcInfoFixed || info[0] != kTcType)
+        return fail("not a table context");
+    size_t count = info[1];
+    if (info.size() < kTcInfoFixed + 8 * count) return fail("a table context with missing columns");
+    size_t rowSize = Get16(info.data() + 8);
+    size_t bitmapAt = Get16(info.data() + 6);
+    std::vector<Column> cols;
+    columns->clear();
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* d = info.data() + kTcInfoFixed + 8 * i;
+        Column c{Get32(d), Get16(d + 4), d[6], d[7]};
+        if (c.offset + c.size > rowSize || bitmapAt + c.bit / 8 >= rowSize)
+            return fail("a table column outside its row");
+        cols.push_back(c);
+        columns->push_back(c.tag);
+    }
+    uint8_t keySize = 0, dataSize = 0;
+    std::vector<BthRecord> index;
+    if (!ReadBth(heap, Get32(info.data() + 10), &keySize, &dataSize, &index, error)) return false;
+    uint32_t hnidRows = Get32(info.data() + 14);
+    Bytes matrix;
+    if (hnidRows != 0) {
+        if (IsHid(hnidRows)) {
+            if (!heap.Get(hnidRows, &matrix)) return fail("a table's rows refer to a missing allocation");
+        } else {
+            auto it = node.subnodes.find(hnidRows);
+            if (it == node.subnodes.end()) return fail("a table's rows refer to a missing subnode");
+            matrix = it->second.data;
+        }
+    }
+    if (rowSize == 0) return fail("a table with empty rows");
+    size_t rowsPerBlock = kMaxBlockData / rowSize;
+    rows->clear();
+    for (size_t r = 0; r < index.size(); ++r) {
+        size_t at = (r / rowsPerBlock) * kMaxBlockData + (r % rowsPerBlock) * rowSize;
+        if (at + rowSize > matrix.size()) return fail("a table row beyond its row matrix");
+        const uint8_t* cells = matrix.data() + at;
+        TableRow row;
+        row.rowId = Get32(cells);
+        for (const Column& c : cols) {
+            if (c.tag == kTagLtpRowId) continue;
+            if ((cells[bitmapAt + c.bit / 8] & (0x80 >> (c.bit % 8))) == 0) continue;
+            PropValue v{c.tag, {}};
+            if (FixedWidth(PropType(c.tag)) != 0) {
+                v.bytes.assign(cells + c.offset, cells + c.offset + c.size);
+            } else {
+                uint32_t hnid = Get32(cells + c.offset);
+                if (hnid == 0) {
+                } else if (IsHid(hnid)) {
+                    if (!heap.Get(hnid, &v.bytes)) return fail("a table cell refers to a missing allocation");
+                } else {
+                    auto it = node.subnodes.find(hnid);
+                    if (it == node.subnodes.end()) return fail("a table cell refers to a missing subnode");
+                    v.bytes = it->second.data;
+                }
+            }
+            row.cells.push_back(std::move(v));
+        }
+        rows->push_back(std::move(row));
+    }
+    return true;
+}
+
+}  // namespace mapi::pst::fmt

@@ -1,0 +1,40 @@
+// The table context ([MS-PST] 2.3.4): TCINFO with its column descriptors
+// (TCOLDESC), a row index (a heap B-tree from row id to row number) and
+// the row matrix, each row holding fixed values inline, variable ones by
+// HNID, and a cell existence bitmap (CEB). The row matrix lives in the
+// heap while small and in a subnode, rows never crossing a block, when
+// not.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "providers/pst/format/ltp_value.h"
+#include "providers/pst/format/ndb_node.h"
+
+namespace mapi::pst::fmt {
+
+// Every table carries these two first ([MS-PST] 2.3.4.4.1).
+constexpr uint32_t kTagLtpRowId = 0x67F20003;
+constexpr uint32_t kTagLtpRowVer = 0x67F30003;
+
+struct TableRow {
+    uint32_t rowId = 0;
+    // Only the columns the row has. A kTagLtpRowVer cell sets the row's
+    // version (0 without); a kTagLtpRowId cell is ignored for rowId.
+    std::vector<PropValue> cells;
+};
+
+// Builds the node of a TC with the given columns (row id and version are
+// added) and rows; cells for tags not among the columns are left out.
+// Subnodes already in *node are kept.
+void WriteTableContext(const std::vector<uint32_t>& columns, const std::vector<TableRow>& rows,
+                       Node* node);
+
+// Reads the columns (row id and version included) and every row in row
+// matrix order.
+bool ReadTableContext(const Node& node, std::vector<uint32_t>* columns, std::vector<TableRow>* rows,
+                      std::string* error);
+
+}  // namespace mapi::pst::fmt

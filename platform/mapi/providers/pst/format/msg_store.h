@@ -1,0 +1,119 @@
+// A whole message store held in memory and turned into nodes
+// ([MS-PST] 2.4.3 message store, 2.4.4 folders, 2.7.1 and 2.7.3 the nodes
+// and folders every file needs): the store's property context, the
+// name-to-id map, the root folder with the IPM subtree, the search root
+// and the spam search folder, the special folders, the receive folder
+// table, the search queues and the table templates.
+//
+// Folders' tables are generated from the folders and messages each time
+// the nodes are built, so they always agree with them.
+#pragma once
+
+#include <cstdint>
+#include <array>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "providers/pst/format/msg_message.h"
+#include "providers/pst/format/msg_namemap.h"
+#include "providers/pst/format/msg_values.h"
+#include "providers/pst/format/ndb_header.h"
+#include "providers/pst/format/ndb_node.h"
+
+namespace mapi::pst::fmt {
+
+class StoreModel {
+public:
+    struct Folder {
+        uint32_t parent = 0;
+        bool search = false;
+        std::vector<PropValue> props;  // without the counts, which are computed
+        std::vector<uint32_t> children;
+        std::vector<uint32_t> messages;
+        std::vector<uint32_t> associated;
+    };
+    struct StoredMessage {
+        uint32_t folder = 0;
+        bool associated = false;
+        Node node;
+        std::vector<PropValue> props;  // as stored, for its contents table row
+    };
+
+    // A new store with the folders every file has: the root, "Top of
+    // Personal Folders" with Deleted Items, Inbox, Outbox and Sent Items,
+    // "Search Root" and the spam search folder.
+    static StoreModel NewStore(const StoreUid& uid, std::string_view displayName);
+
+    const StoreUid& uid() const { return uid_; }
+    uint32_t ipmSubtree() const;
+    uint32_t inbox() const { return inbox_; }
+    uint32_t outbox() const { return outbox_; }
+    uint32_t sentItems() const { return sentItems_; }
+    uint32_t deletedItems() const { return deletedItems_; }
+
+    // Adds a folder below parent; returns its NID, or 0 when parent is
+    // not a folder of this store.
+    uint32_t AddFolder(uint32_t parent, std::string_view name, std::string_view containerClass);
+    // Adds a message (associated: to the folder's associated contents);
+    // returns its NID, or 0 when folder is not a folder of this store.
+    uint32_t AddMessage(uint32_t folder, const MessageContent& message, bool associated = false);
+
+    NameMap& names() { return names_; }
+    const NameMap& names() const { return names_; }
+    const std::string& displayName() const { return displayName_; }
+
+    const Folder* FindFolder(uint32_t nid) const;
+    const StoredMessage* FindMessage(uint32_t nid) const;
+    // Replaces a folder's own properties (name, class, comment...).
+    bool SetFolderProps(uint32_t nid, std::vector<PropValue> props);
+    // Replaces a saved message's content; false when nid is no message.
+    bool ReplaceMessage(uint32_t nid, const MessageContent& message);
+
+    // The receive folder of each message class ("" for the default).
+    const std::map<std::string, uint32_t>& receiveFolders() const { return receive_; }
+    void SetReceiveFolder(const std::string& messageClass, uint32_t folder);
+
+    // Reads a store this writer made (or any unencoded Unicode file with the
+    // same structure) back from its nodes.
+    static bool Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error);
+
+    // Every node of the file; header receives the NID counters.
+    NodeSet Build(Header* header) const;
+
+    // The nodes changed since the last TakeChanges (and *removed those to
+    // drop), built; counters receives the NID counters for the header.
+    NodeSet TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t, 32>* counters);
+    // Marks a node as changed (the name map after names were added).
+    void MarkChanged(uint32_t nid) { changed_.insert(nid); }
+
+private:
+
+    uint32_t NewFolderNid();
+    uint32_t AddFolderWithNid(uint32_t nid, uint32_t parent, std::string_view name,
+                              std::string_view containerClass, bool search);
+    void BuildFolder(uint32_t nid, const Folder& f, NodeSet& nodes) const;
+    // A folder, its tables and its parent's tables, for a change of it.
+    void FolderChanged(uint32_t nid);
+    std::array<uint32_t, 32> Counters() const;
+    void BuildReceiveTable(NodeSet& nodes) const;
+    std::vector<PropValue> StoreProps() const;
+
+    StoreUid uid_{};
+    std::string displayName_;
+    uint32_t inbox_ = 0, outbox_ = 0, sentItems_ = 0, deletedItems_ = 0;
+    uint32_t nextFolderIndex_ = 0x403;
+    uint32_t nextMessageIndex_ = 0x10000;
+    uint32_t nextAssocIndex_ = 0x8000;
+    std::map<uint32_t, Folder> folders_;
+    std::map<uint32_t, StoredMessage> messages_;
+    NameMap names_;
+    std::map<std::string, uint32_t> receive_;
+    // Folder and message NIDs (a folder stands for its three tables too)
+    // and internal nodes changed since the last TakeChanges.
+    std::set<uint32_t> changed_;
+};
+
+}  // namespace mapi::pst::fmt

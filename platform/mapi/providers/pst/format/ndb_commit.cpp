@@ -1,0 +1,361 @@
+#include "providers/pst/format/ndb_commit.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <fstream>
+#include <iterator>
+
+#include "providers/pst/format/ndb_block.h"
+#include "providers/pst/format/ndb_file_reader.h"
+#include "providers/pst/format/ndb_ids.h"
+#include "providers/pst/format/ndb_node_encoder.h"
+
+namespace mapi::pst::fmt {
+namespace {
+
+constexpr uint16_t kRefsOfSingleUse = 2;  // as the whole-file layout writes them
+
+bool Fail(std::string* error, const std::string& why) {
+    if (error != nullptr) *error = why;
+    return false;
+}
+
+// Index of the leaf that holds (or would hold) key: the last whose first
+// key is not above it.
+template <class Leaves>
+size_t LeafFor(const Leaves& leaves, uint64_t key) {
+    size_t lo = 0, hi = leaves.size();
+    while (hi - lo > 1) {
+        size_t mid = (lo + hi) / 2;
+        if (!leaves[mid].keys.empty() && leaves[mid].keys.front() <= key)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+}  // namespace
+
+NdbFile::~NdbFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::unique_ptr<NdbFile> NdbFile::Open(const std::string& path, NodeSet* nodes, Header* header, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        Fail(error, "cannot open " + path);
+        return nullptr;
+    }
+    Bytes image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!ReadFileImage(image, header, nodes, error)) return nullptr;
+    std::unique_ptr<NdbFile> file(new NdbFile());
+    file->path_ = path;
+    file->header_ = *header;
+    if (!file->Load(image, error)) return nullptr;
+    file->fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (file->fd_ < 0) {
+        Fail(error, "cannot open " + path + " for writing: " + std::strerror(errno));
+        return nullptr;
+    }
+    return file;
+}
+
+// Learns the trees, every node's blocks and the space in use from a file
+// that ReadFileImage has checked already.
+bool NdbFile::Load(const Bytes& image, std::string* error) {
+    std::function<bool(const Bref&, Tree&, int)> walk = [&](const Bref& ref, Tree& tree, int depth) {
+        if (depth > 8) return Fail(error, "a B-tree deeper than any file needs");
+        BtPage page;
+        if (!BtPage::Read(image.data() + ref.ib, ref.ib, &page, error)) return false;
+        space_.MarkUsed(ref.ib, kPageSize);
+        if (page.level > 0) {
+            tree.upper.push_back(ref);
+            for (const BtEntry& e : page.children)
+                if (!walk(e.child, tree, depth + 1)) return false;
+            return true;
+        }
+        Leaf leaf;
+        leaf.at = ref;
+        for (const BbtEntry& b : page.blocks) {
+            leaf.keys.push_back(b.bref.bid);
+            blocks_[b.bref.bid] = b;
+            space_.MarkUsed(b.bref.ib, BlockSizeOnDisk(b.cb));
+        }
+        for (const NbtEntry& n : page.nodes) {
+            leaf.keys.push_back(n.nid);
+            nodes_[static_cast<uint32_t>(n.nid)] = n;
+        }
+        tree.leaves.push_back(std::move(leaf));
+        return true;
+    };
+    nbt_.type = kPageNBT;
+    bbt_.type = kPageBBT;
+    nbt_.root = header_.root.nbt;
+    bbt_.root = header_.root.bbt;
+    if (!walk(header_.root.nbt, nbt_, 0) || !walk(header_.root.bbt, bbt_, 0)) return false;
+
+    auto block = [&](uint64_t bid, Bytes* data) {
+        auto it = blocks_.find(bid);
+        if (it == blocks_.end()) return Fail(error, "a reference to a missing block");
+        const BbtEntry& e = it->second;
+        return DecodeBlock(image.data() + e.bref.ib, image.size() - e.bref.ib, e.cb, e.bref.bid, e.bref.ib, data,
+                           error);
+    };
+    std::function<bool(uint64_t, std::vector<uint64_t>&)> data = [&](uint64_t bid, std::vector<uint64_t>& out) {
+        if (bid == 0) return true;
+        out.push_back(bid);
+        if (!IsInternalBid(bid)) return true;
+        Bytes raw;
+        XBlock x;
+        if (!block(bid, &raw) || !XBlock::Parse(raw, &x, error)) return false;
+        for (uint64_t child : x.bids)
+            if (!data(child, out)) return false;
+        return true;
+    };
+    std::function<bool(uint64_t, std::vector<uint64_t>&)> subnodes = [&](uint64_t bid, std::vector<uint64_t>& out) {
+        if (bid == 0) return true;
+        out.push_back(bid);
+        Bytes raw;
+        SubnodeBlock s;
+        if (!block(bid, &raw) || !SubnodeBlock::Parse(raw, &s, error)) return false;
+        for (const SubnodeEntry& e : s.entries) {
+            bool ok = s.level == 1 ? subnodes(e.bidData, out) : data(e.bidData, out) && subnodes(e.bidSub, out);
+            if (!ok) return false;
+        }
+        return true;
+    };
+    for (const auto& [nid, e] : nodes_) {
+        std::vector<uint64_t>& owned = owned_[nid];
+        if (!data(e.bidData, owned) || !subnodes(e.bidSub, owned)) return false;
+    }
+    space_.FinishMarking();
+    return true;
+}
+
+bool NdbFile::Write(uint64_t ib, const uint8_t* data, size_t size, std::string* error) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(ib + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return Fail(error, "cannot write " + path_ + ": " + std::strerror(errno));
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool NdbFile::StoreBlock(const Bytes& data, bool internal, uint64_t* bid, std::vector<uint64_t>* owned,
+                         std::string* error) {
+    uint64_t id = header_.nextBlockBid | (internal ? kBidInternal : 0);
+    header_.nextBlockBid += 4;
+    uint64_t ib = space_.Allocate(BlockSizeOnDisk(data.size()), kBlockAlign);
+    if (ib == UINT64_MAX) return Fail(error, "the file would outgrow the size this writer supports");
+    Bytes encoded = EncodeBlock(data, id, ib);
+    if (!Write(ib, encoded.data(), encoded.size(), error)) return false;
+    blocks_[id] = {{id, ib}, static_cast<uint16_t>(data.size()), kRefsOfSingleUse};
+    Insert(bbt_, id, BtPage::kMaxBbtLeaf);
+    owned->push_back(id);
+    *bid = id;
+    return true;
+}
+
+void NdbFile::DropBlocks(uint32_t nid) {
+    auto it = owned_.find(nid);
+    if (it == owned_.end()) return;
+    for (uint64_t bid : it->second) {
+        auto b = blocks_.find(bid);
+        if (b == blocks_.end()) continue;
+        releaseNext_.emplace_back(b->second.bref.ib, BlockSizeOnDisk(b->second.cb));
+        blocks_.erase(b);
+        Erase(bbt_, bid);
+    }
+    owned_.erase(it);
+}
+
+void NdbFile::Insert(Tree& tree, uint64_t key, size_t maxPerLeaf) {
+    if (tree.leaves.empty()) tree.leaves.emplace_back();
+    size_t i = LeafFor(tree.leaves, key);
+    Leaf& leaf = tree.leaves[i];
+    leaf.keys.insert(std::upper_bound(leaf.keys.begin(), leaf.keys.end(), key), key);
+    leaf.dirty = true;
+    if (leaf.keys.size() <= maxPerLeaf) return;
+    // Keys arrive mostly in rising order (new ids): a full last leaf keeps
+    // its entries and starts a new one, so leaves stay full.
+    Leaf next;
+    size_t keep = i + 1 == tree.leaves.size() ? leaf.keys.size() - 1 : leaf.keys.size() / 2;
+    next.keys.assign(leaf.keys.begin() + static_cast<long>(keep), leaf.keys.end());
+    leaf.keys.resize(keep);
+    next.dirty = true;
+    tree.leaves.insert(tree.leaves.begin() + static_cast<long>(i) + 1, std::move(next));
+}
+
+void NdbFile::Erase(Tree& tree, uint64_t key) {
+    if (tree.leaves.empty()) return;
+    size_t i = LeafFor(tree.leaves, key);
+    Leaf& leaf = tree.leaves[i];
+    auto it = std::lower_bound(leaf.keys.begin(), leaf.keys.end(), key);
+    if (it == leaf.keys.end() || *it != key) return;
+    leaf.keys.erase(it);
+    leaf.dirty = true;
+    if (leaf.keys.empty() && tree.leaves.size() > 1) {
+        // Its page is freed with the other pages the commit replaces.
+        tree.upper.push_back(leaf.at);
+        tree.leaves.erase(tree.leaves.begin() + static_cast<long>(i));
+    }
+}
+
+void NdbFile::Touch(Tree& tree, uint64_t key) {
+    if (!tree.leaves.empty()) tree.leaves[LeafFor(tree.leaves, key)].dirty = true;
+}
+
+bool NdbFile::WriteTree(Tree& tree, std::string* error) {
+    auto store = [&](const BtPage& page, Bref* at) {
+        uint64_t ib = space_.Allocate(kPageSize, kPageSize);
+        if (ib == UINT64_MAX) return Fail(error, "the file would outgrow the size this writer supports");
+        uint64_t bid = header_.nextPageBid++;
+        uint8_t bytes[kPageSize];
+        page.Write(bytes, bid, ib);
+        *at = {bid, ib};
+        return Write(ib, bytes, kPageSize, error);
+    };
+    for (Leaf& leaf : tree.leaves) {
+        if (!leaf.dirty) continue;
+        if (leaf.at.ib != 0) releaseNext_.emplace_back(leaf.at.ib, kPageSize);
+        BtPage page;
+        page.type = tree.type;
+        for (uint64_t key : leaf.keys) {
+            if (tree.type == kPageBBT)
+                page.blocks.push_back(blocks_.at(key));
+            else
+                page.nodes.push_back(nodes_.at(static_cast<uint32_t>(key)));
+        }
+        if (!store(page, &leaf.at)) return false;
+        leaf.dirty = false;
+    }
+    // The levels above are small; they are written anew each commit.
+    for (const Bref& old : tree.upper)
+        if (old.ib != 0) releaseNext_.emplace_back(old.ib, kPageSize);
+    tree.upper.clear();
+    std::vector<BtEntry> refs;
+    for (const Leaf& leaf : tree.leaves) refs.push_back({leaf.keys.empty() ? 0 : leaf.keys.front(), leaf.at});
+    for (uint8_t level = 1; refs.size() > 1; ++level) {
+        std::vector<BtEntry> up;
+        for (size_t at = 0; at < refs.size(); at += BtPage::kMaxIntermediate) {
+            BtPage page;
+            page.type = tree.type;
+            page.level = level;
+            size_t n = std::min(BtPage::kMaxIntermediate, refs.size() - at);
+            page.children.assign(refs.begin() + static_cast<long>(at), refs.begin() + static_cast<long>(at + n));
+            Bref where;
+            if (!store(page, &where)) return false;
+            tree.upper.push_back(where);
+            up.push_back({page.children.front().key, where});
+        }
+        refs = std::move(up);
+    }
+    tree.root = refs.front().child;
+    return true;
+}
+
+bool NdbFile::WriteMaps(std::string* error) {
+    uint64_t end = space_.FileEnd();
+    if (end > header_.root.fileEof && ::ftruncate(fd_, static_cast<off_t>(end)) != 0)
+        return Fail(error, "cannot grow " + path_ + ": " + std::strerror(errno));
+    // Space this commit stopped using is still marked used here (it is
+    // released at the next commit): the header on disk reaches it until the
+    // new one is written.
+    uint64_t freeTotal = 0;
+    for (uint64_t n = 0; n < space_.RangeCount(); ++n) {
+        uint64_t ib = AMapOffset(n), freeBytes = 0;
+        uint8_t page[kPageSize] = {};
+        Bytes bits = space_.AMapBits(n, &freeBytes);
+        std::memcpy(page, bits.data(), bits.size());
+        PageTrailer::Seal(page, kPageAMap, ib, ib);
+        if (!Write(ib, page, kPageSize, error)) return false;
+        freeTotal += freeBytes;
+        if (HasPMap(n)) {
+            std::memset(page, 0xFF, PageTrailer::kOffset);
+            PageTrailer::Seal(page, kPagePMap, ib + kPageSize, ib + kPageSize);
+            if (!Write(ib + kPageSize, page, kPageSize, error)) return false;
+        }
+    }
+    header_.root.fileEof = end;
+    header_.root.amapLast = AMapOffset(space_.RangeCount() - 1);
+    header_.root.amapFree = freeTotal;
+    return true;
+}
+
+bool NdbFile::Commit(const NodeSet& changed, const std::set<uint32_t>& removed,
+                     const std::array<uint32_t, 32>& nidCounters, std::string* error) {
+    // Another writer (another process, or another store object in this
+    // one) may have committed since this one read the file; its commit
+    // would be undone and its space handed out twice. Commits take turns,
+    // and one whose view is stale is refused.
+    if (::flock(fd_, LOCK_EX) != 0) return Fail(error, "cannot lock " + path_ + ": " + std::strerror(errno));
+    bool ok = Fresh(error) && CommitLocked(changed, removed, nidCounters, error);
+    ::flock(fd_, LOCK_UN);
+    return ok;
+}
+
+bool NdbFile::Fresh(std::string* error) {
+    uint8_t bytes[Header::kSize];
+    if (::pread(fd_, bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+        return Fail(error, "cannot read the header of " + path_);
+    Header onDisk;
+    if (!Header::Read(bytes, sizeof bytes, &onDisk, error)) return false;
+    if (onDisk.unique != header_.unique)
+        return Fail(error, path_ + " was changed by another writer since it was opened here");
+    return true;
+}
+
+bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& removed,
+                           const std::array<uint32_t, 32>& nidCounters, std::string* error) {
+    // What the previous commit stopped using is free now that its header is
+    // on disk.
+    for (const auto& [ib, size] : releaseNext_) space_.Release(ib, size);
+    releaseNext_.clear();
+
+    for (uint32_t nid : removed) {
+        DropBlocks(nid);
+        if (nodes_.erase(nid) == 1) Erase(nbt_, nid);
+    }
+    for (const auto& [nid, top] : changed) {
+        DropBlocks(nid);
+        std::vector<uint64_t> owned;
+        BlockSink sink = [&](const Bytes& data, bool internal, uint64_t* bid, std::string* err) {
+            return StoreBlock(data, internal, bid, &owned, err);
+        };
+        NbtEntry entry{nid, 0, 0, top.parent};
+        if (!EncodeNodeData(top.node.data, sink, &entry.bidData, error) ||
+            !EncodeSubnodes(top.node.subnodes, sink, &entry.bidSub, error))
+            return false;
+        bool added = nodes_.count(nid) == 0;
+        nodes_[nid] = entry;
+        owned_[nid] = std::move(owned);
+        if (added)
+            Insert(nbt_, nid, BtPage::kMaxNbtLeaf);
+        else
+            Touch(nbt_, nid);
+    }
+    if (!WriteTree(nbt_, error) || !WriteTree(bbt_, error) || !WriteMaps(error)) return false;
+    if (::fdatasync(fd_) != 0) return Fail(error, "cannot flush " + path_ + ": " + std::strerror(errno));
+
+    header_.nextNidIndex = nidCounters;
+    header_.root.nbt = nbt_.root;
+    header_.root.bbt = bbt_.root;
+    header_.root.amapValid = 0x02;
+    ++header_.unique;
+    uint8_t bytes[Header::kSize];
+    header_.Write(bytes);
+    if (!Write(0, bytes, sizeof bytes, error)) return false;
+    if (::fdatasync(fd_) != 0) return Fail(error, "cannot flush " + path_ + ": " + std::strerror(errno));
+    return true;
+}
+
+}  // namespace mapi::pst::fmt

@@ -1,0 +1,92 @@
+// A personal folder file open for incremental commits.
+//
+// Crash safety by writing new pages and then switching the header: a
+// commit writes the changed nodes' blocks and the changed B-tree pages into
+// free space only (never over anything the current header reaches), updates
+// the allocation maps, flushes, and only then rewrites the header, which
+// names the new B-tree roots, and flushes again. Space a commit stops using
+// is marked free in the maps one commit later, once the header that no
+// longer reaches it is on disk; so after a crash at any point the header on
+// disk describes a whole file, the last committed state or the new one.
+// (The header is a single 564-byte write within the first disk sector.)
+//
+// The B-trees are kept as leaves in memory: a commit rewrites the leaves
+// whose entries changed and the levels above them, so the work per commit
+// follows the size of the change, not of the file.
+#pragma once
+
+#include <array>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "providers/pst/format/ndb_amap.h"
+#include "providers/pst/format/ndb_header.h"
+#include "providers/pst/format/ndb_node.h"
+#include "providers/pst/format/ndb_page.h"
+
+namespace mapi::pst::fmt {
+
+class NdbFile {
+public:
+    ~NdbFile();
+    NdbFile(const NdbFile&) = delete;
+    NdbFile& operator=(const NdbFile&) = delete;
+
+    // Opens a file made by this writer (unencoded Unicode), checking every
+    // structure; *nodes and *header receive its content.
+    static std::unique_ptr<NdbFile> Open(const std::string& path, NodeSet* nodes, Header* header,
+                                         std::string* error);
+
+    // Writes changed (new or replaced) top nodes, drops removed ones, and
+    // switches the header, with nidCounters as its rgnid. Refused when
+    // another writer committed since this object read the file. On failure
+    // the file on disk is still the last commit, but this object is not:
+    // open the file again.
+    bool Commit(const NodeSet& changed, const std::set<uint32_t>& removed,
+                const std::array<uint32_t, 32>& nidCounters, std::string* error);
+
+    uint64_t FileSize() const { return header_.root.fileEof; }
+
+private:
+    struct Leaf {
+        std::vector<uint64_t> keys;  // sorted
+        Bref at;                     // where it is stored; ib 0 for new
+        bool dirty = false;
+    };
+    struct Tree {
+        uint8_t type = kPageNBT;
+        std::vector<Leaf> leaves;
+        std::vector<Bref> upper;  // pages above the leaves, rewritten each commit
+        Bref root;
+    };
+
+    NdbFile() = default;
+    bool Load(const Bytes& image, std::string* error);
+    bool Fresh(std::string* error);
+    bool CommitLocked(const NodeSet& changed, const std::set<uint32_t>& removed,
+                      const std::array<uint32_t, 32>& nidCounters, std::string* error);
+    bool Write(uint64_t ib, const uint8_t* data, size_t size, std::string* error);
+    bool StoreBlock(const Bytes& data, bool internal, uint64_t* bid, std::vector<uint64_t>* owned,
+                    std::string* error);
+    void DropBlocks(uint32_t nid);
+    static void Insert(Tree& tree, uint64_t key, size_t maxPerLeaf);
+    static void Erase(Tree& tree, uint64_t key);
+    static void Touch(Tree& tree, uint64_t key);
+    bool WriteTree(Tree& tree, std::string* error);
+    bool WriteMaps(std::string* error);
+
+    int fd_ = -1;
+    std::string path_;
+    Header header_;
+    FileSpace space_;
+    std::map<uint64_t, BbtEntry> blocks_;
+    std::map<uint32_t, NbtEntry> nodes_;
+    std::map<uint32_t, std::vector<uint64_t>> owned_;  // every block of each node's trees
+    std::vector<std::pair<uint64_t, uint64_t>> releaseNext_;  // freed by the last commit
+    Tree nbt_, bbt_;
+};
+
+}  // namespace mapi::pst::fmt

@@ -1,0 +1,276 @@
+// The NDB structures against real files made by Outlook (CRCs, signatures,
+// page and block trailers) and against themselves (write, read back).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "providers/pst/format/ndb_amap.h"
+#include "providers/pst/format/ndb_block.h"
+#include "providers/pst/format/ndb_bytes.h"
+#include "providers/pst/format/ndb_crc.h"
+#include "providers/pst/format/ndb_file_reader.h"
+#include "providers/pst/format/ndb_file_writer.h"
+#include "providers/pst/format/ndb_header.h"
+#include "providers/pst/format/ndb_ids.h"
+#include "providers/pst/format/ndb_page.h"
+
+namespace mapi::pst::fmt {
+namespace {
+
+// The shared folder sits beside the source tree; a checkout elsewhere
+// names it in QUIRNEL_SHARED_DIR.
+std::string SharedDir() {
+    const char* env = std::getenv("QUIRNEL_SHARED_DIR");
+    return env != nullptr && *env != 0 ? env : QUIRNEL_SHARED_DIR;
+}
+
+Bytes Fixture(const char* name) {
+    std::ifstream in(SharedDir() + "/fixtures/pst/" + name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(NdbCrc, MatchesTheHeadersOfOutlookFiles) {
+    for (const char* name : {"support.pst", "outlook.pst", "passworded.pst"}) {
+        Bytes f = Fixture(name);
+        ASSERT_GE(f.size(), Header::kSize) << name;
+        EXPECT_EQ(ComputeCrc(f.data() + 8, 471), Get32(f.data() + 4)) << name;
+        EXPECT_EQ(ComputeCrc(f.data() + 8, 516), Get32(f.data() + 524)) << name;
+    }
+    // Not zlib's convention: that one gives 0xCBF43926 for "123456789".
+    EXPECT_NE(ComputeCrc("123456789", 9), 0xCBF43926u);
+    // Continuing a checksum equals computing it at once.
+    EXPECT_EQ(ComputeCrc("456789", 6, ComputeCrc("123", 3)), ComputeCrc("123456789", 9));
+}
+
+TEST(NdbHeader, ReadsOutlookFilesRefusesAnsiAndDamageAndRoundTrips) {
+    Bytes f = Fixture("support.pst");
+    Header h;
+    std::string error;
+    ASSERT_TRUE(Header::Read(f.data(), f.size(), &h, &error)) << error;
+    EXPECT_EQ(h.root.fileEof, f.size());
+    EXPECT_EQ(h.root.bbt.ib, 32768u);
+    EXPECT_EQ(h.cryptMethod, kCryptPermute);
+
+    Bytes ansi = Fixture("32-bit.pst");
+    EXPECT_FALSE(Header::Read(ansi.data(), ansi.size(), &h, &error));
+    EXPECT_NE(error.find("ANSI"), std::string::npos) << error;
+
+    Bytes damaged = f;
+    damaged[300] ^= 1;  // inside the partial CRC's range
+    EXPECT_FALSE(Header::Read(damaged.data(), damaged.size(), &h, &error));
+    damaged = f;
+    damaged[520] ^= 1;  // only the full CRC covers bidNextB
+    EXPECT_FALSE(Header::Read(damaged.data(), damaged.size(), &h, &error));
+    EXPECT_NE(error.find("full"), std::string::npos) << error;
+
+    Header mine = Header::ForNewFile();
+    mine.root.nbt = {0x21, 0x4800};
+    mine.root.fileEof = 123456;
+    mine.nextNidIndex[5] = 0x777;
+    Bytes out(Header::kSize);
+    mine.Write(out.data());
+    Header back;
+    ASSERT_TRUE(Header::Read(out.data(), out.size(), &back, &error)) << error;
+    EXPECT_EQ(back.root, mine.root);
+    EXPECT_EQ(back.nextNidIndex, mine.nextNidIndex);
+    EXPECT_EQ(back.nextBlockBid, mine.nextBlockBid);
+    EXPECT_EQ(out[512], 0x80);
+    EXPECT_EQ(Get16(out.data() + 10), 23);
+}
+
+TEST(NdbPage, TrailersOfOutlookPagesCheckAndOursMatchThem) {
+    Bytes f = Fixture("support.pst");
+    std::string error;
+    // AMap, PMap and density list pages at their fixed places, and the
+    // root of the block B-tree.
+    PageTrailer t;
+    ASSERT_TRUE(PageTrailer::Check(f.data() + 0x4400, 0x4400, &t, &error)) << error;
+    EXPECT_EQ(t.type, kPageAMap);
+    EXPECT_EQ(t.sig, 0);
+    EXPECT_EQ(t.bid, 0x4400u);
+    ASSERT_TRUE(PageTrailer::Check(f.data() + 0x4600, 0x4600, &t, &error)) << error;
+    EXPECT_EQ(t.type, kPagePMap);
+    ASSERT_TRUE(PageTrailer::Check(f.data() + 0x4200, 0x4200, &t, &error)) << error;
+    EXPECT_EQ(t.type, kPageDList);
+    EXPECT_EQ(t.sig, ComputeSig(0x4200, t.bid));
+
+    BtPage root;
+    ASSERT_TRUE(BtPage::Read(f.data() + 32768, 32768, &root, &error)) << error;
+    EXPECT_EQ(root.type, kPageBBT);
+    EXPECT_EQ(root.level, 1);
+    EXPECT_EQ(root.children.size(), 17u);
+    // Our writer gives the same 512 bytes for the same entries.
+    uint64_t bid = Get64(f.data() + 32768 + 504);
+    EXPECT_EQ(ComputeSig(32768, bid), Get16(f.data() + 32768 + 498));
+    Bytes again(512);
+    root.Write(again.data(), bid, 32768);
+    EXPECT_TRUE(std::equal(again.begin(), again.begin() + 492, f.begin() + 32768));
+    EXPECT_TRUE(std::equal(again.begin() + 496, again.end(), f.begin() + 32768 + 496));
+
+    Bytes bad(f.begin() + 32768, f.begin() + 33280);
+    bad[5] ^= 0x10;
+    EXPECT_FALSE(BtPage::Read(bad.data(), 32768, &root, &error));
+    EXPECT_FALSE(PageTrailer::Check(f.data() + 32768, 33280, &t, &error))
+        << "a page read from the wrong place must fail its signature";
+}
+
+TEST(NdbBlock, OutlookBlocksCheckAndTreesRoundTrip) {
+    Bytes f = Fixture("support.pst");
+    std::string error;
+    BtPage root, leaf;
+    ASSERT_TRUE(BtPage::Read(f.data() + 32768, 32768, &root, &error));
+    Bref first = root.children.front().child;
+    ASSERT_TRUE(BtPage::Read(f.data() + first.ib, first.ib, &leaf, &error));
+    for (const BbtEntry& e : leaf.blocks) {
+        Bytes data;
+        EXPECT_TRUE(DecodeBlock(f.data() + e.bref.ib, f.size() - e.bref.ib, e.cb, e.bref.bid,
+                                e.bref.ib, &data, &error))
+            << error;
+        EXPECT_EQ(data.size(), e.cb);
+        // Re-encoding an Outlook block gives its trailer byte for byte.
+        Bytes again = EncodeBlock(data, e.bref.bid, e.bref.ib);
+        EXPECT_TRUE(std::equal(again.end() - 16, again.end(),
+                               f.begin() + static_cast<long>(e.bref.ib + again.size() - 16)));
+    }
+    EXPECT_EQ(BlockSizeOnDisk(0), 64u);
+    EXPECT_EQ(BlockSizeOnDisk(48), 64u);
+    EXPECT_EQ(BlockSizeOnDisk(49), 128u);
+    EXPECT_EQ(BlockSizeOnDisk(8176), 8192u);
+
+    XBlock x{2, 99999, {6, 10, 14}}, xb;
+    ASSERT_TRUE(XBlock::Parse(x.Serialize(), &xb, &error));
+    EXPECT_EQ(xb.level, 2);
+    EXPECT_EQ(xb.totalBytes, 99999u);
+    EXPECT_EQ(xb.bids, x.bids);
+    SubnodeBlock s{0, {{0x1F, 8, 0}, {0x3F, 12, 18}}}, sb;
+    ASSERT_TRUE(SubnodeBlock::Parse(s.Serialize(), &sb, &error));
+    ASSERT_EQ(sb.entries.size(), 2u);
+    EXPECT_EQ(sb.entries[1].bidSub, 18u);
+    Bytes truncated = s.Serialize();
+    truncated.resize(20);
+    EXPECT_FALSE(SubnodeBlock::Parse(truncated, &sb, &error));
+}
+
+TEST(NdbSpace, AllocationsStepOverTheMapPagesReuseGapsAndTheMapsMarkThem) {
+    FileSpace space;
+    EXPECT_EQ(space.Allocate(64, 64), 0x4800u);
+    EXPECT_EQ(space.Allocate(512, 512), 0x4A00u);
+    // Fill the first range to 64 bytes before its end.
+    uint64_t end1 = AMapOffset(1);
+    uint64_t filler = end1 - 0x4C00 - 64;
+    EXPECT_EQ(space.Allocate(filler, 64), 0x4C00u);
+    // The gap the page's alignment left is used first.
+    EXPECT_EQ(space.Allocate(128, 64), 0x4840u);
+    // What fits no gap goes past the second AMap page (no PMap there).
+    EXPECT_EQ(space.Allocate(512, 64), end1 + 512);
+    EXPECT_EQ(space.RangeCount(), 2u);
+    EXPECT_EQ(space.FileEnd(), AMapOffset(2));
+    uint64_t freeBytes = 0;
+    Bytes bits = space.AMapBits(0, &freeBytes);
+    EXPECT_EQ(bits[0], 0xFF);  // the AMap page
+    EXPECT_EQ(bits[1], 0xFF);  // the PMap page
+    EXPECT_EQ(bits[2], 0xE0);  // the blocks at 0x4800 and 0x4840
+    EXPECT_EQ(bits[3], 0xFF);  // the page at 0x4A00
+    // Free: five slots before the page and the last one of the range.
+    EXPECT_EQ(freeBytes, 6u * 64);
+    Bytes bits1 = space.AMapBits(1, &freeBytes);
+    EXPECT_EQ(bits1[0], 0xFF);  // the AMap page (8 slots) ...
+    EXPECT_EQ(bits1[1], 0xFF);  // ... and the 512-byte block after it
+
+    // Released space joins its free neighbours and is handed out again.
+    space.Release(0x4840, 128);
+    space.Release(0x4800, 64);
+    EXPECT_EQ(space.Allocate(448, 64), 0x4800u);
+    space.AMapBits(0, &freeBytes);
+    EXPECT_EQ(freeBytes, 2u * 64);  // what the 448 bytes left, and the range's last slot
+
+    // An allocation that ends exactly where a range ends: the next one must
+    // not land on the following AMap page.
+    FileSpace exact;
+    EXPECT_EQ(exact.Allocate(AMapOffset(1) - 0x4800, 64), 0x4800u);
+    EXPECT_EQ(exact.Allocate(64, 64), AMapOffset(1) + 512);
+    EXPECT_EQ(exact.Allocate(1024, 1024), AMapOffset(1) + 1024);
+    // The alignment gap before it is free, the AMap page is not.
+    EXPECT_EQ(exact.Allocate(64, 64), AMapOffset(1) + 576);
+    uint64_t freeBytes1 = 0;
+    Bytes range1 = exact.AMapBits(1, &freeBytes1);
+    EXPECT_EQ(range1[0], 0xFF);
+
+    // A page whose alignment carries it over a range's end: the gap left in
+    // the old range is free, the AMap page after it is not.
+    FileSpace over;
+    EXPECT_EQ(over.Allocate(AMapOffset(1) - 0x4800 - 256, 64), 0x4800u);
+    EXPECT_EQ(over.Allocate(512, 512), AMapOffset(1) + 512);
+    EXPECT_EQ(over.Allocate(256, 64), AMapOffset(1) - 256);
+    EXPECT_EQ(over.Allocate(512, 64), AMapOffset(1) + 1024);
+
+    // A file read back: marked extents, the gaps between them free.
+    FileSpace loaded;
+    loaded.MarkUsed(0x4800, 64);
+    loaded.MarkUsed(0x4A00, 512);
+    loaded.FinishMarking();
+    EXPECT_EQ(loaded.Allocate(64, 64), 0x4840u);
+    EXPECT_EQ(loaded.Allocate(512, 512), 0x4C00u);
+}
+
+// A node set with every shape the writer has to handle: empty nodes, a
+// node over the XBLOCK limit (two-level data tree), subnodes over one
+// SLBLOCK, nested subnodes, and enough nodes for a three-level node B-tree.
+NodeSet ShapesOfEveryKind() {
+    NodeSet nodes;
+    for (uint32_t i = 0; i < 400; ++i) {
+        TopNode& t = nodes[MakeNid(kNidTypeNormalMessage, 0x400 + i)];
+        t.parent = 0x8022;
+        t.node.data.assign(i % 50, static_cast<uint8_t>(i));
+    }
+    TopNode& big = nodes[kNidMessageStore];
+    big.node.data.resize(XBlock::kMaxEntries * kMaxBlockData + 5000);
+    for (size_t i = 0; i < big.node.data.size(); ++i) big.node.data[i] = static_cast<uint8_t>(i * 7);
+    TopNode& many = nodes[kNidRootFolder];
+    many.parent = kNidRootFolder;
+    for (uint32_t i = 0; i < 700; ++i) many.node.subnodes[0x1F + i * 32].data.assign(3, 1);
+    many.node.subnodes[0x3F].subnodes[0x9F].data.assign(20000, 9);
+    nodes[kNidSearchManagementQueue];  // no data at all
+    return nodes;
+}
+
+TEST(NdbFile, WhatTheWriterLaysOutTheReaderGetsBackWithEveryCheckPassing) {
+    NodeSet nodes = ShapesOfEveryKind();
+    Header h = Header::ForNewFile();
+    Bytes file;
+    std::string error;
+    ASSERT_TRUE(LayOutFile(nodes, &h, &file, &error)) << error;
+    EXPECT_EQ(file.size(), h.root.fileEof);
+    EXPECT_EQ((file.size() - 0x4400) % kAMapCoverage, 0u);
+
+    Header back;
+    NodeSet read;
+    ASSERT_TRUE(ReadFileImage(file, &back, &read, &error)) << error;
+    ASSERT_EQ(read.size(), nodes.size());
+    for (const auto& [nid, t] : nodes) {
+        const TopNode& r = read.at(nid);
+        EXPECT_EQ(r.parent, t.parent) << nid;
+        EXPECT_EQ(r.node.data, t.node.data) << nid;
+        ASSERT_EQ(r.node.subnodes.size(), t.node.subnodes.size()) << nid;
+    }
+    EXPECT_EQ(read.at(kNidRootFolder).node.subnodes.at(0x3F).subnodes.at(0x9F).data.size(), 20000u);
+
+    // Every AMap page checks, and the free count in the header is theirs.
+    uint64_t freeSum = 0;
+    for (uint64_t ib = 0x4400; ib < file.size(); ib += kAMapCoverage) {
+        PageTrailer t;
+        ASSERT_TRUE(PageTrailer::Check(file.data() + ib, ib, &t, &error)) << error;
+        for (size_t i = 0; i < 496; ++i) freeSum += 64 * (8 - __builtin_popcount(file[ib + i]));
+    }
+    EXPECT_EQ(freeSum, back.root.amapFree);
+
+    // A flipped bit anywhere in a used block is found.
+    Bytes damaged = file;
+    damaged[0x4800 + 3] ^= 0x40;
+    EXPECT_FALSE(ReadFileImage(damaged, &back, &read, &error));
+}
+
+}  // namespace
+}  // namespace mapi::pst::fmt

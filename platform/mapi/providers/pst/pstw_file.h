@@ -1,0 +1,61 @@
+// A personal folder file opened for writing: the store model in memory,
+// the file it came from, and the commit that writes it back.
+//
+// A commit writes the nodes the model changed into free space and then
+// switches the header (fmt::NdbFile): a crash leaves the last committed
+// file whole. A commit that fails reloads the model from that file, so a
+// change that did not reach the disk is gone from memory too.
+//
+// Thread use: callers hold Mutex() around every use of the model.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <mapidefs.h>
+
+#include "providers/pst/format/msg_store.h"
+#include "providers/pst/format/ndb_commit.h"
+
+namespace mapi::pst {
+
+class WritableFile {
+public:
+    // Opens a file this writer can read back (unencoded, Unicode); null with
+    // a reason in *error otherwise.
+    static std::shared_ptr<WritableFile> Open(const std::string& path, const MAPIUID& provider,
+                                              std::string* error);
+
+    std::recursive_mutex& Mutex() { return mutex_; }
+    fmt::StoreModel& Model() { return model_; }
+    const MAPIUID& ProviderUid() const { return provider_; }
+    MAPIUID StoreUid() const;
+
+    // Writes the model durably. MAPI_E_DISK_ERROR (and the model back at
+    // the last commit) when it could not be written.
+    HRESULT Commit();
+
+    std::vector<BYTE> EntryId(uint32_t nid) const;
+    // The node id of an entry identifier of this store; false otherwise.
+    bool NidOf(ULONG cb, const ENTRYID* id, uint32_t* nid) const;
+
+    // GetIDsFromNames / GetNamesFromIDs over the store's name map; names
+    // created with MAPI_CREATE are committed before the call returns.
+    HRESULT IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags, LPSPropTagArray* tags);
+    HRESULT NamesFromIds(LPSPropTagArray* tags, LPGUID propSet, ULONG flags, ULONG* count,
+                         LPMAPINAMEID** names);
+
+private:
+    WritableFile(std::string path, MAPIUID provider) : path_(std::move(path)), provider_(provider) {}
+    bool Load(std::string* error);
+
+    std::string path_;
+    MAPIUID provider_;
+    std::recursive_mutex mutex_;
+    fmt::StoreModel model_;
+    std::unique_ptr<fmt::NdbFile> ndb_;
+};
+
+}  // namespace mapi::pst
