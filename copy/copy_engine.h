@@ -85,6 +85,10 @@ public:
     // which the target is taken to refuse every item and the run ends.
     static constexpr int kRefusingTargetFailures = 20;
 
+    // The least time between two reports of the run's progress to the host
+    // (each is a blocking call to the window's thread).
+    static constexpr std::chrono::milliseconds kProgressInterval{100};
+
 private:
     struct StoreNotFound {};
 
@@ -172,7 +176,6 @@ private:
     // Hands the host the run's progress: always when force, else at most
     // every kProgressInterval.
     void ReportProgress(bool force);
-    static constexpr std::chrono::milliseconds kProgressInterval{100};
 
     void LogLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool StopRequested() const { return m_ended || m_host.StopFlag().load(); }

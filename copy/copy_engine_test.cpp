@@ -734,14 +734,28 @@ namespace {
 
 // The overall progress knows its end before the first copy, counts every
 // item however it ended, never runs backwards, and ends where the ledger
-// does; search folders count for nothing, as they copy nothing.
+// does; search folders and folders listed again count for nothing, as they
+// copy nothing.
 TEST_F(CopyEngineTest, OverallProgressIsCountedBeforeTheWalkAndEndsWithTheLedger) {
     fake::Folder* inbox = Src()->AddChild("Inbox");
-    for (int i = 0; i < 5; ++i) inbox->AddItem("mail " + std::to_string(i));
+    inbox->AddItem("mail 0");
+    inbox->AddItem("tab\there");
+    for (int i = 2; i < 5; ++i) inbox->AddItem("mail " + std::to_string(i));
     inbox->AddItem("broken", MAPI_E_CORRUPT_DATA);
-    inbox->AddChild("Sub")->AddItem("nested");
+    // A slow first copy lets the next item's report through.
+    bool slept = false;
+    inbox->afterCopy = [&] {
+        if (!slept) std::this_thread::sleep_for(CCopyEngine::kProgressInterval * 3 / 2);
+        slept = true;
+    };
+    fake::Folder* sub = inbox->AddChild("Sub");
+    sub->AddItem("nested");
     Src()->AddChild("Unread", FOLDER_SEARCH)->AddItem("a view");
     Src()->AddItem("in the root, not copied");
+    // Damage that the walk copies once: Sub lists its parents, the root
+    // lists Sub as well.
+    sub->alsoListed = {inbox, Src()};
+    Src()->alsoListed = {sub};
 
     EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
     const auto& seen = host.itemProgress;
@@ -758,6 +772,10 @@ TEST_F(CopyEngineTest, OverallProgressIsCountedBeforeTheWalkAndEndsWithTheLedger
     EXPECT_EQ(seen.back().total, seen.back().done);
     EXPECT_EQ(items.failed, 1u);
     EXPECT_TRUE(seen.back().subject.empty());
+    // The item in hand is named as the log names it.
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const quirnel::RunProgress& p) {
+        return p.folder == "\\Inbox" && p.subject == "tab\\x09here";
+    }));
     // Each folder is named as the walk enters it, before its first item.
     EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const quirnel::RunProgress& p) {
         return p.folder == "\\Inbox\\Sub" && p.subject.empty();
