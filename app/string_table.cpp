@@ -67,10 +67,10 @@ constexpr Entry kStrings[] = {
      "Query error: the run ended at the query, %1 copied."},
     {IDS_RESUME_OFFER,
      "Im Ziel \"%2\" sind schon %1 Elemente aus \"%3\".\n\nFortsetzen: es werden nur die "
-     "Elemente kopiert, die noch fehlen, wie nach einem angehaltenen Lauf.\nErneut kopieren: "
+     "Elemente kopiert, die noch fehlen oder sich seitdem geändert haben.\nErneut kopieren: "
      "jedes Element wird noch einmal kopiert, das Ziel enthält diese dann doppelt.",
      "The target \"%2\" already holds %1 items from \"%3\".\n\nContinue: only the items "
-     "still missing are copied, as after a stopped run.\nCopy again: every item is copied "
+     "still missing or changed since are copied.\nCopy again: every item is copied "
      "once more, so the target then holds these twice."},
     {IDS_RESUME_CONTINUE, "&Fortsetzen", "&Continue"},
     {IDS_RESUME_AGAIN, "&Erneut kopieren", "Copy &again"},
