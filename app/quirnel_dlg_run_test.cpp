@@ -3,13 +3,16 @@
 // target already holds items from the source, over real embedded stores.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "message_box.h"
 #include "quirnel_dlg.h"
@@ -193,6 +196,24 @@ TEST_F(RunTest, TheOfferAndTheOutcomeSpeakGerman) {
     ASSERT_EQ(user.offers.size(), 1u);
     EXPECT_TRUE(user.offers[0].text.startsWith("Im Ziel \"Ziel\" sind schon"));
     EXPECT_EQ(user.offerButtons, (QStringList{"&Fortsetzen", "&Erneut kopieren", "Abbrechen"}));
+}
+
+// The real box behind the offer: Enter takes the default (continue), Esc
+// and the close box the last button (cancel), a click the button clicked.
+TEST(ResumeOffer, EnterContinuesAndEscCancels) {
+    const QStringList buttons{"&Continue", "Copy &again", "Cancel"};
+    const auto answer = [&](auto press) {
+        QTimer::singleShot(0, [press] {
+            QWidget* box = QApplication::activeModalWidget();
+            ASSERT_NE(box, nullptr);
+            press(qobject_cast<QMessageBox*>(box));
+        });
+        return AskChoice(nullptr, "The target holds items", "Quirnel", buttons, 0);
+    };
+    EXPECT_EQ(answer([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }), 0);
+    EXPECT_EQ(answer([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }), 2);
+    EXPECT_EQ(answer([](QMessageBox* box) { box->close(); }), 2);
+    EXPECT_EQ(answer([](QMessageBox* box) { box->buttons().at(1)->click(); }), 1);
 }
 
 // The estimate follows the items done lately, not since the start, and
