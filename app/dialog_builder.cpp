@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include "edit_box.h"
@@ -127,6 +128,14 @@ QWidget* Make(const dlg::Control& c, const QRect& rect, QWidget* parent) {
             return MakeList(c, parent);
         case Kind::MonthCalendar:
             return MakeCalendar(parent);
+        case Kind::ProgressBar: {
+            auto* bar = new QProgressBar(parent);
+            // Empty until a run says how many items it will copy; a range of
+            // 0..0 would be the busy animation instead.
+            bar->setRange(0, 1);
+            bar->setValue(0);
+            return bar;
+        }
     }
     return new QWidget(parent);
 }

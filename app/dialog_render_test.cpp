@@ -15,11 +15,13 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStyleOptionButton>
 
 #include "dialog_units.h"
 #include "resource.h"
+#include "run_progress.h"
 #include "string_table.h"
 #include "template_dialog.h"
 
@@ -162,6 +164,48 @@ TEST(DialogRender, EveryDialogFitsInBothLanguagesAtEveryScale) {
     }
 }
 
+// The texts that only a run puts into the main dialog, at their longest:
+// every outcome with large counts, the longest time left, a half-full bar.
+// The one with failures is saved for review.
+TEST(DialogRender, TheEndOfARunFitsTheMainDialog) {
+    const QString outDir = QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders");
+    QDir().mkpath(outDir);
+    quirnel::CopyLedger ledger;
+    ledger.items = {999999, 99999, 999999, 999999, 99999};
+    ledger.foldersSkipped = 9999;
+    for (int percent : {100, 125, 150}) {
+        ScaleGuard scale(percent / 100.0);
+        for (Language l : {Language::German, Language::English}) {
+            LanguageGuard language(l);
+            const char* lang = l == Language::German ? "de" : "en";
+            SCOPED_TRACE(testing::Message() << "end of a run " << lang << " " << percent << " %");
+            CTemplateDialog dialog(IDD_QUIRNEL_DIALOG, nullptr);
+            dialog.show();
+            auto* status = qobject_cast<QLabel*>(dialog.GetDlgItem(IDC_STATIC_PROGRESS));
+            auto* timeLeft = qobject_cast<QLabel*>(dialog.GetDlgItem(IDC_TIME_LEFT));
+            auto* bar = qobject_cast<QProgressBar*>(dialog.GetDlgItem(IDC_PROGRESS_BAR));
+            ASSERT_TRUE(status && timeLeft && bar);
+            bar->setFormat(LoadString(IDS_PROGRESS_BAR));
+            bar->setRange(0, 1999998);
+            bar->setValue(999999);
+            timeLeft->setText(TimeLeftText(99 * 3600 + 59 * 60));
+            for (const std::string& p : TextProblems(timeLeft)) ADD_FAILURE() << p;
+            for (quirnel::RunOutcome outcome :
+                 {quirnel::RunOutcome::Completed, quirnel::RunOutcome::Stopped,
+                  quirnel::RunOutcome::Failed, quirnel::RunOutcome::QueryError,
+                  quirnel::RunOutcome::CompletedWithFailures}) {
+                status->setText(OutcomeText(outcome, ledger));
+                for (const std::string& p : TextProblems(status)) ADD_FAILURE() << p;
+            }
+            for (const std::string& p : Overlaps(dialog.Controls())) ADD_FAILURE() << p;
+            EXPECT_TRUE(dialog.grab().save(QStringLiteral("%1/run-end-%2-%3.png")
+                                               .arg(outDir)
+                                               .arg(QLatin1String(lang))
+                                               .arg(percent)));
+        }
+    }
+}
+
 TEST(DialogRender, FirstRunQuestionFitsTheScreen) {
     const QString outDir = QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders");
     QDir().mkpath(outDir);
@@ -183,6 +227,38 @@ TEST(DialogRender, FirstRunQuestionFitsTheScreen) {
             EXPECT_LE(box.width() + kFrameWidth, kScreenWidth);
             EXPECT_LE(box.height() + kFrameHeight, kScreenHeight);
             EXPECT_TRUE(box.grab().save(QStringLiteral("%1/first-run-%2-%3.png")
+                                            .arg(outDir)
+                                            .arg(QLatin1String(lang))
+                                            .arg(percent)));
+        }
+    }
+}
+
+// The offer to resume, with its three buttons, at a long store name.
+TEST(DialogRender, ResumeOfferFitsTheScreen) {
+    const QString outDir = QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders");
+    QDir().mkpath(outDir);
+    for (int percent : {100, 125, 150}) {
+        ScaleGuard scale(percent / 100.0);
+        for (Language l : {Language::German, Language::English}) {
+            LanguageGuard language(l);
+            const char* lang = l == Language::German ? "de" : "en";
+            SCOPED_TRACE(testing::Message() << "resume offer " << lang << " " << percent << " %");
+            QMessageBox box(QMessageBox::Question, QStringLiteral("quirnel"),
+                            LoadString(IDS_RESUME_OFFER)
+                                .arg(QStringLiteral("1234567"),
+                                     QStringLiteral("Archiv 2019 bis 2024 (gerettet)"),
+                                     QStringLiteral("Persönliche Ordner von der alten Platte")),
+                            QMessageBox::NoButton);
+            box.setFont(DialogFont());
+            for (int id : {IDS_RESUME_CONTINUE, IDS_RESUME_AGAIN, IDS_CANCEL})
+                box.addButton(LoadString(id), QMessageBox::AcceptRole);
+            box.show();
+            EXPECT_LE(box.width() + kFrameWidth, kScreenWidth);
+            EXPECT_LE(box.height() + kFrameHeight, kScreenHeight);
+            for (QAbstractButton* button : box.buttons())
+                for (const std::string& p : TextProblems(button)) ADD_FAILURE() << p;
+            EXPECT_TRUE(box.grab().save(QStringLiteral("%1/resume-offer-%2-%3.png")
                                             .arg(outDir)
                                             .arg(QLatin1String(lang))
                                             .arg(percent)));

@@ -22,6 +22,7 @@ enum class Kind {
     Edit,
     ListBox,
     MonthCalendar,
+    ProgressBar,
 };
 
 // Style bits; absent bits mean the platform's default for the kind.

@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include <mutex>
+#include <vector>
 
 #include "resource.h"
 #include "string_table.h"
@@ -15,6 +16,7 @@ namespace {
 std::mutex g_hookMutex;
 MessageBoxHook g_hook;
 QuestionHook g_questionHook;
+ChoiceHook g_choiceHook;
 
 void ShowOnUiThread(const MessageBoxCall& call) {
     MessageBoxHook hook;
@@ -65,4 +67,31 @@ bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) {
 void SetQuestionHook(QuestionHook hook) {
     std::lock_guard lock(g_hookMutex);
     g_questionHook = std::move(hook);
+}
+
+int AskChoice(QWidget* owner, const QString& text, const QString& caption,
+              const QStringList& buttons, int defaultIndex) {
+    ChoiceHook hook;
+    {
+        std::lock_guard lock(g_hookMutex);
+        hook = g_choiceHook;
+    }
+    const MessageBoxCall call{owner, text, caption};
+    if (hook) return hook(call, buttons);
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, owner);
+    std::vector<QAbstractButton*> made;
+    for (const QString& label : buttons)
+        made.push_back(box.addButton(label, QMessageBox::AcceptRole));
+    if (defaultIndex >= 0 && defaultIndex < static_cast<int>(made.size()))
+        box.setDefaultButton(qobject_cast<QPushButton*>(made[defaultIndex]));
+    if (!made.empty()) box.setEscapeButton(made.back());
+    box.exec();
+    for (size_t i = 0; i < made.size(); ++i)
+        if (box.clickedButton() == made[i]) return static_cast<int>(i);
+    return static_cast<int>(made.size()) - 1;
+}
+
+void SetChoiceHook(ChoiceHook hook) {
+    std::lock_guard lock(g_hookMutex);
+    g_choiceHook = std::move(hook);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -32,3 +33,13 @@ bool AskYesNo(QWidget* owner, const QString& text, const QString& caption);
 // Answers the questions in place of the user (null restores the real box).
 using QuestionHook = std::function<bool(const MessageBoxCall&)>;
 void SetQuestionHook(QuestionHook hook);
+
+// Asks the user to pick one of buttons (their texts, in order) in a modal
+// question box, with defaultIndex the button Enter presses. Returns the
+// index picked. Esc and the close box pick the last button, which should
+// therefore be the one that changes nothing.
+int AskChoice(QWidget* owner, const QString& text, const QString& caption,
+              const QStringList& buttons, int defaultIndex);
+// Picks in place of the user (null restores the real box).
+using ChoiceHook = std::function<int(const MessageBoxCall&, const QStringList& buttons)>;
+void SetChoiceHook(ChoiceHook hook);

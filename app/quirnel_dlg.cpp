@@ -9,8 +9,12 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 
+#include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 #include <copy_engine.h>
@@ -100,6 +104,9 @@ void CQuirnelDlg::DoDataExchange() {
     m_comboTarget = qobject_cast<QComboBox*>(GetDlgItem(IDC_COMBO_TARGET));
     m_comboSource = qobject_cast<QComboBox*>(GetDlgItem(IDC_COMBO_SOURCE));
     m_listActivity = qobject_cast<QListWidget*>(GetDlgItem(IDC_LIST_ACTIVITY));
+    m_progressBar = qobject_cast<QProgressBar*>(GetDlgItem(IDC_PROGRESS_BAR));
+    m_staticTimeLeft = qobject_cast<QLabel*>(GetDlgItem(IDC_TIME_LEFT));
+    if (m_progressBar) m_progressBar->setFormat(LoadString(IDS_PROGRESS_BAR));
 }
 
 int CQuirnelDlg::DoModal() {
@@ -182,8 +189,16 @@ void CQuirnelDlg::OnStart() {
     // One run at a time: Start is shut here already, not only by the worker.
     if (m_worker.joinable()) return;
     if (!CheckBeforeStart()) return;
+    if (!ChooseResumeOrAgain()) return;
     SaveSettings();
     m_currentFolder.clear();
+    m_timeLeft.Reset();
+    m_runClock.start();
+    if (m_progressBar) {
+        m_progressBar->setRange(0, 1);
+        m_progressBar->setValue(0);
+    }
+    if (m_staticTimeLeft) m_staticTimeLeft->clear();
     m_btnStart->setEnabled(false);
     // The profile must not change under a run: a new logon would replace
     // the session the worker uses.
@@ -276,7 +291,51 @@ std::string CQuirnelDlg::QueryText() {
 
 void CQuirnelDlg::SetProgressText(const std::string& text) {
     OnUiThread([&] {
-        m_staticProgress->setText(StatusText(m_currentFolder, QString::fromStdString(text)));
+        // The item in hand, which OnItemProgress shows, says more than the
+        // folder's item count that comes here.
+        static const QRegularExpression kItemCount(QStringLiteral("^\\d+ (vom|of) \\d+$"));
+        const QString progress = QString::fromStdString(text);
+        if (!kItemCount.match(progress).hasMatch())
+            m_staticProgress->setText(StatusText(m_currentFolder, progress));
+    });
+}
+
+void CQuirnelDlg::OnItemProgress(const quirnel::RunProgress& progress) {
+    OnUiThread([&] {
+        // The bar counts in int; a store of more items than that is scaled.
+        uint64_t scale = 1;
+        while (progress.total / scale > static_cast<uint64_t>(std::numeric_limits<int>::max()))
+            scale *= 2;
+        if (m_progressBar) {
+            m_progressBar->setRange(
+                0, static_cast<int>(std::max<uint64_t>(progress.total / scale, 1)));
+            m_progressBar->setValue(static_cast<int>(progress.done / scale));
+        }
+        m_timeLeft.Add(progress.done, m_runClock.elapsed());
+        if (m_staticTimeLeft)
+            m_staticTimeLeft->setText(TimeLeftText(m_timeLeft.SecondsLeft(progress.total)));
+        if (progress.folder.empty()) return;
+        m_currentFolder = QString::fromStdString(progress.folder);
+        const QString status =
+            progress.subject.empty()
+                ? m_currentFolder
+                : LoadString(IDS_PROGRESS_ITEM)
+                      .arg(m_currentFolder, QString::fromStdString(progress.subject));
+        // One line: a long subject is cut short rather than wrapped out of sight.
+        m_staticProgress->setText(m_staticProgress->fontMetrics().elidedText(
+            status, Qt::ElideRight, m_staticProgress->width()));
+    });
+}
+
+void CQuirnelDlg::OnRunFinished(const quirnel::CopyLedger& ledger, quirnel::RunOutcome outcome) {
+    OnUiThread([&] {
+        m_lastOutcome = outcome;
+        m_staticProgress->setText(OutcomeText(outcome, ledger));
+        if (m_staticTimeLeft) m_staticTimeLeft->clear();
+        // A run over nothing is as finished as one over everything.
+        if (m_progressBar && outcome == quirnel::RunOutcome::Completed &&
+            ledger.items.listed == ledger.items.filtered)
+            m_progressBar->setValue(m_progressBar->maximum());
     });
 }
 

@@ -3,6 +3,7 @@
 // the copy engine on a worker thread as the engine's host.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QMenu>
 
@@ -15,6 +16,7 @@
 #include <MapiWrapper.h>
 #include <copy_host.h>
 
+#include "run_progress.h"
 #include "store_list.h"
 #include "template_dialog.h"
 #include "ui_thread.h"
@@ -23,6 +25,7 @@ class QComboBox;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 
 namespace quirnel {
@@ -60,6 +63,11 @@ public:
     void SetProgressText(const std::string& text) override;
     void AppendActivityLine(const std::string& line) override;
     void ShowMessageBox(const std::string& caption, const std::string& text) override;
+    void OnItemProgress(const quirnel::RunProgress& progress) override;
+    void OnRunFinished(const quirnel::CopyLedger& ledger, quirnel::RunOutcome outcome) override;
+
+    // How the last run ended; Completed before the first run.
+    quirnel::RunOutcome LastOutcome() const { return m_lastOutcome; }
 
     // The stores as the lists show them, in profile order.
     const std::vector<StoreListEntry>& Stores() const { return m_stores; }
@@ -110,6 +118,11 @@ private:
     // What Start checks before a worker begins: the chosen names are
     // unambiguous and the query compiles. false: a box has said why.
     bool CheckBeforeStart();
+    // When the target already holds items from the source, says how many
+    // and asks whether to continue where the last run ended (the default)
+    // or to copy them again; sets the engine's options by the answer.
+    // false: the user cancelled.
+    bool ChooseResumeOrAgain();
     void LoadSettings();
     void SaveSettings() const;
     // Runs f on the user-interface thread and waits for it (the worker's way
@@ -135,6 +148,12 @@ private:
     QComboBox* m_comboTarget = nullptr;
     QComboBox* m_comboSource = nullptr;
     QListWidget* m_listActivity = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_staticTimeLeft = nullptr;
+    // Items done over time in the active run, for the time left.
+    CTimeLeft m_timeLeft;
+    QElapsedTimer m_runClock;
+    quirnel::RunOutcome m_lastOutcome = quirnel::RunOutcome::Completed;
 
     QIcon m_hIcon;
     QMenu m_systemMenu;

@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QSettings>
 
+#include <copy_engine.h>
 #include <restriction_compiler.h>
 
 #include <algorithm>
@@ -79,6 +80,25 @@ bool CQuirnelDlg::CheckBeforeStart() {
     if (!compiler.HasError()) return true;
     ::ShowMessageBox(this, QString::fromStdString(compiler.ErrorText()), QStringLiteral("Query"));
     return false;
+}
+
+bool CQuirnelDlg::ChooseResumeOrAgain() {
+    quirnel::RunOptions options;
+    const QString source = m_comboSource->currentText();
+    const QString target = m_comboTarget->currentText();
+    const uint64_t there =
+        m_engine->CountCopiesInTarget(source.toUtf8().toStdString(), target.toUtf8().toStdString());
+    if (there > 0) {
+        const QStringList choices{LoadString(IDS_RESUME_CONTINUE), LoadString(IDS_RESUME_AGAIN),
+                                  LoadString(IDS_CANCEL)};
+        const int choice = AskChoice(
+            this, LoadString(IDS_RESUME_OFFER).arg(QString::number(there), target, source),
+            AppCaption(), choices, 0);
+        if (choice != 0 && choice != 1) return false;
+        options.again = choice == 1;
+    }
+    m_engine->SetOptions(options);
+    return true;
 }
 
 void CQuirnelDlg::LoadSettings() {

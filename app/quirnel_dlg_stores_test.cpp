@@ -47,6 +47,11 @@ public:
             questions.push_back(call);
             return answer;
         });
+        // No test here expects the offer to resume; it would be counted.
+        SetChoiceHook([this](const MessageBoxCall& call, const QStringList&) {
+            questions.push_back(call);
+            return 0;
+        });
         SetFilePickHook([this](const FilePickRequest& request) {
             picks.push_back(request);
             return request.forSaving ? saveAs : open;
@@ -55,6 +60,7 @@ public:
     ~User() {
         SetMessageBoxHook(nullptr);
         SetQuestionHook(nullptr);
+        SetChoiceHook(nullptr);
         SetFilePickHook(nullptr);
     }
     bool answer = true;

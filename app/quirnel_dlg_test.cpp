@@ -38,14 +38,21 @@ public:
             questions.push_back(call);
             return answer;
         });
+        SetChoiceHook([this](const MessageBoxCall& call, const QStringList&) {
+            offers.push_back(call);
+            return choice;
+        });
     }
     ~BoxRecorder() {
         SetMessageBoxHook(nullptr);
         SetQuestionHook(nullptr);
+        SetChoiceHook(nullptr);
     }
     std::vector<MessageBoxCall> calls;
     std::vector<MessageBoxCall> questions;
+    std::vector<MessageBoxCall> offers;
     bool answer = false;
+    int choice = 0;  // the offer to resume: continue
 };
 
 // Receives the addresses that the desktop would open.

@@ -34,6 +34,21 @@
 #define IDS_YES 122
 #define IDS_NO 123
 #define IDS_PROGRESS_SUBFOLDERS 124
+// How a run ended, the offer to resume, the overall progress
+#define IDS_OUTCOME_COMPLETED 125
+#define IDS_OUTCOME_FAILURES 126
+#define IDS_OUTCOME_STOPPED 127
+#define IDS_OUTCOME_FAILED 128
+#define IDS_OUTCOME_QUERY 129
+#define IDS_RESUME_OFFER 130
+#define IDS_RESUME_CONTINUE 131
+#define IDS_RESUME_AGAIN 132
+#define IDS_CANCEL 133
+#define IDS_TIME_LEFT_SECONDS 134
+#define IDS_TIME_LEFT_MINUTES 135
+#define IDS_TIME_LEFT_HOURS 136
+#define IDS_PROGRESS_BAR 137
+#define IDS_PROGRESS_ITEM 138
 
 // Icon and pictures
 #define IDR_MAINFRAME 128
@@ -68,6 +83,9 @@
 #define IDC_REMOVE_SOURCE 1017
 #define IDC_NEW_TARGET 1018
 #define IDC_REMOVE_TARGET 1019
+// Overall progress of a run
+#define IDC_PROGRESS_BAR 1020
+#define IDC_TIME_LEFT 1021
 
 // Query builder
 #define IDC_CHK_NEWER 4098

@@ -52,6 +52,34 @@ constexpr Entry kStrings[] = {
     {IDS_PROGRESS_ITEMS, "%1: %2 von %3 Elementen", "%1: %2 of %3 items"},
     {IDS_PROGRESS_FOLDERS, "Ordner werden angelegt", "Creating folders"},
     {IDS_PROGRESS_SUBFOLDERS, "%1: Unterordner werden angelegt", "%1: creating its folders"},
+    {IDS_OUTCOME_COMPLETED, "Fertig: %1 kopiert, %2 waren schon im Ziel.",
+     "Finished: %1 copied, %2 were already in the target."},
+    {IDS_OUTCOME_FAILURES,
+     "Fertig mit Fehlern: %1 kopiert, %2 Elemente nicht kopiert, %3 Ordner übersprungen "
+     "(siehe Aktivitäten).",
+     "Finished with failures: %1 copied, %2 items not copied, %3 folders skipped (see "
+     "Activities)."},
+    {IDS_OUTCOME_STOPPED, "Angehalten: %1 kopiert. Start setzt dort fort, wo der Lauf endete.",
+     "Stopped: %1 copied. Start continues where the run ended."},
+    {IDS_OUTCOME_FAILED, "Fehlgeschlagen: der Lauf endete vorzeitig, %1 kopiert.",
+     "Failed: the run ended early, %1 copied."},
+    {IDS_OUTCOME_QUERY, "Fehler in der Query: der Lauf endete an der Query, %1 kopiert.",
+     "Query error: the run ended at the query, %1 copied."},
+    {IDS_RESUME_OFFER,
+     "Im Ziel \"%2\" sind schon %1 Elemente aus \"%3\".\n\nFortsetzen: es werden nur die "
+     "Elemente kopiert, die noch fehlen oder sich seitdem geändert haben.\nErneut kopieren: "
+     "jedes Element wird noch einmal kopiert, das Ziel enthält diese dann doppelt.",
+     "The target \"%2\" already holds %1 items from \"%3\".\n\nContinue: only the items "
+     "still missing or changed since are copied.\nCopy again: every item is copied "
+     "once more, so the target then holds these twice."},
+    {IDS_RESUME_CONTINUE, "&Fortsetzen", "&Continue"},
+    {IDS_RESUME_AGAIN, "&Erneut kopieren", "Copy &again"},
+    {IDS_CANCEL, "Abbrechen", "Cancel"},
+    {IDS_TIME_LEFT_SECONDS, "noch unter 1 Minute", "less than a minute left"},
+    {IDS_TIME_LEFT_MINUTES, "noch etwa %1 Min.", "about %1 min left"},
+    {IDS_TIME_LEFT_HOURS, "noch etwa %1 Std. %2 Min.", "about %1 h %2 min left"},
+    {IDS_PROGRESS_BAR, "%v von %m", "%v of %m"},
+    {IDS_PROGRESS_ITEM, "%1: \"%2\"", "%1: \"%2\""},
     {IDS_YES, "&Ja", "&Yes"},
     {IDS_NO, "&Nein", "&No"},
     {IDS_NO_STORES,

@@ -14,7 +14,7 @@ const Template kMainDialogEn{
     IDD_QUIRNEL_DIALOG,
     "Quirnel",
     472,
-    284,
+    296,
     {
         {IDC_STATIC, Picture, 0, "", {7, 7, 67, 31}, IDB_LOGO},
         {IDC_LINK, PushButton, kTabStop, kPromoLinkTextEn, {80, 7, 276, 12}},
@@ -52,7 +52,9 @@ const Template kMainDialogEn{
          kBorder | kVScroll | kNoIntegralHeight | kNotify | kTabStop,
          "",
          {7, 211, 458, 55}},
-        {IDC_STATIC_PROGRESS, StaticText, 0, "0 from 0", {7, 269, 458, 9}},
+        {IDC_PROGRESS_BAR, ProgressBar, 0, "", {7, 269, 352, 10}},
+        {IDC_TIME_LEFT, StaticText, 0, "", {365, 270, 100, 9}},
+        {IDC_STATIC_PROGRESS, StaticText, 0, "0 from 0", {7, 283, 458, 9}},
     },
 };
 

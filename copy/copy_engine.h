@@ -23,6 +23,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -73,9 +74,20 @@ public:
     // Items the last run's verification found different from their source.
     uint64_t LastDifferences() const { return m_differences; }
 
+    // How many items the target store named targetName already received
+    // from the store named sourceName (by the provenance of each copy), so
+    // that Start can offer to resume. 0 when either store is not found or
+    // cannot be read: the run itself then says what is wrong, and a run
+    // without again never copies an item twice anyway. Not during a run.
+    uint64_t CountCopiesInTarget(const std::string& sourceName, const std::string& targetName);
+
     // Consecutive failures with one code, before any item was copied, after
     // which the target is taken to refuse every item and the run ends.
     static constexpr int kRefusingTargetFailures = 20;
+
+    // The least time between two reports of the run's progress to the host
+    // (each is a blocking call to the window's thread).
+    static constexpr std::chrono::milliseconds kProgressInterval{100};
 
 private:
     struct StoreNotFound {};
@@ -161,6 +173,10 @@ private:
         m_log.LogFitted(head, middle, tail);
     }
 
+    // Hands the host the run's progress: always when force, else at most
+    // every kProgressInterval.
+    void ReportProgress(bool force);
+
     void LogLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool StopRequested() const { return m_ended || m_host.StopFlag().load(); }
 
@@ -185,6 +201,8 @@ private:
     RunOutcome m_outcome = RunOutcome::Completed;
     CopyLedger m_ledger;
     uint64_t m_differences = 0;
+    RunProgress m_progress;
+    std::chrono::steady_clock::time_point m_lastProgress;
     // A run-ending failure was reported: the walk winds down like a stop.
     bool m_ended = false;
     // Whether any item was copied in this run, and the current series of

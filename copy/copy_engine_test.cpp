@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -40,6 +41,7 @@ public:
         stop = false;
         stopBeforeRun = false;
         progress.clear();
+        itemProgress.clear();
         lines.clear();
         boxes.clear();
         startEnabled.clear();
@@ -61,8 +63,13 @@ public:
         outcomes.push_back(outcome);
     }
 
+    void OnItemProgress(const quirnel::RunProgress& progress) override {
+        itemProgress.push_back(progress);
+    }
+
     quirnel::CopyLedger ledger;
     std::vector<RunOutcome> outcomes;
+    std::vector<quirnel::RunProgress> itemProgress;
 };
 
 using Lines = std::vector<std::string>;
@@ -719,6 +726,71 @@ TEST_F(CopyEngineTest, AQueryThatDoesNotSayWhatWasTypedIsRefusedBeforeAnyFolder)
     host.query = "  \t";
     EXPECT_EQ(Run(), RunOutcome::Completed);
     EXPECT_EQ(ItemsBelow(Dst()), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// The overall progress knows its end before the first copy, counts every
+// item however it ended, never runs backwards, and ends where the ledger
+// does; search folders and folders listed again count for nothing, as they
+// copy nothing.
+TEST_F(CopyEngineTest, OverallProgressIsCountedBeforeTheWalkAndEndsWithTheLedger) {
+    fake::Folder* inbox = Src()->AddChild("Inbox");
+    inbox->AddItem("mail 0");
+    inbox->AddItem("tab\there");
+    for (int i = 2; i < 5; ++i) inbox->AddItem("mail " + std::to_string(i));
+    inbox->AddItem("broken", MAPI_E_CORRUPT_DATA);
+    // A slow first copy lets the next item's report through.
+    bool slept = false;
+    inbox->afterCopy = [&] {
+        if (!slept) std::this_thread::sleep_for(CCopyEngine::kProgressInterval * 3 / 2);
+        slept = true;
+    };
+    fake::Folder* sub = inbox->AddChild("Sub");
+    sub->AddItem("nested");
+    Src()->AddChild("Unread", FOLDER_SEARCH)->AddItem("a view");
+    Src()->AddItem("in the root, not copied");
+    // Damage that the walk copies once: Sub lists its parents, the root
+    // lists Sub as well.
+    sub->alsoListed = {inbox, Src()};
+    Src()->alsoListed = {sub};
+
+    EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
+    const auto& seen = host.itemProgress;
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen.front().total, 7u);
+    EXPECT_EQ(seen.front().done, 0u);
+    for (size_t i = 1; i < seen.size(); ++i) {
+        EXPECT_GE(seen[i].done, seen[i - 1].done) << i;
+        EXPECT_LE(seen[i].total, seen[i - 1].total) << i;
+        EXPECT_LE(seen[i].done, seen[i].total) << i;
+    }
+    const quirnel::ItemCounts& items = host.ledger.items;
+    EXPECT_EQ(seen.back().done, items.copied + items.alreadyThere + items.failed);
+    EXPECT_EQ(seen.back().total, seen.back().done);
+    EXPECT_EQ(items.failed, 1u);
+    EXPECT_TRUE(seen.back().subject.empty());
+    // The item in hand is named as the log names it.
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const quirnel::RunProgress& p) {
+        return p.folder == "\\Inbox" && p.subject == "tab\\x09here";
+    }));
+    // Each folder is named as the walk enters it, before its first item.
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const quirnel::RunProgress& p) {
+        return p.folder == "\\Inbox\\Sub" && p.subject.empty();
+    }));
+
+    // A stopped run leaves the bar short of its end.
+    host.Reset();
+    int copies = 0;
+    inbox->afterCopy = [&] {
+        if (++copies == 2) host.stop = true;
+    };
+    EXPECT_EQ(Run(), RunOutcome::Stopped);
+    ASSERT_FALSE(host.itemProgress.empty());
+    EXPECT_EQ(host.itemProgress.back().done, 2u);
+    EXPECT_EQ(host.itemProgress.back().total, 7u);
 }
 
 }  // namespace

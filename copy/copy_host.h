@@ -18,11 +18,27 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "copy_ledger.h"
 
 namespace quirnel {
+
+// Where a run stands over all its items, for an overall progress bar.
+struct RunProgress {
+    // Items the run has dealt with: copied, failed or found already there.
+    uint64_t done = 0;
+    // Items the run will deal with: the source's items counted before the
+    // walk, less those the query has left out so far. It only shrinks as
+    // the walk meets the query, so the bar never runs backwards; it is never
+    // below done.
+    uint64_t total = 0;
+    // The source folder being copied ("\\"-separated path) and the subject
+    // of the item in hand; store texts escaped as the log escapes them.
+    std::string folder;
+    std::string subject;
+};
 
 class CCopyHost {
 public:
@@ -70,6 +86,11 @@ public:
     // come here: they go to the access layer's message-box sink, which the
     // host installs and which is likewise called on the worker thread.
     virtual void ShowMessageBox(const std::string& caption, const std::string& text) = 0;
+
+    // Called before the first folder, as items are done (at most a few
+    // times a second, so a host may redraw on every call) and once more when
+    // the walk is over.
+    virtual void OnItemProgress(const RunProgress& /*progress*/) {}
 
     // The end of every run, whatever its outcome: after the last activity
     // line (the summary) and before SetStartEnabled(true). The ledger is the

@@ -1,8 +1,12 @@
 // One copy run: opens the log file and both stores, notes the source's
 // special folders and hands the two IPM roots to the folder tree copy.
+#include <algorithm>
 #include <cstdarg>
 
+#include <runtime/provenance.h>
+
 #include "copy_engine.h"
+#include "item_count.h"
 #include "log_location.h"
 
 namespace quirnel {
@@ -60,6 +64,7 @@ void CCopyEngine::RunCopy() {
     m_outcome = RunOutcome::Completed;
     m_ledger = CopyLedger();
     m_differences = 0;
+    m_progress = RunProgress();
     m_ended = false;
     m_anyCopied = false;
     m_failureSeries = 0;
@@ -96,6 +101,8 @@ void CCopyEngine::RunCopy() {
     if (m_options.verify && !m_options.dryRun)
         LogLine("Verify: %llu item(s) differ from their source",
                 static_cast<unsigned long long>(m_differences));
+    m_progress.subject.clear();
+    ReportProgress(true);
     // The last line of every run, whatever ended it.
     LogLine("%s", m_ledger.SummaryLine().c_str());
     m_host.OnRunFinished(m_ledger, m_outcome);
@@ -140,6 +147,11 @@ void CCopyEngine::Walk() {
     } catch (const CMAPIException&) {
     }
 
+    // One more pass over the source's folders, reading no item, so that the
+    // progress bar knows its end before the first copy.
+    m_progress.total = CountItemsBelow(sourceRoot, m_host.StopFlag());
+    ReportProgress(true);
+
     m_walkedSources.insert(
         std::string(reinterpret_cast<const char*>(sourceRootId.Bytes()), sourceRootId.Size()));
     CopyFolderTree(std::string(), sourceRoot, targetRoot, 0);
@@ -150,6 +162,34 @@ void CCopyEngine::EndRun(const std::string& caption, const std::string& text) {
     m_ended = true;
     m_outcome = RunOutcome::Failed;
     m_host.ShowMessageBox(caption, text);
+}
+
+void CCopyEngine::ReportProgress(bool force) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - m_lastProgress < kProgressInterval) return;
+    m_lastProgress = now;
+    m_progress.total = std::max(m_progress.total, m_progress.done);
+    m_host.OnItemProgress(m_progress);
+}
+
+uint64_t CCopyEngine::CountCopiesInTarget(const std::string& sourceName,
+                                          const std::string& targetName) {
+    try {
+        CMapiBinary sourceId, targetId;
+        IMsgStorePtr source = OpenStoreByName(sourceName, sourceId);
+        IMsgStorePtr target = OpenStoreByName(targetName, targetId);
+        if (sourceName == targetName) return 0;
+        // The identity that every copy records is the one inside the entry
+        // ids of the source's items, which its folders share.
+        CMapiBinary sourceRootId = source.GetBinaryProp(PR_IPM_SUBTREE_ENTRYID);
+        const std::string identity =
+            mapi::StoreIdentityOf(sourceRootId.Bytes(), sourceRootId.Size());
+        IMAPIFolderPtr targetRoot =
+            OpenFolder(target, target.GetBinaryProp(PR_IPM_SUBTREE_ENTRYID));
+        return CountCopiesFrom(targetRoot, identity);
+    } catch (...) {
+        return 0;
+    }
 }
 
 IMsgStorePtr CCopyEngine::OpenStoreByName(const std::string& name, CMapiBinary& storeId) {

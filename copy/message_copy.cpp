@@ -54,6 +54,11 @@ void CCopyEngine::CopyFolderContents(const std::string& path, IMAPIFolderPtr sou
         if (target && !m_options.again) index.Read(target);
         folder.items.listed = std::max<uint64_t>(unrestricted, rows.Count());
         folder.items.filtered = folder.items.listed - rows.Count();
+        // The count before the walk knew nothing of the query.
+        m_progress.total -= std::min(m_progress.total, folder.items.filtered);
+        m_progress.folder = folder.path;
+        m_progress.subject.clear();
+        ReportProgress(true);
         CopyItems(source, target, rows, index, folder.items, copied);
     } catch (const CMAPIException& e) {
         // The folder itself was logged just before; the bare error follows.
@@ -107,14 +112,20 @@ void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& 
     const ULONG count = rows.Count();
     // A damaged table can list one item twice; it is copied once.
     std::set<std::string> seen;
+    // Every item looked at is done, however it ended; one that a stop kept
+    // the run from is not.
+    const uint64_t doneBefore = m_progress.done;
     ULONG i = 0;
     for (; i < count; ++i) {
+        m_progress.done = doneBefore + i;
         if (i % kProgressStep == 0) m_host.SetProgressText(ProgressText(i, count));
         if (StopRequested()) break;
 
         std::string subject = TextOf(rows.Cell(i, 0));
         if (subject.empty()) subject = TextOf(rows.Cell(i, 1));
         subject = CActivityLog::Escaped(subject);
+        m_progress.subject = subject;
+        ReportProgress(false);
 
         // A row whose identifier could not be read names no item to copy;
         // it is reported like an item that failed, never passed on.
@@ -170,6 +181,7 @@ void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& 
         }
         NoteCopyResult(hr);
     }
+    m_progress.done = doneBefore + i;
     // Items a stop kept the run from were not looked at.
     counts.listed -= count - i;
 }

@@ -1,0 +1,247 @@
+// The run as the user sees it: the overall progress bar and the time left,
+// the line that says how a run ended, and the offer to resume when the
+// target already holds items from the source, over real embedded stores.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "message_box.h"
+#include "quirnel_dlg.h"
+#include "resource.h"
+#include "run_progress.h"
+#include "string_table.h"
+#include "test_stores.h"
+
+namespace {
+
+struct LanguageGuard {
+    explicit LanguageGuard(Language l) { SetResourceLanguage(l); }
+    ~LanguageGuard() { ResetResourceLanguage(); }
+};
+
+// Answers the offer to resume with choice and keeps what it said; any
+// other box or question is kept too, so a test sees it.
+class User {
+public:
+    User() {
+        SetMessageBoxHook([this](const MessageBoxCall& call) { boxes.push_back(call); });
+        SetQuestionHook([this](const MessageBoxCall& call) {
+            boxes.push_back(call);
+            return false;
+        });
+        SetChoiceHook([this](const MessageBoxCall& call, const QStringList& buttons) {
+            offers.push_back(call);
+            offerButtons = buttons;
+            return choice;
+        });
+    }
+    ~User() {
+        SetMessageBoxHook(nullptr);
+        SetQuestionHook(nullptr);
+        SetChoiceHook(nullptr);
+    }
+    int choice = 0;
+    std::vector<MessageBoxCall> boxes;
+    std::vector<MessageBoxCall> offers;
+    QStringList offerButtons;
+};
+
+class RunTest : public testing::Test {
+protected:
+    void Open(const char* source, const char* target) {
+        dlg = std::make_unique<CQuirnelDlg>();
+        ASSERT_TRUE(dlg->OnInitDialog());
+        dlg->show();
+        for (auto [id, name] : {std::pair{IDC_COMBO_SOURCE, source}, {IDC_COMBO_TARGET, target}}) {
+            auto* combo = qobject_cast<QComboBox*>(dlg->GetDlgItem(id));
+            ASSERT_NE(combo, nullptr);
+            combo->setCurrentIndex(combo->findText(QString::fromUtf8(name)));
+            ASSERT_GE(combo->currentIndex(), 0) << name;
+        }
+    }
+    // Presses Start and waits for the run; false when no run began.
+    bool Start() {
+        QSignalSpy finished(dlg.get(), &CQuirnelDlg::runFinished);
+        QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
+        if (!dlg->RunActive()) return false;
+        EXPECT_TRUE(finished.wait(120000));
+        return true;
+    }
+    QPushButton* Button(int id) { return qobject_cast<QPushButton*>(dlg->GetDlgItem(id)); }
+    QProgressBar* Bar() { return qobject_cast<QProgressBar*>(dlg->GetDlgItem(IDC_PROGRESS_BAR)); }
+    QString Status() { return qobject_cast<QLabel*>(dlg->GetDlgItem(IDC_STATIC_PROGRESS))->text(); }
+    QString LastLine() {
+        auto* list = qobject_cast<QListWidget*>(dlg->GetDlgItem(IDC_LIST_ACTIVITY));
+        return list->count() > 0 ? list->item(list->count() - 1)->text() : QString();
+    }
+
+    LanguageGuard english{Language::English};
+    TestProfile profile;
+    User user;
+    std::unique_ptr<CQuirnelDlg> dlg;
+};
+
+TEST_F(RunTest, ATargetHoldingTheItemsOffersToContinueOrToCopyAgain) {
+    ASSERT_TRUE(profile.AddSampleStore("Source", 120, 5));
+    ASSERT_TRUE(profile.AddEmptyStore("Target"));
+    ASSERT_TRUE(profile.Save());
+    Open("Source", "Target");
+    const uint32_t items = CountItems(profile.Dump("Source", false));
+    ASSERT_GT(items, 100u);
+
+    // An empty target: no question, the whole store, the bar at its end.
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(user.offers.empty());
+    EXPECT_TRUE(user.boxes.empty());
+    EXPECT_EQ(dlg->LastOutcome(), quirnel::RunOutcome::Completed);
+    EXPECT_EQ(Bar()->maximum(), static_cast<int>(items));
+    EXPECT_EQ(Bar()->value(), Bar()->maximum());
+    EXPECT_EQ(Status(),
+              QStringLiteral("Finished: %1 copied, 0 were already in the target.").arg(items));
+    EXPECT_TRUE(LastLine().startsWith("Summary: listed ")) << LastLine().toStdString();
+    EXPECT_EQ(CountItems(profile.Dump("Target", false)), items);
+
+    // Cancel: nothing runs, nothing changes.
+    user.choice = 2;
+    EXPECT_FALSE(Start());
+    ASSERT_EQ(user.offers.size(), 1u);
+    EXPECT_TRUE(user.offers[0].text.contains(QStringLiteral("already holds %1 items").arg(items)))
+        << user.offers[0].text.toStdString();
+    EXPECT_EQ(user.offerButtons, (QStringList{"&Continue", "Copy &again", "Cancel"}));
+    EXPECT_EQ(CountItems(profile.Dump("Target", false)), items);
+
+    // Continue: every item stays there once.
+    user.choice = 0;
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(user.offers.size(), 2u);
+    EXPECT_EQ(CountItems(profile.Dump("Target", false)), items);
+    EXPECT_EQ(Status(),
+              QStringLiteral("Finished: 0 copied, %1 were already in the target.").arg(items));
+    EXPECT_EQ(Bar()->value(), Bar()->maximum());
+
+    // Copy again: as asked, every item twice.
+    user.choice = 1;
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(user.offers.size(), 3u);
+    EXPECT_EQ(CountItems(profile.Dump("Target", false)), 2 * items);
+    EXPECT_EQ(Status(),
+              QStringLiteral("Finished: %1 copied, 0 were already in the target.").arg(items));
+    // The offer counts the copies, not the source's items.
+    user.choice = 2;
+    EXPECT_FALSE(Start());
+    EXPECT_TRUE(user.offers.back().text.contains(QString::number(2 * items)));
+    EXPECT_TRUE(user.boxes.empty());
+}
+
+TEST_F(RunTest, AStoppedRunSaysSoAndTheNextOneResumes) {
+    ASSERT_TRUE(profile.AddSampleStore("Source", 400, 7));
+    ASSERT_TRUE(profile.AddEmptyStore("Target"));
+    ASSERT_TRUE(profile.Save());
+    Open("Source", "Target");
+    const uint32_t items = CountItems(profile.Dump("Source", false));
+
+    // Stop once the bar has moved.
+    bool pressed = false;
+    QObject::connect(Bar(), &QProgressBar::valueChanged, dlg.get(), [&](int value) {
+        if (value >= 20 && !pressed) {
+            pressed = true;
+            QTest::mouseClick(Button(IDC_STOP), Qt::LeftButton);
+        }
+    });
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(dlg->LastOutcome(), quirnel::RunOutcome::Stopped);
+    EXPECT_TRUE(Status().startsWith("Stopped: ")) << Status().toStdString();
+    EXPECT_EQ(Bar()->maximum(), static_cast<int>(items));
+    EXPECT_LT(Bar()->value(), Bar()->maximum());
+    const uint32_t copied = CountItems(profile.Dump("Target", false));
+    ASSERT_GT(copied, 0u);
+    ASSERT_LT(copied, items);
+    EXPECT_EQ(
+        Status(),
+        QStringLiteral("Stopped: %1 copied. Start continues where the run ended.").arg(copied));
+
+    // The next Start offers to go on from there; the default does.
+    pressed = true;
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(user.offers.size(), 1u);
+    EXPECT_TRUE(user.offers[0].text.contains(QStringLiteral("already holds %1 items").arg(copied)));
+    EXPECT_EQ(profile.Dump("Target", true), profile.Dump("Source", true));
+    EXPECT_EQ(dlg->LastOutcome(), quirnel::RunOutcome::Completed);
+    EXPECT_EQ(Status(), QStringLiteral("Finished: %1 copied, %2 were already in the target.")
+                            .arg(items - copied)
+                            .arg(copied));
+    EXPECT_EQ(Bar()->value(), Bar()->maximum());
+    EXPECT_TRUE(user.boxes.empty());
+}
+
+TEST_F(RunTest, TheOfferAndTheOutcomeSpeakGerman) {
+    LanguageGuard german{Language::German};
+    ASSERT_TRUE(profile.AddSampleStore("Quelle", 30, 2));
+    ASSERT_TRUE(profile.AddEmptyStore("Ziel"));
+    ASSERT_TRUE(profile.Save());
+    Open("Quelle", "Ziel");
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(Status().startsWith("Fertig: ")) << Status().toStdString();
+    user.choice = 2;
+    EXPECT_FALSE(Start());
+    ASSERT_EQ(user.offers.size(), 1u);
+    EXPECT_TRUE(user.offers[0].text.startsWith("Im Ziel \"Ziel\" sind schon"));
+    EXPECT_EQ(user.offerButtons, (QStringList{"&Fortsetzen", "&Erneut kopieren", "Abbrechen"}));
+}
+
+// The real box behind the offer: Enter takes the default (continue), Esc
+// and the close box the last button (cancel), a click the button clicked.
+TEST(ResumeOffer, EnterContinuesAndEscCancels) {
+    const QStringList buttons{"&Continue", "Copy &again", "Cancel"};
+    const auto answer = [&](auto press) {
+        QTimer::singleShot(0, [press] {
+            QWidget* box = QApplication::activeModalWidget();
+            ASSERT_NE(box, nullptr);
+            press(qobject_cast<QMessageBox*>(box));
+        });
+        return AskChoice(nullptr, "The target holds items", "Quirnel", buttons, 0);
+    };
+    EXPECT_EQ(answer([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }), 0);
+    EXPECT_EQ(answer([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }), 2);
+    EXPECT_EQ(answer([](QMessageBox* box) { box->close(); }), 2);
+    EXPECT_EQ(answer([](QMessageBox* box) { box->buttons().at(1)->click(); }), 1);
+}
+
+// The estimate follows the items done lately, not since the start, and
+// says nothing until it has seen enough.
+TEST(TimeLeft, FollowsTheRecentRateAndRoundsUpToWholeMinutes) {
+    LanguageGuard english{Language::English};
+    CTimeLeft estimate;
+    estimate.Add(0, 0);
+    estimate.Add(50, 1000);
+    EXPECT_EQ(estimate.SecondsLeft(10000), -1);  // one second tells little
+    // A resumed run skips 5000 items in two seconds, then copies 10 a second.
+    estimate.Reset();
+    estimate.Add(0, 0);
+    estimate.Add(5000, 2000);
+    EXPECT_EQ(estimate.SecondsLeft(6000), 1);
+    for (qint64 t = 3000; t <= 40000; t += 1000) estimate.Add(5000 + (t - 2000) / 100, t);
+    // 5380 done at 40 s; over the last 30 s, 10 a second: 620 left, 62 s.
+    EXPECT_EQ(estimate.SecondsLeft(6000), 62);
+    EXPECT_EQ(TimeLeftText(estimate.SecondsLeft(6000)), "about 2 min left");
+    // Nothing moving is no estimate.
+    CTimeLeft stuck;
+    stuck.Add(7, 0);
+    stuck.Add(7, 5000);
+    EXPECT_EQ(stuck.SecondsLeft(100), -1);
+    EXPECT_EQ(TimeLeftText(-1), "");
+    EXPECT_EQ(TimeLeftText(59), "less than a minute left");
+    EXPECT_EQ(TimeLeftText(3600), "about 1 h 0 min left");
+    EXPECT_EQ(TimeLeftText(3601), "about 1 h 1 min left");
+}
+
+}  // namespace
