@@ -48,6 +48,30 @@ void Db::Close() {
     }
 }
 
+int Db::MoveIntoMemory() {
+    sqlite3* memory = nullptr;
+    int rc = sqlite3_open_v2(":memory:", &memory, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_close_v2(memory);
+        return rc;
+    }
+    sqlite3_backup* backup = sqlite3_backup_init(memory, "main", db_, "main");
+    if (backup == nullptr) {
+        rc = sqlite3_errcode(memory);
+        sqlite3_close_v2(memory);
+        return rc == SQLITE_OK ? SQLITE_ERROR : rc;
+    }
+    rc = sqlite3_backup_step(backup, -1);
+    sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE) {
+        sqlite3_close_v2(memory);
+        return rc;
+    }
+    Close();
+    db_ = memory;
+    return SQLITE_OK;
+}
+
 int Db::Exec(const char* sql) {
     return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
 }

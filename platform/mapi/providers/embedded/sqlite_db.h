@@ -33,6 +33,9 @@ public:
     int Open(const std::string& path, int flags);
     void Close();
     sqlite3* get() const { return db_; }
+    // Replaces the connection by one to a private in-memory copy of its
+    // database (read-only files of an older format are upgraded there).
+    int MoveIntoMemory();
     // Runs one or more statements without results.
     int Exec(const char* sql);
     std::string LastError() const;

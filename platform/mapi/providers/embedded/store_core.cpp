@@ -12,13 +12,12 @@
 #include "runtime/mapi_ptr.h"
 #include "runtime/prop_convert.h"
 #include "runtime/utf.h"
+#include "packed_props.h"
 #include "store_schema.h"
 
 namespace mapi::embedded {
 namespace {
 
-constexpr ULONG kFirstNamedId = 0x8000;
-constexpr ULONG kLastNamedId = 0xFFFE;
 constexpr size_t kLazyThreshold = 1024;
 
 EncodedProp UnicodeProp(const std::string& utf8) {
@@ -212,6 +211,18 @@ HRESULT StoreCore::Open(const std::string& path, const std::string& displayName,
         if (rc == SQLITE_OK) hr = CheckSchema(core->db_, path, error);
     }
     if (FAILED(hr)) return hr;
+    if (SchemaVersion(core->db_) < kSchemaVersion) {
+        // A file nobody may write is upgraded in a private copy; the file
+        // itself stays as it is.
+        if (core->readOnly_ && (rc = core->db_.MoveIntoMemory()) != SQLITE_OK) {
+            *error = "The store file " + path + " cannot be read: " + sqlite3_errstr(rc) + ".";
+            return HrFromSqlite(rc);
+        }
+        if (FAILED(hr = UpgradeSchema(core->db_, error))) {
+            *error = path + ": " + *error;
+            return hr;
+        }
+    }
     Stmt meta(core->db_, "SELECT key, value FROM meta WHERE key IN ('uid', 'name')");
     bool haveUid = false;
     std::string storedName;
@@ -286,21 +297,19 @@ HRESULT StoreCore::LoadObject(int64_t id, ObjectRow* out) {
 HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* small) {
     auto lock = Lock();
     CachedStmt c(
-        Cached("SELECT o.kind, o.parent, o.assoc, o.num, o.name_key, o.folder_type, o.msg_flags, "
-               "o.size, o.has_attach, p.pid, p.type, p.value FROM objects o LEFT JOIN props p "
-               "ON p.obj = o.id AND p.lazy = 0 WHERE o.id=?1"));
+        Cached("SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
+               "has_attach, packed FROM objects WHERE id=?1"));
     Stmt& q = *c;
     q.Bind(1, id);
     int rc = q.Step();
     if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
     if (rc != SQLITE_ROW) return HrFromSqlite(rc);
     if (HRESULT hr = ParseObjectRow(q, id, out); FAILED(hr)) return hr;
-    do {
-        if (!q.IsNull(9))
-            (*small)[static_cast<ULONG>(q.Int(9))] =
-                EncodedProp{static_cast<ULONG>(q.Int(10)), std::string(q.Blob(11))};
-    } while ((rc = q.Step()) == SQLITE_ROW);
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
+    PackedDir dir;
+    if (HRESULT hr = Unpack(q.Blob(9), &dir); FAILED(hr)) return hr;
+    for (auto& [pid, v] : dir)
+        if (!v.outside) (*small)[pid] = EncodedProp{v.type, std::move(v.bytes)};
+    return S_OK;
 }
 
 HRESULT StoreCore::Children(int64_t parent, ObjectKind kind, int assoc, std::vector<int64_t>* ids) {
@@ -330,23 +339,32 @@ HRESULT StoreCore::ChildNumbers(int64_t parent, ObjectKind kind,
 HRESULT StoreCore::ChildrenWithProps(int64_t parent, ObjectKind kind,
                                      std::vector<std::pair<ULONG, PropMap>>* out) {
     auto lock = Lock();
-    CachedStmt q_(
-        Cached("SELECT o.id, o.num, p.pid, p.type, p.value FROM objects o LEFT JOIN props p "
-               "ON p.obj = o.id WHERE o.parent=?1 AND o.kind=?2 ORDER BY o.id"));
-    Stmt& q = *q_;
-    q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
-    int rc;
-    int64_t current = 0;
-    while ((rc = q.Step()) == SQLITE_ROW) {
-        if (out->empty() || q.Int(0) != current) {
-            current = q.Int(0);
+    std::vector<std::pair<int64_t, size_t>> outside;  // (object, index in out) with large values
+    {
+        CachedStmt q_(Cached(
+            "SELECT id, num, packed FROM objects WHERE parent=?1 AND kind=?2 ORDER BY id"));
+        Stmt& q = *q_;
+        q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
+        int rc;
+        while ((rc = q.Step()) == SQLITE_ROW) {
+            PackedDir dir;
+            if (HRESULT hr = Unpack(q.Blob(2), &dir); FAILED(hr)) return hr;
             out->emplace_back(static_cast<ULONG>(q.Int(1)), PropMap());
+            bool large = false;
+            for (auto& [pid, v] : dir) {
+                large |= v.outside;
+                if (!v.outside) out->back().second[pid] = EncodedProp{v.type, std::move(v.bytes)};
+            }
+            if (large) outside.emplace_back(q.Int(0), out->size() - 1);
         }
-        if (!q.IsNull(2))
-            out->back().second[static_cast<ULONG>(q.Int(2))] =
-                EncodedProp{static_cast<ULONG>(q.Int(3)), std::string(q.Blob(4))};
+        if (rc != SQLITE_DONE) return HrFromSqlite(rc);
     }
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
+    for (const auto& [id, index] : outside) {
+        PropMap large;
+        if (HRESULT hr = ReadOutside(id, &large); FAILED(hr)) return hr;
+        out->at(index).second.merge(large);
+    }
+    return S_OK;
 }
 
 HRESULT StoreCore::CountChildren(int64_t parent, ObjectKind kind, int assoc, ULONG* count) {
@@ -361,13 +379,23 @@ HRESULT StoreCore::CountChildren(int64_t parent, ObjectKind kind, int assoc, ULO
     return S_OK;
 }
 
-HRESULT StoreCore::InsertObject(ObjectRow* row) {
+HRESULT StoreCore::InsertObject(ObjectRow* row, const PropChanges& props) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     auto lock = Lock();
+    PackedDir dir;
+    for (const auto& [pid, value] : props)
+        if (value) PutValue(dir, pid, *value);
     CachedStmt q_(
         Cached("INSERT INTO objects(kind, parent, assoc, num, name_key, folder_type, msg_flags, "
-               "size, has_attach) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"));
+               "size, has_attach, packed, value_bytes) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
+               "?10, ?11)"));
     Stmt& q = *q_;
+    std::string packed;
+    if (!dir.empty()) {
+        packed = Pack(dir);
+        q.BindBlob(10, packed.data(), packed.size());
+    }
+    q.Bind(11, static_cast<int64_t>(ValueBytes(dir)));
     q.Bind(1, static_cast<int64_t>(row->kind)).Bind(2, row->parent).Bind(3, row->assoc ? 1 : 0);
     q.Bind(4, row->num).Bind(6, row->folderType).Bind(7, row->msgFlags).Bind(8, row->size);
     q.Bind(9, row->hasAttach ? 1 : 0);
@@ -376,6 +404,11 @@ HRESULT StoreCore::InsertObject(ObjectRow* row) {
     if (rc != SQLITE_DONE) return HrFromSqlite(rc);
     row->id = sqlite3_last_insert_rowid(db_.get());
     Changed();
+    for (const auto& [pid, v] : dir) {
+        if (!v.outside) continue;
+        HRESULT hr = WriteOutside(row->id, pid, *props.at(pid));
+        if (FAILED(hr)) return hr;
+    }
     return S_OK;
 }
 
@@ -418,281 +451,6 @@ HRESULT StoreCore::DeleteTree(int64_t id) {
     rc = receive.Run();
     Changed();
     return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::ReadProps(int64_t obj, bool withLazy, PropMap* out) {
-    auto lock = Lock();
-    CachedStmt c(Cached(withLazy ? "SELECT pid, type, value FROM props WHERE obj=?1"
-                                 : "SELECT pid, type, value FROM props WHERE obj=?1 AND lazy=0"));
-    Stmt& q = *c;
-    q.Bind(1, obj);
-    int rc;
-    while ((rc = q.Step()) == SQLITE_ROW) {
-        std::string_view v = q.Blob(2);
-        (*out)[static_cast<ULONG>(q.Int(0))] =
-            EncodedProp{static_cast<ULONG>(q.Int(1)), std::string(v)};
-    }
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::ReadProp(int64_t obj, ULONG propId, EncodedProp* out) {
-    auto lock = Lock();
-    CachedStmt c(Cached("SELECT type, value FROM props WHERE obj=?1 AND pid=?2"));
-    Stmt& q = *c;
-    q.Bind(1, obj).Bind(2, propId);
-    int rc = q.Step();
-    if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
-    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
-    out->type = static_cast<ULONG>(q.Int(0));
-    out->bytes.assign(q.Blob(1));
-    return S_OK;
-}
-
-HRESULT StoreCore::ReadPropSummary(int64_t obj, PropMap* small, std::map<ULONG, ULONG>* types) {
-    auto lock = Lock();
-    CachedStmt q_(
-        Cached("SELECT pid, type, lazy, CASE WHEN lazy=0 THEN value END FROM props WHERE obj=?1"));
-    Stmt& q = *q_;
-    q.Bind(1, obj);
-    int rc;
-    while ((rc = q.Step()) == SQLITE_ROW) {
-        ULONG pid = static_cast<ULONG>(q.Int(0));
-        ULONG type = static_cast<ULONG>(q.Int(1));
-        (*types)[pid] = type;
-        if (q.Int(2) == 0) (*small)[pid] = EncodedProp{type, std::string(q.Blob(3))};
-    }
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::ReadPropTypes(int64_t obj, std::vector<std::pair<ULONG, ULONG>>* out) {
-    auto lock = Lock();
-    CachedStmt q_(Cached("SELECT pid, type FROM props WHERE obj=?1"));
-    Stmt& q = *q_;
-    q.Bind(1, obj);
-    int rc;
-    while ((rc = q.Step()) == SQLITE_ROW)
-        out->emplace_back(static_cast<ULONG>(q.Int(0)), static_cast<ULONG>(q.Int(1)));
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::WriteProp(int64_t obj, ULONG propId, const EncodedProp& value) {
-    if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
-    auto lock = Lock();
-    CachedStmt c(
-        Cached("INSERT OR REPLACE INTO props(obj, pid, type, lazy, value) VALUES(?1,?2,?3,?4,?5)"));
-    Stmt& q = *c;
-    q.Bind(1, obj).Bind(2, propId).Bind(3, value.type);
-    q.Bind(4, IsLazyProp(propId, value.bytes.size()) ? 1 : 0);
-    q.BindBlob(5, value.bytes.data(), value.bytes.size());
-    int rc = q.Run();
-    Changed();
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::DeleteProp(int64_t obj, ULONG propId) {
-    if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
-    auto lock = Lock();
-    CachedStmt q_(Cached("DELETE FROM props WHERE obj=?1 AND pid=?2"));
-    Stmt& q = *q_;
-    q.Bind(1, obj).Bind(2, propId);
-    int rc = q.Run();
-    Changed();
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::DeleteAllProps(int64_t obj) {
-    if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
-    auto lock = Lock();
-    CachedStmt q_(Cached("DELETE FROM props WHERE obj=?1"));
-    Stmt& q = *q_;
-    q.Bind(1, obj);
-    int rc = q.Run();
-    Changed();
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::LookupName(const MAPINAMEID& name, bool create, ULONG* id) {
-    if (name.lpguid == nullptr) return MAPI_E_INVALID_PARAMETER;
-    if (name.ulKind != MNID_ID && name.ulKind != MNID_STRING) return MAPI_E_INVALID_PARAMETER;
-    if (name.ulKind == MNID_STRING && name.Kind.lpwstrName == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    int64_t lid = name.ulKind == MNID_ID ? name.Kind.lID : 0;
-    std::string text = name.ulKind == MNID_STRING ? Utf16ToUtf8(name.Kind.lpwstrName) : "";
-    CachedStmt q_(
-        Cached("SELECT id FROM named_props WHERE guid=?1 AND kind=?2 AND lid=?3 AND name=?4"));
-    Stmt& q = *q_;
-    q.BindBlob(1, name.lpguid, sizeof(GUID)).Bind(2, name.ulKind).Bind(3, lid).Bind(4, text);
-    int rc = q.Step();
-    if (rc == SQLITE_ROW) {
-        *id = static_cast<ULONG>(q.Int(0));
-        return S_OK;
-    }
-    if (rc != SQLITE_DONE) return HrFromSqlite(rc);
-    if (!create) return MAPI_E_NOT_FOUND;
-    if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
-    // The lowest free identifier: 0x8000 itself, or the first one after a used
-    // identifier that is not taken.
-    CachedStmt next_(
-        Cached("SELECT CASE WHEN NOT EXISTS(SELECT 1 FROM named_props WHERE id=?1) THEN ?1 ELSE "
-               "(SELECT min(a.id) + 1 FROM named_props a WHERE a.id >= ?1 AND NOT EXISTS "
-               "(SELECT 1 FROM named_props b WHERE b.id = a.id + 1)) END"));
-    Stmt& next = *next_;
-    next.Bind(1, kFirstNamedId);
-    rc = next.Step();
-    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
-    int64_t free = next.Int(0);
-    if (free > kLastNamedId) return MAPI_E_NOT_ENOUGH_RESOURCES;
-    CachedStmt insert_(
-        Cached("INSERT INTO named_props(id, guid, kind, lid, name) VALUES(?1,?2,?3,?4,?5)"));
-    Stmt& insert = *insert_;
-    insert.Bind(1, free).BindBlob(2, name.lpguid, sizeof(GUID)).Bind(3, name.ulKind);
-    insert.Bind(4, lid).Bind(5, text);
-    rc = insert.Run();
-    if (rc != SQLITE_DONE) return HrFromSqlite(rc);
-    *id = static_cast<ULONG>(free);
-    return S_OK;
-}
-
-HRESULT StoreCore::IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags,
-                                LPSPropTagArray* out) {
-    if (out == nullptr) return MAPI_E_INVALID_PARAMETER;
-    *out = nullptr;
-    auto lock = Lock();
-    std::vector<ULONG> tags;
-    bool errors = false;
-    if (names == nullptr || count == 0) {
-        // Every name the store knows.
-        CachedStmt q_(Cached("SELECT id FROM named_props ORDER BY id"));
-        Stmt& q = *q_;
-        int rc;
-        while ((rc = q.Step()) == SQLITE_ROW)
-            tags.push_back(PROP_TAG(PT_UNSPECIFIED, static_cast<ULONG>(q.Int(0))));
-        if (rc != SQLITE_DONE) return HrFromSqlite(rc);
-    } else {
-        bool create = (flags & MAPI_CREATE) != 0;
-        std::unique_ptr<Transaction> tx;
-        if (create && !readOnly_) tx = std::make_unique<Transaction>(db_);
-        for (ULONG i = 0; i < count; ++i) {
-            ULONG id = 0;
-            HRESULT hr =
-                names[i] == nullptr ? MAPI_E_INVALID_PARAMETER : LookupName(*names[i], create, &id);
-            if (FAILED(hr) && hr != MAPI_E_NOT_FOUND && hr != MAPI_E_NOT_ENOUGH_RESOURCES &&
-                hr != MAPI_E_NO_ACCESS && hr != MAPI_E_INVALID_PARAMETER)
-                return hr;
-            if (FAILED(hr)) errors = true;
-            tags.push_back(SUCCEEDED(hr) ? PROP_TAG(PT_UNSPECIFIED, id)
-                                         : PROP_TAG(PT_ERROR, PROP_ID_NULL));
-        }
-        if (tx && tx->Commit() != SQLITE_OK) return MAPI_E_DISK_ERROR;
-    }
-    void* buffer = nullptr;
-    if (MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(tags.size())), &buffer) != S_OK)
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    auto* array = static_cast<SPropTagArray*>(buffer);
-    array->cValues = static_cast<ULONG>(tags.size());
-    for (size_t i = 0; i < tags.size(); ++i) array->aulPropTag[i] = tags[i];
-    *out = array;
-    return errors ? MAPI_W_ERRORS_RETURNED : S_OK;
-}
-
-HRESULT StoreCore::NamesFromIds(LPSPropTagArray* tags, LPGUID guid, ULONG flags, ULONG* count,
-                                LPMAPINAMEID** names) {
-    if (tags == nullptr || count == nullptr || names == nullptr) return MAPI_E_INVALID_PARAMETER;
-    *count = 0;
-    *names = nullptr;
-    auto lock = Lock();
-    struct Row {
-        ULONG id;
-        GUID guid;
-        ULONG kind;
-        LONG lid;
-        std::string name;
-        bool found;
-    };
-    std::vector<Row> rows;
-    auto read = [&](Stmt& q) {
-        Row r{static_cast<ULONG>(q.Int(0)), {},        static_cast<ULONG>(q.Int(2)),
-              static_cast<LONG>(q.Int(3)),  q.Text(4), true};
-        std::string_view g = q.Blob(1);
-        if (g.size() == sizeof(GUID)) std::memcpy(&r.guid, g.data(), sizeof(GUID));
-        return r;
-    };
-    bool allocatedTags = false;
-    if (*tags == nullptr) {
-        CachedStmt q_(Cached("SELECT id, guid, kind, lid, name FROM named_props ORDER BY id"));
-        Stmt& q = *q_;
-        int rc;
-        while ((rc = q.Step()) == SQLITE_ROW) {
-            Row r = read(q);
-            if (guid != nullptr && r.guid != *guid) continue;
-            if ((flags & MAPI_NO_STRINGS) && r.kind == MNID_STRING) continue;
-            if ((flags & MAPI_NO_IDS) && r.kind == MNID_ID) continue;
-            rows.push_back(std::move(r));
-        }
-        if (rc != SQLITE_DONE) return HrFromSqlite(rc);
-        allocatedTags = true;
-    } else {
-        CachedStmt q_(Cached("SELECT id, guid, kind, lid, name FROM named_props WHERE id=?1"));
-        Stmt& q = *q_;
-        for (ULONG i = 0; i < (*tags)->cValues; ++i) {
-            ULONG id = PROP_ID((*tags)->aulPropTag[i]);
-            q.Reset();
-            q.Bind(1, id);
-            int rc = q.Step();
-            if (rc == SQLITE_ROW)
-                rows.push_back(read(q));
-            else if (rc == SQLITE_DONE)
-                rows.push_back(Row{id, {}, 0, 0, {}, false});
-            else
-                return HrFromSqlite(rc);
-        }
-    }
-    void* head = nullptr;
-    if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(LPMAPINAMEID) * (rows.size() + 1)), &head) !=
-        S_OK)
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    MapiBuffer<void> holder(head);
-    auto* out = static_cast<LPMAPINAMEID*>(head);
-    bool errors = false;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        out[i] = nullptr;
-        if (!rows[i].found) {
-            errors = true;
-            continue;
-        }
-        void* p = nullptr;
-        if (MAPIAllocateMore(sizeof(MAPINAMEID) + sizeof(GUID), head, &p) != S_OK)
-            return MAPI_E_NOT_ENOUGH_MEMORY;
-        auto* n = static_cast<MAPINAMEID*>(p);
-        n->lpguid = reinterpret_cast<LPGUID>(static_cast<char*>(p) + sizeof(MAPINAMEID));
-        *n->lpguid = rows[i].guid;
-        n->ulKind = rows[i].kind;
-        if (rows[i].kind == MNID_ID) {
-            n->Kind.lID = rows[i].lid;
-        } else {
-            std::u16string w = Utf8ToUtf16(rows[i].name);
-            void* s = nullptr;
-            if (MAPIAllocateMore(static_cast<ULONG>((w.size() + 1) * sizeof(WCHAR)), head, &s) !=
-                S_OK)
-                return MAPI_E_NOT_ENOUGH_MEMORY;
-            std::memcpy(s, w.c_str(), (w.size() + 1) * sizeof(WCHAR));
-            n->Kind.lpwstrName = static_cast<LPWSTR>(s);
-        }
-        out[i] = n;
-    }
-    if (allocatedTags) {
-        void* t = nullptr;
-        if (MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(rows.size())), &t) != S_OK)
-            return MAPI_E_NOT_ENOUGH_MEMORY;
-        auto* array = static_cast<SPropTagArray*>(t);
-        array->cValues = static_cast<ULONG>(rows.size());
-        for (size_t i = 0; i < rows.size(); ++i)
-            array->aulPropTag[i] = PROP_TAG(PT_UNSPECIFIED, rows[i].id);
-        *tags = array;
-    }
-    *count = static_cast<ULONG>(rows.size());
-    *names = static_cast<LPMAPINAMEID*>(holder.release());
-    return errors ? MAPI_W_ERRORS_RETURNED : S_OK;
 }
 
 HRESULT StoreCore::ReceiveFolder(const std::string& cls, int64_t* folder,

@@ -16,7 +16,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -30,6 +32,10 @@
 namespace mapi::embedded {
 
 using PropMap = std::map<ULONG, EncodedProp>;  // property id -> value
+// Property edits: a value set, or nullopt for deleted.
+using PropChanges = std::map<ULONG, std::optional<EncodedProp>>;
+struct PackedValue;
+using PackedDir = std::map<ULONG, PackedValue>;
 
 // One row of the objects table.
 struct ObjectRow {
@@ -94,7 +100,9 @@ public:
     HRESULT ChildrenWithProps(int64_t parent, ObjectKind kind,
                               std::vector<std::pair<ULONG, PropMap>>* out);
     HRESULT CountChildren(int64_t parent, ObjectKind kind, int assoc, ULONG* count);
-    HRESULT InsertObject(ObjectRow* row);  // assigns row->id
+    // Assigns row->id. The object starts with the values of props (deletions
+    // in it are ignored), written with the row itself.
+    HRESULT InsertObject(ObjectRow* row, const PropChanges& props = {});
     HRESULT UpdateObject(const ObjectRow& row);
     // Removes the object, everything below it and all their properties.
     HRESULT DeleteTree(int64_t id);
@@ -110,6 +118,10 @@ public:
     HRESULT WriteProp(int64_t obj, ULONG propId, const EncodedProp& value);
     HRESULT DeleteProp(int64_t obj, ULONG propId);
     HRESULT DeleteAllProps(int64_t obj);
+    // Applies every edit to obj with one read and one write of its row.
+    HRESULT ApplyProps(int64_t obj, const PropChanges& changes);
+    // Bytes of every value of id and everything below it (PR_MESSAGE_SIZE).
+    HRESULT TreeBytes(int64_t id, uint64_t* bytes);
 
     // IMAPIProp::GetIDsFromNames / GetNamesFromIDs for every object of the store.
     HRESULT IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags, LPSPropTagArray* out);
@@ -142,7 +154,33 @@ private:
 
     StoreCore() = default;
     HRESULT WriteCheck() const { return readOnly_ ? MAPI_E_NO_ACCESS : S_OK; }
+
+    // The directory of obj (empty when obj has no row).
+    HRESULT ReadPacked(int64_t obj, PackedDir* out);
+    HRESULT WritePacked(int64_t obj, const PackedDir& dir);
+    // Large values in the props table.
+    HRESULT ReadOutside(int64_t obj, PropMap* out);
+    HRESULT WriteOutside(int64_t obj, ULONG propId, const EncodedProp& value);
+    HRESULT DeleteOutside(int64_t obj, ULONG propId);
+
+    // Named properties, kept in memory for the store's life. Names are never
+    // removed, so a name found here is right; one not found may have been
+    // added by another connection, and the map is read again before the
+    // answer is "unknown" or a new id is chosen.
+    struct NamedProp {
+        GUID guid;
+        ULONG kind;
+        LONG lid;
+        std::string name;  // UTF-8, MNID_STRING only
+    };
+    using NameKey = std::tuple<std::string, ULONG, LONG, std::string>;  // guid bytes, kind, lid, name
+    static NameKey KeyOf(const NamedProp& n);
+    HRESULT LoadNames();
     HRESULT LookupName(const MAPINAMEID& name, bool create, ULONG* id);
+    bool namesLoaded_ = false;
+    int64_t namesVersion_ = 0;
+    std::map<NameKey, ULONG> idsByName_;
+    std::map<ULONG, NamedProp> namesById_;
 
     std::recursive_mutex mutex_;
     Db db_;

@@ -1,0 +1,96 @@
+// Packing and unpacking an object's property directory.
+#include "packed_props.h"
+
+#include <cstring>
+
+#include "store_core.h"
+
+namespace mapi::embedded {
+namespace {
+
+void Put16(std::string& out, uint32_t v) {
+    out.push_back(static_cast<char>(v & 0xFF));
+    out.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+
+void Put32(std::string& out, uint32_t v) {
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+uint32_t Get(std::string_view in, size_t at, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<unsigned char>(in[at + static_cast<size_t>(i)]);
+    return v;
+}
+
+constexpr size_t kEntryHeader = 4 + 4 + 1 + 4;
+
+}  // namespace
+
+std::string Pack(const PackedDir& dir) {
+    std::string out;
+    size_t total = 1;
+    for (const auto& [id, v] : dir) total += kEntryHeader + (v.outside ? 0 : v.bytes.size());
+    out.reserve(total);
+    out.push_back(static_cast<char>(kPackedFormat));
+    for (const auto& [id, v] : dir) {
+        Put32(out, id);
+        Put32(out, v.type);
+        out.push_back(v.outside ? 1 : 0);
+        Put32(out, v.size);
+        if (!v.outside) out.append(v.bytes);
+    }
+    return out;
+}
+
+HRESULT Unpack(std::string_view blob, PackedDir* out) {
+    out->clear();
+    if (blob.empty()) return S_OK;
+    if (static_cast<unsigned char>(blob[0]) != kPackedFormat) return MAPI_E_CORRUPT_DATA;
+    size_t at = 1;
+    bool first = true;
+    ULONG last = 0;
+    while (at < blob.size()) {
+        if (blob.size() - at < kEntryHeader) return MAPI_E_CORRUPT_DATA;
+        ULONG id = Get(blob, at, 4);
+        PackedValue v;
+        v.type = Get(blob, at + 4, 4);
+        unsigned char flags = static_cast<unsigned char>(blob[at + 8]);
+        v.size = Get(blob, at + 9, 4);
+        at += kEntryHeader;
+        // Ids strictly ascending: a repeated or shuffled id is damage, and
+        // taking either copy would silently drop the other.
+        if (flags > 1 || (!first && id <= last)) return MAPI_E_CORRUPT_DATA;
+        first = false;
+        last = id;
+        v.outside = flags == 1;
+        if (!v.outside) {
+            if (blob.size() - at < v.size) return MAPI_E_CORRUPT_DATA;
+            v.bytes.assign(blob.substr(at, v.size));
+            at += v.size;
+        }
+        out->emplace_hint(out->end(), id, std::move(v));
+    }
+    return S_OK;
+}
+
+uint64_t ValueBytes(const PackedDir& dir) {
+    uint64_t total = 0;
+    for (const auto& [id, v] : dir) total += v.size;
+    return total;
+}
+
+void PutValue(PackedDir& dir, ULONG propId, const EncodedProp& value) {
+    PackedValue& v = dir[propId];
+    v.type = value.type;
+    v.size = static_cast<uint32_t>(value.bytes.size());
+    v.outside = IsLazyProp(propId, value.bytes.size());
+    if (v.outside)
+        v.bytes.clear();
+    else
+        v.bytes = value.bytes;
+}
+
+}  // namespace mapi::embedded
