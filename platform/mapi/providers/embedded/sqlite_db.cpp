@@ -41,11 +41,38 @@ int Db::Open(const std::string& path, int flags) {
     return rc;
 }
 
+int Db::Reopen(const std::string& path, int flags) {
+    sqlite3* fresh = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &fresh, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_close_v2(fresh);
+        return rc;
+    }
+    Close();
+    db_ = fresh;
+    return SQLITE_OK;
+}
+
 void Db::Close() {
     if (db_ != nullptr) {
         sqlite3_close_v2(db_);
         db_ = nullptr;
     }
+}
+
+int Db::EnsureWritable() {
+    if (!reopen_) return SQLITE_OK;
+    // Statements still stepping or a transaction still open belong to the
+    // connection about to be replaced.
+    if (db_ != nullptr) {
+        if (sqlite3_get_autocommit(db_) == 0) return SQLITE_MISUSE;
+        for (sqlite3_stmt* s = sqlite3_next_stmt(db_, nullptr); s != nullptr;
+             s = sqlite3_next_stmt(db_, s))
+            if (sqlite3_stmt_busy(s)) return SQLITE_MISUSE;
+    }
+    int rc = reopen_();
+    if (rc == SQLITE_OK) reopen_ = nullptr;
+    return rc;
 }
 
 int Db::MoveIntoMemory() {
@@ -143,7 +170,8 @@ std::string_view Stmt::Blob(int col) const {
 }
 
 Transaction::Transaction(Db& db) : db_(db) {
-    beginRc_ = db_.Exec("BEGIN IMMEDIATE");
+    beginRc_ = db_.EnsureWritable();
+    if (beginRc_ == SQLITE_OK) beginRc_ = db_.Exec("BEGIN IMMEDIATE");
     open_ = beginRc_ == SQLITE_OK;
 }
 

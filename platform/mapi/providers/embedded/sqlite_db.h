@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,7 +33,15 @@ public:
     // and the SQLite code returned.
     int Open(const std::string& path, int flags);
     void Close();
+    // Opens path anew with flags; the old connection is closed only once the
+    // new one is open, so a failure leaves it as it was.
+    int Reopen(const std::string& path, int flags);
     sqlite3* get() const { return db_; }
+    // A connection opened for reading can be given the way to reopen itself
+    // for writing; Transaction and EnsureWritable call it once, before the
+    // first write.
+    void SetReopenForWriting(std::function<int()> reopen) { reopen_ = std::move(reopen); }
+    int EnsureWritable();
     // Replaces the connection by one to a private in-memory copy of its
     // database (read-only files of an older format are upgraded there).
     int MoveIntoMemory();
@@ -42,6 +51,7 @@ public:
 
 private:
     sqlite3* db_ = nullptr;
+    std::function<int()> reopen_;
 };
 
 class Stmt {

@@ -109,6 +109,30 @@ bool FileIsWritable(const std::string& path) {
     return ::access(path.c_str(), W_OK) == 0;
 }
 
+// Writing a store makes its journal files next to it, so a folder nobody may
+// write holds stores that can only be read.
+bool DirectoryIsWritable(const std::string& path) {
+    std::string dir = path.substr(0, path.find_last_of('/') + 1);
+    if (dir.empty()) dir = ".";
+    return FileIsWritable(dir);
+}
+
+// SQLite's URI for reading path as a file that cannot change.
+std::string ImmutableUri(const std::string& path) {
+    std::string uri = "file:";
+    for (char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            static const char kHex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += kHex[static_cast<unsigned char>(c) >> 4];
+            uri += kHex[static_cast<unsigned char>(c) & 15];
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?immutable=1";
+}
+
 }  // namespace
 
 bool IsLazyProp(ULONG propId, size_t bytes) {
@@ -174,6 +198,8 @@ HRESULT StoreCore::Create(const std::string& path, const std::string& displayNam
         RemoveStoreFiles(path);
         return hr;
     }
+    core->statements_.clear();
+    core->db_.Exec("PRAGMA journal_mode=DELETE");
     return S_OK;
 }
 
@@ -194,27 +220,37 @@ HRESULT StoreCore::Open(const std::string& path, const std::string& displayName,
     }
     std::shared_ptr<StoreCore> core(new StoreCore());
     core->path_ = path;
-    core->readOnly_ = !FileIsWritable(path);
-    int rc = core->db_.Open(path, core->readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+    core->readOnly_ = !FileIsWritable(path) || !DirectoryIsWritable(path);
+    // Read-only until the first write: a store that is only read gets no
+    // journal files and takes no write lock. A store nobody may write, with
+    // no log left by a writer, cannot change while it is read: it is read as
+    // immutable, which needs no shared-memory file beside it either.
+    struct stat wal {};
+    bool immutable = core->readOnly_ && ::stat((path + "-wal").c_str(), &wal) != 0;
+    int rc = immutable ? core->db_.Open(ImmutableUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI)
+                       : core->db_.Open(path, SQLITE_OPEN_READONLY);
     if (rc != SQLITE_OK) {
         *error = "The store file " + path + " cannot be opened: " + sqlite3_errstr(rc) + ".";
         return HrFromSqlite(rc) == MAPI_E_CORRUPT_DATA ? MAPI_E_CORRUPT_STORE : MAPI_E_NO_ACCESS;
     }
     sqlite3_busy_timeout(core->db_.get(), 2000);
     HRESULT hr = CheckSchema(core->db_, path, error);
-    if (hr == MAPI_E_CORRUPT_STORE && core->readOnly_) {
-        // A read-only WAL database cannot be opened when its shared-memory
-        // file cannot be made; a file nobody may write cannot change under us,
-        // so read it as immutable.
-        std::string uri = "file:" + path + "?immutable=1";
-        rc = core->db_.Open(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    if (hr == MAPI_E_CORRUPT_STORE && core->readOnly_ && !immutable) {
+        // The writer's log is there but its shared-memory file cannot be
+        // made beside it.
+        rc = core->db_.Open(ImmutableUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
         if (rc == SQLITE_OK) hr = CheckSchema(core->db_, path, error);
     }
     if (FAILED(hr)) return hr;
+    if (!core->readOnly_) {
+        StoreCore* self = core.get();
+        core->db_.SetReopenForWriting([self] { return self->ReopenForWriting(); });
+    }
     if (SchemaVersion(core->db_) < kSchemaVersion) {
         // A file nobody may write is upgraded in a private copy; the file
         // itself stays as it is.
-        if (core->readOnly_ && (rc = core->db_.MoveIntoMemory()) != SQLITE_OK) {
+        rc = core->readOnly_ ? core->db_.MoveIntoMemory() : core->db_.EnsureWritable();
+        if (rc != SQLITE_OK) {
             *error = "The store file " + path + " cannot be read: " + sqlite3_errstr(rc) + ".";
             return HrFromSqlite(rc);
         }
@@ -239,12 +275,36 @@ HRESULT StoreCore::Open(const std::string& path, const std::string& displayName,
         return MAPI_E_CORRUPT_STORE;
     }
     core->displayName_ = displayName.empty() ? storedName : displayName;
-    // Per-message commits stay crash-safe without a sync each (WAL with
-    // NORMAL); checkpointing less often saves most of the remaining syncs.
-    if (!core->readOnly_)
-        core->db_.Exec("PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=8192");
     *out = std::move(core);
     return S_OK;
+}
+
+int StoreCore::ReopenForWriting() {
+    // The cached statements belong to the reading connection.
+    statements_.clear();
+    int rc = db_.Reopen(path_, SQLITE_OPEN_READWRITE);
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_busy_timeout(db_.get(), 2000);
+    // Per-message commits stay crash-safe without a sync each (WAL with
+    // NORMAL); checkpointing less often saves most of the remaining syncs.
+    // A reader of another process that keeps the file in its rollback mode
+    // leaves it there: slower commits, same safety.
+    db_.Exec("PRAGMA journal_mode=WAL");
+    db_.Exec("PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=8192");
+    wrote_ = true;
+    // data_version counts per connection; the new one's cannot be compared.
+    namesLoaded_ = false;
+    return SQLITE_OK;
+}
+
+StoreCore::~StoreCore() {
+    if (!wrote_) return;
+    statements_.clear();
+    // At rest the file goes back to rollback mode, so the next reader makes
+    // no journal files either. Another connection still using the log keeps
+    // it; no waiting for that.
+    sqlite3_busy_timeout(db_.get(), 0);
+    db_.Exec("PRAGMA journal_mode=DELETE");
 }
 
 Stmt* StoreCore::Cached(const char* sql) {

@@ -64,10 +64,12 @@ public:
     // folder file. The file must not exist. Nothing is left behind on failure.
     static HRESULT Create(const std::string& path, const std::string& displayName,
                           std::string* error);
-    // Opens an existing store; read-only when the file is not writable.
+    // Opens an existing store for reading; the first write reopens it for
+    // writing. Read-only for good when the file or its folder is not writable.
     static HRESULT Open(const std::string& path, const std::string& displayName,
                         std::shared_ptr<StoreCore>* out, std::string* error);
 
+    ~StoreCore();
     StoreCore(const StoreCore&) = delete;
     StoreCore& operator=(const StoreCore&) = delete;
 
@@ -153,7 +155,13 @@ private:
     Stmt* Cached(const char* sql);
 
     StoreCore() = default;
-    HRESULT WriteCheck() const { return readOnly_ ? MAPI_E_NO_ACCESS : S_OK; }
+    // MAPI_E_NO_ACCESS for a store that cannot be written; otherwise makes
+    // sure the connection is open for writing.
+    HRESULT WriteCheck() {
+        if (readOnly_) return MAPI_E_NO_ACCESS;
+        return HrFromSqlite(db_.EnsureWritable());
+    }
+    int ReopenForWriting();
 
     // The directory of obj (empty when obj has no row).
     HRESULT ReadPacked(int64_t obj, PackedDir* out);
@@ -186,6 +194,7 @@ private:
     Db db_;
     MAPIUID uid_{};
     bool readOnly_ = false;
+    bool wrote_ = false;  // the connection was reopened for writing
     std::string displayName_;
     std::string path_;
     std::atomic<uint64_t> generation_{0};
