@@ -79,7 +79,7 @@ HRESULT OverlayRead(StoreCore& core, int64_t id, const PropChanges& changes, Sto
         return S_OK;
     }
     if (stored.types.count(propId) == 0) return MAPI_E_NOT_FOUND;
-    return core.ReadProp(id, propId, out);
+    return core.ReadLargeProp(id, propId, out);
 }
 
 HRESULT OverlayTypes(StoreCore& core, int64_t id, const PropChanges& changes, StoredProps& stored,

@@ -354,7 +354,25 @@ HRESULT StoreCore::LoadObject(int64_t id, ObjectRow* out) {
     return ParseObjectRow(q, id, out);
 }
 
-HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* small) {
+namespace {
+
+// Fills small and large from a packed directory.
+HRESULT SplitPacked(std::string_view blob, PropMap* small, std::vector<ULONG>* large) {
+    PackedDir dir;
+    if (HRESULT hr = Unpack(blob, &dir); FAILED(hr)) return hr;
+    for (auto& [pid, v] : dir) {
+        if (v.outside)
+            large->push_back(pid);
+        else
+            (*small)[pid] = EncodedProp{v.type, std::move(v.bytes)};
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* small,
+                                       std::vector<ULONG>* large) {
     auto lock = Lock();
     CachedStmt c(
         Cached("SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
@@ -365,11 +383,30 @@ HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* smal
     if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
     if (rc != SQLITE_ROW) return HrFromSqlite(rc);
     if (HRESULT hr = ParseObjectRow(q, id, out); FAILED(hr)) return hr;
-    PackedDir dir;
-    if (HRESULT hr = Unpack(q.Blob(9), &dir); FAILED(hr)) return hr;
-    for (auto& [pid, v] : dir)
-        if (!v.outside) (*small)[pid] = EncodedProp{v.type, std::move(v.bytes)};
-    return S_OK;
+    return SplitPacked(q.Blob(9), small, large);
+}
+
+HRESULT StoreCore::ScanChildrenImpl(int64_t parent, ObjectKind kind, int assoc, int64_t fromId,
+                                    size_t limit, bool (*visit)(void*, LoadedObject&),
+                                    void* context) {
+    auto lock = Lock();
+    CachedStmt c(
+        Cached("SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
+               "has_attach, packed, id FROM objects WHERE parent=?1 AND kind=?2 AND "
+               "(?3 < 0 OR assoc=?3) AND id >= ?4 ORDER BY id LIMIT ?5"));
+    Stmt& q = *c;
+    q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind)).Bind(3, assoc).Bind(4, fromId);
+    q.Bind(5, limit == 0 ? int64_t{-1} : static_cast<int64_t>(limit));
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) {
+        LoadedObject object;
+        object.row.id = q.Int(10);
+        object.error = ParseObjectRow(q, q.Int(10), &object.row);
+        if (SUCCEEDED(object.error))
+            object.error = SplitPacked(q.Blob(9), &object.small, &object.large);
+        if (!visit(context, object)) return S_OK;
+    }
+    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
 }
 
 HRESULT StoreCore::Children(int64_t parent, ObjectKind kind, int assoc, std::vector<int64_t>* ids) {

@@ -91,8 +91,26 @@ public:
     void Changed() { ++generation_; }
 
     HRESULT LoadObject(int64_t id, ObjectRow* out);
-    // The object row and its small (non-lazy) properties, in one query.
-    HRESULT LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* small);
+    // The object row and its small (non-lazy) properties, in one query;
+    // large lists the ids of the values kept outside.
+    HRESULT LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* small,
+                                std::vector<ULONG>* large);
+    // One object as a scan hands it out: its row, small values and the ids
+    // of its large ones, or the code that made it unreadable.
+    struct LoadedObject {
+        ObjectRow row;
+        PropMap small;
+        std::vector<ULONG> large;
+        HRESULT error = S_OK;
+    };
+    // The children of one kind (assoc as in Children) with id >= fromId, in
+    // id order, at most limit of them (0: all), each loaded as
+    // LoadObjectWithProps would, with one statement for all of them. An
+    // object that cannot be read is handed out with its error; each stops
+    // the scan when the callback returns false.
+    template <class Each>
+    HRESULT ScanChildren(int64_t parent, ObjectKind kind, int assoc, int64_t fromId, size_t limit,
+                         Each each);
     // assoc: 0 normal, 1 associated, -1 either. Ordered by id (creation order).
     HRESULT Children(int64_t parent, ObjectKind kind, int assoc, std::vector<int64_t>* ids);
     // (id, num) of the children of one kind, in creation order.
@@ -112,6 +130,8 @@ public:
     HRESULT ReadProps(int64_t obj, bool withLazy, PropMap* out);
     // MAPI_E_NOT_FOUND when the object lacks the property.
     HRESULT ReadProp(int64_t obj, ULONG propId, EncodedProp* out);
+    // A value its directory lists as kept outside (ReadPropSummary tells).
+    HRESULT ReadLargeProp(int64_t obj, ULONG propId, EncodedProp* out);
     // The type of every property and the values of the non-lazy ones, in one
     // query that reads no large value.
     HRESULT ReadPropSummary(int64_t obj, PropMap* small, std::map<ULONG, ULONG>* types);
@@ -138,6 +158,10 @@ public:
     HRESULT ReceiveFolderRows(std::vector<std::pair<std::string, int64_t>>* rows);
 
 private:
+    // Runs the scan behind ScanChildren; visit is called per object.
+    HRESULT ScanChildrenImpl(int64_t parent, ObjectKind kind, int assoc, int64_t fromId,
+                             size_t limit, bool (*visit)(void*, LoadedObject&), void* context);
+
     // Resets a cached statement when the caller is done with it, so no read
     // transaction stays open between calls.
     class CachedStmt {
@@ -201,5 +225,14 @@ private:
     // Declared after db_ so the statements are finalised before it closes.
     std::unordered_map<const char*, std::unique_ptr<Stmt>> statements_;
 };
+
+template <class Each>
+HRESULT StoreCore::ScanChildren(int64_t parent, ObjectKind kind, int assoc, int64_t fromId,
+                                size_t limit, Each each) {
+    return ScanChildrenImpl(
+        parent, kind, assoc, fromId, limit,
+        [](void* context, LoadedObject& object) { return (*static_cast<Each*>(context))(object); },
+        &each);
+}
 
 }  // namespace mapi::embedded

@@ -82,6 +82,11 @@ HRESULT StoreCore::ReadProp(int64_t obj, ULONG propId, EncodedProp* out) {
         out->bytes = std::move(found->second.bytes);
         return S_OK;
     }
+    return ReadLargeProp(obj, propId, out);
+}
+
+HRESULT StoreCore::ReadLargeProp(int64_t obj, ULONG propId, EncodedProp* out) {
+    auto lock = Lock();
     CachedStmt c(Cached("SELECT type, value FROM props WHERE obj=?1 AND pid=?2"));
     Stmt& q = *c;
     q.Bind(1, obj).Bind(2, propId);

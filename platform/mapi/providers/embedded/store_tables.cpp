@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include <mapix.h>
 
 #include "object_props.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/prop_convert.h"
+#include "runtime/restriction_eval.h"
 
 namespace mapi::embedded {
 namespace {
@@ -18,6 +20,16 @@ class ObjectAccessor final : public RowAccessor {
 public:
     ObjectAccessor(std::shared_ptr<StoreCore> core, int64_t id, int depth)
         : core_(std::move(core)), id_(id), depth_(depth) {}
+    // A row already read by a scan.
+    ObjectAccessor(std::shared_ptr<StoreCore> core, StoreCore::LoadedObject&& loaded)
+        : core_(std::move(core)),
+          id_(loaded.row.id),
+          depth_(-1),
+          loaded_(true),
+          loadError_(loaded.error),
+          row_(std::move(loaded.row)),
+          small_(std::move(loaded.small)),
+          large_(std::move(loaded.large)) {}
 
     const SPropValue* GetById(ULONG propId) override {
         auto found = cache_.find(propId);
@@ -38,11 +50,12 @@ public:
             EncodedProp stored;
             HRESULT hr = S_OK;
             auto eager = small_.find(propId);
-            if (eager != small_.end()) {
+            if (eager != small_.end())
                 stored = eager->second;
-            } else {
-                hr = core_->ReadProp(id_, propId, &stored);
-            }
+            else if (std::find(large_.begin(), large_.end(), propId) != large_.end())
+                hr = core_->ReadLargeProp(id_, propId, &stored);
+            else
+                hr = MAPI_E_NOT_FOUND;
             if (hr == MAPI_E_NOT_FOUND) {
                 cache_[propId] = nullptr;
                 return nullptr;
@@ -92,7 +105,7 @@ private:
 
     void Load() {
         loaded_ = true;
-        loadError_ = core_->LoadObjectWithProps(id_, &row_, &small_);
+        loadError_ = core_->LoadObjectWithProps(id_, &row_, &small_, &large_);
     }
 
     std::shared_ptr<StoreCore> core_;
@@ -102,6 +115,7 @@ private:
     HRESULT loadError_ = S_OK;
     ObjectRow row_;
     PropMap small_;
+    std::vector<ULONG> large_;  // ids of the values left on disk
     MapiBuffer<char> arena_;
     std::map<ULONG, const SPropValue*> cache_;
     std::map<ULONG, SPropValue> failed_;
@@ -128,6 +142,19 @@ public:
     }
 
 protected:
+    // The object id of row index of the current listing, 0 past its end.
+    int64_t IdAt(ULONG index) {
+        Refresh();
+        return index < ids_.size() ? ids_[index].first : 0;
+    }
+    // The current listing; fails only when there has never been one.
+    HRESULT Listing(std::vector<std::pair<int64_t, int>>* ids) {
+        HRESULT hr = Refresh();
+        if (FAILED(hr) && !listed_) return hr;
+        *ids = ids_;
+        return S_OK;
+    }
+
     virtual HRESULT List(std::vector<std::pair<int64_t, int>>* ids) = 0;
     std::shared_ptr<StoreCore> core_;
 
@@ -155,8 +182,63 @@ public:
     ContentsSource(std::shared_ptr<StoreCore> core, int64_t folder, bool assoc)
         : ListedSource(std::move(core)), folder_(folder), assoc_(assoc) {}
 
+    // Rows are read a block at a time with one statement; a reader going
+    // through the table in order (QueryRows) finds the next ones waiting.
+    std::unique_ptr<RowAccessor> Row(ULONG index) override {
+        int64_t id = IdAt(index);
+        if (id == 0) return nullptr;
+        auto ready = block_.find(id);
+        if (ready == block_.end()) {
+            block_.clear();
+            HRESULT hr = core_->ScanChildren(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, id,
+                                             kBlockRows, [&](StoreCore::LoadedObject& object) {
+                                                 block_.emplace(object.row.id, std::move(object));
+                                                 return true;
+                                             });
+            ready = block_.find(id);
+            // Gone since it was listed, or the block could not be read: the
+            // row reads itself and shows what it finds.
+            if (FAILED(hr) || ready == block_.end()) return NewObjectAccessor(core_, id);
+        }
+        auto row = std::make_unique<ObjectAccessor>(core_, std::move(ready->second));
+        block_.erase(ready);
+        return row;
+    }
+
+    HRESULT Select(const SRestriction& restriction, std::vector<ULONG>* matches) override {
+        matches->clear();
+        std::vector<std::pair<int64_t, int>> ids;
+        HRESULT hr = Listing(&ids);
+        if (FAILED(hr)) return hr;
+        std::unordered_map<int64_t, ULONG> places;
+        places.reserve(ids.size());
+        for (ULONG i = 0; i < ids.size(); ++i) places.emplace(ids[i].first, i);
+        std::vector<bool> seen(ids.size(), false);
+        hr = core_->ScanChildren(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, 0, 0,
+                                 [&](StoreCore::LoadedObject& object) {
+                                     auto place = places.find(object.row.id);
+                                     if (place == places.end()) return true;
+                                     seen[place->second] = true;
+                                     ObjectAccessor row(core_, std::move(object));
+                                     if (EvaluateRestriction(restriction, row))
+                                         matches->push_back(place->second);
+                                     return true;
+                                 });
+        if (FAILED(hr)) return hr;
+        // Listed but not met by the scan (written meanwhile by another
+        // connection): judged on their own, as Row would show them.
+        for (ULONG i = 0; i < ids.size(); ++i) {
+            if (seen[i]) continue;
+            ObjectAccessor row(core_, ids[i].first, -1);
+            if (EvaluateRestriction(restriction, row)) matches->push_back(i);
+        }
+        std::sort(matches->begin(), matches->end());
+        return S_OK;
+    }
+
 protected:
     HRESULT List(std::vector<std::pair<int64_t, int>>* out) override {
+        block_.clear();
         std::vector<int64_t> ids;
         HRESULT hr = core_->Children(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, &ids);
         if (FAILED(hr)) return hr;
@@ -166,8 +248,11 @@ protected:
     }
 
 private:
+    static constexpr size_t kBlockRows = 256;
+
     int64_t folder_;
     bool assoc_;
+    std::unordered_map<int64_t, StoreCore::LoadedObject> block_;
 };
 
 class HierarchySource final : public ListedSource {
