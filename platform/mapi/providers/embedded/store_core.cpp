@@ -112,25 +112,27 @@ bool FileIsWritable(const std::string& path) {
 // Writing a store makes its journal files next to it, so a folder nobody may
 // write holds stores that can only be read.
 bool DirectoryIsWritable(const std::string& path) {
-    std::string dir = path.substr(0, path.find_last_of('/') + 1);
-    if (dir.empty()) dir = ".";
-    return FileIsWritable(dir);
+    size_t slash = path.find_last_of('/');
+    return FileIsWritable(slash == std::string::npos ? std::string(".")
+                                                     : path.substr(0, slash + 1));
 }
 
 // SQLite's URI for reading path as a file that cannot change.
 std::string ImmutableUri(const std::string& path) {
-    std::string uri = "file:";
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string uri("file:");
+    uri.reserve(path.size() + 32);
     for (char c : path) {
         if (c == '%' || c == '?' || c == '#') {
-            static const char kHex[] = "0123456789ABCDEF";
-            uri += '%';
-            uri += kHex[static_cast<unsigned char>(c) >> 4];
-            uri += kHex[static_cast<unsigned char>(c) & 15];
+            const char escaped[] = {'%', kHex[static_cast<unsigned char>(c) >> 4],
+                                    kHex[static_cast<unsigned char>(c) & 15]};
+            uri.append(escaped, sizeof escaped);
         } else {
-            uri += c;
+            uri.push_back(c);
         }
     }
-    return uri + "?immutable=1";
+    uri.append("?immutable=1");
+    return uri;
 }
 
 }  // namespace
@@ -255,7 +257,7 @@ HRESULT StoreCore::Open(const std::string& path, const std::string& displayName,
             return HrFromSqlite(rc);
         }
         if (FAILED(hr = UpgradeSchema(core->db_, error))) {
-            *error = path + ": " + *error;
+            error->insert(0, path + ": ");
             return hr;
         }
     }
