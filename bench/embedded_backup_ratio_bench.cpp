@@ -38,12 +38,13 @@ double Seconds(Clock::time_point since) {
     std::exit(1);
 }
 
-// Runs a program with arguments, output to /dev/null; its exit status and
+// Runs a program with arguments, its output to /dev/null; its exit status and
 // peak resident memory in KiB.
 int Run(std::initializer_list<const char*> argv, long* maxRssKb = nullptr) {
+    std::fflush(stdout);
     pid_t pid = fork();
     if (pid == 0) {
-        if (!freopen("/dev/null", "w", stdout)) _exit(126);
+        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(126);
         std::vector<char*> args;
         for (const char* a : argv) args.push_back(const_cast<char*>(a));
         args.push_back(nullptr);

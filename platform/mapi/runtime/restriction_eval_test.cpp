@@ -354,6 +354,26 @@ TEST(CaseFoldTest, FoldsAndStripsLikeUnicode) {
 
     EXPECT_EQ(PrepareForCompare(U"E\u0301TE\u0300", true, true), U"ete");
     EXPECT_EQ(PrepareForCompare(U"E\u0301", true, false), U"e\u0301");
+
+    // Scripts beyond the European ones fold and lose their marks too.
+    const std::pair<char32_t, char32_t> more[] = {
+        {0x1C90, 0x10D0},  // Georgian Mtavruli to Mkhedruli
+        {0x2C00, 0x2C30},  // Glagolitic
+        {0x2C80, 0x2C81},  // Coptic
+        {0xAB70, 0x13A0},  // Cherokee small letters fold to the capitals
+        {0x1E900, 0x1E922},  // Adlam
+        {0x1F88, 0x1F80},  // Greek with prosgegrammeni, simple folding only
+    };
+    for (auto [in, out] : more) EXPECT_EQ(FoldCase(in), out) << std::hex << uint32_t(in);
+    // Hebrew points, Arabic harakat and a Devanagari nukta are non-spacing;
+    // a Hangul syllable decomposes into letters, not marks, and stays whole.
+    EXPECT_EQ(PrepareForCompare(U"\u05E9\u05B8\u05C1\u05DC\u05D5\u05B9\u05DD", false, true),
+              U"\u05E9\u05DC\u05D5\u05DD");
+    EXPECT_EQ(PrepareForCompare(U"\u0643\u064E\u062A\u064E\u0628\u064E", false, true),
+              U"\u0643\u062A\u0628");
+    EXPECT_EQ(PrepareForCompare(U"\u0958", false, true), U"\u0915");
+    EXPECT_EQ(PrepareForCompare(U"\uAC01", true, true), U"\uAC01");
+    EXPECT_EQ(PrepareForCompare(U"\u1EC6\u0110", true, true), U"e\u0111");
 }
 
 }  // namespace
