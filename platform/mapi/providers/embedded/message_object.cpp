@@ -348,6 +348,10 @@ protected:
     }
 
     bool ComputedValue(ULONG id, void* parent, SPropValue* out) override {
+        // Asked for every property: the row is worked out only for the few
+        // that are computed.
+        if (!IsComputedProp(ObjectKind::kMessage, id) && id != PROP_ID(PR_MESSAGE_FLAGS))
+            return false;
         if (!Identified(id)) return false;
         return ComputeObjectProp(*core_, LiveRow(), id, -1, parent, out);
     }

@@ -17,8 +17,10 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <mapidefs.h>
 
@@ -42,8 +44,22 @@ std::string Pack(const PackedDir& dir);
 // MAPI_E_CORRUPT_DATA when the blob is not a well-formed directory.
 HRESULT Unpack(std::string_view blob, PackedDir* out);
 
+// Walks a blob without copying anything: MAPI_E_CORRUPT_DATA exactly when
+// Unpack would fail.
+HRESULT CheckPacked(std::string_view blob);
+// The entry of propId in a blob that passed CheckPacked; false when absent.
+// bytes views the blob (empty for a value kept outside).
+bool FindPacked(std::string_view blob, ULONG propId, ULONG* type, bool* outside,
+                std::string_view* bytes);
+
 // The sum of every value's byte count: what PR_MESSAGE_SIZE adds up.
 uint64_t ValueBytes(const PackedDir& dir);
+
+// The blob of a new object holding the values of changes (deletions in it
+// are skipped) and the sum of their sizes, without building a directory
+// first; the ids of the values it marks outside go to *outside.
+std::string PackValues(const std::map<ULONG, std::optional<EncodedProp>>& changes, uint64_t* bytes,
+                       std::vector<ULONG>* outside);
 
 // Sets propId to value in dir; large values are marked outside (the caller
 // writes them to the props table) and keep no bytes here.

@@ -133,6 +133,13 @@ Stmt& Stmt::BindBlob(int index, const void* data, size_t size) {
     return *this;
 }
 
+Stmt& Stmt::BindBlobInPlace(int index, const void* data, size_t size) {
+    static const char kEmpty = 0;
+    if (stmt_ != nullptr)
+        sqlite3_bind_blob64(stmt_, index, size == 0 ? &kEmpty : data, size, SQLITE_STATIC);
+    return *this;
+}
+
 Stmt& Stmt::BindNull(int index) {
     if (stmt_ != nullptr) sqlite3_bind_null(stmt_, index);
     return *this;

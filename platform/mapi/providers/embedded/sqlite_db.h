@@ -65,6 +65,9 @@ public:
     Stmt& Bind(int index, int64_t value);
     Stmt& Bind(int index, std::string_view text);
     Stmt& BindBlob(int index, const void* data, size_t size);
+    // Binds without a copy: data must stay as it is until the statement is
+    // reset (or bound anew).
+    Stmt& BindBlobInPlace(int index, const void* data, size_t size);
     Stmt& BindNull(int index);
     // SQLITE_ROW, SQLITE_DONE or an error (the prepare error when preparing failed).
     int Step();

@@ -356,25 +356,7 @@ HRESULT StoreCore::LoadObject(int64_t id, ObjectRow* out) {
     return ParseObjectRow(q, id, out);
 }
 
-namespace {
-
-// Fills small and large from a packed directory.
-HRESULT SplitPacked(std::string_view blob, PropMap* small, std::vector<ULONG>* large) {
-    PackedDir dir;
-    if (HRESULT hr = Unpack(blob, &dir); FAILED(hr)) return hr;
-    for (auto& [pid, v] : dir) {
-        if (v.outside)
-            large->push_back(pid);
-        else
-            (*small)[pid] = EncodedProp{v.type, std::move(v.bytes)};
-    }
-    return S_OK;
-}
-
-}  // namespace
-
-HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* small,
-                                       std::vector<ULONG>* large) {
+HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, std::string* packed) {
     auto lock = Lock();
     CachedStmt c(
         Cached("SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
@@ -385,17 +367,22 @@ HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* smal
     if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
     if (rc != SQLITE_ROW) return HrFromSqlite(rc);
     if (HRESULT hr = ParseObjectRow(q, id, out); FAILED(hr)) return hr;
-    return SplitPacked(q.Blob(9), small, large);
+    packed->assign(q.Blob(9));
+    return CheckPacked(*packed);
 }
 
 HRESULT StoreCore::ScanChildrenImpl(int64_t parent, ObjectKind kind, int assoc, int64_t fromId,
                                     size_t limit, bool (*visit)(void*, LoadedObject&),
                                     void* context) {
     auto lock = Lock();
-    CachedStmt c(
-        Cached("SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
-               "has_attach, packed, id FROM objects WHERE parent=?1 AND kind=?2 AND "
-               "(?3 < 0 OR assoc=?3) AND id >= ?4 ORDER BY id LIMIT ?5"));
+    CachedStmt c(Cached(
+        assoc >= 0
+            ? "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
+              "has_attach, packed, id FROM objects WHERE parent=?1 AND kind=?2 AND assoc=?3 "
+              "AND id >= ?4 ORDER BY id LIMIT ?5"
+            : "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
+              "has_attach, packed, id FROM objects WHERE parent=?1 AND kind=?2 AND ?3 < 0 "
+              "AND id >= ?4 ORDER BY id LIMIT ?5"));
     Stmt& q = *c;
     q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind)).Bind(3, assoc).Bind(4, fromId);
     q.Bind(5, limit == 0 ? int64_t{-1} : static_cast<int64_t>(limit));
@@ -404,8 +391,10 @@ HRESULT StoreCore::ScanChildrenImpl(int64_t parent, ObjectKind kind, int assoc, 
         LoadedObject object;
         object.row.id = q.Int(10);
         object.error = ParseObjectRow(q, q.Int(10), &object.row);
-        if (SUCCEEDED(object.error))
-            object.error = SplitPacked(q.Blob(9), &object.small, &object.large);
+        if (SUCCEEDED(object.error)) {
+            object.packed.assign(q.Blob(9));
+            object.error = CheckPacked(object.packed);
+        }
         if (!visit(context, object)) return S_OK;
     }
     return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
@@ -413,9 +402,11 @@ HRESULT StoreCore::ScanChildrenImpl(int64_t parent, ObjectKind kind, int assoc, 
 
 HRESULT StoreCore::Children(int64_t parent, ObjectKind kind, int assoc, std::vector<int64_t>* ids) {
     auto lock = Lock();
-    CachedStmt q_(
-        Cached("SELECT id FROM objects WHERE parent=?1 AND kind=?2 AND (?3 < 0 OR assoc=?3) "
-               "ORDER BY id"));
+    // A fixed assoc lets the index give the id order; no sort per call.
+    CachedStmt q_(Cached(assoc >= 0 ? "SELECT id FROM objects WHERE parent=?1 AND kind=?2 AND "
+                                      "assoc=?3 ORDER BY id"
+                                    : "SELECT id FROM objects WHERE parent=?1 AND kind=?2 AND "
+                                      "?3 < 0 ORDER BY id"));
     Stmt& q = *q_;
     q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind)).Bind(3, assoc);
     ids->clear();
@@ -427,7 +418,10 @@ HRESULT StoreCore::Children(int64_t parent, ObjectKind kind, int assoc, std::vec
 HRESULT StoreCore::ChildNumbers(int64_t parent, ObjectKind kind,
                                 std::vector<std::pair<int64_t, ULONG>>* out) {
     auto lock = Lock();
-    CachedStmt q_(Cached("SELECT id, num FROM objects WHERE parent=?1 AND kind=?2 ORDER BY id"));
+    // Recipients and attachments are never associated: assoc, id is id order,
+    // and the index's own.
+    CachedStmt q_(Cached(
+        "SELECT id, num FROM objects WHERE parent=?1 AND kind=?2 ORDER BY assoc, id"));
     Stmt& q = *q_;
     q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
     int rc;
@@ -441,7 +435,7 @@ HRESULT StoreCore::ChildrenWithProps(int64_t parent, ObjectKind kind,
     std::vector<std::pair<int64_t, size_t>> outside;  // (object, index in out) with large values
     {
         CachedStmt q_(Cached(
-            "SELECT id, num, packed FROM objects WHERE parent=?1 AND kind=?2 ORDER BY id"));
+            "SELECT id, num, packed FROM objects WHERE parent=?1 AND kind=?2 ORDER BY assoc, id"));
         Stmt& q = *q_;
         q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
         int rc;
@@ -481,20 +475,16 @@ HRESULT StoreCore::CountChildren(int64_t parent, ObjectKind kind, int assoc, ULO
 HRESULT StoreCore::InsertObject(ObjectRow* row, const PropChanges& props) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     auto lock = Lock();
-    PackedDir dir;
-    for (const auto& [pid, value] : props)
-        if (value) PutValue(dir, pid, *value);
+    uint64_t bytes = 0;
+    std::vector<ULONG> outside;
+    std::string packed = PackValues(props, &bytes, &outside);
     CachedStmt q_(
         Cached("INSERT INTO objects(kind, parent, assoc, num, name_key, folder_type, msg_flags, "
                "size, has_attach, packed, value_bytes) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
                "?10, ?11)"));
     Stmt& q = *q_;
-    std::string packed;
-    if (!dir.empty()) {
-        packed = Pack(dir);
-        q.BindBlob(10, packed.data(), packed.size());
-    }
-    q.Bind(11, static_cast<int64_t>(ValueBytes(dir)));
+    if (packed.size() > 1) q.BindBlobInPlace(10, packed.data(), packed.size());
+    q.Bind(11, static_cast<int64_t>(bytes));
     q.Bind(1, static_cast<int64_t>(row->kind)).Bind(2, row->parent).Bind(3, row->assoc ? 1 : 0);
     q.Bind(4, row->num).Bind(6, row->folderType).Bind(7, row->msgFlags).Bind(8, row->size);
     q.Bind(9, row->hasAttach ? 1 : 0);
@@ -503,11 +493,8 @@ HRESULT StoreCore::InsertObject(ObjectRow* row, const PropChanges& props) {
     if (rc != SQLITE_DONE) return HrFromSqlite(rc);
     row->id = sqlite3_last_insert_rowid(db_.get());
     Changed();
-    for (const auto& [pid, v] : dir) {
-        if (!v.outside) continue;
-        HRESULT hr = WriteOutside(row->id, pid, *props.at(pid));
-        if (FAILED(hr)) return hr;
-    }
+    for (ULONG pid : outside)
+        if (HRESULT hr = WriteOutside(row->id, pid, *props.at(pid)); FAILED(hr)) return hr;
     return S_OK;
 }
 

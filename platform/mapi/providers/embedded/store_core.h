@@ -91,16 +91,14 @@ public:
     void Changed() { ++generation_; }
 
     HRESULT LoadObject(int64_t id, ObjectRow* out);
-    // The object row and its small (non-lazy) properties, in one query;
-    // large lists the ids of the values kept outside.
-    HRESULT LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* small,
-                                std::vector<ULONG>* large);
-    // One object as a scan hands it out: its row, small values and the ids
-    // of its large ones, or the code that made it unreadable.
+    // The object row and its property directory (packed_props.h, checked
+    // whole), in one query.
+    HRESULT LoadObjectWithProps(int64_t id, ObjectRow* out, std::string* packed);
+    // One object as a scan hands it out: its row and checked directory, or
+    // the code that made it unreadable.
     struct LoadedObject {
         ObjectRow row;
-        PropMap small;
-        std::vector<ULONG> large;
+        std::string packed;
         HRESULT error = S_OK;
     };
     // The children of one kind (assoc as in Children) with id >= fromId, in

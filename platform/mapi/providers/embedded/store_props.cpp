@@ -43,7 +43,7 @@ HRESULT StoreCore::WriteOutside(int64_t obj, ULONG propId, const EncodedProp& va
         Cached("INSERT OR REPLACE INTO props(obj, pid, type, lazy, value) VALUES(?1,?2,?3,1,?4)"));
     Stmt& q = *c;
     q.Bind(1, obj).Bind(2, propId).Bind(3, value.type);
-    q.BindBlob(4, value.bytes.data(), value.bytes.size());
+    q.BindBlobInPlace(4, value.bytes.data(), value.bytes.size());
     int rc = q.Run();
     Changed();
     return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);

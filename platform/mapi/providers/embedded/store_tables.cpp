@@ -9,6 +9,7 @@
 #include <mapix.h>
 
 #include "object_props.h"
+#include "packed_props.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/prop_convert.h"
 #include "runtime/restriction_eval.h"
@@ -28,8 +29,7 @@ public:
           loaded_(true),
           loadError_(loaded.error),
           row_(std::move(loaded.row)),
-          small_(std::move(loaded.small)),
-          large_(std::move(loaded.large)) {}
+          packed_(std::move(loaded.packed)) {}
 
     const SPropValue* GetById(ULONG propId) override {
         auto found = cache_.find(propId);
@@ -49,13 +49,15 @@ public:
         } else {
             EncodedProp stored;
             HRESULT hr = S_OK;
-            auto eager = small_.find(propId);
-            if (eager != small_.end())
-                stored = eager->second;
-            else if (std::find(large_.begin(), large_.end(), propId) != large_.end())
+            ULONG type = 0;
+            bool outside = false;
+            std::string_view bytes;
+            if (!FindPacked(packed_, propId, &type, &outside, &bytes))
+                hr = MAPI_E_NOT_FOUND;
+            else if (outside)
                 hr = core_->ReadLargeProp(id_, propId, &stored);
             else
-                hr = MAPI_E_NOT_FOUND;
+                stored = EncodedProp{type, std::string(bytes)};
             if (hr == MAPI_E_NOT_FOUND) {
                 cache_[propId] = nullptr;
                 return nullptr;
@@ -105,7 +107,7 @@ private:
 
     void Load() {
         loaded_ = true;
-        loadError_ = core_->LoadObjectWithProps(id_, &row_, &small_, &large_);
+        loadError_ = core_->LoadObjectWithProps(id_, &row_, &packed_);
     }
 
     std::shared_ptr<StoreCore> core_;
@@ -114,8 +116,7 @@ private:
     bool loaded_ = false;
     HRESULT loadError_ = S_OK;
     ObjectRow row_;
-    PropMap small_;
-    std::vector<ULONG> large_;  // ids of the values left on disk
+    std::string packed_;  // the property directory, checked whole
     MapiBuffer<char> arena_;
     std::map<ULONG, const SPropValue*> cache_;
     std::map<ULONG, SPropValue> failed_;
@@ -182,13 +183,17 @@ public:
     ContentsSource(std::shared_ptr<StoreCore> core, int64_t folder, bool assoc)
         : ListedSource(std::move(core)), folder_(folder), assoc_(assoc) {}
 
-    // Rows are read a block at a time with one statement; a reader going
-    // through the table in order (QueryRows) finds the next ones waiting.
+    // Rows read in order (QueryRows) are read a block at a time with one
+    // statement and find the next ones waiting; a row asked for out of
+    // order (the matches of a restriction) reads itself alone.
     std::unique_ptr<RowAccessor> Row(ULONG index) override {
         int64_t id = IdAt(index);
         if (id == 0) return nullptr;
+        const bool inOrder = index == next_;
+        next_ = index + 1;
         auto ready = block_.find(id);
         if (ready == block_.end()) {
+            if (!inOrder) return NewObjectAccessor(core_, id);
             block_.clear();
             HRESULT hr = core_->ScanChildren(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, id,
                                              kBlockRows, [&](StoreCore::LoadedObject& object) {
@@ -252,6 +257,7 @@ private:
 
     int64_t folder_;
     bool assoc_;
+    ULONG next_ = 0;  // the index after the last row asked for
     std::unordered_map<int64_t, StoreCore::LoadedObject> block_;
 };
 
