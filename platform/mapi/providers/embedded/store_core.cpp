@@ -392,8 +392,8 @@ HRESULT StoreCore::ScanChildrenImpl(int64_t parent, ObjectKind kind, int assoc, 
         object.row.id = q.Int(10);
         object.error = ParseObjectRow(q, q.Int(10), &object.row);
         if (SUCCEEDED(object.error)) {
-            object.packed.assign(q.Blob(9));
-            object.error = CheckPacked(object.packed);
+            object.view = q.Blob(9);
+            object.error = CheckPacked(object.view);
         }
         if (!visit(context, object)) return S_OK;
     }

@@ -98,7 +98,7 @@ public:
     // the code that made it unreadable.
     struct LoadedObject {
         ObjectRow row;
-        std::string packed;
+        std::string_view view;  // the directory, valid during the callback only
         HRESULT error = S_OK;
     };
     // The children of one kind (assoc as in Children) with id >= fromId, in

@@ -21,19 +21,27 @@ class ObjectAccessor final : public RowAccessor {
 public:
     ObjectAccessor(std::shared_ptr<StoreCore> core, int64_t id, int depth)
         : core_(std::move(core)), id_(id), depth_(depth) {}
-    // A row already read by a scan.
-    ObjectAccessor(std::shared_ptr<StoreCore> core, StoreCore::LoadedObject&& loaded)
+    // A row already read by a scan. With borrow, its directory stays where
+    // the scan has it, which must then outlive the accessor.
+    ObjectAccessor(std::shared_ptr<StoreCore> core, StoreCore::LoadedObject&& loaded,
+                   bool borrow = false)
         : core_(std::move(core)),
           id_(loaded.row.id),
           depth_(-1),
           loaded_(true),
           loadError_(loaded.error),
-          row_(std::move(loaded.row)),
-          packed_(std::move(loaded.packed)) {}
+          row_(std::move(loaded.row)) {
+        if (borrow) {
+            blob_ = loaded.view;
+        } else {
+            packed_ = loaded.view;
+            blob_ = packed_;
+        }
+    }
 
     const SPropValue* GetById(ULONG propId) override {
-        auto found = cache_.find(propId);
-        if (found != cache_.end()) return found->second;
+        for (const auto& [id, value] : cache_)
+            if (id == propId) return value;
         if (!arena_) {
             arena_ = AllocateMapi<char>(1);
             if (!arena_) return OutOfMemory(propId);
@@ -52,17 +60,18 @@ public:
             ULONG type = 0;
             bool outside = false;
             std::string_view bytes;
-            if (!FindPacked(packed_, propId, &type, &outside, &bytes))
+            if (!FindPacked(blob_, propId, &type, &outside, &bytes)) {
                 hr = MAPI_E_NOT_FOUND;
-            else if (outside)
+            } else if (outside) {
                 hr = core_->ReadLargeProp(id_, propId, &stored);
-            else
-                stored = EncodedProp{type, std::string(bytes)};
+                type = stored.type;
+                bytes = stored.bytes;
+            }
             if (hr == MAPI_E_NOT_FOUND) {
-                cache_[propId] = nullptr;
+                cache_.emplace_back(propId, nullptr);
                 return nullptr;
             }
-            if (SUCCEEDED(hr)) hr = DecodeValue(propId, stored, arena_.get(), &value);
+            if (SUCCEEDED(hr)) hr = DecodeValue(propId, type, bytes, arena_.get(), &value);
             if (FAILED(hr)) value = ErrorValue(PROP_TAG(PT_ERROR, propId), hr);
             have = true;
         }
@@ -72,7 +81,7 @@ public:
             return OutOfMemory(propId);
         auto* stored = static_cast<SPropValue*>(slot);
         *stored = value;
-        cache_[propId] = stored;
+        cache_.emplace_back(propId, stored);
         return stored;
     }
 
@@ -108,6 +117,7 @@ private:
     void Load() {
         loaded_ = true;
         loadError_ = core_->LoadObjectWithProps(id_, &row_, &packed_);
+        blob_ = packed_;
     }
 
     std::shared_ptr<StoreCore> core_;
@@ -116,9 +126,11 @@ private:
     bool loaded_ = false;
     HRESULT loadError_ = S_OK;
     ObjectRow row_;
-    std::string packed_;  // the property directory, checked whole
+    std::string packed_;    // the property directory, checked whole, when owned
+    std::string_view blob_;  // the directory: packed_ or the scan's
     MapiBuffer<char> arena_;
-    std::map<ULONG, const SPropValue*> cache_;
+    // Values handed out so far; rows are asked for a few properties each.
+    std::vector<std::pair<ULONG, const SPropValue*>> cache_;
     std::map<ULONG, SPropValue> failed_;
 };
 
@@ -197,7 +209,9 @@ public:
             block_.clear();
             HRESULT hr = core_->ScanChildren(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, id,
                                              kBlockRows, [&](StoreCore::LoadedObject& object) {
-                                                 block_.emplace(object.row.id, std::move(object));
+                                                 int64_t at = object.row.id;
+                                                 block_.emplace(at, std::make_unique<ObjectAccessor>(
+                                                                        core_, std::move(object)));
                                                  return true;
                                              });
             ready = block_.find(id);
@@ -205,7 +219,7 @@ public:
             // row reads itself and shows what it finds.
             if (FAILED(hr) || ready == block_.end()) return NewObjectAccessor(core_, id);
         }
-        auto row = std::make_unique<ObjectAccessor>(core_, std::move(ready->second));
+        std::unique_ptr<RowAccessor> row = std::move(ready->second);
         block_.erase(ready);
         return row;
     }
@@ -224,7 +238,7 @@ public:
                                      auto place = places.find(object.row.id);
                                      if (place == places.end()) return true;
                                      seen[place->second] = true;
-                                     ObjectAccessor row(core_, std::move(object));
+                                     ObjectAccessor row(core_, std::move(object), true);
                                      if (EvaluateRestriction(restriction, row))
                                          matches->push_back(place->second);
                                      return true;
@@ -258,7 +272,7 @@ private:
     int64_t folder_;
     bool assoc_;
     ULONG next_ = 0;  // the index after the last row asked for
-    std::unordered_map<int64_t, StoreCore::LoadedObject> block_;
+    std::unordered_map<int64_t, std::unique_ptr<RowAccessor>> block_;
 };
 
 class HierarchySource final : public ListedSource {
