@@ -53,7 +53,25 @@ int Db::Reopen(const std::string& path, int flags) {
     return SQLITE_OK;
 }
 
+int Db::RunKept(sqlite3_stmt** slot, const char* sql) {
+    if (*slot == nullptr) {
+        int rc = sqlite3_prepare_v2(db_, sql, -1, slot, nullptr);
+        if (rc != SQLITE_OK) return rc;
+    }
+    int rc = sqlite3_step(*slot);
+    sqlite3_reset(*slot);
+    return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
+
+void Db::FinalizeKept() {
+    for (sqlite3_stmt** slot : {&begin_, &commit_, &rollback_}) {
+        sqlite3_finalize(*slot);
+        *slot = nullptr;
+    }
+}
+
 void Db::Close() {
+    FinalizeKept();
     if (db_ != nullptr) {
         sqlite3_close_v2(db_);
         db_ = nullptr;
@@ -178,17 +196,17 @@ std::string_view Stmt::Blob(int col) const {
 
 Transaction::Transaction(Db& db) : db_(db) {
     beginRc_ = db_.EnsureWritable();
-    if (beginRc_ == SQLITE_OK) beginRc_ = db_.Exec("BEGIN IMMEDIATE");
+    if (beginRc_ == SQLITE_OK) beginRc_ = db_.Begin();
     open_ = beginRc_ == SQLITE_OK;
 }
 
 Transaction::~Transaction() {
-    if (open_) db_.Exec("ROLLBACK");
+    if (open_) db_.Rollback();
 }
 
 int Transaction::Commit() {
     if (!open_) return beginRc_ != SQLITE_OK ? beginRc_ : SQLITE_MISUSE;
-    int rc = db_.Exec("COMMIT");
+    int rc = db_.Commit();
     if (rc == SQLITE_OK) open_ = false;
     return rc;
 }

@@ -47,11 +47,22 @@ public:
     int MoveIntoMemory();
     // Runs one or more statements without results.
     int Exec(const char* sql);
+    // BEGIN IMMEDIATE, COMMIT and ROLLBACK, prepared once per connection:
+    // a store runs them for every message it saves.
+    int Begin() { return RunKept(&begin_, "BEGIN IMMEDIATE"); }
+    int Commit() { return RunKept(&commit_, "COMMIT"); }
+    int Rollback() { return RunKept(&rollback_, "ROLLBACK"); }
     std::string LastError() const;
 
 private:
+    int RunKept(sqlite3_stmt** slot, const char* sql);
+    void FinalizeKept();
+
     sqlite3* db_ = nullptr;
     std::function<int()> reopen_;
+    sqlite3_stmt* begin_ = nullptr;
+    sqlite3_stmt* commit_ = nullptr;
+    sqlite3_stmt* rollback_ = nullptr;
 };
 
 class Stmt {
