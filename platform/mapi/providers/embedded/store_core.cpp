@@ -310,9 +310,10 @@ StoreCore::~StoreCore() {
 }
 
 Stmt* StoreCore::Cached(const char* sql) {
+    // Every use goes through a CachedStmt, which resets the statement and
+    // clears its bindings when done, so it comes back ready.
     auto& slot = statements_[sql];
     if (!slot) slot = std::make_unique<Stmt>(db_, sql);
-    slot->Reset();
     return slot.get();
 }
 
