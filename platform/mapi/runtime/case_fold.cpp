@@ -73,7 +73,8 @@ std::u32string PrepareForCompare(std::u32string text, bool foldCase, bool dropMa
     std::u32string out;
     out.reserve(text.size());
     for (char32_t cp : text)
-        AppendWithoutMarks(cp, [&](char32_t part) { out.push_back(foldCase ? FoldCase(part) : part); });
+        AppendWithoutMarks(cp,
+                           [&](char32_t part) { out.push_back(foldCase ? FoldCase(part) : part); });
     return out;
 }
 

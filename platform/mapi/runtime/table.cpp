@@ -275,8 +275,7 @@ private:
         std::vector<Entry> entries;
         const ULONG count = source_->Count();
         std::vector<ULONG> selected;
-        const bool bySource =
-            restriction_ && source_->Select(*restriction_, &selected) == S_OK;
+        const bool bySource = restriction_ && source_->Select(*restriction_, &selected) == S_OK;
         auto add = [&](ULONG i, RowAccessor* row) {
             Entry e{i, {}};
             e.keys.reserve(sorts_.size());

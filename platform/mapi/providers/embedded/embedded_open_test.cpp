@@ -22,7 +22,9 @@ std::set<std::string> FilesIn(const std::string& dir) {
     return names;
 }
 
-ULONG SupportMask(IMsgStore* store) { return static_cast<ULONG>(GetLong(store, PR_STORE_SUPPORT_MASK, 0)); }
+ULONG SupportMask(IMsgStore* store) {
+    return static_cast<ULONG>(GetLong(store, PR_STORE_SUPPORT_MASK, 0));
+}
 
 // Reads everything a copy of the store's IPM subtree would read.
 void ReadAll(IMsgStore* store) {

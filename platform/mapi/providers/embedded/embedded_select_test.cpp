@@ -32,9 +32,8 @@ public:
         return Prop(relop, tag, v);
     }
     SRestriction Content(ULONG fuzzy, ULONG tag, const char* text) {
-        SPropValue v{CHANGE_PROP_TYPE(tag, PROP_TYPE(tag) & MV_FLAG ? PT_STRING8 : PROP_TYPE(tag)),
-                     0,
-                     {}};
+        SPropValue v{
+            CHANGE_PROP_TYPE(tag, PROP_TYPE(tag) & MV_FLAG ? PT_STRING8 : PROP_TYPE(tag)), 0, {}};
         v.ulPropTag = CHANGE_PROP_TYPE(tag, PT_STRING8);
         v.Value.lpszA = const_cast<char*>(text);
         SRestriction r{};
@@ -113,8 +112,9 @@ TEST(EmbeddedSelect, OneScanSelectsWhatTheEvaluatorSelectsRowByRow) {
         ComRef<IMsgStore> store = CreateAndOpen(path);
         tools::SampleSummary summary{};
         std::string error;
-        ASSERT_EQ(tools::FillSampleStore(store.get(), tools::SampleOptions{400, 7}, &summary, &error),
-                  S_OK)
+        ASSERT_EQ(
+            tools::FillSampleStore(store.get(), tools::SampleOptions{400, 7}, &summary, &error),
+            S_OK)
             << error;
         MAPINAMEID name{const_cast<GUID*>(&PS_PUBLIC_STRINGS), MNID_STRING, {}};
         name.Kind.lpwstrName = const_cast<WCHAR*>(u"Keywords");
@@ -123,8 +123,8 @@ TEST(EmbeddedSelect, OneScanSelectsWhatTheEvaluatorSelectsRowByRow) {
         ASSERT_EQ(store->GetIDsFromNames(1, names, 0, &tags), S_OK);
         keywords = CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_MV_STRING8);
         MAPIFreeBuffer(tags);
-        RowSetPtr rows = AllRows(Hierarchy(IpmSubtree(store.get()).get(), CONVENIENT_DEPTH).get(),
-                                 {PR_ENTRYID});
+        RowSetPtr rows =
+            AllRows(Hierarchy(IpmSubtree(store.get()).get(), CONVENIENT_DEPTH).get(), {PR_ENTRYID});
         for (ULONG i = 0; i < rows->cRows; ++i) {
             ParsedEntryId parsed{};
             const SBinary& eid = rows->aRow[i].lpProps[0].Value.bin;

@@ -151,10 +151,9 @@ TEST(PackedProps, MalformedDirectoriesAreDamage) {
     // cut is damage.
     const size_t entryEnds[] = {1, 1 + 13 + 7, 1 + 13 + 7 + 13 + 4};  // ids in ascending order
     for (size_t cut = 1; cut < blob.size(); ++cut) {
-        bool boundary = std::find(std::begin(entryEnds), std::end(entryEnds), cut) !=
-                        std::end(entryEnds);
-        EXPECT_EQ(Unpack(blob.substr(0, cut), &back), boundary ? S_OK : MAPI_E_CORRUPT_DATA)
-            << cut;
+        bool boundary =
+            std::find(std::begin(entryEnds), std::end(entryEnds), cut) != std::end(entryEnds);
+        EXPECT_EQ(Unpack(blob.substr(0, cut), &back), boundary ? S_OK : MAPI_E_CORRUPT_DATA) << cut;
     }
     std::string format = blob;
     format[0] = 2;

@@ -214,8 +214,7 @@ HRESULT DecodeValue(ULONG propId, ULONG type, std::string_view bytes, void* pare
             continue;
         }
         uint32_t len = 0;
-        if (!GetU32(bytes, &pos, &len) || len > bytes.size() - pos)
-            return MAPI_E_CORRUPT_DATA;
+        if (!GetU32(bytes, &pos, &len) || len > bytes.size() - pos) return MAPI_E_CORRUPT_DATA;
         HRESULT hr = MakeVariable(base, bytes.data() + pos, len, parent, e);
         if (FAILED(hr)) return hr;
         pos += len;

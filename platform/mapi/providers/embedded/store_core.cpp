@@ -377,13 +377,12 @@ HRESULT StoreCore::ScanChildrenImpl(int64_t parent, ObjectKind kind, int assoc, 
                                     void* context) {
     auto lock = Lock();
     CachedStmt c(Cached(
-        assoc >= 0
-            ? "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
-              "has_attach, packed, id FROM objects WHERE parent=?1 AND kind=?2 AND assoc=?3 "
-              "AND id >= ?4 ORDER BY id LIMIT ?5"
-            : "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
-              "has_attach, packed, id FROM objects WHERE parent=?1 AND kind=?2 AND ?3 < 0 "
-              "AND id >= ?4 ORDER BY id LIMIT ?5"));
+        assoc >= 0 ? "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
+                     "has_attach, packed, id FROM objects WHERE parent=?1 AND kind=?2 AND assoc=?3 "
+                     "AND id >= ?4 ORDER BY id LIMIT ?5"
+                   : "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
+                     "has_attach, packed, id FROM objects WHERE parent=?1 AND kind=?2 AND ?3 < 0 "
+                     "AND id >= ?4 ORDER BY id LIMIT ?5"));
     Stmt& q = *c;
     q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind)).Bind(3, assoc).Bind(4, fromId);
     q.Bind(5, limit == 0 ? int64_t{-1} : static_cast<int64_t>(limit));
@@ -421,8 +420,8 @@ HRESULT StoreCore::ChildNumbers(int64_t parent, ObjectKind kind,
     auto lock = Lock();
     // Recipients and attachments are never associated: assoc, id is id order,
     // and the index's own.
-    CachedStmt q_(Cached(
-        "SELECT id, num FROM objects WHERE parent=?1 AND kind=?2 ORDER BY assoc, id"));
+    CachedStmt q_(
+        Cached("SELECT id, num FROM objects WHERE parent=?1 AND kind=?2 ORDER BY assoc, id"));
     Stmt& q = *q_;
     q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
     int rc;

@@ -203,7 +203,8 @@ private:
         LONG lid;
         std::string name;  // UTF-8, MNID_STRING only
     };
-    using NameKey = std::tuple<std::string, ULONG, LONG, std::string>;  // guid bytes, kind, lid, name
+    using NameKey =
+        std::tuple<std::string, ULONG, LONG, std::string>;  // guid bytes, kind, lid, name
     static NameKey KeyOf(const NamedProp& n);
     HRESULT LoadNames();
     HRESULT LookupName(const MAPINAMEID& name, bool create, ULONG* id);

@@ -69,8 +69,8 @@ HRESULT StoreCore::LookupName(const MAPINAMEID& name, bool create, ULONG* id) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     // The lowest free identifier: the map holds every used one.
     ULONG free = kFirstNamedId;
-    for (auto it = namesById_.lower_bound(kFirstNamedId); it != namesById_.end() && it->first == free;
-         ++it)
+    for (auto it = namesById_.lower_bound(kFirstNamedId);
+         it != namesById_.end() && it->first == free; ++it)
         ++free;
     if (free > kLastNamedId) return MAPI_E_NOT_ENOUGH_RESOURCES;
     CachedStmt insert_(

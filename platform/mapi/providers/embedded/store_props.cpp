@@ -165,10 +165,11 @@ HRESULT StoreCore::DeleteAllProps(int64_t obj) {
 HRESULT StoreCore::TreeBytes(int64_t id, uint64_t* bytes) {
     auto lock = Lock();
     // UNION: parent links damaged into a cycle must not make the walk endless.
-    CachedStmt c(Cached("WITH RECURSIVE tree(id) AS (SELECT ?1 UNION SELECT o.id FROM objects o "
-                        "JOIN tree t ON o.parent = t.id) "
-                        "SELECT coalesce(sum(value_bytes), 0) FROM objects "
-                        "WHERE id IN (SELECT id FROM tree)"));
+    CachedStmt c(
+        Cached("WITH RECURSIVE tree(id) AS (SELECT ?1 UNION SELECT o.id FROM objects o "
+               "JOIN tree t ON o.parent = t.id) "
+               "SELECT coalesce(sum(value_bytes), 0) FROM objects "
+               "WHERE id IN (SELECT id FROM tree)"));
     Stmt& q = *c;
     q.Bind(1, id);
     int rc = q.Step();

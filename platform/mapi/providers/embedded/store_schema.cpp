@@ -141,8 +141,8 @@ HRESULT UpgradeSchema(Db& db, std::string* error) {
     if (rc == SQLITE_OK && version == 1) rc = UpgradeFrom1(db);
     if (rc == SQLITE_OK) rc = tx.Commit();
     if (rc != SQLITE_OK) {
-        *error = "The store file cannot be brought up to the current format (" + db.LastError() +
-                 ").";
+        *error =
+            "The store file cannot be brought up to the current format (" + db.LastError() + ").";
         return HrFromSqlite(rc) == S_OK ? MAPI_E_CALL_FAILED : HrFromSqlite(rc);
     }
     return S_OK;

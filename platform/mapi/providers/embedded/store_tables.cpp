@@ -126,7 +126,7 @@ private:
     bool loaded_ = false;
     HRESULT loadError_ = S_OK;
     ObjectRow row_;
-    std::string packed_;    // the property directory, checked whole, when owned
+    std::string packed_;     // the property directory, checked whole, when owned
     std::string_view blob_;  // the directory: packed_ or the scan's
     MapiBuffer<char> arena_;
     // Values handed out so far; rows are asked for a few properties each.
@@ -207,13 +207,13 @@ public:
         if (ready == block_.end()) {
             if (!inOrder) return NewObjectAccessor(core_, id);
             block_.clear();
-            HRESULT hr = core_->ScanChildren(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, id,
-                                             kBlockRows, [&](StoreCore::LoadedObject& object) {
-                                                 int64_t at = object.row.id;
-                                                 block_.emplace(at, std::make_unique<ObjectAccessor>(
-                                                                        core_, std::move(object)));
-                                                 return true;
-                                             });
+            HRESULT hr = core_->ScanChildren(
+                folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, id, kBlockRows,
+                [&](StoreCore::LoadedObject& object) {
+                    int64_t at = object.row.id;
+                    block_.emplace(at, std::make_unique<ObjectAccessor>(core_, std::move(object)));
+                    return true;
+                });
             ready = block_.find(id);
             // Gone since it was listed, or the block could not be read: the
             // row reads itself and shows what it finds.
