@@ -181,6 +181,8 @@ private:
     // sure the connection is open for writing.
     HRESULT WriteCheck() {
         if (readOnly_) return MAPI_E_NO_ACCESS;
+        // The connection may be replaced: no other thread may be using it.
+        auto lock = Lock();
         return HrFromSqlite(db_.EnsureWritable());
     }
     int ReopenForWriting();
