@@ -76,6 +76,37 @@ TEST(EmbeddedOpen, ReadingMakesNoFilesAndTheFirstWriteOpensForWriting) {
     EXPECT_EQ(AllRows(Contents(IpmSubtree(again.get()).get()).get(), {PR_SUBJECT})->cRows, 3u);
 }
 
+// The first write of a session can come in the middle of a copy that holds
+// the store open for reading (a copy or move within one store): the copy
+// lets go of its reading first and the store reopens for writing.
+TEST(EmbeddedOpen, FirstWriteInsideACopyWithinTheStore) {
+    TempDir dir;
+    const std::string path = dir.File("s.qst");
+    std::string first, second;
+    {
+        ComRef<IMsgStore> store = CreateAndOpen(path);
+        ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+        first = AddMessage(ipm.get(), "first");
+        second = AddMessage(ipm.get(), "second");
+        Subfolder(ipm.get(), "Target");
+    }
+    for (ULONG flags : {ULONG{0}, ULONG{MESSAGE_MOVE}}) {
+        ComRef<IMsgStore> store = OpenStore(path);
+        ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+        ComRef<IMAPIFolder> target = Subfolder(ipm.get(), "Target", OPEN_IF_EXISTS);
+        SBinary ids[] = {BinaryOf(first), BinaryOf(second)};
+        ENTRYLIST list{flags ? 1u : 2u, flags ? &ids[1] : ids};
+        EXPECT_EQ(ipm->CopyMessages(&list, nullptr, target.get(), 0, nullptr, flags), S_OK);
+    }
+    ComRef<IMsgStore> store = OpenStore(path);
+    ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+    EXPECT_EQ(AllRows(Contents(ipm.get()).get(), {PR_SUBJECT})->cRows, 1u);
+    EXPECT_EQ(
+        AllRows(Contents(Subfolder(ipm.get(), "Target", OPEN_IF_EXISTS).get()).get(), {PR_SUBJECT})
+            ->cRows,
+        3u);
+}
+
 // A store in a folder nobody may write, or a file nobody may write, opens
 // for reading, says so in its support mask (the copy engine refuses such a
 // target by it) and refuses writes; nothing appears beside it.

@@ -84,6 +84,10 @@ public:
                          ULONG flags) override {
         if (list == nullptr || dest == nullptr) return MAPI_E_INVALID_PARAMETER;
         if (iid != nullptr && *iid != IID_IMAPIFolder) return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        // Reading a message takes several statements; one read transaction
+        // for all of them takes the file's locks once. Writes to this store
+        // (a copy within it, a move) end it first.
+        StoreCore::ReadSpan span(*core_);
         return CopyMessagesBetweenFolders(this, list, static_cast<IMAPIFolder*>(dest), flags);
     }
 

@@ -63,8 +63,23 @@ int Db::RunKept(sqlite3_stmt** slot, const char* sql) {
     return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
 }
 
+uint64_t Db::BeginReadSpan() {
+    if (db_ == nullptr || spanToken_ != 0 || sqlite3_get_autocommit(db_) == 0) return 0;
+    if (RunKept(&beginRead_, "BEGIN") != SQLITE_OK) return 0;
+    spanToken_ = ++lastToken_;
+    return spanToken_;
+}
+
+void Db::EndReadSpan(uint64_t token) {
+    if (token == 0 || token != spanToken_) return;
+    spanToken_ = 0;
+    // Nothing was written in it; ending it only lets go of the locks.
+    if (RunKept(&commit_, "COMMIT") != SQLITE_OK) RunKept(&rollback_, "ROLLBACK");
+}
+
 void Db::FinalizeKept() {
-    for (sqlite3_stmt** slot : {&begin_, &commit_, &rollback_}) {
+    spanToken_ = 0;
+    for (sqlite3_stmt** slot : {&beginRead_, &begin_, &commit_, &rollback_}) {
         sqlite3_finalize(*slot);
         *slot = nullptr;
     }
@@ -80,6 +95,7 @@ void Db::Close() {
 
 int Db::EnsureWritable() {
     if (!reopen_) return SQLITE_OK;
+    EndReadSpan();
     // Statements still stepping or a transaction still open belong to the
     // connection about to be replaced.
     if (db_ != nullptr) {
@@ -195,6 +211,7 @@ std::string_view Stmt::Blob(int col) const {
 }
 
 Transaction::Transaction(Db& db) : db_(db) {
+    db_.EndReadSpan();
     beginRc_ = db_.EnsureWritable();
     if (beginRc_ == SQLITE_OK) beginRc_ = db_.Begin();
     open_ = beginRc_ == SQLITE_OK;

@@ -47,6 +47,15 @@ public:
     int MoveIntoMemory();
     // Runs one or more statements without results.
     int Exec(const char* sql);
+    // A read span: one read transaction over several statements, so they
+    // take the file's locks once. BeginReadSpan gives 0 when none could be
+    // opened (a transaction is already open); EndReadSpan(token) ends the
+    // span it started unless something ended it before. A write ends any
+    // span first (Transaction, EnsureWritable).
+    uint64_t BeginReadSpan();
+    void EndReadSpan(uint64_t token);
+    void EndReadSpan() { EndReadSpan(spanToken_); }
+
     // BEGIN IMMEDIATE, COMMIT and ROLLBACK, prepared once per connection:
     // a store runs them for every message it saves.
     int Begin() { return RunKept(&begin_, "BEGIN IMMEDIATE"); }
@@ -60,6 +69,9 @@ private:
 
     sqlite3* db_ = nullptr;
     std::function<int()> reopen_;
+    sqlite3_stmt* beginRead_ = nullptr;
+    uint64_t spanToken_ = 0;  // of the open span, 0 when none
+    uint64_t lastToken_ = 0;
     sqlite3_stmt* begin_ = nullptr;
     sqlite3_stmt* commit_ = nullptr;
     sqlite3_stmt* rollback_ = nullptr;

@@ -73,6 +73,26 @@ public:
     StoreCore(const StoreCore&) = delete;
     StoreCore& operator=(const StoreCore&) = delete;
 
+    // Holds one read transaction over a sequence of reads (a message's
+    // copy), so they take the file's locks once; any write ends it early.
+    class ReadSpan {
+    public:
+        explicit ReadSpan(StoreCore& core) : core_(core) {
+            auto lock = core_.Lock();
+            token_ = core_.db_.BeginReadSpan();
+        }
+        ~ReadSpan() {
+            auto lock = core_.Lock();
+            core_.db_.EndReadSpan(token_);
+        }
+        ReadSpan(const ReadSpan&) = delete;
+        ReadSpan& operator=(const ReadSpan&) = delete;
+
+    private:
+        StoreCore& core_;
+        uint64_t token_ = 0;
+    };
+
     std::unique_lock<std::recursive_mutex> Lock() {
         return std::unique_lock<std::recursive_mutex>(mutex_);
     }
