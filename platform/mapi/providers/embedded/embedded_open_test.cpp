@@ -107,6 +107,31 @@ TEST(EmbeddedOpen, FirstWriteInsideACopyWithinTheStore) {
         3u);
 }
 
+// The same file opened twice (two profile entries for one file): a copy
+// from one view into the other must not wait on its own reading.
+TEST(EmbeddedOpen, CopyBetweenTwoViewsOfOneFile) {
+    TempDir dir;
+    const std::string path = dir.File("s.qst");
+    std::string eid;
+    {
+        ComRef<IMsgStore> store = CreateAndOpen(path);
+        eid = AddMessage(IpmSubtree(store.get()).get(), "only");
+        Subfolder(IpmSubtree(store.get()).get(), "Copies");
+    }
+    // Neither view has written yet: the target's first write comes while
+    // the source is reading.
+    ComRef<IMsgStore> from = OpenStore(path, "A");
+    ComRef<IMsgStore> to = OpenStore(path, "B");
+    ComRef<IMAPIFolder> source = IpmSubtree(from.get());
+    ComRef<IMAPIFolder> target = Subfolder(IpmSubtree(to.get()).get(), "Copies", OPEN_IF_EXISTS);
+    ASSERT_TRUE(target);
+    SBinary one = BinaryOf(eid);
+    ENTRYLIST list{1, &one};
+    EXPECT_EQ(source->CopyMessages(&list, nullptr, target.get(), 0, nullptr, 0), S_OK);
+    EXPECT_EQ(source->CopyMessages(&list, nullptr, target.get(), 0, nullptr, 0), S_OK);
+    EXPECT_EQ(AllRows(Contents(target.get()).get(), {PR_SUBJECT})->cRows, 2u);
+}
+
 // A store in a folder nobody may write, or a file nobody may write, opens
 // for reading, says so in its support mask (the copy engine refuses such a
 // target by it) and refuses writes; nothing appears beside it.
