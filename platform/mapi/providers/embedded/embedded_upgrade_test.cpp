@@ -113,6 +113,40 @@ TEST(EmbeddedUpgrade, WritableFileIsUpgradedOnceAndReadsAsBefore) {
     sqlite3_close(db);
 }
 
+// The first format folded folder names with tables that left, among
+// others, Glagolitic as it was; the upgrade folds every name anew, so the
+// folder is found under either case afterwards instead of gaining a twin.
+TEST(EmbeddedUpgrade, FolderNamesAreFoldedAnew) {
+    TempDir dir;
+    const std::string path = dir.File("old.qst");
+    MakeFirstFormatFile(path);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    // Inbox renamed to U+2C00 (capital), keyed as the first format did.
+    ASSERT_EQ(sqlite3_exec(db,
+                           "UPDATE props SET type=31, value=x'002C' WHERE pid=12289 AND obj="
+                           "(SELECT id FROM objects WHERE kind=2 AND name_key='inbox'); "
+                           "UPDATE objects SET name_key=char(11264) WHERE kind=2 AND "
+                           "name_key='inbox';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(sqlite3_changes(db), 1);
+    sqlite3_close(db);
+
+    ComRef<IMsgStore> store = OpenStore(path);
+    ASSERT_TRUE(store);
+    ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+    const ULONG before = AllRows(Hierarchy(ipm.get()).get(), {PR_ENTRYID})->cRows;
+    HRESULT hr = S_OK;
+    Subfolder(ipm.get(), "\xE2\xB0\xB0", 0, &hr);  // U+2C30, the small letter
+    EXPECT_EQ(hr, MAPI_E_COLLISION);
+    ComRef<IMAPIFolder> inbox = Subfolder(ipm.get(), "\xE2\xB0\xB0", OPEN_IF_EXISTS, &hr);
+    EXPECT_EQ(hr, S_OK);
+    ASSERT_TRUE(inbox);
+    EXPECT_EQ(GetString(inbox.get(), PR_DISPLAY_NAME), "\xE2\xB0\x80");
+    EXPECT_EQ(AllRows(Hierarchy(ipm.get()).get(), {PR_ENTRYID})->cRows, before);
+}
+
 TEST(EmbeddedUpgrade, ReadOnlyFileIsReadThroughAPrivateCopyAndLeftAlone) {
     TempDir dir;
     const std::string path = dir.File("old.qst");

@@ -4,7 +4,11 @@
 #include <cstring>
 #include <fstream>
 
+#include <mapitags.h>
+
 #include "packed_props.h"
+#include "runtime/prop_convert.h"
+#include "store_core.h"
 
 namespace mapi::embedded {
 namespace {
@@ -84,6 +88,33 @@ int64_t SchemaVersion(Db& db) {
 
 namespace {
 
+// Folder names are compared by their folded form, which version 1 made
+// with tables of its own that missed whole scripts; a name it left unfolded
+// would never be found again by the current folding.
+int RefoldFolderNames(Db& db) {
+    Stmt read(db, "SELECT id, packed FROM objects WHERE kind=2");
+    Stmt write(db, "UPDATE objects SET name_key=?2 WHERE id=?1");
+    int rc;
+    while ((rc = read.Step()) == SQLITE_ROW) {
+        PackedDir dir;
+        if (FAILED(Unpack(read.Blob(1), &dir))) continue;
+        auto name = dir.find(PROP_ID(PR_DISPLAY_NAME));
+        if (name == dir.end() || name->second.outside) continue;
+        std::string utf8 = name->second.bytes;
+        if (name->second.type == PT_UNICODE) {
+            std::u16string units(utf8.size() / 2, u'\0');
+            std::memcpy(units.data(), utf8.data(), units.size() * 2);
+            utf8 = Utf16ToUtf8(units);
+        } else if (name->second.type != PT_STRING8) {
+            continue;
+        }
+        write.Reset();
+        write.Bind(1, read.Int(0)).Bind(2, FoldName(utf8));
+        if ((rc = write.Run()) != SQLITE_DONE) return rc;
+    }
+    return rc;
+}
+
 // Version 1 kept every value in the props table, one row each.
 int UpgradeFrom1(Db& db) {
     int rc = db.Exec(
@@ -128,6 +159,7 @@ int UpgradeFrom1(Db& db) {
     }
     if (rc != SQLITE_DONE) return rc;
     if ((rc = flush()) != SQLITE_DONE) return rc;
+    if ((rc = RefoldFolderNames(db)) != SQLITE_DONE) return rc;
     return db.Exec("DELETE FROM props WHERE lazy=0; PRAGMA user_version=2;");
 }
 
