@@ -1,6 +1,6 @@
 // Shared pieces of the embedded store benchmarks: store creation, timing and
 // a fast bulk fill that writes generated items straight into a store file in
-// one transaction (the store's own tables and value encoding).
+// one transaction (the store's own tables, directory and value encoding).
 #pragma once
 
 #include <sqlite3.h>
@@ -16,6 +16,7 @@
 #include <mapiutil.h>
 
 #include "providers/embedded/entry_id.h"
+#include "providers/embedded/packed_props.h"
 #include "providers/embedded/prop_codec.h"
 #include "providers/embedded/store_core.h"
 #include "providers/providers.h"
@@ -98,33 +99,36 @@ void BulkFill(const std::string& path, int64_t folder, int count, Fill fill) {
     sqlite3_stmt* object = nullptr;
     sqlite3_stmt* prop = nullptr;
     sqlite3_prepare_v2(db,
-                       "INSERT INTO objects(kind, parent, size, msg_flags) VALUES(3, ?1, ?2, 1)",
+                       "INSERT INTO objects(kind, parent, size, msg_flags, packed, value_bytes) "
+                       "VALUES(3, ?1, ?2, 1, ?3, ?2)",
                        -1, &object, nullptr);
     sqlite3_prepare_v2(db,
-                       "INSERT INTO props(obj, pid, type, lazy, value) VALUES(?1, ?2, ?3, ?4, ?5)",
+                       "INSERT INTO props(obj, pid, type, lazy, value) VALUES(?1, ?2, ?3, 1, ?4)",
                        -1, &prop, nullptr);
     std::vector<SPropValue> values;
     for (int i = 0; i < count; ++i) {
         values.clear();
         fill(i, values);
         std::vector<mapi::embedded::EncodedProp> encoded(values.size());
-        int64_t size = 0;
+        mapi::embedded::PackedDir dir;
         for (size_t v = 0; v < values.size(); ++v) {
             Must(mapi::embedded::EncodeValue(values[v], &encoded[v]), "encode");
-            size += encoded[v].bytes.size();
+            mapi::embedded::PutValue(dir, PROP_ID(values[v].ulPropTag), encoded[v]);
         }
+        std::string packed = mapi::embedded::Pack(dir);
         sqlite3_bind_int64(object, 1, folder);
-        sqlite3_bind_int64(object, 2, size);
+        sqlite3_bind_int64(object, 2, static_cast<int64_t>(mapi::embedded::ValueBytes(dir)));
+        sqlite3_bind_blob64(object, 3, packed.data(), packed.size(), SQLITE_STATIC);
         if (sqlite3_step(object) != SQLITE_DONE) Fail("insert object");
         sqlite3_reset(object);
         int64_t id = sqlite3_last_insert_rowid(db);
         for (size_t v = 0; v < values.size(); ++v) {
             ULONG pid = PROP_ID(values[v].ulPropTag);
+            if (!dir[pid].outside) continue;
             sqlite3_bind_int64(prop, 1, id);
             sqlite3_bind_int64(prop, 2, pid);
             sqlite3_bind_int64(prop, 3, encoded[v].type);
-            sqlite3_bind_int64(prop, 4, mapi::embedded::IsLazyProp(pid, encoded[v].bytes.size()));
-            sqlite3_bind_blob64(prop, 5, encoded[v].bytes.data(), encoded[v].bytes.size(),
+            sqlite3_bind_blob64(prop, 4, encoded[v].bytes.data(), encoded[v].bytes.size(),
                                 SQLITE_STATIC);
             if (sqlite3_step(prop) != SQLITE_DONE) Fail("insert property");
             sqlite3_reset(prop);

@@ -2,6 +2,9 @@
 // restriction tree, with the comparison rules every provider shares.
 #include "restriction_eval.h"
 
+#include <string_view>
+#include <type_traits>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -68,6 +71,65 @@ bool Matches(const S& value, const S& pattern, ULONG level) {
     }
 }
 
+// A string value's code units, when every one of them is ASCII.
+template <class C>
+bool AsciiUnits(const C* s, std::basic_string_view<C>* out) {
+    size_t n = 0;
+    for (; s != nullptr && s[n] != 0; ++n)
+        if (static_cast<std::make_unsigned_t<C>>(s[n]) >= 0x80) return false;
+    *out = std::basic_string_view<C>(s == nullptr ? nullptr : s, n);
+    return true;
+}
+
+template <class A, class B>
+bool AsciiMatches(std::basic_string_view<A> value, std::basic_string_view<B> pattern, bool fold,
+                  ULONG level) {
+    auto same = [fold](A a, B b) {
+        char32_t x = static_cast<char32_t>(a), y = static_cast<char32_t>(b);
+        if (fold) {
+            if (x >= 'A' && x <= 'Z') x += 32;
+            if (y >= 'A' && y <= 'Z') y += 32;
+        }
+        return x == y;
+    };
+    auto at = [&](size_t from) {
+        for (size_t i = 0; i < pattern.size(); ++i)
+            if (!same(value[from + i], pattern[i])) return false;
+        return true;
+    };
+    switch (level) {
+        case FL_FULLSTRING:
+            return value.size() == pattern.size() && at(0);
+        case FL_PREFIX:
+            return value.size() >= pattern.size() && at(0);
+        case FL_SUBSTRING:
+            for (size_t from = 0; from + pattern.size() <= value.size(); ++from)
+                if (at(from)) return true;
+            return false;
+        default:
+            return false;
+    }
+}
+
+// ASCII text on both sides, the common case, is matched where it lies: case
+// folding touches only its letters and it has no marks to drop. False in
+// *handled when either side is not ASCII.
+template <class A>
+bool AsciiContent(std::basic_string_view<A> value, const SPropValue& pattern, bool fold,
+                  ULONG level, bool* handled) {
+    std::string_view narrow;
+    std::u16string_view wide;
+    if (PROP_TYPE(pattern.ulPropTag) == PT_UNICODE ? AsciiUnits(pattern.Value.lpszW, &wide)
+                                                   : AsciiUnits(pattern.Value.lpszA, &narrow)) {
+        *handled = true;
+        return PROP_TYPE(pattern.ulPropTag) == PT_UNICODE
+                   ? AsciiMatches(value, wide, fold, level)
+                   : AsciiMatches(value, narrow, fold, level);
+    }
+    *handled = false;
+    return false;
+}
+
 bool ContentMatches(const SPropValue& value, const SPropValue& pattern, ULONG fuzzy) {
     const ValueClass c = ValueClassOf(PROP_TYPE(value.ulPropTag));
     if (c != ValueClassOf(PROP_TYPE(pattern.ulPropTag))) return false;
@@ -76,6 +138,15 @@ bool ContentMatches(const SPropValue& value, const SPropValue& pattern, ULONG fu
     if (c != ValueClass::String) return false;
     const bool fold = (fuzzy & (FL_IGNORECASE | FL_LOOSE)) != 0;
     const bool marks = (fuzzy & FL_IGNORENONSPACE) != 0;
+    bool handled = false;
+    std::string_view narrow;
+    std::u16string_view wide;
+    bool result = PROP_TYPE(value.ulPropTag) == PT_UNICODE
+                      ? AsciiUnits(value.Value.lpszW, &wide) &&
+                            AsciiContent(wide, pattern, fold, level, &handled)
+                      : AsciiUnits(value.Value.lpszA, &narrow) &&
+                            AsciiContent(narrow, pattern, fold, level, &handled);
+    if (handled) return result;
     return Matches(PrepareForCompare(TextOf(value), fold, marks),
                    PrepareForCompare(TextOf(pattern), fold, marks), level);
 }

@@ -1,6 +1,7 @@
 // Tests of the restriction evaluator against three hand-checked rows.
 #include "restriction_eval.h"
 
+#include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
@@ -335,6 +336,49 @@ TEST_F(RestrictionEvalTest, ValidationRefusesWhatCannotBeEvaluated) {
     EXPECT_EQ(ValidateRestriction(&deep), MAPI_E_TOO_COMPLEX);
 }
 
+// ASCII text is matched where it lies, other text through full folding.
+// A non-ASCII letter added at the end cannot change whether an ASCII
+// pattern is contained in or starts the value, so both paths must agree on
+// every case; and full-string matches must agree with their ASCII-only twin.
+TEST(ContentMatching, AsciiTextMatchesAsTheFullFoldingDoes) {
+    const char* const values[] = {
+        "",   "a",      "Report",       "weekly REPORT draft", "re: re: RE:",
+        "xX", "abcabd", "[Q] 50% off!", "ZZ Top @ Zoo"};
+    const char* const patterns[] = {
+        "",  "a",    "report", "RE:", "abd", "ABCABD",
+        "x", "q] 5", "zz",     "@ z", "ZOO", "longer than any value here"};
+    const ULONG levels[] = {FL_SUBSTRING, FL_PREFIX};
+    const ULONG loosenesses[] = {0, FL_IGNORECASE, FL_LOOSE, FL_IGNORECASE | FL_IGNORENONSPACE};
+    int matched = 0;
+    for (const char* value : values)
+        for (const char* pattern : patterns)
+            for (ULONG level : levels)
+                for (ULONG loose : loosenesses) {
+                    std::string accented = std::string(value) + "\xC3\xA9";  // é
+                    SPropValue plain{PR_SUBJECT_A, 0, {}}, mixed{PR_SUBJECT_A, 0, {}};
+                    plain.Value.lpszA = const_cast<char*>(value);
+                    mixed.Value.lpszA = accented.data();
+                    std::u16string wide(pattern, pattern + std::strlen(pattern));
+                    SPropValue narrowPattern{PR_SUBJECT_A, 0, {}}, widePattern{PR_SUBJECT_W, 0, {}};
+                    narrowPattern.Value.lpszA = const_cast<char*>(pattern);
+                    widePattern.Value.lpszW = wide.data();
+                    for (const SPropValue* p : {&narrowPattern, &widePattern}) {
+                        SRestriction r{};
+                        r.rt = RES_CONTENT;
+                        r.res.resContent = {level | loose, PR_SUBJECT_A,
+                                            const_cast<SPropValue*>(p)};
+                        MemoryRows rows;
+                        ASSERT_EQ(rows.AddRow(&plain, 1), S_OK);
+                        ASSERT_EQ(rows.AddRow(&mixed, 1), S_OK);
+                        bool fast = EvaluateRestriction(r, *rows.Row(0));
+                        EXPECT_EQ(fast, EvaluateRestriction(r, *rows.Row(1)))
+                            << value << " / " << pattern << " / " << (level | loose);
+                        matched += fast;
+                    }
+                }
+    EXPECT_GT(matched, 40);
+}
+
 TEST(CaseFoldTest, FoldsAndStripsLikeUnicode) {
     const std::pair<char32_t, char32_t> folds[] = {
         {U'A', U'a'},   {U'Ä', U'ä'}, {U'Ÿ', U'ÿ'}, {U'ſ', U's'},   {U'Σ', U'σ'}, {U'ς', U'σ'},
@@ -354,6 +398,26 @@ TEST(CaseFoldTest, FoldsAndStripsLikeUnicode) {
 
     EXPECT_EQ(PrepareForCompare(U"E\u0301TE\u0300", true, true), U"ete");
     EXPECT_EQ(PrepareForCompare(U"E\u0301", true, false), U"e\u0301");
+
+    // Scripts beyond the European ones fold and lose their marks too.
+    const std::pair<char32_t, char32_t> more[] = {
+        {0x1C90, 0x10D0},    // Georgian Mtavruli to Mkhedruli
+        {0x2C00, 0x2C30},    // Glagolitic
+        {0x2C80, 0x2C81},    // Coptic
+        {0xAB70, 0x13A0},    // Cherokee small letters fold to the capitals
+        {0x1E900, 0x1E922},  // Adlam
+        {0x1F88, 0x1F80},    // Greek with prosgegrammeni, simple folding only
+    };
+    for (auto [in, out] : more) EXPECT_EQ(FoldCase(in), out) << std::hex << uint32_t(in);
+    // Hebrew points, Arabic harakat and a Devanagari nukta are non-spacing;
+    // a Hangul syllable decomposes into letters, not marks, and stays whole.
+    EXPECT_EQ(PrepareForCompare(U"\u05E9\u05B8\u05C1\u05DC\u05D5\u05B9\u05DD", false, true),
+              U"\u05E9\u05DC\u05D5\u05DD");
+    EXPECT_EQ(PrepareForCompare(U"\u0643\u064E\u062A\u064E\u0628\u064E", false, true),
+              U"\u0643\u062A\u0628");
+    EXPECT_EQ(PrepareForCompare(U"\u0958", false, true), U"\u0915");
+    EXPECT_EQ(PrepareForCompare(U"\uAC01", true, true), U"\uAC01");
+    EXPECT_EQ(PrepareForCompare(U"\u1EC6\u0110", true, true), U"e\u0111");
 }
 
 }  // namespace

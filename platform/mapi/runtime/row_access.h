@@ -44,6 +44,17 @@ public:
     // so no row silently disappears from a table.
     virtual std::unique_ptr<RowAccessor> Row(ULONG index) = 0;
 
+    // The indexes, ascending, of the rows that satisfy restriction (a
+    // validated tree), as EvaluateRestriction would judge each of Row(i) -
+    // a source that can read many rows at once answers without making one
+    // accessor per row by itself. MAPI_E_NO_SUPPORT: the table evaluates
+    // row by row.
+    virtual HRESULT Select(const SRestriction& restriction, std::vector<ULONG>* matches) {
+        (void)restriction;
+        matches->clear();
+        return MAPI_E_NO_SUPPORT;
+    }
+
     // Every property tag some row holds, in native types, for
     // QueryColumns(TBL_ALL_COLUMNS). MAPI_E_NO_SUPPORT when the source cannot
     // tell without reading each row (the table then refuses that flag).

@@ -274,15 +274,29 @@ private:
         };
         std::vector<Entry> entries;
         const ULONG count = source_->Count();
-        for (ULONG i = 0; i < count; ++i) {
-            std::unique_ptr<RowAccessor> row = source_->Row(i);
-            if (restriction_ && (row == nullptr || !EvaluateRestriction(*restriction_, *row)))
-                continue;
+        std::vector<ULONG> selected;
+        const bool bySource = restriction_ && source_->Select(*restriction_, &selected) == S_OK;
+        auto add = [&](ULONG i, RowAccessor* row) {
             Entry e{i, {}};
             e.keys.reserve(sorts_.size());
             for (const SSortOrder& s : sorts_)
                 e.keys.push_back(MakeKey(row ? row->GetById(PROP_ID(s.ulPropTag)) : nullptr));
             entries.push_back(std::move(e));
+        };
+        if (bySource) {
+            for (ULONG i : selected) {
+                if (i >= count) break;
+                // Rows are read again only for their sort keys.
+                std::unique_ptr<RowAccessor> row = sorts_.empty() ? nullptr : source_->Row(i);
+                add(i, row.get());
+            }
+        } else {
+            for (ULONG i = 0; i < count; ++i) {
+                std::unique_ptr<RowAccessor> row = source_->Row(i);
+                if (restriction_ && (row == nullptr || !EvaluateRestriction(*restriction_, *row)))
+                    continue;
+                add(i, row.get());
+            }
         }
         if (!sorts_.empty()) {
             std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {

@@ -13,7 +13,8 @@
 // place when the source has none. QueryRows reads only the rows it returns,
 // each row's values one MAPI chain (free the set with FreeProws).
 // Restrict/SortTable: the restriction is validated and copied; the first
-// read afterwards evaluates every source row once and keeps the index of
+// read afterwards evaluates every source row once (or lets the source select
+// them, RowSource::Select, with the same evaluator) and keeps the index of
 // matching rows in sort order (strings ignore case, missing values first,
 // ties in source order, multi-valued columns by their first value). Until
 // the next Restrict/SortTable that index is a snapshot; without restriction

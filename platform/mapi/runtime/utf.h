@@ -15,21 +15,21 @@ std::u32string CodePointsFromUtf16(std::u16string_view text);
 void AppendUtf8(std::string& out, char32_t cp);
 void AppendUtf16(std::u16string& out, char32_t cp);
 
-// Unicode simple case folding (one code point to one code point). Covers
-// Latin, Greek, Cyrillic, Armenian, Georgian, Deseret, the fullwidth Latin
-// letters and the letterlike symbols that fold into them.
+// Unicode simple case folding (one code point to one code point), every
+// script (ICU's data).
 char32_t FoldCase(char32_t cp);
 
-// True for combining marks that take no space of their own.
+// True for combining marks that take no space of their own (category Mn).
 bool IsNonSpacingMark(char32_t cp);
 
-// The base letter of a precomposed accented letter (é -> e, Ё -> Е), or cp
-// itself when it has no such decomposition.
+// The base letter of a precomposed accented letter (é -> e, Ё -> Е): its
+// canonical decomposition without non-spacing marks, when that is one code
+// point; cp itself otherwise.
 char32_t BaseLetter(char32_t cp);
 
 // The text prepared for comparison: with foldCase every code point is case
-// folded; with dropMarks accented letters lose their accents and
-// non-spacing marks are removed.
+// folded; with dropMarks non-spacing marks are removed, also from the
+// canonical decomposition of precomposed letters.
 std::u32string PrepareForCompare(std::u32string text, bool foldCase, bool dropMarks);
 
 }  // namespace mapi

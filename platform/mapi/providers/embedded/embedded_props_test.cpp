@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "embedded_test_util.h"
+#include "packed_props.h"
 
 namespace mapi::embedded::test {
 namespace {
@@ -233,6 +234,42 @@ TEST(EmbeddedProps, DeletedAndMissingPropertiesAreReportedPerValue) {
     EXPECT_EQ(problems->aProblem[0].scode, MAPI_E_COMPUTED);
 }
 
+// Rewrites the stored id (and, unless type is -1, the type) of property
+// propId in every object's directory, as damage on disk would; the number
+// of objects changed.
+int DamageStoredProp(const std::string& path, ULONG propId, int64_t type, int64_t pid) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return -1;
+    sqlite3_stmt* read = nullptr;
+    sqlite3_stmt* write = nullptr;
+    sqlite3_prepare_v2(db, "SELECT id, packed FROM objects WHERE packed IS NOT NULL", -1, &read,
+                       nullptr);
+    sqlite3_prepare_v2(db, "UPDATE objects SET packed=?2 WHERE id=?1", -1, &write, nullptr);
+    int changed = 0;
+    while (sqlite3_step(read) == SQLITE_ROW) {
+        std::string_view blob(static_cast<const char*>(sqlite3_column_blob(read, 1)),
+                              static_cast<size_t>(sqlite3_column_bytes(read, 1)));
+        PackedDir dir;
+        if (Unpack(blob, &dir) != S_OK) continue;
+        auto found = dir.find(propId);
+        if (found == dir.end()) continue;
+        PackedValue v = found->second;
+        dir.erase(found);
+        if (type >= 0) v.type = static_cast<ULONG>(type);
+        dir[static_cast<ULONG>(pid)] = v;
+        std::string packed = Pack(dir);
+        sqlite3_bind_int64(write, 1, sqlite3_column_int64(read, 0));
+        sqlite3_bind_blob(write, 2, packed.data(), static_cast<int>(packed.size()),
+                          SQLITE_TRANSIENT);
+        if (sqlite3_step(write) == SQLITE_DONE) ++changed;
+        sqlite3_reset(write);
+    }
+    sqlite3_finalize(read);
+    sqlite3_finalize(write);
+    sqlite3_close(db);
+    return changed;
+}
+
 // A stored type or id that no value can have is damage: it must not pass for
 // an object or empty value (which a copy leaves out) or for another property
 // (a type above 16 bits spills into the tag's id), so listing the damaged
@@ -279,21 +316,7 @@ TEST(EmbeddedProps, DamagedStoredTypesAndIdsFailTheListAndTheCopy) {
                 ASSERT_EQ(message->SaveChanges(0), S_OK);
                 eid = GetBinary(message.get(), PR_ENTRYID);
             }
-            sqlite3* db = nullptr;
-            ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-            sqlite3_stmt* update = nullptr;
-            ASSERT_EQ(sqlite3_prepare_v2(
-                          db, "UPDATE props SET type=coalesce(?1, type), pid=?2 WHERE pid=?3", -1,
-                          &update, nullptr),
-                      SQLITE_OK);
-            if (c.type >= 0) sqlite3_bind_int64(update, 1, c.type);
-            sqlite3_bind_int64(update, 2, c.pid);
-            sqlite3_bind_int64(update, 3, kId);
-            EXPECT_EQ(sqlite3_step(update), SQLITE_DONE);
-            EXPECT_EQ(sqlite3_changes(db), 1);
-            sqlite3_finalize(update);
-            sqlite3_close(db);
-
+            ASSERT_EQ(DamageStoredProp(path, kId, c.type, c.pid), 1);
             ComRef<IMsgStore> store = OpenStore(path);
             ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
             ComRef<IMessage> message = OpenById<IMessage>(store.get(), eid);

@@ -1,6 +1,10 @@
 // Folders of the embedded store: their tables, subfolders and messages.
 #include "folder_object.h"
 
+#include <sys/stat.h>
+
+#include <optional>
+
 #include <mapix.h>
 
 #include "message_object.h"
@@ -84,7 +88,15 @@ public:
                          ULONG flags) override {
         if (list == nullptr || dest == nullptr) return MAPI_E_INVALID_PARAMETER;
         if (iid != nullptr && *iid != IID_IMAPIFolder) return MAPI_E_INTERFACE_NOT_SUPPORTED;
-        return CopyMessagesBetweenFolders(this, list, static_cast<IMAPIFolder*>(dest), flags);
+        // Reading a message takes several statements; one read transaction
+        // for all of them takes the file's locks once. Writes through this
+        // store (a copy within it, a move) end it first. A target that is
+        // the same file opened a second time would wait on it for ever, so
+        // that copy reads statement by statement.
+        auto* target = static_cast<IMAPIFolder*>(dest);
+        std::optional<StoreCore::ReadSpan> span;
+        if (!OtherViewOfThisFile(target)) span.emplace(*core_);
+        return CopyMessagesBetweenFolders(this, list, target, flags);
     }
 
     HRESULT DeleteMessages(LPENTRYLIST list, ULONG_PTR, LPMAPIPROGRESS, ULONG) override {
@@ -243,6 +255,17 @@ protected:
     bool CanWrite() override { return !core_->ReadOnly(); }
 
 private:
+    bool OtherViewOfThisFile(IMAPIFolder* other) const {
+        auto* folder = dynamic_cast<Folder*>(other);
+        if (folder == nullptr || folder->core_ == core_) return false;
+        struct stat a {
+        }, b{};
+        if (::stat(core_->Path().c_str(), &a) != 0 ||
+            ::stat(folder->core_->Path().c_str(), &b) != 0)
+            return core_->Path() == folder->core_->Path();
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    }
+
     // The subfolder of this folder named key (0 when none), skipping skip.
     HRESULT FindChild(const std::string& key, int64_t skip, int64_t* found) {
         return FindIn(row_.id, key, skip, found);

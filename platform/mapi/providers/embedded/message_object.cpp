@@ -8,6 +8,7 @@
 
 #include "message_state.h"
 #include "object_props.h"
+#include "packed_props.h"
 #include "prop_object.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/memory_rows.h"
@@ -348,6 +349,10 @@ protected:
     }
 
     bool ComputedValue(ULONG id, void* parent, SPropValue* out) override {
+        // Asked for every property: the row is worked out only for the few
+        // that are computed.
+        if (!IsComputedProp(ObjectKind::kMessage, id) && id != PROP_ID(PR_MESSAGE_FLAGS))
+            return false;
         if (!Identified(id)) return false;
         return ComputeObjectProp(*core_, LiveRow(), id, -1, parent, out);
     }
@@ -404,14 +409,28 @@ HRESULT NewMessageObject(std::shared_ptr<StoreCore> core, int64_t folder, bool a
 HRESULT OpenMessageObject(std::shared_ptr<StoreCore> core, int64_t id, IMessage** out) {
     if (out == nullptr) return MAPI_E_INVALID_PARAMETER;
     *out = nullptr;
+    // The row and the property directory come in one query, so that a copy
+    // reading the whole message finds its properties already there.
     ObjectRow row;
-    HRESULT hr = core->LoadObject(id, &row);
+    std::string packed;
+    PackedDir dir;
+    HRESULT hr = core->LoadObjectWithProps(id, &row, &packed);
+    bool haveDir = SUCCEEDED(hr) && SUCCEEDED(Unpack(packed, &dir));
+    // A directory that cannot be read fails the reads, not the opening.
+    if (FAILED(hr)) hr = core->LoadObject(id, &row);
     if (FAILED(hr)) return hr;
     if (row.kind != ObjectKind::kMessage || row.num != 0) return MAPI_E_NOT_FOUND;
     auto state = std::make_shared<MessageState>();
     state->id = id;
     state->folder = row.parent;
     state->assoc = row.assoc;
+    if (haveDir) {
+        for (auto& [pid, v] : dir) {
+            state->stored.types[pid] = v.type;
+            if (!v.outside) state->stored.small[pid] = EncodedProp{v.type, std::move(v.bytes)};
+        }
+        state->stored.loaded = true;
+    }
     auto* message = new Message(std::move(core), std::move(state));
     message->KnowRow(row);
     *out = message;

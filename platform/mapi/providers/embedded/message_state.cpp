@@ -8,14 +8,6 @@
 namespace mapi::embedded {
 namespace {
 
-HRESULT ApplyChanges(StoreCore& core, int64_t id, const PropChanges& changes) {
-    for (const auto& [propId, value] : changes) {
-        HRESULT hr = value ? core.WriteProp(id, propId, *value) : core.DeleteProp(id, propId);
-        if (FAILED(hr)) return hr;
-    }
-    return S_OK;
-}
-
 HRESULT DeleteChildren(StoreCore& core, int64_t id, ObjectKind kind) {
     std::vector<int64_t> ids;
     HRESULT hr = core.Children(id, kind, -1, &ids);
@@ -24,17 +16,9 @@ HRESULT DeleteChildren(StoreCore& core, int64_t id, ObjectKind kind) {
 }
 
 HRESULT TreeSize(StoreCore& core, int64_t id, ULONG* size) {
-    // length() of a blob is known from the record header, so this reads no
-    // overflow pages of large values.
-    Stmt q(core.db(),
-           "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION SELECT o.id FROM objects o "
-           "JOIN tree t ON o.parent = t.id) "
-           "SELECT coalesce(sum(length(value)), 0) FROM props WHERE obj IN (SELECT id FROM tree)");
-    q.Bind(1, id);
-    int rc = q.Step();
-    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
-    int64_t total = q.Int(0);
-    *size = static_cast<ULONG>(std::min<int64_t>(total, 0x7FFFFFFF));
+    uint64_t total = 0;
+    if (HRESULT hr = core.TreeBytes(id, &total); FAILED(hr)) return hr;
+    *size = static_cast<ULONG>(std::min<uint64_t>(total, 0x7FFFFFFF));
     return S_OK;
 }
 
@@ -95,7 +79,7 @@ HRESULT OverlayRead(StoreCore& core, int64_t id, const PropChanges& changes, Sto
         return S_OK;
     }
     if (stored.types.count(propId) == 0) return MAPI_E_NOT_FOUND;
-    return core.ReadProp(id, propId, out);
+    return core.ReadLargeProp(id, propId, out);
 }
 
 HRESULT OverlayTypes(StoreCore& core, int64_t id, const PropChanges& changes, StoredProps& stored,
@@ -174,12 +158,13 @@ HRESULT WriteMessageTree(StoreCore& core, MessageState& message, int64_t parent,
         row.size = NewMessageSize(message);
         row.msgFlags = ChangedFlags(message);
         for (const auto& [num, attach] : message.attachments) row.hasAttach |= attach->committed;
-        if (FAILED(hr = core.InsertObject(&row))) return hr;
+        if (FAILED(hr = core.InsertObject(&row, message.changes))) return hr;
         message.id = row.id;
         assigned->push_back(&message.id);
+    } else if (FAILED(hr = core.ApplyProps(message.id, message.changes))) {
+        return hr;
     }
     row.id = message.id;
-    if (FAILED(hr = ApplyChanges(core, message.id, message.changes))) return hr;
 
     if (message.recipientsChanged) {
         if (FAILED(hr = DeleteChildren(core, message.id, ObjectKind::kRecipient))) return hr;
@@ -188,9 +173,9 @@ HRESULT WriteMessageTree(StoreCore& core, MessageState& message, int64_t parent,
             r.kind = ObjectKind::kRecipient;
             r.parent = message.id;
             r.num = recipient.rowId;
-            if (FAILED(hr = core.InsertObject(&r))) return hr;
-            for (const auto& [propId, value] : recipient.props)
-                if (FAILED(hr = core.WriteProp(r.id, propId, value))) return hr;
+            PropChanges props;
+            for (const auto& [propId, value] : recipient.props) props.emplace(propId, value);
+            if (FAILED(hr = core.InsertObject(&r, props))) return hr;
         }
     }
 
@@ -204,11 +189,12 @@ HRESULT WriteMessageTree(StoreCore& core, MessageState& message, int64_t parent,
                 a.kind = ObjectKind::kAttachment;
                 a.parent = message.id;
                 a.num = num;
-                if (FAILED(hr = core.InsertObject(&a))) return hr;
+                if (FAILED(hr = core.InsertObject(&a, attach->changes))) return hr;
                 attach->id = a.id;
                 assigned->push_back(&attach->id);
+            } else if (FAILED(hr = core.ApplyProps(attach->id, attach->changes))) {
+                return hr;
             }
-            if (FAILED(hr = ApplyChanges(core, attach->id, attach->changes))) return hr;
             MessageState* embedded = attach->embedded.get();
             if (embedded != nullptr && embedded->committed) {
                 if (attach->replaceEmbedded &&

@@ -15,9 +15,6 @@
 
 namespace mapi::embedded {
 
-// Property changes since the last save: a value set, or nullopt for deleted.
-using PropChanges = std::map<ULONG, std::optional<EncodedProp>>;
-
 // What the database holds for one object, read once on first use: every
 // property's type and the small values (large ones stay on disk).
 struct StoredProps {

@@ -38,7 +38,7 @@ void PutU32(std::string& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
-bool GetU32(const std::string& in, size_t* pos, uint32_t* v) {
+bool GetU32(std::string_view in, size_t* pos, uint32_t* v) {
     if (*pos > in.size() || in.size() - *pos < 4) return false;
     uint32_t r = 0;
     for (int i = 0; i < 4; ++i)
@@ -173,57 +173,60 @@ HRESULT EncodeValue(const SPropValue& value, EncodedProp* out) {
     return S_OK;
 }
 
-HRESULT DecodeValue(ULONG propId, const EncodedProp& in, void* parent, SPropValue* out) {
-    ULONG type = in.type;
+HRESULT DecodeValue(ULONG propId, ULONG type, std::string_view bytes, void* parent,
+                    SPropValue* out) {
     if (!IsStorableType(type)) return MAPI_E_CORRUPT_DATA;
     ULONG base = type & ~static_cast<ULONG>(MV_FLAG);
     std::memset(out, 0, sizeof(*out));
     out->ulPropTag = PROP_TAG(type, propId);
     if ((type & MV_FLAG) == 0) {
         if (base == PT_CLSID) {
-            if (in.bytes.size() != sizeof(GUID)) return MAPI_E_CORRUPT_DATA;
+            if (bytes.size() != sizeof(GUID)) return MAPI_E_CORRUPT_DATA;
             void* p = nullptr;
             if (MAPIAllocateMore(sizeof(GUID), parent, &p) != S_OK) return MAPI_E_NOT_ENOUGH_MEMORY;
-            std::memcpy(p, in.bytes.data(), sizeof(GUID));
+            std::memcpy(p, bytes.data(), sizeof(GUID));
             out->Value.lpguid = static_cast<LPGUID>(p);
             return S_OK;
         }
         if (size_t w = FixedWidth(base); w != 0) {
-            if (in.bytes.size() != w) return MAPI_E_CORRUPT_DATA;
-            std::memcpy(&out->Value, in.bytes.data(), w);
+            if (bytes.size() != w) return MAPI_E_CORRUPT_DATA;
+            std::memcpy(&out->Value, bytes.data(), w);
             return S_OK;
         }
-        return MakeVariable(base, in.bytes.data(), in.bytes.size(), parent, &out->Value);
+        return MakeVariable(base, bytes.data(), bytes.size(), parent, &out->Value);
     }
     size_t pos = 0;
     uint32_t count = 0;
-    if (!GetU32(in.bytes, &pos, &count)) return MAPI_E_CORRUPT_DATA;
+    if (!GetU32(bytes, &pos, &count)) return MAPI_E_CORRUPT_DATA;
     size_t step = ElementSize(base);
     // Each element takes at least 4 bytes (length) or its width; a count that
     // cannot fit the bytes is damage, not a huge allocation.
     size_t minimum = IsVariable(base) ? 4 : FixedWidth(base);
-    if (count > (in.bytes.size() - pos) / minimum) return MAPI_E_CORRUPT_DATA;
+    if (count > (bytes.size() - pos) / minimum) return MAPI_E_CORRUPT_DATA;
     void* array = nullptr;
     if (MAPIAllocateMore(static_cast<ULONG>(count == 0 ? 1 : count * step), parent, &array) != S_OK)
         return MAPI_E_NOT_ENOUGH_MEMORY;
     for (uint32_t i = 0; i < count; ++i) {
         char* e = static_cast<char*>(array) + i * step;
         if (!IsVariable(base)) {
-            std::memcpy(e, in.bytes.data() + pos, step);
+            std::memcpy(e, bytes.data() + pos, step);
             pos += step;
             continue;
         }
         uint32_t len = 0;
-        if (!GetU32(in.bytes, &pos, &len) || len > in.bytes.size() - pos)
-            return MAPI_E_CORRUPT_DATA;
-        HRESULT hr = MakeVariable(base, in.bytes.data() + pos, len, parent, e);
+        if (!GetU32(bytes, &pos, &len) || len > bytes.size() - pos) return MAPI_E_CORRUPT_DATA;
+        HRESULT hr = MakeVariable(base, bytes.data() + pos, len, parent, e);
         if (FAILED(hr)) return hr;
         pos += len;
     }
-    if (pos != in.bytes.size()) return MAPI_E_CORRUPT_DATA;
+    if (pos != bytes.size()) return MAPI_E_CORRUPT_DATA;
     out->Value.MVl.cValues = count;
     out->Value.MVl.lpl = static_cast<LONG*>(array);
     return S_OK;
+}
+
+HRESULT DecodeValue(ULONG propId, const EncodedProp& in, void* parent, SPropValue* out) {
+    return DecodeValue(propId, in.type, in.bytes, parent, out);
 }
 
 ULONG MapiValueSize(const EncodedProp& value) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include <mapidefs.h>
 
@@ -34,6 +35,9 @@ HRESULT EncodeValue(const SPropValue& value, EncodedProp* out);
 // with MAPIAllocateMore on parent. MAPI_E_CORRUPT_DATA when the bytes do not
 // fit the type (damaged store); MAPI_E_NOT_ENOUGH_MEMORY on allocation failure.
 HRESULT DecodeValue(ULONG propId, const EncodedProp& in, void* parent, SPropValue* out);
+// The same from bytes held elsewhere (a directory read from the database).
+HRESULT DecodeValue(ULONG propId, ULONG type, std::string_view bytes, void* parent,
+                    SPropValue* out);
 
 // Size of the value as MAPI counts it (PR_MESSAGE_SIZE, RES_SIZE): fixed types
 // their width, PT_STRING8 length + 1, PT_UNICODE (length + 1) * 2, PT_BINARY

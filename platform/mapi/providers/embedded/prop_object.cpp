@@ -215,7 +215,8 @@ HRESULT DeletePropsImpl(PropHost& host, LPSPropTagArray tags, LPSPropProblemArra
         if (host.IsReadOnlyProp(id)) {
             problem = MAPI_E_COMPUTED;
         } else if (HRESULT hr = host.RemoveStored(id); FAILED(hr) && hr != MAPI_E_NOT_FOUND) {
-            if (hr == MAPI_E_NO_ACCESS || hr == MAPI_E_DISK_ERROR) return hr;
+            if (hr == MAPI_E_NO_ACCESS || hr == MAPI_E_DISK_ERROR || hr == MAPI_E_NOT_ENOUGH_DISK)
+                return hr;
             problem = hr;
         }
         if (problem != S_OK) problems.push_back(SPropProblem{i, tags->aulPropTag[i], problem});

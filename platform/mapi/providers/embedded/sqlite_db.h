@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,13 +33,48 @@ public:
     // and the SQLite code returned.
     int Open(const std::string& path, int flags);
     void Close();
+    // Opens path anew with flags; the old connection is closed only once the
+    // new one is open, so a failure leaves it as it was.
+    int Reopen(const std::string& path, int flags);
     sqlite3* get() const { return db_; }
+    // A connection opened for reading can be given the way to reopen itself
+    // for writing; Transaction and EnsureWritable call it once, before the
+    // first write.
+    void SetReopenForWriting(std::function<int()> reopen) { reopen_ = std::move(reopen); }
+    int EnsureWritable();
+    // Replaces the connection by one to a private in-memory copy of its
+    // database (read-only files of an older format are upgraded there).
+    int MoveIntoMemory();
     // Runs one or more statements without results.
     int Exec(const char* sql);
+    // A read span: one read transaction over several statements, so they
+    // take the file's locks once. BeginReadSpan gives 0 when none could be
+    // opened (a transaction is already open); EndReadSpan(token) ends the
+    // span it started unless something ended it before. A write ends any
+    // span first (Transaction, EnsureWritable).
+    uint64_t BeginReadSpan();
+    void EndReadSpan(uint64_t token);
+    void EndReadSpan() { EndReadSpan(spanToken_); }
+
+    // BEGIN IMMEDIATE, COMMIT and ROLLBACK, prepared once per connection:
+    // a store runs them for every message it saves.
+    int Begin() { return RunKept(&begin_, "BEGIN IMMEDIATE"); }
+    int Commit() { return RunKept(&commit_, "COMMIT"); }
+    int Rollback() { return RunKept(&rollback_, "ROLLBACK"); }
     std::string LastError() const;
 
 private:
+    int RunKept(sqlite3_stmt** slot, const char* sql);
+    void FinalizeKept();
+
     sqlite3* db_ = nullptr;
+    std::function<int()> reopen_;
+    sqlite3_stmt* beginRead_ = nullptr;
+    uint64_t spanToken_ = 0;  // of the open span, 0 when none
+    uint64_t lastToken_ = 0;
+    sqlite3_stmt* begin_ = nullptr;
+    sqlite3_stmt* commit_ = nullptr;
+    sqlite3_stmt* rollback_ = nullptr;
 };
 
 class Stmt {
@@ -52,6 +88,9 @@ public:
     Stmt& Bind(int index, int64_t value);
     Stmt& Bind(int index, std::string_view text);
     Stmt& BindBlob(int index, const void* data, size_t size);
+    // Binds without a copy: data must stay as it is until the statement is
+    // reset (or bound anew).
+    Stmt& BindBlobInPlace(int index, const void* data, size_t size);
     Stmt& BindNull(int index);
     // SQLITE_ROW, SQLITE_DONE or an error (the prepare error when preparing failed).
     int Step();

@@ -12,13 +12,12 @@
 #include "runtime/mapi_ptr.h"
 #include "runtime/prop_convert.h"
 #include "runtime/utf.h"
+#include "packed_props.h"
 #include "store_schema.h"
 
 namespace mapi::embedded {
 namespace {
 
-constexpr ULONG kFirstNamedId = 0x8000;
-constexpr ULONG kLastNamedId = 0xFFFE;
 constexpr size_t kLazyThreshold = 1024;
 
 EncodedProp UnicodeProp(const std::string& utf8) {
@@ -110,6 +109,32 @@ bool FileIsWritable(const std::string& path) {
     return ::access(path.c_str(), W_OK) == 0;
 }
 
+// Writing a store makes its journal files next to it, so a folder nobody may
+// write holds stores that can only be read.
+bool DirectoryIsWritable(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return FileIsWritable(slash == std::string::npos ? std::string(".")
+                                                     : path.substr(0, slash + 1));
+}
+
+// SQLite's URI for reading path as a file that cannot change.
+std::string ImmutableUri(const std::string& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string uri("file:");
+    uri.reserve(path.size() + 32);
+    for (char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            const char escaped[] = {'%', kHex[static_cast<unsigned char>(c) >> 4],
+                                    kHex[static_cast<unsigned char>(c) & 15]};
+            uri.append(escaped, sizeof escaped);
+        } else {
+            uri.push_back(c);
+        }
+    }
+    uri.append("?immutable=1");
+    return uri;
+}
+
 }  // namespace
 
 bool IsLazyProp(ULONG propId, size_t bytes) {
@@ -175,6 +200,8 @@ HRESULT StoreCore::Create(const std::string& path, const std::string& displayNam
         RemoveStoreFiles(path);
         return hr;
     }
+    core->statements_.clear();
+    core->db_.Exec("PRAGMA journal_mode=DELETE");
     return S_OK;
 }
 
@@ -195,23 +222,45 @@ HRESULT StoreCore::Open(const std::string& path, const std::string& displayName,
     }
     std::shared_ptr<StoreCore> core(new StoreCore());
     core->path_ = path;
-    core->readOnly_ = !FileIsWritable(path);
-    int rc = core->db_.Open(path, core->readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+    core->readOnly_ = !FileIsWritable(path) || !DirectoryIsWritable(path);
+    // Read-only until the first write: a store that is only read gets no
+    // journal files and takes no write lock. A store nobody may write, with
+    // no log left by a writer, cannot change while it is read: it is read as
+    // immutable, which needs no shared-memory file beside it either.
+    struct stat wal {};
+    bool immutable = core->readOnly_ && ::stat((path + "-wal").c_str(), &wal) != 0;
+    int rc = immutable ? core->db_.Open(ImmutableUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI)
+                       : core->db_.Open(path, SQLITE_OPEN_READONLY);
     if (rc != SQLITE_OK) {
         *error = "The store file " + path + " cannot be opened: " + sqlite3_errstr(rc) + ".";
         return HrFromSqlite(rc) == MAPI_E_CORRUPT_DATA ? MAPI_E_CORRUPT_STORE : MAPI_E_NO_ACCESS;
     }
     sqlite3_busy_timeout(core->db_.get(), 2000);
     HRESULT hr = CheckSchema(core->db_, path, error);
-    if (hr == MAPI_E_CORRUPT_STORE && core->readOnly_) {
-        // A read-only WAL database cannot be opened when its shared-memory
-        // file cannot be made; a file nobody may write cannot change under us,
-        // so read it as immutable.
-        std::string uri = "file:" + path + "?immutable=1";
-        rc = core->db_.Open(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    if (hr == MAPI_E_CORRUPT_STORE && core->readOnly_ && !immutable) {
+        // The writer's log is there but its shared-memory file cannot be
+        // made beside it.
+        rc = core->db_.Open(ImmutableUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
         if (rc == SQLITE_OK) hr = CheckSchema(core->db_, path, error);
     }
     if (FAILED(hr)) return hr;
+    if (!core->readOnly_) {
+        StoreCore* self = core.get();
+        core->db_.SetReopenForWriting([self] { return self->ReopenForWriting(); });
+    }
+    if (SchemaVersion(core->db_) < kSchemaVersion) {
+        // A file nobody may write is upgraded in a private copy; the file
+        // itself stays as it is.
+        rc = core->readOnly_ ? core->db_.MoveIntoMemory() : core->db_.EnsureWritable();
+        if (rc != SQLITE_OK) {
+            *error = "The store file " + path + " cannot be read: " + sqlite3_errstr(rc) + ".";
+            return HrFromSqlite(rc);
+        }
+        if (FAILED(hr = UpgradeSchema(core->db_, error))) {
+            error->insert(0, path + ": ");
+            return hr;
+        }
+    }
     Stmt meta(core->db_, "SELECT key, value FROM meta WHERE key IN ('uid', 'name')");
     bool haveUid = false;
     std::string storedName;
@@ -228,18 +277,43 @@ HRESULT StoreCore::Open(const std::string& path, const std::string& displayName,
         return MAPI_E_CORRUPT_STORE;
     }
     core->displayName_ = displayName.empty() ? storedName : displayName;
-    // Per-message commits stay crash-safe without a sync each (WAL with
-    // NORMAL); checkpointing less often saves most of the remaining syncs.
-    if (!core->readOnly_)
-        core->db_.Exec("PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=8192");
     *out = std::move(core);
     return S_OK;
 }
 
+int StoreCore::ReopenForWriting() {
+    // The cached statements belong to the reading connection.
+    statements_.clear();
+    int rc = db_.Reopen(path_, SQLITE_OPEN_READWRITE);
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_busy_timeout(db_.get(), 2000);
+    // Per-message commits stay crash-safe without a sync each (WAL with
+    // NORMAL); checkpointing less often saves most of the remaining syncs.
+    // A reader of another process that keeps the file in its rollback mode
+    // leaves it there: slower commits, same safety.
+    db_.Exec("PRAGMA journal_mode=WAL");
+    db_.Exec("PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=8192");
+    wrote_ = true;
+    // data_version counts per connection; the new one's cannot be compared.
+    namesLoaded_ = false;
+    return SQLITE_OK;
+}
+
+StoreCore::~StoreCore() {
+    if (!wrote_) return;
+    statements_.clear();
+    // At rest the file goes back to rollback mode, so the next reader makes
+    // no journal files either. Another connection still using the log keeps
+    // it; no waiting for that.
+    sqlite3_busy_timeout(db_.get(), 0);
+    db_.Exec("PRAGMA journal_mode=DELETE");
+}
+
 Stmt* StoreCore::Cached(const char* sql) {
+    // Every use goes through a CachedStmt, which resets the statement and
+    // clears its bindings when done, so it comes back ready.
     auto& slot = statements_[sql];
     if (!slot) slot = std::make_unique<Stmt>(db_, sql);
-    slot->Reset();
     return slot.get();
 }
 
@@ -283,31 +357,56 @@ HRESULT StoreCore::LoadObject(int64_t id, ObjectRow* out) {
     return ParseObjectRow(q, id, out);
 }
 
-HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* small) {
+HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, std::string* packed) {
     auto lock = Lock();
     CachedStmt c(
-        Cached("SELECT o.kind, o.parent, o.assoc, o.num, o.name_key, o.folder_type, o.msg_flags, "
-               "o.size, o.has_attach, p.pid, p.type, p.value FROM objects o LEFT JOIN props p "
-               "ON p.obj = o.id AND p.lazy = 0 WHERE o.id=?1"));
+        Cached("SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
+               "has_attach, packed FROM objects WHERE id=?1"));
     Stmt& q = *c;
     q.Bind(1, id);
     int rc = q.Step();
     if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
     if (rc != SQLITE_ROW) return HrFromSqlite(rc);
     if (HRESULT hr = ParseObjectRow(q, id, out); FAILED(hr)) return hr;
-    do {
-        if (!q.IsNull(9))
-            (*small)[static_cast<ULONG>(q.Int(9))] =
-                EncodedProp{static_cast<ULONG>(q.Int(10)), std::string(q.Blob(11))};
-    } while ((rc = q.Step()) == SQLITE_ROW);
+    packed->assign(q.Blob(9));
+    return CheckPacked(*packed);
+}
+
+HRESULT StoreCore::ScanChildrenImpl(int64_t parent, ObjectKind kind, int assoc, int64_t fromId,
+                                    size_t limit, bool (*visit)(void*, LoadedObject&),
+                                    void* context) {
+    auto lock = Lock();
+    CachedStmt c(Cached(
+        assoc >= 0 ? "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
+                     "has_attach, packed, id FROM objects WHERE parent=?1 AND kind=?2 AND assoc=?3 "
+                     "AND id >= ?4 ORDER BY id LIMIT ?5"
+                   : "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
+                     "has_attach, packed, id FROM objects WHERE parent=?1 AND kind=?2 AND ?3 < 0 "
+                     "AND id >= ?4 ORDER BY id LIMIT ?5"));
+    Stmt& q = *c;
+    q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind)).Bind(3, assoc).Bind(4, fromId);
+    q.Bind(5, limit == 0 ? int64_t{-1} : static_cast<int64_t>(limit));
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) {
+        LoadedObject object;
+        object.row.id = q.Int(10);
+        object.error = ParseObjectRow(q, q.Int(10), &object.row);
+        if (SUCCEEDED(object.error)) {
+            object.view = q.Blob(9);
+            object.error = CheckPacked(object.view);
+        }
+        if (!visit(context, object)) return S_OK;
+    }
     return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
 }
 
 HRESULT StoreCore::Children(int64_t parent, ObjectKind kind, int assoc, std::vector<int64_t>* ids) {
     auto lock = Lock();
-    CachedStmt q_(
-        Cached("SELECT id FROM objects WHERE parent=?1 AND kind=?2 AND (?3 < 0 OR assoc=?3) "
-               "ORDER BY id"));
+    // A fixed assoc lets the index give the id order; no sort per call.
+    CachedStmt q_(Cached(assoc >= 0 ? "SELECT id FROM objects WHERE parent=?1 AND kind=?2 AND "
+                                      "assoc=?3 ORDER BY id"
+                                    : "SELECT id FROM objects WHERE parent=?1 AND kind=?2 AND "
+                                      "?3 < 0 ORDER BY id"));
     Stmt& q = *q_;
     q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind)).Bind(3, assoc);
     ids->clear();
@@ -319,7 +418,10 @@ HRESULT StoreCore::Children(int64_t parent, ObjectKind kind, int assoc, std::vec
 HRESULT StoreCore::ChildNumbers(int64_t parent, ObjectKind kind,
                                 std::vector<std::pair<int64_t, ULONG>>* out) {
     auto lock = Lock();
-    CachedStmt q_(Cached("SELECT id, num FROM objects WHERE parent=?1 AND kind=?2 ORDER BY id"));
+    // Recipients and attachments are never associated: assoc, id is id order,
+    // and the index's own.
+    CachedStmt q_(
+        Cached("SELECT id, num FROM objects WHERE parent=?1 AND kind=?2 ORDER BY assoc, id"));
     Stmt& q = *q_;
     q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
     int rc;
@@ -330,23 +432,32 @@ HRESULT StoreCore::ChildNumbers(int64_t parent, ObjectKind kind,
 HRESULT StoreCore::ChildrenWithProps(int64_t parent, ObjectKind kind,
                                      std::vector<std::pair<ULONG, PropMap>>* out) {
     auto lock = Lock();
-    CachedStmt q_(
-        Cached("SELECT o.id, o.num, p.pid, p.type, p.value FROM objects o LEFT JOIN props p "
-               "ON p.obj = o.id WHERE o.parent=?1 AND o.kind=?2 ORDER BY o.id"));
-    Stmt& q = *q_;
-    q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
-    int rc;
-    int64_t current = 0;
-    while ((rc = q.Step()) == SQLITE_ROW) {
-        if (out->empty() || q.Int(0) != current) {
-            current = q.Int(0);
+    std::vector<std::pair<int64_t, size_t>> outside;  // (object, index in out) with large values
+    {
+        CachedStmt q_(Cached(
+            "SELECT id, num, packed FROM objects WHERE parent=?1 AND kind=?2 ORDER BY assoc, id"));
+        Stmt& q = *q_;
+        q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
+        int rc;
+        while ((rc = q.Step()) == SQLITE_ROW) {
+            PackedDir dir;
+            if (HRESULT hr = Unpack(q.Blob(2), &dir); FAILED(hr)) return hr;
             out->emplace_back(static_cast<ULONG>(q.Int(1)), PropMap());
+            bool large = false;
+            for (auto& [pid, v] : dir) {
+                large |= v.outside;
+                if (!v.outside) out->back().second[pid] = EncodedProp{v.type, std::move(v.bytes)};
+            }
+            if (large) outside.emplace_back(q.Int(0), out->size() - 1);
         }
-        if (!q.IsNull(2))
-            out->back().second[static_cast<ULONG>(q.Int(2))] =
-                EncodedProp{static_cast<ULONG>(q.Int(3)), std::string(q.Blob(4))};
+        if (rc != SQLITE_DONE) return HrFromSqlite(rc);
     }
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
+    for (const auto& [id, index] : outside) {
+        PropMap large;
+        if (HRESULT hr = ReadOutside(id, &large); FAILED(hr)) return hr;
+        out->at(index).second.merge(large);
+    }
+    return S_OK;
 }
 
 HRESULT StoreCore::CountChildren(int64_t parent, ObjectKind kind, int assoc, ULONG* count) {
@@ -361,13 +472,19 @@ HRESULT StoreCore::CountChildren(int64_t parent, ObjectKind kind, int assoc, ULO
     return S_OK;
 }
 
-HRESULT StoreCore::InsertObject(ObjectRow* row) {
+HRESULT StoreCore::InsertObject(ObjectRow* row, const PropChanges& props) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     auto lock = Lock();
+    uint64_t bytes = 0;
+    std::vector<ULONG> outside;
+    std::string packed = PackValues(props, &bytes, &outside);
     CachedStmt q_(
         Cached("INSERT INTO objects(kind, parent, assoc, num, name_key, folder_type, msg_flags, "
-               "size, has_attach) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"));
+               "size, has_attach, packed, value_bytes) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
+               "?10, ?11)"));
     Stmt& q = *q_;
+    if (packed.size() > 1) q.BindBlobInPlace(10, packed.data(), packed.size());
+    q.Bind(11, static_cast<int64_t>(bytes));
     q.Bind(1, static_cast<int64_t>(row->kind)).Bind(2, row->parent).Bind(3, row->assoc ? 1 : 0);
     q.Bind(4, row->num).Bind(6, row->folderType).Bind(7, row->msgFlags).Bind(8, row->size);
     q.Bind(9, row->hasAttach ? 1 : 0);
@@ -376,6 +493,8 @@ HRESULT StoreCore::InsertObject(ObjectRow* row) {
     if (rc != SQLITE_DONE) return HrFromSqlite(rc);
     row->id = sqlite3_last_insert_rowid(db_.get());
     Changed();
+    for (ULONG pid : outside)
+        if (HRESULT hr = WriteOutside(row->id, pid, *props.at(pid)); FAILED(hr)) return hr;
     return S_OK;
 }
 
@@ -418,281 +537,6 @@ HRESULT StoreCore::DeleteTree(int64_t id) {
     rc = receive.Run();
     Changed();
     return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::ReadProps(int64_t obj, bool withLazy, PropMap* out) {
-    auto lock = Lock();
-    CachedStmt c(Cached(withLazy ? "SELECT pid, type, value FROM props WHERE obj=?1"
-                                 : "SELECT pid, type, value FROM props WHERE obj=?1 AND lazy=0"));
-    Stmt& q = *c;
-    q.Bind(1, obj);
-    int rc;
-    while ((rc = q.Step()) == SQLITE_ROW) {
-        std::string_view v = q.Blob(2);
-        (*out)[static_cast<ULONG>(q.Int(0))] =
-            EncodedProp{static_cast<ULONG>(q.Int(1)), std::string(v)};
-    }
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::ReadProp(int64_t obj, ULONG propId, EncodedProp* out) {
-    auto lock = Lock();
-    CachedStmt c(Cached("SELECT type, value FROM props WHERE obj=?1 AND pid=?2"));
-    Stmt& q = *c;
-    q.Bind(1, obj).Bind(2, propId);
-    int rc = q.Step();
-    if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
-    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
-    out->type = static_cast<ULONG>(q.Int(0));
-    out->bytes.assign(q.Blob(1));
-    return S_OK;
-}
-
-HRESULT StoreCore::ReadPropSummary(int64_t obj, PropMap* small, std::map<ULONG, ULONG>* types) {
-    auto lock = Lock();
-    CachedStmt q_(
-        Cached("SELECT pid, type, lazy, CASE WHEN lazy=0 THEN value END FROM props WHERE obj=?1"));
-    Stmt& q = *q_;
-    q.Bind(1, obj);
-    int rc;
-    while ((rc = q.Step()) == SQLITE_ROW) {
-        ULONG pid = static_cast<ULONG>(q.Int(0));
-        ULONG type = static_cast<ULONG>(q.Int(1));
-        (*types)[pid] = type;
-        if (q.Int(2) == 0) (*small)[pid] = EncodedProp{type, std::string(q.Blob(3))};
-    }
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::ReadPropTypes(int64_t obj, std::vector<std::pair<ULONG, ULONG>>* out) {
-    auto lock = Lock();
-    CachedStmt q_(Cached("SELECT pid, type FROM props WHERE obj=?1"));
-    Stmt& q = *q_;
-    q.Bind(1, obj);
-    int rc;
-    while ((rc = q.Step()) == SQLITE_ROW)
-        out->emplace_back(static_cast<ULONG>(q.Int(0)), static_cast<ULONG>(q.Int(1)));
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::WriteProp(int64_t obj, ULONG propId, const EncodedProp& value) {
-    if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
-    auto lock = Lock();
-    CachedStmt c(
-        Cached("INSERT OR REPLACE INTO props(obj, pid, type, lazy, value) VALUES(?1,?2,?3,?4,?5)"));
-    Stmt& q = *c;
-    q.Bind(1, obj).Bind(2, propId).Bind(3, value.type);
-    q.Bind(4, IsLazyProp(propId, value.bytes.size()) ? 1 : 0);
-    q.BindBlob(5, value.bytes.data(), value.bytes.size());
-    int rc = q.Run();
-    Changed();
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::DeleteProp(int64_t obj, ULONG propId) {
-    if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
-    auto lock = Lock();
-    CachedStmt q_(Cached("DELETE FROM props WHERE obj=?1 AND pid=?2"));
-    Stmt& q = *q_;
-    q.Bind(1, obj).Bind(2, propId);
-    int rc = q.Run();
-    Changed();
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::DeleteAllProps(int64_t obj) {
-    if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
-    auto lock = Lock();
-    CachedStmt q_(Cached("DELETE FROM props WHERE obj=?1"));
-    Stmt& q = *q_;
-    q.Bind(1, obj);
-    int rc = q.Run();
-    Changed();
-    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
-}
-
-HRESULT StoreCore::LookupName(const MAPINAMEID& name, bool create, ULONG* id) {
-    if (name.lpguid == nullptr) return MAPI_E_INVALID_PARAMETER;
-    if (name.ulKind != MNID_ID && name.ulKind != MNID_STRING) return MAPI_E_INVALID_PARAMETER;
-    if (name.ulKind == MNID_STRING && name.Kind.lpwstrName == nullptr)
-        return MAPI_E_INVALID_PARAMETER;
-    int64_t lid = name.ulKind == MNID_ID ? name.Kind.lID : 0;
-    std::string text = name.ulKind == MNID_STRING ? Utf16ToUtf8(name.Kind.lpwstrName) : "";
-    CachedStmt q_(
-        Cached("SELECT id FROM named_props WHERE guid=?1 AND kind=?2 AND lid=?3 AND name=?4"));
-    Stmt& q = *q_;
-    q.BindBlob(1, name.lpguid, sizeof(GUID)).Bind(2, name.ulKind).Bind(3, lid).Bind(4, text);
-    int rc = q.Step();
-    if (rc == SQLITE_ROW) {
-        *id = static_cast<ULONG>(q.Int(0));
-        return S_OK;
-    }
-    if (rc != SQLITE_DONE) return HrFromSqlite(rc);
-    if (!create) return MAPI_E_NOT_FOUND;
-    if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
-    // The lowest free identifier: 0x8000 itself, or the first one after a used
-    // identifier that is not taken.
-    CachedStmt next_(
-        Cached("SELECT CASE WHEN NOT EXISTS(SELECT 1 FROM named_props WHERE id=?1) THEN ?1 ELSE "
-               "(SELECT min(a.id) + 1 FROM named_props a WHERE a.id >= ?1 AND NOT EXISTS "
-               "(SELECT 1 FROM named_props b WHERE b.id = a.id + 1)) END"));
-    Stmt& next = *next_;
-    next.Bind(1, kFirstNamedId);
-    rc = next.Step();
-    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
-    int64_t free = next.Int(0);
-    if (free > kLastNamedId) return MAPI_E_NOT_ENOUGH_RESOURCES;
-    CachedStmt insert_(
-        Cached("INSERT INTO named_props(id, guid, kind, lid, name) VALUES(?1,?2,?3,?4,?5)"));
-    Stmt& insert = *insert_;
-    insert.Bind(1, free).BindBlob(2, name.lpguid, sizeof(GUID)).Bind(3, name.ulKind);
-    insert.Bind(4, lid).Bind(5, text);
-    rc = insert.Run();
-    if (rc != SQLITE_DONE) return HrFromSqlite(rc);
-    *id = static_cast<ULONG>(free);
-    return S_OK;
-}
-
-HRESULT StoreCore::IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags,
-                                LPSPropTagArray* out) {
-    if (out == nullptr) return MAPI_E_INVALID_PARAMETER;
-    *out = nullptr;
-    auto lock = Lock();
-    std::vector<ULONG> tags;
-    bool errors = false;
-    if (names == nullptr || count == 0) {
-        // Every name the store knows.
-        CachedStmt q_(Cached("SELECT id FROM named_props ORDER BY id"));
-        Stmt& q = *q_;
-        int rc;
-        while ((rc = q.Step()) == SQLITE_ROW)
-            tags.push_back(PROP_TAG(PT_UNSPECIFIED, static_cast<ULONG>(q.Int(0))));
-        if (rc != SQLITE_DONE) return HrFromSqlite(rc);
-    } else {
-        bool create = (flags & MAPI_CREATE) != 0;
-        std::unique_ptr<Transaction> tx;
-        if (create && !readOnly_) tx = std::make_unique<Transaction>(db_);
-        for (ULONG i = 0; i < count; ++i) {
-            ULONG id = 0;
-            HRESULT hr =
-                names[i] == nullptr ? MAPI_E_INVALID_PARAMETER : LookupName(*names[i], create, &id);
-            if (FAILED(hr) && hr != MAPI_E_NOT_FOUND && hr != MAPI_E_NOT_ENOUGH_RESOURCES &&
-                hr != MAPI_E_NO_ACCESS && hr != MAPI_E_INVALID_PARAMETER)
-                return hr;
-            if (FAILED(hr)) errors = true;
-            tags.push_back(SUCCEEDED(hr) ? PROP_TAG(PT_UNSPECIFIED, id)
-                                         : PROP_TAG(PT_ERROR, PROP_ID_NULL));
-        }
-        if (tx && tx->Commit() != SQLITE_OK) return MAPI_E_DISK_ERROR;
-    }
-    void* buffer = nullptr;
-    if (MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(tags.size())), &buffer) != S_OK)
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    auto* array = static_cast<SPropTagArray*>(buffer);
-    array->cValues = static_cast<ULONG>(tags.size());
-    for (size_t i = 0; i < tags.size(); ++i) array->aulPropTag[i] = tags[i];
-    *out = array;
-    return errors ? MAPI_W_ERRORS_RETURNED : S_OK;
-}
-
-HRESULT StoreCore::NamesFromIds(LPSPropTagArray* tags, LPGUID guid, ULONG flags, ULONG* count,
-                                LPMAPINAMEID** names) {
-    if (tags == nullptr || count == nullptr || names == nullptr) return MAPI_E_INVALID_PARAMETER;
-    *count = 0;
-    *names = nullptr;
-    auto lock = Lock();
-    struct Row {
-        ULONG id;
-        GUID guid;
-        ULONG kind;
-        LONG lid;
-        std::string name;
-        bool found;
-    };
-    std::vector<Row> rows;
-    auto read = [&](Stmt& q) {
-        Row r{static_cast<ULONG>(q.Int(0)), {},        static_cast<ULONG>(q.Int(2)),
-              static_cast<LONG>(q.Int(3)),  q.Text(4), true};
-        std::string_view g = q.Blob(1);
-        if (g.size() == sizeof(GUID)) std::memcpy(&r.guid, g.data(), sizeof(GUID));
-        return r;
-    };
-    bool allocatedTags = false;
-    if (*tags == nullptr) {
-        CachedStmt q_(Cached("SELECT id, guid, kind, lid, name FROM named_props ORDER BY id"));
-        Stmt& q = *q_;
-        int rc;
-        while ((rc = q.Step()) == SQLITE_ROW) {
-            Row r = read(q);
-            if (guid != nullptr && r.guid != *guid) continue;
-            if ((flags & MAPI_NO_STRINGS) && r.kind == MNID_STRING) continue;
-            if ((flags & MAPI_NO_IDS) && r.kind == MNID_ID) continue;
-            rows.push_back(std::move(r));
-        }
-        if (rc != SQLITE_DONE) return HrFromSqlite(rc);
-        allocatedTags = true;
-    } else {
-        CachedStmt q_(Cached("SELECT id, guid, kind, lid, name FROM named_props WHERE id=?1"));
-        Stmt& q = *q_;
-        for (ULONG i = 0; i < (*tags)->cValues; ++i) {
-            ULONG id = PROP_ID((*tags)->aulPropTag[i]);
-            q.Reset();
-            q.Bind(1, id);
-            int rc = q.Step();
-            if (rc == SQLITE_ROW)
-                rows.push_back(read(q));
-            else if (rc == SQLITE_DONE)
-                rows.push_back(Row{id, {}, 0, 0, {}, false});
-            else
-                return HrFromSqlite(rc);
-        }
-    }
-    void* head = nullptr;
-    if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(LPMAPINAMEID) * (rows.size() + 1)), &head) !=
-        S_OK)
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    MapiBuffer<void> holder(head);
-    auto* out = static_cast<LPMAPINAMEID*>(head);
-    bool errors = false;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        out[i] = nullptr;
-        if (!rows[i].found) {
-            errors = true;
-            continue;
-        }
-        void* p = nullptr;
-        if (MAPIAllocateMore(sizeof(MAPINAMEID) + sizeof(GUID), head, &p) != S_OK)
-            return MAPI_E_NOT_ENOUGH_MEMORY;
-        auto* n = static_cast<MAPINAMEID*>(p);
-        n->lpguid = reinterpret_cast<LPGUID>(static_cast<char*>(p) + sizeof(MAPINAMEID));
-        *n->lpguid = rows[i].guid;
-        n->ulKind = rows[i].kind;
-        if (rows[i].kind == MNID_ID) {
-            n->Kind.lID = rows[i].lid;
-        } else {
-            std::u16string w = Utf8ToUtf16(rows[i].name);
-            void* s = nullptr;
-            if (MAPIAllocateMore(static_cast<ULONG>((w.size() + 1) * sizeof(WCHAR)), head, &s) !=
-                S_OK)
-                return MAPI_E_NOT_ENOUGH_MEMORY;
-            std::memcpy(s, w.c_str(), (w.size() + 1) * sizeof(WCHAR));
-            n->Kind.lpwstrName = static_cast<LPWSTR>(s);
-        }
-        out[i] = n;
-    }
-    if (allocatedTags) {
-        void* t = nullptr;
-        if (MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(rows.size())), &t) != S_OK)
-            return MAPI_E_NOT_ENOUGH_MEMORY;
-        auto* array = static_cast<SPropTagArray*>(t);
-        array->cValues = static_cast<ULONG>(rows.size());
-        for (size_t i = 0; i < rows.size(); ++i)
-            array->aulPropTag[i] = PROP_TAG(PT_UNSPECIFIED, rows[i].id);
-        *tags = array;
-    }
-    *count = static_cast<ULONG>(rows.size());
-    *names = static_cast<LPMAPINAMEID*>(holder.release());
-    return errors ? MAPI_W_ERRORS_RETURNED : S_OK;
 }
 
 HRESULT StoreCore::ReceiveFolder(const std::string& cls, int64_t* folder,

@@ -16,7 +16,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -30,6 +32,10 @@
 namespace mapi::embedded {
 
 using PropMap = std::map<ULONG, EncodedProp>;  // property id -> value
+// Property edits: a value set, or nullopt for deleted.
+using PropChanges = std::map<ULONG, std::optional<EncodedProp>>;
+struct PackedValue;
+using PackedDir = std::map<ULONG, PackedValue>;
 
 // One row of the objects table.
 struct ObjectRow {
@@ -58,12 +64,34 @@ public:
     // folder file. The file must not exist. Nothing is left behind on failure.
     static HRESULT Create(const std::string& path, const std::string& displayName,
                           std::string* error);
-    // Opens an existing store; read-only when the file is not writable.
+    // Opens an existing store for reading; the first write reopens it for
+    // writing. Read-only for good when the file or its folder is not writable.
     static HRESULT Open(const std::string& path, const std::string& displayName,
                         std::shared_ptr<StoreCore>* out, std::string* error);
 
+    ~StoreCore();
     StoreCore(const StoreCore&) = delete;
     StoreCore& operator=(const StoreCore&) = delete;
+
+    // Holds one read transaction over a sequence of reads (a message's
+    // copy), so they take the file's locks once; any write ends it early.
+    class ReadSpan {
+    public:
+        explicit ReadSpan(StoreCore& core) : core_(core) {
+            auto lock = core_.Lock();
+            token_ = core_.db_.BeginReadSpan();
+        }
+        ~ReadSpan() {
+            auto lock = core_.Lock();
+            core_.db_.EndReadSpan(token_);
+        }
+        ReadSpan(const ReadSpan&) = delete;
+        ReadSpan& operator=(const ReadSpan&) = delete;
+
+    private:
+        StoreCore& core_;
+        uint64_t token_ = 0;
+    };
 
     std::unique_lock<std::recursive_mutex> Lock() {
         return std::unique_lock<std::recursive_mutex>(mutex_);
@@ -93,8 +121,24 @@ public:
     void Changed() { ++generation_; }
 
     HRESULT LoadObject(int64_t id, ObjectRow* out);
-    // The object row and its small (non-lazy) properties, in one query.
-    HRESULT LoadObjectWithProps(int64_t id, ObjectRow* out, PropMap* small);
+    // The object row and its property directory (packed_props.h, checked
+    // whole), in one query.
+    HRESULT LoadObjectWithProps(int64_t id, ObjectRow* out, std::string* packed);
+    // One object as a scan hands it out: its row and checked directory, or
+    // the code that made it unreadable.
+    struct LoadedObject {
+        ObjectRow row;
+        std::string_view view;  // the directory, valid during the callback only
+        HRESULT error = S_OK;
+    };
+    // The children of one kind (assoc as in Children) with id >= fromId, in
+    // id order, at most limit of them (0: all), each loaded as
+    // LoadObjectWithProps would, with one statement for all of them. An
+    // object that cannot be read is handed out with its error; each stops
+    // the scan when the callback returns false.
+    template <class Each>
+    HRESULT ScanChildren(int64_t parent, ObjectKind kind, int assoc, int64_t fromId, size_t limit,
+                         Each each);
     // assoc: 0 normal, 1 associated, -1 either. Ordered by id (creation order).
     HRESULT Children(int64_t parent, ObjectKind kind, int assoc, std::vector<int64_t>* ids);
     // (id, num) of the children of one kind, in creation order.
@@ -104,7 +148,9 @@ public:
     HRESULT ChildrenWithProps(int64_t parent, ObjectKind kind,
                               std::vector<std::pair<ULONG, PropMap>>* out);
     HRESULT CountChildren(int64_t parent, ObjectKind kind, int assoc, ULONG* count);
-    HRESULT InsertObject(ObjectRow* row);  // assigns row->id
+    // Assigns row->id. The object starts with the values of props (deletions
+    // in it are ignored), written with the row itself.
+    HRESULT InsertObject(ObjectRow* row, const PropChanges& props = {});
     HRESULT UpdateObject(const ObjectRow& row);
     // Removes the object, everything below it and all their properties.
     HRESULT DeleteTree(int64_t id);
@@ -112,6 +158,8 @@ public:
     HRESULT ReadProps(int64_t obj, bool withLazy, PropMap* out);
     // MAPI_E_NOT_FOUND when the object lacks the property.
     HRESULT ReadProp(int64_t obj, ULONG propId, EncodedProp* out);
+    // A value its directory lists as kept outside (ReadPropSummary tells).
+    HRESULT ReadLargeProp(int64_t obj, ULONG propId, EncodedProp* out);
     // The type of every property and the values of the non-lazy ones, in one
     // query that reads no large value.
     HRESULT ReadPropSummary(int64_t obj, PropMap* small, std::map<ULONG, ULONG>* types);
@@ -120,6 +168,10 @@ public:
     HRESULT WriteProp(int64_t obj, ULONG propId, const EncodedProp& value);
     HRESULT DeleteProp(int64_t obj, ULONG propId);
     HRESULT DeleteAllProps(int64_t obj);
+    // Applies every edit to obj with one read and one write of its row.
+    HRESULT ApplyProps(int64_t obj, const PropChanges& changes);
+    // Bytes of every value of id and everything below it (PR_MESSAGE_SIZE).
+    HRESULT TreeBytes(int64_t id, uint64_t* bytes);
 
     // IMAPIProp::GetIDsFromNames / GetNamesFromIDs for every object of the store.
     HRESULT IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags, LPSPropTagArray* out);
@@ -134,6 +186,10 @@ public:
     HRESULT ReceiveFolderRows(std::vector<std::pair<std::string, int64_t>>* rows);
 
 private:
+    // Runs the scan behind ScanChildren; visit is called per object.
+    HRESULT ScanChildrenImpl(int64_t parent, ObjectKind kind, int assoc, int64_t fromId,
+                             size_t limit, bool (*visit)(void*, LoadedObject&), void* context);
+
     // Resets a cached statement when the caller is done with it, so no read
     // transaction stays open between calls.
     class CachedStmt {
@@ -151,8 +207,43 @@ private:
     Stmt* Cached(const char* sql);
 
     StoreCore() = default;
-    HRESULT WriteCheck() const { return readOnly_ ? MAPI_E_NO_ACCESS : S_OK; }
+    // MAPI_E_NO_ACCESS for a store that cannot be written; otherwise makes
+    // sure the connection is open for writing.
+    HRESULT WriteCheck() {
+        if (readOnly_) return MAPI_E_NO_ACCESS;
+        // The connection may be replaced: no other thread may be using it.
+        auto lock = Lock();
+        return HrFromSqlite(db_.EnsureWritable());
+    }
+    int ReopenForWriting();
+
+    // The directory of obj (empty when obj has no row).
+    HRESULT ReadPacked(int64_t obj, PackedDir* out);
+    HRESULT WritePacked(int64_t obj, const PackedDir& dir);
+    // Large values in the props table.
+    HRESULT ReadOutside(int64_t obj, PropMap* out);
+    HRESULT WriteOutside(int64_t obj, ULONG propId, const EncodedProp& value);
+    HRESULT DeleteOutside(int64_t obj, ULONG propId);
+
+    // Named properties, kept in memory for the store's life. Names are never
+    // removed, so a name found here is right; one not found may have been
+    // added by another connection, and the map is read again before the
+    // answer is "unknown" or a new id is chosen.
+    struct NamedProp {
+        GUID guid;
+        ULONG kind;
+        LONG lid;
+        std::string name;  // UTF-8, MNID_STRING only
+    };
+    using NameKey =
+        std::tuple<std::string, ULONG, LONG, std::string>;  // guid bytes, kind, lid, name
+    static NameKey KeyOf(const NamedProp& n);
+    HRESULT LoadNames();
     HRESULT LookupName(const MAPINAMEID& name, bool create, ULONG* id);
+    bool namesLoaded_ = false;
+    int64_t namesVersion_ = 0;
+    std::map<NameKey, ULONG> idsByName_;
+    std::map<ULONG, NamedProp> namesById_;
 
     std::recursive_mutex mutex_;
     Db db_;
@@ -160,11 +251,21 @@ private:
     MAPIUID fileUid_{};
     bool routed_ = false;
     bool readOnly_ = false;
+    bool wrote_ = false;  // the connection was reopened for writing
     std::string displayName_;
     std::string path_;
     std::atomic<uint64_t> generation_{0};
     // Declared after db_ so the statements are finalised before it closes.
     std::unordered_map<const char*, std::unique_ptr<Stmt>> statements_;
 };
+
+template <class Each>
+HRESULT StoreCore::ScanChildren(int64_t parent, ObjectKind kind, int assoc, int64_t fromId,
+                                size_t limit, Each each) {
+    return ScanChildrenImpl(
+        parent, kind, assoc, fromId, limit,
+        [](void* context, LoadedObject& object) { return (*static_cast<Each*>(context))(object); },
+        &each);
+}
 
 }  // namespace mapi::embedded

@@ -4,6 +4,12 @@
 #include <cstring>
 #include <fstream>
 
+#include <mapitags.h>
+
+#include "packed_props.h"
+#include "runtime/prop_convert.h"
+#include "store_core.h"
+
 namespace mapi::embedded {
 namespace {
 
@@ -11,8 +17,10 @@ namespace {
 // folder of a folder or message, the attachment of an embedded message, the
 // message of an attachment or recipient. The columns besides id/kind/parent
 // are what tables show without reading properties.
-// props: one row per property; lazy marks values (bodies, attachment data,
-// anything large) that tables and GetPropList never read. It is a rowid
+// packed (objects): every property's id, type and size, with the small
+// values themselves (packed_props.h); value_bytes is the sum of the sizes.
+// props: one row per large value (bodies, attachment data, anything past
+// the lazy threshold), which tables and GetPropList never read. It is a rowid
 // table with a separate index on purpose: in a table keyed by (obj, pid)
 // itself, every key comparison during a search would read a large value's
 // overflow pages whole, and one damaged value would break lookups of its
@@ -29,7 +37,9 @@ CREATE TABLE objects(
   folder_type INTEGER NOT NULL DEFAULT 0,
   msg_flags INTEGER NOT NULL DEFAULT 0,
   size INTEGER NOT NULL DEFAULT 0,
-  has_attach INTEGER NOT NULL DEFAULT 0);
+  has_attach INTEGER NOT NULL DEFAULT 0,
+  packed BLOB,
+  value_bytes INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX objects_by_parent ON objects(parent, kind, assoc);
 CREATE TABLE props(
   id INTEGER PRIMARY KEY,
@@ -69,6 +79,105 @@ int CreateSchema(Db& db) {
     std::string pragmas = "PRAGMA application_id=" + std::to_string(kApplicationId) +
                           "; PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
     return db.Exec(pragmas.c_str());
+}
+
+int64_t SchemaVersion(Db& db) {
+    Stmt version(db, "PRAGMA user_version");
+    return version.Step() == SQLITE_ROW ? version.Int(0) : -1;
+}
+
+namespace {
+
+// Folder names are compared by their folded form, which version 1 made
+// with tables of its own that missed whole scripts; a name it left unfolded
+// would never be found again by the current folding.
+int RefoldFolderNames(Db& db) {
+    Stmt read(db, "SELECT id, packed FROM objects WHERE kind=2");
+    Stmt write(db, "UPDATE objects SET name_key=?2 WHERE id=?1");
+    int rc;
+    while ((rc = read.Step()) == SQLITE_ROW) {
+        PackedDir dir;
+        if (FAILED(Unpack(read.Blob(1), &dir))) continue;
+        auto name = dir.find(PROP_ID(PR_DISPLAY_NAME));
+        if (name == dir.end() || name->second.outside) continue;
+        std::string utf8 = name->second.bytes;
+        if (name->second.type == PT_UNICODE) {
+            std::u16string units(utf8.size() / 2, u'\0');
+            std::memcpy(units.data(), utf8.data(), units.size() * 2);
+            utf8 = Utf16ToUtf8(units);
+        } else if (name->second.type != PT_STRING8) {
+            continue;
+        }
+        write.Reset();
+        write.Bind(1, read.Int(0)).Bind(2, FoldName(utf8));
+        if ((rc = write.Run()) != SQLITE_DONE) return rc;
+    }
+    return rc;
+}
+
+// Version 1 kept every value in the props table, one row each.
+int UpgradeFrom1(Db& db) {
+    int rc = db.Exec(
+        "ALTER TABLE objects ADD COLUMN packed BLOB; "
+        "ALTER TABLE objects ADD COLUMN value_bytes INTEGER NOT NULL DEFAULT 0;");
+    if (rc != SQLITE_OK) return rc;
+    Stmt read(db,
+              "SELECT obj, pid, type, lazy, CASE WHEN lazy=0 THEN value END, length(value) "
+              "FROM props ORDER BY obj, pid");
+    Stmt write(db, "UPDATE objects SET packed=?2, value_bytes=?3 WHERE id=?1");
+    int64_t current = 0;
+    bool damaged = false;
+    PackedDir dir;
+    auto flush = [&]() {
+        if (current == 0) return SQLITE_DONE;
+        // An id or type no directory entry can hold was damage already; the
+        // object keeps failing to read instead of losing that value.
+        std::string packed = damaged ? std::string(1, '\xFF') : Pack(dir);
+        write.Reset();
+        write.Bind(1, current).BindBlob(2, packed.data(), packed.size());
+        write.Bind(3, static_cast<int64_t>(ValueBytes(dir)));
+        return write.Run();
+    };
+    while ((rc = read.Step()) == SQLITE_ROW) {
+        if (read.Int(0) != current) {
+            if ((rc = flush()) != SQLITE_DONE) return rc;
+            current = read.Int(0);
+            dir.clear();
+            damaged = false;
+        }
+        int64_t pid = read.Int(1);
+        int64_t type = read.Int(2);
+        if (pid < 0 || pid > 0xFFFFFFFFLL || type < 0 || type > 0xFFFFFFFFLL) {
+            damaged = true;
+            continue;
+        }
+        PackedValue& v = dir[static_cast<ULONG>(pid)];
+        v.type = static_cast<ULONG>(type);
+        v.outside = read.Int(3) != 0;
+        v.size = static_cast<uint32_t>(read.Int(5));
+        if (!v.outside) v.bytes.assign(read.Blob(4));
+    }
+    if (rc != SQLITE_DONE) return rc;
+    if ((rc = flush()) != SQLITE_DONE) return rc;
+    if ((rc = RefoldFolderNames(db)) != SQLITE_DONE) return rc;
+    return db.Exec("DELETE FROM props WHERE lazy=0; PRAGMA user_version=2;");
+}
+
+}  // namespace
+
+HRESULT UpgradeSchema(Db& db, std::string* error) {
+    int64_t version = SchemaVersion(db);
+    if (version == kSchemaVersion) return S_OK;
+    Transaction tx(db);
+    int rc = tx.BeginCode();
+    if (rc == SQLITE_OK && version == 1) rc = UpgradeFrom1(db);
+    if (rc == SQLITE_OK) rc = tx.Commit();
+    if (rc != SQLITE_OK) {
+        *error =
+            "The store file cannot be brought up to the current format (" + db.LastError() + ").";
+        return HrFromSqlite(rc) == S_OK ? MAPI_E_CALL_FAILED : HrFromSqlite(rc);
+    }
+    return S_OK;
 }
 
 HRESULT CheckSchema(Db& db, const std::string& path, std::string* error) {

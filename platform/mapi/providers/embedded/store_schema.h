@@ -14,7 +14,7 @@
 namespace mapi::embedded {
 
 inline constexpr int32_t kApplicationId = 0x51524E4C;  // "QRNL"
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 // Row ids of the objects every store is created with. They are fixed so that
 // a store can find its root without a lookup.
@@ -29,9 +29,17 @@ bool FileLooksLikeStore(const std::string& path);
 // caller's transaction) and sets application_id and user_version.
 int CreateSchema(Db& db);
 
+// Brings a database of an older schema (the caller has checked it is one of
+// ours) up to kSchemaVersion, in one transaction. S_OK when it is current.
+HRESULT UpgradeSchema(Db& db, std::string* error);
+
+// The schema version of an opened store database, or -1 when unreadable.
+int64_t SchemaVersion(Db& db);
+
 // Checks an opened database before anything else touches it: MAPI_E_CORRUPT_STORE
 // when it is not a store file (or not a database at all), MAPI_E_VERSION for a
 // newer schema, MAPI_E_BUSY when locked. *error says which, for the user.
+// An older schema passes; UpgradeSchema brings it up to date.
 HRESULT CheckSchema(Db& db, const std::string& path, std::string* error);
 
 }  // namespace mapi::embedded

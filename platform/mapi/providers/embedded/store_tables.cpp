@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include <mapix.h>
 
 #include "object_props.h"
+#include "packed_props.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/prop_convert.h"
+#include "runtime/restriction_eval.h"
 
 namespace mapi::embedded {
 namespace {
@@ -18,10 +21,27 @@ class ObjectAccessor final : public RowAccessor {
 public:
     ObjectAccessor(std::shared_ptr<StoreCore> core, int64_t id, int depth)
         : core_(std::move(core)), id_(id), depth_(depth) {}
+    // A row already read by a scan. With borrow, its directory stays where
+    // the scan has it, which must then outlive the accessor.
+    ObjectAccessor(std::shared_ptr<StoreCore> core, StoreCore::LoadedObject&& loaded,
+                   bool borrow = false)
+        : core_(std::move(core)),
+          id_(loaded.row.id),
+          depth_(-1),
+          loaded_(true),
+          loadError_(loaded.error),
+          row_(std::move(loaded.row)) {
+        if (borrow) {
+            blob_ = loaded.view;
+        } else {
+            packed_ = loaded.view;
+            blob_ = packed_;
+        }
+    }
 
     const SPropValue* GetById(ULONG propId) override {
-        auto found = cache_.find(propId);
-        if (found != cache_.end()) return found->second;
+        for (const auto& [id, value] : cache_)
+            if (id == propId) return value;
         if (!arena_) {
             arena_ = AllocateMapi<char>(1);
             if (!arena_) return OutOfMemory(propId);
@@ -37,17 +57,21 @@ public:
         } else {
             EncodedProp stored;
             HRESULT hr = S_OK;
-            auto eager = small_.find(propId);
-            if (eager != small_.end()) {
-                stored = eager->second;
-            } else {
-                hr = core_->ReadProp(id_, propId, &stored);
+            ULONG type = 0;
+            bool outside = false;
+            std::string_view bytes;
+            if (!FindPacked(blob_, propId, &type, &outside, &bytes)) {
+                hr = MAPI_E_NOT_FOUND;
+            } else if (outside) {
+                hr = core_->ReadLargeProp(id_, propId, &stored);
+                type = stored.type;
+                bytes = stored.bytes;
             }
             if (hr == MAPI_E_NOT_FOUND) {
-                cache_[propId] = nullptr;
+                cache_.emplace_back(propId, nullptr);
                 return nullptr;
             }
-            if (SUCCEEDED(hr)) hr = DecodeValue(propId, stored, arena_.get(), &value);
+            if (SUCCEEDED(hr)) hr = DecodeValue(propId, type, bytes, arena_.get(), &value);
             if (FAILED(hr)) value = ErrorValue(PROP_TAG(PT_ERROR, propId), hr);
             have = true;
         }
@@ -57,7 +81,7 @@ public:
             return OutOfMemory(propId);
         auto* stored = static_cast<SPropValue*>(slot);
         *stored = value;
-        cache_[propId] = stored;
+        cache_.emplace_back(propId, stored);
         return stored;
     }
 
@@ -92,7 +116,8 @@ private:
 
     void Load() {
         loaded_ = true;
-        loadError_ = core_->LoadObjectWithProps(id_, &row_, &small_);
+        loadError_ = core_->LoadObjectWithProps(id_, &row_, &packed_);
+        blob_ = packed_;
     }
 
     std::shared_ptr<StoreCore> core_;
@@ -101,9 +126,11 @@ private:
     bool loaded_ = false;
     HRESULT loadError_ = S_OK;
     ObjectRow row_;
-    PropMap small_;
+    std::string packed_;     // the property directory, checked whole, when owned
+    std::string_view blob_;  // the directory: packed_ or the scan's
     MapiBuffer<char> arena_;
-    std::map<ULONG, const SPropValue*> cache_;
+    // Values handed out so far; rows are asked for a few properties each.
+    std::vector<std::pair<ULONG, const SPropValue*>> cache_;
     std::map<ULONG, SPropValue> failed_;
 };
 
@@ -128,6 +155,19 @@ public:
     }
 
 protected:
+    // The object id of row index of the current listing, 0 past its end.
+    int64_t IdAt(ULONG index) {
+        Refresh();
+        return index < ids_.size() ? ids_[index].first : 0;
+    }
+    // The current listing; fails only when there has never been one.
+    HRESULT Listing(std::vector<std::pair<int64_t, int>>* ids) {
+        HRESULT hr = Refresh();
+        if (FAILED(hr) && !listed_) return hr;
+        *ids = ids_;
+        return S_OK;
+    }
+
     virtual HRESULT List(std::vector<std::pair<int64_t, int>>* ids) = 0;
     std::shared_ptr<StoreCore> core_;
 
@@ -155,8 +195,69 @@ public:
     ContentsSource(std::shared_ptr<StoreCore> core, int64_t folder, bool assoc)
         : ListedSource(std::move(core)), folder_(folder), assoc_(assoc) {}
 
+    // Rows read in order (QueryRows) are read a block at a time with one
+    // statement and find the next ones waiting; a row asked for out of
+    // order (the matches of a restriction) reads itself alone.
+    std::unique_ptr<RowAccessor> Row(ULONG index) override {
+        int64_t id = IdAt(index);
+        if (id == 0) return nullptr;
+        const bool inOrder = index == next_;
+        next_ = index + 1;
+        auto ready = block_.find(id);
+        if (ready == block_.end()) {
+            if (!inOrder) return NewObjectAccessor(core_, id);
+            block_.clear();
+            HRESULT hr = core_->ScanChildren(
+                folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, id, kBlockRows,
+                [&](StoreCore::LoadedObject& object) {
+                    int64_t at = object.row.id;
+                    block_.emplace(at, std::make_unique<ObjectAccessor>(core_, std::move(object)));
+                    return true;
+                });
+            ready = block_.find(id);
+            // Gone since it was listed, or the block could not be read: the
+            // row reads itself and shows what it finds.
+            if (FAILED(hr) || ready == block_.end()) return NewObjectAccessor(core_, id);
+        }
+        std::unique_ptr<RowAccessor> row = std::move(ready->second);
+        block_.erase(ready);
+        return row;
+    }
+
+    HRESULT Select(const SRestriction& restriction, std::vector<ULONG>* matches) override {
+        matches->clear();
+        std::vector<std::pair<int64_t, int>> ids;
+        HRESULT hr = Listing(&ids);
+        if (FAILED(hr)) return hr;
+        std::unordered_map<int64_t, ULONG> places;
+        places.reserve(ids.size());
+        for (ULONG i = 0; i < ids.size(); ++i) places.emplace(ids[i].first, i);
+        std::vector<bool> seen(ids.size(), false);
+        hr = core_->ScanChildren(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, 0, 0,
+                                 [&](StoreCore::LoadedObject& object) {
+                                     auto place = places.find(object.row.id);
+                                     if (place == places.end()) return true;
+                                     seen[place->second] = true;
+                                     ObjectAccessor row(core_, std::move(object), true);
+                                     if (EvaluateRestriction(restriction, row))
+                                         matches->push_back(place->second);
+                                     return true;
+                                 });
+        if (FAILED(hr)) return hr;
+        // Listed but not met by the scan (written meanwhile by another
+        // connection): judged on their own, as Row would show them.
+        for (ULONG i = 0; i < ids.size(); ++i) {
+            if (seen[i]) continue;
+            ObjectAccessor row(core_, ids[i].first, -1);
+            if (EvaluateRestriction(restriction, row)) matches->push_back(i);
+        }
+        std::sort(matches->begin(), matches->end());
+        return S_OK;
+    }
+
 protected:
     HRESULT List(std::vector<std::pair<int64_t, int>>* out) override {
+        block_.clear();
         std::vector<int64_t> ids;
         HRESULT hr = core_->Children(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, &ids);
         if (FAILED(hr)) return hr;
@@ -166,8 +267,12 @@ protected:
     }
 
 private:
+    static constexpr size_t kBlockRows = 256;
+
     int64_t folder_;
     bool assoc_;
+    ULONG next_ = 0;  // the index after the last row asked for
+    std::unordered_map<int64_t, std::unique_ptr<RowAccessor>> block_;
 };
 
 class HierarchySource final : public ListedSource {

@@ -1,10 +1,13 @@
 // Row sources of the embedded store's tables: contents, hierarchy, and the
 // rows of objects read straight from the database.
 //
-// Rows are read lazily: a row loads its object record and small properties
-// on first use, and large values (bodies, attachment data) only when a
-// column or restriction asks for them. A source notices changes to the store
-// (through its generation counter) and lists its rows again.
+// Rows are read lazily: a row loads its object record and property
+// directory on first use (contents rows read in order come in blocks of one
+// statement each), decodes only the values asked for, and reads large values
+// (bodies, attachment data) only when a column or restriction asks for them.
+// A contents source answers a restriction with one scan of the folder. A
+// source notices changes to the store (through its generation counter) and
+// lists its rows again.
 #pragma once
 
 #include <memory>

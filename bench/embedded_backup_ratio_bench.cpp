@@ -1,0 +1,129 @@
+// quirnel-copy of a generated mailbox into a new embedded store, next to
+// SQLite's backup of the same source file in the same run (what the sqlite3
+// shell's ".backup" does): the price of copying item by item, each committed
+// on its own, over copying the file's pages whole.
+//
+// The source is made by `mapiprofile sample` with N items; both copies start
+// from a warm page cache (the source is read once before either is timed).
+// The aim is a copy taking at most three times as long as the backup.
+//
+// usage: embedded_backup_ratio_bench [--items N] [--rounds R]   (defaults 20000 and 2)
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "embedded_backup_ratio_bench: %s failed\n", what.c_str());
+    std::exit(1);
+}
+
+// Runs a program with arguments, its output to /dev/null; its exit status and
+// peak resident memory in KiB.
+int Run(std::initializer_list<const char*> argv, long* maxRssKb = nullptr) {
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(126);
+        std::vector<char*> args;
+        for (const char* a : argv) args.push_back(const_cast<char*>(a));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    if (maxRssKb != nullptr) *maxRssKb = usage.ru_maxrss;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double Backup(const std::string& from, const std::string& to) {
+    fs::remove(to);
+    auto started = Clock::now();
+    sqlite3* src = nullptr;
+    sqlite3* dst = nullptr;
+    if (sqlite3_open_v2(from.c_str(), &src, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
+        sqlite3_open(to.c_str(), &dst) != SQLITE_OK)
+        Fail("open for backup");
+    sqlite3_backup* backup = sqlite3_backup_init(dst, "main", src, "main");
+    if (backup == nullptr || sqlite3_backup_step(backup, -1) != SQLITE_DONE) Fail("backup");
+    sqlite3_backup_finish(backup);
+    sqlite3_close(dst);
+    sqlite3_close(src);
+    return Seconds(started);
+}
+
+void ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> buffer(1 << 20);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int items = 20000;
+    int rounds = 2;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--items") == 0) items = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
+    }
+    char pattern[] = "/tmp/embedded-backup-ratio-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) Fail("mkdtemp");
+    const std::string dir = pattern;
+    setenv("MAPI_PROFILE", (dir + "/profile.ini").c_str(), 1);
+    const std::string source = dir + "/source.qst";
+    const std::string count = std::to_string(items);
+
+    auto started = Clock::now();
+    if (Run({MAPIPROFILE_BIN, "sample", "source", source.c_str(), "--items", count.c_str()}) != 0)
+        Fail("mapiprofile sample");
+    std::printf("generated %d items (%.1f MB) in %.1f s\n", items,
+                static_cast<double>(fs::file_size(source)) / 1e6, Seconds(started));
+    ReadWhole(source);
+
+    double bestCopy = 1e9, bestBackup = 1e9;
+    long peakKb = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const std::string target = dir + "/target" + std::to_string(round) + ".qst";
+        const std::string name = "target" + std::to_string(round);
+        if (Run({MAPIPROFILE_BIN, "create", name.c_str(), target.c_str()}) != 0)
+            Fail("mapiprofile create");
+        auto t = Clock::now();
+        long rss = 0;
+        if (Run({QUIRNEL_COPY_BIN, "--source", "source", "--target", name.c_str()}, &rss) != 0)
+            Fail("quirnel-copy");
+        bestCopy = std::min(bestCopy, Seconds(t));
+        peakKb = std::max(peakKb, rss);
+        bestBackup = std::min(bestBackup, Backup(source, dir + "/backup.db"));
+    }
+    std::printf("quirnel-copy: best of %d %.2f s (%.0f items/s, peak memory %.1f MB)\n", rounds,
+                bestCopy, items / bestCopy, peakKb / 1024.0);
+    std::printf("sqlite3 backup of the same file: best of %d %.3f s\n", rounds, bestBackup);
+    std::printf("ratio copy/backup: %.1f (aim <= 3: %s)\n", bestCopy / bestBackup,
+                bestCopy <= 3 * bestBackup ? "met" : "NOT met");
+    fs::remove_all(dir);
+    return 0;
+}

@@ -1,0 +1,204 @@
+// Store files of the first format (one props row per value) opened by this
+// version: upgraded in place when writable, in a private copy when not, and
+// in both cases showing exactly what the first version showed. The file and
+// its dump were made by the version that wrote that format.
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "dump.h"
+#include "embedded_test_util.h"
+#include "packed_props.h"
+
+namespace mapi::embedded::test {
+namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The first-format file rebuilt from its SQL text.
+void MakeFirstFormatFile(const std::string& path) {
+    std::string sql = ReadText(EMBEDDED_TESTDATA "/store_v1.sql");
+    ASSERT_FALSE(sql.empty());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+        << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+int64_t FileVersion(const std::string& path) {
+    sqlite3* db = nullptr;
+    int64_t version = -1;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* q = nullptr;
+        sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &q, nullptr);
+        if (sqlite3_step(q) == SQLITE_ROW) version = sqlite3_column_int64(q, 0);
+        sqlite3_finalize(q);
+    }
+    sqlite3_close(db);
+    return version;
+}
+
+std::string Dump(IMsgStore* store) {
+    std::ostringstream out;
+    tools::DumpResult result;
+    std::string error;
+    EXPECT_EQ(tools::DumpStore(store, tools::DumpOptions{true}, out, &result, &error), S_OK)
+        << error;
+    EXPECT_EQ(result.unreadable, 0u);
+    return out.str();
+}
+
+TEST(EmbeddedUpgrade, WritableFileIsUpgradedOnceAndReadsAsBefore) {
+    TempDir dir;
+    const std::string path = dir.File("old.qst");
+    MakeFirstFormatFile(path);
+    ASSERT_EQ(FileVersion(path), 1);
+    const std::string expected = ReadText(EMBEDDED_TESTDATA "/store_v1.dump");
+    {
+        HRESULT hr = S_OK;
+        std::string error;
+        ComRef<IMsgStore> store = OpenStore(path, "Old", &hr, &error);
+        ASSERT_EQ(hr, S_OK) << error;
+        EXPECT_EQ(Dump(store.get()), expected);
+    }
+    EXPECT_EQ(FileVersion(path), 2);
+    {
+        // Opened again, now as a current file; and it takes new items.
+        ComRef<IMsgStore> store = OpenStore(path, "Old");
+        ASSERT_TRUE(store);
+        EXPECT_EQ(Dump(store.get()), expected);
+        ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+        IMessage* raw = nullptr;
+        ASSERT_EQ(ipm->CreateMessage(nullptr, 0, &raw), S_OK);
+        ComRef<IMessage> message(raw);
+        ASSERT_EQ(SetString(message.get(), PR_SUBJECT, "after the upgrade"), S_OK);
+        EXPECT_EQ(message->SaveChanges(0), S_OK);
+    }
+    // Every value moved out of the props table is in its object's directory:
+    // nothing small is left behind, and the sizes add up to the values.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* q = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM props WHERE lazy=0", -1, &q, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int64(q, 0), 0);
+    sqlite3_finalize(q);
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT packed, value_bytes FROM objects", -1, &q, nullptr),
+              SQLITE_OK);
+    int objects = 0;
+    while (sqlite3_step(q) == SQLITE_ROW) {
+        std::string_view blob(static_cast<const char*>(sqlite3_column_blob(q, 0)),
+                              static_cast<size_t>(sqlite3_column_bytes(q, 0)));
+        PackedDir packed;
+        ASSERT_EQ(Unpack(blob, &packed), S_OK);
+        EXPECT_EQ(static_cast<int64_t>(ValueBytes(packed)), sqlite3_column_int64(q, 1));
+        ++objects;
+    }
+    EXPECT_GT(objects, 50);
+    sqlite3_finalize(q);
+    sqlite3_close(db);
+}
+
+// The first format folded folder names with tables that left, among
+// others, Glagolitic as it was; the upgrade folds every name anew, so the
+// folder is found under either case afterwards instead of gaining a twin.
+TEST(EmbeddedUpgrade, FolderNamesAreFoldedAnew) {
+    TempDir dir;
+    const std::string path = dir.File("old.qst");
+    MakeFirstFormatFile(path);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    // Inbox renamed to U+2C00 (capital), keyed as the first format did.
+    ASSERT_EQ(sqlite3_exec(db,
+                           "UPDATE props SET type=31, value=x'002C' WHERE pid=12289 AND obj="
+                           "(SELECT id FROM objects WHERE kind=2 AND name_key='inbox'); "
+                           "UPDATE objects SET name_key=char(11264) WHERE kind=2 AND "
+                           "name_key='inbox';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(sqlite3_changes(db), 1);
+    sqlite3_close(db);
+
+    ComRef<IMsgStore> store = OpenStore(path);
+    ASSERT_TRUE(store);
+    ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+    const ULONG before = AllRows(Hierarchy(ipm.get()).get(), {PR_ENTRYID})->cRows;
+    HRESULT hr = S_OK;
+    Subfolder(ipm.get(), "\xE2\xB0\xB0", 0, &hr);  // U+2C30, the small letter
+    EXPECT_EQ(hr, MAPI_E_COLLISION);
+    ComRef<IMAPIFolder> inbox = Subfolder(ipm.get(), "\xE2\xB0\xB0", OPEN_IF_EXISTS, &hr);
+    EXPECT_EQ(hr, S_OK);
+    ASSERT_TRUE(inbox);
+    EXPECT_EQ(GetString(inbox.get(), PR_DISPLAY_NAME), "\xE2\xB0\x80");
+    EXPECT_EQ(AllRows(Hierarchy(ipm.get()).get(), {PR_ENTRYID})->cRows, before);
+}
+
+TEST(EmbeddedUpgrade, ReadOnlyFileIsReadThroughAPrivateCopyAndLeftAlone) {
+    TempDir dir;
+    const std::string path = dir.File("old.qst");
+    MakeFirstFormatFile(path);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    {
+        HRESULT hr = S_OK;
+        std::string error;
+        ComRef<IMsgStore> store = OpenStore(path, "Old", &hr, &error);
+        ASSERT_EQ(hr, S_OK) << error;
+        EXPECT_EQ(Dump(store.get()), ReadText(EMBEDDED_TESTDATA "/store_v1.dump"));
+        ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+        IMessage* raw = nullptr;
+        EXPECT_EQ(ipm->CreateMessage(nullptr, 0, &raw), MAPI_E_NO_ACCESS);
+        if (raw != nullptr) raw->Release();
+    }
+    EXPECT_EQ(FileVersion(path), 1);
+}
+
+// Directories that do not parse are refused whole instead of read in part.
+TEST(PackedProps, MalformedDirectoriesAreDamage) {
+    PackedDir dir;
+    PutValue(dir, 0x0037, EncodedProp{PT_STRING8, "subject"});
+    PutValue(dir, 0x1000, EncodedProp{PT_STRING8, "body"});  // always kept outside
+    PutValue(dir, 0x0E07, EncodedProp{PT_LONG, std::string("\x01\x00\x00\x00", 4)});
+    std::string blob = Pack(dir);
+    PackedDir back;
+    ASSERT_EQ(Unpack(blob, &back), S_OK);
+    ASSERT_EQ(back.size(), 3u);
+    EXPECT_EQ(back[0x0037].bytes, "subject");
+    EXPECT_TRUE(back[0x1000].outside);
+    EXPECT_TRUE(back[0x1000].bytes.empty());
+    EXPECT_EQ(ValueBytes(back), 7u + 4u + 4u);
+
+    // A cut between entries leaves a shorter, valid directory; any other
+    // cut is damage.
+    const size_t entryEnds[] = {1, 1 + 13 + 7, 1 + 13 + 7 + 13 + 4};  // ids in ascending order
+    for (size_t cut = 1; cut < blob.size(); ++cut) {
+        bool boundary =
+            std::find(std::begin(entryEnds), std::end(entryEnds), cut) != std::end(entryEnds);
+        EXPECT_EQ(Unpack(blob.substr(0, cut), &back), boundary ? S_OK : MAPI_E_CORRUPT_DATA) << cut;
+    }
+    std::string format = blob;
+    format[0] = 2;
+    EXPECT_EQ(Unpack(format, &back), MAPI_E_CORRUPT_DATA);
+    std::string flags = blob;
+    flags[9] = 4;  // first entry's flag byte
+    EXPECT_EQ(Unpack(flags, &back), MAPI_E_CORRUPT_DATA);
+    // The same id twice: neither copy may silently win.
+    std::string twice = blob + blob.substr(1);
+    EXPECT_EQ(Unpack(twice, &back), MAPI_E_CORRUPT_DATA);
+}
+
+}  // namespace
+}  // namespace mapi::embedded::test
