@@ -10,5 +10,9 @@ namespace mapi {
 StoreProvider* EmbeddedStoreProvider();
 // The read-only personal folder file (.pst/.ost) provider.
 StoreProvider* PstStoreProvider();
+// Mail in open formats, read/write: Maildir++, mbox and .eml folder trees.
+StoreProvider* MaildirStoreProvider();
+StoreProvider* MboxStoreProvider();
+StoreProvider* EmlStoreProvider();
 
 }  // namespace mapi

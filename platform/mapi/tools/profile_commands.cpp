@@ -50,14 +50,15 @@ bool HasPstExtension(const std::string& path) {
 
 // New stores are embedded ones; a personal folder file name goes to its
 // own provider, which says why it cannot make one.
-StoreProvider* ProviderForNewStore(const std::string& path) {
+StoreProvider* ProviderForNewStore(const std::string& path, const std::string& kind) {
+    if (!kind.empty()) return FindProvider(kind);
     return FindProvider(HasPstExtension(path) ? "pst" : "embedded");
 }
 
 // Creates a store at path; on failure reports and returns null.
 StoreProvider* CreateStore(const CommandContext& ctx, const std::string& name,
-                           const std::string& path) {
-    StoreProvider* provider = ProviderForNewStore(path);
+                           const std::string& path, const std::string& kind = {}) {
+    StoreProvider* provider = ProviderForNewStore(path, kind);
     if (provider == nullptr) {
         ctx.err << "mapiprofile: no store provider can create " << path << "\n";
         return nullptr;
@@ -105,11 +106,12 @@ int RunList(const CommandContext& ctx) {
     return 0;
 }
 
-int RunCreate(const CommandContext& ctx, const std::string& name, const std::string& path) {
+int RunCreate(const CommandContext& ctx, const std::string& name, const std::string& path,
+              const std::string& kind) {
     Profile profile;
     if (!LoadProfile(ctx, &profile)) return 1;
     std::string absolute = AbsolutePath(path);
-    StoreProvider* provider = CreateStore(ctx, name, absolute);
+    StoreProvider* provider = CreateStore(ctx, name, absolute, kind);
     if (provider == nullptr) return 1;
     return AddToProfile(ctx, profile, name, provider, absolute) ? 0 : 1;
 }
@@ -119,14 +121,17 @@ int RunAdd(const CommandContext& ctx, const std::string& name, const std::string
     if (!LoadProfile(ctx, &profile)) return 1;
     std::string absolute = AbsolutePath(path);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(absolute, ec)) {
-        ctx.err << "mapiprofile: " << path << " is not a file\n";
+    // Mail file stores (Maildir, mbox, .eml folders) are directories.
+    if (!std::filesystem::is_regular_file(absolute, ec) &&
+        !std::filesystem::is_directory(absolute, ec)) {
+        ctx.err << "mapiprofile: " << path << " is not a file or directory\n";
         return 1;
     }
     StoreProvider* provider = ProviderForFile(absolute);
     if (provider == nullptr) {
         ctx.err << "mapiprofile: " << path
-                << " is not a message store (neither an embedded store nor a .pst/.ost file)\n";
+                << " is not a message store (neither an embedded store, a .pst/.ost file, nor a "
+                   "Maildir, mbox or .eml folder)\n";
         return 1;
     }
     ComRef<IMsgStore> store;
