@@ -108,20 +108,22 @@ void FillHeaders(const MailItem& item, GMimeMessage* message, NameResolver& name
             AddMailbox(sender, p.Text(PROP_ID(PR_SENDER_NAME)).value_or(""), senderAddress);
     }
 
-    const bool haveRecipientHeaders =
-        HasHeader(message, "To") || HasHeader(message, "Cc") || HasHeader(message, "Bcc");
-    if (!haveRecipientHeaders) {
-        for (const PropBag& r : item.recipients) {
-            GMimeAddressType type = GMIME_ADDRESS_TYPE_TO;
-            switch (r.Long(PROP_ID(PR_RECIPIENT_TYPE)).value_or(MAPI_TO) & 0xFF) {
-                case MAPI_CC: type = GMIME_ADDRESS_TYPE_CC; break;
-                case MAPI_BCC: type = GMIME_ADDRESS_TYPE_BCC; break;
-                default: break;
-            }
-            AddMailbox(g_mime_message_get_addresses(message, type),
-                       r.Text(PROP_ID(PR_DISPLAY_NAME)).value_or(""),
-                       AddressOf(r, PR_SMTP_ADDRESS, PR_EMAIL_ADDRESS, PR_ADDRTYPE));
+    // Each recipient kind the headers lack comes from the recipient table:
+    // saved transport headers of sent mail never name the Bcc recipients.
+    const bool haveTo = HasHeader(message, "To"), haveCc = HasHeader(message, "Cc"),
+               haveBcc = HasHeader(message, "Bcc");
+    for (const PropBag& r : item.recipients) {
+        GMimeAddressType type = GMIME_ADDRESS_TYPE_TO;
+        bool have = haveTo;
+        switch (r.Long(PROP_ID(PR_RECIPIENT_TYPE)).value_or(MAPI_TO) & 0xFF) {
+            case MAPI_CC: type = GMIME_ADDRESS_TYPE_CC, have = haveCc; break;
+            case MAPI_BCC: type = GMIME_ADDRESS_TYPE_BCC, have = haveBcc; break;
+            default: break;
         }
+        if (have) continue;
+        AddMailbox(g_mime_message_get_addresses(message, type),
+                   r.Text(PROP_ID(PR_DISPLAY_NAME)).value_or(""),
+                   AddressOf(r, PR_SMTP_ADDRESS, PR_EMAIL_ADDRESS, PR_ADDRTYPE));
     }
     if (!HasHeader(message, "Subject"))
         if (auto subject = p.Text(PROP_ID(PR_SUBJECT)))
@@ -172,13 +174,17 @@ void FillHeaders(const MailItem& item, GMimeMessage* message, NameResolver& name
         g_mime_object_set_header(object, "X-Quirnel-Source", provenance.c_str(), nullptr);
 }
 
-void SetBytes(GMimePart* part, const std::string& bytes) {
+// Bodies get the most readable 7-bit encoding; attachments always base64,
+// because quoted-printable text lets readers change its line ends and an
+// attachment must come back byte for byte.
+void SetBytes(GMimePart* part, const std::string& bytes, bool exact = false) {
     GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
     GPtr<GMimeDataWrapper> wrapper(
         g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
     g_mime_part_set_content(part, wrapper.get());
     g_mime_part_set_content_encoding(
-        part, g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
+        part, exact ? GMIME_CONTENT_ENCODING_BASE64
+                    : g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
 }
 
 GPtr<GMimeObject> TextPart(const char* subtype, const std::string& bytes, const char* charset) {
@@ -213,7 +219,7 @@ GPtr<GMimeObject> BodyPart(const MailItem& item, NameResolver& names,
                 } else {
                     text = TextFromRtf(plain);
                     GPtr<GMimePart> rtfPart(g_mime_part_new_with_type("application", "rtf"));
-                    SetBytes(rtfPart.get(), plain);
+                    SetBytes(rtfPart.get(), plain, true);
                     g_mime_part_set_filename(rtfPart.get(), "body.rtf");
                     extra->emplace_back(GMIME_OBJECT(rtfPart.release()));
                 }
@@ -266,7 +272,7 @@ HRESULT AttachmentPart(const MailAttachment& attachment, NameResolver& names, in
         contentType.reset(g_mime_content_type_new("application", "octet-stream"));
     GPtr<GMimePart> part(g_mime_part_new());
     g_mime_object_set_content_type(GMIME_OBJECT(part.get()), contentType.get());
-    SetBytes(part.get(), p.Binary(PROP_ID(PR_ATTACH_DATA_BIN)).value_or(""));
+    SetBytes(part.get(), p.Binary(PROP_ID(PR_ATTACH_DATA_BIN)).value_or(""), true);
     const std::string contentId = p.Text(PROP_ID(PR_ATTACH_CONTENT_ID)).value_or("");
     const bool inlined = !contentId.empty() &&
                          ((p.Long(PROP_ID(PR_ATTACH_FLAGS)).value_or(0) & kAttMhtmlRef) != 0 ||
