@@ -92,6 +92,18 @@ std::string Text(GMimeTextPart* part) {
     return valid ? valid.get() : "";
 }
 
+// Text in MIME has CRLF line ends, which GMime hands out as LF; MAPI
+// bodies keep CRLF, as the mail they came from had it.
+std::string ToCrlf(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 32);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out.push_back('\r');
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
 HRESULT ReadMessage(GMimeMessage* message, NameResolver& names, MailItem& item, int depth);
 
 class BodyWalker {
@@ -118,11 +130,11 @@ public:
             disposition != nullptr && g_mime_content_disposition_is_attachment(disposition);
         if (!attachment && GMIME_IS_TEXT_PART(object)) {
             if (g_mime_content_type_is_type(type, "text", "plain") && !item_.props.Has(PROP_ID(PR_BODY))) {
-                item_.props.SetText(PROP_ID(PR_BODY), Text(GMIME_TEXT_PART(object)));
+                item_.props.SetText(PROP_ID(PR_BODY), ToCrlf(Text(GMIME_TEXT_PART(object))));
                 return S_OK;
             }
             if (g_mime_content_type_is_type(type, "text", "html") && !item_.props.Has(PROP_ID(PR_HTML))) {
-                item_.props.SetBinary(PROP_ID(PR_HTML), Text(GMIME_TEXT_PART(object)));
+                item_.props.SetBinary(PROP_ID(PR_HTML), ToCrlf(Text(GMIME_TEXT_PART(object))));
                 item_.props.SetLong(PROP_ID(PR_INTERNET_CPID), 65001);
                 return S_OK;
             }
@@ -165,6 +177,7 @@ private:
         if (mimeType) p.SetText(PROP_ID(PR_ATTACH_MIME_TAG), Lower(mimeType.get()));
         if (const char* filename = g_mime_part_get_filename(part); filename != nullptr && *filename) {
             p.SetText(PROP_ID(PR_ATTACH_LONG_FILENAME), filename);
+            p.SetText(PROP_ID(PR_ATTACH_FILENAME), filename);
             p.SetText(PROP_ID(PR_DISPLAY_NAME), filename);
             const char* dot = std::strrchr(filename, '.');
             if (dot != nullptr && dot[1] != '\0') p.SetText(PROP_ID(PR_ATTACH_EXTENSION), dot);

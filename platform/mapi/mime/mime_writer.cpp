@@ -253,7 +253,11 @@ HRESULT AttachmentPart(const MailAttachment& attachment, NameResolver& names, in
     const LONG method = p.Long(PROP_ID(PR_ATTACH_METHOD)).value_or(ATTACH_BY_VALUE);
     if (method == ATTACH_EMBEDDED_MSG && attachment.embedded) {
         GPtr<GMimeMessage> inner;
-        HRESULT hr = BuildMessage(*attachment.embedded, names, WriteOptions{}, depth + 1, &inner);
+        // An embedded message has no file name or mailbox entry to keep its
+        // read state beside it; its own Status header carries it.
+        WriteOptions innerOptions;
+        innerOptions.statusHeaders = true;
+        HRESULT hr = BuildMessage(*attachment.embedded, names, innerOptions, depth + 1, &inner);
         if (FAILED(hr)) return hr;
         GPtr<GMimeMessagePart> part(g_mime_message_part_new_with_message("rfc822", inner.get()));
         g_mime_object_set_disposition(GMIME_OBJECT(part.get()), "attachment");
