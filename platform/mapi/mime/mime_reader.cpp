@@ -324,13 +324,27 @@ HRESULT ReadMessage(GMimeMessage* message, NameResolver& names, MailItem& item, 
 HRESULT ReadMime(std::string_view bytes, NameResolver& names, MailItem* out) {
     if (out == nullptr) return MAPI_E_INVALID_PARAMETER;
     EnsureGMime();
+    // Mail saved by hand sometimes starts with a stray blank before its
+    // first header, which would make that header a continuation of nothing
+    // and the whole message a body without headers.
+    size_t skip = 0;
+    while (skip < bytes.size() && (bytes[skip] == ' ' || bytes[skip] == '\t')) ++skip;
+    bytes.remove_prefix(skip);
     // GMime copies the bytes into the stream it parses.
     GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
     GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
     if (!message) return MAPI_E_CORRUPT_DATA;
-    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message.get()));
-    if (headers == nullptr || g_mime_header_list_get_count(headers) == 0) return MAPI_E_CORRUPT_DATA;
+    // Text without a single header is not mail. A MIME entity that has only
+    // its Content-* headers (a saved part) is, and GMime keeps those with the
+    // body, not the message.
+    auto count = [](GMimeObject* object) {
+        GMimeHeaderList* list = object != nullptr ? g_mime_object_get_header_list(object) : nullptr;
+        return list != nullptr ? g_mime_header_list_get_count(list) : 0;
+    };
+    if (count(GMIME_OBJECT(message.get())) == 0 &&
+        count(g_mime_message_get_mime_part(message.get())) == 0)
+        return MAPI_E_CORRUPT_DATA;
     MailItem item;
     HRESULT hr = ReadMessage(message.get(), names, item, 0);
     if (FAILED(hr)) return hr;
