@@ -11,6 +11,7 @@
 #include "mime/calendar.h"
 #include "mime/mime_convert.h"
 #include "mime/rtf.h"
+#include "mime/vcard.h"
 
 namespace mapi::mime {
 namespace {
@@ -261,6 +262,38 @@ TEST(MimeConvert, AppointmentsTravelAsCalendarParts) {
     EXPECT_EQ(back.props.Text(names.IdOf(AppointmentLocationName())), "Room 4, Zürich");
     EXPECT_EQ(back.props.Text(PROP_ID(PR_BODY)), "Agenda follows.");
     EXPECT_TRUE(back.attachments.empty());  // the calendar part is the item, not an attachment
+}
+
+// Contacts travel as vCards; escaping and folding must not bend a field.
+TEST(MimeConvert, ContactsTravelAsVCards) {
+    TestNames names;
+    MailItem item;
+    item.props.SetText(PROP_ID(PR_MESSAGE_CLASS), "IPM.Contact");
+    item.props.SetText(PROP_ID(PR_SUBJECT), "Dr. Anna Müller-Lüdenscheidt");
+    item.props.SetText(PROP_ID(PR_DISPLAY_NAME), "Dr. Anna Müller-Lüdenscheidt");
+    item.props.SetText(0x3A06, "Anna");
+    item.props.SetText(0x3A11, "Müller-Lüdenscheidt; jr, \\ x");
+    item.props.SetText(0x3A16, "Gärtnerei Blümchen GmbH & Co. KG, Zweigniederlassung Süd-West mit langem Namen");
+    item.props.SetText(0x3A1C, "+49 170 1234567");
+    item.props.SetText(0x3A08, "+49 89 7654321");
+    const ULONG email = names.IdOf(NamedId(PSETID_Address, 0x8083));
+    item.props.SetText(email, "anna@example.org");
+    item.props.SetText(PROP_ID(PR_BODY), "Met at the fair.");
+    const std::string mime = WriteOrDie(item, names);
+    EXPECT_NE(mime.find("text/vcard"), std::string::npos);
+
+    TestNames other;
+    MailItem back = ReadOrDie(mime, other);
+    EXPECT_EQ(back.props.Text(PROP_ID(PR_MESSAGE_CLASS)), "IPM.Contact");
+    for (ULONG id : {0x3A06u, 0x3A11u, 0x3A16u, 0x3A1Cu, 0x3A08u})
+        EXPECT_EQ(back.props.Text(id), item.props.Text(id)) << std::hex << id;
+    EXPECT_EQ(back.props.Text(other.IdOf(NamedId(PSETID_Address, 0x8083))), "anna@example.org");
+    EXPECT_EQ(back.props.Text(PROP_ID(PR_BODY)), "Met at the fair.");
+    EXPECT_TRUE(back.attachments.empty());
+
+    MailItem none;
+    EXPECT_FALSE(ApplyVCard("no card here", names, none));
+    EXPECT_FALSE(none.props.Has(PROP_ID(PR_MESSAGE_CLASS)));
 }
 
 std::string Le32(uint32_t v) {

@@ -8,6 +8,7 @@
 #include "mime/calendar.h"
 #include "mime/gmime_util.h"
 #include "mime/mime_convert.h"
+#include "mime/vcard.h"
 
 namespace mapi::mime {
 
@@ -143,6 +144,12 @@ public:
                 calendarApplied_ = true;
                 return S_OK;
             }
+            if ((g_mime_content_type_is_type(type, "text", "vcard") ||
+                 g_mime_content_type_is_type(type, "text", "x-vcard")) &&
+                !vcardApplied_ && ApplyVCard(Text(GMIME_TEXT_PART(object)), names_, item_)) {
+                vcardApplied_ = true;
+                return S_OK;
+            }
         }
         return Attachment(part, type, attachment);
     }
@@ -194,6 +201,7 @@ private:
     MailItem& item_;
     int depth_;
     bool calendarApplied_ = false;
+    bool vcardApplied_ = false;
 };
 
 void ReadImportance(GMimeObject* object, PropBag& p) {

@@ -6,6 +6,7 @@
 #include "mime/gmime_util.h"
 #include "mime/mime_convert.h"
 #include "mime/rtf.h"
+#include "mime/vcard.h"
 
 namespace mapi::mime {
 
@@ -195,7 +196,7 @@ GPtr<GMimeObject> TextPart(const char* subtype, const std::string& bytes, const 
 }
 
 // The body: plain text, HTML, both as alternatives, and a calendar part for
-// appointments. An RTF-only body is decompressed; HTML it wraps comes back
+// appointments or a vCard for contacts. An RTF-only body is decompressed; HTML it wraps comes back
 // as HTML, other RTF goes along as text plus the RTF itself.
 GPtr<GMimeObject> BodyPart(const MailItem& item, NameResolver& names,
                            std::vector<GPtr<GMimeObject>>* extra) {
@@ -235,6 +236,8 @@ GPtr<GMimeObject> BodyPart(const MailItem& item, NameResolver& names,
         g_mime_object_set_content_type_parameter(cal.get(), "method", "PUBLISH");
         alternatives.push_back(std::move(cal));
     }
+    std::string vcard;
+    if (VCardOf(item, names, &vcard)) alternatives.push_back(TextPart("vcard", vcard, "utf-8"));
     if (alternatives.size() == 1) return std::move(alternatives.front());
     GPtr<GMimeMultipart> alt(g_mime_multipart_new_with_subtype("alternative"));
     for (auto& part : alternatives) g_mime_multipart_add(alt.get(), part.get());

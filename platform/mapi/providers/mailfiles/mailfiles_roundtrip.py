@@ -36,7 +36,12 @@ ATTACHMENT_CARRIED = {
     0x370E,  # PR_ATTACH_MIME_TAG: Content-Type
     0x3712,  # PR_ATTACH_CONTENT_ID: Content-ID
 }
+# Contacts travel as vCards: names, organisation, title, telephones.
+CONTACT_CARRIED = {0x3A06, 0x3A11, 0x3A44, 0x3A45, 0x3A05, 0x3A16, 0x3A17, 0x3A08, 0x3A09, 0x3A1C}
 NAMED_CARRIED = (
+    '{00062004-0000-0000-C000-000000000046}:0x00008083:',  # e-mail 1: EMAIL
+    '{00062004-0000-0000-C000-000000000046}:0x00008093:',  # e-mail 2
+    '{00062004-0000-0000-C000-000000000046}:0x000080A3:',  # e-mail 3
     '{00020329-0000-0000-C000-000000000046}:"Keywords":',  # Keywords
     '{00062002-0000-0000-C000-000000000046}:0x0000820D:',  # appointment start: DTSTART
     '{00062002-0000-0000-C000-000000000046}:0x0000820E:',  # appointment end: DTEND
@@ -50,6 +55,8 @@ def carried(props, kind):
            'recipient': RECIPIENT_CARRIED, 'attachment': ATTACHMENT_CARRIED}[kind]
     smtp = {'recipient': RECIPIENT_SMTP}.get(kind, MESSAGE_SMTP if kind in ('item', 'message') else {})
     by_id = {int(t[2:6], 16): (t, v) for t, v in props.items() if t.startswith('0x')}
+    if kind in ('item', 'message') and str(by_id.get(0x001A, ('', ''))[1]).startswith('IPM.Contact'):
+        ids = ids | CONTACT_CARRIED
     out = {}
 
     def keep(tag, value):
@@ -80,8 +87,9 @@ def carried(props, kind):
         cls = by_id.get(0x001A)
         if cls is not None:
             value = str(cls[1])
-            # Appointments come back as appointments; anything else as a note.
-            out['0x001A001F'] = value if value.startswith(('IPM.Appointment', 'IPM.Note')) else 'IPM.Note'
+            # Appointments and contacts come back as such; anything else as a note.
+            out['0x001A001F'] = (value if value.startswith(('IPM.Appointment', 'IPM.Note', 'IPM.Contact'))
+                                 else 'IPM.Note')
     for tag, value in props.items():
         if tag.startswith(NAMED_CARRIED):
             out[re.sub(r':0x(1?)01E$', r':0x\g<1>01F', tag)] = value
