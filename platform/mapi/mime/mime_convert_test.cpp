@@ -10,7 +10,6 @@
 
 #include "mime/calendar.h"
 #include "mime/mime_convert.h"
-#include "mime/rtf.h"
 #include "mime/vcard.h"
 
 namespace mapi::mime {
@@ -294,40 +293,6 @@ TEST(MimeConvert, ContactsTravelAsVCards) {
     MailItem none;
     EXPECT_FALSE(ApplyVCard("no card here", names, none));
     EXPECT_FALSE(none.props.Has(PROP_ID(PR_MESSAGE_CLASS)));
-}
-
-std::string Le32(uint32_t v) {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
-    return s;
-}
-
-TEST(Rtf, StoredAndDamagedBodies) {
-    const std::string raw = "{\\rtf1\\ansi plain}";
-    std::string stored = Le32(static_cast<uint32_t>(raw.size() + 12)) + Le32(raw.size()) +
-                         Le32(0x414C454D) + Le32(0) + raw;
-    std::string rtf;
-    ASSERT_EQ(DecompressRtf(stored, &rtf), S_OK);
-    EXPECT_EQ(rtf, raw);
-    EXPECT_EQ(DecompressRtf(stored.substr(0, 10), &rtf), MAPI_E_CORRUPT_DATA);
-    // A compressed body whose CRC does not match its data.
-    std::string bad = Le32(16) + Le32(100) + Le32(0x75465A4C) + Le32(0xDEADBEEF) + "abcd";
-    EXPECT_EQ(DecompressRtf(bad, &rtf), MAPI_E_CORRUPT_DATA);
-}
-
-TEST(Rtf, EncapsulatedHtmlAndPlainText) {
-    const std::string wrapped =
-        "{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 \\deff0{\\fonttbl{\\f0 Arial;}}"
-        "{\\*\\htmltag19 <html>}{\\*\\htmltag2 \\par }"
-        "\\htmlrtf {\\b\\htmlrtf0 {\\*\\htmltag84 <b>}Gr\\'fc\\'dfe{\\*\\htmltag92 </b>}"
-        "\\htmlrtf }\\htmlrtf0 \\u8364?{\\*\\htmltag27 </html>}}";
-    std::string html;
-    ASSERT_TRUE(HtmlFromRtf(wrapped, &html));
-    EXPECT_EQ(html, "<html>\r\n<b>Grüße</b>€</html>");
-    EXPECT_FALSE(HtmlFromRtf("{\\rtf1\\ansi plain}", &html));
-    EXPECT_EQ(TextFromRtf("{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\*\\generator x;}Hello\\par "
-                          "W\\'f6rld\\tab!}"),
-              "Hello\r\nWörld\t!");
 }
 
 }  // namespace
