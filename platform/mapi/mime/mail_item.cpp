@@ -2,6 +2,8 @@
 // conversion knows.
 #include "mail_item.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <tuple>
 
@@ -175,6 +177,10 @@ void ApplyFlags(MailItem& item, const MailFlags& flags) {
 }
 
 FILETIME FileTimeFromUnix(int64_t seconds) {
+    // Dates from the wire can be anything; FILETIME spans 1601 to 30828.
+    constexpr int64_t kEarliest = -kUnixEpochAsFileTime / 10000000LL;
+    constexpr int64_t kLatest = (INT64_MAX - kUnixEpochAsFileTime) / 10000000LL;
+    seconds = std::clamp(seconds, kEarliest, kLatest);
     const uint64_t ticks = static_cast<uint64_t>(seconds * 10000000LL + kUnixEpochAsFileTime);
     FILETIME ft;
     ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
@@ -184,7 +190,9 @@ FILETIME FileTimeFromUnix(int64_t seconds) {
 
 int64_t UnixFromFileTime(FILETIME time) {
     const uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    return (static_cast<int64_t>(ticks) - kUnixEpochAsFileTime) / 10000000LL;
+    const uint64_t epoch = static_cast<uint64_t>(kUnixEpochAsFileTime);
+    return ticks >= epoch ? static_cast<int64_t>((ticks - epoch) / 10000000ULL)
+                          : -static_cast<int64_t>((epoch - ticks) / 10000000ULL);
 }
 
 bool PropName::operator<(const PropName& other) const {

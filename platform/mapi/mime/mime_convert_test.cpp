@@ -236,6 +236,14 @@ TEST(MimeConvert, BadInputFailsAloneOrReadsWhatThereIs) {
     for (int i = 0; i < 40; ++i) nested = "Subject: level\nContent-Type: message/rfc822\n\n" + nested;
     EXPECT_EQ(ReadMime(nested, names, &item), MAPI_E_CORRUPT_DATA);
 
+    // Dates no calendar holds: clamped to what FILETIME can say, no overflow.
+    EXPECT_EQ(UnixFromFileTime(FileTimeFromUnix(INT64_MAX / 2)), (INT64_MAX - 116444736000000000LL) / 10000000LL);
+    FILETIME last{0xFFFFFFFFu, 0xFFFFFFFFu};
+    EXPECT_GT(UnixFromFileTime(last), 0);
+    item = ReadOrDie("Subject: far\nContent-Type: text/calendar\n\nBEGIN:VCALENDAR\nBEGIN:VEVENT\n"
+                     "DTSTART:99999999T000000Z\nEND:VEVENT\nEND:VCALENDAR\n",
+                     names);
+
     // A provenance header that does not parse is ignored, not half applied.
     item = ReadOrDie("Subject: p\nX-Quirnel-Source: store=ABC; entry=00\n\nx\n", names);
     EXPECT_FALSE(item.props.Has(names.IdOf(SourceStoreName())));
