@@ -244,6 +244,11 @@ TEST(MimeConvert, BadInputFailsAloneOrReadsWhatThereIs) {
                      "DTSTART:99999999T000000Z\nEND:VEVENT\nEND:VCALENDAR\n",
                      names);
 
+    // Thunderbird keeps its flags in a word of its own.
+    item = ReadOrDie("Subject: t\nX-Mozilla-Status: 1003\n\nx\n", names);
+    MailFlags thunderbird = FlagsOf(item);
+    EXPECT_TRUE(thunderbird.seen && thunderbird.answered && !thunderbird.flagged);
+
     // A provenance header that does not parse is ignored, not half applied.
     item = ReadOrDie("Subject: p\nX-Quirnel-Source: store=ABC; entry=00\n\nx\n", names);
     EXPECT_FALSE(item.props.Has(names.IdOf(SourceStoreName())));

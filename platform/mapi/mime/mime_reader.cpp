@@ -1,5 +1,6 @@
 // Internet message to MAPI message ([MS-OXCMAIL] section 2.4, the inbound
 // direction).
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -239,11 +240,31 @@ void ReadKeywords(GMimeObject* object, NameResolver& names, PropBag& p) {
     if (ULONG id = names.IdOf(KeywordsName()); id != 0) p.SetTextList(id, list);
 }
 
-// Status and X-Status, as mbox readers and writers keep them.
+// Thunderbird's own status word: read, replied, marked, forwarded.
+constexpr unsigned long kMozillaRead = 0x0001;
+constexpr unsigned long kMozillaReplied = 0x0002;
+constexpr unsigned long kMozillaMarked = 0x0004;
+constexpr unsigned long kMozillaForwarded = 0x1000;
+
+// Status and X-Status, as mbox readers and writers keep them, or else
+// X-Mozilla-Status, which Thunderbird writes instead.
 void ReadStatus(GMimeObject* object, MailItem& item) {
     const char* status = Header(object, "Status");
     const char* xStatus = Header(object, "X-Status");
-    if (status == nullptr && xStatus == nullptr) return;
+    if (status == nullptr && xStatus == nullptr) {
+        const char* mozilla = Header(object, "X-Mozilla-Status");
+        if (mozilla == nullptr) return;
+        char* end = nullptr;
+        const unsigned long word = std::strtoul(mozilla, &end, 16);
+        if (end == mozilla) return;
+        MailFlags flags;
+        flags.seen = (word & kMozillaRead) != 0;
+        flags.answered = (word & kMozillaReplied) != 0;
+        flags.flagged = (word & kMozillaMarked) != 0;
+        flags.forwarded = (word & kMozillaForwarded) != 0;
+        ApplyFlags(item, flags);
+        return;
+    }
     MailFlags flags;
     if (status != nullptr) flags.seen = std::strchr(status, 'R') != nullptr;
     if (xStatus != nullptr) {
