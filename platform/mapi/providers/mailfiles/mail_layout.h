@@ -61,6 +61,9 @@ public:
 std::unique_ptr<MailLayout> MaildirLayout(const std::string& root);
 std::unique_ptr<MailLayout> EmlLayout(const std::string& root);
 std::unique_ptr<MailLayout> MboxLayout(const std::string& root);
+// A single mbox file (an export, a client's one mailbox) as a store with
+// one folder named after the file; it takes no further folders.
+std::unique_ptr<MailLayout> MboxFileLayout(const std::string& file);
 
 // File name helpers shared by the layouts.
 // A folder name as one path component: '%', '/', '.', control characters

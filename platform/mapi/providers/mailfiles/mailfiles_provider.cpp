@@ -100,6 +100,7 @@ public:
     }
 
     bool Recognizes(const std::string& path) const override {
+        if (IsRegularFile(path)) return kind_ == Kind::kMbox && StartsWithFromLine(path);
         if (!IsDirectory(path)) return false;
         const std::string recorded = RecordedKind(path);
         if (!recorded.empty()) return recorded == Name();
@@ -127,7 +128,7 @@ private:
     std::unique_ptr<MailLayout> Layout(const std::string& path) const {
         switch (kind_) {
             case Kind::kMaildir: return MaildirLayout(path);
-            case Kind::kMbox: return MboxLayout(path);
+            case Kind::kMbox: return IsRegularFile(path) ? MboxFileLayout(path) : MboxLayout(path);
             case Kind::kEml: return EmlLayout(path);
         }
         return nullptr;

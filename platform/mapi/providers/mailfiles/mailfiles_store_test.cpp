@@ -367,6 +367,34 @@ TEST(MboxLayout, FromLinesAreQuotedAndComeBack) {
     EXPECT_EQ(bytes, "Subject: no newline at the end\n");
 }
 
+// One mbox file on its own (an export) is a store with one folder.
+TEST(MboxFile, OneFileIsAStore) {
+    TempDir dir;
+    const std::string file = dir.Path("Export.mbox");
+    std::ofstream(file, std::ios::binary)
+        << "From a@example.org Mon Jan  1 00:00:00 2018\nSubject: one\nStatus: RO\n\nbody\n"
+           ">From the quoted line\n\nFrom b@example.org Mon Jan  1 00:00:00 2018\n"
+           "Subject: two\n\nsecond\n";
+    EXPECT_TRUE(MboxStoreProvider()->Recognizes(file));
+    EXPECT_FALSE(EmlStoreProvider()->Recognizes(file));
+    ComRef<IMsgStore> store = Open("mbox", file);
+    ASSERT_TRUE(store);
+    ComRef<IMAPIFolder> subtree = OpenFolder(store.get(), Binary(store.get(), PR_IPM_SUBTREE_ENTRYID));
+    ComRef<IMAPIFolder> folder = Create(subtree.get(), "Export");
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(Subjects(folder.get()), (std::vector<std::string>{"one", "two"}));
+    HRESULT hr = S_OK;
+    Create(subtree.get(), "Another", OPEN_IF_EXISTS, &hr);
+    EXPECT_EQ(hr, MAPI_E_NO_SUPPORT);
+    // Its identity lives beside it, so a second session sees the same ids.
+    const std::string id = Binary(folder.get(), PR_ENTRYID);
+    folder.Reset();
+    subtree.Reset();
+    store.Reset();
+    ComRef<IMsgStore> again = Open("mbox", file);
+    EXPECT_EQ(Binary(OpenFolder(again.get(), id).get(), PR_ENTRYID), id);
+}
+
 // Maildir keeps states in the file name, in the letters' ASCII order.
 TEST(MaildirLayout, FlagsLiveInFileNames) {
     TempDir dir;

@@ -126,12 +126,19 @@ HRESULT WriteAll(int fd, const std::string& bytes) {
 class Mbox final : public MailLayout {
 public:
     explicit Mbox(std::string root) : root_(std::move(root)) {}
+    // One mbox file on its own: a store with a single folder, display.
+    Mbox(std::string file, std::string display)
+        : single_(std::move(file)), display_(std::move(display)) {}
 
     const char* Kind() const override { return "mbox"; }
     bool FlagsInMessage() const override { return true; }
 
     HRESULT ListFolders(const FolderPath& parent, std::vector<std::string>* names) override {
         names->clear();
+        if (!single_.empty()) {
+            if (parent.empty()) names->push_back(display_);
+            return S_OK;
+        }
         const std::string dir = SubDir(parent);
         if (!IsDirectory(dir)) return parent.empty() ? MAPI_E_NOT_FOUND : S_OK;
         const std::vector<std::string> entries = DirectoryEntries(dir);
@@ -152,6 +159,7 @@ public:
     }
 
     HRESULT CreateFolder(const FolderPath& parent, const std::string& name) override {
+        if (!single_.empty()) return MAPI_E_NO_SUPPORT;  // nowhere to keep a second folder
         const std::string dir = SubDir(parent);
         if (!parent.empty() && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
             return MAPI_E_DISK_ERROR;
@@ -262,6 +270,7 @@ private:
     }
 
     std::string FileOf(const FolderPath& folder) const {
+        if (!single_.empty()) return folder.size() == 1 && folder[0] == display_ ? single_ : std::string();
         FolderPath parent(folder.begin(), folder.end() - 1);
         return SubDir(parent) + "/" + EscapeName(folder.back(), false);
     }
@@ -384,6 +393,8 @@ private:
     }
 
     std::string root_;
+    std::string single_;   // the file of a one-file store
+    std::string display_;  // and the name of its one folder
     std::map<std::string, Index> indexes_;
 };
 
@@ -391,6 +402,13 @@ private:
 
 std::unique_ptr<MailLayout> MboxLayout(const std::string& root) {
     return std::make_unique<Mbox>(root);
+}
+
+std::unique_ptr<MailLayout> MboxFileLayout(const std::string& file) {
+    std::string name = file.substr(file.rfind('/') + 1);
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".mbox") == 0) name.resize(name.size() - 5);
+    if (name.empty()) name = "Inbox";
+    return std::make_unique<Mbox>(file, name);
 }
 
 }  // namespace mapi::mailfiles

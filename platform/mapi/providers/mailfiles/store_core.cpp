@@ -124,8 +124,8 @@ HRESULT StoreCore::Open(const std::string& path, std::unique_ptr<MailLayout> lay
             *error = path + " is not empty";
             return MAPI_E_COLLISION;
         }
-    } else if (!IsDirectory(path)) {
-        *error = path + " is not a directory";
+    } else if (!IsDirectory(path) && !IsRegularFile(path)) {
+        *error = path + " is neither a directory nor a file";
         return MAPI_E_NOT_FOUND;
     }
     HRESULT hr = core->LoadMeta(create, error);
@@ -151,7 +151,7 @@ HRESULT StoreCore::Open(const std::string& path, std::unique_ptr<MailLayout> lay
 
 HRESULT StoreCore::LoadMeta(bool create, std::string* error) {
     std::string text;
-    const std::string file = path_ + "/" + kMetaFileName;
+    const std::string file = MetaPath();
     if (ReadWholeFile(file, &text) == S_OK) {
         std::istringstream lines(text);
         std::string line;
@@ -190,10 +190,18 @@ HRESULT StoreCore::LoadMeta(bool create, std::string* error) {
     return S_OK;
 }
 
+// In the store directory; beside a store that is one file, named after it.
+std::string StoreCore::MetaPath() const {
+    if (IsDirectory(path_)) return path_ + "/" + kMetaFileName;
+    const size_t slash = path_.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path_.substr(0, slash);
+    return dir + "/." + path_.substr(slash + 1) + kMetaFileName;
+}
+
 HRESULT StoreCore::SaveMeta() {
     std::string text;
     for (const auto& [key, value] : meta_) text += key + "=" + value + "\n";
-    const std::string file = path_ + "/" + kMetaFileName;
+    const std::string file = MetaPath();
     const std::string temp = file + ".new";
     ::unlink(temp.c_str());
     HRESULT hr = WriteNewFile(temp, text);

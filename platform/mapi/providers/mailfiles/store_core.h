@@ -35,8 +35,9 @@ struct ParsedEntryId {
 
 class StoreCore : public mime::NameResolver {
 public:
-    // Opens the store at directory path (made when create is set, with the
-    // skeleton folders Inbox, Sent, Trash and Drafts).
+    // Opens the store at path, a directory or (one mbox) a file; a new one
+    // (create) is a directory, made with the skeleton folders Inbox, Sent,
+    // Trash and Drafts.
     static HRESULT Open(const std::string& path, std::unique_ptr<MailLayout> layout,
                         const std::string& displayName, const MAPIUID& providerUid, bool create,
                         std::shared_ptr<StoreCore>* out, std::string* error);
@@ -74,6 +75,7 @@ private:
     StoreCore() = default;
     HRESULT LoadMeta(bool create, std::string* error);
     HRESULT SaveMeta();
+    std::string MetaPath() const;
 
     std::string path_;
     std::unique_ptr<MailLayout> layout_;
