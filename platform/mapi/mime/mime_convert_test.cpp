@@ -116,6 +116,7 @@ TEST(MimeConvert, RoundTripKeepsWhatMimeCarries) {
     MailFlags flags;
     flags.seen = flags.flagged = flags.answered = true;
     ApplyFlags(item, flags);
+    ApplyFlags(*item.attachments[2].embedded, MailFlags{true, false, true, false, false});
 
     const std::string mime = WriteOrDie(item, names, true);
     EXPECT_NE(mime.find("X-Quirnel-Source: store=0102AB; entry=00FF; modified=01D2A3B4C5D6E7F8"),
@@ -174,6 +175,7 @@ TEST(MimeConvert, RoundTripKeepsWhatMimeCarries) {
     EXPECT_EQ(a2.embedded->props.Text(PROP_ID(PR_SUBJECT)), "Inner");
     EXPECT_EQ(a2.embedded->props.Text(PROP_ID(PR_BODY)), "inner body\r\n");
     EXPECT_TRUE(FlagsOf(*a2.embedded).seen);
+    EXPECT_TRUE(FlagsOf(*a2.embedded).forwarded);  // an embedded message keeps it in its headers
     ASSERT_EQ(a2.embedded->recipients.size(), 1u);
 }
 

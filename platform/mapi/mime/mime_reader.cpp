@@ -246,31 +246,30 @@ constexpr unsigned long kMozillaReplied = 0x0002;
 constexpr unsigned long kMozillaMarked = 0x0004;
 constexpr unsigned long kMozillaForwarded = 0x1000;
 
-// Status and X-Status, as mbox readers and writers keep them, or else
-// X-Mozilla-Status, which Thunderbird writes instead.
+// Status and X-Status, as mbox readers and writers keep them, and
+// X-Mozilla-Status, which Thunderbird writes; a state any of them shows
+// counts.
 void ReadStatus(GMimeObject* object, MailItem& item) {
     const char* status = Header(object, "Status");
     const char* xStatus = Header(object, "X-Status");
-    if (status == nullptr && xStatus == nullptr) {
-        const char* mozilla = Header(object, "X-Mozilla-Status");
-        if (mozilla == nullptr) return;
-        char* end = nullptr;
-        const unsigned long word = std::strtoul(mozilla, &end, 16);
-        if (end == mozilla) return;
-        MailFlags flags;
-        flags.seen = (word & kMozillaRead) != 0;
-        flags.answered = (word & kMozillaReplied) != 0;
-        flags.flagged = (word & kMozillaMarked) != 0;
-        flags.forwarded = (word & kMozillaForwarded) != 0;
-        ApplyFlags(item, flags);
-        return;
-    }
+    const char* mozilla = Header(object, "X-Mozilla-Status");
+    if (status == nullptr && xStatus == nullptr && mozilla == nullptr) return;
     MailFlags flags;
     if (status != nullptr) flags.seen = std::strchr(status, 'R') != nullptr;
     if (xStatus != nullptr) {
         flags.answered = std::strchr(xStatus, 'A') != nullptr;
         flags.flagged = std::strchr(xStatus, 'F') != nullptr;
         flags.draft = std::strchr(xStatus, 'T') != nullptr;
+    }
+    if (mozilla != nullptr) {
+        char* end = nullptr;
+        const unsigned long word = std::strtoul(mozilla, &end, 16);
+        if (end != mozilla) {
+            flags.seen |= (word & kMozillaRead) != 0;
+            flags.answered |= (word & kMozillaReplied) != 0;
+            flags.flagged |= (word & kMozillaMarked) != 0;
+            flags.forwarded |= (word & kMozillaForwarded) != 0;
+        }
     }
     ApplyFlags(item, flags);
 }

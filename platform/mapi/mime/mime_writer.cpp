@@ -1,5 +1,7 @@
 // MAPI message to Internet message ([MS-OXCMAIL] section 2.2, the
 // outbound direction).
+#include <cstdio>
+
 #include <mapitags.h>
 
 #include "mime/calendar.h"
@@ -19,6 +21,7 @@ constexpr int kMaxDepth = 32;
 constexpr const char* kReplacedHeaders[] = {
     "Content-Type", "Content-Transfer-Encoding", "Content-Disposition", "Content-ID",
     "Content-Length", "MIME-Version", "X-Quirnel-Source", "Status", "X-Status", "Lines",
+    "X-Mozilla-Status", "X-Mozilla-Status2",
 };
 
 std::string Lower(std::string s) {
@@ -310,6 +313,12 @@ HRESULT BuildMessage(const MailItem& item, NameResolver& names, const WriteOptio
         if (flags.flagged) x += 'F';
         if (flags.draft) x += 'T';
         if (!x.empty()) g_mime_object_set_header(object, "X-Status", x.c_str(), nullptr);
+        // Thunderbird reads its own word, which alone can say forwarded.
+        char mozilla[8];
+        std::snprintf(mozilla, sizeof mozilla, "%04X",
+                      (flags.seen ? 0x0001u : 0u) | (flags.answered ? 0x0002u : 0u) |
+                          (flags.flagged ? 0x0004u : 0u) | (flags.forwarded ? 0x1000u : 0u));
+        g_mime_object_set_header(object, "X-Mozilla-Status", mozilla, nullptr);
     }
     std::vector<GPtr<GMimeObject>> extra;  // the RTF of an RTF-only body
     std::vector<GPtr<GMimeObject>> parts;
