@@ -365,6 +365,16 @@ TEST(MboxLayout, FromLinesAreQuotedAndComeBack) {
     EXPECT_EQ(bytes, message);
     ASSERT_EQ(layout->ReadItem({"Box"}, key2, &bytes, &entry), S_OK);
     EXPECT_EQ(bytes, "Subject: no newline at the end\n");
+
+    // Text before the first "From " belongs to no message: it is listed as
+    // an item that fails to read, so it cannot go missing unnoticed.
+    std::ofstream(dir.Path("Odd"), std::ios::binary)
+        << "Fromage is cheese\nFrom x Mon Jan  1 00:00:00 2018\nSubject: after\n\nx\n";
+    ASSERT_EQ(layout->ListItems({"Odd"}, &items), S_OK);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(layout->ReadItem({"Odd"}, items[0].key, &bytes, &entry), MAPI_E_CORRUPT_DATA);
+    ASSERT_EQ(layout->ReadItem({"Odd"}, items[1].key, &bytes, &entry), S_OK);
+    EXPECT_EQ(bytes, "Subject: after\n\nx\n");
 }
 
 // One mbox file on its own (an export) is a store with one folder.

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <string_view>
 #include <thread>
 
 #include "providers/mailfiles/mail_layout.h"
@@ -293,13 +294,13 @@ private:
         const bool fresh = index.size == st.st_size && index.mtime.tv_sec == st.st_mtim.tv_sec &&
                            index.mtime.tv_nsec == st.st_mtim.tv_nsec;
         if (!fresh) {
-            std::string content;
-            HRESULT hr = ReadWholeFile(file, &content);
-            if (FAILED(hr)) return hr;
             index = Index{};
-            index.size = static_cast<off_t>(content.size());
             index.mtime = st.st_mtim;
-            Scan(content, &index);
+            HRESULT hr = Scan(fd.get(), &index);
+            if (FAILED(hr)) {
+                index = Index{};
+                return hr;
+            }
         }
         *out = &index;
         return S_OK;
@@ -325,23 +326,47 @@ private:
     }
 
     // Every line that starts with "From " begins a message, as in every
-    // mbox reader; text before the first one is kept as a damaged item.
-    static void Scan(const std::string& text, Index* index) {
+    // mbox reader; text before the first one is kept as a damaged item. The
+    // file is read in pieces: an mbox export can be larger than memory.
+    static HRESULT Scan(int fd, Index* index) {
+        constexpr size_t kChunk = 1 << 20;
+        std::string buffer(kChunk, '\0');
         std::vector<uint64_t> starts;
-        for (size_t at = 0; at < text.size();) {
-            if (StartsWithFrom(text, at)) starts.push_back(at);
-            size_t nl = text.find('\n', at);
-            if (nl == std::string::npos) break;
-            at = nl + 1;
+        std::string line;  // the start of the current line, up to 5 bytes
+        bool lineStart = true, text = false;
+        uint64_t offset = 0;
+        for (;;) {
+            ssize_t n = ::pread(fd, buffer.data(), kChunk, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return MAPI_E_DISK_ERROR;
+            if (n == 0) break;
+            for (ssize_t i = 0; i < n; ++i, ++offset) {
+                const char c = buffer[static_cast<size_t>(i)];
+                if (lineStart) {
+                    line.clear();
+                    lineStart = false;
+                }
+                if (line.size() < 5) {
+                    line.push_back(c);
+                    if (line == "From ") starts.push_back(offset - 4);
+                }
+                // Anything but blanks before the first "From " is text that
+                // belongs to no message.
+                const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+                const bool fromSoFar = line.size() <= 5 && std::string_view("From ").substr(0, line.size()) == line;
+                if (starts.empty() && !blank && !fromSoFar) text = true;
+                if (c == '\n') lineStart = true;
+            }
         }
-        const size_t first = starts.empty() ? text.size() : starts.front();
-        if (text.find_first_not_of(" \t\r\n") < first) {
+        index->size = static_cast<off_t>(offset);
+        if (text) {
             starts.insert(starts.begin(), 0);
             index->garbage = true;
         }
         index->starts = starts;
         for (size_t i = 0; i < starts.size(); ++i)
-            index->ends.push_back(i + 1 < starts.size() ? starts[i + 1] : text.size());
+            index->ends.push_back(i + 1 < starts.size() ? starts[i + 1] : offset);
+        return S_OK;
     }
 
     static std::string FromLine() {
