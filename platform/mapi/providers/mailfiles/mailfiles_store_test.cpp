@@ -5,9 +5,12 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <sstream>
 
 #include <mapix.h>
@@ -375,6 +378,30 @@ TEST(MboxLayout, FromLinesAreQuotedAndComeBack) {
     EXPECT_EQ(layout->ReadItem({"Odd"}, items[0].key, &bytes, &entry), MAPI_E_CORRUPT_DATA);
     ASSERT_EQ(layout->ReadItem({"Odd"}, items[1].key, &bytes, &entry), S_OK);
     EXPECT_EQ(bytes, "Subject: after\n\nx\n");
+}
+
+// Appending waits while another program holds the mailbox's dot-lock, and
+// a lock left by a crashed writer long ago does not block for ever.
+TEST(MboxLayout, AppendWaitsForTheDotLock) {
+    TempDir dir;
+    auto layout = MboxLayout(dir.Path(""));
+    ASSERT_EQ(layout->CreateFolder({}, "Box"), S_OK);
+    const std::string lock = dir.Path("Box.lock");
+    std::ofstream(lock) << "";
+    std::string key;
+    HRESULT result = E_FAIL;
+    std::thread writer([&] { result = layout->AddItem({"Box"}, "Subject: w\n\nx\n", {}, "", &key); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(ReadFile(dir.Path("Box")), "");  // nothing written under someone else's lock
+    ::unlink(lock.c_str());
+    writer.join();
+    ASSERT_EQ(result, S_OK);
+    EXPECT_NE(ReadFile(dir.Path("Box")).find("Subject: w"), std::string::npos);
+
+    std::ofstream(lock) << "";
+    struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, lock.c_str(), old, 0), 0);
+    EXPECT_EQ(layout->AddItem({"Box"}, "Subject: v\n\ny\n", {}, "", &key), S_OK);
 }
 
 // One mbox file on its own (an export) is a store with one folder.
