@@ -284,10 +284,24 @@ protected:
         return IidIn(riid, {IID_IMAPIProp, IID_IMAPIContainer, IID_IMAPIFolder});
     }
     void Compute(mime::PropBag& out) override { FolderProps(*Core(), kind_, path_, out); }
-    // Folder properties follow from the files; none can be set. The
-    // problems say so property by property.
+    // Folder properties follow from the files, but for the container class,
+    // which the store keeps; the problems name every other property.
     HRESULT SetOther(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override {
-        return AllProblems(count, values, MAPI_E_NO_ACCESS, problems);
+        if (values == nullptr && count > 0) return MAPI_E_INVALID_PARAMETER;
+        std::vector<SPropValue> refused;
+        for (ULONG i = 0; i < count; ++i) {
+            const SPropValue& v = values[i];
+            const bool isClass = PROP_ID(v.ulPropTag) == PROP_ID(PR_CONTAINER_CLASS) &&
+                                 kind_ == EntryKind::kFolder && !path_.empty();
+            HRESULT hr = MAPI_E_NO_ACCESS;
+            if (isClass && PROP_TYPE(v.ulPropTag) == PT_STRING8 && v.Value.lpszA != nullptr)
+                hr = Core()->SetFolderClass(path_, v.Value.lpszA);
+            else if (isClass && PROP_TYPE(v.ulPropTag) == PT_UNICODE && v.Value.lpszW != nullptr)
+                hr = Core()->SetFolderClass(path_, Utf16ToUtf8(v.Value.lpszW));
+            if (FAILED(hr)) refused.push_back(v);
+        }
+        return AllProblems(static_cast<ULONG>(refused.size()), refused.data(), MAPI_E_NO_ACCESS,
+                           problems);
     }
 
 private:
@@ -347,7 +361,7 @@ void FolderProps(StoreCore& core, EntryKind kind, const FolderPath& folder, mime
         return;
     }
     out.SetText(PROP_ID(PR_DISPLAY_NAME), folder.back());
-    out.SetText(PROP_ID(PR_CONTAINER_CLASS), "IPF.Note");
+    out.SetText(PROP_ID(PR_CONTAINER_CLASS), core.FolderClass(folder));
     out.SetBinary(PROP_ID(PR_PARENT_ENTRYID),
                   core.EntryId(EntryKind::kFolder, FolderPath(folder.begin(), folder.end() - 1)));
     std::vector<ItemEntry> items;

@@ -197,6 +197,7 @@ TEST_P(MailStoreTest, NewStoreFoldersAndItemsAcrossSessions) {
     ASSERT_TRUE(odd);
     ComRef<IMAPIFolder> child = Create(odd.get(), "Kind.1");
     ASSERT_TRUE(child);
+    SetText(child.get(), PR_CONTAINER_CLASS, "IPF.Appointment");  // kept for the next session
     const std::string first = SaveMessage(child.get(), "First", "one\r\n");
     const std::string second = SaveMessage(child.get(), "Zweite Grüße", "two\r\n");
     ASSERT_FALSE(first.empty());
@@ -235,6 +236,10 @@ TEST_P(MailStoreTest, NewStoreFoldersAndItemsAcrossSessions) {
     ASSERT_EQ(HrGetOneProp(parent.get(), PR_DISPLAY_NAME, &name), S_OK);
     MapiBuffer<SPropValue> nameHolder(name);
     EXPECT_STREQ(name->Value.lpszA, "Kind.1");
+    LPSPropValue cls = nullptr;
+    ASSERT_EQ(HrGetOneProp(parent.get(), PR_CONTAINER_CLASS, &cls), S_OK);
+    MapiBuffer<SPropValue> clsHolder(cls);
+    EXPECT_STREQ(cls->Value.lpszA, "IPF.Appointment");
     ComRef<IMAPITable> attachments;
     ASSERT_EQ(message->GetAttachmentTable(0, attachments.Out()), S_OK);
     ULONG count = 0;

@@ -392,6 +392,22 @@ HRESULT StoreCore::SetSpecialFolder(Special which, const FolderPath& folder) {
     return SaveMeta();
 }
 
+std::string StoreCore::FolderClass(const FolderPath& folder) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    const std::string id = EntryId(EntryKind::kFolder, folder);
+    auto it = meta_.find("class." + Hex(id.data(), id.size()));
+    return it != meta_.end() ? it->second : "IPF.Note";
+}
+
+HRESULT StoreCore::SetFolderClass(const FolderPath& folder, const std::string& containerClass) {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    // The hidden file is kept line by line.
+    if (containerClass.find_first_of("\r\n") != std::string::npos) return MAPI_E_INVALID_PARAMETER;
+    const std::string id = EntryId(EntryKind::kFolder, folder);
+    meta_["class." + Hex(id.data(), id.size())] = containerClass;
+    return SaveMeta();
+}
+
 bool StoreCore::FolderExists(const FolderPath& folder) {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     FolderPath parent;

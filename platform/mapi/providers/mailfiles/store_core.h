@@ -68,6 +68,11 @@ public:
     std::optional<FolderPath> SpecialFolder(Special which);
     HRESULT SetSpecialFolder(Special which, const FolderPath& folder);
 
+    // PR_CONTAINER_CLASS of a folder: what was set for it, else IPF.Note
+    // (the files cannot tell a calendar from a mail folder).
+    std::string FolderClass(const FolderPath& folder);
+    HRESULT SetFolderClass(const FolderPath& folder, const std::string& containerClass);
+
     // True when folder exists (the IPM subtree always does).
     bool FolderExists(const FolderPath& folder);
 
