@@ -204,6 +204,8 @@ TEST(MimeConvert, TransportHeadersAreKeptAndCompleted) {
 
     MailItem back = ReadOrDie(mime, names);
     EXPECT_EQ(back.props.Text(PROP_ID(PR_SUBJECT)), "Kopfüberschrift");
+    // Mon, 1 Jan 2018 10:00:00 +0000, from the Received header
+    EXPECT_EQ(UnixFromFileTime(*back.props.Time(PROP_ID(PR_MESSAGE_DELIVERY_TIME))), 1514800800);
     EXPECT_EQ(back.props.Text(PROP_ID(PR_SENT_REPRESENTING_EMAIL_ADDRESS)), "orig@example.org");
     EXPECT_EQ(back.recipients.size(), 2u);
 }

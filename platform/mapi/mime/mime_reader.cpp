@@ -325,6 +325,17 @@ HRESULT ReadMessage(GMimeMessage* message, NameResolver& names, MailItem& item, 
         p.SetTime(PROP_ID(PR_CLIENT_SUBMIT_TIME), when);
         p.SetTime(PROP_ID(PR_MESSAGE_DELIVERY_TIME), when);
     }
+    // The topmost Received header was added by the last server on the way:
+    // its date, after the last ';', is when the message arrived.
+    if (const char* received = Header(object, "Received")) {
+        const char* semicolon = std::strrchr(received, ';');
+        if (semicolon != nullptr) {
+            GDatePtr arrived(g_mime_utils_header_decode_date(semicolon + 1));
+            if (arrived)
+                p.SetTime(PROP_ID(PR_MESSAGE_DELIVERY_TIME),
+                          FileTimeFromUnix(g_date_time_to_unix(arrived.get())));
+        }
+    }
     if (const char* id = g_mime_message_get_message_id(message); id != nullptr && *id)
         p.SetText(PROP_ID(PR_INTERNET_MESSAGE_ID), std::string("<") + id + ">");
     if (const char* v = Header(object, "In-Reply-To")) p.SetText(PROP_ID(kPrInReplyToId), Trim(v));
