@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <map>
 #include <strings.h>
 
 #include "providers/mailfiles/mail_layout.h"
@@ -99,17 +100,27 @@ public:
                     const std::string& nameHint, std::string* key) override {
         const std::string dir = Dir(folder);
         if (!IsDirectory(dir)) return MAPI_E_NOT_FOUND;
-        unsigned next = 1;
-        for (const std::string& entry : DirectoryEntries(dir)) {
-            unsigned n = 0;
-            if (IsEml(entry) && std::sscanf(entry.c_str(), "%u", &n) == 1 && n >= next) next = n + 1;
+        // The directory is numbered once per session; after that the next
+        // number is remembered, so a folder of many thousand items is not
+        // listed again for each one.
+        auto known = next_.find(dir);
+        if (known == next_.end()) {
+            unsigned first = 1;
+            for (const std::string& entry : DirectoryEntries(dir)) {
+                unsigned n = 0;
+                if (IsEml(entry) && std::sscanf(entry.c_str(), "%u", &n) == 1 && n >= first)
+                    first = n + 1;
+            }
+            known = next_.emplace(dir, first).first;
         }
+        unsigned& next = known->second;
         const std::string subject = SafeSubject(nameHint);
         // The message is written under a hidden name first and then linked
         // to its own: no reader sees half a file, and link() never replaces
         // a file another writer took meanwhile (the next number is tried).
         const std::string temp = dir + "/.new-" + std::to_string(::getpid()) + "-" +
                                  std::to_string(next);
+        ::unlink(temp.c_str());  // left by a crashed run that had our process id
         HRESULT hr = WriteNewFile(temp, bytes);
         if (FAILED(hr)) return hr;
         for (int attempt = 0; attempt < 1000; ++attempt, ++next) {
@@ -123,6 +134,7 @@ public:
             }
             ::unlink(temp.c_str());
             *key = name;
+            ++next;
             return S_OK;
         }
         ::unlink(temp.c_str());
@@ -137,6 +149,7 @@ private:
     }
 
     std::string root_;
+    std::map<std::string, unsigned> next_;  // by directory: the next free number
 };
 
 }  // namespace
