@@ -9,6 +9,8 @@ packages=(
   libsqlite3-dev sqlite3
   libpff-dev pff-tools pst-utils
   libicu-dev
+  libgmime-3.0-dev libical-dev
+  golang-github-jhillyerd-enmime-dev libpython3.11-testsuite
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libgl-dev libxkbcommon-dev
   xvfb xauth

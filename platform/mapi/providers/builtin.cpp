@@ -13,8 +13,9 @@ std::mutex g_mutex;
 std::unique_ptr<std::vector<StoreProvider*>> g_testProviders;
 
 const std::vector<StoreProvider*>& Builtin() {
-    static const std::vector<StoreProvider*> providers = {EmbeddedStoreProvider(), PstStoreProvider(),
-                                                          PstWriterStoreProvider()};
+    static const std::vector<StoreProvider*> providers = {
+        EmbeddedStoreProvider(), PstStoreProvider(),  PstWriterStoreProvider(),
+        MaildirStoreProvider(),  MboxStoreProvider(), EmlStoreProvider()};
     return providers;
 }
 

@@ -12,5 +12,9 @@ StoreProvider* EmbeddedStoreProvider();
 StoreProvider* PstStoreProvider();
 // New personal folder files, written by our own writer and opened read/write.
 StoreProvider* PstWriterStoreProvider();
+// Mail in open formats, read/write: Maildir++, mbox and .eml folder trees.
+StoreProvider* MaildirStoreProvider();
+StoreProvider* MboxStoreProvider();
+StoreProvider* EmlStoreProvider();
 
 }  // namespace mapi

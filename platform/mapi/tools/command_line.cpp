@@ -76,6 +76,16 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
                          ", not '" + value + "'";
                 return false;
             }
+        } else if (command == "create" && arg == "--kind") {
+            static const char* const kKinds[] = {"maildir", "mbox", "eml", "pst", "embedded"};
+            const std::string value = i + 1 < argc ? argv[++i] : "";
+            bool known = false;
+            for (const char* k : kKinds) known |= value == k;
+            if (!known) {
+                *error = "--kind wants maildir, mbox, eml, pst or embedded, not '" + value + "'";
+                return false;
+            }
+            out->kind = value;
         } else if (shape->dumpOptions && arg == "--props") {
             out->props = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -110,8 +120,12 @@ Administers the profile ($MAPI_PROFILE, else ~/.config/quirnel/profile.ini)
 and its message stores.
 
   list                          name, provider and path of each store (tab-separated)
-  create NAME PATH              a new, empty embedded store at PATH, added to the profile
-  add NAME PATH                 an existing store file (embedded or .pst/.ost, by content)
+  create NAME PATH [--kind maildir|mbox|eml|pst|embedded]
+                                a new, empty store at PATH, added to the profile; without
+                                --kind a .pst/.ost name makes a personal folder file,
+                                any other an embedded store
+  add NAME PATH                 an existing store (embedded or .pst/.ost file, Maildir,
+                                mbox or .eml folder), recognised by its content
   remove NAME                   takes the store out of the profile (the file stays)
   sample NAME PATH [--items N] [--seed S]
                                 a new embedded store filled with a generated mailbox of

@@ -13,6 +13,7 @@ struct CommandLine {
     uint32_t items = 1000;          // sample --items
     uint32_t seed = 1;              // sample --seed
     bool props = false;             // dump --props
+    std::string kind;               // create --kind: a provider name, empty for by extension
 };
 
 // Parses argv (argv[0] is the program). --help (-h) or --version anywhere

@@ -17,7 +17,10 @@ struct CommandContext {
 };
 
 int RunList(const CommandContext& ctx);
-int RunCreate(const CommandContext& ctx, const std::string& name, const std::string& path);
+// kind: a provider name (maildir, mbox, eml, pst, embedded), or empty to
+// choose by the path's extension.
+int RunCreate(const CommandContext& ctx, const std::string& name, const std::string& path,
+              const std::string& kind = {});
 int RunAdd(const CommandContext& ctx, const std::string& name, const std::string& path);
 int RunRemove(const CommandContext& ctx, const std::string& name);
 int RunSample(const CommandContext& ctx, const std::string& name, const std::string& path,

@@ -15,7 +15,7 @@ int Run(const mapi::tools::CommandLine& line) {
     CommandContext ctx{mapi::Profile::DefaultPath(), std::cout, std::cerr};
     const auto& a = line.args;
     if (line.command == "list") return RunList(ctx);
-    if (line.command == "create") return RunCreate(ctx, a[0], a[1]);
+    if (line.command == "create") return RunCreate(ctx, a[0], a[1], line.kind);
     if (line.command == "add") return RunAdd(ctx, a[0], a[1]);
     if (line.command == "remove") return RunRemove(ctx, a[0]);
     if (line.command == "sample") return RunSample(ctx, a[0], a[1], {line.items, line.seed});

@@ -181,8 +181,9 @@ TEST_F(MapiprofileTest, AddRefusesWhatIsNotAStoreAndLeavesItAlone) {
     std::ofstream(Path("notes.txt")) << "just some text, not a store\n";
     ExpectFailure(Run({"add", "Notes", Path("notes.txt")}), 1, "is not a message store");
     ExpectFailure(Run({"add", "Gone", Path("missing.qdb")}), 1, "is not a file");
+    // A directory can be a store (Maildir, mbox, .eml folders); an empty one is none.
     fs::create_directories(Path("folder.qdb"));
-    ExpectFailure(Run({"add", "Folder", Path("folder.qdb")}), 1, "is not a file");
+    ExpectFailure(Run({"add", "Folder", Path("folder.qdb")}), 1, "is not a message store");
 
     // A store cut short: recognised or not, it must be refused cleanly.
     ASSERT_EQ(Run({"create", "Whole", Path("whole.qdb")}).status, 0);

@@ -57,16 +57,18 @@ bool HasPstExtension(const std::string& path) {
     return ext == ".pst" || ext == ".ost";
 }
 
-// New stores are embedded ones; a personal folder file name gets a new
-// file from our own writer, opened read/write.
-StoreProvider* ProviderForNewStore(const std::string& path) {
-    return FindProvider(HasPstExtension(path) ? "pst-writer" : "embedded");
+// New stores are embedded ones unless a kind is asked for; a personal folder
+// file (by its name or --kind pst) is a new file from our own writer, opened
+// read/write.
+StoreProvider* ProviderForNewStore(const std::string& path, const std::string& kind) {
+    if (kind == "pst" || (kind.empty() && HasPstExtension(path))) return FindProvider("pst-writer");
+    return FindProvider(kind.empty() ? "embedded" : kind);
 }
 
 // Creates a store at path; on failure reports and returns null.
 StoreProvider* CreateStore(const CommandContext& ctx, const std::string& name,
-                           const std::string& path) {
-    StoreProvider* provider = ProviderForNewStore(path);
+                           const std::string& path, const std::string& kind = {}) {
+    StoreProvider* provider = ProviderForNewStore(path, kind);
     if (provider == nullptr) {
         ctx.err << "mapiprofile: no store provider can create " << path << "\n";
         return nullptr;
@@ -114,12 +116,13 @@ int RunList(const CommandContext& ctx) {
     return 0;
 }
 
-int RunCreate(const CommandContext& ctx, const std::string& name, const std::string& path) {
+int RunCreate(const CommandContext& ctx, const std::string& name, const std::string& path,
+              const std::string& kind) {
     Profile profile;
     if (!LoadProfile(ctx, &profile)) return 1;
     if (!NameIsFree(ctx, profile, name)) return 1;
     std::string absolute = AbsolutePath(path);
-    StoreProvider* provider = CreateStore(ctx, name, absolute);
+    StoreProvider* provider = CreateStore(ctx, name, absolute, kind);
     if (provider == nullptr) return 1;
     return AddToProfile(ctx, profile, name, provider, absolute) ? 0 : 1;
 }
@@ -130,14 +133,17 @@ int RunAdd(const CommandContext& ctx, const std::string& name, const std::string
     if (!NameIsFree(ctx, profile, name)) return 1;
     std::string absolute = AbsolutePath(path);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(absolute, ec)) {
-        ctx.err << "mapiprofile: " << path << " is not a file\n";
+    // Mail file stores (Maildir, mbox, .eml folders) are directories.
+    if (!std::filesystem::is_regular_file(absolute, ec) &&
+        !std::filesystem::is_directory(absolute, ec)) {
+        ctx.err << "mapiprofile: " << path << " is not a file or directory\n";
         return 1;
     }
     StoreProvider* provider = ProviderForFile(absolute);
     if (provider == nullptr) {
         ctx.err << "mapiprofile: " << path
-                << " is not a message store (neither an embedded store nor a .pst/.ost file)\n";
+                << " is not a message store (neither an embedded store, a .pst/.ost file, nor a "
+                   "Maildir, mbox or .eml folder)\n";
         return 1;
     }
     ComRef<IMsgStore> store;

@@ -1,0 +1,81 @@
+// How one kind of mail file store lays folders and items out on disk.
+//
+// The store, folder and message objects are shared by every kind; a layout
+// only lists, reads and adds. Folders are named by their path of display
+// names below the IPM subtree ({"Inbox", "Projects"}); items by a key the
+// layout chooses, which stays the same as long as the item is on disk.
+// A layout is used under its store's lock: one call at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <mapidefs.h>
+
+#include "mime/mail_item.h"
+
+namespace mapi::mailfiles {
+
+using FolderPath = std::vector<std::string>;
+
+struct ItemEntry {
+    std::string key;
+    uint64_t size = 0;
+    // Flags the layout keeps beside the message (Maildir file names).
+    bool hasFlags = false;
+    mime::MailFlags flags;
+};
+
+class MailLayout {
+public:
+    virtual ~MailLayout() = default;
+
+    // "maildir", "mbox" or "eml".
+    virtual const char* Kind() const = 0;
+    // True when read/replied/flagged states travel inside the message
+    // (Status headers) rather than beside it.
+    virtual bool FlagsInMessage() const = 0;
+
+    // Display names of the subfolders of parent (the IPM subtree for {}).
+    virtual HRESULT ListFolders(const FolderPath& parent, std::vector<std::string>* names) = 0;
+    // Makes folder parent + name; S_OK when it exists already.
+    virtual HRESULT CreateFolder(const FolderPath& parent, const std::string& name) = 0;
+    // The items of folder in the order they were added.
+    virtual HRESULT ListItems(const FolderPath& folder, std::vector<ItemEntry>* items) = 0;
+    // The message bytes of an item. MAPI_E_NOT_FOUND when it is gone;
+    // MAPI_E_CORRUPT_DATA when what is there is no message.
+    virtual HRESULT ReadItem(const FolderPath& folder, const std::string& key, std::string* bytes,
+                             ItemEntry* entry) = 0;
+    // Adds a message to folder, whole or not at all; nameHint (the subject)
+    // may shape a file name. Gives the new item's key.
+    virtual HRESULT AddItem(const FolderPath& folder, const std::string& bytes,
+                            const mime::MailFlags& flags, const std::string& nameHint,
+                            std::string* key) = 0;
+};
+
+// Layouts over the store directory root. Maildir++: the root is the inbox,
+// folders are ".A.B" directories. .eml tree: one directory per folder, one
+// file per item. mbox: one file per folder, subfolders in "Name.sbd".
+std::unique_ptr<MailLayout> MaildirLayout(const std::string& root);
+std::unique_ptr<MailLayout> EmlLayout(const std::string& root);
+std::unique_ptr<MailLayout> MboxLayout(const std::string& root);
+// A single mbox file (an export, a client's one mailbox) as a store with
+// one folder named after the file; it takes no further folders.
+std::unique_ptr<MailLayout> MboxFileLayout(const std::string& file);
+
+// File name helpers shared by the layouts.
+// A folder name as one path component: '%', '/', '.', control characters
+// and a leading '.' or '~' written as %XX, so every name round-trips.
+std::string EscapeName(const std::string& name, bool escapeDots);
+std::string UnescapeName(const std::string& name);
+// Writes bytes to path and syncs it; fails when the file exists (O_EXCL).
+HRESULT WriteNewFile(const std::string& path, const std::string& bytes);
+HRESULT ReadWholeFile(const std::string& path, std::string* bytes);
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+// Entries of a directory, without "." and "..", sorted by name.
+std::vector<std::string> DirectoryEntries(const std::string& path);
+
+}  // namespace mapi::mailfiles
