@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -373,6 +374,28 @@ TEST_F(WritableStoreTest, TwoWritersOfOneFileNeverUndoEachOther) {
     std::vector<std::string> names = ColumnStrings(hierarchy.get(), PR_DISPLAY_NAME);
     EXPECT_NE(std::find(names.begin(), names.end(), "From first"), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), "From second"), names.end());
+}
+
+// A writer killed after growing the file but before writing the header that
+// covers the new end leaves an unreferenced tail; the next writer must open
+// the file and cut the tail off, and a file shorter than its header is damage.
+TEST_F(WritableStoreTest, ATailOfAnInterruptedCommitIsDroppedAndAShortFileRefused) {
+    const auto size = std::filesystem::file_size(path_);
+    {
+        std::ofstream tail(path_, std::ios::binary | std::ios::app);
+        tail << std::string(70000, '\x5A');
+    }
+    ComRef<IMsgStore> store = Open();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(std::filesystem::file_size(path_), size);
+    store.Reset();
+
+    std::filesystem::resize_file(path_, size - 512);
+    ProfileEntry entry{"t", "Rescue", PstWriterStoreProvider()->Name(), path_};
+    ComRef<IMsgStore> shortened;
+    std::string error;
+    EXPECT_NE(PstWriterStoreProvider()->OpenStore(entry, shortened.Out(), &error), S_OK);
+    EXPECT_NE(error.find("shorter than its header"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -64,6 +64,13 @@ std::unique_ptr<NdbFile> NdbFile::Open(const std::string& path, NodeSet* nodes, 
         Fail(error, "cannot open " + path + " for writing: " + std::strerror(errno));
         return nullptr;
     }
+    // Drop the tail of a commit that was interrupted before its header was
+    // written, so that other readers see a file whose size its header states.
+    if (image.size() > header->root.fileEof &&
+        ::ftruncate(file->fd_, static_cast<off_t>(header->root.fileEof)) != 0) {
+        Fail(error, "cannot truncate " + path + ": " + std::strerror(errno));
+        return nullptr;
+    }
     return file;
 }
 
