@@ -71,7 +71,8 @@ private:
     bool ReadHeader(std::string* error);
     void WalkTree(uint64_t ib, uint64_t bid, uint8_t type, int depth, int level, uint64_t minKey,
                   std::set<uint64_t>* seen);
-    bool ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why) const;
+    // With crcOk, a page whose CRC fails is parsed too and *crcOk says so.
+    bool ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why, bool* crcOk = nullptr) const;
     void ScanLeaves();
     bool Block(uint64_t bid, Bytes* out, std::string* why) const;
     void ReadTree(uint64_t bid, int depth, CheckedNode* node) const;

@@ -68,6 +68,24 @@ bool SoundProps(const CheckedNode& node, std::vector<PropValue>* props, std::vec
     return true;
 }
 
+// Drops the named properties of a message, its recipients, attachments and
+// embedded messages; returns how many values went.
+size_t DropNamed(MessageContent* m) {
+    auto drop = [](std::vector<PropValue>& props) {
+        size_t before = props.size();
+        props.erase(std::remove_if(props.begin(), props.end(), [](const PropValue& v) { return PropId(v.tag) >= 0x8000; }),
+                    props.end());
+        return before - props.size();
+    };
+    size_t n = drop(m->props);
+    for (auto& r : m->recipients) n += drop(r);
+    for (auto& a : m->attachments) {
+        n += drop(a.props);
+        if (a.embedded) n += DropNamed(a.embedded.get());
+    }
+    return n;
+}
+
 Node PcNode(const std::vector<PropValue>& props) {
     Node n;
     WritePropertyContext(props, &n);
@@ -97,7 +115,8 @@ private:
     void Messages();
     void ListedButGone();
     void Strays();
-    void AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered);
+    void AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered,
+                    const std::string& origin = "");
     void AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> props);
     uint32_t FreshNid(uint32_t type) { return MakeNid(type, nextIndex_++); }
     void Note(std::string line) { stats_->notes.push_back(std::move(line)); }
@@ -106,6 +125,7 @@ private:
     RescueStats* stats_;
     NodeSet nodes_;
     uint16_t reportId_ = 0;
+    bool namesLost_ = false;  // named properties cannot be named
     std::map<uint32_t, uint32_t> folderParent_;  // folder -> parent as placed
     std::map<uint32_t, std::vector<uint32_t>> contents_, associated_;
     uint32_t recoveredItems_ = 0, recoveredFolders_ = 0;
@@ -147,10 +167,12 @@ void Rescuer::NameMapNode() {
         if (!WholeNode(file_.ReadNode(it->second), &whole, &why) || !ReadPropertyContext(whole, &props, &why) ||
             !names.FromProps(props, &why)) {
             names = NameMap();
-            Note("the named property map is damaged (" + why + "); named properties keep their ids only");
+            namesLost_ = true;
+            Note("the named property map is damaged (" + why + "); named properties are left out");
         }
     } else {
-        Note("the named property map is missing; named properties keep their ids only");
+        namesLost_ = true;
+        Note("the named property map is missing; named properties are left out");
     }
     PropertyName report;
     report.guid = kPsQuirnel;
@@ -233,15 +255,24 @@ void Rescuer::AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> p
     ++stats_->failed;
 }
 
-void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered) {
+void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered,
+                         const std::string& origin) {
     SalvagedMessage m;
     std::string error;
-    if (!SalvageMessage(node, &m, &error)) {
+    bool salvaged = SalvageMessage(node, &m, &error);
+    if (salvaged && !origin.empty()) m.lost.push_back(origin);
+    if (!salvaged) {
         if (recovered) return;  // nothing to offer, and nobody listed it
         std::vector<PropValue> props;
         std::vector<std::string> lost;
         SoundProps(node, &props, &lost);
         return AddFailing(nid, folder, std::move(props));
+    }
+    // Without the name map a named property's id says nothing of what it
+    // is; handed on, it would arrive as some other property or not at all.
+    if (namesLost_) {
+        if (size_t n = DropNamed(&m.content); n > 0)
+            m.lost.push_back(std::to_string(n) + " named properties, whose names are lost with the file's name map");
     }
     Node whole;
     std::string why;
@@ -321,8 +352,14 @@ void Rescuer::Strays() {
         if (!SalvageMessage(node, &m, &error)) continue;
         auto same = current_.find(nid);
         if (same != current_.end() && SameProps(same->second, m.content.props)) continue;
-        uint32_t fresh = FreshNid(NidType(nid));
-        AddMessage(fresh, SpecialFolder(&recoveredItems_, kRecoveredItemsName), node, true);
+        // A node id no tree has any more keeps its id, so the item is the
+        // one a copy saw before, if it saw it; a second version of it, or
+        // an older version of a current item, gets an id of its own.
+        bool keep = file_.Nodes().count(nid) == 0 && nodes_.count(nid) == 0;
+        uint32_t id = keep ? nid : FreshNid(NidType(nid));
+        AddMessage(id, SpecialFolder(&recoveredItems_, kRecoveredItemsName), node, true,
+                   "found outside the file's current node index: an item lost from its folder, a deleted "
+                   "item or an older version of one; it may not be the item's last state");
     }
 }
 
