@@ -10,7 +10,6 @@ namespace {
 
 constexpr uint32_t kTagRowId = 0x30000003;            // PR_ROWID
 constexpr uint32_t kTagAttachDataObject = 0x3701000D;  // PR_ATTACH_DATA_OBJ
-constexpr uint32_t kTagAttachNum = 0x0E210003;         // PR_ATTACH_NUM
 constexpr uint32_t kTagAttachFilename = 0x3704001F;    // PR_ATTACH_FILENAME_W
 constexpr uint32_t kTagAttachLongFilename = 0x3707001F;
 constexpr int kMaxEmbedding = 16;
