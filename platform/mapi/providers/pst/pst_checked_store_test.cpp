@@ -7,7 +7,15 @@
 
 #include <iostream>
 
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "providers/providers.h"
+#include "providers/pst/format/chk_ndb.h"
+#include "providers/pst/format/chk_rescue.h"
+#include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/pst_test_support.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/provider.h"
@@ -119,6 +127,130 @@ TEST(CheckedStore, MultiValuedValuesArrive) {
     // The sample's list has members, one-off and by entry id.
     EXPECT_GT(members, 0u);
     std::cout << checked << " multi-valued values, " << members << " distribution list member values\n";
+}
+
+ULONG DamageReportTag(IMsgStore* store) {
+    GUID set;
+    std::memcpy(&set, fmt::kPsQuirnel.data(), 16);
+    std::u16string text = fmt::kDamageReportName;
+    std::vector<WCHAR> wide(text.begin(), text.end());
+    wide.push_back(0);
+    MAPINAMEID name{};
+    name.lpguid = &set;
+    name.ulKind = MNID_STRING;
+    name.Kind.lpwstrName = wide.data();
+    LPMAPINAMEID names[1] = {&name};
+    LPSPropTagArray tags = nullptr;
+    ULONG tag = 0;
+    if (store->GetIDsFromNames(1, names, 0, &tags) == S_OK) tag = PROP_TAG(PT_UNICODE, PROP_ID(tags->aulPropTag[0]));
+    MAPIFreeBuffer(tags);
+    return tag;
+}
+
+// Damage placed on purpose in support.pst: the message store object, a
+// folder's properties and one message's recipient table. The store still
+// opens (under a new store id), the folder is offered as a recovered folder
+// with all its items, the message arrives without its recipients but with
+// both notes, and every other item of the folder arrives without one.
+TEST(CheckedStore, DamageAboveAndWithinAnItem) {
+    std::string source = testing::SamplePath("support.pst");
+    std::ifstream in(source, std::ios::binary);
+    fmt::Bytes image((std::istreambuf_iterator<char>(in)), {});
+    fmt::CheckedFile file;
+    std::string error;
+    ASSERT_TRUE(file.Open(image.data(), image.size(), &error)) << error;
+    uint32_t message = 0, folder = 0;
+    uint64_t recipients = 0;
+    for (const auto& [nid, entry] : file.Nodes()) {
+        if (fmt::NidType(nid) != fmt::kNidTypeNormalMessage) continue;
+        fmt::CheckedNode node = file.ReadNode(entry);
+        auto r = node.subnodes.find(fmt::kNidRecipientTable);
+        if (r == node.subnodes.end() || r->second.dataBid == 0 || fmt::IsInternalBid(r->second.dataBid)) continue;
+        message = nid;
+        folder = entry.nidParent;
+        recipients = r->second.dataBid;
+        break;
+    }
+    ASSERT_NE(message, 0u);
+    fmt::Bytes damaged = image;
+    for (uint64_t bid : {recipients, file.Nodes().at(folder).bidData, file.Nodes().at(fmt::kNidMessageStore).bidData}) {
+        uint64_t ib = 0;
+        uint16_t cb = 0;
+        ASSERT_TRUE(file.BlockPlace(bid, &ib, &cb));
+        damaged[ib + cb / 2] ^= 0x5A;
+    }
+    std::string dir = testing::MakeTempDir(), path = dir + "/damaged.pst";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(damaged.data()),
+                                                 static_cast<std::streamsize>(damaged.size()));
+    HRESULT hr = S_OK;
+    ComRef<IMsgStore> store = OpenChecked(path, &hr, &error);
+    ASSERT_EQ(hr, S_OK) << error;
+    ComRef<IMsgStore> intact = OpenChecked(source, &hr, &error);
+    ASSERT_EQ(hr, S_OK) << error;
+    std::vector<std::string> failures;
+    auto folders = testing::WalkFolders(Root(store.get()).get(), &failures);
+    auto intactFolders = testing::WalkFolders(Root(intact.get()).get(), &failures);
+    ASSERT_TRUE(failures.empty()) << failures.front();
+    ASSERT_EQ(folders.size(), intactFolders.size());
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%X", folder);
+    const testing::FolderSummary* recovered = nullptr;
+    for (size_t i = 0; i < folders.size(); ++i) {
+        if (folders[i].path.find(std::string("Recovered folder ") + hex) == std::string::npos) {
+            EXPECT_EQ(folders[i].path, intactFolders[i].path);
+            continue;
+        }
+        recovered = &folders[i];
+        EXPECT_EQ(folders[i].items, intactFolders[i].items);
+    }
+    ASSERT_NE(recovered, nullptr) << "no folder named Recovered folder " << hex;
+
+    ULONG reportTag = DamageReportTag(store.get());
+    ASSERT_NE(reportTag, 0u);
+    ComRef<IUnknown> opened;
+    ULONG type = 0;
+    ASSERT_EQ(store->OpenEntry(static_cast<ULONG>(recovered->entryId.size()),
+                               reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(recovered->entryId.data())), nullptr, 0,
+                               &type, opened.Out()),
+              S_OK);
+    auto* f = reinterpret_cast<IMAPIFolder*>(opened.get());
+    ComRef<IMAPITable> contents;
+    ASSERT_EQ(f->GetContentsTable(0, contents.Out()), S_OK);
+    SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+    LPSRowSet raw = nullptr;
+    ASSERT_EQ(HrQueryAllRows(contents.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &raw), S_OK);
+    RowSetPtr rows(raw);
+    int noted = 0;
+    for (ULONG i = 0; i < rows->cRows; ++i) {
+        const SBinary& id = rows->aRow[i].lpProps[0].Value.bin;
+        ComRef<IUnknown> object;
+        ASSERT_EQ(f->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, 0, &type, object.Out()), S_OK);
+        auto* m = reinterpret_cast<IMessage*>(object.get());
+        LPSPropValue report = nullptr;
+        if (HrGetOneProp(m, reportTag, &report) != S_OK) continue;
+        MapiBuffer<SPropValue> held(report);
+        ++noted;
+        std::u16string text(reinterpret_cast<const char16_t*>(report->Value.lpszW));
+        EXPECT_NE(text.find(u"the recipients"), std::u16string::npos);
+        ComRef<IMAPITable> table;
+        ULONG count = 99;
+        ASSERT_EQ(m->GetRecipientTable(0, table.Out()), S_OK);
+        ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
+        EXPECT_EQ(count, 0u);
+        ASSERT_EQ(m->GetAttachmentTable(0, table.Out()), S_OK);
+        SizedSPropTagArray(1, names) = {1, {PR_ATTACH_LONG_FILENAME_A}};
+        LPSRowSet attachRaw = nullptr;
+        ASSERT_EQ(HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&names), nullptr, nullptr, 0, &attachRaw),
+                  S_OK);
+        RowSetPtr attachments(attachRaw);
+        bool found = false;
+        for (ULONG k = 0; k < attachments->cRows; ++k)
+            found = found || (PROP_TYPE(attachments->aRow[k].lpProps[0].ulPropTag) == PT_STRING8 &&
+                              std::string(attachments->aRow[k].lpProps[0].Value.lpszA) == fmt::kDamageAttachmentName);
+        EXPECT_TRUE(found);
+    }
+    EXPECT_EQ(noted, 1);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

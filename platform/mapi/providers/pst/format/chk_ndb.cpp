@@ -279,6 +279,15 @@ bool CheckedFile::Block(uint64_t bid, Bytes* out, std::string* why) const {
     return true;
 }
 
+bool CheckedFile::BlockPlace(uint64_t bid, uint64_t* ib, uint16_t* cb) const {
+    uint64_t key = bid & ~uint64_t{1};
+    auto it = blocks_.find(key);
+    if (it == blocks_.end() && (it = scannedBlocks_.find(key)) == scannedBlocks_.end()) return false;
+    *ib = it->second.bref.ib;
+    *cb = it->second.cb;
+    return true;
+}
+
 CheckedNode CheckedFile::ReadNode(const NbtEntry& entry) const {
     CheckedNode node;
     ReadData(entry.bidData, &node);
@@ -290,6 +299,7 @@ void CheckedFile::ReadData(uint64_t bid, CheckedNode* node) const {
     node->pages.clear();
     node->pageErrors.clear();
     node->dataError.clear();
+    node->dataBid = bid;
     if (bid == 0) return;
     ReadTree(bid, 0, node);
 }

@@ -29,6 +29,7 @@ namespace mapi::pst::fmt {
 // A node as far as it could be read. Its data is kept per block, because
 // a heap page is a block and one bad block then costs only that page.
 struct CheckedNode {
+    uint64_t dataBid = 0;  // the block (or data tree) the data came from
     std::vector<Bytes> pages;
     std::vector<std::string> pageErrors;  // one per page, "" when sound
     std::string dataError;                // the data tree itself failed: no data known
@@ -63,6 +64,8 @@ public:
     const std::vector<NbtEntry>& StrayNodes() const { return strays_; }
 
     CheckedNode ReadNode(const NbtEntry& entry) const;
+    // Where the block B-trees place a block: false when they do not know it.
+    bool BlockPlace(uint64_t bid, uint64_t* ib, uint16_t* cb) const;
     // Reads the data behind one block id (a data tree when internal) into
     // *node's pages; used for node data and subnode data alike.
     void ReadData(uint64_t bid, CheckedNode* node) const;
