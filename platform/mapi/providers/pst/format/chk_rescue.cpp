@@ -277,8 +277,15 @@ void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node,
     Node whole;
     std::string why;
     auto& list = (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder];
-    if (m.Whole() && WholeNode(node, &whole, &why)) {
+    // The writer's readers cut a heap into Unicode-sized pages; an ANSI
+    // node of more than one block is rebuilt from what this reader read.
+    bool keepAsStored = file_.Unicode() || node.pages.size() <= 1;
+    if (m.Whole() && keepAsStored && WholeNode(node, &whole, &why)) {
         nodes_[nid] = {folder, std::move(whole)};
+        ++stats_->whole;
+    } else if (m.Whole() && !keepAsStored) {
+        std::vector<PropValue> rowProps;
+        nodes_[nid] = {folder, BuildMessageNode(m.content, &rowProps)};
         ++stats_->whole;
     } else {
         if (m.Whole()) m.lost.push_back("a part of the item no property refers to: " + why);

@@ -9,6 +9,7 @@
 #include "providers/pst/format/chk_ltp.h"
 #include "providers/pst/format/chk_message.h"
 #include "providers/pst/format/chk_ndb.h"
+#include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/format/ndb_permute.h"
 #include "providers/pst/pst_file.h"
@@ -110,6 +111,26 @@ TEST(CheckedReader, IntactSamplesAgreeWithLibpff) {
         EXPECT_GT(messages, 0u);
         std::cout << name << ": " << file.Nodes().size() << " nodes, " << messages << " messages, "
                   << props << " properties agree, " << file.StrayNodes().size() << " stray node entries\n";
+    }
+}
+
+// Found by fuzzing: a table whose row size is 0, shorter than a row id or
+// longer than a block made the table reader divide by zero or read past
+// its rows. Such a table is damage, reported like any other.
+TEST(CheckedReader, TablesWithImpossibleRowSizesAreRefused) {
+    Node node;
+    WriteTableContext({0x0037001F, 0x0E080003}, {{1, {{0x0E080003, {1, 0, 0, 0}}}}, {2, {}}}, &node);
+    std::vector<uint32_t> columns;
+    std::vector<TableRow> rows;
+    std::string error;
+    ASSERT_TRUE(ReadTableContext(node, &columns, &rows, &error)) << error;
+    ASSERT_EQ(rows.size(), 2u);
+    // TCINFO is the heap's first allocation, right after the 12-byte HNHDR;
+    // its row size (the end of the bitmap, rgib[TCI_bm]) is at byte 8.
+    for (uint16_t size : {0, 2, 9000}) {
+        Node bad = node;
+        Put16(bad.data.data() + 12 + 8, size);
+        EXPECT_FALSE(ReadTableContext(bad, &columns, &rows, &error)) << size;
     }
 }
 
