@@ -127,6 +127,7 @@ private:
     uint16_t reportId_ = 0;
     bool namesLost_ = false;  // named properties cannot be named
     std::map<uint32_t, uint32_t> folderParent_;  // folder -> parent as placed
+    std::set<uint32_t> strayFolders_;
     std::map<uint32_t, std::vector<uint32_t>> contents_, associated_;
     uint32_t recoveredItems_ = 0, recoveredFolders_ = 0;
     uint32_t nextIndex_ = 0;
@@ -209,6 +210,26 @@ void Rescuer::Folders() {
         nodes_[nid].node = PcNode(props);
         parentOf[nid] = entry.nidParent;
     }
+    // Folders only a scan found (their index page damaged, or deleted for
+    // good) come back below "Recovered folders" with what they hold.
+    for (const NbtEntry& entry : file_.StrayNodes()) {
+        uint32_t nid = static_cast<uint32_t>(entry.nid);
+        if (!IsFolderNid(nid) || parentOf.count(nid) != 0) continue;
+        std::vector<PropValue> props;
+        std::vector<std::string> lost;
+        SoundProps(file_.ReadNode(entry), &props, &lost);
+        if (FindValue(props, kTagDisplayName) == nullptr && FindValue(props, kTagDisplayName8) == nullptr)
+            SetValue(props, UnicodeValue(kTagDisplayName, "Recovered folder " + HexNid(nid)));
+        nodes_[nid].node = PcNode(props);
+        parentOf[nid] = entry.nidParent;
+        // The fixed folders have one place only, wherever they were found.
+        if (nid == kNidIpmSubtree || nid == kNidSearchRoot || nid == kNidSpamSearchFolder) continue;
+        strayFolders_.insert(nid);
+        ++stats_->recoveredFolders;
+        Note("folder " + HexNid(nid) + " is found only outside the node index; it is placed below \"" +
+             kRecoveredFoldersName + "\"");
+    }
+    if (parentOf.count(kNidRootFolder) != 0 && strayFolders_.count(kNidRootFolder) != 0) strayFolders_.erase(kNidRootFolder);
     if (parentOf.count(kNidRootFolder) == 0) {
         Note("the root folder is missing; a new one stands in for it");
         nodes_[kNidRootFolder].node = PcNode({UnicodeValue(kTagDisplayName, "")});
@@ -233,14 +254,45 @@ void Rescuer::Folders() {
             if (up == parentOf.end() || !IsFolderNid(up->second)) break;
             at = up->second;
         }
-        folderParent_[nid] = reaches ? parent : 0;
+        // A recovered folder stays below the recovered folder it was in,
+        // unless their parent links loop; the topmost goes below
+        // "Recovered folders".
+        bool stray = strayFolders_.count(nid) != 0;
+        bool underStray = false;
+        if (stray && strayFolders_.count(parent) != 0) {
+            underStray = true;
+            uint32_t up = parent;
+            for (size_t steps = 0; steps <= strayFolders_.size() && strayFolders_.count(up) != 0; ++steps) {
+                if (up == nid) underStray = false;
+                auto next = parentOf.find(up);
+                if (next == parentOf.end()) break;
+                up = next->second;
+            }
+        }
+        folderParent_[nid] = (reaches && !stray) || underStray ? parent : 0;
     }
     for (auto& [nid, parent] : folderParent_) {
         if (parent != 0) continue;
+        if (strayFolders_.count(nid) != 0) {
+            parent = SpecialFolder(&recoveredFolders_, kRecoveredFoldersName);
+            continue;
+        }
         ++stats_->recoveredFolders;
         Note("folder " + HexNid(nid) + " cannot be reached from the root; it is placed below \"" +
              kRecoveredFoldersName + "\"");
         parent = SpecialFolder(&recoveredFolders_, kRecoveredFoldersName);
+    }
+    // Whatever the links found, every folder must hang below the root: a
+    // folder out of reach would hide its items from every walk.
+    for (auto& [nid, parent] : folderParent_) {
+        uint32_t at = nid;
+        size_t steps = 0;
+        while (at != kNidRootFolder && steps++ <= folderParent_.size()) {
+            auto up = folderParent_.find(at);
+            if (up == folderParent_.end()) break;
+            at = up->second;
+        }
+        if (at != kNidRootFolder && nid != kNidRootFolder) parent = kNidRootFolder;
     }
 }
 
@@ -364,7 +416,10 @@ void Rescuer::Strays() {
         // an older version of a current item, gets an id of its own.
         bool keep = file_.Nodes().count(nid) == 0 && nodes_.count(nid) == 0;
         uint32_t id = keep ? nid : FreshNid(NidType(nid));
-        AddMessage(id, SpecialFolder(&recoveredItems_, kRecoveredItemsName), node, true,
+        bool inRecoveredFolder = keep && strayFolders_.count(entry.nidParent) != 0 &&
+                                 NidType(entry.nidParent) == kNidTypeNormalFolder;
+        uint32_t folder = inRecoveredFolder ? entry.nidParent : SpecialFolder(&recoveredItems_, kRecoveredItemsName);
+        AddMessage(id, folder, node, true,
                    "found outside the file's current node index: an item lost from its folder, a deleted "
                    "item or an older version of one; it may not be the item's last state");
     }
