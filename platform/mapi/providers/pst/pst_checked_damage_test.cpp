@@ -257,7 +257,7 @@ size_t PffexportItems(const std::string& path, const std::string& dir) {
 TEST(CheckedDamage, NothingDamagedIsHandedOnAsWhole) {
     namespace fs = std::filesystem;
     std::string dir = testing::MakeTempDir();
-    const int kVariantsPerSample = 40;
+    const int kVariantsPerSample = 80;
     std::cout << "variant                        whole salvaged failed  gone moved pffexport\n";
     size_t totals[6] = {0, 0, 0, 0, 0, 0};
     int variants = 0;

@@ -9,6 +9,8 @@
 #include "providers/pst/format/chk_ltp.h"
 #include "providers/pst/format/chk_message.h"
 #include "providers/pst/format/chk_ndb.h"
+#include "providers/pst/format/ltp_heap.h"
+#include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/format/ndb_permute.h"
@@ -132,6 +134,31 @@ TEST(CheckedReader, TablesWithImpossibleRowSizesAreRefused) {
         Put16(bad.data.data() + 12 + 8, size);
         EXPECT_FALSE(ReadTableContext(bad, &columns, &rows, &error)) << size;
     }
+}
+
+// Found by fuzzing too: a heap B-tree header with keys of no bytes made the
+// strict reader divide by zero. Both readers refuse it.
+TEST(CheckedReader, HeapTreesWithEmptyKeysAreRefused) {
+    Node node;
+    WritePropertyContext({{0x0037001F, {'a', 0}}, {0x0E080003, {7, 0, 0, 0}}}, &node);
+    HeapReader heap;
+    std::string error;
+    ASSERT_TRUE(heap.Open(node.data, &error)) << error;
+    // The header's allocation, found through the first page's map.
+    uint32_t root = heap.userRoot();
+    ASSERT_EQ(root >> 16, 0u);
+    size_t map = Get16(node.data.data());
+    size_t at = Get16(node.data.data() + map + 4 + 2 * (((root >> 5) & 0x7FF) - 1));
+    ASSERT_EQ(node.data[at], 0xB5);
+    node.data[at + 1] = 0;
+    std::vector<PropValue> props;
+    EXPECT_FALSE(ReadPropertyContext(node, &props, &error));
+    CheckedNode checked;
+    checked.pages.push_back(node.data);
+    checked.pageErrors.emplace_back();
+    std::vector<CheckedProp> ours;
+    std::vector<std::string> lost;
+    EXPECT_FALSE(ReadCheckedPc(checked, &ours, &lost, &error));
 }
 
 }  // namespace
