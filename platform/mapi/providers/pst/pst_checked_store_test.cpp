@@ -37,6 +37,24 @@ ComRef<IMAPIFolder> Root(IMsgStore* store) {
     return ComRef<IMAPIFolder>(reinterpret_cast<IMAPIFolder*>(root.Detach()));
 }
 
+ULONG DamageReportTag(IMsgStore* store) {
+    GUID set;
+    std::memcpy(&set, fmt::kPsQuirnel.data(), 16);
+    std::u16string text = fmt::kDamageReportName;
+    std::vector<WCHAR> wide(text.begin(), text.end());
+    wide.push_back(0);
+    MAPINAMEID name{};
+    name.lpguid = &set;
+    name.ulKind = MNID_STRING;
+    name.Kind.lpwstrName = wide.data();
+    LPMAPINAMEID names[1] = {&name};
+    LPSPropTagArray tags = nullptr;
+    ULONG tag = 0;
+    if (store->GetIDsFromNames(1, names, 0, &tags) == S_OK) tag = PROP_TAG(PT_UNICODE, PROP_ID(tags->aulPropTag[0]));
+    MAPIFreeBuffer(tags);
+    return tag;
+}
+
 // Same folders with the same counts, every item opens and reads, and the
 // checked reader claims .pst files before libpff does.
 TEST(CheckedStore, SamplesServeWhatLibpffServes) {
@@ -62,6 +80,20 @@ TEST(CheckedStore, SamplesServeWhatLibpffServes) {
         size_t items = 0;
         for (const auto& f : ours) items += f.items + f.associated;
         std::cout << name << ": " << ours.size() << " folders, " << items << " items\n";
+        // An intact file raises no alarm above its items.
+        LPSPropValue ipmId = nullptr;
+        ASSERT_EQ(HrGetOneProp(checked.get(), PR_IPM_SUBTREE_ENTRYID, &ipmId), S_OK);
+        MapiBuffer<SPropValue> heldId(ipmId);
+        ComRef<IUnknown> ipm;
+        ULONG type = 0;
+        ASSERT_EQ(checked->OpenEntry(ipmId->Value.bin.cb, reinterpret_cast<LPENTRYID>(ipmId->Value.bin.lpb), nullptr, 0,
+                                     &type, ipm.Out()),
+                  S_OK);
+        ULONG reportTag = DamageReportTag(checked.get());
+        ASSERT_NE(reportTag, 0u);
+        LPSPropValue report = nullptr;
+        EXPECT_NE(HrGetOneProp(reinterpret_cast<IMAPIProp*>(ipm.get()), reportTag, &report), S_OK);
+        MapiBuffer<SPropValue> heldReport(report);
         auto fingerprints = testing::FingerprintStore(checked.get());
         auto pffPrints = testing::FingerprintStore(pff.get());
         EXPECT_EQ(fingerprints.size(), pffPrints.size());
@@ -127,24 +159,6 @@ TEST(CheckedStore, MultiValuedValuesArrive) {
     // The sample's list has members, one-off and by entry id.
     EXPECT_GT(members, 0u);
     std::cout << checked << " multi-valued values, " << members << " distribution list member values\n";
-}
-
-ULONG DamageReportTag(IMsgStore* store) {
-    GUID set;
-    std::memcpy(&set, fmt::kPsQuirnel.data(), 16);
-    std::u16string text = fmt::kDamageReportName;
-    std::vector<WCHAR> wide(text.begin(), text.end());
-    wide.push_back(0);
-    MAPINAMEID name{};
-    name.lpguid = &set;
-    name.ulKind = MNID_STRING;
-    name.Kind.lpwstrName = wide.data();
-    LPMAPINAMEID names[1] = {&name};
-    LPSPropTagArray tags = nullptr;
-    ULONG tag = 0;
-    if (store->GetIDsFromNames(1, names, 0, &tags) == S_OK) tag = PROP_TAG(PT_UNICODE, PROP_ID(tags->aulPropTag[0]));
-    MAPIFreeBuffer(tags);
-    return tag;
 }
 
 // Damage placed on purpose in support.pst: the message store object, a
@@ -250,6 +264,22 @@ TEST(CheckedStore, DamageAboveAndWithinAnItem) {
         EXPECT_TRUE(found);
     }
     EXPECT_EQ(noted, 1);
+
+    // The damage above the items is told on the IPM subtree.
+    LPSPropValue ipmId = nullptr;
+    ASSERT_EQ(HrGetOneProp(store.get(), PR_IPM_SUBTREE_ENTRYID, &ipmId), S_OK);
+    MapiBuffer<SPropValue> heldId(ipmId);
+    ComRef<IUnknown> ipm;
+    ASSERT_EQ(store->OpenEntry(ipmId->Value.bin.cb, reinterpret_cast<LPENTRYID>(ipmId->Value.bin.lpb), nullptr, 0, &type,
+                               ipm.Out()),
+              S_OK);
+    LPSPropValue above = nullptr;
+    ASSERT_EQ(HrGetOneProp(reinterpret_cast<IMAPIProp*>(ipm.get()), reportTag, &above), S_OK);
+    MapiBuffer<SPropValue> heldAbove(above);
+    std::u16string aboveText(reinterpret_cast<const char16_t*>(above->Value.lpszW));
+    EXPECT_NE(aboveText.find(u"message store"), std::u16string::npos);
+    std::u16string folderHex(hex, hex + std::strlen(hex));
+    EXPECT_NE(aboveText.find(u"folder " + folderHex), std::u16string::npos);
     std::filesystem::remove_all(dir);
 }
 

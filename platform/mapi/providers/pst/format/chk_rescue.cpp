@@ -453,6 +453,18 @@ bool Rescuer::Run(const StoreUid& fallbackUid, StoreModel* out, std::string* err
         nodes_[SiblingNid(nid, kNidTypeContentsTable)].node = RowIdTable(contents_[nid]);
         nodes_[SiblingNid(nid, kNidTypeAssocContentsTable)].node = RowIdTable(associated_[nid]);
     }
+    // Damage above the items is told on the IPM subtree, where a copy and
+    // a dump see it (the store object's own properties are not served).
+    if (!stats_->notes.empty() && reportId_ != 0) {
+        std::vector<PropValue> props;
+        std::string why;
+        if (ReadPropertyContext(nodes_[kNidIpmSubtree].node, &props, &why)) {
+            std::string report = "The source file is damaged above its items:\n";
+            for (const std::string& n : stats_->notes) report += n + "\n";
+            SetValue(props, UnicodeValue((uint32_t{reportId_} << 16) | 0x001F, report));
+            nodes_[kNidIpmSubtree].node = PcNode(props);
+        }
+    }
     Header header;
     return StoreModel::Load(nodes_, header, out, error);
 }

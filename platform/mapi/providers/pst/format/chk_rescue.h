@@ -13,7 +13,7 @@
 // - a message beyond salvage, or one a folder lists whose node is gone,
 //   stays listed and fails as a whole when opened (MAPI_E_CORRUPT_DATA),
 //   so a copy logs it instead of never seeing it.
-// Above the items:
+// Above the items (each told in the DamageReport of the IPM subtree):
 // - a damaged store object is replaced by a minimal one;
 // - folders are placed by the node B-tree's parent links, not by their
 //   (possibly damaged) hierarchy tables; one whose name cannot be read is
