@@ -1,5 +1,7 @@
 #include "providers/pst/format/chk_rescue.h"
 
+#include "providers/pst/format/chk_rescue_parts.h"
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -18,6 +20,8 @@ const Guid kPsQuirnel = {0xd7, 0xd0, 0xc4, 0xf3, 0x5b, 0xb0, 0x14, 0x42,
 
 namespace {
 
+using namespace rescue;
+
 constexpr uint32_t kTagRecordKey = 0x0FF90102;
 constexpr uint32_t kTagDisplayName = 0x3001001F;
 constexpr uint32_t kTagDisplayName8 = 0x3001001E;
@@ -27,80 +31,6 @@ constexpr uint32_t kTagAttachDataBin = 0x37010102;
 constexpr uint32_t kTagAttachLongFilename = 0x3707001F;
 constexpr uint32_t kTagAttachMimeTag = 0x370E001F;
 constexpr uint32_t kAttachByValue = 1;
-
-std::string HexNid(uint32_t nid) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    for (int shift = 28; shift >= 0; shift -= 4) s.push_back(digits[(nid >> shift) & 0xF]);
-    s.erase(0, std::min(s.find_first_not_of('0'), s.size() - 1));
-    return "0x" + s;
-}
-
-bool IsMessageNid(uint32_t nid) {
-    return NidType(nid) == kNidTypeNormalMessage || NidType(nid) == kNidTypeAssocMessage;
-}
-
-bool IsFolderNid(uint32_t nid) {
-    return NidType(nid) == kNidTypeNormalFolder || NidType(nid) == kNidTypeSearchFolder;
-}
-
-bool SameProps(const std::vector<PropValue>& a, const std::vector<PropValue>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].tag != b[i].tag || a[i].bytes != b[i].bytes) return false;
-    return true;
-}
-
-// The sound properties of a property context node; false when none can be
-// read. Lines for what was lost go to *lost.
-bool SoundProps(const CheckedNode& node, std::vector<PropValue>* props, std::vector<std::string>* lost) {
-    std::vector<CheckedProp> checked;
-    std::string error;
-    props->clear();
-    if (!ReadCheckedPc(node, &checked, lost, &error)) {
-        lost->push_back(error);
-        return false;
-    }
-    for (CheckedProp& p : checked) {
-        if (p.error.empty()) props->push_back({p.tag, std::move(p.bytes)});
-        else lost->push_back("property " + HexNid(p.tag) + ": " + p.error);
-    }
-    return true;
-}
-
-// Drops the named properties of a message, its recipients, attachments and
-// embedded messages; returns how many values went.
-size_t DropNamed(MessageContent* m) {
-    auto drop = [](std::vector<PropValue>& props) {
-        size_t before = props.size();
-        props.erase(std::remove_if(props.begin(), props.end(), [](const PropValue& v) { return PropId(v.tag) >= 0x8000; }),
-                    props.end());
-        return before - props.size();
-    };
-    size_t n = drop(m->props);
-    for (auto& r : m->recipients) n += drop(r);
-    for (auto& a : m->attachments) {
-        n += drop(a.props);
-        if (a.embedded) n += DropNamed(a.embedded.get());
-    }
-    return n;
-}
-
-Node PcNode(const std::vector<PropValue>& props) {
-    Node n;
-    WritePropertyContext(props, &n);
-    return n;
-}
-
-// A table whose rows carry only their ids: the store model reads nothing
-// else from the folder tables and regenerates them from its folders.
-Node RowIdTable(const std::vector<uint32_t>& ids) {
-    std::vector<TableRow> rows;
-    for (uint32_t id : ids) rows.push_back({id, {}});
-    Node n;
-    WriteTableContext({}, rows, &n);
-    return n;
-}
 
 class Rescuer {
 public:
