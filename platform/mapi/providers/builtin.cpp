@@ -13,9 +13,11 @@ std::mutex g_mutex;
 std::unique_ptr<std::vector<StoreProvider*>> g_testProviders;
 
 const std::vector<StoreProvider*>& Builtin() {
+    // The checked reader comes before libpff so that it is the one that
+    // claims .pst and .ost files (ProviderForFile takes the first).
     static const std::vector<StoreProvider*> providers = {
-        EmbeddedStoreProvider(), PstStoreProvider(),  PstWriterStoreProvider(),
-        MaildirStoreProvider(),  MboxStoreProvider(), EmlStoreProvider()};
+        EmbeddedStoreProvider(), PstCheckedStoreProvider(), PstStoreProvider(), PstWriterStoreProvider(),
+        MaildirStoreProvider(),  MboxStoreProvider(),       EmlStoreProvider()};
     return providers;
 }
 

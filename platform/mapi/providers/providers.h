@@ -8,8 +8,11 @@ namespace mapi {
 
 // The embedded SQLite store provider, the default for new stores.
 StoreProvider* EmbeddedStoreProvider();
-// The read-only personal folder file (.pst/.ost) provider.
+// The read-only personal folder file (.pst/.ost) provider over libpff.
 StoreProvider* PstStoreProvider();
+// The read-only personal folder file provider over our own checking reader,
+// the default for .pst/.ost files.
+StoreProvider* PstCheckedStoreProvider();
 // New personal folder files, written by our own writer and opened read/write.
 StoreProvider* PstWriterStoreProvider();
 // Mail in open formats, read/write: Maildir++, mbox and .eml folder trees.

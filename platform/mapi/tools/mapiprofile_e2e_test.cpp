@@ -155,7 +155,7 @@ TEST_F(MapiprofileTest, CreateAddListRemove) {
     ASSERT_EQ(list.status, 0) << list.err;
     EXPECT_EQ(list.out, "Rescued mail\tembedded\t" + Path("rescued.qdb") + "\n" +
                             "Second view\tembedded\t" + Path("rescued.qdb") + "\n" +
-                            "Old mail\tpst\t" + fs::path(pst).lexically_normal().string() + "\n");
+                            "Old mail\tpst-checked\t" + fs::path(pst).lexically_normal().string() + "\n");
 
     EXPECT_EQ(Run({"remove", "Second view"}).status, 0);
     ExpectFailure(Run({"remove", "Second view"}), 1, "no store named 'Second view'");

@@ -183,9 +183,24 @@ public:
                 break;
             case PT_OBJECT:
                 break;
+            // Only the bytes of the value's own type: the rest of the union
+            // is whatever the provider's buffer held, and differs run to run.
+            case PT_BOOLEAN:
+                AddValue(v.Value.b);
+                break;
+            case PT_I2:
+                AddValue(v.Value.i);
+                break;
+            case PT_LONG:
+            case PT_ERROR:
+                AddValue(v.Value.l);
+                break;
+            case PT_R4:
+                AddValue(v.Value.flt);
+                break;
             default:
                 AddValue(v.Value.li.QuadPart);
-                break;  // every fixed-size type fits
+                break;  // the 8-byte types
         }
     }
     std::string Text() const {

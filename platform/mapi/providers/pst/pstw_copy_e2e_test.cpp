@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
@@ -130,6 +131,17 @@ void CheckCopyIntoNewPst(const std::string& dir) {
     ASSERT_EQ(RunCommand(kMapiprofile + " create Target '" + target + "'", &out), 0);
     ASSERT_EQ(RunCommand(kQuirnelCopy + " --source Source --target Target", &out), 0) << out;
     ASSERT_EQ(RunCommand(kMapiprofile + " add Check '" + target + "'", &out), 0);
+    {
+        // .pst files go to our own checking reader by default; this check
+        // wants libpff, the independent reader.
+        std::string profilePath = dir_ + "/profile.ini";
+        std::ifstream in(profilePath);
+        std::string text((std::istreambuf_iterator<char>(in)), {});
+        size_t at = text.rfind("provider = pst-checked");
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, std::string("provider = pst-checked").size(), "provider = pst");
+        std::ofstream(profilePath, std::ios::trunc) << text;
+    }
     std::string sourceDump, targetDump, writerDump;
     ASSERT_EQ(RunCommand(kMapiprofile + " dump --props Source", &sourceDump), 0);
     ASSERT_EQ(RunCommand(kMapiprofile + " dump --props Check", &targetDump, &err), 0) << err;

@@ -33,6 +33,14 @@ std::shared_ptr<WritableFile> WritableFile::Open(const std::string& path, const 
     return file;
 }
 
+std::shared_ptr<WritableFile> WritableFile::ReadOnly(const std::string& path, const MAPIUID& provider,
+                                                     fmt::StoreModel model) {
+    std::shared_ptr<WritableFile> file(new WritableFile(path, provider));
+    file->model_ = std::move(model);
+    file->readOnly_ = true;
+    return file;
+}
+
 bool WritableFile::Load(std::string* error) {
     fmt::Header header;
     fmt::NodeSet nodes;
@@ -53,6 +61,7 @@ MAPIUID WritableFile::StoreUid() const {
 }
 
 HRESULT WritableFile::Commit() {
+    if (readOnly_) return MAPI_E_NO_ACCESS;
     if (ndb_ == nullptr) return MAPI_E_DISK_ERROR;  // an earlier failure could not even reload
     std::set<uint32_t> removed;
     std::array<uint32_t, 32> counters{};

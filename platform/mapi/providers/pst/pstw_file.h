@@ -27,6 +27,11 @@ public:
     // a reason in *error otherwise.
     static std::shared_ptr<WritableFile> Open(const std::string& path, const MAPIUID& provider,
                                               std::string* error);
+    // A store served read-only from a model built elsewhere (the checking
+    // reader's rescue of a file); every commit is refused and nothing is
+    // ever written to path.
+    static std::shared_ptr<WritableFile> ReadOnly(const std::string& path, const MAPIUID& provider,
+                                                  fmt::StoreModel model);
 
     std::recursive_mutex& Mutex() { return mutex_; }
     fmt::StoreModel& Model() { return model_; }
@@ -56,6 +61,7 @@ private:
     std::recursive_mutex mutex_;
     fmt::StoreModel model_;
     std::unique_ptr<fmt::NdbFile> ndb_;
+    bool readOnly_ = false;
 };
 
 }  // namespace mapi::pst

@@ -75,7 +75,9 @@ uint32_t WriteBth(HeapWriter& heap, uint8_t keySize, uint8_t dataSize,
 bool ReadBth(const HeapReader& heap, uint32_t header, uint8_t* keySize, uint8_t* dataSize,
              std::vector<BthRecord>* records, std::string* error) {
     Bytes h;
-    if (!heap.Get(header, &h) || h.size() != 8 || h[0] != kBthType)
+    // A key of no bytes would make every record empty ([MS-PST] 2.3.2.1
+    // allows keys of 2, 4, 8 and 16 bytes).
+    if (!heap.Get(header, &h) || h.size() != 8 || h[0] != kBthType || h[1] == 0)
         return Fail(error, "not a heap B-tree header");
     *keySize = h[1];
     *dataSize = h[2];

@@ -151,7 +151,9 @@ bool ReadTableContext(const Node& node, std::vector<uint32_t>* columns, std::vec
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* d = info.data() + kTcInfoFixed + 8 * i;
         Column c{Get32(d), Get16(d + 4), d[6], d[7]};
-        if (c.offset + c.size > rowSize || bitmapAt + c.bit / 8 >= rowSize)
+        // A variable-size cell holds a 4-byte HNID whatever its size says.
+        size_t width = FixedWidth(PropType(c.tag)) != 0 ? c.size : 4;
+        if (c.offset + width > rowSize || bitmapAt + c.bit / 8 >= rowSize)
             return fail("a table column outside its row");
         cols.push_back(c);
         columns->push_back(c.tag);
@@ -170,7 +172,8 @@ bool ReadTableContext(const Node& node, std::vector<uint32_t>* columns, std::vec
             matrix = it->second.data;
         }
     }
-    if (rowSize == 0) return fail("a table with empty rows");
+    // Rows start with their 4-byte id and never cross a block.
+    if (rowSize < 4 || rowSize > kMaxBlockData) return fail("a table with rows of an impossible size");
     size_t rowsPerBlock = kMaxBlockData / rowSize;
     rows->clear();
     for (size_t r = 0; r < index.size(); ++r) {

@@ -1,0 +1,387 @@
+#include "providers/pst/format/chk_ndb.h"
+
+#include <cstring>
+
+#include "providers/pst/format/ndb_crc.h"
+#include "providers/pst/format/ndb_ids.h"
+#include "providers/pst/format/ndb_permute.h"
+
+namespace mapi::pst::fmt {
+namespace {
+
+// Trees deeper than this cannot come from a file of sane size; deeper
+// means pages referring to each other in a loop.
+constexpr int kMaxDepth = 8;
+
+std::string At(uint64_t ib) {
+    return " at " + std::to_string(ib);
+}
+
+// The widths that differ between the ANSI and the Unicode format
+// ([MS-PST] 2.2.2.7.1, 2.2.2.7.7, 2.2.2.8.1, 2.2.2.8.3).
+struct Geometry {
+    size_t id;            // a BID or B-tree key
+    size_t pageTrailer;   // PAGETRAILER
+    size_t entryBytes;    // rgentries of a BTPAGE
+    size_t blockTrailer;  // BLOCKTRAILER
+    size_t internalHeader;  // XBLOCK and SLBLOCK headers before their entries
+};
+constexpr Geometry kUnicode{8, 16, 488, 16, 8};
+constexpr Geometry kAnsi{4, 12, 496, 12, 4};
+
+uint64_t GetId(const uint8_t* p, size_t width) {
+    return width == 8 ? Get64(p) : Get32(p);
+}
+
+}  // namespace
+
+bool CheckedNode::DataWhole() const {
+    return DataProblem().empty();
+}
+
+std::string CheckedNode::DataProblem() const {
+    if (!dataError.empty()) return dataError;
+    for (const std::string& e : pageErrors)
+        if (!e.empty()) return e;
+    return {};
+}
+
+Bytes CheckedNode::Joined() const {
+    Bytes out;
+    for (const Bytes& p : pages) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+bool CheckedFile::Open(const uint8_t* data, size_t size, std::string* error) {
+    data_ = data;
+    size_ = size;
+    if (!ReadHeader(error)) return false;
+    std::set<uint64_t> seen;
+    WalkTree(bbtRoot_.ib, bbtRoot_.bid, kPageBBT, 0, -1, 0, &seen);
+    WalkTree(nbtRoot_.ib, nbtRoot_.bid, kPageNBT, 0, -1, 0, &seen);
+    ScanLeaves();
+    if (nodes_.empty() && strays_.empty()) {
+        if (error != nullptr) *error = "no node of the file could be found";
+        return false;
+    }
+    return true;
+}
+
+bool CheckedFile::ReadHeader(std::string* error) {
+    auto fail = [&](const char* why) {
+        if (error != nullptr) *error = why;
+        return false;
+    };
+    if (size_ < Header::kSize || std::memcmp(data_, "!BDN", 4) != 0)
+        return fail("not a personal folder file (no !BDN magic)");
+    uint16_t version = Get16(data_ + 10);
+    // [MS-PST] 2.2.2.6: 14 and 15 are ANSI, 23 and up Unicode (36 is a
+    // Unicode file with 4 KiB pages, which is not read here).
+    if (version == 14 || version == 15) {
+        unicode_ = false;
+    } else if (version == 23) {
+        unicode_ = true;
+    } else {
+        return fail("a personal folder file of a version this reader does not know");
+    }
+    // Both CRCs start at the client magic; ANSI headers have only the first.
+    if (Get32(data_ + 4) != ComputeCrc(data_ + 8, 471)) Problem("the header's partial CRC is wrong");
+    if (unicode_ && Get32(data_ + 524) != ComputeCrc(data_ + 8, 516))
+        Problem("the header's full CRC is wrong");
+    if (unicode_) {
+        const uint8_t* r = data_ + 180;
+        nbtRoot_ = {Get64(r + 36), Get64(r + 44)};
+        bbtRoot_ = {Get64(r + 52), Get64(r + 60)};
+        crypt_ = data_[513];
+        if (Get64(r + 4) != size_) Problem("the header's file size differs from the file's");
+    } else {
+        const uint8_t* r = data_ + 164;
+        nbtRoot_ = {Get32(r + 20), Get32(r + 24)};
+        bbtRoot_ = {Get32(r + 28), Get32(r + 32)};
+        crypt_ = data_[461];
+        if (Get32(r + 4) != size_) Problem("the header's file size differs from the file's");
+    }
+    if (crypt_ > kCryptCyclic) {
+        // A damaged byte: the scan of blocks below tells which encoding
+        // reads, but guessing would hand on garbage; compressible is what
+        // Outlook writes unless told otherwise.
+        Problem("the header names an unknown encoding; the compressible one is assumed");
+        crypt_ = kCryptPermute;
+    }
+    return true;
+}
+
+bool CheckedFile::ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why, bool* crcOk) const {
+    const Geometry& g = unicode_ ? kUnicode : kAnsi;
+    if (ib % kPageSize != 0 || ib > size_ || size_ - ib < kPageSize) {
+        *why = "a B-tree page outside the file" + At(ib);
+        return false;
+    }
+    const uint8_t* p = data_ + ib;
+    const uint8_t* t = p + kPageSize - g.pageTrailer;
+    uint16_t sig = Get16(t + 2);
+    uint64_t bid = 0;
+    uint32_t crc = 0;
+    if (unicode_) {
+        crc = Get32(t + 4);
+        bid = Get64(t + 8);
+    } else {
+        bid = Get32(t + 4);
+        crc = Get32(t + 8);
+    }
+    if (t[0] != type || t[1] != type) {
+        *why = "not a page of the expected B-tree" + At(ib);
+        return false;
+    }
+    bool crcRight = crc == ComputeCrc(p, kPageSize - g.pageTrailer);
+    if (crcOk != nullptr) *crcOk = crcRight;
+    if (!crcRight && crcOk == nullptr) {
+        *why = "a B-tree page with a wrong CRC" + At(ib);
+        return false;
+    }
+    if (sig != ComputeSig(ib, bid)) {
+        *why = "a B-tree page with a wrong signature" + At(ib);
+        return false;
+    }
+    const uint8_t* counts = p + g.entryBytes;
+    size_t count = counts[0], max = counts[1], entrySize = counts[2];
+    BtPage out;
+    out.type = type;
+    out.level = counts[3];
+    // Unicode BBTENTRY and NBTENTRY end in padding to 8 bytes.
+    size_t expected = out.level > 0 ? 3 * g.id : type == kPageBBT ? (unicode_ ? 24 : 12) : 4 * g.id;
+    if (entrySize != expected || count > max || count * entrySize > g.entryBytes) {
+        *why = "a B-tree page with impossible counts" + At(ib);
+        return false;
+    }
+    size_t w = g.id;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* e = p + i * entrySize;
+        if (out.level > 0) {
+            out.children.push_back({GetId(e, w), {GetId(e + w, w), GetId(e + 2 * w, w)}});
+        } else if (type == kPageBBT) {
+            out.blocks.push_back({{GetId(e, w), GetId(e + w, w)}, Get16(e + 2 * w), Get16(e + 2 * w + 2)});
+        } else {
+            // NBTENTRY: nid (a 64-bit field in Unicode files of which only
+            // the low 32 bits are used), data, subnodes, parent.
+            out.nodes.push_back({GetId(e, w) & 0xFFFFFFFF, GetId(e + w, w), GetId(e + 2 * w, w),
+                                 Get32(e + 3 * w)});
+        }
+    }
+    *page = std::move(out);
+    return true;
+}
+
+void CheckedFile::WalkTree(uint64_t ib, uint64_t bid, uint8_t type, int depth, int level,
+                           uint64_t minKey, std::set<uint64_t>* seen) {
+    const char* tree = type == kPageNBT ? "node" : "block";
+    if (depth > kMaxDepth) return Problem(std::string("the ") + tree + " B-tree is deeper than any file needs");
+    if (!seen->insert(ib).second) return Problem(std::string("a ") + tree + " B-tree page reached twice" + At(ib));
+    BtPage page;
+    std::string why;
+    if (!ParsePage(ib, type, &page, &why)) return Problem(why);
+    (void)bid;
+    if (level >= 0 && page.level != level) return Problem(std::string("B-tree levels out of step") + At(ib));
+    // Keys rise strictly within a page and start at the key its parent
+    // gave; a page that breaks that is not trusted with its subtree.
+    uint64_t last = minKey;
+    bool first = true;
+    auto inOrder = [&](uint64_t key) {
+        bool ok = key >= minKey && (first || key > last);
+        first = false;
+        last = key;
+        return ok;
+    };
+    if (page.level > 0) {
+        for (const BtEntry& e : page.children)
+            if (!inOrder(e.key)) return Problem(std::string("B-tree keys out of order") + At(ib));
+        for (const BtEntry& e : page.children)
+            WalkTree(e.child.ib, e.child.bid, type, depth + 1, page.level - 1, e.key, seen);
+        return;
+    }
+    for (const BbtEntry& b : page.blocks)
+        if (!inOrder(b.bref.bid & ~uint64_t{1})) return Problem(std::string("block ids out of order") + At(ib));
+    for (const NbtEntry& n : page.nodes)
+        if (!inOrder(n.nid)) return Problem(std::string("node ids out of order") + At(ib));
+    for (const BbtEntry& b : page.blocks) blocks_[b.bref.bid & ~uint64_t{1}] = b;
+    for (const NbtEntry& n : page.nodes) nodes_[static_cast<uint32_t>(n.nid)] = n;
+}
+
+void CheckedFile::ScanLeaves() {
+    const Geometry& g = unicode_ ? kUnicode : kAnsi;
+    auto same = [](const NbtEntry& a, const NbtEntry& b) {
+        return a.nid == b.nid && a.bidData == b.bidData && a.bidSub == b.bidSub && a.nidParent == b.nidParent;
+    };
+    for (uint64_t ib = kPageSize; ib + kPageSize <= size_; ib += kPageSize) {
+        const uint8_t* t = data_ + ib + kPageSize - g.pageTrailer;
+        // Only pages whose type byte and its repeat agree are worth a CRC.
+        if ((t[0] != kPageBBT && t[0] != kPageNBT) || t[0] != t[1]) continue;
+        BtPage page;
+        std::string why;
+        bool crcOk = true;
+        if (!ParsePage(ib, t[0], &page, &why, &crcOk) || page.level != 0) continue;
+        // A leaf whose CRC fails may still hold entries that are right.
+        // Block entries check themselves (the block's trailer repeats its
+        // id, and its signature depends on its place); node entries cannot,
+        // so they only ever become stray entries, whose items are offered
+        // with a note and never in place of a current one.
+        for (const BbtEntry& b : page.blocks) {
+            uint64_t key = b.bref.bid & ~uint64_t{1};
+            if (blocks_.count(key) == 0) scannedBlocks_.emplace(key, b);
+        }
+        for (const NbtEntry& n : page.nodes) {
+            auto it = nodes_.find(static_cast<uint32_t>(n.nid));
+            if (it != nodes_.end() && same(it->second, n)) continue;
+            bool known = false;
+            for (const NbtEntry& s : strays_) known = known || same(s, n);
+            if (!known) strays_.push_back(n);
+        }
+    }
+}
+
+bool CheckedFile::Block(uint64_t bid, Bytes* out, std::string* why) const {
+    const Geometry& g = unicode_ ? kUnicode : kAnsi;
+    uint64_t key = bid & ~uint64_t{1};
+    auto it = blocks_.find(key);
+    if (it == blocks_.end()) {
+        it = scannedBlocks_.find(key);
+        if (it == scannedBlocks_.end()) {
+            *why = "block " + std::to_string(bid) + " is in no block B-tree";
+            return false;
+        }
+    }
+    const BbtEntry& e = it->second;
+    uint64_t ib = e.bref.ib;
+    uint64_t onDisk = (e.cb + g.blockTrailer + kBlockAlign - 1) / kBlockAlign * kBlockAlign;
+    if (e.cb > kMaxBlockSize - g.blockTrailer || ib % kBlockAlign != 0 || ib > size_ || size_ - ib < onDisk) {
+        *why = "block " + std::to_string(bid) + " lies outside the file";
+        return false;
+    }
+    const uint8_t* b = data_ + ib;
+    const uint8_t* t = b + onDisk - g.blockTrailer;
+    uint16_t cb = Get16(t), sig = Get16(t + 2);
+    uint64_t trailerBid = unicode_ ? Get64(t + 8) : Get32(t + 4);
+    uint32_t crc = unicode_ ? Get32(t + 4) : Get32(t + 8);
+    std::string where = " (block " + std::to_string(bid) + At(ib) + ")";
+    if (cb != e.cb) *why = "a block whose size differs from its B-tree entry" + where;
+    else if ((trailerBid & ~uint64_t{1}) != key) *why = "a block whose id differs from its B-tree entry" + where;
+    else if (sig != ComputeSig(ib, trailerBid)) *why = "a block with a wrong signature" + where;
+    else if (crc != ComputeCrc(b, cb)) *why = "a block with a wrong CRC" + where;
+    else why->clear();
+    if (!why->empty()) return false;
+    out->assign(b, b + cb);
+    if (IsInternalBid(bid) || crypt_ == kCryptNone) return true;
+    if (crypt_ == kCryptCyclic) {
+        *why = "a block in the cyclic encoding, which this reader does not decode" + where;
+        return false;
+    }
+    DecodePermute(out->data(), out->size());
+    return true;
+}
+
+bool CheckedFile::BlockPlace(uint64_t bid, uint64_t* ib, uint16_t* cb) const {
+    uint64_t key = bid & ~uint64_t{1};
+    auto it = blocks_.find(key);
+    if (it == blocks_.end() && (it = scannedBlocks_.find(key)) == scannedBlocks_.end()) return false;
+    *ib = it->second.bref.ib;
+    *cb = it->second.cb;
+    return true;
+}
+
+CheckedNode CheckedFile::ReadNode(const NbtEntry& entry) const {
+    CheckedNode node;
+    ReadData(entry.bidData, &node);
+    ReadSubnodes(entry.bidSub, 0, &node);
+    return node;
+}
+
+void CheckedFile::ReadData(uint64_t bid, CheckedNode* node) const {
+    node->pages.clear();
+    node->pageErrors.clear();
+    node->dataError.clear();
+    node->dataBid = bid;
+    if (bid == 0) return;
+    ReadTree(bid, 0, node);
+}
+
+void CheckedFile::ReadTree(uint64_t bid, int depth, CheckedNode* node) const {
+    const Geometry& g = unicode_ ? kUnicode : kAnsi;
+    Bytes raw;
+    std::string why;
+    if (!IsInternalBid(bid)) {
+        bool ok = Block(bid, &raw, &why);
+        node->pages.push_back(ok ? std::move(raw) : Bytes());
+        node->pageErrors.push_back(why);
+        return;
+    }
+    if (depth > 1 || !Block(bid, &raw, &why)) {
+        node->dataError = depth > 1 ? "a data tree deeper than two levels" : why;
+        return;
+    }
+    // XBLOCK / XXBLOCK ([MS-PST] 2.2.2.8.3.2): btype 1, level, count, total.
+    size_t count = raw.size() >= 8 ? Get16(raw.data() + 2) : 0;
+    uint8_t level = raw.size() >= 8 ? raw[1] : 0;
+    // A level-1 tree may sit at the top or below a level-2 one.
+    bool shapeOk = raw.size() >= 8 && raw[0] == 0x01 && (level == 1 || (level == 2 && depth == 0)) &&
+                   8 + count * g.id <= raw.size();
+    if (!shapeOk) {
+        node->dataError = "a damaged data tree block (block " + std::to_string(bid) + ")";
+        return;
+    }
+    uint32_t total = Get32(raw.data() + 4);
+    size_t before = 0;
+    for (const Bytes& p : node->pages) before += p.size();
+    for (size_t i = 0; i < count && node->dataError.empty(); ++i) {
+        uint64_t child = GetId(raw.data() + 8 + i * g.id, g.id);
+        if (level == 2) {
+            if (!IsInternalBid(child)) {
+                node->dataError = "a data tree whose middle level is not a data tree";
+                return;
+            }
+            ReadTree(child, depth + 1, node);
+        } else if (IsInternalBid(child)) {
+            node->dataError = "a data tree whose leaves are not data blocks";
+            return;
+        } else {
+            ReadTree(child, depth + 1, node);
+        }
+    }
+    if (!node->dataError.empty() || !node->DataProblem().empty()) return;
+    size_t after = 0;
+    for (const Bytes& p : node->pages) after += p.size();
+    if (after - before != total)
+        node->dataError = "a data tree whose blocks do not add up to its total (block " + std::to_string(bid) + ")";
+}
+
+void CheckedFile::ReadSubnodes(uint64_t bid, int depth, CheckedNode* node) const {
+    const Geometry& g = unicode_ ? kUnicode : kAnsi;
+    if (bid == 0) return;
+    auto fail = [&](const std::string& why) {
+        if (node->subnodeError.empty()) node->subnodeError = why;
+    };
+    if (depth > kMaxDepth) return fail("subnode trees nested deeper than any file needs");
+    Bytes raw;
+    std::string why;
+    if (!IsInternalBid(bid)) return fail("a subnode tree that is not an internal block");
+    if (!Block(bid, &raw, &why)) return fail(why);
+    // SLBLOCK (level 0) / SIBLOCK (level 1), [MS-PST] 2.2.2.8.3.3.
+    if (raw.size() < g.internalHeader || raw[0] != 0x02 || raw[1] > 1)
+        return fail("a damaged subnode tree block (block " + std::to_string(bid) + ")");
+    size_t level = raw[1], count = Get16(raw.data() + 2);
+    size_t entrySize = level == 0 ? 3 * g.id : 2 * g.id;
+    if (g.internalHeader + count * entrySize > raw.size())
+        return fail("a subnode tree block with more entries than bytes (block " + std::to_string(bid) + ")");
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* e = raw.data() + g.internalHeader + i * entrySize;
+        uint32_t nid = static_cast<uint32_t>(GetId(e, g.id));
+        if (level == 1) {
+            ReadSubnodes(GetId(e + g.id, g.id), depth + 1, node);
+            continue;
+        }
+        CheckedNode& sub = node->subnodes[nid];
+        ReadData(GetId(e + g.id, g.id), &sub);
+        ReadSubnodes(GetId(e + 2 * g.id, g.id), depth + 1, &sub);
+    }
+}
+
+}  // namespace mapi::pst::fmt

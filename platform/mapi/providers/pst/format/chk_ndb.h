@@ -1,0 +1,97 @@
+// The checking reader's node database: a personal folder file (.pst or
+// .ost, Unicode or ANSI, unencoded or with the compressible encoding) read
+// without trusting any of it. Every page and block is checked (trailer
+// type, signature, CRC, id, size against the B-tree entry; B-tree levels,
+// counts and key order; data tree totals) and whatever fails is reported
+// where it was found instead of being read as data.
+//
+// Damage never ends the reading: a damaged B-tree page costs its subtree,
+// whose leaf pages are then looked for by scanning the file; a damaged
+// block costs the data it held. Leaf pages the scan finds outside the
+// current trees (older revisions of the B-trees) yield the node entries a
+// rescue can still offer as recovered items.
+//
+// Read-only: the file's bytes are borrowed and must outlive the reader.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "providers/pst/format/ndb_bytes.h"
+#include "providers/pst/format/ndb_header.h"
+#include "providers/pst/format/ndb_page.h"
+
+namespace mapi::pst::fmt {
+
+// A node as far as it could be read. Its data is kept per block, because
+// a heap page is a block and one bad block then costs only that page.
+struct CheckedNode {
+    uint64_t dataBid = 0;  // the block (or data tree) the data came from
+    std::vector<Bytes> pages;
+    std::vector<std::string> pageErrors;  // one per page, "" when sound
+    std::string dataError;                // the data tree itself failed: no data known
+    std::map<uint32_t, CheckedNode> subnodes;
+    std::string subnodeError;             // some subnodes could not be listed
+
+    // Every byte of the data is known and sound.
+    bool DataWhole() const;
+    // The first reason the data is not whole, "" when it is.
+    std::string DataProblem() const;
+    // The pages joined; only meaningful when DataWhole().
+    Bytes Joined() const;
+};
+
+class CheckedFile {
+public:
+    // Reads the header and indexes both B-trees. False only when the bytes
+    // are not a personal folder file at all (no magic, too short, a header
+    // whose B-tree roots and a scan give nothing); damage is in Problems().
+    bool Open(const uint8_t* data, size_t size, std::string* error);
+
+    bool Unicode() const { return unicode_; }
+    uint8_t CryptMethod() const { return crypt_; }
+    // Damage found while indexing, one line each, in file order of finding.
+    const std::vector<std::string>& Problems() const { return problems_; }
+
+    // The node B-tree as reached from its root, by node id.
+    const std::map<uint32_t, NbtEntry>& Nodes() const { return nodes_; }
+    // Node entries found only by scanning: leaves of subtrees lost to
+    // damage, and leaves of older revisions of the node B-tree. An entry
+    // equal to one in Nodes() is not repeated.
+    const std::vector<NbtEntry>& StrayNodes() const { return strays_; }
+
+    CheckedNode ReadNode(const NbtEntry& entry) const;
+    // Where the block B-trees place a block: false when they do not know it.
+    bool BlockPlace(uint64_t bid, uint64_t* ib, uint16_t* cb) const;
+    // Reads the data behind one block id (a data tree when internal) into
+    // *node's pages; used for node data and subnode data alike.
+    void ReadData(uint64_t bid, CheckedNode* node) const;
+
+private:
+    bool ReadHeader(std::string* error);
+    void WalkTree(uint64_t ib, uint64_t bid, uint8_t type, int depth, int level, uint64_t minKey,
+                  std::set<uint64_t>* seen);
+    // With crcOk, a page whose CRC fails is parsed too and *crcOk says so.
+    bool ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why, bool* crcOk = nullptr) const;
+    void ScanLeaves();
+    bool Block(uint64_t bid, Bytes* out, std::string* why) const;
+    void ReadTree(uint64_t bid, int depth, CheckedNode* node) const;
+    void ReadSubnodes(uint64_t bid, int depth, CheckedNode* node) const;
+    void Problem(std::string what) { problems_.push_back(std::move(what)); }
+
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    bool unicode_ = true;
+    uint8_t crypt_ = kCryptNone;
+    Bref nbtRoot_, bbtRoot_;
+    std::map<uint64_t, BbtEntry> blocks_;   // by block id without bit 0
+    std::map<uint64_t, BbtEntry> scannedBlocks_;
+    std::map<uint32_t, NbtEntry> nodes_;
+    std::vector<NbtEntry> strays_;
+    std::vector<std::string> problems_;
+};
+
+}  // namespace mapi::pst::fmt

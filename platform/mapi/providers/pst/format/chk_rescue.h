@@ -1,0 +1,57 @@
+// A damaged file's store rebuilt in memory from what the checking reader
+// found sound, in the writer's store model so the writer's MAPI objects
+// can serve it read-only.
+//
+// What damage does, item by item:
+// - a message that passed every check is kept byte for byte;
+// - a message with parts lost keeps what is sound and carries the note of
+//   what was lost twice: the named property DamageReport (PT_UNICODE, in
+//   Quirnel's own property set PS_QUIRNEL) for programs, and an attachment
+//   "Quirnel damage report.txt" for the user. An attachment rather than a
+//   line in the body: the note then shows whatever body format the client
+//   renders, and the sound body is handed on unchanged;
+// - a message beyond salvage, or one a folder lists whose node is gone,
+//   stays listed and fails as a whole when opened (MAPI_E_CORRUPT_DATA),
+//   so a copy logs it instead of never seeing it.
+// Above the items (each told in the DamageReport of the IPM subtree):
+// - a damaged store object is replaced by a minimal one;
+// - folders are placed by the node B-tree's parent links, not by their
+//   (possibly damaged) hierarchy tables; one whose name cannot be read is
+//   named "Recovered folder <id>"; one that cannot reach the root goes
+//   below "Recovered folders" in the IPM subtree;
+// - messages no folder holds (orphans, and older revisions and deleted
+//   items found by scanning for B-tree leaves) go to "Recovered items".
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "providers/pst/format/chk_ndb.h"
+#include "providers/pst/format/msg_namemap.h"
+#include "providers/pst/format/msg_store.h"
+
+namespace mapi::pst::fmt {
+
+// PS_QUIRNEL {f3c4d0d7-b05b-4214-a817-a819212ea842}, as stored.
+extern const Guid kPsQuirnel;
+constexpr char16_t kDamageReportName[] = u"DamageReport";
+constexpr char kDamageAttachmentName[] = "Quirnel damage report.txt";
+constexpr char kRecoveredItemsName[] = "Recovered items";
+constexpr char kRecoveredFoldersName[] = "Recovered folders";
+
+struct RescueStats {
+    size_t whole = 0;      // messages as stored
+    size_t salvaged = 0;   // messages with a damage note
+    size_t failed = 0;     // listed messages that fail when opened
+    size_t recovered = 0;  // messages placed in "Recovered items"
+    size_t recoveredFolders = 0;  // folders renamed or moved below "Recovered folders"
+    // One line per damage above the items (store, name map, folders).
+    std::vector<std::string> notes;
+};
+
+// fallbackUid: the store's id when its own record key cannot be read.
+bool RescueStore(const CheckedFile& file, const StoreUid& fallbackUid, StoreModel* out,
+                 RescueStats* stats, std::string* error);
+
+}  // namespace mapi::pst::fmt

@@ -1,0 +1,287 @@
+// The checked reader's store ("pst-checked") against the libpff store on
+// the samples, and what it makes of damage at the levels above the items.
+#include <gtest/gtest.h>
+
+#include <mapiutil.h>
+#include <mapix.h>
+
+#include <iostream>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "providers/providers.h"
+#include "providers/pst/format/chk_ndb.h"
+#include "providers/pst/format/chk_rescue.h"
+#include "providers/pst/format/ndb_ids.h"
+#include "providers/pst/pst_test_support.h"
+#include "runtime/mapi_ptr.h"
+#include "runtime/provider.h"
+
+namespace mapi::pst {
+namespace {
+
+ComRef<IMsgStore> OpenChecked(const std::string& path, HRESULT* hr, std::string* error) {
+    ProfileEntry entry{"test", "Sample", "pst-checked", path};
+    ComRef<IMsgStore> store;
+    *hr = PstCheckedStoreProvider()->OpenStore(entry, store.Out(), error);
+    return store;
+}
+
+ComRef<IMAPIFolder> Root(IMsgStore* store) {
+    ComRef<IUnknown> root;
+    ULONG type = 0;
+    EXPECT_EQ(store->OpenEntry(0, nullptr, nullptr, 0, &type, root.Out()), S_OK);
+    return ComRef<IMAPIFolder>(reinterpret_cast<IMAPIFolder*>(root.Detach()));
+}
+
+ULONG DamageReportTag(IMsgStore* store) {
+    GUID set;
+    std::memcpy(&set, fmt::kPsQuirnel.data(), 16);
+    std::u16string text = fmt::kDamageReportName;
+    std::vector<WCHAR> wide(text.begin(), text.end());
+    wide.push_back(0);
+    MAPINAMEID name{};
+    name.lpguid = &set;
+    name.ulKind = MNID_STRING;
+    name.Kind.lpwstrName = wide.data();
+    LPMAPINAMEID names[1] = {&name};
+    LPSPropTagArray tags = nullptr;
+    ULONG tag = 0;
+    if (store->GetIDsFromNames(1, names, 0, &tags) == S_OK) tag = PROP_TAG(PT_UNICODE, PROP_ID(tags->aulPropTag[0]));
+    MAPIFreeBuffer(tags);
+    return tag;
+}
+
+// Same folders with the same counts, every item opens and reads, and the
+// checked reader claims .pst files before libpff does.
+TEST(CheckedStore, SamplesServeWhatLibpffServes) {
+    for (const std::string& name : testing::SampleNames()) {
+        SCOPED_TRACE(name);
+        std::string path = testing::SamplePath(name), error;
+        HRESULT hr = S_OK;
+        EXPECT_STREQ(ProviderForFile(path)->Name(), "pst-checked");
+        ComRef<IMsgStore> checked = OpenChecked(path, &hr, &error);
+        ASSERT_EQ(hr, S_OK) << error;
+        ComRef<IMsgStore> pff = testing::OpenStoreFile(path, &hr, &error);
+        ASSERT_EQ(hr, S_OK) << error;
+        std::vector<std::string> failures;
+        auto ours = testing::WalkFolders(Root(checked.get()).get(), &failures);
+        auto theirs = testing::WalkFolders(Root(pff.get()).get(), &failures);
+        EXPECT_TRUE(failures.empty()) << failures.front();
+        ASSERT_EQ(ours.size(), theirs.size());
+        for (size_t i = 0; i < ours.size(); ++i) {
+            EXPECT_EQ(ours[i].path, theirs[i].path);
+            EXPECT_EQ(ours[i].items, theirs[i].items) << ours[i].path;
+            EXPECT_EQ(ours[i].associated, theirs[i].associated) << ours[i].path;
+        }
+        size_t items = 0;
+        for (const auto& f : ours) items += f.items + f.associated;
+        std::cout << name << ": " << ours.size() << " folders, " << items << " items\n";
+        // An intact file raises no alarm above its items.
+        LPSPropValue ipmId = nullptr;
+        ASSERT_EQ(HrGetOneProp(checked.get(), PR_IPM_SUBTREE_ENTRYID, &ipmId), S_OK);
+        MapiBuffer<SPropValue> heldId(ipmId);
+        ComRef<IUnknown> ipm;
+        ULONG type = 0;
+        ASSERT_EQ(checked->OpenEntry(ipmId->Value.bin.cb, reinterpret_cast<LPENTRYID>(ipmId->Value.bin.lpb), nullptr, 0,
+                                     &type, ipm.Out()),
+                  S_OK);
+        ULONG reportTag = DamageReportTag(checked.get());
+        ASSERT_NE(reportTag, 0u);
+        LPSPropValue report = nullptr;
+        EXPECT_NE(HrGetOneProp(reinterpret_cast<IMAPIProp*>(ipm.get()), reportTag, &report), S_OK);
+        MapiBuffer<SPropValue> heldReport(report);
+        auto fingerprints = testing::FingerprintStore(checked.get());
+        auto pffPrints = testing::FingerprintStore(pff.get());
+        EXPECT_EQ(fingerprints.size(), pffPrints.size());
+        for (const auto& [id, print] : fingerprints) {
+            EXPECT_NE(print, "fail") << id;
+            EXPECT_EQ(pffPrints.count(id), 1u) << id;
+        }
+    }
+}
+
+// Every multi-valued value of every item arrives through MAPI with its
+// values ([MS-PST] 2.3.3.4: a count, offsets, the values; the stored bytes
+// are checked against libpff by the reader test). The distribution list's
+// members (multi-valued binary named properties), which libpff reports with
+// no values, are among them.
+TEST(CheckedStore, MultiValuedValuesArrive) {
+    std::string path = testing::SamplePath("passworded.pst"), error;
+    HRESULT hr = S_OK;
+    ComRef<IMsgStore> store = OpenChecked(path, &hr, &error);
+    ASSERT_EQ(hr, S_OK) << error;
+    size_t checked = 0, members = 0;
+    std::vector<ComRef<IMAPIFolder>> pending = {Root(store.get())};
+    while (!pending.empty()) {
+        ComRef<IMAPIFolder> folder = pending.back();
+        pending.pop_back();
+        SizedSPropTagArray(2, columns) = {2, {PR_ENTRYID, PR_MESSAGE_CLASS_A}};
+        for (int kind = 0; kind < 2; ++kind) {
+            ComRef<IMAPITable> table;
+            LPSRowSet raw = nullptr;
+            HRESULT got = kind == 0 ? folder->GetContentsTable(0, table.Out()) : folder->GetHierarchyTable(0, table.Out());
+            if (got != S_OK ||
+                HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &raw) != S_OK)
+                continue;
+            RowSetPtr rows(raw);
+            for (ULONG i = 0; i < rows->cRows; ++i) {
+                const SBinary& id = rows->aRow[i].lpProps[0].Value.bin;
+                ComRef<IUnknown> object;
+                ULONG type = 0;
+                ASSERT_EQ(folder->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, 0, &type, object.Out()),
+                          S_OK);
+                if (kind == 1) {
+                    pending.push_back(ComRef<IMAPIFolder>(reinterpret_cast<IMAPIFolder*>(object.Detach())));
+                    continue;
+                }
+                bool distList = PROP_TYPE(rows->aRow[i].lpProps[1].ulPropTag) == PT_STRING8 &&
+                                std::string(rows->aRow[i].lpProps[1].Value.lpszA) == "IPM.DistList";
+                ULONG count = 0;
+                LPSPropValue values = nullptr;
+                ASSERT_EQ(reinterpret_cast<IMAPIProp*>(object.get())->GetProps(nullptr, 0, &count, &values), S_OK);
+                MapiBuffer<SPropValue> held(values);
+                for (ULONG k = 0; k < count; ++k) {
+                    const SPropValue& v = values[k];
+                    if ((PROP_TYPE(v.ulPropTag) & MV_FLAG) == 0) continue;
+                    // Every multi-valued array shares its count's place.
+                    EXPECT_GT(v.Value.MVl.cValues, 0u) << std::hex << v.ulPropTag;
+                    ++checked;
+                    if (distList && PROP_TYPE(v.ulPropTag) == PT_MV_BINARY) members += v.Value.MVbin.cValues;
+                }
+            }
+        }
+    }
+    EXPECT_GE(checked, 5u);
+    // The sample's list has members, one-off and by entry id.
+    EXPECT_GT(members, 0u);
+    std::cout << checked << " multi-valued values, " << members << " distribution list member values\n";
+}
+
+// Damage placed on purpose in support.pst: the message store object, a
+// folder's properties and one message's recipient table. The store still
+// opens (under a new store id), the folder is offered as a recovered folder
+// with all its items, the message arrives without its recipients but with
+// both notes, and every other item of the folder arrives without one.
+TEST(CheckedStore, DamageAboveAndWithinAnItem) {
+    std::string source = testing::SamplePath("support.pst");
+    std::ifstream in(source, std::ios::binary);
+    fmt::Bytes image((std::istreambuf_iterator<char>(in)), {});
+    fmt::CheckedFile file;
+    std::string error;
+    ASSERT_TRUE(file.Open(image.data(), image.size(), &error)) << error;
+    uint32_t message = 0, folder = 0;
+    uint64_t recipients = 0;
+    for (const auto& [nid, entry] : file.Nodes()) {
+        if (fmt::NidType(nid) != fmt::kNidTypeNormalMessage) continue;
+        fmt::CheckedNode node = file.ReadNode(entry);
+        auto r = node.subnodes.find(fmt::kNidRecipientTable);
+        if (r == node.subnodes.end() || r->second.dataBid == 0 || fmt::IsInternalBid(r->second.dataBid)) continue;
+        message = nid;
+        folder = entry.nidParent;
+        recipients = r->second.dataBid;
+        break;
+    }
+    ASSERT_NE(message, 0u);
+    fmt::Bytes damaged = image;
+    for (uint64_t bid : {recipients, file.Nodes().at(folder).bidData, file.Nodes().at(fmt::kNidMessageStore).bidData}) {
+        uint64_t ib = 0;
+        uint16_t cb = 0;
+        ASSERT_TRUE(file.BlockPlace(bid, &ib, &cb));
+        damaged[ib + cb / 2] ^= 0x5A;
+    }
+    std::string dir = testing::MakeTempDir(), path = dir + "/damaged.pst";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(damaged.data()),
+                                                 static_cast<std::streamsize>(damaged.size()));
+    HRESULT hr = S_OK;
+    ComRef<IMsgStore> store = OpenChecked(path, &hr, &error);
+    ASSERT_EQ(hr, S_OK) << error;
+    ComRef<IMsgStore> intact = OpenChecked(source, &hr, &error);
+    ASSERT_EQ(hr, S_OK) << error;
+    std::vector<std::string> failures;
+    auto folders = testing::WalkFolders(Root(store.get()).get(), &failures);
+    auto intactFolders = testing::WalkFolders(Root(intact.get()).get(), &failures);
+    ASSERT_TRUE(failures.empty()) << failures.front();
+    ASSERT_EQ(folders.size(), intactFolders.size());
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%X", folder);
+    const testing::FolderSummary* recovered = nullptr;
+    for (size_t i = 0; i < folders.size(); ++i) {
+        if (folders[i].path.find(std::string("Recovered folder ") + hex) == std::string::npos) {
+            EXPECT_EQ(folders[i].path, intactFolders[i].path);
+            continue;
+        }
+        recovered = &folders[i];
+        EXPECT_EQ(folders[i].items, intactFolders[i].items);
+    }
+    ASSERT_NE(recovered, nullptr) << "no folder named Recovered folder " << hex;
+
+    ULONG reportTag = DamageReportTag(store.get());
+    ASSERT_NE(reportTag, 0u);
+    ComRef<IUnknown> opened;
+    ULONG type = 0;
+    ASSERT_EQ(store->OpenEntry(static_cast<ULONG>(recovered->entryId.size()),
+                               reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(recovered->entryId.data())), nullptr, 0,
+                               &type, opened.Out()),
+              S_OK);
+    auto* f = reinterpret_cast<IMAPIFolder*>(opened.get());
+    ComRef<IMAPITable> contents;
+    ASSERT_EQ(f->GetContentsTable(0, contents.Out()), S_OK);
+    SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+    LPSRowSet raw = nullptr;
+    ASSERT_EQ(HrQueryAllRows(contents.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &raw), S_OK);
+    RowSetPtr rows(raw);
+    int noted = 0;
+    for (ULONG i = 0; i < rows->cRows; ++i) {
+        const SBinary& id = rows->aRow[i].lpProps[0].Value.bin;
+        ComRef<IUnknown> object;
+        ASSERT_EQ(f->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, 0, &type, object.Out()), S_OK);
+        auto* m = reinterpret_cast<IMessage*>(object.get());
+        LPSPropValue report = nullptr;
+        if (HrGetOneProp(m, reportTag, &report) != S_OK) continue;
+        MapiBuffer<SPropValue> held(report);
+        ++noted;
+        std::u16string text(reinterpret_cast<const char16_t*>(report->Value.lpszW));
+        EXPECT_NE(text.find(u"the recipients"), std::u16string::npos);
+        ComRef<IMAPITable> table;
+        ULONG count = 99;
+        ASSERT_EQ(m->GetRecipientTable(0, table.Out()), S_OK);
+        ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
+        EXPECT_EQ(count, 0u);
+        ASSERT_EQ(m->GetAttachmentTable(0, table.Out()), S_OK);
+        SizedSPropTagArray(1, names) = {1, {PR_ATTACH_LONG_FILENAME_A}};
+        LPSRowSet attachRaw = nullptr;
+        ASSERT_EQ(HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&names), nullptr, nullptr, 0, &attachRaw),
+                  S_OK);
+        RowSetPtr attachments(attachRaw);
+        bool found = false;
+        for (ULONG k = 0; k < attachments->cRows; ++k)
+            found = found || (PROP_TYPE(attachments->aRow[k].lpProps[0].ulPropTag) == PT_STRING8 &&
+                              std::string(attachments->aRow[k].lpProps[0].Value.lpszA) == fmt::kDamageAttachmentName);
+        EXPECT_TRUE(found);
+    }
+    EXPECT_EQ(noted, 1);
+
+    // The damage above the items is told on the IPM subtree.
+    LPSPropValue ipmId = nullptr;
+    ASSERT_EQ(HrGetOneProp(store.get(), PR_IPM_SUBTREE_ENTRYID, &ipmId), S_OK);
+    MapiBuffer<SPropValue> heldId(ipmId);
+    ComRef<IUnknown> ipm;
+    ASSERT_EQ(store->OpenEntry(ipmId->Value.bin.cb, reinterpret_cast<LPENTRYID>(ipmId->Value.bin.lpb), nullptr, 0, &type,
+                               ipm.Out()),
+              S_OK);
+    LPSPropValue above = nullptr;
+    ASSERT_EQ(HrGetOneProp(reinterpret_cast<IMAPIProp*>(ipm.get()), reportTag, &above), S_OK);
+    MapiBuffer<SPropValue> heldAbove(above);
+    std::u16string aboveText(reinterpret_cast<const char16_t*>(above->Value.lpszW));
+    EXPECT_NE(aboveText.find(u"message store"), std::u16string::npos);
+    std::u16string folderHex(hex, hex + std::strlen(hex));
+    EXPECT_NE(aboveText.find(u"folder " + folderHex), std::u16string::npos);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace mapi::pst
