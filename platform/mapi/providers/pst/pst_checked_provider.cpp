@@ -88,6 +88,24 @@ public:
     }
 
     HRESULT OpenStore(const ProfileEntry& entry, IMsgStore** store, std::string* error) override {
+        return Open(entry, nullptr, store, error);
+    }
+
+    // A copy of a file whose record key another store of the session has
+    // already reads under the session's routing identity; the file is never
+    // written either way.
+    HRESULT OpenStoreAs(const ProfileEntry& entry, const MAPIUID& routingUid, IMsgStore** store,
+                        std::string* error) override {
+        return Open(entry, &routingUid, store, error);
+    }
+
+    HRESULT CreateStore(const std::string&, const std::string&, std::string* error) override {
+        if (error != nullptr) *error = "the checked reader only reads personal folder files";
+        return MAPI_E_NO_SUPPORT;
+    }
+
+private:
+    HRESULT Open(const ProfileEntry& entry, const MAPIUID* routingUid, IMsgStore** store, std::string* error) {
         if (store == nullptr) return MAPI_E_INVALID_PARAMETER;
         *store = nullptr;
         try {
@@ -101,17 +119,17 @@ public:
                 if (error != nullptr) *error = entry.path + " cannot be read as a personal folder file: " + why;
                 return MAPI_E_CORRUPT_STORE;
             }
+            if (routingUid != nullptr) {
+                pst::fmt::StoreUid uid;
+                std::memcpy(uid.data(), routingUid->ab, uid.size());
+                model.RouteAs(uid);
+            }
             auto served = pst::WritableFile::ReadOnly(entry.path, ProviderUid(), std::move(model));
             return pst::CreateWritableStoreObject(std::move(served), entry.displayName, store);
         } catch (const std::bad_alloc&) {
             if (error != nullptr) *error = "not enough memory to open " + entry.path;
             return MAPI_E_NOT_ENOUGH_MEMORY;
         }
-    }
-
-    HRESULT CreateStore(const std::string&, const std::string&, std::string* error) override {
-        if (error != nullptr) *error = "the checked reader only reads personal folder files";
-        return MAPI_E_NO_SUPPORT;
     }
 };
 

@@ -134,7 +134,7 @@ void CheckCopyIntoNewPst(const std::string& dir) {
     {
         // .pst files go to our own checking reader by default; this check
         // wants libpff, the independent reader.
-        std::string profilePath = dir_ + "/profile.ini";
+        std::string profilePath = dir + "/profile.ini";
         std::ifstream in(profilePath);
         std::string text((std::istreambuf_iterator<char>(in)), {});
         size_t at = text.rfind("provider = pst-checked");

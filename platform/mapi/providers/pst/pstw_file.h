@@ -34,6 +34,8 @@ public:
                                                   fmt::StoreModel model);
 
     std::recursive_mutex& Mutex() { return mutex_; }
+    // True for a store served from a checked read of a file that is never written.
+    bool IsReadOnly() const { return readOnly_; }
     fmt::StoreModel& Model() { return model_; }
     const MAPIUID& ProviderUid() const { return provider_; }
     MAPIUID StoreUid() const;

@@ -136,8 +136,9 @@ protected:
         MAPIUID uid = f.StoreUid();
         MAPIUID provider = f.ProviderUid();
         fmt::Bytes key(uid.ab, uid.ab + 16);
-        ULONG mask = STORE_ENTRYID_UNIQUE | STORE_MODIFY_OK | STORE_CREATE_OK | STORE_ATTACH_OK |
-                     STORE_MV_PROPS_OK | STORE_RESTRICTION_OK | STORE_SORT_OK | STORE_UNICODE_OK;
+        ULONG mask = STORE_ENTRYID_UNIQUE | STORE_ATTACH_OK | STORE_MV_PROPS_OK | STORE_RESTRICTION_OK |
+                     STORE_SORT_OK | STORE_UNICODE_OK |
+                     (f.IsReadOnly() ? STORE_READONLY : STORE_MODIFY_OK | STORE_CREATE_OK);
         Values v = {Binary(PR_ENTRYID, f.EntryId(fmt::kNidMessageStore)),
                     Binary(PR_STORE_ENTRYID, f.EntryId(fmt::kNidMessageStore)),
                     {PR_RECORD_KEY, key},

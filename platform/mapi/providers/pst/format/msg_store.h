@@ -48,6 +48,9 @@ public:
     static StoreModel NewStore(const StoreUid& uid, std::string_view displayName);
 
     const StoreUid& uid() const { return uid_; }
+    // Serves the store under another identity (a session routing a copied
+    // file); every entry id the model hands out is built from uid().
+    void RouteAs(const StoreUid& uid) { uid_ = uid; }
     uint32_t ipmSubtree() const;
     uint32_t inbox() const { return inbox_; }
     uint32_t outbox() const { return outbox_; }
