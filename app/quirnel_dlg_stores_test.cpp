@@ -195,6 +195,24 @@ TEST_F(StoreSetupTest, FirstRunWithoutAProfileReachesAFinishedCopy) {
     QDir().mkpath(QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders"));
     EXPECT_TRUE(
         dlg.grab().save(QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders/after-first-run-en.png")));
+
+    // A .pst name makes a personal folder file that mail programs open, and
+    // it is offered as a target like any store that can be written.
+    user.saveAs = Path(QStringLiteral("rescued.pst"));
+    Click(dlg, IDC_NEW_TARGET);
+    EXPECT_TRUE(user.picks.back().filter.contains(QStringLiteral("*.pst")));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_COMBO_TARGET), QStringLiteral("rescued (2)"));
+    ASSERT_TRUE(RunToEnd(dlg));
+    EXPECT_TRUE(user.boxes.empty());
+    // Item for item equality with a .pst target is the writer's own test;
+    // here every source folder must arrive with all its items. (The checking
+    // reader may add what it recovers from the file's older pages.)
+    const auto written = ItemsByFolder(DumpFile(Path(QStringLiteral("rescued.pst"))));
+    for (const auto& [folder, items] : ItemsByFolder(source)) {
+        const auto it = written.find(folder);
+        ASSERT_NE(it, written.end()) << folder;
+        EXPECT_EQ(it->second.size(), items.size()) << folder;
+    }
 }
 
 TEST_F(StoreSetupTest, ReadOnlyAndMissingStoresAreShownButNotOffered) {

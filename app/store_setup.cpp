@@ -1,6 +1,8 @@
 // Profile changes made from the main dialog.
 #include "store_setup.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -91,7 +93,12 @@ std::string CreateTargetStore(const std::string& profilePath, std::string* file,
     if (fs::exists(*file, ec)) {
         return *file + " exists already; a new store needs a new file.";
     }
-    mapi::StoreProvider* provider = mapi::FindProvider("embedded");
+    // A .pst name asks for a personal folder file that mail programs open;
+    // anything else gets the embedded store.
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    mapi::StoreProvider* provider = mapi::FindProvider(extension == ".pst" ? "pst-writer" : "embedded");
     if (provider == nullptr) return "No store provider can make new stores.";
     mapi::Profile profile;
     if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
