@@ -153,6 +153,12 @@ private:
     // box is shown and the run ends).
     bool ReadItemRows(RestrictionCompiler& compiler, const IMAPIFolderPtr& source, bool associated,
                       CMapiRowSet& rows, ULONG& unrestricted);
+    // The tag (as PT_STRING8) under which source's store keeps the report of
+    // a salvaged item, or PR_NULL when it has never kept one.
+    static ULONG DamageReportTag(const IMAPIFolderPtr& source);
+    // Logs what a salvaged item lost, from its report cell; false when the
+    // item was whole.
+    bool LogSalvage(const std::string& subject, const CMapiPropValue& report);
     // An item this run copied, for the verification.
     struct CopiedItem {
         std::string key;      // CTargetIndex::KeyOf its source entry id

@@ -11,6 +11,7 @@ ItemCounts& ItemCounts::operator+=(const ItemCounts& other) {
     alreadyThere += other.alreadyThere;
     copied += other.copied;
     failed += other.failed;
+    salvaged += other.salvaged;
     return *this;
 }
 

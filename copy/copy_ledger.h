@@ -28,6 +28,9 @@ struct ItemCounts {
     uint64_t alreadyThere = 0;  // received by the target in an earlier run
     uint64_t copied = 0;        // copied by this run (with --dry-run: would be)
     uint64_t failed = 0;        // tried and not copied
+    // Of the copied ones, those the source could only partly read: the copy
+    // holds what was sound and says what was lost.
+    uint64_t salvaged = 0;
 
     bool Balanced() const { return listed == filtered + alreadyThere + copied + failed; }
     ItemCounts& operator+=(const ItemCounts& other);

@@ -98,6 +98,9 @@ void CCopyEngine::RunCopy() {
             m_outcome = RunOutcome::CompletedWithFailures;
     }
     if (m_options.dryRun) LogLine("%s", "Dry run: nothing was written to the target");
+    if (m_ledger.items.salvaged > 0)
+        LogLine("Salvaged: %llu of the copied items lost parts in the source; each is named above",
+                static_cast<unsigned long long>(m_ledger.items.salvaged));
     if (m_options.verify && !m_options.dryRun)
         LogLine("Verify: %llu item(s) differ from their source",
                 static_cast<unsigned long long>(m_differences));

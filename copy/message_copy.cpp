@@ -4,7 +4,10 @@
 // counted and left out.
 #include <algorithm>
 #include <set>
+#include <sstream>
 #include <string>
+
+#include <runtime/provenance.h>
 
 #include "copy_engine.h"
 #include "item_compare.h"
@@ -101,8 +104,33 @@ bool CCopyEngine::ReadItemRows(RestrictionCompiler& compiler, const IMAPIFolderP
         // the folder: it fails the folder like an unreadable table.
         CheckHr(table->Restrict(const_cast<LPSRestriction>(compiler.Restriction()), TBL_BATCH));
     }
-    rows.QueryAllRows(table.get(),
-                      {PR_SUBJECT, PR_DISPLAY_NAME, PR_ENTRYID, PR_LAST_MODIFICATION_TIME});
+    // A store that never salvaged anything does not know the name; the
+    // column then reads as missing on every row.
+    rows.QueryAllRows(table.get(), {PR_SUBJECT, PR_DISPLAY_NAME, PR_ENTRYID,
+                                    PR_LAST_MODIFICATION_TIME, DamageReportTag(source)});
+    return true;
+}
+
+ULONG CCopyEngine::DamageReportTag(const IMAPIFolderPtr& source) {
+    MAPINAMEID name{const_cast<LPGUID>(&mapi::PS_QUIRNEL), MNID_STRING, {}};
+    name.Kind.lpwstrName = const_cast<LPWSTR>(mapi::kDamageReportName);
+    LPMAPINAMEID names[] = {&name};
+    LPSPropTagArray raw = nullptr;
+    HRESULT hr = source._rawInterface()->GetIDsFromNames(1, names, 0, &raw);
+    MapiBufferPtr<SPropTagArray> tags(raw);
+    if (FAILED(hr) || !tags || tags->cValues != 1 || PROP_TYPE(tags->aulPropTag[0]) == PT_ERROR)
+        return PR_NULL;
+    return CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_STRING8);
+}
+
+bool CCopyEngine::LogSalvage(const std::string& subject, const CMapiPropValue& report) {
+    if (report.Type() != PT_STRING8 || report.get()->Value.lpszA == nullptr) return false;
+    std::istringstream lines(report.get()->Value.lpszA);
+    std::string line;
+    std::getline(lines, line);  // the first line only says that parts were lost
+    LogFitted("Salvaged message ", subject, ": copied with what could be read; lost:");
+    while (std::getline(lines, line))
+        if (!line.empty()) LogFitted("  ", CActivityLog::Escaped(line), "");
     return true;
 }
 
@@ -174,6 +202,7 @@ void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& 
         if (hr == S_OK) {
             ++counts.copied;
             if (m_options.verify && !key.empty()) copied.push_back({key, subject});
+            if (LogSalvage(subject, rows.Cell(i, 4))) ++counts.salvaged;
         } else {
             if (!changed) LogFitted("copy message ", subject, "");
             LogLine("Error %s", GetErrorName(hr));

@@ -156,10 +156,20 @@ TEST_F(QuirnelCopyTrustTest, AChangedItemIsCopiedAgainAndStoreTextsStayOnTheirLi
         ASSERT_EQ(folder._rawInterface()->CreateMessage(nullptr, 0, &raw), S_OK);
         CInterfaceRef<IMessage> message(raw);
         raw->Release();
-        SPropValue value;
-        value.ulPropTag = PR_SUBJECT_A;
-        value.Value.lpszA = const_cast<char*>(subject.c_str());
-        ASSERT_EQ(message->SetProps(1, &value, nullptr), S_OK);
+        // As a checking reader marks an item it could only partly read.
+        MAPINAMEID name{const_cast<LPGUID>(&mapi::PS_QUIRNEL), MNID_STRING, {}};
+        name.Kind.lpwstrName = const_cast<LPWSTR>(mapi::kDamageReportName);
+        LPMAPINAMEID names[] = {&name};
+        LPSPropTagArray tags = nullptr;
+        ASSERT_EQ(message->GetIDsFromNames(1, names, MAPI_CREATE, &tags), S_OK);
+        MapiBufferPtr<SPropTagArray> hold(tags);
+        const std::string report = "Parts were lost:\nthe HTML body: block CRC\nrecipient 2\x1B[2J";
+        SPropValue values[2];
+        values[0].ulPropTag = PR_SUBJECT_A;
+        values[0].Value.lpszA = const_cast<char*>(subject.c_str());
+        values[1].ulPropTag = CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_STRING8);
+        values[1].Value.lpszA = const_cast<char*>(report.c_str());
+        ASSERT_EQ(message->SetProps(2, values, nullptr), S_OK);
         ASSERT_EQ(message->SaveChanges(0), S_OK);
     }
     ToolRun first = Copy({"--source", name, "--target", m_target});
@@ -174,6 +184,11 @@ TEST_F(QuirnelCopyTrustTest, AChangedItemIsCopiedAgainAndStoreTextsStayOnTheirLi
             EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
     const long items = SummaryOf(first.out).copied;
     EXPECT_EQ(items, 41);
+    // The salvaged item names what it lost, each part on a line of its own.
+    EXPECT_NE(first.out.find("Salvaged message Hi\\x0D\\x0Athere"), std::string::npos) << first.out;
+    EXPECT_NE(first.out.find("\n  the HTML body: block CRC\n  recipient 2\\x1B[2J\n"), std::string::npos)
+        << first.out;
+    EXPECT_NE(first.out.find("Salvaged: 1 of the copied items"), std::string::npos) << first.out;
 
     // One item of the source changes (a client sets its modification time).
     std::string changedSubject;

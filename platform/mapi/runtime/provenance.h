@@ -28,6 +28,9 @@ extern const GUID PS_QUIRNEL;
 inline constexpr const char16_t* kSourceStoreName = u"SourceStore";      // PT_BINARY
 inline constexpr const char16_t* kSourceEntryIdName = u"SourceEntryId";  // PT_BINARY
 inline constexpr const char16_t* kSourceModifiedName = u"SourceModified";  // PT_SYSTIME
+// Set by a reader that salvaged an item from a damaged store: what was lost,
+// one line each after a first line that says so (PT_UNICODE).
+inline constexpr const char16_t* kDamageReportName = u"DamageReport";
 
 struct ProvenanceTags {
     ULONG sourceStore = PR_NULL;
