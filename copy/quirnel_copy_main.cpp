@@ -15,6 +15,7 @@
 #include "console_host.h"
 #include "copy_engine.h"
 #include "runtime/profile.h"
+#include "runtime/session.h"
 
 namespace {
 
@@ -133,6 +134,12 @@ int main(int argc, char** argv) {
     }
     CMapiSession session;
     session.Attach(rawSession);
+    // Why a store of this run could not be opened (a refused login, say)
+    // is worth more than the "not found" that follows.
+    for (const std::string& warning : mapi::LastLogonWarnings())
+        for (const std::string* name : {&options->source, &options->target})
+            if (warning.rfind("store \"" + *name + "\" ", 0) == 0)
+                std::fprintf(stderr, "quirnel-copy: %s\n", warning.c_str());
 
     quirnel::CConsoleHost host(*options, g_stop, g_interrupted, stdout, stderr);
     SetMessageBoxHandler([&host](const std::string& caption, const std::string& text) {

@@ -15,7 +15,7 @@ std::unique_ptr<std::vector<StoreProvider*>> g_testProviders;
 const std::vector<StoreProvider*>& Builtin() {
     static const std::vector<StoreProvider*> providers = {
         EmbeddedStoreProvider(), PstStoreProvider(), MaildirStoreProvider(), MboxStoreProvider(),
-        EmlStoreProvider()};
+        EmlStoreProvider(), ImapStoreProvider()};
     return providers;
 }
 

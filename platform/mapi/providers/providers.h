@@ -14,5 +14,7 @@ StoreProvider* PstStoreProvider();
 StoreProvider* MaildirStoreProvider();
 StoreProvider* MboxStoreProvider();
 StoreProvider* EmlStoreProvider();
+// IMAP accounts (imap:// and imaps:// addresses), read/write.
+StoreProvider* ImapStoreProvider();
 
 }  // namespace mapi

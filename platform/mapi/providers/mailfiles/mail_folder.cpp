@@ -9,6 +9,7 @@
 #include <mapitags.h>
 #include <mapiutil.h>
 
+#include "mime/mime_convert.h"
 #include "providers/mailfiles/mail_object.h"
 #include "providers/mailfiles/mail_objects.h"
 #include "runtime/memory_rows.h"
@@ -111,6 +112,13 @@ public:
         listed.SetLong(PROP_ID(PR_OBJECT_TYPE), MAPI_MESSAGE);
         listed.SetLong(PROP_ID(PR_MESSAGE_SIZE),
                        static_cast<LONG>(std::min<uint64_t>(entry.size, 0x7FFFFFFF)));
+        // Provenance listed with the item answers the resume columns
+        // without reading the whole message.
+        if (!entry.provenance.empty()) {
+            mime::MailItem source;
+            if (mime::ApplyProvenanceHeader(entry.provenance, *core_, source))
+                for (const auto& [id, value] : source.props.All()) (void)listed.Set(*value);
+        }
         std::weak_ptr<ItemRows> self = weak_from_this();
         const std::string key = entry.key;
         return std::make_unique<ItemRow>(

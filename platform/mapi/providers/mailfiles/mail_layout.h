@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct ItemEntry {
     // Flags the layout keeps beside the message (Maildir file names).
     bool hasFlags = false;
     mime::MailFlags flags;
+    // The X-Quirnel-Source header when the layout lists it without reading
+    // the message (a server's header fetch); empty otherwise.
+    std::string provenance;
 };
 
 class MailLayout {
@@ -53,6 +57,12 @@ public:
     virtual HRESULT AddItem(const FolderPath& folder, const std::string& bytes,
                             const mime::MailFlags& flags, const std::string& nameHint,
                             std::string* key) = 0;
+
+    // The folder a server marks with a special-use attribute ("Sent",
+    // "Trash", "Drafts", RFC 6154); nullopt where the layout knows none.
+    virtual std::optional<std::vector<std::string>> SpecialUse(const char* /*attribute*/) {
+        return std::nullopt;
+    }
 };
 
 // Layouts over the store directory root. Maildir++: the root is the inbox,

@@ -1,0 +1,513 @@
+// Mailboxes and messages of an IMAP account through libetpan.
+#include "providers/imap/imap_layout.h"
+
+#include <libetpan/libetpan.h>
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+
+#include "providers/imap/imap_names.h"
+
+namespace mapi::imap {
+
+namespace {
+
+using mailfiles::FolderPath;
+using mailfiles::ItemEntry;
+
+constexpr const char* kProvenanceHeader = "X-Quirnel-Source";
+
+// Owners for libetpan's result lists.
+struct ListResult {
+    clist* list = nullptr;
+    ~ListResult() {
+        if (list != nullptr) mailimap_list_result_free(list);
+    }
+};
+struct FetchResult {
+    clist* list = nullptr;
+    ~FetchResult() {
+        if (list != nullptr) mailimap_fetch_list_free(list);
+    }
+};
+struct FetchType {
+    mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
+    ~FetchType() {
+        if (type != nullptr) mailimap_fetch_type_free(type);
+    }
+    void Add(mailimap_fetch_att* att) { mailimap_fetch_type_new_fetch_att_list_add(type, att); }
+};
+struct Set {
+    mailimap_set* set;
+    ~Set() {
+        if (set != nullptr) mailimap_set_free(set);
+    }
+};
+
+bool ParseKey(const std::string& key, uint32_t* validity, uint32_t* uid) {
+    unsigned long v = 0, u = 0;
+    char tail = 0;
+    if (std::sscanf(key.c_str(), "%lu.%lu%c", &v, &u, &tail) != 2 || u == 0) return false;
+    *validity = static_cast<uint32_t>(v);
+    *uid = static_cast<uint32_t>(u);
+    return true;
+}
+
+std::string Key(uint32_t validity, uint32_t uid) {
+    return std::to_string(validity) + "." + std::to_string(uid);
+}
+
+// One message of a FETCH answer.
+struct Fetched {
+    uint32_t uid = 0;
+    uint64_t size = 0;
+    bool haveFlags = false;
+    mime::MailFlags flags;
+    std::string body;  // the one body section asked for
+};
+
+Fetched Digest(mailimap_msg_att* att) {
+    Fetched out;
+    for (clistiter* it = clist_begin(att->att_list); it != nullptr; it = clist_next(it)) {
+        auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
+        if (item->att_type == MAILIMAP_MSG_ATT_ITEM_DYNAMIC) {
+            out.haveFlags = true;
+            if (item->att_data.att_dyn->att_list == nullptr) continue;
+            for (clistiter* f = clist_begin(item->att_data.att_dyn->att_list); f != nullptr;
+                 f = clist_next(f)) {
+                auto* fetch = static_cast<mailimap_flag_fetch*>(clist_content(f));
+                if (fetch->fl_type != MAILIMAP_FLAG_FETCH_OTHER || fetch->fl_flag == nullptr)
+                    continue;
+                switch (fetch->fl_flag->fl_type) {
+                    case MAILIMAP_FLAG_SEEN: out.flags.seen = true; break;
+                    case MAILIMAP_FLAG_ANSWERED: out.flags.answered = true; break;
+                    case MAILIMAP_FLAG_FLAGGED: out.flags.flagged = true; break;
+                    case MAILIMAP_FLAG_DRAFT: out.flags.draft = true; break;
+                    case MAILIMAP_FLAG_KEYWORD:
+                        if (fetch->fl_flag->fl_data.fl_keyword != nullptr &&
+                            strcasecmp(fetch->fl_flag->fl_data.fl_keyword, "$Forwarded") == 0)
+                            out.flags.forwarded = true;
+                        break;
+                    default: break;
+                }
+            }
+            continue;
+        }
+        mailimap_msg_att_static* s = item->att_data.att_static;
+        if (s->att_type == MAILIMAP_MSG_ATT_UID) out.uid = s->att_data.att_uid;
+        if (s->att_type == MAILIMAP_MSG_ATT_RFC822_SIZE) out.size = s->att_data.att_rfc822_size;
+        if (s->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && s->att_data.att_body_section != nullptr &&
+            s->att_data.att_body_section->sec_body_part != nullptr)
+            out.body.assign(s->att_data.att_body_section->sec_body_part,
+                            s->att_data.att_body_section->sec_length);
+    }
+    return out;
+}
+
+mailimap_flag_list* FlagList(const mime::MailFlags& flags) {
+    mailimap_flag_list* list = mailimap_flag_list_new_empty();
+    if (list == nullptr) return nullptr;
+    if (flags.seen) mailimap_flag_list_add(list, mailimap_flag_new_seen());
+    if (flags.answered) mailimap_flag_list_add(list, mailimap_flag_new_answered());
+    if (flags.flagged) mailimap_flag_list_add(list, mailimap_flag_new_flagged());
+    if (flags.draft) mailimap_flag_list_add(list, mailimap_flag_new_draft());
+    if (flags.forwarded)
+        mailimap_flag_list_add(list, mailimap_flag_new_flag_keyword(strdup("$Forwarded")));
+    return list;
+}
+
+// The internal date of a new message: its Date header, as mail clients show
+// it; without one the server takes the time of the APPEND.
+mailimap_date_time* InternalDate(std::string_view message) {
+    const std::string date = HeaderValue(message, "Date");
+    if (date.empty()) return nullptr;
+    size_t index = 0;
+    mailimf_date_time* parsed = nullptr;
+    if (mailimf_date_time_parse(date.c_str(), date.size(), &index, &parsed) != MAILIMF_NO_ERROR ||
+        parsed == nullptr)
+        return nullptr;
+    mailimap_date_time* out = nullptr;
+    if (parsed->dt_day >= 1 && parsed->dt_day <= 31 && parsed->dt_month >= 1 &&
+        parsed->dt_month <= 12 && parsed->dt_year >= 1900 && parsed->dt_year <= 9999)
+        out = mailimap_date_time_new(parsed->dt_day, parsed->dt_month, parsed->dt_year,
+                                     parsed->dt_hour, parsed->dt_min, parsed->dt_sec,
+                                     parsed->dt_zone);
+    mailimf_date_time_free(parsed);
+    return out;
+}
+
+std::string StripBackslash(const char* flag) {
+    std::string s = flag != nullptr ? flag : "";
+    if (!s.empty() && s[0] == '\\') s.erase(0, 1);
+    return s;
+}
+
+class Layout final : public mailfiles::MailLayout {
+public:
+    explicit Layout(std::unique_ptr<Connection> connection) : conn_(std::move(connection)) {}
+
+    const char* Kind() const override { return "imap"; }
+    bool FlagsInMessage() const override { return false; }
+
+    HRESULT ListFolders(const FolderPath& parent, std::vector<std::string>* names) override {
+        names->clear();
+        std::string error;
+        HRESULT hr = conn_->Run(
+            [&](bool, std::string* err) -> HRESULT {
+                names->clear();
+                const char delim = conn_->Delimiter();
+                std::string pattern = "%";
+                if (!parent.empty()) {
+                    if (delim == 0) return S_OK;  // a flat namespace has no children
+                    pattern = Mailbox(parent) + delim + "%";
+                }
+                ListResult result;
+                HRESULT h = conn_->Result(
+                    mailimap_list(conn_->Session(), "", pattern.c_str(), &result.list), "LIST",
+                    err);
+                if (h != S_OK || result.list == nullptr) return h;
+                for (clistiter* it = clist_begin(result.list); it != nullptr; it = clist_next(it)) {
+                    auto* mb = static_cast<mailimap_mailbox_list*>(clist_content(it));
+                    if (mb->mb_name == nullptr || NonExistent(mb)) continue;
+                    std::string wire = mb->mb_name;
+                    std::string level = wire;
+                    if (delim != 0) {
+                        const size_t cut = wire.rfind(delim);
+                        if (cut != std::string::npos) level = wire.substr(cut + 1);
+                    }
+                    const std::optional<std::string> decoded = DecodeMailboxName(level);
+                    const std::string name = UnescapeLevel(decoded.value_or(level));
+                    if (name.empty()) continue;
+                    FolderPath child = parent;
+                    child.push_back(name);
+                    mailbox_[child] = wire;
+                    names->push_back(name);
+                }
+                return S_OK;
+            },
+            &error);
+        return Report(hr, error);
+    }
+
+    HRESULT CreateFolder(const FolderPath& parent, const std::string& name) override {
+        std::string error;
+        FolderPath child = parent;
+        child.push_back(name);
+        HRESULT hr = conn_->Run(
+            [&](bool, std::string* err) -> HRESULT {
+                const char delim = conn_->Delimiter();
+                const std::string prefix = parent.empty() ? std::string() : Mailbox(parent) + delim;
+                HRESULT h = S_OK;
+                // Plain first; a server whose layout refuses some character
+                // (Maildir++ and '.') gets the strict escaping.
+                for (bool strict : {false, true}) {
+                    const std::string wire =
+                        prefix + EncodeMailboxName(EscapeLevel(name, delim, strict));
+                    h = conn_->Result(mailimap_create(conn_->Session(), wire.c_str()), "CREATE",
+                                      err);
+                    if (h == S_OK || err->find("ALREADYEXISTS") != std::string::npos) {
+                        mailbox_[child] = wire;
+                        (void)mailimap_subscribe(conn_->Session(), wire.c_str());
+                        return S_OK;
+                    }
+                    if (h != MAPI_E_CALL_FAILED) return h;
+                }
+                return h;
+            },
+            &error);
+        return Report(hr, error);
+    }
+
+    HRESULT ListItems(const FolderPath& folder, std::vector<ItemEntry>* items) override {
+        items->clear();
+        std::string error;
+        HRESULT hr = conn_->Run(
+            [&](bool, std::string* err) -> HRESULT {
+                items->clear();
+                uint32_t validity = 0, exists = 0;
+                HRESULT h = Select(folder, &validity, &exists, err);
+                if (h != S_OK || exists == 0) return h;
+                FetchType type;
+                type.Add(mailimap_fetch_att_new_uid());
+                type.Add(mailimap_fetch_att_new_rfc822_size());
+                type.Add(mailimap_fetch_att_new_flags());
+                clist* fields = clist_new();
+                clist_append(fields, strdup(kProvenanceHeader));
+                type.Add(mailimap_fetch_att_new_body_peek_section(
+                    mailimap_section_new_header_fields(mailimap_header_list_new(fields))));
+                Set all{mailimap_set_new_interval(1, 0)};
+                FetchResult result;
+                h = conn_->Result(
+                    mailimap_uid_fetch(conn_->Session(), all.set, type.type, &result.list),
+                    "UID FETCH", err);
+                if (h != S_OK || result.list == nullptr) return h;
+                for (clistiter* it = clist_begin(result.list); it != nullptr; it = clist_next(it)) {
+                    Fetched f = Digest(static_cast<mailimap_msg_att*>(clist_content(it)));
+                    if (f.uid == 0) continue;
+                    ItemEntry entry;
+                    entry.key = Key(validity, f.uid);
+                    entry.size = f.size;
+                    entry.hasFlags = f.haveFlags;
+                    entry.flags = f.flags;
+                    entry.provenance = HeaderValue(f.body, kProvenanceHeader);
+                    items->push_back(std::move(entry));
+                }
+                return S_OK;
+            },
+            &error);
+        return Report(hr, error);
+    }
+
+    HRESULT ReadItem(const FolderPath& folder, const std::string& key, std::string* bytes,
+                     ItemEntry* entry) override {
+        uint32_t wantValidity = 0, uid = 0;
+        if (!ParseKey(key, &wantValidity, &uid)) return MAPI_E_NOT_FOUND;
+        std::string error;
+        HRESULT hr = conn_->Run(
+            [&](bool, std::string* err) -> HRESULT {
+                uint32_t validity = 0, exists = 0;
+                HRESULT h = Select(folder, &validity, &exists, err);
+                if (h != S_OK) return h;
+                if (validity != wantValidity) return MAPI_E_NOT_FOUND;
+                FetchType type;
+                type.Add(mailimap_fetch_att_new_uid());
+                type.Add(mailimap_fetch_att_new_flags());
+                type.Add(mailimap_fetch_att_new_body_peek_section(mailimap_section_new(nullptr)));
+                Set one{mailimap_set_new_single(uid)};
+                FetchResult result;
+                h = conn_->Result(
+                    mailimap_uid_fetch(conn_->Session(), one.set, type.type, &result.list),
+                    "UID FETCH", err);
+                if (h != S_OK) return h;
+                for (clistiter* it = result.list != nullptr ? clist_begin(result.list) : nullptr;
+                     it != nullptr; it = clist_next(it)) {
+                    Fetched f = Digest(static_cast<mailimap_msg_att*>(clist_content(it)));
+                    if (f.uid != uid) continue;
+                    *bytes = std::move(f.body);
+                    if (entry != nullptr) {
+                        entry->key = key;
+                        entry->size = bytes->size();
+                        entry->hasFlags = f.haveFlags;
+                        entry->flags = f.flags;
+                    }
+                    return S_OK;
+                }
+                return MAPI_E_NOT_FOUND;
+            },
+            &error);
+        // A message that is gone is no failure worth a line.
+        return hr == MAPI_E_NOT_FOUND ? hr : Report(hr, error);
+    }
+
+    HRESULT AddItem(const FolderPath& folder, const std::string& bytes,
+                    const mime::MailFlags& flags, const std::string&, std::string* key) override {
+        const std::string provenance = HeaderValue(bytes, kProvenanceHeader);
+        std::string error;
+        HRESULT hr = conn_->Run(
+            [&](bool retrying, std::string* err) -> HRESULT {
+                const std::string wire = Mailbox(folder);
+                // The APPEND before the connection dropped may have been
+                // stored: find it rather than store the message twice.
+                if (retrying && !provenance.empty()) {
+                    uint32_t found = 0, validity = 0;
+                    HRESULT h = FindByProvenance(folder, provenance, &validity, &found, err);
+                    if (h != S_OK) return h;
+                    if (found != 0) {
+                        *key = Key(validity, found);
+                        return S_OK;
+                    }
+                }
+                mailimap_flag_list* list = FlagList(flags);
+                mailimap_date_time* date = InternalDate(bytes);
+                uint32_t validity = 0, uid = 0;
+                const int r = conn_->HasCapability("UIDPLUS")
+                                  ? mailimap_uidplus_append(conn_->Session(), wire.c_str(), list,
+                                                            date, bytes.data(), bytes.size(),
+                                                            &validity, &uid)
+                                  : mailimap_append(conn_->Session(), wire.c_str(), list, date,
+                                                    bytes.data(), bytes.size());
+                if (list != nullptr) mailimap_flag_list_free(list);
+                if (date != nullptr) mailimap_date_time_free(date);
+                HRESULT h = conn_->Result(r, ("APPEND to " + wire).c_str(), err);
+                if (h != S_OK) return h;
+                if (uid == 0 && !provenance.empty())
+                    h = FindByProvenance(folder, provenance, &validity, &uid, err);
+                *key = uid != 0 ? Key(validity, uid) : std::string();
+                return h;
+            },
+            &error);
+        return Report(hr, error);
+    }
+
+    std::optional<FolderPath> SpecialUse(const char* attribute) override {
+        if (!specialUseLoaded_) LoadSpecialUse();
+        auto found = specialUse_.find(StripBackslash(attribute));
+        if (found == specialUse_.end()) return std::nullopt;
+        return found->second;
+    }
+
+private:
+    static bool NonExistent(mailimap_mailbox_list* mb) {
+        if (mb->mb_flag == nullptr || mb->mb_flag->mbf_oflags == nullptr) return false;
+        for (clistiter* f = clist_begin(mb->mb_flag->mbf_oflags); f != nullptr; f = clist_next(f)) {
+            auto* o = static_cast<mailimap_mbx_list_oflag*>(clist_content(f));
+            if (o->of_type == MAILIMAP_MBX_LIST_OFLAG_FLAG_EXT &&
+                strcasecmp(StripBackslash(o->of_flag_ext).c_str(), "NonExistent") == 0)
+                return true;
+        }
+        return false;
+    }
+
+    // The mailbox of folder: as the server listed it, else made from the
+    // names the way CreateFolder makes it.
+    std::string Mailbox(const FolderPath& folder) {
+        if (auto known = mailbox_.find(folder); known != mailbox_.end()) return known->second;
+        std::string wire;
+        const char delim = conn_->Delimiter();
+        for (size_t i = 0; i < folder.size(); ++i) {
+            if (i > 0) wire.push_back(delim);
+            wire += EncodeMailboxName(EscapeLevel(folder[i], delim, false));
+        }
+        return wire;
+    }
+
+    HRESULT Select(const FolderPath& folder, uint32_t* validity, uint32_t* exists,
+                   std::string* err) {
+        const std::string wire = Mailbox(folder);
+        if (conn_->Selected() != wire) {
+            conn_->Selected().clear();
+            HRESULT h = conn_->Result(mailimap_select(conn_->Session(), wire.c_str()),
+                                      ("SELECT " + wire).c_str(), err);
+            if (h != S_OK) return h;
+            conn_->Selected() = wire;
+        } else {
+            // NOOP brings the counts up to date with what APPEND added.
+            HRESULT h = conn_->Result(mailimap_noop(conn_->Session()), "NOOP", err);
+            if (h != S_OK) return h;
+        }
+        mailimap_selection_info* info = conn_->Session()->imap_selection_info;
+        *validity = info != nullptr ? info->sel_uidvalidity : 0;
+        *exists = info != nullptr ? info->sel_exists : 0;
+        return S_OK;
+    }
+
+    HRESULT FindByProvenance(const FolderPath& folder, const std::string& provenance,
+                             uint32_t* validity, uint32_t* uid, std::string* err) {
+        *uid = 0;
+        // The entry identifier names the source item; the rest of the value
+        // may be folded differently by the server.
+        std::string needle = provenance;
+        if (size_t at = provenance.find("entry="); at != std::string::npos)
+            needle = provenance.substr(at, provenance.find(';', at) - at);
+        uint32_t exists = 0;
+        HRESULT h = Select(folder, validity, &exists, err);
+        if (h != S_OK || exists == 0) return h;
+        mailimap_search_key* key =
+            mailimap_search_key_new_header(strdup(kProvenanceHeader), strdup(needle.c_str()));
+        clist* result = nullptr;
+        h = conn_->Result(mailimap_uid_search(conn_->Session(), nullptr, key, &result),
+                          "UID SEARCH", err);
+        mailimap_search_key_free(key);
+        if (result != nullptr) {
+            if (clist_begin(result) != nullptr)
+                *uid = *static_cast<uint32_t*>(clist_content(clist_begin(result)));
+            mailimap_search_result_free(result);
+        }
+        return h;
+    }
+
+    void LoadSpecialUse() {
+        std::string error;
+        HRESULT hr = conn_->Run(
+            [&](bool, std::string* err) -> HRESULT {
+                specialUse_.clear();
+                ListResult result;
+                HRESULT h = conn_->Result(
+                    mailimap_list(conn_->Session(), "", "*", &result.list), "LIST", err);
+                if (h != S_OK || result.list == nullptr) return h;
+                const char delim = conn_->Delimiter();
+                for (clistiter* it = clist_begin(result.list); it != nullptr; it = clist_next(it)) {
+                    auto* mb = static_cast<mailimap_mailbox_list*>(clist_content(it));
+                    if (mb->mb_name == nullptr || mb->mb_flag == nullptr ||
+                        mb->mb_flag->mbf_oflags == nullptr)
+                        continue;
+                    FolderPath path;
+                    std::string wire = mb->mb_name;
+                    size_t start = 0;
+                    while (true) {
+                        const size_t cut = delim != 0 ? wire.find(delim, start) : std::string::npos;
+                        const std::string level = wire.substr(start, cut - start);
+                        path.push_back(UnescapeLevel(DecodeMailboxName(level).value_or(level)));
+                        if (cut == std::string::npos) break;
+                        start = cut + 1;
+                    }
+                    for (clistiter* f = clist_begin(mb->mb_flag->mbf_oflags); f != nullptr;
+                         f = clist_next(f)) {
+                        auto* o = static_cast<mailimap_mbx_list_oflag*>(clist_content(f));
+                        if (o->of_type != MAILIMAP_MBX_LIST_OFLAG_FLAG_EXT) continue;
+                        const std::string use = StripBackslash(o->of_flag_ext);
+                        for (const char* known : {"Sent", "Trash", "Drafts", "Junk", "Archive"})
+                            if (strcasecmp(use.c_str(), known) == 0 && !specialUse_.count(known)) {
+                                specialUse_[known] = path;
+                                mailbox_[path] = wire;
+                            }
+                    }
+                }
+                return S_OK;
+            },
+            &error);
+        specialUseLoaded_ = hr == S_OK;
+    }
+
+    // The server's words go to standard error: the copy engine logs only the
+    // code of a failed item, and a refused message must be explainable.
+    static HRESULT Report(HRESULT hr, const std::string& error) {
+        if (FAILED(hr) && !error.empty()) std::fprintf(stderr, "imap: %s\n", error.c_str());
+        return hr;
+    }
+
+    std::unique_ptr<Connection> conn_;
+    std::map<FolderPath, std::string> mailbox_;
+    std::map<std::string, FolderPath> specialUse_;
+    bool specialUseLoaded_ = false;
+};
+
+}  // namespace
+
+std::string HeaderValue(std::string_view message, std::string_view name) {
+    std::string value;
+    bool inside = false;
+    size_t pos = 0;
+    while (pos < message.size()) {
+        size_t end = message.find('\n', pos);
+        if (end == std::string_view::npos) end = message.size();
+        std::string_view line = message.substr(pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty()) break;  // end of the header block
+        if (line[0] == ' ' || line[0] == '\t') {
+            const size_t text = line.find_first_not_of(" \t");
+            if (inside && text != std::string_view::npos) value += " " + std::string(line.substr(text));
+            continue;
+        }
+        if (inside) break;
+        const size_t colon = line.find(':');
+        if (colon != name.size() || strncasecmp(line.data(), name.data(), name.size()) != 0)
+            continue;
+        inside = true;
+        std::string_view rest = line.substr(colon + 1);
+        while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+        value = rest;
+    }
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+    return value;
+}
+
+std::unique_ptr<mailfiles::MailLayout> ImapLayout(std::unique_ptr<Connection> connection) {
+    return std::make_unique<Layout>(std::move(connection));
+}
+
+}  // namespace mapi::imap
