@@ -304,25 +304,46 @@ public:
 
     HRESULT AddItem(const FolderPath& folder, const std::string& bytes,
                     const mime::MailFlags& flags, const std::string&, std::string* key) override {
-        const std::string provenance = HeaderValue(bytes, kProvenanceHeader);
+        // What tells this message apart when a retry must look for it: the
+        // source item it came from, else its Message-ID.
+        std::pair<const char*, std::string> mark{kProvenanceHeader,
+                                                 HeaderValue(bytes, kProvenanceHeader)};
+        if (size_t at = mark.second.find("entry="); at != std::string::npos)
+            mark.second = mark.second.substr(at, mark.second.find(';', at) - at);
+        if (mark.second.empty()) mark = {"Message-ID", HeaderValue(bytes, "Message-ID")};
+        uint32_t floor = 0;
         std::string error;
         HRESULT hr = conn_->Run(
             [&](bool retrying, std::string* err) -> HRESULT {
                 const std::string wire = Mailbox(folder);
+                uint32_t validity = 0, exists = 0;
                 // The APPEND before the connection dropped may have been
-                // stored: find it rather than store the message twice.
-                if (retrying && !provenance.empty()) {
-                    uint32_t found = 0, validity = 0;
-                    HRESULT h = FindByProvenance(folder, provenance, &validity, &found, err);
+                // stored: a message with its mark and a UID it could have
+                // been given is that one, not a reason to store it twice.
+                if (retrying && floor != 0 && !mark.second.empty()) {
+                    uint32_t found = 0;
+                    HRESULT h = Find(folder, mark, floor, &validity, &found, err);
                     if (h != S_OK) return h;
                     if (found != 0) {
                         *key = Key(validity, found);
                         return S_OK;
                     }
                 }
+                if (floor == 0) {
+                    // After an APPENDUID the next UID is known; otherwise
+                    // SELECT (or NOOP) tells it.
+                    auto known = next_.find(wire);
+                    if (known != next_.end() && conn_->HasCapability("UIDPLUS")) {
+                        floor = known->second;
+                    } else {
+                        HRESULT h = Select(folder, &validity, &exists, err);
+                        if (h != S_OK) return h;
+                        floor = UidNext();
+                    }
+                }
                 mailimap_flag_list* list = FlagList(flags);
                 mailimap_date_time* date = InternalDate(bytes);
-                uint32_t validity = 0, uid = 0;
+                uint32_t uid = 0;
                 const int r = conn_->HasCapability("UIDPLUS")
                                   ? mailimap_uidplus_append(conn_->Session(), wire.c_str(), list,
                                                             date, bytes.data(), bytes.size(),
@@ -333,8 +354,9 @@ public:
                 if (date != nullptr) mailimap_date_time_free(date);
                 HRESULT h = conn_->Result(r, ("APPEND to " + wire).c_str(), err);
                 if (h != S_OK) return h;
-                if (uid == 0 && !provenance.empty())
-                    h = FindByProvenance(folder, provenance, &validity, &uid, err);
+                if (uid == 0 && !mark.second.empty())
+                    h = Find(folder, mark, floor, &validity, &uid, err);
+                if (uid != 0) next_[wire] = uid + 1;
                 *key = uid != 0 ? Key(validity, uid) : std::string();
                 return h;
             },
@@ -394,26 +416,35 @@ private:
         return S_OK;
     }
 
-    HRESULT FindByProvenance(const FolderPath& folder, const std::string& provenance,
-                             uint32_t* validity, uint32_t* uid, std::string* err) {
+    uint32_t UidNext() const {
+        mailimap_selection_info* info = conn_->Session()->imap_selection_info;
+        return info != nullptr && info->sel_uidnext != 0 ? info->sel_uidnext : 1;
+    }
+
+    // The first message of folder with UID floor or above whose header
+    // mark.first contains mark.second; *uid 0 when there is none.
+    HRESULT Find(const FolderPath& folder, const std::pair<const char*, std::string>& mark,
+                 uint32_t floor, uint32_t* validity, uint32_t* uid, std::string* err) {
         *uid = 0;
-        // The entry identifier names the source item; the rest of the value
-        // may be folded differently by the server.
-        std::string needle = provenance;
-        if (size_t at = provenance.find("entry="); at != std::string::npos)
-            needle = provenance.substr(at, provenance.find(';', at) - at);
         uint32_t exists = 0;
         HRESULT h = Select(folder, validity, &exists, err);
         if (h != S_OK || exists == 0) return h;
-        mailimap_search_key* key =
-            mailimap_search_key_new_header(strdup(kProvenanceHeader), strdup(needle.c_str()));
+        clist* both = clist_new();
+        clist_append(both, mailimap_search_key_new_uid(mailimap_set_new_interval(floor, 0)));
+        clist_append(both,
+                     mailimap_search_key_new_header(strdup(mark.first), strdup(mark.second.c_str())));
+        mailimap_search_key* key = mailimap_search_key_new_multiple(both);
         clist* result = nullptr;
         h = conn_->Result(mailimap_uid_search(conn_->Session(), nullptr, key, &result),
                           "UID SEARCH", err);
         mailimap_search_key_free(key);
         if (result != nullptr) {
-            if (clist_begin(result) != nullptr)
-                *uid = *static_cast<uint32_t*>(clist_content(clist_begin(result)));
+            for (clistiter* it = clist_begin(result); it != nullptr; it = clist_next(it)) {
+                // "floor:*" also matches the last message when every UID
+                // is below floor (RFC 3501), so look at the number itself.
+                const uint32_t found = *static_cast<uint32_t*>(clist_content(it));
+                if (found >= floor && (*uid == 0 || found < *uid)) *uid = found;
+            }
             mailimap_search_result_free(result);
         }
         return h;
@@ -471,6 +502,8 @@ private:
 
     std::unique_ptr<Connection> conn_;
     std::map<FolderPath, std::string> mailbox_;
+    // The lowest UID a message appended next to a mailbox can get.
+    std::map<std::string, uint32_t> next_;
     std::map<std::string, FolderPath> specialUse_;
     bool specialUseLoaded_ = false;
 };
