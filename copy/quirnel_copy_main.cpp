@@ -12,6 +12,7 @@
 #include <MapiWrapper.h>
 #include <mapix.h>
 
+#include "batch_run.h"
 #include "console_host.h"
 #include "copy_engine.h"
 #include "runtime/profile.h"
@@ -26,7 +27,9 @@ constexpr int kExitUsage = 64;
 
 constexpr char kUsage[] =
     "usage: quirnel-copy --source NAME --target NAME [--query TEXT]\n"
-    "Copies every folder and item of store SOURCE into store TARGET of the profile.\n";
+    "Copies every folder and item of store SOURCE into store TARGET of the profile.\n"
+    "       quirnel-copy --batch FILE [--jobs N] [--query TEXT] [--batch-dir DIR]\n"
+    "Runs one copy per line of FILE (a source and a target), N at a time.\n";
 
 // Set from the signal handler, so they must be lock-free. g_interrupted is
 // never cleared: the run clears g_stop as it begins, and a Ctrl-C that came
@@ -105,6 +108,7 @@ std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, boo
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (quirnel::IsBatchCommand(argc, argv)) return quirnel::RunBatchCommand(argc, argv);
     bool help = false;
     std::optional<quirnel::ConsoleOptions> options = ParseArguments(argc, argv, &help);
     if (help) {

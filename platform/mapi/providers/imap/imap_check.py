@@ -126,7 +126,8 @@ def provenance_entries(contents):
             if m is None:
                 # Without provenance the Message-ID has to tell items apart.
                 m = re.search(rb'(?im)^Message-ID:\s*(\S+)', raw)
-            seen[m.group(1).decode() if m else None] += 1
+            if m is not None:  # items with neither are counted per folder only
+                seen[m.group(1).decode()] += 1
     return seen
 
 
