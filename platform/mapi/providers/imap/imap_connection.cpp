@@ -211,7 +211,6 @@ HRESULT Connection::Connect(std::string* error) {
     carray* chain = mailstream_get_certificate_chain(session_->imap_stream);
     HRESULT hr = CheckChain(chain, account_.host, error);
     if (chain != nullptr) mailstream_certificate_chain_free(chain);
-    if (hr != S_OK) *error = where + ": " + *error;
     return hr;
 }
 

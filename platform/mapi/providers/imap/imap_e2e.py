@@ -10,9 +10,11 @@ certificate must be checked.
 
 usage: imap_e2e.py BUILD_DIR SHARED_DIR [ITEMS]
 """
+import collections
 import glob
 import imaplib
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -154,6 +156,26 @@ def main():
             print('%s: %s' % (back, r.stdout.strip().splitlines()[-1] if r.stdout.strip() else ''))
             if r.returncode != 0:
                 failures.append('round trip %s:\n%s' % (account, r.stdout[-3000:]))
+
+        # ------------------------------------------------ a query on the account
+        # Subjects come from the header fetch of the listing; a restriction
+        # on them must pick exactly the items the source has.
+        if sources and sources[0][0] == 'generated':
+            with open(os.path.join(tmp, 'generated.dump'), encoding='utf-8') as f:
+                folders = imap_check.parse_dump(f.read())
+            subjects = collections.Counter(
+                (i.get(0x0037) or '').lower() for _, _, its in folders for i in its)
+            subject, want = next((s, n) for s, n in subjects.most_common()
+                                 if s and '"' not in s and '\\' not in s)
+            run(mapiprofile, 'create', 'picked', os.path.join(tmp, 'picked.db'))
+            rc, out, err = run(copy, '--source', 'acct-gen', '--target', 'picked',
+                               '--query', 'Subject = "%s"' % subject)
+            rc2, picked, _ = run(mapiprofile, 'dump', 'picked')
+            got = sum(int(n) for n in re.findall(r' items=(\d+)', picked))
+            print('query Subject = %r on the account: %d items, %d in the source' % (subject, got, want))
+            if rc != 0 or got != want:
+                failures.append('query on the account: exit %d, %d items for %d\n%s'
+                                % (rc, got, want, err[-500:]))
 
         # ------------------------------------------------ a dropped connection
         if sources and sources[0][0] == 'generated':

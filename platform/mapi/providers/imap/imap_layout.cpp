@@ -236,6 +236,7 @@ public:
                 type.Add(mailimap_fetch_att_new_flags());
                 clist* fields = clist_new();
                 clist_append(fields, strdup(kProvenanceHeader));
+                clist_append(fields, strdup("Subject"));
                 type.Add(mailimap_fetch_att_new_body_peek_section(
                     mailimap_section_new_header_fields(mailimap_header_list_new(fields))));
                 Set all{mailimap_set_new_interval(1, 0)};
@@ -252,7 +253,7 @@ public:
                     entry.size = f.size;
                     entry.hasFlags = f.haveFlags;
                     entry.flags = f.flags;
-                    entry.provenance = HeaderValue(f.body, kProvenanceHeader);
+                    entry.headers = std::move(f.body);
                     items->push_back(std::move(entry));
                 }
                 return S_OK;

@@ -27,9 +27,10 @@ struct ItemEntry {
     // Flags the layout keeps beside the message (Maildir file names).
     bool hasFlags = false;
     mime::MailFlags flags;
-    // The X-Quirnel-Source header when the layout lists it without reading
-    // the message (a server's header fetch); empty otherwise.
-    std::string provenance;
+    // Header fields the layout lists without reading the whole message (a
+    // server's header fetch), from which a contents table answers the
+    // subject and provenance columns; empty otherwise.
+    std::string headers;
 };
 
 class MailLayout {
