@@ -49,8 +49,10 @@ def _make_certificates(where):
 
 
 class Dovecot:
-    def __init__(self, users=None, keep=False):
+    def __init__(self, users=None, keep=False, extra=''):
+        """extra: configuration text added at the end (plugins, limits)."""
         self.users = dict(users or {'alice': 'secret'})
+        self.extra = extra
         self.keep = keep
         self.proc = None
 
@@ -83,6 +85,7 @@ class Dovecot:
                                   login_user='dovenull' if os.getuid() == 0 else me,
                                   internal_user='dovecot' if os.getuid() == 0 else me,
                                   first_uid=min(self.uid, 500)))
+            f.write(self.extra)
         self.start()
         return self
 

@@ -4,9 +4,11 @@ a generated store and every .pst sample are copied with quirnel-copy into
 IMAP accounts and checked through imaplib (imap_check), then copied back
 into embedded stores that must keep every property MIME carries
 (mailfiles_roundtrip); the server is killed and restarted in the middle of
-a copy, which must end with every item there exactly once; a wrong
-password must end the run with one clear message, and the server's
-certificate must be checked.
+a copy, which must end with every item there exactly once; a server that
+refuses the largest messages fails each of them alone with its words; a
+wrong password must end the run with one clear message, and the server's
+certificate must be checked. The same account read over imaps:// shows what
+it shows over STARTTLS.
 
 usage: imap_e2e.py BUILD_DIR SHARED_DIR [ITEMS]
 """
@@ -43,6 +45,39 @@ def message_total(port, user):
         return total
     except (OSError, imaplib.IMAP4.error):
         return -1
+
+
+def refused_check(failures, sizes, mapiprofile, copy, tmp, env):
+    """A server that refuses the largest messages (a size limit): each of
+    them fails alone with the server's words, every other one arrives."""
+    # A limit in a gap between message sizes, so which ones are too large
+    # does not hang on a few bytes of MIME boundary.
+    start = len(sizes) * 4 // 5
+    gap = next((i for i in range(start, len(sizes) - 1) if sizes[i + 1] - sizes[i] > 400), None)
+    if gap is None:
+        failures.append('no size gap to place a limit in: %r' % sizes[-20:])
+        return
+    limit = (sizes[gap] + sizes[gap + 1]) // 2
+    too_large = len(sizes) - gap - 1
+    extra = ('mail_plugins = $mail_plugins quota\n'
+             'plugin {\n  quota = maildir:User quota\n  quota_max_mail_size = %d\n}\n' % limit)
+    with dovecot_fixture.Dovecot(users={'small': PASSWORD}, extra=extra) as limited:
+        e = dict(env, QUIRNEL_IMAP_CA_FILE=limited.ca_file)
+        subprocess.run([mapiprofile, 'add', 'acct-small', limited.url('small')], env=e,
+                       capture_output=True)
+        r = subprocess.run([copy, '--source', 'generated', '--target', 'acct-small'], env=e,
+                           capture_output=True, text=True)
+        errors = [l for l in r.stdout.splitlines() if l.startswith('Error ')]
+        words = [l for l in r.stderr.splitlines() if 'refused by the server' in l]
+        stored = sum(len(m) for m in imap_check.account_contents(
+            limited.port, 'small', PASSWORD)[0].values())
+        print('limit %d bytes: %d refused with %d explanations, %d stored of %d'
+              % (limit, len(errors), len(words), stored, len(sizes)))
+        if (len(errors) != too_large or len(words) != too_large or stored != len(sizes) - too_large
+                or not all('maximum size' in w for w in words)):
+            failures.append('refused messages: want %d refused, got %d errors, %d explained, '
+                            '%d stored of %d\n%s' % (too_large, len(errors), len(words), stored,
+                                                     len(sizes), r.stderr[-1500:]))
 
 
 def main():
@@ -157,6 +192,16 @@ def main():
             if r.returncode != 0:
                 failures.append('round trip %s:\n%s' % (account, r.stdout[-3000:]))
 
+        rc, plain, _ = run(mapiprofile, 'dump', 'acct-gen', '--props')
+        rc2, tls, err = run(mapiprofile, 'dump', 'tls', '--props')
+        def by_folder(text):
+            # Special folders a copy set are remembered per address (and so
+            # per port); folder order is the server's. Items must agree.
+            return {path: sorted(repr(sorted(i.props.items())) for i in its)
+                    for path, _, its in imap_check.parse_dump(text)}
+        if rc or rc2 or by_folder(plain) != by_folder(tls) or 'item' not in tls:
+            failures.append('the account over imaps:// differs from STARTTLS: %s' % err)
+
         # ------------------------------------------------ a query on the account
         # Subjects come from the header fetch of the listing; a restriction
         # on them must pick exactly the items the source has.
@@ -223,6 +268,11 @@ def main():
                     failures.append('repeated run: exit %d, twice %r\n%s' % (rc, twice, out[-1000:]))
             else:
                 print('repeated run not checked: this quirnel-copy keeps no ledger')
+        # ------------------------------------------------ messages the server refuses
+        if sources and sources[0][0] == 'generated':
+            sizes = sorted(m[2] for ms in imap_check.account_contents(
+                server.port, 'gen', PASSWORD)[0].values() for m in ms)
+            refused_check(failures, sizes, mapiprofile, copy, tmp, env)
     for f in failures:
         print('FAILED ' + f)
     return 1 if failures else 0
