@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "runtime/profile.h"
 
@@ -42,6 +43,35 @@ std::string ReadTerminalLine(int fd) {
     while (::read(fd, &c, 1) == 1 && c != '\n' && line.size() < 4096) line.push_back(c);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
+}
+
+bool PasswordFromFile(const std::string& text, const Account& account, std::string* password,
+                      std::string* error, const char* file) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    const std::string key = account.user + "@" + account.host + " ";
+    for (const std::string& line : lines)
+        if (line.compare(0, key.size(), key) == 0) {
+            *password = line.substr(key.size());
+            return true;
+        }
+    // A first line that names no account (no '@' before its first blank)
+    // is the password itself, blanks and all.
+    if (!lines.empty() && lines[0].substr(0, lines[0].find(' ')).find('@') == std::string::npos) {
+        *password = lines[0];
+        return true;
+    }
+    *error = std::string("the password file ") + file + " has no line for " + account.user + "@" +
+             account.host;
+    return false;
 }
 
 }  // namespace
@@ -154,9 +184,13 @@ bool AccountPassword(const Account& account, std::string* password, std::string*
                      " must belong to you and be readable by you alone (chmod 600)";
             return false;
         }
-        *password = ReadTerminalLine(fd);
+        std::string text;
+        char chunk[4096];
+        ssize_t n = 0;
+        while (text.size() < (1 << 20) && (n = ::read(fd, chunk, sizeof chunk)) > 0)
+            text.append(chunk, static_cast<size_t>(n));
         ::close(fd);
-        return true;
+        return PasswordFromFile(text, account, password, error, file);
     }
     const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (tty < 0) {

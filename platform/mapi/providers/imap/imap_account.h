@@ -26,9 +26,15 @@ bool ParseAccountUrl(const std::string& url, Account* out, std::string* error);
 bool IsLoopbackHost(const std::string& host);
 
 // The password, never from the profile: $QUIRNEL_IMAP_PASSWORD, else the
-// first line of the file $QUIRNEL_IMAP_PASSWORD_FILE (refused unless only
-// its owner, who must be this user, can read it), else asked on the
-// terminal without echo. False with a reason when none is to be had.
+// file $QUIRNEL_IMAP_PASSWORD_FILE (refused unless only its owner, who must
+// be this user, can read it), else asked on the terminal without echo.
+// False with a reason when none is to be had.
+//
+// The file holds one line per account (for batches of many mailboxes):
+// "user@host password", the user as in the address (percent-decoded), the
+// password the rest of the line after one blank; or its first line is the
+// password itself, when that line names no account (no '@' before its
+// first blank).
 bool AccountPassword(const Account& account, std::string* password, std::string* error);
 
 // A directory of this user's own for what the platform keeps about the

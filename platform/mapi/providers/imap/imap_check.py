@@ -150,6 +150,11 @@ def check(port, user, password, dump_text):
         problems.append('the server marks no mailbox \\Trash')
         trash = ('Trash',)
     checked = 0
+    mapped = {target_path(path, wastebasket, trash) for path, _, _ in source}
+    for names, messages in contents.items():
+        if messages and names not in mapped:
+            problems.append('%d messages in %s, which no source folder maps to'
+                            % (len(messages), '/'.join(names)))
     for path, _, items in source:
         names = target_path(path, wastebasket, trash)
         messages = contents.get(names)

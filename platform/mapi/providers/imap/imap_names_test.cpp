@@ -109,6 +109,26 @@ TEST(ImapAccount, PasswordFileMustBeTheUsersAloneAndEnvironmentComesFirst) {
     EXPECT_EQ(password, "from-env");
     ::unsetenv("QUIRNEL_IMAP_PASSWORD");
 
+    // One line per account for batches; the user is matched as decoded
+    // from the address, and a password may hold blanks.
+    const std::string many = std::string(dir) + "/many";
+    const int m = ::open(many.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(m, 0);
+    const std::string lines =
+        "bob@127.0.0.1 pw of bob\r\nalice@127.0.0.10 wrong host\nalice@127.0.0.1 alice's pw\n";
+    ASSERT_EQ(::write(m, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    ::close(m);
+    ::setenv("QUIRNEL_IMAP_PASSWORD_FILE", many.c_str(), 1);
+    ASSERT_TRUE(AccountPassword(account, &password, &error)) << error;
+    EXPECT_EQ(password, "alice's pw");
+    ASSERT_TRUE(ParseAccountUrl("imap://bob@127.0.0.1:1143", &account, &error));
+    ASSERT_TRUE(AccountPassword(account, &password, &error)) << error;
+    EXPECT_EQ(password, "pw of bob");
+    ASSERT_TRUE(ParseAccountUrl("imap://carol@127.0.0.1", &account, &error));
+    EXPECT_FALSE(AccountPassword(account, &password, &error));
+    EXPECT_NE(error.find("no line for carol@127.0.0.1"), std::string::npos) << error;
+    ::unlink(many.c_str());
+
     ::setenv("QUIRNEL_IMAP_PASSWORD_FILE", (std::string(dir) + "/missing").c_str(), 1);
     EXPECT_FALSE(AccountPassword(account, &password, &error));
     ::unsetenv("QUIRNEL_IMAP_PASSWORD_FILE");
