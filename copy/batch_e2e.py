@@ -4,7 +4,8 @@ stores into 8 accounts with --jobs 4, and a ninth line whose source does not
 exist. The bad line must fail alone; every account must hold exactly its
 source's items (checked through imaplib); each line must have its own
 output and log file; where the copy keeps ledgers, each must balance and
-the total must be their sum.
+the total must be their sum. Each account has a password of its own, all
+in one password file.
 
 usage: batch_e2e.py BUILD_DIR [ITEMS_PER_STORE]
 """
@@ -35,16 +36,15 @@ def main():
     failures = []
     with dovecot_fixture.Dovecot(users=users) as server, \
             tempfile.TemporaryDirectory(prefix='batch-e2e-') as tmp:
-        # One password for the whole session is how the variable works; the
-        # accounts here share it so that every child can log on to each.
-        for u in users:
-            users[u] = 'shared'
-        with open(os.path.join(server.dir, 'users'), 'w') as f:
-            for u in users:
-                f.write('%s:{PLAIN}shared::::::\n' % u)
+        # Each account its own password, from one file only its owner reads.
+        passwords = os.path.join(tmp, 'passwords')
+        with open(os.open(passwords, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), 'w') as f:
+            for user, password in users.items():
+                f.write('%s@127.0.0.1 %s\n' % (user, password))
         env = dict(os.environ, MAPI_PROFILE=os.path.join(tmp, 'profile.ini'),
-                   QUIRNEL_IMAP_PASSWORD='shared', QUIRNEL_IMAP_CA_FILE=server.ca_file,
+                   QUIRNEL_IMAP_PASSWORD_FILE=passwords, QUIRNEL_IMAP_CA_FILE=server.ca_file,
                    XDG_DOCUMENTS_DIR=tmp)
+        env.pop('QUIRNEL_IMAP_PASSWORD', None)
 
         def run(*args):
             r = subprocess.run(args, env=env, capture_output=True, text=True)
@@ -87,6 +87,8 @@ def main():
                 ledgers.append(n)
                 if n[0] != sum(n[1:]):
                     failures.append('%s: ledger does not balance: %s' % (entry, m.group(0)))
+            if 'no such store' not in output and re.search(r'(?m)^Error ', output):
+                failures.append('%s: items failed:\n%s' % (entry, output[-1500:]))
             if 'no such store' not in output and not os.path.exists(os.path.join(where, 'quirnel.log')):
                 failures.append('%s has no log file of its own' % entry)
         if len(os.listdir(batch + '.d')) != STORES + 1:
@@ -101,8 +103,8 @@ def main():
         else:
             print('ledgers not checked: this quirnel-copy keeps none')
         for i in range(STORES):
-            problems, checked, contents = imap_check.check(server.port, 'box%d' % i, 'shared',
-                                                           dumps[i])
+            problems, checked, contents = imap_check.check(server.port, 'box%d' % i,
+                                                           users['box%d' % i], dumps[i])
             twice = {k: v for k, v in imap_check.provenance_entries(contents).items() if v != 1}
             if problems or twice:
                 failures.append('acct%d: %d checked, twice %r\n%s'

@@ -259,14 +259,22 @@ HRESULT Connection::Login(std::string* error) {
 HRESULT Connection::Run(const std::function<HRESULT(bool, std::string*)>& op,
                         std::string* error) {
     HRESULT hr = MAPI_E_NETWORK_ERROR;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    // Once a server stayed away through every attempt, each later item
+    // tries once: a run against a server that is gone ends in minutes, not
+    // in hours of pauses, and picks up again when the server answers.
+    const int attempts = unreachable_ ? 1 : kAttempts;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         if (attempt > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(250 << std::min(attempt, 5)));
         hr = Ensure(error);
-        if (hr == S_OK) hr = op(attempt > 0, error);
+        if (hr == S_OK) {
+            unreachable_ = false;
+            hr = op(attempt > 0, error);
+        }
         if (hr != MAPI_E_NETWORK_ERROR) return hr;
         Close();
     }
+    unreachable_ = true;
     return hr;
 }
 

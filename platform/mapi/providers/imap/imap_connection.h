@@ -51,7 +51,8 @@ public:
     // Runs op on a connection, reconnecting and running it again while it
     // fails with MAPI_E_NETWORK_ERROR, at most kAttempts times in all, with a
     // growing pause between attempts. retrying is true on every run but the
-    // first, so op can look whether its earlier run took effect.
+    // first, so op can look whether its earlier run took effect. After a
+    // call that used up its attempts, calls try once until one gets through.
     static constexpr int kAttempts = 6;
     HRESULT Run(const std::function<HRESULT(bool retrying, std::string* error)>& op,
                 std::string* error);
@@ -69,6 +70,7 @@ private:
     mailimap* session_ = nullptr;
     char delimiter_ = '/';
     std::string selected_;
+    bool unreachable_ = false;
 };
 
 }  // namespace mapi::imap

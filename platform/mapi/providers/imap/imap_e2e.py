@@ -87,7 +87,7 @@ def main():
     copy = os.path.join(build, 'copy/quirnel-copy')
     roundtrip = os.path.join(HERE, '..', 'mailfiles', 'mailfiles_roundtrip.py')
     samples = sorted(glob.glob(os.path.join(shared, 'fixtures/pst/*.pst')))
-    users = {'gen': PASSWORD, 'drop': PASSWORD}
+    users = {'gen': PASSWORD, 'drop': PASSWORD, 'gone': PASSWORD}
     users.update({'pst%d' % i: PASSWORD for i in range(len(samples))})
     failures = []
     with dovecot_fixture.Dovecot(users=users) as server, \
@@ -268,6 +268,41 @@ def main():
                     failures.append('repeated run: exit %d, twice %r\n%s' % (rc, twice, out[-1000:]))
             else:
                 print('repeated run not checked: this quirnel-copy keeps no ledger')
+        # ------------------------------------------------ a server gone for good
+        # The run must end soon, failing each item it could not store, and
+        # what it reports stored must be what the server holds.
+        if sources and sources[0][0] == 'generated':
+            run(mapiprofile, 'add', 'acct-gone', server.url('gone'))
+            proc = subprocess.Popen([copy, '--source', 'generated', '--target', 'acct-gone'],
+                                    env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                    text=True)
+            output = {}
+            reader = threading.Thread(target=lambda: output.update(
+                zip(('out', 'err'), proc.communicate())))
+            reader.start()
+            deadline = time.monotonic() + 300
+            while message_total(server.port, 'gone') < total // 3 and proc.poll() is None \
+                    and time.monotonic() < deadline:
+                time.sleep(0.05)
+            server.kill()
+            killed = time.monotonic()
+            reader.join(300)
+            took = time.monotonic() - killed
+            server.start()
+            out = output.get('out', '')
+            errors = len(re.findall(r'(?m)^Error ', out))
+            # A folder the run could not make is skipped with a line of its
+            # own, its items and subfolders with it.
+            skipped = re.findall(r'(?m)^Skip folder (.*): ', out)
+            errors += sum(len(items) for path, _, items in imap_check.parse_dump(dump_text)
+                          if any(path == s or path.startswith(s + '\\') for s in skipped))
+            stored = message_total(server.port, 'gone')
+            print('gone: the run ended %.1f s after the server, %d stored, %d failed or in '
+                  '%d skipped folders, of %d' % (took, stored, errors, len(skipped), total))
+            if proc.returncode is None or took > 120 or stored + errors != total or errors == 0:
+                failures.append('server gone: ended after %.1f s, %d stored + %d failed != %d\n%s'
+                                % (took, stored, errors, total, output.get('err', '')[-1000:]))
+
         # ------------------------------------------------ messages the server refuses
         if sources and sources[0][0] == 'generated':
             sizes = sorted(m[2] for ms in imap_check.account_contents(
