@@ -13,6 +13,7 @@ Mail processes run as the invoking user, or as 'nobody' when that is root
 to that user.
 """
 import os
+import grp
 import pwd
 import shutil
 import signal
@@ -84,7 +85,12 @@ class Dovecot:
                                   uid=self.uid, gid=self.gid,
                                   login_user='dovenull' if os.getuid() == 0 else me,
                                   internal_user='dovecot' if os.getuid() == 0 else me,
+                                  internal_group='dovecot' if os.getuid() == 0
+                                  else grp.getgrgid(os.getgid()).gr_name,
                                   first_uid=min(self.uid, 500)))
+            if os.getuid() != 0:
+                # Without root there is no chroot and no changing users.
+                f.write(UNPRIVILEGED)
             f.write(self.extra)
         self.start()
         return self
@@ -165,6 +171,7 @@ disable_plaintext_auth = no
 auth_mechanisms = plain login
 default_login_user = {login_user}
 default_internal_user = {internal_user}
+default_internal_group = {internal_group}
 first_valid_uid = {first_uid}
 mail_location = maildir:~/Maildir
 # A throw-away server need not survive a power cut; without a sync per
@@ -219,6 +226,18 @@ namespace inbox {{
     special_use = \Trash
   }}
 }}
+'''
+
+UNPRIVILEGED = '''
+service imap-login {
+  chroot =
+}
+service anvil {
+  chroot =
+}
+service stats {
+  chroot =
+}
 '''
 
 if __name__ == '__main__':
