@@ -11,8 +11,4 @@ namespace mapi::imap {
 
 std::unique_ptr<mailfiles::MailLayout> ImapLayout(std::unique_ptr<Connection> connection);
 
-// The value of the X-Quirnel-Source header in a message's header block, or
-// empty (unfolded; only the first header block is looked at).
-std::string HeaderValue(std::string_view message, std::string_view name);
-
 }  // namespace mapi::imap

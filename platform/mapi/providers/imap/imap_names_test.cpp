@@ -6,11 +6,13 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+#include <libetpan/libetpan.h>
 
 #include "providers/imap/imap_account.h"
-#include "providers/imap/imap_layout.h"
+#include "providers/imap/imap_messages.h"
 #include "providers/imap/imap_names.h"
 
 namespace mapi::imap {
@@ -152,6 +154,39 @@ TEST(ImapHeaders, ValuesAreUnfoldedCaseBlindAndFromTheHeaderBlockOnly) {
     EXPECT_EQ(HeaderValue(message, "Date"), "");
     EXPECT_EQ(HeaderValue("Subject: bare LF\nDate: x\n", "Date"), "x");
     EXPECT_EQ(HeaderValue("", "Date"), "");
+}
+
+TEST(ImapAppend, InternalDateComesFromTheDateHeaderWithItsZoneAndFlagsBecomeSystemFlags) {
+    mailimap_date_time* date =
+        InternalDate("From: a@example.org\r\nDate: Tue, 1 Jul 2003 10:52:37 -0230\r\n\r\nbody");
+    ASSERT_NE(date, nullptr);
+    EXPECT_EQ(date->dt_day, 1);
+    EXPECT_EQ(date->dt_month, 7);
+    EXPECT_EQ(date->dt_year, 2003);
+    EXPECT_EQ(date->dt_hour, 10);
+    EXPECT_EQ(date->dt_min, 52);
+    EXPECT_EQ(date->dt_sec, 37);
+    EXPECT_EQ(date->dt_zone, -230);
+    mailimap_date_time_free(date);
+    for (const char* bad : {"Subject: no date\r\n\r\n", "Date: yesterday\r\n\r\n",
+                            "Date: 31 Feb 20000 10:00:00 +0000\r\n\r\n", ""})
+        EXPECT_EQ(InternalDate(bad), nullptr) << bad;
+
+    mime::MailFlags flags;
+    flags.seen = flags.flagged = flags.forwarded = true;
+    mailimap_flag_list* list = FlagList(flags);
+    ASSERT_NE(list, nullptr);
+    std::vector<int> kinds;
+    std::string keyword;
+    for (clistiter* it = clist_begin(list->fl_list); it != nullptr; it = clist_next(it)) {
+        auto* flag = static_cast<mailimap_flag*>(clist_content(it));
+        kinds.push_back(flag->fl_type);
+        if (flag->fl_type == MAILIMAP_FLAG_KEYWORD) keyword = flag->fl_data.fl_keyword;
+    }
+    mailimap_flag_list_free(list);
+    EXPECT_EQ(kinds, (std::vector<int>{MAILIMAP_FLAG_SEEN, MAILIMAP_FLAG_FLAGGED,
+                                       MAILIMAP_FLAG_KEYWORD}));
+    EXPECT_EQ(keyword, "$Forwarded");
 }
 
 }  // namespace
