@@ -87,9 +87,12 @@ def main():
                 ledgers.append(n)
                 if n[0] != sum(n[1:]):
                     failures.append('%s: ledger does not balance: %s' % (entry, m.group(0)))
-            if 'no such store' not in output and re.search(r'(?m)^Error ', output):
+            missing_store = 'Please select source and target' in output
+            if not missing_store and 'Copy folder' not in output:
+                failures.append('%s: the activity lines are missing from its output' % entry)
+            if not missing_store and re.search(r'(?m)^(Error |Skip folder)', output):
                 failures.append('%s: items failed:\n%s' % (entry, output[-1500:]))
-            if 'no such store' not in output and not os.path.exists(os.path.join(where, 'quirnel.log')):
+            if not missing_store and not os.path.exists(os.path.join(where, 'quirnel.log')):
                 failures.append('%s has no log file of its own' % entry)
         if len(os.listdir(batch + '.d')) != STORES + 1:
             failures.append('line directories: %r' % os.listdir(batch + '.d'))

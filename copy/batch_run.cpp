@@ -135,7 +135,7 @@ pid_t Start(const std::string& self, const Options& o, const BatchLine& line,
     const std::string output = dir + "/output.txt";
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, self.c_str(), &actions, nullptr, argvList.data(),

@@ -167,7 +167,7 @@ def main():
             started = time.monotonic()
             rc, out, err = run(copy, '--source', source, '--target', account)
             took = time.monotonic() - started
-            if rc != 0 or 'Error ' in out:
+            if rc != 0 or 'Error ' in out or 'Skip folder' in out:
                 failures.append('copy %s: exit %d\n%s\n%s' % (source, rc, out[-2000:], err[-1000:]))
             with open(source_dump, encoding='utf-8') as f:
                 problems, checked, _ = imap_check.check(server.port, user, PASSWORD, f.read())
@@ -182,7 +182,7 @@ def main():
             back = account + '-back'
             rc, out, err = run(mapiprofile, 'create', back, os.path.join(tmp, back + '.db'))
             rc2, out2, err2 = run(copy, '--source', account, '--target', back)
-            if rc != 0 or rc2 != 0 or 'Error ' in out2:
+            if rc != 0 or rc2 != 0 or 'Error ' in out2 or 'Skip folder' in out2:
                 failures.append('copy back %s: %s%s%s' % (account, err, out2[-2000:], err2[-500:]))
                 continue
             rc, back_dump, _ = dump(back)
@@ -248,7 +248,7 @@ def main():
             out, err = output.get('out', ''), output.get('err', '')
             print('drop: server killed at %d of %d messages; copy ended %s'
                   % (killed_at, total, proc.returncode))
-            if proc.returncode != 0 or 'Error ' in out:
+            if proc.returncode != 0 or 'Error ' in out or 'Skip folder' in out:
                 failures.append('copy across the restart: exit %s\n%s\n%s'
                                 % (proc.returncode, out[-2000:], err[-2000:]))
             problems, checked, contents = imap_check.check(server.port, 'drop', PASSWORD, dump_text)

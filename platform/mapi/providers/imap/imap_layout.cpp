@@ -130,7 +130,16 @@ public:
                         prefix + EncodeMailboxName(EscapeLevel(name, delim, strict));
                     h = conn_->Result(mailimap_create(conn_->Session(), wire.c_str()), "CREATE",
                                       err);
-                    if (h == S_OK || err->find("ALREADYEXISTS") != std::string::npos) {
+                    // A mailbox that is there already (made by a CREATE whose
+                    // answer was lost, or missing from a LIST that lagged)
+                    // is what was asked for; the server's words for it vary.
+                    if (h == MAPI_E_CALL_FAILED) {
+                        bool exists = false;
+                        HRESULT listed = Exists(wire, &exists, err);
+                        if (listed != S_OK) return listed;
+                        if (exists) h = S_OK;
+                    }
+                    if (h == S_OK) {
                         mailbox_[child] = wire;
                         (void)mailimap_subscribe(conn_->Session(), wire.c_str());
                         return S_OK;
@@ -336,6 +345,19 @@ private:
         mailimap_selection_info* info = conn_->Session()->imap_selection_info;
         *validity = info != nullptr ? info->sel_uidvalidity : 0;
         *exists = info != nullptr ? info->sel_exists : 0;
+        return S_OK;
+    }
+
+    HRESULT Exists(const std::string& wire, bool* exists, std::string* err) {
+        *exists = false;
+        ListResult result;
+        HRESULT h = conn_->Result(mailimap_list(conn_->Session(), "", wire.c_str(), &result.list),
+                                  "LIST", err);
+        if (h != S_OK || result.list == nullptr) return h;
+        for (clistiter* it = clist_begin(result.list); it != nullptr; it = clist_next(it)) {
+            auto* mb = static_cast<mailimap_mailbox_list*>(clist_content(it));
+            if (mb->mb_name != nullptr && wire == mb->mb_name && !NonExistent(mb)) *exists = true;
+        }
         return S_OK;
     }
 
