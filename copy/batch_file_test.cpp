@@ -10,14 +10,15 @@ namespace {
 TEST(BatchFile, TabsQuotesAndBareWordsGiveTheNamesAndBadLinesAreNamed) {
     std::vector<BatchLine> lines;
     std::string error;
-    ASSERT_TRUE(ParseBatchText("# sources and targets\n"
-                               "\n"
-                               "Personal Folders 2019\t alice on mail \r\n"
-                               "archive  bob\n"
-                               "   \"Mailbox of \\\"Carol\\\"\" \"a\\\\b\"\n"
-                               "  # indented comment\n"
-                               "last\tone",
-                               &lines, &error))
+    ASSERT_TRUE(
+        ParseBatchText("# sources and targets\n"
+                       "\n"
+                       "Personal Folders 2019\t alice on mail \r\n"
+                       "archive  bob\n"
+                       "   \"Mailbox of \\\"Carol\\\"\" \"a\\\\b\"\n"
+                       "  # indented comment\n"
+                       "last\tone",
+                       &lines, &error))
         << error;
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].number, 3);
@@ -50,14 +51,16 @@ TEST(BatchFile, TabsQuotesAndBareWordsGiveTheNamesAndBadLinesAreNamed) {
 TEST(BatchFile, LedgersAddUpFromTheLastSummaryOfEachRun) {
     LedgerTotal total;
     EXPECT_FALSE(AddLedger("Copy folder \\Inbox to Inbox\n", &total));
-    EXPECT_TRUE(AddLedger("Summary: listed 1, filtered 0, already there 0, copied 1, failed 0; "
-                          "folders copied 1, skipped 0\n"
-                          "Summary: listed 12, filtered 1, already there 2, copied 8, failed 1; "
-                          "folders copied 5, skipped 2\n",
-                          &total));
-    EXPECT_TRUE(AddLedger("Summary: listed 3, filtered 0, already there 3, copied 0, failed 0; "
-                          "folders copied 2, skipped 0",
-                          &total));
+    EXPECT_TRUE(
+        AddLedger("Summary: listed 1, filtered 0, already there 0, copied 1, failed 0; "
+                  "folders copied 1, skipped 0\n"
+                  "Summary: listed 12, filtered 1, already there 2, copied 8, failed 1; "
+                  "folders copied 5, skipped 2\n",
+                  &total));
+    EXPECT_TRUE(
+        AddLedger("Summary: listed 3, filtered 0, already there 3, copied 0, failed 0; "
+                  "folders copied 2, skipped 0",
+                  &total));
     EXPECT_EQ(total.ledgers, 2);
     EXPECT_EQ(FormatLedger(total),
               "listed 15, filtered 1, already there 5, copied 8, failed 1; folders copied 7, "

@@ -38,7 +38,9 @@ constexpr int kMaxJobs = 64;
 
 std::atomic<bool> g_batchStop{false};
 
-extern "C" void OnBatchInterrupt(int) { g_batchStop.store(true); }
+extern "C" void OnBatchInterrupt(int) {
+    g_batchStop.store(true);
+}
 
 struct Options {
     std::string file;
@@ -138,8 +140,8 @@ pid_t Start(const std::string& self, const Options& o, const BatchLine& line,
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, self.c_str(), &actions, nullptr, argvList.data(),
-                               envList.data());
+    const int rc =
+        posix_spawn(&pid, self.c_str(), &actions, nullptr, argvList.data(), envList.data());
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
 }
@@ -241,8 +243,8 @@ int RunBatchCommand(int argc, char** argv) {
         const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == kExitCompleted;
         ok ? ++completed : ++incomplete;
         std::printf("Line %d %s -> %s: %s in %.1f s%s%s\n", line.number, line.source.c_str(),
-                    line.target.c_str(), Describe(status).c_str(), seconds,
-                    ledger ? "; " : "", ledger ? FormatLedger(one).c_str() : "");
+                    line.target.c_str(), Describe(status).c_str(), seconds, ledger ? "; " : "",
+                    ledger ? FormatLedger(one).c_str() : "");
         std::fflush(stdout);
         running.erase(found);
     }

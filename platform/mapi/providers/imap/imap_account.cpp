@@ -154,8 +154,7 @@ bool ParseAccountUrl(const std::string& url, Account* out, std::string* error) {
 bool IsLoopbackHost(const std::string& host) {
     if (host == "localhost") return true;
     in_addr v4{};
-    if (inet_pton(AF_INET, host.c_str(), &v4) == 1)
-        return (ntohl(v4.s_addr) >> 24) == 127;
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
     in6_addr v6{};
     if (inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
     return false;
@@ -169,11 +168,11 @@ bool AccountPassword(const Account& account, std::string* password, std::string*
     if (const char* file = std::getenv("QUIRNEL_IMAP_PASSWORD_FILE");
         file != nullptr && *file != 0) {
         const int fd = ::open(file, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        struct stat st{};
+        struct stat st {};
         if (fd < 0 || ::fstat(fd, &st) != 0) {
             if (fd >= 0) ::close(fd);
-            *error = std::string("cannot read the password file ") + file + ": " +
-                     std::strerror(errno);
+            *error =
+                std::string("cannot read the password file ") + file + ": " + std::strerror(errno);
             return false;
         }
         // A password others can read is no secret: refuse it rather than

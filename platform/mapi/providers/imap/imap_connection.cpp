@@ -54,11 +54,10 @@ HRESULT CheckChain(carray* chain, const std::string& host, std::string* error) {
     if (hr == S_OK && gnutls_x509_trust_list_init(&trust, 0) != 0) hr = MAPI_E_NOT_ENOUGH_MEMORY;
     if (hr == S_OK) {
         const char* caFile = std::getenv("QUIRNEL_IMAP_CA_FILE");
-        const int added =
-            caFile != nullptr && *caFile != 0
-                ? gnutls_x509_trust_list_add_trust_file(trust, caFile, nullptr,
-                                                        GNUTLS_X509_FMT_PEM, 0, 0)
-                : gnutls_x509_trust_list_add_system_trust(trust, 0, 0);
+        const int added = caFile != nullptr && *caFile != 0
+                              ? gnutls_x509_trust_list_add_trust_file(trust, caFile, nullptr,
+                                                                      GNUTLS_X509_FMT_PEM, 0, 0)
+                              : gnutls_x509_trust_list_add_system_trust(trust, 0, 0);
         if (added <= 0) {
             *error = caFile != nullptr && *caFile != 0
                          ? std::string("no certificate authority could be read from ") + caFile
@@ -128,7 +127,9 @@ extern "C" void SetServerName(struct mailstream_ssl_context* context, void* data
 Connection::Connection(Account account, std::string password)
     : account_(std::move(account)), password_(std::move(password)) {}
 
-Connection::~Connection() { Close(); }
+Connection::~Connection() {
+    Close();
+}
 
 void Connection::Close() {
     if (session_ != nullptr) {
@@ -146,8 +147,10 @@ HRESULT Connection::Result(int code, const char* command, std::string* error) {
     switch (code) {
         case MAILIMAP_NO_ERROR:
         case MAILIMAP_NO_ERROR_AUTHENTICATED:
-        case MAILIMAP_NO_ERROR_NON_AUTHENTICATED: return S_OK;
-        case MAILIMAP_ERROR_MEMORY: return MAPI_E_NOT_ENOUGH_MEMORY;
+        case MAILIMAP_NO_ERROR_NON_AUTHENTICATED:
+            return S_OK;
+        case MAILIMAP_ERROR_MEMORY:
+            return MAPI_E_NOT_ENOUGH_MEMORY;
         case MAILIMAP_ERROR_STREAM:
         case MAILIMAP_ERROR_PARSE:
         case MAILIMAP_ERROR_FATAL:
@@ -201,8 +204,9 @@ HRESULT Connection::Connect(std::string* error) {
             // Capabilities learnt before TLS must not be trusted (RFC 3501).
             RefreshCapabilities(session_);
         } else if (!IsLoopbackHost(account_.host)) {
-            *error = where + " offers no STARTTLS; a password is sent in clear only to a loopback "
-                             "address (use imaps:// for TLS from the start)";
+            *error = where +
+                     " offers no STARTTLS; a password is sent in clear only to a loopback "
+                     "address (use imaps:// for TLS from the start)";
             return MAPI_E_LOGON_FAILED;
         } else {
             return S_OK;
@@ -220,8 +224,8 @@ HRESULT Connection::Login(std::string* error) {
     for (const char* mechanism : {"PLAIN", "LOGIN"}) {
         if (!mailimap_has_authentication(session_, const_cast<char*>(mechanism))) continue;
         r = mailimap_authenticate(session_, mechanism, account_.host.c_str(), nullptr, nullptr,
-                                  account_.user.c_str(), account_.user.c_str(),
-                                  password_.c_str(), nullptr);
+                                  account_.user.c_str(), account_.user.c_str(), password_.c_str(),
+                                  nullptr);
         tried = true;
         // A missing SASL plug-in is ours, not the server's answer: try on.
         if (r != MAILIMAP_ERROR_SASL) break;
@@ -256,8 +260,7 @@ HRESULT Connection::Login(std::string* error) {
     return MAPI_E_LOGON_FAILED;
 }
 
-HRESULT Connection::Run(const std::function<HRESULT(bool, std::string*)>& op,
-                        std::string* error) {
+HRESULT Connection::Run(const std::function<HRESULT(bool, std::string*)>& op, std::string* error) {
     HRESULT hr = MAPI_E_NETWORK_ERROR;
     // Once a server stayed away through every attempt, each later item
     // tries once: a run against a server that is gone ends in minutes, not

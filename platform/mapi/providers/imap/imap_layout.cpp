@@ -276,12 +276,12 @@ public:
                 mailimap_flag_list* list = FlagList(flags);
                 mailimap_date_time* date = InternalDate(bytes);
                 uint32_t uid = 0;
-                const int r = conn_->HasCapability("UIDPLUS")
-                                  ? mailimap_uidplus_append(conn_->Session(), wire.c_str(), list,
-                                                            date, bytes.data(), bytes.size(),
-                                                            &validity, &uid)
-                                  : mailimap_append(conn_->Session(), wire.c_str(), list, date,
-                                                    bytes.data(), bytes.size());
+                const int r =
+                    conn_->HasCapability("UIDPLUS")
+                        ? mailimap_uidplus_append(conn_->Session(), wire.c_str(), list, date,
+                                                  bytes.data(), bytes.size(), &validity, &uid)
+                        : mailimap_append(conn_->Session(), wire.c_str(), list, date, bytes.data(),
+                                          bytes.size());
                 if (list != nullptr) mailimap_flag_list_free(list);
                 if (date != nullptr) mailimap_date_time_free(date);
                 HRESULT h = conn_->Result(r, ("APPEND to " + wire).c_str(), err);
@@ -376,8 +376,8 @@ private:
         if (h != S_OK || exists == 0) return h;
         clist* both = clist_new();
         clist_append(both, mailimap_search_key_new_uid(mailimap_set_new_interval(floor, 0)));
-        clist_append(both,
-                     mailimap_search_key_new_header(strdup(mark.first), strdup(mark.second.c_str())));
+        clist_append(
+            both, mailimap_search_key_new_header(strdup(mark.first), strdup(mark.second.c_str())));
         mailimap_search_key* key = mailimap_search_key_new_multiple(both);
         clist* result = nullptr;
         h = conn_->Result(mailimap_uid_search(conn_->Session(), nullptr, key, &result),
@@ -401,8 +401,8 @@ private:
             [&](bool, std::string* err) -> HRESULT {
                 specialUse_.clear();
                 ListResult result;
-                HRESULT h = conn_->Result(
-                    mailimap_list(conn_->Session(), "", "*", &result.list), "LIST", err);
+                HRESULT h = conn_->Result(mailimap_list(conn_->Session(), "", "*", &result.list),
+                                          "LIST", err);
                 if (h != S_OK || result.list == nullptr) return h;
                 const char delim = conn_->Delimiter();
                 for (clistiter* it = clist_begin(result.list); it != nullptr; it = clist_next(it)) {

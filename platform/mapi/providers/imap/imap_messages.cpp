@@ -21,16 +21,25 @@ Fetched Digest(mailimap_msg_att* att) {
                 if (fetch->fl_type != MAILIMAP_FLAG_FETCH_OTHER || fetch->fl_flag == nullptr)
                     continue;
                 switch (fetch->fl_flag->fl_type) {
-                    case MAILIMAP_FLAG_SEEN: out.flags.seen = true; break;
-                    case MAILIMAP_FLAG_ANSWERED: out.flags.answered = true; break;
-                    case MAILIMAP_FLAG_FLAGGED: out.flags.flagged = true; break;
-                    case MAILIMAP_FLAG_DRAFT: out.flags.draft = true; break;
+                    case MAILIMAP_FLAG_SEEN:
+                        out.flags.seen = true;
+                        break;
+                    case MAILIMAP_FLAG_ANSWERED:
+                        out.flags.answered = true;
+                        break;
+                    case MAILIMAP_FLAG_FLAGGED:
+                        out.flags.flagged = true;
+                        break;
+                    case MAILIMAP_FLAG_DRAFT:
+                        out.flags.draft = true;
+                        break;
                     case MAILIMAP_FLAG_KEYWORD:
                         if (fetch->fl_flag->fl_data.fl_keyword != nullptr &&
                             strcasecmp(fetch->fl_flag->fl_data.fl_keyword, "$Forwarded") == 0)
                             out.flags.forwarded = true;
                         break;
-                    default: break;
+                    default:
+                        break;
                 }
             }
             continue;
@@ -38,7 +47,8 @@ Fetched Digest(mailimap_msg_att* att) {
         mailimap_msg_att_static* s = item->att_data.att_static;
         if (s->att_type == MAILIMAP_MSG_ATT_UID) out.uid = s->att_data.att_uid;
         if (s->att_type == MAILIMAP_MSG_ATT_RFC822_SIZE) out.size = s->att_data.att_rfc822_size;
-        if (s->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && s->att_data.att_body_section != nullptr &&
+        if (s->att_type == MAILIMAP_MSG_ATT_BODY_SECTION &&
+            s->att_data.att_body_section != nullptr &&
             s->att_data.att_body_section->sec_body_part != nullptr)
             out.body.assign(s->att_data.att_body_section->sec_body_part,
                             s->att_data.att_body_section->sec_length);
@@ -89,7 +99,8 @@ std::string HeaderValue(std::string_view message, std::string_view name) {
         if (line.empty()) break;  // end of the header block
         if (line[0] == ' ' || line[0] == '\t') {
             const size_t text = line.find_first_not_of(" \t");
-            if (inside && text != std::string_view::npos) value += " " + std::string(line.substr(text));
+            if (inside && text != std::string_view::npos)
+                value += " " + std::string(line.substr(text));
             continue;
         }
         if (inside) break;
@@ -98,7 +109,8 @@ std::string HeaderValue(std::string_view message, std::string_view name) {
             continue;
         inside = true;
         std::string_view rest = line.substr(colon + 1);
-        while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+        while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t'))
+            rest.remove_prefix(1);
         value = rest;
     }
     while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();

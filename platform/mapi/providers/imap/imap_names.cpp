@@ -10,8 +10,7 @@ namespace mapi::imap {
 namespace {
 
 // The base64 alphabet of modified UTF-7 uses ',' where base64 has '/'.
-constexpr char kAlphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
 
 int Sextet(char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -39,7 +38,9 @@ void FlushShifted(std::string& out, const std::u16string& units) {
     out.push_back('-');
 }
 
-char HexDigit(int v) { return "0123456789ABCDEF"[v & 15]; }
+char HexDigit(int v) {
+    return "0123456789ABCDEF"[v & 15];
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';

@@ -68,10 +68,10 @@ TEST(ImapAccount, AddressesParseWithDefaultsAndBadOnesSayWhy) {
     ASSERT_TRUE(ParseAccountUrl("imaps://carol@host", &a, &error));
     EXPECT_EQ(a.port, 993);
 
-    for (const char* bad : {"pop3://a@b", "imap://host", "imap://@host", "imap://a:pw@host",
-                            "imap://a@", "imap://a@host:0", "imap://a@host:70000",
-                            "imap://a@host:12x", "imap://a@host/INBOX", "imap://a@[::1",
-                            "imap://a%4@host"}) {
+    for (const char* bad :
+         {"pop3://a@b", "imap://host", "imap://@host", "imap://a:pw@host", "imap://a@",
+          "imap://a@host:0", "imap://a@host:70000", "imap://a@host:12x", "imap://a@host/INBOX",
+          "imap://a@[::1", "imap://a%4@host"}) {
         error.clear();
         EXPECT_FALSE(ParseAccountUrl(bad, &a, &error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
@@ -184,8 +184,8 @@ TEST(ImapAppend, InternalDateComesFromTheDateHeaderWithItsZoneAndFlagsBecomeSyst
         if (flag->fl_type == MAILIMAP_FLAG_KEYWORD) keyword = flag->fl_data.fl_keyword;
     }
     mailimap_flag_list_free(list);
-    EXPECT_EQ(kinds, (std::vector<int>{MAILIMAP_FLAG_SEEN, MAILIMAP_FLAG_FLAGGED,
-                                       MAILIMAP_FLAG_KEYWORD}));
+    EXPECT_EQ(kinds,
+              (std::vector<int>{MAILIMAP_FLAG_SEEN, MAILIMAP_FLAG_FLAGGED, MAILIMAP_FLAG_KEYWORD}));
     EXPECT_EQ(keyword, "$Forwarded");
 }
 
