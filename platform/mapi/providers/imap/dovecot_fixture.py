@@ -241,10 +241,11 @@ service stats {
 '''
 
 if __name__ == '__main__':
-    # A quick look by hand: start one and wait for Ctrl-C.
+    # By hand, or for a test in another language: start one, say where it
+    # listens on the first line, serve until SIGINT.
     with Dovecot() as d:
         print('dovecot on 127.0.0.1:%d (imaps %d), CA %s, dir %s'
-              % (d.port, d.tls_port, d.ca_file, d.dir))
+              % (d.port, d.tls_port, d.ca_file, d.dir), flush=True)
         try:
             signal.pause()
         except KeyboardInterrupt:
