@@ -12,9 +12,11 @@
 #include <MapiWrapper.h>
 #include <mapix.h>
 
+#include "batch_run.h"
 #include "console_host.h"
 #include "copy_engine.h"
 #include "runtime/profile.h"
+#include "runtime/session.h"
 
 namespace {
 
@@ -28,7 +30,9 @@ constexpr int kExitUsage = 64;
 constexpr char kUsage[] =
     "usage: quirnel-copy --source NAME --target NAME [--query TEXT] [--dry-run] [--again]\n"
     "                    [--verify]\n"
-    "Copies every folder and item of store SOURCE into store TARGET of the profile.\n"
+    "       quirnel-copy --batch FILE [--jobs N] [--query TEXT] [--batch-dir DIR]\n"
+    "Copies every folder and item of store SOURCE into store TARGET of the profile;\n"
+    "with --batch, one copy per line of FILE (a source and a target), N at a time.\n"
     "  --query TEXT  copy only the items the query selects\n"
     "  --dry-run     show per folder what would be copied, write nothing\n"
     "  --again       copy items the target received in an earlier run all the same\n"
@@ -147,6 +151,7 @@ int ExitStatus(const quirnel::CCopyEngine& engine) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (quirnel::IsBatchCommand(argc, argv)) return quirnel::RunBatchCommand(argc, argv);
     const char* info = nullptr;
     std::optional<quirnel::ConsoleOptions> options = ParseArguments(argc, argv, &info);
     if (info != nullptr) {
@@ -179,6 +184,12 @@ int main(int argc, char** argv) {
     }
     CMapiSession session;
     session.Attach(rawSession);
+    // Why a store of this run could not be opened (a refused login, say)
+    // is worth more than the "not found" that follows.
+    for (const std::string& warning : mapi::LastLogonWarnings())
+        for (const std::string* name : {&options->source, &options->target})
+            if (warning.rfind("store \"" + *name + "\" ", 0) == 0)
+                std::fprintf(stderr, "quirnel-copy: %s\n", warning.c_str());
 
     quirnel::CConsoleHost host(*options, g_stop, g_interrupted, stdout, stderr);
     SetMessageBoxHandler([&host](const std::string& caption, const std::string& text) {

@@ -17,7 +17,7 @@ const std::vector<StoreProvider*>& Builtin() {
     // claims .pst and .ost files (ProviderForFile takes the first).
     static const std::vector<StoreProvider*> providers = {
         EmbeddedStoreProvider(), PstCheckedStoreProvider(), PstStoreProvider(), PstWriterStoreProvider(),
-        MaildirStoreProvider(),  MboxStoreProvider(),       EmlStoreProvider()};
+        MaildirStoreProvider(),  MboxStoreProvider(),       EmlStoreProvider(), ImapStoreProvider()};
     return providers;
 }
 

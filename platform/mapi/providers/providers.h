@@ -19,5 +19,7 @@ StoreProvider* PstWriterStoreProvider();
 StoreProvider* MaildirStoreProvider();
 StoreProvider* MboxStoreProvider();
 StoreProvider* EmlStoreProvider();
+// IMAP accounts (imap:// and imaps:// addresses), read/write.
+StoreProvider* ImapStoreProvider();
 
 }  // namespace mapi

@@ -131,10 +131,12 @@ int RunAdd(const CommandContext& ctx, const std::string& name, const std::string
     Profile profile;
     if (!LoadProfile(ctx, &profile)) return 1;
     if (!NameIsFree(ctx, profile, name)) return 1;
-    std::string absolute = AbsolutePath(path);
+    // A mail server account is named by its address, which stays as given.
+    const bool account = path.rfind("imap://", 0) == 0 || path.rfind("imaps://", 0) == 0;
+    std::string absolute = account ? path : AbsolutePath(path);
     std::error_code ec;
     // Mail file stores (Maildir, mbox, .eml folders) are directories.
-    if (!std::filesystem::is_regular_file(absolute, ec) &&
+    if (!account && !std::filesystem::is_regular_file(absolute, ec) &&
         !std::filesystem::is_directory(absolute, ec)) {
         ctx.err << "mapiprofile: " << path << " is not a file or directory\n";
         return 1;

@@ -9,6 +9,7 @@
 #include <mapitags.h>
 #include <mapiutil.h>
 
+#include "mime/mime_convert.h"
 #include "providers/mailfiles/mail_object.h"
 #include "providers/mailfiles/mail_objects.h"
 #include "runtime/memory_rows.h"
@@ -111,6 +112,18 @@ public:
         listed.SetLong(PROP_ID(PR_OBJECT_TYPE), MAPI_MESSAGE);
         listed.SetLong(PROP_ID(PR_MESSAGE_SIZE),
                        static_cast<LONG>(std::min<uint64_t>(entry.size, 0x7FFFFFFF)));
+        // Headers listed with the item answer the subject and the resume
+        // columns without reading the whole message. Only values that come
+        // from these headers alone are taken: the rest depends on the body.
+        if (!entry.headers.empty()) {
+            mime::MailItem head;
+            if (SUCCEEDED(mime::ReadMime(entry.headers, *core_, &head)))
+                for (ULONG id : {static_cast<ULONG>(PROP_ID(PR_SUBJECT)),
+                                 core_->IdOf(mime::SourceStoreName()),
+                                 core_->IdOf(mime::SourceEntryIdName()),
+                                 core_->IdOf(mime::SourceModifiedName())})
+                    if (const SPropValue* value = head.props.Get(id)) (void)listed.Set(*value);
+        }
         std::weak_ptr<ItemRows> self = weak_from_this();
         const std::string key = entry.key;
         return std::make_unique<ItemRow>(

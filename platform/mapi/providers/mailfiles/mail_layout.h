@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ struct ItemEntry {
     // Flags the layout keeps beside the message (Maildir file names).
     bool hasFlags = false;
     mime::MailFlags flags;
+    // Header fields the layout lists without reading the whole message (a
+    // server's header fetch), from which a contents table answers the
+    // subject and provenance columns; empty otherwise.
+    std::string headers;
 };
 
 class MailLayout {
@@ -53,6 +58,12 @@ public:
     virtual HRESULT AddItem(const FolderPath& folder, const std::string& bytes,
                             const mime::MailFlags& flags, const std::string& nameHint,
                             std::string* key) = 0;
+
+    // The folder a server marks with a special-use attribute ("Sent",
+    // "Trash", "Drafts", RFC 6154); nullopt where the layout knows none.
+    virtual std::optional<std::vector<std::string>> SpecialUse(const char* /*attribute*/) {
+        return std::nullopt;
+    }
 };
 
 // Layouts over the store directory root. Maildir++: the root is the inbox,

@@ -376,6 +376,12 @@ std::optional<FolderPath> StoreCore::SpecialFolder(Special which) {
             parsed.kind == EntryKind::kFolder && FolderExists(parsed.folder))
             return parsed.folder;
     }
+    const char* use = which == Special::kSentMail      ? "Sent"
+                      : which == Special::kWastebasket ? "Trash"
+                      : which == Special::kDrafts      ? "Drafts"
+                                                       : nullptr;
+    if (use != nullptr)
+        if (auto marked = layout_->SpecialUse(use); marked && FolderExists(*marked)) return marked;
     std::vector<std::string> top;
     if (FAILED(layout_->ListFolders({}, &top))) return std::nullopt;
     for (const char* usual : UsualNames(which))

@@ -1,0 +1,261 @@
+// Running the lines of a batch as child processes, N at a time.
+#include "batch_run.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "batch_file.h"
+
+extern char** environ;
+
+namespace quirnel {
+
+namespace {
+
+constexpr int kExitCompleted = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitIncomplete = 3;
+constexpr int kExitStopped = 4;
+constexpr int kExitUsage = 64;
+constexpr int kMaxJobs = 64;
+
+std::atomic<bool> g_batchStop{false};
+
+extern "C" void OnBatchInterrupt(int) {
+    g_batchStop.store(true);
+}
+
+struct Options {
+    std::string file;
+    std::string dir;
+    std::string query;
+    bool haveQuery = false;
+    int jobs = 1;
+};
+
+bool Parse(int argc, char** argv, Options* o) {
+    for (int i = 1; i < argc; ++i) {
+        std::string key = argv[i], value;
+        const size_t eq = key.find('=');
+        const bool inlineValue = key.rfind("--", 0) == 0 && eq != std::string::npos;
+        if (inlineValue) {
+            value = key.substr(eq + 1);
+            key = key.substr(0, eq);
+        } else if (i + 1 < argc) {
+            value = argv[i + 1];
+        } else {
+            std::fprintf(stderr, "quirnel-copy: %s needs a value\n", key.c_str());
+            return false;
+        }
+        if (key == "--batch") {
+            o->file = value;
+        } else if (key == "--batch-dir") {
+            o->dir = value;
+        } else if (key == "--query") {
+            o->query = value;
+            o->haveQuery = true;
+        } else if (key == "--jobs") {
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (*end != 0 || n < 1 || n > kMaxJobs) {
+                std::fprintf(stderr, "quirnel-copy: --jobs takes a number from 1 to %d\n",
+                             kMaxJobs);
+                return false;
+            }
+            o->jobs = static_cast<int>(n);
+        } else {
+            std::fprintf(stderr, "quirnel-copy: \"%s\" does not go with --batch\n", key.c_str());
+            return false;
+        }
+        if (!inlineValue) ++i;
+    }
+    if (o->file.empty()) {
+        std::fprintf(stderr, "quirnel-copy: --batch needs a file\n");
+        return false;
+    }
+    if (o->dir.empty()) o->dir = o->file + ".d";
+    return true;
+}
+
+std::string SelfPath(const char* argv0) {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string(argv0) : self.string();
+}
+
+struct Running {
+    size_t index;
+    std::string dir;
+    std::chrono::steady_clock::time_point started;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Starts line as a child; its output and log go to dir.
+pid_t Start(const std::string& self, const Options& o, const BatchLine& line,
+            const std::string& dir) {
+    std::vector<std::string> args = {self, "--source", line.source, "--target", line.target};
+    if (o.haveQuery) {
+        args.push_back("--query");
+        args.push_back(o.query);
+    }
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::strncmp(*e, "XDG_DOCUMENTS_DIR=", 18) != 0) env.emplace_back(*e);
+    // The log file lands in the documents folder: the line's own directory.
+    env.push_back("XDG_DOCUMENTS_DIR=" + dir);
+    std::vector<char*> argvList, envList;
+    for (std::string& a : args) argvList.push_back(a.data());
+    argvList.push_back(nullptr);
+    for (std::string& e : env) envList.push_back(e.data());
+    envList.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string output = dir + "/output.txt";
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = -1;
+    const int rc =
+        posix_spawn(&pid, self.c_str(), &actions, nullptr, argvList.data(), envList.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+std::string Describe(int status) {
+    if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return std::string("killed by ") + strsignal(WTERMSIG(status));
+    return "ended";
+}
+
+}  // namespace
+
+bool IsBatchCommand(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--batch") == 0 || std::strncmp(argv[i], "--batch=", 8) == 0)
+            return true;
+    return false;
+}
+
+int RunBatchCommand(int argc, char** argv) {
+    Options o;
+    if (!Parse(argc, argv, &o)) {
+        std::fputs("usage: quirnel-copy --batch FILE [--jobs N] [--query TEXT] [--batch-dir DIR]\n",
+                   stderr);
+        return kExitUsage;
+    }
+    std::ifstream in(o.file, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "quirnel-copy: cannot read the batch file %s: %s\n", o.file.c_str(),
+                     std::strerror(errno));
+        return kExitFailed;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::vector<BatchLine> lines;
+    std::string error;
+    if (!ParseBatchText(text.str(), &lines, &error)) {
+        std::fprintf(stderr, "quirnel-copy: %s: %s\n", o.file.c_str(), error.c_str());
+        return kExitUsage;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(o.dir, ec);
+    if (ec) {
+        std::fprintf(stderr, "quirnel-copy: cannot make %s: %s\n", o.dir.c_str(),
+                     ec.message().c_str());
+        return kExitFailed;
+    }
+    // Ctrl-C reaches the running children too (same process group), which
+    // stop after their item; the batch starts no further line.
+    struct sigaction action {};
+    action.sa_handler = OnBatchInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+
+    const std::string self = SelfPath(argv[0]);
+    const auto begun = std::chrono::steady_clock::now();
+    std::map<pid_t, Running> running;
+    size_t next = 0;
+    int completed = 0, incomplete = 0, notStarted = 0;
+    LedgerTotal total;
+    while (next < lines.size() || !running.empty()) {
+        while (!g_batchStop.load() && next < lines.size() &&
+               running.size() < static_cast<size_t>(o.jobs)) {
+            char name[32];
+            std::snprintf(name, sizeof name, "line-%03d", lines[next].number);
+            const std::string dir = (std::filesystem::path(o.dir) / name).string();
+            std::filesystem::create_directories(dir, ec);
+            const pid_t pid = ec ? -1 : Start(self, o, lines[next], dir);
+            if (pid < 0) {
+                std::printf("Line %d %s -> %s: could not be started\n", lines[next].number,
+                            lines[next].source.c_str(), lines[next].target.c_str());
+                ++incomplete;
+            } else {
+                running[pid] = Running{next, dir, std::chrono::steady_clock::now()};
+            }
+            ++next;
+        }
+        if (g_batchStop.load() && next < lines.size()) {
+            notStarted += static_cast<int>(lines.size() - next);
+            next = lines.size();
+        }
+        if (running.empty()) continue;
+        int status = 0;
+        const pid_t pid = ::waitpid(-1, &status, 0);
+        if (pid < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        auto found = running.find(pid);
+        if (found == running.end()) continue;
+        const BatchLine& line = lines[found->second.index];
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - found->second.started)
+                .count();
+        const std::string output = ReadFile(found->second.dir + "/output.txt");
+        LedgerTotal one;
+        const bool ledger = AddLedger(output, &one);
+        if (ledger) AddLedger(output, &total);
+        const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == kExitCompleted;
+        ok ? ++completed : ++incomplete;
+        std::printf("Line %d %s -> %s: %s in %.1f s%s%s\n", line.number, line.source.c_str(),
+                    line.target.c_str(), Describe(status).c_str(), seconds, ledger ? "; " : "",
+                    ledger ? FormatLedger(one).c_str() : "");
+        std::fflush(stdout);
+        running.erase(found);
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+    std::printf("Batch: lines %zu, completed %d, not completed %d, not started %d in %.1f s\n",
+                lines.size(), completed, incomplete, notStarted, seconds);
+    if (total.ledgers > 0) std::printf("Total: %s\n", FormatLedger(total).c_str());
+    std::fflush(stdout);
+    if (notStarted > 0) return kExitStopped;
+    return incomplete > 0 ? kExitIncomplete : kExitCompleted;
+}
+
+}  // namespace quirnel

@@ -1,0 +1,20 @@
+// quirnel-copy --batch FILE [--jobs N] [--query TEXT] [--batch-dir DIR]:
+// one copy per line of FILE, at most N at a time, each a quirnel-copy
+// process of its own (one run, one log file, one ledger per line, and a
+// line that fails or crashes cannot take the others with it).
+//
+// Line K's output goes to DIR/line-K/output.txt and its activity log to
+// DIR/line-K/quirnel.log (DIR defaults to FILE.d). As each line ends, one
+// line names it, its exit status and its ledger; the last line is the total.
+// Exit status: 0 every line completed (status 0); 3 some line did not;
+// 4 stopped by Ctrl-C before every line ran; 1 the batch could not start;
+// 64 wrong usage.
+#pragma once
+
+namespace quirnel {
+
+// True when argv asks for a batch (has --batch).
+bool IsBatchCommand(int argc, char** argv);
+int RunBatchCommand(int argc, char** argv);
+
+}  // namespace quirnel

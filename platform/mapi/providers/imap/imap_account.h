@@ -1,0 +1,45 @@
+// An IMAP account as a profile names it, and where its password comes from.
+//
+// imap://user@host[:port]  STARTTLS (port 143); without TLS only to a
+//                          loopback address, where the server offers none
+// imaps://user@host[:port] TLS from the first byte (port 993)
+// The user part is percent-decoded (user%40example.org for an address).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mapi::imap {
+
+struct Account {
+    std::string url;  // as the profile keeps it
+    bool implicitTls = false;
+    std::string user;
+    std::string host;
+    uint16_t port = 0;
+};
+
+bool IsAccountUrl(const std::string& text);
+// False with a reason in *error when url is not an account address.
+bool ParseAccountUrl(const std::string& url, Account* out, std::string* error);
+// 127.0.0.0/8, ::1 and "localhost".
+bool IsLoopbackHost(const std::string& host);
+
+// The password, never from the profile: $QUIRNEL_IMAP_PASSWORD, else the
+// file $QUIRNEL_IMAP_PASSWORD_FILE (refused unless only its owner, who must
+// be this user, can read it), else asked on the terminal without echo.
+// False with a reason when none is to be had.
+//
+// The file holds one line per account (for batches of many mailboxes):
+// "user@host password", the user as in the address (percent-decoded), the
+// password the rest of the line after one blank; or its first line is the
+// password itself, when that line names no account (no '@' before its
+// first blank).
+bool AccountPassword(const Account& account, std::string* password, std::string* error);
+
+// A directory of this user's own for what the platform keeps about the
+// account (its store identity, special folders set by a copy): beside the
+// profile, under imap/ and a name made from user, host and port.
+std::string AccountStateDirectory(const Account& account);
+
+}  // namespace mapi::imap

@@ -1,0 +1,284 @@
+// Connecting, TLS checks and login over libetpan.
+#include "providers/imap/imap_connection.h"
+
+#include <gnutls/gnutls.h>
+#include <gnutls/x509.h>
+#include <libetpan/libetpan.h>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace mapi::imap {
+
+namespace {
+
+// Long enough for a large APPEND on a slow line; short enough that a server
+// that stopped answering does not hold a run for ever.
+constexpr time_t kTimeoutSeconds = 120;
+
+std::string ServerWords(mailimap* session) {
+    if (session == nullptr || session->imap_response == nullptr) return {};
+    return session->imap_response;
+}
+
+// The certificates the server sent, leaf first, checked with GnuTLS against
+// the trusted authorities and the host the user named.
+HRESULT CheckChain(carray* chain, const std::string& host, std::string* error) {
+    if (chain == nullptr || carray_count(chain) == 0) {
+        *error = "the server sent no certificate";
+        return MAPI_E_LOGON_FAILED;
+    }
+    std::vector<gnutls_x509_crt_t> certs;
+    HRESULT hr = S_OK;
+    for (unsigned i = 0; i < carray_count(chain); ++i) {
+        auto* der = static_cast<MMAPString*>(carray_get(chain, i));
+        gnutls_x509_crt_t crt = nullptr;
+        gnutls_datum_t datum{reinterpret_cast<unsigned char*>(der->str),
+                             static_cast<unsigned>(der->len)};
+        if (gnutls_x509_crt_init(&crt) != 0) return MAPI_E_NOT_ENOUGH_MEMORY;
+        if (gnutls_x509_crt_import(crt, &datum, GNUTLS_X509_FMT_DER) != 0) {
+            gnutls_x509_crt_deinit(crt);
+            *error = "the server's certificate cannot be read";
+            hr = MAPI_E_LOGON_FAILED;
+            break;
+        }
+        certs.push_back(crt);
+    }
+    gnutls_x509_trust_list_t trust = nullptr;
+    if (hr == S_OK && gnutls_x509_trust_list_init(&trust, 0) != 0) hr = MAPI_E_NOT_ENOUGH_MEMORY;
+    if (hr == S_OK) {
+        const char* caFile = std::getenv("QUIRNEL_IMAP_CA_FILE");
+        const int added = caFile != nullptr && *caFile != 0
+                              ? gnutls_x509_trust_list_add_trust_file(trust, caFile, nullptr,
+                                                                      GNUTLS_X509_FMT_PEM, 0, 0)
+                              : gnutls_x509_trust_list_add_system_trust(trust, 0, 0);
+        if (added <= 0) {
+            *error = caFile != nullptr && *caFile != 0
+                         ? std::string("no certificate authority could be read from ") + caFile
+                         : "no trusted certificate authorities are installed (ca-certificates)";
+            hr = MAPI_E_LOGON_FAILED;
+        }
+    }
+    if (hr == S_OK) {
+        unsigned status = 0;
+        if (gnutls_x509_trust_list_verify_crt(trust, certs.data(),
+                                              static_cast<unsigned>(certs.size()), 0, &status,
+                                              nullptr) != 0 ||
+            status != 0) {
+            gnutls_datum_t why{};
+            std::string text = "untrusted";
+            if (gnutls_certificate_verification_status_print(status, GNUTLS_CRT_X509, &why, 0) ==
+                0) {
+                text = reinterpret_cast<const char*>(why.data);
+                gnutls_free(why.data);
+            }
+            *error = "the server's certificate is not trusted: " + text;
+            hr = MAPI_E_LOGON_FAILED;
+        }
+    }
+    if (hr == S_OK) {
+        unsigned char ip[16];
+        int matches = 0;
+        if (inet_pton(AF_INET, host.c_str(), ip) == 1)
+            matches = gnutls_x509_crt_check_ip(certs[0], ip, 4, 0);
+        else if (inet_pton(AF_INET6, host.c_str(), ip) == 1)
+            matches = gnutls_x509_crt_check_ip(certs[0], ip, 16, 0);
+        else
+            matches = gnutls_x509_crt_check_hostname2(certs[0], host.c_str(), 0);
+        if (!matches) {
+            *error = "the server's certificate is not made out to " + host;
+            hr = MAPI_E_LOGON_FAILED;
+        }
+    }
+    if (trust != nullptr) gnutls_x509_trust_list_deinit(trust, 1);
+    for (gnutls_x509_crt_t crt : certs) gnutls_x509_crt_deinit(crt);
+    return hr;
+}
+
+// libetpan keeps what CAPABILITY answered in the session.
+void RefreshCapabilities(mailimap* session) {
+    mailimap_capability_data* caps = nullptr;
+    if (mailimap_capability(session, &caps) == MAILIMAP_NO_ERROR && caps != nullptr)
+        mailimap_capability_data_free(caps);
+}
+
+struct SniTarget {
+    std::string host;
+};
+
+extern "C" void SetServerName(struct mailstream_ssl_context* context, void* data) {
+    auto* target = static_cast<SniTarget*>(data);
+    // Names only: an address in SNI is not allowed (RFC 6066).
+    unsigned char ip[16];
+    if (inet_pton(AF_INET, target->host.c_str(), ip) == 1 ||
+        inet_pton(AF_INET6, target->host.c_str(), ip) == 1)
+        return;
+    mailstream_ssl_set_server_name(context, const_cast<char*>(target->host.c_str()));
+}
+
+}  // namespace
+
+Connection::Connection(Account account, std::string password)
+    : account_(std::move(account)), password_(std::move(password)) {}
+
+Connection::~Connection() {
+    Close();
+}
+
+void Connection::Close() {
+    if (session_ != nullptr) {
+        mailimap_free(session_);
+        session_ = nullptr;
+    }
+    selected_.clear();
+}
+
+bool Connection::HasCapability(const char* name) const {
+    return session_ != nullptr && mailimap_has_extension(session_, const_cast<char*>(name)) != 0;
+}
+
+HRESULT Connection::Result(int code, const char* command, std::string* error) {
+    switch (code) {
+        case MAILIMAP_NO_ERROR:
+        case MAILIMAP_NO_ERROR_AUTHENTICATED:
+        case MAILIMAP_NO_ERROR_NON_AUTHENTICATED:
+            return S_OK;
+        case MAILIMAP_ERROR_MEMORY:
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        case MAILIMAP_ERROR_STREAM:
+        case MAILIMAP_ERROR_PARSE:
+        case MAILIMAP_ERROR_FATAL:
+        case MAILIMAP_ERROR_BAD_STATE:
+        case MAILIMAP_ERROR_CONNECTION_REFUSED:
+            *error = std::string(command) + ": the connection to " + account_.host + " was lost";
+            Close();
+            return MAPI_E_NETWORK_ERROR;
+        default: {
+            const std::string words = ServerWords(session_);
+            *error = std::string(command) + " refused by the server" +
+                     (words.empty() ? std::string() : ": " + words);
+            return MAPI_E_CALL_FAILED;
+        }
+    }
+}
+
+HRESULT Connection::Ensure(std::string* error) {
+    if (session_ != nullptr) return S_OK;
+    HRESULT hr = Connect(error);
+    if (hr == S_OK) hr = Login(error);
+    if (hr != S_OK) Close();
+    return hr;
+}
+
+HRESULT Connection::Connect(std::string* error) {
+    session_ = mailimap_new(0, nullptr);
+    if (session_ == nullptr) return MAPI_E_NOT_ENOUGH_MEMORY;
+    mailimap_set_timeout(session_, kTimeoutSeconds);
+    const std::string where = account_.host + ":" + std::to_string(account_.port);
+    SniTarget sni{account_.host};
+    const int r = account_.implicitTls
+                      ? mailimap_ssl_connect_with_callback(session_, account_.host.c_str(),
+                                                           account_.port, SetServerName, &sni)
+                      : mailimap_socket_connect(session_, account_.host.c_str(), account_.port);
+    if (r != MAILIMAP_NO_ERROR && r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED &&
+        r != MAILIMAP_NO_ERROR_AUTHENTICATED) {
+        *error = "cannot connect to the IMAP server " + where +
+                 (r == MAILIMAP_ERROR_SSL ? " (the TLS handshake failed)" : "");
+        return MAPI_E_NETWORK_ERROR;
+    }
+    // The greeting may carry them already; asking does no harm.
+    RefreshCapabilities(session_);
+    if (!account_.implicitTls) {
+        if (HasCapability("STARTTLS")) {
+            const int t = mailimap_socket_starttls_with_callback(session_, SetServerName, &sni);
+            if (t != MAILIMAP_NO_ERROR) {
+                *error = "STARTTLS with " + where + " failed";
+                return MAPI_E_LOGON_FAILED;
+            }
+            // Capabilities learnt before TLS must not be trusted (RFC 3501).
+            RefreshCapabilities(session_);
+        } else if (!IsLoopbackHost(account_.host)) {
+            *error = where +
+                     " offers no STARTTLS; a password is sent in clear only to a loopback "
+                     "address (use imaps:// for TLS from the start)";
+            return MAPI_E_LOGON_FAILED;
+        } else {
+            return S_OK;
+        }
+    }
+    carray* chain = mailstream_get_certificate_chain(session_->imap_stream);
+    HRESULT hr = CheckChain(chain, account_.host, error);
+    if (chain != nullptr) mailstream_certificate_chain_free(chain);
+    return hr;
+}
+
+HRESULT Connection::Login(std::string* error) {
+    int r = MAILIMAP_ERROR_LOGIN;
+    bool tried = false;
+    for (const char* mechanism : {"PLAIN", "LOGIN"}) {
+        if (!mailimap_has_authentication(session_, const_cast<char*>(mechanism))) continue;
+        r = mailimap_authenticate(session_, mechanism, account_.host.c_str(), nullptr, nullptr,
+                                  account_.user.c_str(), account_.user.c_str(), password_.c_str(),
+                                  nullptr);
+        tried = true;
+        // A missing SASL plug-in is ours, not the server's answer: try on.
+        if (r != MAILIMAP_ERROR_SASL) break;
+    }
+    if (!tried || r == MAILIMAP_ERROR_SASL) {
+        if (mailimap_has_extension(session_, const_cast<char*>("LOGINDISABLED"))) {
+            *error = account_.host + " allows no login this client can make";
+            return MAPI_E_LOGON_FAILED;
+        }
+        r = mailimap_login(session_, account_.user.c_str(), password_.c_str());
+    }
+    if (r == MAILIMAP_NO_ERROR || r == MAILIMAP_NO_ERROR_AUTHENTICATED) {
+        RefreshCapabilities(session_);
+        // The delimiter of the personal namespace: LIST "" "".
+        clist* list = nullptr;
+        if (mailimap_list(session_, "", "", &list) == MAILIMAP_NO_ERROR && list != nullptr) {
+            if (clist_begin(list) != nullptr) {
+                auto* mb = static_cast<mailimap_mailbox_list*>(clist_content(clist_begin(list)));
+                delimiter_ = mb->mb_delimiter;
+            }
+            mailimap_list_result_free(list);
+        }
+        return S_OK;
+    }
+    if (r == MAILIMAP_ERROR_STREAM || r == MAILIMAP_ERROR_PARSE) {
+        *error = "the connection to " + account_.host + " was lost while logging in";
+        return MAPI_E_NETWORK_ERROR;
+    }
+    const std::string words = ServerWords(session_);
+    *error = "the IMAP server " + account_.host + " refused the login of " + account_.user +
+             (words.empty() ? std::string() : ": " + words);
+    return MAPI_E_LOGON_FAILED;
+}
+
+HRESULT Connection::Run(const std::function<HRESULT(bool, std::string*)>& op, std::string* error) {
+    HRESULT hr = MAPI_E_NETWORK_ERROR;
+    // Once a server stayed away through every attempt, each later item
+    // tries once: a run against a server that is gone ends in minutes, not
+    // in hours of pauses, and picks up again when the server answers.
+    const int attempts = unreachable_ ? 1 : kAttempts;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(250 << std::min(attempt, 5)));
+        hr = Ensure(error);
+        if (hr == S_OK) {
+            unreachable_ = false;
+            hr = op(attempt > 0, error);
+        }
+        if (hr != MAPI_E_NETWORK_ERROR) return hr;
+        Close();
+    }
+    unreachable_ = true;
+    return hr;
+}
+
+}  // namespace mapi::imap

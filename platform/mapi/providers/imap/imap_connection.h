@@ -1,0 +1,76 @@
+// One logged-in IMAP connection over libetpan, with the TLS and login
+// policy of the platform, and a bounded reconnect for commands that lose
+// the connection.
+//
+// TLS: imaps:// speaks TLS from the first byte; imap:// upgrades with
+// STARTTLS, and goes without TLS only to a loopback address whose server
+// offers none. The server's certificate chain is checked against the
+// system's authorities (or the PEM file in $QUIRNEL_IMAP_CA_FILE, which
+// tests use for an authority of their own) and against the host name.
+// Login: SASL PLAIN, else SASL LOGIN, else the LOGIN command.
+//
+// Not thread-safe: the store's lock serialises every use.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <mapidefs.h>
+
+#include "providers/imap/imap_account.h"
+
+struct mailimap;
+
+namespace mapi::imap {
+
+class Connection {
+public:
+    Connection(Account account, std::string password);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Connects and logs in when not connected. MAPI_E_LOGON_FAILED when the
+    // server refuses the login or TLS cannot be trusted; MAPI_E_NETWORK_ERROR
+    // when the server cannot be reached. *error says which, in words.
+    HRESULT Ensure(std::string* error);
+    void Close();
+    bool IsOpen() const { return session_ != nullptr; }
+
+    // The session of an open connection.
+    mailimap* Session() { return session_; }
+    // The server's hierarchy delimiter (0 for a flat namespace).
+    char Delimiter() const { return delimiter_; }
+    bool HasCapability(const char* name) const;
+
+    // The HRESULT for a libetpan result; a lost or garbled stream closes the
+    // connection and gives MAPI_E_NETWORK_ERROR, a refused command
+    // MAPI_E_CALL_FAILED. *error gets the server's words.
+    HRESULT Result(int code, const char* command, std::string* error);
+
+    // Runs op on a connection, reconnecting and running it again while it
+    // fails with MAPI_E_NETWORK_ERROR, at most kAttempts times in all, with a
+    // growing pause between attempts. retrying is true on every run but the
+    // first, so op can look whether its earlier run took effect. After a
+    // call that used up its attempts, calls try once until one gets through.
+    static constexpr int kAttempts = 6;
+    HRESULT Run(const std::function<HRESULT(bool retrying, std::string* error)>& op,
+                std::string* error);
+
+    // The mailbox selected last in this connection ("" after a reconnect).
+    std::string& Selected() { return selected_; }
+
+private:
+    HRESULT Connect(std::string* error);
+    HRESULT VerifyPeer(std::string* error);
+    HRESULT Login(std::string* error);
+
+    Account account_;
+    std::string password_;
+    mailimap* session_ = nullptr;
+    char delimiter_ = '/';
+    std::string selected_;
+    bool unreachable_ = false;
+};
+
+}  // namespace mapi::imap

@@ -1,0 +1,28 @@
+// Mailbox names on the wire and folder names in MAPI.
+//
+// IMAP names travel in modified UTF-7 (RFC 3501 section 5.1.3). A folder
+// name may hold characters a mailbox name cannot carry as they are: the
+// server's hierarchy delimiter, the LIST wildcards and control characters.
+// Those are written %XX (and '%' itself as %25), so every MAPI name comes
+// back unchanged from the server.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mapi::imap {
+
+// UTF-8 to modified UTF-7. Ill-formed UTF-8 becomes U+FFFD.
+std::string EncodeMailboxName(std::string_view utf8);
+// Modified UTF-7 to UTF-8; nullopt when the text is not valid modified UTF-7.
+std::optional<std::string> DecodeMailboxName(std::string_view mutf7);
+
+// One level of a folder name as one level of a mailbox name (UTF-8, not yet
+// encoded). strict also escapes '.' and leading '~', which some server
+// layouts refuse.
+std::string EscapeLevel(std::string_view name, char delimiter, bool strict);
+// The folder name of one decoded mailbox level.
+std::string UnescapeLevel(std::string_view level);
+
+}  // namespace mapi::imap
