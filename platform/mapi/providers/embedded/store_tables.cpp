@@ -13,6 +13,7 @@
 #include "runtime/mapi_ptr.h"
 #include "runtime/prop_convert.h"
 #include "runtime/restriction_eval.h"
+#include "sql_restriction.h"
 
 namespace mapi::embedded {
 namespace {
@@ -233,16 +234,26 @@ public:
         places.reserve(ids.size());
         for (ULONG i = 0; i < ids.size(); ++i) places.emplace(ids[i].first, i);
         std::vector<bool> seen(ids.size(), false);
-        hr = core_->ScanChildren(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, 0, 0,
-                                 [&](StoreCore::LoadedObject& object) {
-                                     auto place = places.find(object.row.id);
-                                     if (place == places.end()) return true;
-                                     seen[place->second] = true;
-                                     ObjectAccessor row(core_, std::move(object), true);
-                                     if (EvaluateRestriction(restriction, row))
-                                         matches->push_back(place->second);
-                                     return true;
-                                 });
+        // SQL rejects what it can tell does not match; the evaluator judges
+        // the rest, so the answer is the evaluator's either way.
+        auto judge = [&](StoreCore::LoadedObject& object, Verdict verdict) {
+            auto place = places.find(object.row.id);
+            if (place == places.end()) return;
+            seen[place->second] = true;
+            if (verdict == Verdict::kNo) return;
+            ObjectAccessor row(core_, std::move(object), true);
+            if (EvaluateRestriction(restriction, row)) matches->push_back(place->second);
+        };
+        hr = ScanWithVerdicts(*core_, folder_, assoc_ ? 1 : 0, restriction, judge);
+        if (hr == MAPI_E_TOO_COMPLEX) {
+            std::fill(seen.begin(), seen.end(), false);
+            matches->clear();
+            hr = core_->ScanChildren(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, 0, 0,
+                                     [&](StoreCore::LoadedObject& object) {
+                                         judge(object, Verdict::kMaybe);
+                                         return true;
+                                     });
+        }
         if (FAILED(hr)) return hr;
         // Listed but not met by the scan (written meanwhile by another
         // connection): judged on their own, as Row would show them.
