@@ -1,6 +1,8 @@
 // The SQL pre-filter of contents restrictions and the functions it calls.
 #include "sql_restriction.h"
 
+#include <deque>
+
 #include <mapitags.h>
 
 #include "packed_props.h"
@@ -44,30 +46,49 @@ bool RowAnswers(ULONG propId) {
     }
 }
 
+bool FixedWidthType(ULONG type) {
+    switch (type) {
+        case PT_I2:
+        case PT_LONG:
+        case PT_R4:
+        case PT_DOUBLE:
+        case PT_CURRENCY:
+        case PT_APPTIME:
+        case PT_BOOLEAN:
+        case PT_I8:
+        case PT_SYSTIME:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // One row as the directory alone shows it. Asked for anything the directory
-// cannot answer, it says so (Open()) instead of guessing.
+// cannot answer, it says so (Open()) instead of guessing. Values stay
+// decoded for the row's other tests; Reset starts the next row.
 class DirectoryRow final : public RowAccessor {
 public:
-    explicit DirectoryRow(std::string_view blob) : blob_(blob) {}
+    void Reset(bool intact) {
+        intact_ = intact;
+        cache_.clear();
+        slots_.clear();
+        arena_.reset();
+    }
+    // The directory of the row as the current call sees it (SQLite may hand
+    // each call its own copy); it must stay the same row.
+    void Use(std::string_view blob) {
+        blob_ = blob;
+        open_ = false;
+    }
+    bool Intact() const { return intact_; }
+    bool Open() const { return open_; }
 
     const SPropValue* GetById(ULONG propId) override {
-        if (RowAnswers(propId)) return Unknown();
-        ULONG type = 0;
-        bool outside = false;
-        std::string_view bytes;
-        if (!FindPacked(blob_, propId, &type, &outside, &bytes)) return nullptr;
-        if (outside) return Unknown();
-        if (!arena_) {
-            arena_ = AllocateMapi<char>(1);
-            if (!arena_) return Unknown();
-        }
-        void* slot = nullptr;
-        if (MAPIAllocateMore(sizeof(SPropValue), arena_.get(), &slot) != S_OK) return Unknown();
-        auto* value = static_cast<SPropValue*>(slot);
-        // A value that does not decode is damage the full row reports in its
-        // own way; the evaluator sees that row.
-        if (FAILED(DecodeValue(propId, type, bytes, arena_.get(), value))) return Unknown();
-        return value;
+        for (const auto& [id, value] : cache_)
+            if (id == propId) return value == &unknown_ ? Unknown() : value;
+        const SPropValue* value = Read(propId);
+        cache_.emplace_back(propId, value);
+        return value == &unknown_ ? Unknown() : value;
     }
 
     HRESULT SubRows(ULONG, std::vector<std::unique_ptr<RowAccessor>>* rows) override {
@@ -76,27 +97,59 @@ public:
         return MAPI_E_NO_SUPPORT;
     }
 
-    bool Open() const { return open_; }
-
 private:
+    const SPropValue* Read(ULONG propId) {
+        if (RowAnswers(propId)) return &unknown_;
+        ULONG type = 0;
+        bool outside = false;
+        std::string_view bytes;
+        if (!FindPacked(blob_, propId, &type, &outside, &bytes)) return nullptr;
+        if (outside) return &unknown_;
+        // Fixed-width values decode in place; others need memory of a row's life.
+        if (!FixedWidthType(type) && !arena_) {
+            arena_ = AllocateMapi<char>(1);
+            if (!arena_) return &unknown_;
+        }
+        SPropValue& value = slots_.emplace_back();
+        // A value that does not decode is damage the full row reports in its
+        // own way; the evaluator sees that row.
+        if (FAILED(DecodeValue(propId, type, bytes, arena_.get(), &value))) return &unknown_;
+        return &value;
+    }
+
     const SPropValue* Unknown() {
         open_ = true;
         return nullptr;
     }
 
     std::string_view blob_;
+    bool intact_ = false;
     bool open_ = false;
+    SPropValue unknown_{};  // marks a cached "cannot tell"
+    std::vector<std::pair<ULONG, const SPropValue*>> cache_;
+    std::deque<SPropValue> slots_;
     MapiBuffer<char> arena_;
 };
 
-// quirnel_restriction_leaf(packed, leaves, index): 1 or 0 when the directory
-// decides leaves[index], NULL when it cannot.
+}  // namespace
+
+// What the statement's leaf calls share: the tests, and the row they are on.
+struct SqlRestriction::Leaves {
+    std::vector<const SRestriction*> tests;
+    int64_t rowId = 0;
+    bool onRow = false;
+    DirectoryRow row;
+};
+
+namespace {
+
+// quirnel_restriction_leaf(packed, id, leaves, index): 1 or 0 when the
+// directory decides leaves[index], NULL when it cannot.
 void LeafFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
-    if (argc != 3) return sqlite3_result_null(context);
-    auto* leaves = static_cast<const std::vector<const SRestriction*>*>(
-        sqlite3_value_pointer(argv[1], kLeafPointer));
-    const sqlite3_int64 index = sqlite3_value_int64(argv[2]);
-    if (leaves == nullptr || index < 0 || static_cast<size_t>(index) >= leaves->size())
+    if (argc != 4) return sqlite3_result_null(context);
+    auto* leaves = static_cast<SqlRestriction::Leaves*>(sqlite3_value_pointer(argv[2], kLeafPointer));
+    const sqlite3_int64 index = sqlite3_value_int64(argv[3]);
+    if (leaves == nullptr || index < 0 || static_cast<size_t>(index) >= leaves->tests.size())
         return sqlite3_result_null(context);
     std::string_view blob;
     if (sqlite3_value_type(argv[0]) != SQLITE_NULL) {
@@ -104,9 +157,17 @@ void LeafFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
         blob = std::string_view(static_cast<const char*>(bytes),
                                 static_cast<size_t>(sqlite3_value_bytes(argv[0])));
     }
-    if (FAILED(CheckPacked(blob))) return sqlite3_result_null(context);
-    DirectoryRow row(blob);
-    const bool match = EvaluateRestriction(*(*leaves)[static_cast<size_t>(index)], row);
+    // The row's other tests have checked its directory already.
+    const sqlite3_int64 id = sqlite3_value_int64(argv[1]);
+    if (!leaves->onRow || leaves->rowId != id) {
+        leaves->onRow = true;
+        leaves->rowId = id;
+        leaves->row.Reset(SUCCEEDED(CheckPacked(blob)));
+    }
+    DirectoryRow& row = leaves->row;
+    if (!row.Intact()) return sqlite3_result_null(context);
+    row.Use(blob);
+    const bool match = EvaluateRestriction(*leaves->tests[static_cast<size_t>(index)], row);
     if (row.Open()) return sqlite3_result_null(context);
     sqlite3_result_int(context, match ? 1 : 0);
 }
@@ -117,9 +178,12 @@ constexpr int kMaxSqlDepth = 300;
 
 }  // namespace
 
-SqlRestriction::SqlRestriction(const SRestriction& restriction) {
+SqlRestriction::SqlRestriction(const SRestriction& restriction)
+    : leaves_(std::make_unique<Leaves>()) {
     Build(restriction, 0);
 }
+
+SqlRestriction::~SqlRestriction() = default;
 
 void SqlRestriction::Build(const SRestriction& r, int depth) {
     if (depth > kMaxSqlDepth) {
@@ -160,9 +224,9 @@ void SqlRestriction::Build(const SRestriction& r, int depth) {
         case RES_BITMASK:
         case RES_SIZE:
         case RES_EXIST:
-            sql_ += std::string(kLeafFunction) + "(packed, @, " + std::to_string(leaves_.size()) +
-                    ")";
-            leaves_.push_back(&r);
+            sql_ += std::string(kLeafFunction) + "(packed, id, @, " +
+                    std::to_string(leaves_->tests.size()) + ")";
+            leaves_->tests.push_back(&r);
             decides_ = true;
             return;
         default:
@@ -174,7 +238,7 @@ void SqlRestriction::Build(const SRestriction& r, int depth) {
 std::string SqlRestriction::Expression(int leafParameter) const {
     const std::string parameter = "?" + std::to_string(leafParameter);
     std::string out;
-    out.reserve(sql_.size() + leaves_.size() * parameter.size());
+    out.reserve(sql_.size() + leaves_->tests.size() * parameter.size());
     for (char c : sql_) {
         if (c == '@')
             out += parameter;
@@ -185,12 +249,12 @@ std::string SqlRestriction::Expression(int leafParameter) const {
 }
 
 void SqlRestriction::BindLeaves(sqlite3_stmt* stmt, int leafParameter) const {
-    sqlite3_bind_pointer(stmt, leafParameter, const_cast<std::vector<const SRestriction*>*>(&leaves_),
-                         kLeafPointer, nullptr);
+    leaves_->onRow = false;
+    sqlite3_bind_pointer(stmt, leafParameter, leaves_.get(), kLeafPointer, nullptr);
 }
 
 int RegisterRestrictionFunctions(sqlite3* db) {
-    return sqlite3_create_function_v2(db, kLeafFunction, 3, SQLITE_UTF8 | SQLITE_DIRECTONLY,
+    return sqlite3_create_function_v2(db, kLeafFunction, 4, SQLITE_UTF8 | SQLITE_DIRECTONLY,
                                       nullptr, LeafFunction, nullptr, nullptr, nullptr);
 }
 

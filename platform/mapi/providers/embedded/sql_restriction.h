@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,11 +40,17 @@ enum class Verdict { kNo, kYes, kMaybe };
 class SqlRestriction {
 public:
     explicit SqlRestriction(const SRestriction& restriction);
+    ~SqlRestriction();
+    SqlRestriction(const SqlRestriction&) = delete;
+    SqlRestriction& operator=(const SqlRestriction&) = delete;
 
-    // An expression over column "packed" giving 1, 0 or NULL; it refers to
-    // the parameter leafParameter (bound by BindLeaves).
+    // An expression over the columns "packed" and "id" giving 1, 0 or NULL;
+    // it refers to the parameter leafParameter (bound by BindLeaves, for
+    // one statement at a time).
     std::string Expression(int leafParameter) const;
     void BindLeaves(sqlite3_stmt* stmt, int leafParameter) const;
+
+    struct Leaves;  // the tests and the state their calls share
     // True when some node reached SQL; false means SQL could only answer
     // "maybe" for every row and the scan gains nothing from it.
     bool Decides() const { return decides_; }
@@ -52,7 +59,7 @@ private:
     void Build(const SRestriction& r, int depth);
 
     std::string sql_;  // with "@" where the leaf parameter goes
-    std::vector<const SRestriction*> leaves_;
+    std::unique_ptr<Leaves> leaves_;
     bool decides_ = false;
 };
 
