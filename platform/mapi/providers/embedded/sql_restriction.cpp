@@ -236,7 +236,8 @@ void SqlRestriction::Build(const SRestriction& r, int depth) {
 }
 
 std::string SqlRestriction::Expression(int leafParameter) const {
-    const std::string parameter = "?" + std::to_string(leafParameter);
+    std::string parameter(1, '?');
+    parameter += std::to_string(leafParameter);
     std::string out;
     out.reserve(sql_.size() + leaves_->tests.size() * parameter.size());
     for (char c : sql_) {
@@ -288,16 +289,20 @@ struct StatementHolder {
 }  // namespace
 
 HRESULT ScanWithVerdicts(StoreCore& core, int64_t parent, int assoc,
-                         const SRestriction& restriction,
+                         const SRestriction& restriction, bool skipRejected,
                          const std::function<void(StoreCore::LoadedObject&, Verdict)>& each) {
     SqlRestriction filter(restriction);
     if (!filter.Decides()) return MAPI_E_TOO_COMPLEX;
-    // The verdict first: a rejected row's other columns are never asked for.
+    const std::string expression = filter.Expression(4);
+    // Skipping, the rows that come out are those SQL did not reject; their
+    // verdict (yes or maybe) is not worth a second evaluation, as the
+    // evaluator judges both alike.
     const std::string sql =
         "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, has_attach, "
         "packed, id, " +
-        filter.Expression(4) +
-        " FROM objects WHERE parent=?1 AND kind=?2 AND assoc=?3 ORDER BY id";
+        (skipRejected ? std::string("NULL") : expression) +
+        " FROM objects WHERE parent=?1 AND kind=?2 AND assoc=?3" +
+        (skipRejected ? " AND (" + expression + ") IS NOT 0" : std::string()) + " ORDER BY id";
     auto lock = core.Lock();
     sqlite3* db = core.db().get();
     StatementHolder q;

@@ -69,12 +69,13 @@ int RegisterRestrictionFunctions(sqlite3* db);
 // The message rows of parent (assoc 0 or 1), in id order, as
 // StoreCore::ScanChildren hands them out, each with SQL's verdict on
 // restriction (a validated tree). Rows SQL rejects are handed out with their
-// id alone (the rest of the row unread) and need no further judgement.
+// id alone (the rest of the row unread) and need no further judgement; with
+// skipRejected they are not handed out at all, and the others come as kMaybe.
 // MAPI_E_TOO_COMPLEX when the restriction does not fit one statement (deeper
 // or wider than SQLite parses): the caller then scans without the pre-filter.
 // Otherwise fails with the database's error, having stopped the scan.
 HRESULT ScanWithVerdicts(StoreCore& core, int64_t parent, int assoc,
-                         const SRestriction& restriction,
+                         const SRestriction& restriction, bool skipRejected,
                          const std::function<void(StoreCore::LoadedObject&, Verdict)>& each);
 
 }  // namespace mapi::embedded

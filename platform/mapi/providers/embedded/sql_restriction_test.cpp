@@ -303,7 +303,7 @@ TEST_F(PushdownTest, SqlVerdictsAndSelectAgreeWithTheEvaluator) {
                 if (truth[i]) expected.push_back(i);
             }
             size_t at = 0;
-            HRESULT hr = ScanWithVerdicts(*core, folder, 0, corpus[k],
+            HRESULT hr = ScanWithVerdicts(*core, folder, 0, corpus[k], false,
                                           [&](StoreCore::LoadedObject& object, Verdict verdict) {
                                               ASSERT_LT(at, ids.size());
                                               ASSERT_EQ(object.row.id, ids[at]);

@@ -244,7 +244,17 @@ public:
             ObjectAccessor row(core_, std::move(object), true);
             if (EvaluateRestriction(restriction, row)) matches->push_back(place->second);
         };
-        hr = ScanWithVerdicts(*core_, folder_, assoc_ ? 1 : 0, restriction, judge);
+        // When the folder, seen in the scan's own snapshot, still holds
+        // exactly the listed rows, a row the scan does not hand out was
+        // rejected by SQL, and SQL need not hand rejected rows out at all.
+        StoreCore::ReadSpan snapshot(*core_);
+        std::vector<int64_t> present;
+        const bool unchanged =
+            SUCCEEDED(core_->Children(folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, &present)) &&
+            std::equal(present.begin(), present.end(), ids.begin(), ids.end(),
+                       [](int64_t a, const std::pair<int64_t, int>& b) { return a == b.first; });
+        hr = ScanWithVerdicts(*core_, folder_, assoc_ ? 1 : 0, restriction, unchanged, judge);
+        if (SUCCEEDED(hr) && unchanged) std::fill(seen.begin(), seen.end(), true);
         if (hr == MAPI_E_TOO_COMPLEX) {
             std::fill(seen.begin(), seen.end(), false);
             matches->clear();
