@@ -302,7 +302,8 @@ int main(int argc, char** argv) {
     sqlite3_close(db);
     const double storeTime = Median(storeTimes), sqlTime = Median(sqlTimes);
     std::printf(
-        "restrict %d items (subject contains, date range, category), medians of %d rounds, CPU time: "
+        "restrict %d items (subject contains, date range, category), medians of %d rounds, CPU "
+        "time: "
         "store %.4f s (%u matches; selecting %.4f s, reading the matches %.4f s), plain SQL "
         "%.4f s (%d matches), ratio %.1f\n",
         count, rounds, storeTime, matches, Median(selectTimes), storeTime - Median(selectTimes),
@@ -344,7 +345,8 @@ int main(int argc, char** argv) {
     sqlite3_close(db);
     const double noneTime = Median(noneTimes), scanTime = Median(scanTimes);
     std::printf(
-        "restrict %d items matching nothing (subject contains), medians of %d rounds, CPU time: store "
+        "restrict %d items matching nothing (subject contains), medians of %d rounds, CPU time: "
+        "store "
         "%.4f s (%u matches), plain SQL scan of the same file %.4f s (%d matches), ratio %.2f "
         "(aim <= 2: %s)\n",
         count, rounds, noneTime, noneMatches, scanTime, scanMatches, noneTime / scanTime,

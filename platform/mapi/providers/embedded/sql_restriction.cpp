@@ -16,6 +16,7 @@ namespace {
 // hands a pointer out only to a caller naming the same type.
 constexpr const char* kLeafPointer = "quirnel-restriction-leaves";
 constexpr const char* kLeafFunction = "quirnel_restriction_leaf";
+constexpr char kTermBreak = '\x01';
 
 // Ids the store answers from the object row instead of the directory for
 // some kind of object (object_props.cpp); a directory may even hold a stale
@@ -72,6 +73,7 @@ public:
         intact_ = intact;
         cache_.clear();
         slots_.clear();
+        texts_used_ = 0;
         arena_.reset();
     }
     // The directory of the row as the current call sees it (SQLite may hand
@@ -105,6 +107,7 @@ private:
         std::string_view bytes;
         if (!FindPacked(blob_, propId, &type, &outside, &bytes)) return nullptr;
         if (outside) return &unknown_;
+        if (type == PT_STRING8 || type == PT_UNICODE) return Text(propId, type, bytes);
         // Fixed-width values decode in place; others need memory of a row's life.
         if (!FixedWidthType(type) && !arena_) {
             arena_ = AllocateMapi<char>(1);
@@ -117,12 +120,33 @@ private:
         return &value;
     }
 
+    // A single string, the most tested kind of value, is terminated in a
+    // buffer kept from row to row instead of a fresh allocation per row
+    // (the stored form is its code units without terminator, prop_codec.h).
+    const SPropValue* Text(ULONG propId, ULONG type, std::string_view bytes) {
+        if (type == PT_UNICODE && bytes.size() % sizeof(WCHAR) != 0) return &unknown_;
+        if (texts_used_ == texts_.size()) texts_.emplace_back();
+        std::string& text = texts_[texts_used_++];
+        text.assign(bytes);
+        text.append(sizeof(WCHAR), '\0');
+        SPropValue& value = slots_.emplace_back();
+        value.ulPropTag = PROP_TAG(type, propId);
+        value.dwAlignPad = 0;
+        if (type == PT_STRING8)
+            value.Value.lpszA = text.data();
+        else
+            value.Value.lpszW = reinterpret_cast<WCHAR*>(text.data());
+        return &value;
+    }
+
     const SPropValue* Unknown() {
         open_ = true;
         return nullptr;
     }
 
     std::string_view blob_;
+    std::deque<std::string> texts_;  // stable: values point into them
+    size_t texts_used_ = 0;
     bool intact_ = false;
     bool open_ = false;
     SPropValue unknown_{};  // marks a cached "cannot tell"
@@ -147,7 +171,8 @@ namespace {
 // directory decides leaves[index], NULL when it cannot.
 void LeafFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
     if (argc != 4) return sqlite3_result_null(context);
-    auto* leaves = static_cast<SqlRestriction::Leaves*>(sqlite3_value_pointer(argv[2], kLeafPointer));
+    auto* leaves =
+        static_cast<SqlRestriction::Leaves*>(sqlite3_value_pointer(argv[2], kLeafPointer));
     const sqlite3_int64 index = sqlite3_value_int64(argv[3]);
     if (leaves == nullptr || index < 0 || static_cast<size_t>(index) >= leaves->tests.size())
         return sqlite3_result_null(context);
@@ -199,12 +224,17 @@ void SqlRestriction::Build(const SRestriction& r, int depth) {
                 decides_ = true;
                 return;
             }
-            sql_ += '(';
+            // The top AND's terms are kept apart (kTermBreak) so that a
+            // WHERE clause can take them as its own terms, which SQLite
+            // stops at the first that rejects a row.
+            const bool split = depth == 0 && r.rt == RES_AND;
+            if (!split) sql_ += '(';
             for (ULONG i = 0; i < list.cRes; ++i) {
-                if (i > 0) sql_ += r.rt == RES_AND ? " AND " : " OR ";
+                if (i > 0)
+                    sql_ += split ? std::string(1, kTermBreak) : r.rt == RES_AND ? " AND " : " OR ";
                 Build(list.lpRes[i], depth + 1);
             }
-            sql_ += ')';
+            if (!split) sql_ += ')';
             return;
         }
         case RES_NOT:
@@ -235,18 +265,30 @@ void SqlRestriction::Build(const SRestriction& r, int depth) {
     }
 }
 
-std::string SqlRestriction::Expression(int leafParameter) const {
+std::vector<std::string> SqlRestriction::Terms(int leafParameter) const {
     std::string parameter(1, '?');
     parameter += std::to_string(leafParameter);
-    std::string out;
-    out.reserve(sql_.size() + leaves_->tests.size() * parameter.size());
+    std::vector<std::string> terms(1);
     for (char c : sql_) {
         if (c == '@')
-            out += parameter;
+            terms.back() += parameter;
+        else if (c == kTermBreak)
+            terms.emplace_back();
         else
-            out += c;
+            terms.back() += c;
     }
-    return out;
+    return terms;
+}
+
+std::string SqlRestriction::Expression(int leafParameter) const {
+    std::vector<std::string> terms = Terms(leafParameter);
+    if (terms.size() == 1) return terms[0];
+    std::string out = "(";
+    for (size_t i = 0; i < terms.size(); ++i) {
+        if (i > 0) out += " AND ";
+        out += terms[i];
+    }
+    return out + ")";
 }
 
 void SqlRestriction::BindLeaves(sqlite3_stmt* stmt, int leafParameter) const {
@@ -293,16 +335,18 @@ HRESULT ScanWithVerdicts(StoreCore& core, int64_t parent, int assoc,
                          const std::function<void(StoreCore::LoadedObject&, Verdict)>& each) {
     SqlRestriction filter(restriction);
     if (!filter.Decides()) return MAPI_E_TOO_COMPLEX;
-    const std::string expression = filter.Expression(4);
     // Skipping, the rows that come out are those SQL did not reject; their
     // verdict (yes or maybe) is not worth a second evaluation, as the
-    // evaluator judges both alike.
-    const std::string sql =
+    // evaluator judges both alike. A conjunction is rejected exactly when
+    // one of its terms is, so each term is a WHERE term of its own.
+    std::string sql =
         "SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, has_attach, "
-        "packed, id, " +
-        (skipRejected ? std::string("NULL") : expression) +
-        " FROM objects WHERE parent=?1 AND kind=?2 AND assoc=?3" +
-        (skipRejected ? " AND (" + expression + ") IS NOT 0" : std::string()) + " ORDER BY id";
+        "packed, id, ";
+    sql += skipRejected ? std::string("NULL") : filter.Expression(4);
+    sql += " FROM objects WHERE parent=?1 AND kind=?2 AND assoc=?3";
+    if (skipRejected)
+        for (const std::string& term : filter.Terms(4)) sql += " AND (" + term + ") IS NOT 0";
+    sql += " ORDER BY id";
     auto lock = core.Lock();
     sqlite3* db = core.db().get();
     StatementHolder q;
@@ -330,8 +374,9 @@ HRESULT ScanWithVerdicts(StoreCore& core, int64_t parent, int assoc,
             object.error = ParseRow(q.stmt, object.row.id, &object.row);
             if (SUCCEEDED(object.error)) {
                 const void* blob = sqlite3_column_blob(q.stmt, 9);
-                object.view = std::string_view(static_cast<const char*>(blob),
-                                               static_cast<size_t>(sqlite3_column_bytes(q.stmt, 9)));
+                object.view =
+                    std::string_view(static_cast<const char*>(blob),
+                                     static_cast<size_t>(sqlite3_column_bytes(q.stmt, 9)));
                 object.error = CheckPacked(object.view);
             }
         }

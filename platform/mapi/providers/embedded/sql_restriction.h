@@ -48,6 +48,9 @@ public:
     // it refers to the parameter leafParameter (bound by BindLeaves, for
     // one statement at a time).
     std::string Expression(int leafParameter) const;
+    // The same as the terms of a conjunction (one term unless the tree is
+    // an AND), each giving 1, 0 or NULL.
+    std::vector<std::string> Terms(int leafParameter) const;
     void BindLeaves(sqlite3_stmt* stmt, int leafParameter) const;
 
     struct Leaves;  // the tests and the state their calls share
@@ -58,7 +61,7 @@ public:
 private:
     void Build(const SRestriction& r, int depth);
 
-    std::string sql_;  // with "@" where the leaf parameter goes
+    std::string sql_;  // with "@" where the leaf parameter goes, and term breaks
     std::unique_ptr<Leaves> leaves_;
     bool decides_ = false;
 };

@@ -33,11 +33,21 @@ namespace {
 // decomposed accents, Cyrillic, Greek tonos, Hebrew points, Arabic harakat,
 // Devanagari signs, Hangul, CJK and a character outside the BMP.
 const char16_t* const kScripts[] = {
-    u"Straße und STRASSE",   u"ΟΔΟΣ οδος Οδός",          u"İstanbul ıstanbul ISTANBUL",
-    u"Cafe\u0301 café CAFÉ", u"Москва МОСКВА москва",     u"שָׁלוֹם שלום",
-    u"مَرْحَبًا مرحبا",        u"नमस्ते नमस्ते",              u"안녕하세요 보고서",
-    u"会议纪要 报告",        u"\U0001F600 smile \U0001D400", u"Ǆemal ǅemal ǆemal",
-    u"ﬁnance ﬃ ligature",    u"Ångström ÅNGSTRÖM",       u"crème brûlée",
+    u"Straße und STRASSE",
+    u"ΟΔΟΣ οδος Οδός",
+    u"İstanbul ıstanbul ISTANBUL",
+    u"Cafe\u0301 café CAFÉ",
+    u"Москва МОСКВА москва",
+    u"שָׁלוֹם שלום",
+    u"مَرْحَبًا مرحبا",
+    u"नमस्ते नमस्ते",
+    u"안녕하세요 보고서",
+    u"会议纪要 报告",
+    u"\U0001F600 smile \U0001D400",
+    u"Ǆemal ǅemal ǆemal",
+    u"ﬁnance ﬃ ligature",
+    u"Ångström ÅNGSTRÖM",
+    u"crème brûlée",
 };
 
 class Pool {
@@ -162,8 +172,8 @@ protected:
         for (ULONG f = 0; f < folders->cRows; ++f) {
             const std::string eid = Binary(folders->aRow[f].lpProps[0]);
             ComRef<IMAPIFolder> folder = OpenById<IMAPIFolder>(store, eid);
-            RowSetPtr rows = AllRows(Contents(folder.get()).get(),
-                                     {PR_SUBJECT_W, PR_SENDER_NAME_W, keywords_});
+            RowSetPtr rows =
+                AllRows(Contents(folder.get()).get(), {PR_SUBJECT_W, PR_SENDER_NAME_W, keywords_});
             for (ULONG r = 0; r < rows->cRows && r < 3; ++r)
                 for (ULONG c = 0; c < rows->aRow[r].cValues; ++c) {
                     const SPropValue& v = rows->aRow[r].lpProps[c];
@@ -231,7 +241,8 @@ TEST_F(PushdownTest, SqlVerdictsAndSelectAgreeWithTheEvaluator) {
     for (const std::u16string& value : values_) {
         for (const std::u16string& variant : Variants(value)) {
             const ULONG level = levels[seed % 3], fuzzy = fuzzies[(seed / 3) % 5];
-            decided.push_back(Content(level | fuzzy, seed % 2 ? keywordText : PR_SUBJECT_W, variant));
+            decided.push_back(
+                Content(level | fuzzy, seed % 2 ? keywordText : PR_SUBJECT_W, variant));
             if (seed % 3 == 0) decided.push_back(Content(level | fuzzy, PR_SENDER_NAME_W, variant));
             decided.push_back(Text(seed % 6, seed % 2 ? PR_SUBJECT_W : keywords_, variant));
             ++seed;
@@ -342,8 +353,8 @@ TEST_F(PushdownTest, SqlVerdictsAndSelectAgreeWithTheEvaluator) {
 TEST_F(PushdownTest, TreesTooDeepForSqlFallBackToTheEvaluator) {
     SRestriction r = Content(FL_SUBSTRING | FL_IGNORECASE, PR_SUBJECT_W, u"e");
     for (int i = 0; i < 500; ++i) r = Not(r);
-    SRestriction wide = Combine(
-        RES_OR, std::vector<SRestriction>(3000, Content(FL_PREFIX, PR_SUBJECT_W, u"zz")));
+    SRestriction wide =
+        Combine(RES_OR, std::vector<SRestriction>(3000, Content(FL_PREFIX, PR_SUBJECT_W, u"zz")));
     std::shared_ptr<StoreCore> core;
     std::string error;
     ASSERT_EQ(StoreCore::Open(path_, "S", &core, &error), S_OK) << error;
