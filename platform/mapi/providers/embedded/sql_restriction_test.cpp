@@ -101,7 +101,7 @@ protected:
         tools::SampleSummary summary{};
         std::string error;
         ASSERT_EQ(
-            tools::FillSampleStore(store.get(), tools::SampleOptions{250, 3}, &summary, &error),
+            tools::FillSampleStore(store.get(), tools::SampleOptions{200, 3}, &summary, &error),
             S_OK)
             << error;
         MAPINAMEID name{const_cast<GUID*>(&PS_PUBLIC_STRINGS), MNID_STRING, {}};
@@ -185,7 +185,7 @@ protected:
         }
         // Every script, and sample values spread over the sorted rest.
         values_.assign(std::begin(kScripts), std::end(kScripts));
-        size_t step = std::max<size_t>(1, texts.size() / 15), at = 0;
+        size_t step = std::max<size_t>(1, texts.size() / 10), at = 0;
         for (const std::u16string& text : texts)
             if (at++ % step == 0) values_.push_back(text);
     }
