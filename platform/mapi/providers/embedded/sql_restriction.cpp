@@ -5,6 +5,7 @@
 
 #include <mapitags.h>
 
+#include "object_batch.h"
 #include "packed_props.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/restriction_eval.h"
@@ -303,26 +304,6 @@ int RegisterRestrictionFunctions(sqlite3* db) {
 
 namespace {
 
-// The object row as store_core reads it: columns 0..8 of the scan.
-HRESULT ParseRow(sqlite3_stmt* q, int64_t id, ObjectRow* out) {
-    const int64_t kind = sqlite3_column_int64(q, 0);
-    if (kind < 1 || kind > 5) return MAPI_E_CORRUPT_DATA;
-    out->id = id;
-    out->kind = static_cast<ObjectKind>(kind);
-    out->parent = sqlite3_column_int64(q, 1);
-    out->assoc = sqlite3_column_int64(q, 2) != 0;
-    out->num = static_cast<ULONG>(sqlite3_column_int64(q, 3));
-    const unsigned char* name = sqlite3_column_text(q, 4);
-    out->nameKey = name == nullptr ? std::string()
-                                   : std::string(reinterpret_cast<const char*>(name),
-                                                 static_cast<size_t>(sqlite3_column_bytes(q, 4)));
-    out->folderType = static_cast<ULONG>(sqlite3_column_int64(q, 5));
-    out->msgFlags = static_cast<ULONG>(sqlite3_column_int64(q, 6));
-    out->size = static_cast<ULONG>(sqlite3_column_int64(q, 7));
-    out->hasAttach = sqlite3_column_int64(q, 8) != 0;
-    return S_OK;
-}
-
 struct StatementHolder {
     sqlite3_stmt* stmt = nullptr;
     ~StatementHolder() { sqlite3_finalize(stmt); }
@@ -371,7 +352,7 @@ HRESULT ScanWithVerdicts(StoreCore& core, int64_t parent, int assoc,
                                 : sqlite3_column_int64(q.stmt, 11) != 0        ? Verdict::kYes
                                                                                : Verdict::kNo;
         if (verdict != Verdict::kNo) {
-            object.error = ParseRow(q.stmt, object.row.id, &object.row);
+            object.error = ParseObjectColumns(q.stmt, object.row.id, &object.row);
             if (SUCCEEDED(object.error)) {
                 const void* blob = sqlite3_column_blob(q.stmt, 9);
                 object.view =

@@ -8,7 +8,7 @@
 //  - tests on values the directory holds must get a verdict for every row,
 //    or SQL would silently be doing nothing;
 //  - a contents table's Select must pick exactly the rows the evaluator
-//    picks reading each row on its own.
+//    picks reading each row on its own, and then hand out those rows.
 #include <gtest/gtest.h>
 
 #include <unicode/normalizer2.h>
@@ -337,6 +337,16 @@ TEST_F(PushdownTest, SqlVerdictsAndSelectAgreeWithTheEvaluator) {
             std::vector<ULONG> selected;
             ASSERT_EQ(source->Select(corpus[k], &selected), S_OK);
             EXPECT_EQ(selected, expected);
+            // A restricted table then reads its matches, which come in
+            // batches: each must be its own row.
+            for (ULONG i : selected) {
+                std::unique_ptr<RowAccessor> row = source->Row(i);
+                ASSERT_TRUE(row);
+                const SPropValue* eid = row->GetById(PROP_ID(PR_ENTRYID));
+                ASSERT_TRUE(eid != nullptr && PROP_TYPE(eid->ulPropTag) == PT_BINARY);
+                EXPECT_EQ(Binary(*eid), core->EntryId(ObjectKind::kMessage, ids[i]));
+                EXPECT_TRUE(EvaluateRestriction(corpus[k], *row));
+            }
             nonTrivial += !expected.empty() && expected.size() < ids.size();
         }
     }

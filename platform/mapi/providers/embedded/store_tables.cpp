@@ -13,6 +13,7 @@
 #include "runtime/mapi_ptr.h"
 #include "runtime/prop_convert.h"
 #include "runtime/restriction_eval.h"
+#include "object_batch.h"
 #include "sql_restriction.h"
 
 namespace mapi::embedded {
@@ -197,16 +198,32 @@ public:
         : ListedSource(std::move(core)), folder_(folder), assoc_(assoc) {}
 
     // Rows read in order (QueryRows) are read a block at a time with one
-    // statement and find the next ones waiting; a row asked for out of
-    // order (the matches of a restriction) reads itself alone.
+    // statement and find the next ones waiting. So are the matches of the
+    // last restriction, which a restricted table reads in their order; any
+    // other row asked for out of order reads itself alone.
     std::unique_ptr<RowAccessor> Row(ULONG index) override {
         int64_t id = IdAt(index);
         if (id == 0) return nullptr;
         const bool inOrder = index == next_;
         next_ = index + 1;
         auto ready = block_.find(id);
+        if (ready == block_.end() && !inOrder) {
+            auto match = std::lower_bound(selected_.begin(), selected_.end(), index);
+            if (match == selected_.end() || *match != index) return NewObjectAccessor(core_, id);
+            std::vector<int64_t> ids;
+            for (; match != selected_.end() && ids.size() < kMaxBatch; ++match)
+                if (int64_t at = IdAt(*match); at != 0) ids.push_back(at);
+            block_.clear();
+            LoadObjects(*core_, ids, [&](StoreCore::LoadedObject& object) {
+                int64_t at = object.row.id;
+                block_.emplace(at, std::make_unique<ObjectAccessor>(core_, std::move(object)));
+            });
+            ready = block_.find(id);
+            // Not read with the others (gone, or the read failed): the row
+            // reads itself and shows what it finds.
+            if (ready == block_.end()) return NewObjectAccessor(core_, id);
+        }
         if (ready == block_.end()) {
-            if (!inOrder) return NewObjectAccessor(core_, id);
             block_.clear();
             HRESULT hr = core_->ScanChildren(
                 folder_, ObjectKind::kMessage, assoc_ ? 1 : 0, id, kBlockRows,
@@ -273,6 +290,7 @@ public:
             if (EvaluateRestriction(restriction, row)) matches->push_back(i);
         }
         std::sort(matches->begin(), matches->end());
+        selected_ = *matches;
         return S_OK;
     }
 
@@ -293,6 +311,10 @@ private:
     int64_t folder_;
     bool assoc_;
     ULONG next_ = 0;  // the index after the last row asked for
+    // The matches of the last restriction: where a row asked for out of
+    // order finds the rows likely asked for next. Only a hint: a listing
+    // changed since then costs a few rows read in vain, never a wrong row.
+    std::vector<ULONG> selected_;
     std::unordered_map<int64_t, std::unique_ptr<RowAccessor>> block_;
 };
 
