@@ -33,6 +33,17 @@ bool WriteAt(int fd, uint64_t offset, const char* data, size_t size) {
     return true;
 }
 
+void AppendRecord(std::string* chunk, const std::string& block) {
+    char size[8];
+    uint64_t length = block.size();
+    for (char& b : size) {
+        b = static_cast<char>(length & 0xFF);
+        length >>= 8;
+    }
+    chunk->append(size, sizeof size);
+    *chunk += block;
+}
+
 // The blocks of one run in order, read through a buffer of its own so that
 // memory stays at one buffer per run however long the runs are.
 class RunReader {
@@ -126,14 +137,7 @@ bool BlockSorter::Spill(std::string* error) {
         return true;
     };
     for (std::string& block : blocks_) {
-        char size[8];
-        uint64_t length = block.size();
-        for (char& b : size) {
-            b = static_cast<char>(length & 0xFF);
-            length >>= 8;
-        }
-        chunk.append(size, sizeof size);
-        chunk += block;
+        AppendRecord(&chunk, block);
         std::string().swap(block);
         if (chunk.size() >= kReadBuffer && !flush()) {
             *error = SystemError("cannot write the temporary file in which the items are sorted");
@@ -160,7 +164,16 @@ bool BlockSorter::WriteSorted(std::ostream& out, std::string* error) {
         return true;
     }
     if (!Spill(error)) return false;
-    const bool merged = Merge(out, error);
+    bool merged = true;
+    while (merged && runs_.size() > kMaxFanIn) merged = MergeIntoRun(kMaxFanIn, error);
+    if (merged) {
+        merged = Merge(0, runs_.size(), [&](const std::string& block) {
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+            return true;
+        });
+        if (!merged)
+            *error = SystemError("cannot read back the temporary file in which the items are sorted");
+    }
     runs_.clear();
     end_ = 0;
     if (::ftruncate(fd_, 0) != 0 && merged) {
@@ -170,11 +183,13 @@ bool BlockSorter::WriteSorted(std::ostream& out, std::string* error) {
     return merged;
 }
 
-bool BlockSorter::Merge(std::ostream& out, std::string* error) {
+template <typename Emit>
+bool BlockSorter::Merge(size_t first, size_t count, Emit&& emit) {
     std::vector<RunReader> readers;
-    std::vector<std::string> heads(runs_.size());
-    readers.reserve(runs_.size());
-    for (const Run& run : runs_) readers.emplace_back(fd_, run.offset, run.bytes);
+    std::vector<std::string> heads(count);
+    readers.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        readers.emplace_back(fd_, runs_[first + i].offset, runs_[first + i].bytes);
     auto later = [&](size_t a, size_t b) { return heads[b] < heads[a]; };
     std::priority_queue<size_t, std::vector<size_t>, decltype(later)> next(later);
     bool failed = false;
@@ -183,13 +198,33 @@ bool BlockSorter::Merge(std::ostream& out, std::string* error) {
     while (!next.empty() && !failed) {
         const size_t i = next.top();
         next.pop();
-        out.write(heads[i].data(), static_cast<std::streamsize>(heads[i].size()));
+        if (!emit(heads[i])) return false;
         if (readers[i].Next(&heads[i], &failed)) next.push(i);
     }
-    if (failed) {
-        *error = SystemError("cannot read back the temporary file in which the items are sorted");
+    return !failed;
+}
+
+bool BlockSorter::MergeIntoRun(size_t count, std::string* error) {
+    const uint64_t start = end_;
+    std::string chunk;
+    bool written = true;
+    auto flush = [&] {
+        written = WriteAt(fd_, end_, chunk.data(), chunk.size());
+        end_ += chunk.size();
+        chunk.clear();
+        return written;
+    };
+    const bool merged = Merge(0, count, [&](const std::string& block) {
+        AppendRecord(&chunk, block);
+        return chunk.size() < kReadBuffer || flush();
+    });
+    if (!merged || !flush()) {
+        *error = written ? SystemError("cannot read back the temporary file in which the items are sorted")
+                         : SystemError("cannot write the temporary file in which the items are sorted");
         return false;
     }
+    runs_.erase(runs_.begin(), runs_.begin() + static_cast<std::ptrdiff_t>(count));
+    runs_.push_back({start, end_ - start});
     return true;
 }
 

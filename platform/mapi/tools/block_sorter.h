@@ -37,6 +37,11 @@ public:
     size_t Runs() const { return runs_.size(); }
 
     static constexpr size_t kDefaultBudget = 4u << 20;
+    // Runs merged at once. A 100,000-item folder spills some sixty runs;
+    // merging them all at once would hold a read buffer for each, so memory
+    // would grow with the folder. Beyond this many, runs are first merged
+    // into longer ones on disk.
+    static constexpr size_t kMaxFanIn = 16;
 
 private:
     struct Run {
@@ -44,7 +49,11 @@ private:
         uint64_t bytes;
     };
     bool Spill(std::string* error);
-    bool Merge(std::ostream& out, std::string* error);
+    // Merges runs_[first, first + count) in order, handing each block to
+    // emit; false when a run cannot be read back or emit fails.
+    template <typename Emit>
+    bool Merge(size_t first, size_t count, Emit&& emit);
+    bool MergeIntoRun(size_t count, std::string* error);
 
     size_t budget_;
     size_t held_ = 0;
