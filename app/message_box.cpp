@@ -2,6 +2,7 @@
 #include "message_box.h"
 
 #include <QCoreApplication>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -94,4 +95,32 @@ int AskChoice(QWidget* owner, const QString& text, const QString& caption,
 void SetChoiceHook(ChoiceHook hook) {
     std::lock_guard lock(g_hookMutex);
     g_choiceHook = std::move(hook);
+}
+
+namespace {
+TextHook g_textHook;
+}  // namespace
+
+bool AskText(QWidget* owner, const QString& text, const QString& caption, QString* value) {
+    TextHook hook;
+    {
+        std::lock_guard lock(g_hookMutex);
+        hook = g_textHook;
+    }
+    const MessageBoxCall call{owner, text, caption};
+    if (hook) return hook(call, value);
+    QInputDialog dialog(owner);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(text);
+    dialog.setTextValue(*value);
+    dialog.setOkButtonText(LoadString(IDS_OK));
+    dialog.setCancelButtonText(LoadString(IDS_CANCEL));
+    if (dialog.exec() != QDialog::Accepted) return false;
+    *value = dialog.textValue();
+    return true;
+}
+
+void SetTextHook(TextHook hook) {
+    std::lock_guard lock(g_hookMutex);
+    g_textHook = std::move(hook);
 }

@@ -43,3 +43,10 @@ int AskChoice(QWidget* owner, const QString& text, const QString& caption,
 // Picks in place of the user (null restores the real box).
 using ChoiceHook = std::function<int(const MessageBoxCall&, const QStringList& buttons)>;
 void SetChoiceHook(ChoiceHook hook);
+
+// Asks for one line of text, *value its first content; false when the user
+// cancelled. OK and Cancel in the program's language.
+bool AskText(QWidget* owner, const QString& text, const QString& caption, QString* value);
+// Answers in place of the user: true and *value set, or false for Cancel.
+using TextHook = std::function<bool(const MessageBoxCall&, QString* value)>;
+void SetTextHook(TextHook hook);

@@ -68,13 +68,15 @@ protected:
             ASSERT_GE(combo->currentIndex(), 0) << name;
         }
     }
-    // Presses Start and waits for the run; false when no run began.
+    // Presses Start and waits for the count and the run; false when no
+    // copy began (the offer cancelled, a check failed).
     bool Start() {
         QSignalSpy finished(dlg.get(), &CQuirnelDlg::runFinished);
+        QSignalSpy copying(dlg.get(), &CQuirnelDlg::copyStarted);
         QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
         if (!dlg->RunActive()) return false;
         EXPECT_TRUE(finished.wait(120000));
-        return true;
+        return copying.count() > 0;
     }
     QPushButton* Button(int id) { return qobject_cast<QPushButton*>(dlg->GetDlgItem(id)); }
     QProgressBar* Bar() { return qobject_cast<QProgressBar*>(dlg->GetDlgItem(IDC_PROGRESS_BAR)); }

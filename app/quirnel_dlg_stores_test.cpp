@@ -23,6 +23,8 @@
 #include <dump.h>
 #include <runtime/provider.h>
 
+#include "account_dlg.h"
+#include "choice_menu.h"
 #include "file_picker.h"
 #include "message_box.h"
 #include "quirnel_dlg.h"
@@ -56,19 +58,50 @@ public:
             picks.push_back(request);
             return request.forSaving ? saveAs : open;
         });
+        // The store buttons' menus: the first entry (a data file) unless a
+        // test says otherwise.
+        SetMenuHook([this](const QStringList& items) {
+            menus.push_back(items);
+            return menuChoice;
+        });
+        SetTextHook([this](const MessageBoxCall& call, QString* value) {
+            questions.push_back(call);
+            if (!answer) return false;
+            *value = text;
+            return true;
+        });
+        SetAccountHook([this](AccountFields* fields) {
+            *fields = account;
+            return answer;
+        });
+        SetPasswordHook([this](const QString& who, QString* given) {
+            passwordAsked.push_back(who);
+            *given = password;
+            return !password.isEmpty();
+        });
     }
     ~User() {
         SetMessageBoxHook(nullptr);
         SetQuestionHook(nullptr);
         SetChoiceHook(nullptr);
         SetFilePickHook(nullptr);
+        SetMenuHook(nullptr);
+        SetTextHook(nullptr);
+        SetAccountHook(nullptr);
+        SetPasswordHook(nullptr);
     }
     bool answer = true;
     QString open;
     QString saveAs;
+    int menuChoice = 0;
+    QString text;
+    AccountFields account;
+    QString password;
     std::vector<MessageBoxCall> boxes;
     std::vector<MessageBoxCall> questions;
     std::vector<FilePickRequest> picks;
+    std::vector<QStringList> menus;
+    QStringList passwordAsked;
 };
 
 struct LanguageGuard {
