@@ -3,8 +3,13 @@
 // target already holds items from the source, over real embedded stores.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -41,6 +46,7 @@ public:
         SetChoiceHook([this](const MessageBoxCall& call, const QStringList& buttons) {
             offers.push_back(call);
             offerButtons = buttons;
+            if (onOffer) onOffer();
             return choice;
         });
     }
@@ -50,6 +56,7 @@ public:
         SetChoiceHook(nullptr);
     }
     int choice = 0;
+    std::function<void()> onOffer;
     std::vector<MessageBoxCall> boxes;
     std::vector<MessageBoxCall> offers;
     QStringList offerButtons;
@@ -183,6 +190,116 @@ TEST_F(RunTest, AStoppedRunSaysSoAndTheNextOneResumes) {
                             .arg(copied));
     EXPECT_EQ(Bar()->value(), Bar()->maximum());
     EXPECT_TRUE(user.boxes.empty());
+}
+
+// What the target holds is counted at Start on a worker: the window goes on
+// serving events (a timer ticks) and says it is counting, with Start, the
+// store buttons and the lists shut; Stop and closing then end it without a
+// run and without the offer.
+TEST_F(RunTest, TheCountAtStartLeavesTheWindowServingAndEndsSafely) {
+    ASSERT_TRUE(profile.AddSampleStore("Source", 300, 9));
+    ASSERT_TRUE(profile.AddEmptyStore("Target"));
+    ASSERT_TRUE(profile.Save());
+    Open("Source", "Target");
+    ASSERT_TRUE(Start());
+    const QString finishedText = Status();
+    const uint32_t items = CountItems(profile.Dump("Target", false));
+    ASSERT_GT(items, 250u);
+
+    int ticks = 0;
+    int ticksAtOffer = -1;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+    user.onOffer = [&] { ticksAtOffer = ticks; };
+    user.choice = 2;
+    QSignalSpy finished(dlg.get(), &CQuirnelDlg::runFinished);
+    QSignalSpy copying(dlg.get(), &CQuirnelDlg::copyStarted);
+    // click() runs the handler and returns without serving any event, so
+    // what shows here is what the handler left before the count came in.
+    Button(IDC_START)->click();
+    EXPECT_TRUE(dlg->RunActive());
+    EXPECT_EQ(Status(), QStringLiteral("Counting what the target already holds..."));
+    EXPECT_EQ(Bar()->maximum(), 0) << "the bar shows it is busy";
+    for (int id : {IDC_START, IDC_ADD_STORE, IDC_NEW_TARGET, IDC_RENAME_SOURCE, IDC_REMOVE_TARGET,
+                   IDC_COMBO_SOURCE, IDC_COMBO_TARGET})
+        EXPECT_FALSE(dlg->GetDlgItem(id)->isEnabled()) << id;
+    EXPECT_TRUE(user.offers.empty());
+    ASSERT_TRUE(finished.wait(60000));
+    ASSERT_EQ(user.offers.size(), 1u);
+    EXPECT_TRUE(user.offers[0].text.contains(QStringLiteral("already holds %1 items").arg(items)));
+    EXPECT_GT(ticksAtOffer, 0) << "no event was served while the target was counted";
+    EXPECT_EQ(copying.count(), 0);
+    EXPECT_EQ(Status(), finishedText);
+    for (int id : {IDC_START, IDC_ADD_STORE, IDC_COMBO_SOURCE, IDC_COMBO_TARGET})
+        EXPECT_TRUE(dlg->GetDlgItem(id)->isEnabled()) << id;
+
+    // Stop during the count: neither the offer nor a run follows.
+    user.choice = 1;
+    Button(IDC_START)->click();
+    Button(IDC_STOP)->click();
+    ASSERT_TRUE(finished.wait(60000));
+    EXPECT_EQ(user.offers.size(), 1u);
+    EXPECT_EQ(copying.count(), 0);
+    EXPECT_FALSE(dlg->RunActive());
+    EXPECT_TRUE(Button(IDC_START)->isEnabled());
+    // A Stop of before does not hold for the next Start, which offers again.
+    user.choice = 2;
+    EXPECT_FALSE(Start());
+    EXPECT_EQ(user.offers.size(), 2u);
+
+    // Closing during the count: the window waits for it, then closes
+    // without asking and without a run.
+    Button(IDC_START)->click();
+    dlg->close();
+    EXPECT_TRUE(dlg->isVisible());
+    ASSERT_TRUE(finished.wait(60000));
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(user.offers.size(), 2u);
+    EXPECT_EQ(copying.count(), 0);
+    EXPECT_EQ(CountItems(profile.Dump("Target", false)), items);
+}
+
+// Measures the count on a large target prepared by hand, for the numbers
+// (a profile named by QUIRNEL_COUNT_PROFILE with stores "Source" and a
+// "Target" that holds a copy of it): how long the count takes and the
+// longest the window went without serving an event meanwhile.
+TEST(CountMeasure, LargeTarget) {
+    if (qEnvironmentVariableIsEmpty("QUIRNEL_COUNT_PROFILE"))
+        GTEST_SKIP() << "QUIRNEL_COUNT_PROFILE names no prepared profile";
+    LanguageGuard english{Language::English};
+    qputenv("MAPI_PROFILE", qgetenv("QUIRNEL_COUNT_PROFILE"));
+    User user;
+    user.choice = 2;
+    CQuirnelDlg dlg;
+    ASSERT_TRUE(dlg.OnInitDialog());
+    dlg.show();
+    for (int id : {IDC_COMBO_SOURCE, IDC_COMBO_TARGET}) {
+        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItem(id));
+        combo->setCurrentIndex(combo->findText(id == IDC_COMBO_SOURCE ? "Source" : "Target"));
+        ASSERT_GE(combo->currentIndex(), 0);
+    }
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longestGap = 0;
+    qint64 atOffer = -1;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    user.onOffer = [&] { atOffer = clock.elapsed(); };
+    QSignalSpy finished(&dlg, &CQuirnelDlg::runFinished);
+    timer.start();
+    clock.start();
+    qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_START))->click();
+    ASSERT_TRUE(finished.wait(600000));
+    ASSERT_EQ(user.offers.size(), 1u);
+    std::printf("count: %lld ms to the offer, longest gap between events %lld ms; %s\n",
+                static_cast<long long>(atOffer), static_cast<long long>(longestGap),
+                user.offers[0].text.section(QLatin1Char('\n'), 0, 0).toUtf8().constData());
 }
 
 TEST_F(RunTest, TheOfferAndTheOutcomeSpeakGerman) {
