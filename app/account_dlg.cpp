@@ -67,7 +67,7 @@ CAccountDlg::CAccountDlg(QWidget* parent) : QDialog(parent) {
     layout->addWidget(note);
     layout->addWidget(buttons);
     // Wide enough for a server's name and an address as the user.
-    m_host->setMinimumWidth(QFontMetrics(font()).averageCharWidth() * 36);
+    m_host->setMinimumWidth(QFontMetrics(font()).averageCharWidth() * 46);
 
     connect(m_security, &QComboBox::currentIndexChanged, this, &CAccountDlg::OnSecurityChanged);
     connect(m_host, &QLineEdit::textChanged, this, &CAccountDlg::UpdateOk);
@@ -112,7 +112,7 @@ CPasswordDlg::CPasswordDlg(const QString& account, QWidget* parent) : QDialog(pa
     layout->addWidget(prompt);
     layout->addWidget(m_password);
     layout->addWidget(Buttons(this));
-    m_password->setMinimumWidth(QFontMetrics(font()).averageCharWidth() * 36);
+    m_password->setMinimumWidth(QFontMetrics(font()).averageCharWidth() * 46);
 }
 
 QString CPasswordDlg::Password() const {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "pictures.h"
 #include "resource.h"
 #include "string_table.h"
 
@@ -109,15 +110,22 @@ bool AskText(QWidget* owner, const QString& text, const QString& caption, QStrin
     }
     const MessageBoxCall call{owner, text, caption};
     if (hook) return hook(call, value);
-    QInputDialog dialog(owner);
-    dialog.setWindowTitle(caption);
-    dialog.setLabelText(text);
-    dialog.setTextValue(*value);
-    dialog.setOkButtonText(LoadString(IDS_OK));
-    dialog.setCancelButtonText(LoadString(IDS_CANCEL));
-    if (dialog.exec() != QDialog::Accepted) return false;
-    *value = dialog.textValue();
+    std::unique_ptr<QInputDialog> dialog = MakeTextDialog(owner, text, caption, *value);
+    if (dialog->exec() != QDialog::Accepted) return false;
+    *value = dialog->textValue();
     return true;
+}
+
+std::unique_ptr<QInputDialog> MakeTextDialog(QWidget* owner, const QString& text,
+                                             const QString& caption, const QString& value) {
+    auto dialog = std::make_unique<QInputDialog>(owner);
+    dialog->setWindowTitle(caption);
+    dialog->setWindowIcon(LoadAppIcon());
+    dialog->setLabelText(text);
+    dialog->setTextValue(value);
+    dialog->setOkButtonText(LoadString(IDS_OK));
+    dialog->setCancelButtonText(LoadString(IDS_CANCEL));
+    return dialog;
 }
 
 void SetTextHook(TextHook hook) {
