@@ -38,6 +38,9 @@ namespace {
 
 constexpr int kSystemIconSize = 32;
 
+// The dialog whose password box the mail accounts use (interface thread only).
+const CQuirnelDlg* g_passwordOwner = nullptr;
+
 std::string Utf8(const QString& text) {
     return text.toUtf8().toStdString();
 }
@@ -54,6 +57,8 @@ CQuirnelDlg::CQuirnelDlg(QWidget* parent)
     connect(this, &CQuirnelDlg::countDone, this, &CQuirnelDlg::OnCountDone,
             Qt::QueuedConnection);
     // Mail accounts ask their password of this dialog, never of a terminal.
+    // The newest dialog answers; only it takes the prompt away again.
+    g_passwordOwner = this;
     mapi::imap::SetPasswordPrompt(
         [this](const mapi::imap::Account& account, std::string* password, std::string* error) {
             return AccountPassword(account.url, account.user + "@" + account.host, password,
@@ -109,7 +114,10 @@ CQuirnelDlg::~CQuirnelDlg() {
         if (m_worker.joinable()) loop.exec();
     }
     SetMessageBoxHandler(nullptr);
-    mapi::imap::SetPasswordPrompt(nullptr);
+    if (g_passwordOwner == this) {
+        mapi::imap::SetPasswordPrompt(nullptr);
+        g_passwordOwner = nullptr;
+    }
 }
 
 void CQuirnelDlg::DoDataExchange() {
@@ -160,6 +168,7 @@ bool CQuirnelDlg::OnInitDialog() {
         m_session.Logon(0);
         m_logonWarnings = mapi::LastLogonWarnings();
         FillStoreLists();
+        ForgetFailedPasswords();
     } catch (...) {
         // The profile is there but no session comes of it, or no store table.
         ::ShowMessageBox(this, LoadString(IDS_START_MAIL_CLIENT), AppCaption());
