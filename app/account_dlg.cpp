@@ -78,7 +78,8 @@ CAccountDlg::CAccountDlg(QWidget* parent) : QDialog(parent) {
 void CAccountDlg::OnSecurityChanged(int index) {
     // The usual port follows the choice unless the user typed another one.
     const int port = m_port->value();
-    if (port == kTlsPort || port == kStartTlsPort) m_port->setValue(index == 0 ? kTlsPort : kStartTlsPort);
+    if (port == kTlsPort || port == kStartTlsPort)
+        m_port->setValue(index == 0 ? kTlsPort : kStartTlsPort);
 }
 
 void CAccountDlg::UpdateOk() {

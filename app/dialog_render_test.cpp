@@ -290,10 +290,10 @@ TEST(DialogRender, StoreSetupDialogsAndMenusFitInBothLanguages) {
             account.HostEdit()->setText(QStringLiteral("imap.mail-provider.example.org"));
             account.UserEdit()->setText(QStringLiteral("anna.schmidt@mail-provider.example.org"));
             CPasswordDlg password(QStringLiteral("anna.schmidt@imap.mail-provider.example.org"));
-            std::unique_ptr<QInputDialog> rename =
-                MakeTextDialog(nullptr, LoadString(IDS_RENAME_PROMPT)
-                                            .arg(QStringLiteral("Persönliche Ordner (gerettet)")),
-                               LoadString(IDS_RENAME_CAPTION), QStringLiteral("Archiv"));
+            std::unique_ptr<QInputDialog> rename = MakeTextDialog(
+                nullptr,
+                LoadString(IDS_RENAME_PROMPT).arg(QStringLiteral("Persönliche Ordner (gerettet)")),
+                LoadString(IDS_RENAME_CAPTION), QStringLiteral("Archiv"));
             rename->setFont(DialogFont());
             const std::pair<QDialog*, const char*> dialogs[] = {
                 {&account, "account"}, {&password, "password"}, {rename.get(), "rename"}};
@@ -311,9 +311,10 @@ TEST(DialogRender, StoreSetupDialogsAndMenusFitInBothLanguages) {
                 }
                 for (auto* button : dialog->findChildren<QPushButton*>())
                     for (const std::string& p : TextProblems(button)) ADD_FAILURE() << p;
-                EXPECT_TRUE(dialog->grab().save(
-                    QStringLiteral("%1/%2-%3-%4.png").arg(outDir, QLatin1String(name),
-                                                         QLatin1String(lang)).arg(percent)));
+                EXPECT_TRUE(
+                    dialog->grab().save(QStringLiteral("%1/%2-%3-%4.png")
+                                            .arg(outDir, QLatin1String(name), QLatin1String(lang))
+                                            .arg(percent)));
             }
             // The store buttons' menus: one picture each.
             const std::pair<std::vector<int>, const char*> menus[] = {
@@ -326,9 +327,10 @@ TEST(DialogRender, StoreSetupDialogsAndMenusFitInBothLanguages) {
                 for (int id : items) menu.addAction(LoadString(id));
                 menu.show();
                 EXPECT_LE(menu.width(), kScreenWidth / 2) << name;
-                EXPECT_TRUE(menu.grab().save(
-                    QStringLiteral("%1/%2-%3-%4.png").arg(outDir, QLatin1String(name),
-                                                         QLatin1String(lang)).arg(percent)));
+                EXPECT_TRUE(
+                    menu.grab().save(QStringLiteral("%1/%2-%3-%4.png")
+                                         .arg(outDir, QLatin1String(name), QLatin1String(lang))
+                                         .arg(percent)));
             }
         }
     }

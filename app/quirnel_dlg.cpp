@@ -54,15 +54,13 @@ CQuirnelDlg::CQuirnelDlg(QWidget* parent)
     DoDataExchange();
     connect(this, &CQuirnelDlg::workerDone, this, &CQuirnelDlg::OnWorkerFinished,
             Qt::QueuedConnection);
-    connect(this, &CQuirnelDlg::countDone, this, &CQuirnelDlg::OnCountDone,
-            Qt::QueuedConnection);
+    connect(this, &CQuirnelDlg::countDone, this, &CQuirnelDlg::OnCountDone, Qt::QueuedConnection);
     // Mail accounts ask their password of this dialog, never of a terminal.
     // The newest dialog answers; only it takes the prompt away again.
     g_passwordOwner = this;
     mapi::imap::SetPasswordPrompt(
         [this](const mapi::imap::Account& account, std::string* password, std::string* error) {
-            return AccountPassword(account.url, account.user + "@" + account.host, password,
-                                   error);
+            return AccountPassword(account.url, account.user + "@" + account.host, password, error);
         });
     // ReportError's boxes have no owner; the worker waits while one is shown.
     SetMessageBoxHandler([this](const std::string& caption, const std::string& text) {
@@ -237,11 +235,11 @@ void CQuirnelDlg::OnStart() {
     m_comboSource->setEnabled(false);
     m_comboTarget->setEnabled(false);
     quirnel::CCopyEngine* engine = m_engine.get();
-    m_worker = std::thread([this, engine, source = Utf8(m_countSource),
-                            target = Utf8(m_countTarget)] {
-        const uint64_t there = engine->CountCopiesInTarget(source, target);
-        emit countDone(there);
-    });
+    m_worker =
+        std::thread([this, engine, source = Utf8(m_countSource), target = Utf8(m_countTarget)] {
+            const uint64_t there = engine->CountCopiesInTarget(source, target);
+            emit countDone(there);
+        });
 }
 
 void CQuirnelDlg::OnCountDone(quint64 there) {

@@ -105,8 +105,8 @@ TEST(ImapAccountDialog, AddedFromTheDialogAskedOnceAndFilledByARun) {
     EXPECT_EQ(dlg.LastOutcome(), quirnel::RunOutcome::Completed)
         << dlg.GetDlgItemText(IDC_STATIC_PROGRESS).toStdString();
     const QString status = dlg.GetDlgItemText(IDC_STATIC_PROGRESS);
-    EXPECT_TRUE(status.startsWith(QStringLiteral("Finished: %1 copied")
-                                      .arg(CountItems(profile.Dump("Local", false)))))
+    EXPECT_TRUE(status.startsWith(
+        QStringLiteral("Finished: %1 copied").arg(CountItems(profile.Dump("Local", false)))))
         << status.toStdString();
     QFile written(qEnvironmentVariable("MAPI_PROFILE"));
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));

@@ -65,8 +65,9 @@ TEST_F(StoreKindsTest, NewFolderTargetsTakeACopyAndCanBeAddedBack) {
         const char* folder;
         const char* providerName;
     };
-    for (const Kind& kind : {Kind{1, "as-maildir", "Maildir folders"},
-                             Kind{2, "as-mbox", "mbox folders"}, Kind{3, "as-eml", ".eml folders"}}) {
+    for (const Kind& kind :
+         {Kind{1, "as-maildir", "Maildir folders"}, Kind{2, "as-mbox", "mbox folders"},
+          Kind{3, "as-eml", ".eml folders"}}) {
         SCOPED_TRACE(kind.folder);
         user.menuChoice = kind.menuEntry;
         user.saveAs = Path(QString::fromLatin1(kind.folder));

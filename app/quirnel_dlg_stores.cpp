@@ -186,8 +186,8 @@ void CQuirnelDlg::OnAddAccount() {
     if (RunActive()) return;
     AccountFields fields;
     if (!AskForAccount(this, &fields)) return;
-    const std::string url = store_setup::AccountUrl(
-        fields.host.toStdString(), fields.port, fields.user.toStdString(), fields.implicitTls);
+    const std::string url = store_setup::AccountUrl(fields.host.toStdString(), fields.port,
+                                                    fields.user.toStdString(), fields.implicitTls);
     const std::string targetPath = SelectedPath(m_comboTarget);
     std::string name;
     const std::string error = store_setup::AddAccount(mapi::Profile::DefaultPath(), url, &name);
@@ -210,18 +210,17 @@ void CQuirnelDlg::ForgetFailedPasswords() {
 void CQuirnelDlg::OnNewTarget() {
     if (RunActive()) return;
     using store_setup::NewStoreKind;
-    const int choice = ChooseFromMenu(
-        GetDlgItem(IDC_NEW_TARGET),
-        {LoadString(IDS_NEW_MENU_DATAFILE), LoadString(IDS_NEW_MENU_MAILDIR),
-         LoadString(IDS_NEW_MENU_MBOX), LoadString(IDS_NEW_MENU_EML)});
+    const int choice =
+        ChooseFromMenu(GetDlgItem(IDC_NEW_TARGET),
+                       {LoadString(IDS_NEW_MENU_DATAFILE), LoadString(IDS_NEW_MENU_MAILDIR),
+                        LoadString(IDS_NEW_MENU_MBOX), LoadString(IDS_NEW_MENU_EML)});
     if (choice < 0 || choice > 3) return;
     const NewStoreKind kind = static_cast<NewStoreKind>(choice);
     // Mail folder stores are directories: the name given is the folder made.
-    const QString picked =
-        PickFile({this, LoadString(IDS_NEW_TARGET_CAPTION),
-                  LoadString(kind == NewStoreKind::DataFile ? IDS_NEW_TARGET_FILTER
-                                                            : IDS_NEW_FOLDER_FILTER),
-                  true});
+    const QString picked = PickFile(
+        {this, LoadString(IDS_NEW_TARGET_CAPTION),
+         LoadString(kind == NewStoreKind::DataFile ? IDS_NEW_TARGET_FILTER : IDS_NEW_FOLDER_FILTER),
+         true});
     if (picked.isEmpty()) return;
     const std::string sourcePath = SelectedPath(m_comboSource);
     std::string file = picked.toStdString();

@@ -90,8 +90,8 @@ std::string AddStoreFile(const std::string& profilePath, const std::string& give
     return Save(profile, profilePath);
 }
 
-std::string CreateTargetStore(const std::string& profilePath, NewStoreKind kind,
-                              std::string* file, std::string* name) {
+std::string CreateTargetStore(const std::string& profilePath, NewStoreKind kind, std::string* file,
+                              std::string* name) {
     fs::path path(*file);
     const char* providerName = "embedded";
     switch (kind) {
@@ -105,9 +105,15 @@ std::string CreateTargetStore(const std::string& profilePath, NewStoreKind kind,
             if (extension == ".pst") providerName = "pst-writer";
             break;
         }
-        case NewStoreKind::Maildir: providerName = "maildir"; break;
-        case NewStoreKind::Mbox: providerName = "mbox"; break;
-        case NewStoreKind::Eml: providerName = "eml"; break;
+        case NewStoreKind::Maildir:
+            providerName = "maildir";
+            break;
+        case NewStoreKind::Mbox:
+            providerName = "mbox";
+            break;
+        case NewStoreKind::Eml:
+            providerName = "eml";
+            break;
     }
     *file = Absolute(path.string());
     std::error_code ec;

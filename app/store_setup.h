@@ -40,8 +40,8 @@ enum class NewStoreKind { DataFile, Maildir, Mbox, Eml };
 // Makes a new, empty store of kind at file and adds it (a data file name
 // without extension gets ".db"). *name and *file receive the entry's name
 // and the file or directory it was made at.
-std::string CreateTargetStore(const std::string& profilePath, NewStoreKind kind,
-                              std::string* file, std::string* name);
+std::string CreateTargetStore(const std::string& profilePath, NewStoreKind kind, std::string* file,
+                              std::string* name);
 
 // The address of an IMAP account as the profile keeps it:
 // imaps://user@host[:port] with TLS from the start, imap://... with STARTTLS
