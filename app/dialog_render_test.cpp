@@ -205,6 +205,9 @@ TEST(DialogRender, TheEndOfARunFitsTheMainDialog) {
                 status->setText(OutcomeText(outcome, ledger));
                 for (const std::string& p : TextProblems(status)) ADD_FAILURE() << p;
             }
+            // What Start shows while it counts the target.
+            status->setText(LoadString(IDS_COUNTING));
+            for (const std::string& p : TextProblems(status)) ADD_FAILURE() << p;
             for (const std::string& p : Overlaps(dialog.Controls())) ADD_FAILURE() << p;
             EXPECT_TRUE(dialog.grab().save(QStringLiteral("%1/run-end-%2-%3.png")
                                                .arg(outDir)
