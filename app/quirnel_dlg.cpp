@@ -234,12 +234,14 @@ void CQuirnelDlg::OnStart() {
     // What was counted is what runs: the lists hold still until the offer.
     m_comboSource->setEnabled(false);
     m_comboTarget->setEnabled(false);
-    quirnel::CCopyEngine* engine = m_engine.get();
-    m_worker =
-        std::thread([this, engine, source = Utf8(m_countSource), target = Utf8(m_countTarget)] {
-            const uint64_t there = engine->CountCopiesInTarget(source, target);
-            emit countDone(there);
-        });
+    m_worker = std::thread([this, source = Utf8(m_countSource), target = Utf8(m_countTarget)] {
+        const uint64_t there = CountCopiesInTarget(source, target);
+        emit countDone(there);
+    });
+}
+
+uint64_t CQuirnelDlg::CountCopiesInTarget(const std::string& source, const std::string& target) {
+    return m_engine->CountCopiesInTarget(source, target);
 }
 
 void CQuirnelDlg::OnCountDone(quint64 there) {

@@ -104,6 +104,11 @@ protected:
     void OnRenameStore(QComboBox* list);
     void OnAddAccount();
 
+    // The count of Start, called on the worker: how many items of source
+    // the target holds already. (A test stands in here to hold the count
+    // while it looks at the window.)
+    virtual uint64_t CountCopiesInTarget(const std::string& source, const std::string& target);
+
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 

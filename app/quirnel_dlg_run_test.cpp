@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <cstdio>
 #include <functional>
 
@@ -192,72 +194,99 @@ TEST_F(RunTest, AStoppedRunSaysSoAndTheNextOneResumes) {
     EXPECT_TRUE(user.boxes.empty());
 }
 
+// A dialog whose count waits until the test lets it go: the count can end
+// only if the window goes on serving events while it runs.
+class HeldCountDlg : public CQuirnelDlg {
+public:
+    std::promise<void> release;
+
+protected:
+    uint64_t CountCopiesInTarget(const std::string& source, const std::string& target) override {
+        // Not forever: a count on the window's own thread would wait here
+        // for a release that can never come.
+        if (release.get_future().wait_for(std::chrono::seconds(20)) != std::future_status::ready)
+            ADD_FAILURE() << "the count was never released";
+        return CQuirnelDlg::CountCopiesInTarget(source, target);
+    }
+};
+
 // What the target holds is counted at Start on a worker: the window goes on
-// serving events (a timer ticks) and says it is counting, with Start, the
-// store buttons and the lists shut; Stop and closing then end it without a
-// run and without the offer.
+// serving events and says it is counting, with Start, the store buttons and
+// the lists shut; Stop and closing then end it without a run and without
+// the offer.
 TEST_F(RunTest, TheCountAtStartLeavesTheWindowServingAndEndsSafely) {
     ASSERT_TRUE(profile.AddSampleStore("Source", 300, 9));
     ASSERT_TRUE(profile.AddEmptyStore("Target"));
     ASSERT_TRUE(profile.Save());
     Open("Source", "Target");
     ASSERT_TRUE(Start());
-    const QString finishedText = Status();
     const uint32_t items = CountItems(profile.Dump("Target", false));
     ASSERT_GT(items, 250u);
+    dlg.reset();
 
-    int ticks = 0;
-    int ticksAtOffer = -1;
-    QTimer timer;
-    timer.setInterval(0);
-    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
-    timer.start();
-    user.onOffer = [&] { ticksAtOffer = ticks; };
+    auto held = std::make_unique<HeldCountDlg>();
+    ASSERT_TRUE(held->OnInitDialog());
+    held->show();
+    for (int id : {IDC_COMBO_SOURCE, IDC_COMBO_TARGET}) {
+        auto* combo = qobject_cast<QComboBox*>(held->GetDlgItem(id));
+        combo->setCurrentIndex(combo->findText(id == IDC_COMBO_SOURCE ? "Source" : "Target"));
+    }
+    const auto button = [&](int id) { return qobject_cast<QPushButton*>(held->GetDlgItem(id)); };
+    const auto status = [&] { return held->GetDlgItemText(IDC_STATIC_PROGRESS); };
+    const QString before = status();
+    // A timer on the window's thread lets the count go: it fires only if
+    // that thread serves events while the count runs.
+    QTimer::singleShot(50, held.get(), [&] { held->release.set_value(); });
     user.choice = 2;
-    QSignalSpy finished(dlg.get(), &CQuirnelDlg::runFinished);
-    QSignalSpy copying(dlg.get(), &CQuirnelDlg::copyStarted);
-    // click() runs the handler and returns without serving any event, so
-    // what shows here is what the handler left before the count came in.
-    Button(IDC_START)->click();
-    EXPECT_TRUE(dlg->RunActive());
-    EXPECT_EQ(Status(), QStringLiteral("Counting what the target already holds..."));
-    EXPECT_EQ(Bar()->maximum(), 0) << "the bar shows it is busy";
+    QSignalSpy finished(held.get(), &CQuirnelDlg::runFinished);
+    QSignalSpy copying(held.get(), &CQuirnelDlg::copyStarted);
+    button(IDC_START)->click();
+    EXPECT_TRUE(held->RunActive());
+    EXPECT_EQ(status(), QStringLiteral("Counting what the target already holds..."));
+    auto* bar = qobject_cast<QProgressBar*>(held->GetDlgItem(IDC_PROGRESS_BAR));
+    EXPECT_EQ(bar->maximum(), 0) << "the bar shows it is busy";
     for (int id : {IDC_START, IDC_ADD_STORE, IDC_NEW_TARGET, IDC_RENAME_SOURCE, IDC_REMOVE_TARGET,
                    IDC_COMBO_SOURCE, IDC_COMBO_TARGET})
-        EXPECT_FALSE(dlg->GetDlgItem(id)->isEnabled()) << id;
-    EXPECT_TRUE(user.offers.empty());
+        EXPECT_FALSE(held->GetDlgItem(id)->isEnabled()) << id;
     ASSERT_TRUE(finished.wait(60000));
     ASSERT_EQ(user.offers.size(), 1u);
     EXPECT_TRUE(user.offers[0].text.contains(QStringLiteral("already holds %1 items").arg(items)));
-    EXPECT_GT(ticksAtOffer, 0) << "no event was served while the target was counted";
     EXPECT_EQ(copying.count(), 0);
-    EXPECT_EQ(Status(), finishedText);
+    EXPECT_EQ(status(), before);
     for (int id : {IDC_START, IDC_ADD_STORE, IDC_COMBO_SOURCE, IDC_COMBO_TARGET})
-        EXPECT_TRUE(dlg->GetDlgItem(id)->isEnabled()) << id;
+        EXPECT_TRUE(held->GetDlgItem(id)->isEnabled()) << id;
 
     // Stop during the count: neither the offer nor a run follows.
+    held->release = std::promise<void>();
+    QTimer::singleShot(50, held.get(), [&] { held->release.set_value(); });
     user.choice = 1;
-    Button(IDC_START)->click();
-    Button(IDC_STOP)->click();
+    button(IDC_START)->click();
+    button(IDC_STOP)->click();
     ASSERT_TRUE(finished.wait(60000));
     EXPECT_EQ(user.offers.size(), 1u);
     EXPECT_EQ(copying.count(), 0);
-    EXPECT_FALSE(dlg->RunActive());
-    EXPECT_TRUE(Button(IDC_START)->isEnabled());
+    EXPECT_FALSE(held->RunActive());
+    EXPECT_TRUE(button(IDC_START)->isEnabled());
     // A Stop of before does not hold for the next Start, which offers again.
+    held->release = std::promise<void>();
+    held->release.set_value();
     user.choice = 2;
-    EXPECT_FALSE(Start());
+    button(IDC_START)->click();
+    ASSERT_TRUE(finished.wait(60000));
     EXPECT_EQ(user.offers.size(), 2u);
 
     // Closing during the count: the window waits for it, then closes
     // without asking and without a run.
-    Button(IDC_START)->click();
-    dlg->close();
-    EXPECT_TRUE(dlg->isVisible());
+    held->release = std::promise<void>();
+    QTimer::singleShot(50, held.get(), [&] { held->release.set_value(); });
+    button(IDC_START)->click();
+    held->close();
+    EXPECT_TRUE(held->isVisible());
     ASSERT_TRUE(finished.wait(60000));
-    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_FALSE(held->isVisible());
     EXPECT_EQ(user.offers.size(), 2u);
     EXPECT_EQ(copying.count(), 0);
+    held.reset();
     EXPECT_EQ(CountItems(profile.Dump("Target", false)), items);
 }
 
