@@ -11,7 +11,9 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QInputDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -19,7 +21,11 @@
 #include <QPushButton>
 #include <QStyleOptionButton>
 
+#include <memory>
+
+#include "account_dlg.h"
 #include "dialog_units.h"
+#include "message_box.h"
 #include "resource.h"
 #include "run_progress.h"
 #include "string_table.h"
@@ -72,7 +78,9 @@ std::vector<std::string> TextProblems(QWidget* w) {
             if (needed > label->height())
                 fail("text \"" + label->text().left(40).toStdString() + "\" needs " +
                      std::to_string(needed) + " pixels, has " + std::to_string(label->height()));
-            if (!label->wordWrap() && fm.horizontalAdvance(label->text()) > label->width())
+            // A label with a buddy shows its '&' as an underline, not as a sign.
+            const QString shown = label->buddy() ? Plain(label->text()) : label->text();
+            if (!label->wordWrap() && fm.horizontalAdvance(shown) > label->width())
                 fail("text \"" + label->text().toStdString() + "\" is too wide");
         }
     } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
@@ -197,6 +205,9 @@ TEST(DialogRender, TheEndOfARunFitsTheMainDialog) {
                 status->setText(OutcomeText(outcome, ledger));
                 for (const std::string& p : TextProblems(status)) ADD_FAILURE() << p;
             }
+            // What Start shows while it counts the target.
+            status->setText(LoadString(IDS_COUNTING));
+            for (const std::string& p : TextProblems(status)) ADD_FAILURE() << p;
             for (const std::string& p : Overlaps(dialog.Controls())) ADD_FAILURE() << p;
             EXPECT_TRUE(dialog.grab().save(QStringLiteral("%1/run-end-%2-%3.png")
                                                .arg(outDir)
@@ -262,6 +273,68 @@ TEST(DialogRender, ResumeOfferFitsTheScreen) {
                                             .arg(outDir)
                                             .arg(QLatin1String(lang))
                                             .arg(percent)));
+        }
+    }
+}
+
+// The dialogs laid out by Qt rather than by a template (the mail account,
+// the password, the new name of a store) and the menus of the store
+// buttons: every visible control inside its dialog with its text whole,
+// the dialog on the screen, a picture of each for review.
+TEST(DialogRender, StoreSetupDialogsAndMenusFitInBothLanguages) {
+    const QString outDir = QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders");
+    QDir().mkpath(outDir);
+    for (int percent : {100, 125, 150}) {
+        ScaleGuard scale(percent / 100.0);
+        for (Language l : {Language::German, Language::English}) {
+            LanguageGuard language(l);
+            const char* lang = l == Language::German ? "de" : "en";
+            CAccountDlg account;
+            account.HostEdit()->setText(QStringLiteral("imap.mail-provider.example.org"));
+            account.UserEdit()->setText(QStringLiteral("anna.schmidt@mail-provider.example.org"));
+            CPasswordDlg password(QStringLiteral("anna.schmidt@imap.mail-provider.example.org"));
+            std::unique_ptr<QInputDialog> rename = MakeTextDialog(
+                nullptr,
+                LoadString(IDS_RENAME_PROMPT).arg(QStringLiteral("Persönliche Ordner (gerettet)")),
+                LoadString(IDS_RENAME_CAPTION), QStringLiteral("Archiv"));
+            rename->setFont(DialogFont());
+            const std::pair<QDialog*, const char*> dialogs[] = {
+                {&account, "account"}, {&password, "password"}, {rename.get(), "rename"}};
+            for (const auto& [dialog, name] : dialogs) {
+                SCOPED_TRACE(testing::Message() << name << " " << lang << " " << percent << " %");
+                dialog->show();
+                EXPECT_FALSE(dialog->windowIcon().isNull());
+                EXPECT_LE(dialog->width() + kFrameWidth, kScreenWidth);
+                EXPECT_LE(dialog->height() + kFrameHeight, kScreenHeight);
+                const QRect client(QPoint(0, 0), dialog->size());
+                for (QWidget* w : dialog->findChildren<QWidget*>()) {
+                    if (!w->isVisible() || w->parentWidget() != dialog) continue;
+                    EXPECT_TRUE(client.contains(w->geometry())) << Describe(w) << " leaves it";
+                    for (const std::string& p : TextProblems(w)) ADD_FAILURE() << p;
+                }
+                for (auto* button : dialog->findChildren<QPushButton*>())
+                    for (const std::string& p : TextProblems(button)) ADD_FAILURE() << p;
+                EXPECT_TRUE(
+                    dialog->grab().save(QStringLiteral("%1/%2-%3-%4.png")
+                                            .arg(outDir, QLatin1String(name), QLatin1String(lang))
+                                            .arg(percent)));
+            }
+            // The store buttons' menus: one picture each.
+            const std::pair<std::vector<int>, const char*> menus[] = {
+                {{IDS_ADD_MENU_FILE, IDS_ADD_MENU_FOLDER, IDS_ADD_MENU_ACCOUNT}, "add-menu"},
+                {{IDS_NEW_MENU_DATAFILE, IDS_NEW_MENU_MAILDIR, IDS_NEW_MENU_MBOX, IDS_NEW_MENU_EML},
+                 "new-menu"}};
+            for (const auto& [items, name] : menus) {
+                QMenu menu;
+                menu.setFont(DialogFont());
+                for (int id : items) menu.addAction(LoadString(id));
+                menu.show();
+                EXPECT_LE(menu.width(), kScreenWidth / 2) << name;
+                EXPECT_TRUE(
+                    menu.grab().save(QStringLiteral("%1/%2-%3-%4.png")
+                                         .arg(outDir, QLatin1String(name), QLatin1String(lang))
+                                         .arg(percent)));
+            }
         }
     }
 }

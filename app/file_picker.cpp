@@ -9,6 +9,7 @@ FilePickHook g_hook;
 
 QString PickFile(const FilePickRequest& request) {
     if (g_hook) return g_hook(request);
+    if (request.folder) return QFileDialog::getExistingDirectory(request.owner, request.caption);
     if (request.forSaving) {
         return QFileDialog::getSaveFileName(request.owner, request.caption, QString(),
                                             request.filter);

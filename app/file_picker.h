@@ -13,6 +13,8 @@ struct FilePickRequest {
     QString caption;
     QString filter;  // "Text (*.a *.b);;All files (*)"
     bool forSaving;  // a new file's name rather than an existing file
+    // An existing folder rather than a file (a Maildir, mbox or .eml store).
+    bool folder = false;
 };
 
 // Asks for a file; the empty text when the user cancelled.

@@ -2,12 +2,14 @@
 #include "message_box.h"
 
 #include <QCoreApplication>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
 #include <mutex>
 #include <vector>
 
+#include "pictures.h"
 #include "resource.h"
 #include "string_table.h"
 
@@ -94,4 +96,39 @@ int AskChoice(QWidget* owner, const QString& text, const QString& caption,
 void SetChoiceHook(ChoiceHook hook) {
     std::lock_guard lock(g_hookMutex);
     g_choiceHook = std::move(hook);
+}
+
+namespace {
+TextHook g_textHook;
+}  // namespace
+
+bool AskText(QWidget* owner, const QString& text, const QString& caption, QString* value) {
+    TextHook hook;
+    {
+        std::lock_guard lock(g_hookMutex);
+        hook = g_textHook;
+    }
+    const MessageBoxCall call{owner, text, caption};
+    if (hook) return hook(call, value);
+    std::unique_ptr<QInputDialog> dialog = MakeTextDialog(owner, text, caption, *value);
+    if (dialog->exec() != QDialog::Accepted) return false;
+    *value = dialog->textValue();
+    return true;
+}
+
+std::unique_ptr<QInputDialog> MakeTextDialog(QWidget* owner, const QString& text,
+                                             const QString& caption, const QString& value) {
+    auto dialog = std::make_unique<QInputDialog>(owner);
+    dialog->setWindowTitle(caption);
+    dialog->setWindowIcon(LoadAppIcon());
+    dialog->setLabelText(text);
+    dialog->setTextValue(value);
+    dialog->setOkButtonText(LoadString(IDS_OK));
+    dialog->setCancelButtonText(LoadString(IDS_CANCEL));
+    return dialog;
+}
+
+void SetTextHook(TextHook hook) {
+    std::lock_guard lock(g_hookMutex);
+    g_textHook = std::move(hook);
 }

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class QWidget;
 
@@ -43,3 +44,15 @@ int AskChoice(QWidget* owner, const QString& text, const QString& caption,
 // Picks in place of the user (null restores the real box).
 using ChoiceHook = std::function<int(const MessageBoxCall&, const QStringList& buttons)>;
 void SetChoiceHook(ChoiceHook hook);
+
+class QInputDialog;
+// The box AskText shows, made but not shown (for the render check too).
+std::unique_ptr<QInputDialog> MakeTextDialog(QWidget* owner, const QString& text,
+                                             const QString& caption, const QString& value);
+
+// Asks for one line of text, *value its first content; false when the user
+// cancelled. OK and Cancel in the program's language.
+bool AskText(QWidget* owner, const QString& text, const QString& caption, QString* value);
+// Answers in place of the user: true and *value set, or false for Cancel.
+using TextHook = std::function<bool(const MessageBoxCall&, QString* value)>;
+void SetTextHook(TextHook hook);

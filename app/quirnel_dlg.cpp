@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <algorithm>
 #include <limits>
@@ -20,8 +21,10 @@
 #include <copy_engine.h>
 #include <runtime/profile.h>
 #include <runtime/session.h>
+#include <providers/imap/imap_account.h>
 
 #include "about_dlg.h"
+#include "account_dlg.h"
 #include "ui_thread.h"
 #include "message_box.h"
 #include "pictures.h"
@@ -34,6 +37,9 @@
 namespace {
 
 constexpr int kSystemIconSize = 32;
+
+// The dialog whose password box the mail accounts use (interface thread only).
+const CQuirnelDlg* g_passwordOwner = nullptr;
 
 std::string Utf8(const QString& text) {
     return text.toUtf8().toStdString();
@@ -48,6 +54,14 @@ CQuirnelDlg::CQuirnelDlg(QWidget* parent)
     DoDataExchange();
     connect(this, &CQuirnelDlg::workerDone, this, &CQuirnelDlg::OnWorkerFinished,
             Qt::QueuedConnection);
+    connect(this, &CQuirnelDlg::countDone, this, &CQuirnelDlg::OnCountDone, Qt::QueuedConnection);
+    // Mail accounts ask their password of this dialog, never of a terminal.
+    // The newest dialog answers; only it takes the prompt away again.
+    g_passwordOwner = this;
+    mapi::imap::SetPasswordPrompt(
+        [this](const mapi::imap::Account& account, std::string* password, std::string* error) {
+            return AccountPassword(account.url, account.user + "@" + account.host, password, error);
+        });
     // ReportError's boxes have no owner; the worker waits while one is shown.
     SetMessageBoxHandler([this](const std::string& caption, const std::string& text) {
         OnUiThread([&] {
@@ -69,6 +83,10 @@ CQuirnelDlg::CQuirnelDlg(QWidget* parent)
     on(IDC_HELP_PAGE, &CQuirnelDlg::OnHelpPage);
     on(IDC_ADD_STORE, &CQuirnelDlg::OnAddStore);
     on(IDC_NEW_TARGET, &CQuirnelDlg::OnNewTarget);
+    if (auto* b = qobject_cast<QPushButton*>(GetDlgItem(IDC_RENAME_SOURCE)))
+        connect(b, &QPushButton::clicked, this, [this] { OnRenameStore(m_comboSource); });
+    if (auto* b = qobject_cast<QPushButton*>(GetDlgItem(IDC_RENAME_TARGET)))
+        connect(b, &QPushButton::clicked, this, [this] { OnRenameStore(m_comboTarget); });
     if (auto* b = qobject_cast<QPushButton*>(GetDlgItem(IDC_REMOVE_SOURCE)))
         connect(b, &QPushButton::clicked, this, [this] { OnRemoveStore(m_comboSource); });
     if (auto* b = qobject_cast<QPushButton*>(GetDlgItem(IDC_REMOVE_TARGET)))
@@ -94,6 +112,10 @@ CQuirnelDlg::~CQuirnelDlg() {
         if (m_worker.joinable()) loop.exec();
     }
     SetMessageBoxHandler(nullptr);
+    if (g_passwordOwner == this) {
+        mapi::imap::SetPasswordPrompt(nullptr);
+        g_passwordOwner = nullptr;
+    }
 }
 
 void CQuirnelDlg::DoDataExchange() {
@@ -144,6 +166,7 @@ bool CQuirnelDlg::OnInitDialog() {
         m_session.Logon(0);
         m_logonWarnings = mapi::LastLogonWarnings();
         FillStoreLists();
+        ForgetFailedPasswords();
     } catch (...) {
         // The profile is there but no session comes of it, or no store table.
         ::ShowMessageBox(this, LoadString(IDS_START_MAIL_CLIENT), AppCaption());
@@ -185,11 +208,65 @@ void CQuirnelDlg::paintEvent(QPaintEvent* event) {
     painter.drawPixmap(x, y, m_hIcon.pixmap(kSystemIconSize, kSystemIconSize));
 }
 
+void CQuirnelDlg::SetBusy(bool busy) {
+    m_btnStart->setEnabled(!busy);
+    // The profile must not change under a worker: a new logon would replace
+    // the session it uses.
+    SetStoreButtonsEnabled(!busy);
+}
+
 void CQuirnelDlg::OnStart() {
     // One run at a time: Start is shut here already, not only by the worker.
     if (m_worker.joinable()) return;
     if (!CheckBeforeStart()) return;
-    if (!ChooseResumeOrAgain()) return;
+    // A Stop pressed while nothing ran is forgotten, as the run itself does;
+    // one pressed from here on ends the count without a run.
+    m_bStop = false;
+    SetBusy(true);
+    m_statusBeforeCount = m_staticProgress->text();
+    m_staticProgress->setText(LoadString(IDS_COUNTING));
+    if (m_progressBar) m_progressBar->setRange(0, 0);  // busy, no amount yet
+    if (m_staticTimeLeft) m_staticTimeLeft->clear();
+    // Counting reads a column of every target folder: seconds on a large
+    // store, so it runs on the worker and the window stays alive.
+    m_countSource = m_comboSource->currentText();
+    m_countTarget = m_comboTarget->currentText();
+    // What was counted is what runs: the lists hold still until the offer.
+    m_comboSource->setEnabled(false);
+    m_comboTarget->setEnabled(false);
+    m_worker = std::thread([this, source = Utf8(m_countSource), target = Utf8(m_countTarget)] {
+        const uint64_t there = CountCopiesInTarget(source, target);
+        emit countDone(there);
+    });
+}
+
+uint64_t CQuirnelDlg::CountCopiesInTarget(const std::string& source, const std::string& target) {
+    return m_engine->CountCopiesInTarget(source, target);
+}
+
+void CQuirnelDlg::OnCountDone(quint64 there) {
+    if (!m_worker.joinable()) return;
+    m_worker.join();
+    m_comboSource->setEnabled(true);
+    m_comboTarget->setEnabled(true);
+    const bool go = !m_bStop && m_pendingResult < 0 && ChooseResumeOrAgain(there);
+    if (go) {
+        StartCopyWorker();
+        return;
+    }
+    if (m_progressBar) m_progressBar->setRange(0, 1);
+    m_staticProgress->setText(m_statusBeforeCount);
+    SetBusy(false);
+    emit runFinished();
+    if (m_pendingResult >= 0) {
+        const int result = m_pendingResult;
+        m_pendingResult = -1;
+        SaveSettings();
+        CTemplateDialog::done(result);
+    }
+}
+
+void CQuirnelDlg::StartCopyWorker() {
     SaveSettings();
     m_currentFolder.clear();
     m_timeLeft.Reset();
@@ -198,30 +275,51 @@ void CQuirnelDlg::OnStart() {
         m_progressBar->setRange(0, 1);
         m_progressBar->setValue(0);
     }
-    if (m_staticTimeLeft) m_staticTimeLeft->clear();
-    m_btnStart->setEnabled(false);
-    // The profile must not change under a run: a new logon would replace
-    // the session the worker uses.
-    SetStoreButtonsEnabled(false);
     quirnel::CCopyEngine* engine = m_engine.get();
     m_worker = std::thread([this, engine] {
         quirnel::CCopyEngine::CopyThreadProc(engine);
         emit workerDone();
     });
+    emit copyStarted();
 }
 
 void CQuirnelDlg::OnWorkerFinished() {
     if (!m_worker.joinable()) return;
     // The worker has made its last call and is only returning.
     m_worker.join();
-    m_btnStart->setEnabled(true);
-    SetStoreButtonsEnabled(true);
+    SetBusy(false);
     emit runFinished();
     if (m_pendingResult >= 0) {
         const int result = m_pendingResult;
         m_pendingResult = -1;
         CTemplateDialog::done(result);
     }
+}
+
+bool CQuirnelDlg::AccountPassword(const std::string& account, const std::string& shown,
+                                  std::string* password, std::string* error) {
+    {
+        std::lock_guard<std::mutex> lock(m_passwordMutex);
+        if (auto it = m_passwords.find(account); it != m_passwords.end()) {
+            *password = it->second;
+            return true;
+        }
+    }
+    // A box belongs to the interface thread; the logons that open an
+    // account's store happen there, so a worker only finds what they kept.
+    if (QThread::currentThread() != thread()) {
+        *error = LoadString(IDS_NO_PASSWORD).toStdString();
+        return false;
+    }
+    QString given;
+    if (!AskForPassword(this, QString::fromStdString(shown), &given)) {
+        *error = LoadString(IDS_NO_PASSWORD).toStdString();
+        return false;
+    }
+    *password = given.toStdString();
+    std::lock_guard<std::mutex> lock(m_passwordMutex);
+    m_passwords[account] = *password;
+    return true;
 }
 
 void CQuirnelDlg::done(int result) {

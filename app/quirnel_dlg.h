@@ -8,6 +8,8 @@
 #include <QMenu>
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <thread>
@@ -71,8 +73,8 @@ public:
 
     // The stores as the lists show them, in profile order.
     const std::vector<StoreListEntry>& Stores() const { return m_stores; }
-    // Adds the store file at path to the profile and selects it as the
-    // source (the Add button and a file dropped on the dialog).
+    // Adds the store file or mail folder at path to the profile and selects
+    // it as the source (the Add button and a file dropped on the dialog).
     void AddStoreFile(const QString& path);
 
 signals:
@@ -80,6 +82,11 @@ signals:
     void runFinished();
     // Sent by the worker as its very last step (queued to the interface thread).
     void workerDone();
+    // The copy run's worker has begun (after the count and the offer).
+    void copyStarted();
+    // Sent by the counting worker as its very last step, with the number
+    // of the source's items the target holds already.
+    void countDone(quint64 there);
 
 protected:
     void DoDataExchange();
@@ -94,6 +101,13 @@ protected:
     void OnAddStore();
     void OnNewTarget();
     void OnRemoveStore(QComboBox* list);
+    void OnRenameStore(QComboBox* list);
+    void OnAddAccount();
+
+    // The count of Start, called on the worker: how many items of source
+    // the target holds already. (A test stands in here to hold the count
+    // while it looks at the window.)
+    virtual uint64_t CountCopiesInTarget(const std::string& source, const std::string& target);
 
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -104,6 +118,20 @@ protected:
 
 private:
     void OnWorkerFinished();
+    // The count of Start is in: offers to resume, then starts the copy, or
+    // returns to rest when Stop, close or the offer said so.
+    void OnCountDone(quint64 there);
+    void StartCopyWorker();
+    // Start and the store buttons shut (or open again) for a worker.
+    void SetBusy(bool busy);
+    // Answers the IMAP provider's question for the password of account
+    // (its address; shown as user@host): from this session's memory, else
+    // (on this thread only) from the password box.
+    bool AccountPassword(const std::string& account, const std::string& shown,
+                         std::string* password, std::string* error);
+    // Forgets the passwords of accounts whose logon failed, so that the next
+    // logon asks again rather than repeat a wrong one.
+    void ForgetFailedPasswords();
     // Asks whether to make an empty profile; false when the program must end.
     bool OfferNewProfile(const QString& path);
     // Logs on again after a profile change and refills both lists, keeping
@@ -118,11 +146,11 @@ private:
     // What Start checks before a worker begins: the chosen names are
     // unambiguous and the query compiles. false: a box has said why.
     bool CheckBeforeStart();
-    // When the target already holds items from the source, says how many
-    // and asks whether to continue where the last run ended (the default)
-    // or to copy them again; sets the engine's options by the answer.
-    // false: the user cancelled.
-    bool ChooseResumeOrAgain();
+    // When the target already holds there items from the source, says how
+    // many and asks whether to continue where the last run ended (the
+    // default) or to copy them again; sets the engine's options by the
+    // answer. false: the user cancelled.
+    bool ChooseResumeOrAgain(uint64_t there);
     void LoadSettings();
     void SaveSettings() const;
     // Runs f on the user-interface thread and waits for it (the worker's way
@@ -165,4 +193,13 @@ private:
     // close is pending.
     int m_pendingResult = -1;
     bool m_quitRequested = false;
+    // The stores of the run being counted, named when Start was pressed.
+    QString m_countSource;
+    QString m_countTarget;
+    // The status line before the count, shown again when no run follows.
+    QString m_statusBeforeCount;
+    // Passwords of mail accounts given in this session, by account; only
+    // in memory. The provider may ask from the worker thread too.
+    std::mutex m_passwordMutex;
+    std::map<std::string, std::string> m_passwords;
 };

@@ -82,12 +82,10 @@ bool CQuirnelDlg::CheckBeforeStart() {
     return false;
 }
 
-bool CQuirnelDlg::ChooseResumeOrAgain() {
+bool CQuirnelDlg::ChooseResumeOrAgain(uint64_t there) {
     quirnel::RunOptions options;
-    const QString source = m_comboSource->currentText();
-    const QString target = m_comboTarget->currentText();
-    const uint64_t there =
-        m_engine->CountCopiesInTarget(source.toUtf8().toStdString(), target.toUtf8().toStdString());
+    const QString& source = m_countSource;
+    const QString& target = m_countTarget;
     if (there > 0) {
         const QStringList choices{LoadString(IDS_RESUME_CONTINUE), LoadString(IDS_RESUME_AGAIN),
                                   LoadString(IDS_CANCEL)};

@@ -3,8 +3,15 @@
 // target already holds items from the source, over real embedded stores.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <cstdio>
+#include <functional>
+
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -41,6 +48,7 @@ public:
         SetChoiceHook([this](const MessageBoxCall& call, const QStringList& buttons) {
             offers.push_back(call);
             offerButtons = buttons;
+            if (onOffer) onOffer();
             return choice;
         });
     }
@@ -50,6 +58,7 @@ public:
         SetChoiceHook(nullptr);
     }
     int choice = 0;
+    std::function<void()> onOffer;
     std::vector<MessageBoxCall> boxes;
     std::vector<MessageBoxCall> offers;
     QStringList offerButtons;
@@ -68,13 +77,15 @@ protected:
             ASSERT_GE(combo->currentIndex(), 0) << name;
         }
     }
-    // Presses Start and waits for the run; false when no run began.
+    // Presses Start and waits for the count and the run; false when no
+    // copy began (the offer cancelled, a check failed).
     bool Start() {
         QSignalSpy finished(dlg.get(), &CQuirnelDlg::runFinished);
+        QSignalSpy copying(dlg.get(), &CQuirnelDlg::copyStarted);
         QTest::mouseClick(Button(IDC_START), Qt::LeftButton);
         if (!dlg->RunActive()) return false;
         EXPECT_TRUE(finished.wait(120000));
-        return true;
+        return copying.count() > 0;
     }
     QPushButton* Button(int id) { return qobject_cast<QPushButton*>(dlg->GetDlgItem(id)); }
     QProgressBar* Bar() { return qobject_cast<QProgressBar*>(dlg->GetDlgItem(IDC_PROGRESS_BAR)); }
@@ -181,6 +192,143 @@ TEST_F(RunTest, AStoppedRunSaysSoAndTheNextOneResumes) {
                             .arg(copied));
     EXPECT_EQ(Bar()->value(), Bar()->maximum());
     EXPECT_TRUE(user.boxes.empty());
+}
+
+// A dialog whose count waits until the test lets it go: the count can end
+// only if the window goes on serving events while it runs.
+class HeldCountDlg : public CQuirnelDlg {
+public:
+    std::promise<void> release;
+
+protected:
+    uint64_t CountCopiesInTarget(const std::string& source, const std::string& target) override {
+        // Not forever: a count on the window's own thread would wait here
+        // for a release that can never come.
+        if (release.get_future().wait_for(std::chrono::seconds(20)) != std::future_status::ready)
+            ADD_FAILURE() << "the count was never released";
+        return CQuirnelDlg::CountCopiesInTarget(source, target);
+    }
+};
+
+// What the target holds is counted at Start on a worker: the window goes on
+// serving events and says it is counting, with Start, the store buttons and
+// the lists shut; Stop and closing then end it without a run and without
+// the offer.
+TEST_F(RunTest, TheCountAtStartLeavesTheWindowServingAndEndsSafely) {
+    ASSERT_TRUE(profile.AddSampleStore("Source", 300, 9));
+    ASSERT_TRUE(profile.AddEmptyStore("Target"));
+    ASSERT_TRUE(profile.Save());
+    Open("Source", "Target");
+    ASSERT_TRUE(Start());
+    const uint32_t items = CountItems(profile.Dump("Target", false));
+    ASSERT_GT(items, 250u);
+    dlg.reset();
+
+    auto held = std::make_unique<HeldCountDlg>();
+    ASSERT_TRUE(held->OnInitDialog());
+    held->show();
+    for (int id : {IDC_COMBO_SOURCE, IDC_COMBO_TARGET}) {
+        auto* combo = qobject_cast<QComboBox*>(held->GetDlgItem(id));
+        combo->setCurrentIndex(combo->findText(id == IDC_COMBO_SOURCE ? "Source" : "Target"));
+    }
+    const auto button = [&](int id) { return qobject_cast<QPushButton*>(held->GetDlgItem(id)); };
+    const auto status = [&] { return held->GetDlgItemText(IDC_STATIC_PROGRESS); };
+    const QString before = status();
+    // A timer on the window's thread lets the count go: it fires only if
+    // that thread serves events while the count runs.
+    QTimer::singleShot(50, held.get(), [&] { held->release.set_value(); });
+    user.choice = 2;
+    QSignalSpy finished(held.get(), &CQuirnelDlg::runFinished);
+    QSignalSpy copying(held.get(), &CQuirnelDlg::copyStarted);
+    button(IDC_START)->click();
+    EXPECT_TRUE(held->RunActive());
+    EXPECT_EQ(status(), QStringLiteral("Counting what the target already holds..."));
+    auto* bar = qobject_cast<QProgressBar*>(held->GetDlgItem(IDC_PROGRESS_BAR));
+    EXPECT_EQ(bar->maximum(), 0) << "the bar shows it is busy";
+    for (int id : {IDC_START, IDC_ADD_STORE, IDC_NEW_TARGET, IDC_RENAME_SOURCE, IDC_REMOVE_TARGET,
+                   IDC_COMBO_SOURCE, IDC_COMBO_TARGET})
+        EXPECT_FALSE(held->GetDlgItem(id)->isEnabled()) << id;
+    ASSERT_TRUE(finished.wait(60000));
+    ASSERT_EQ(user.offers.size(), 1u);
+    EXPECT_TRUE(user.offers[0].text.contains(QStringLiteral("already holds %1 items").arg(items)));
+    EXPECT_EQ(copying.count(), 0);
+    EXPECT_EQ(status(), before);
+    for (int id : {IDC_START, IDC_ADD_STORE, IDC_COMBO_SOURCE, IDC_COMBO_TARGET})
+        EXPECT_TRUE(held->GetDlgItem(id)->isEnabled()) << id;
+
+    // Stop during the count: neither the offer nor a run follows.
+    held->release = std::promise<void>();
+    QTimer::singleShot(50, held.get(), [&] { held->release.set_value(); });
+    user.choice = 1;
+    button(IDC_START)->click();
+    button(IDC_STOP)->click();
+    ASSERT_TRUE(finished.wait(60000));
+    EXPECT_EQ(user.offers.size(), 1u);
+    EXPECT_EQ(copying.count(), 0);
+    EXPECT_FALSE(held->RunActive());
+    EXPECT_TRUE(button(IDC_START)->isEnabled());
+    // A Stop of before does not hold for the next Start, which offers again.
+    held->release = std::promise<void>();
+    held->release.set_value();
+    user.choice = 2;
+    button(IDC_START)->click();
+    ASSERT_TRUE(finished.wait(60000));
+    EXPECT_EQ(user.offers.size(), 2u);
+
+    // Closing during the count: the window waits for it, then closes
+    // without asking and without a run.
+    held->release = std::promise<void>();
+    QTimer::singleShot(50, held.get(), [&] { held->release.set_value(); });
+    button(IDC_START)->click();
+    held->close();
+    EXPECT_TRUE(held->isVisible());
+    ASSERT_TRUE(finished.wait(60000));
+    EXPECT_FALSE(held->isVisible());
+    EXPECT_EQ(user.offers.size(), 2u);
+    EXPECT_EQ(copying.count(), 0);
+    held.reset();
+    EXPECT_EQ(CountItems(profile.Dump("Target", false)), items);
+}
+
+// Measures the count on a large target prepared by hand, for the numbers
+// (a profile named by QUIRNEL_COUNT_PROFILE with stores "Source" and a
+// "Target" that holds a copy of it): how long the count takes and the
+// longest the window went without serving an event meanwhile.
+TEST(CountMeasure, LargeTarget) {
+    if (qEnvironmentVariableIsEmpty("QUIRNEL_COUNT_PROFILE"))
+        GTEST_SKIP() << "QUIRNEL_COUNT_PROFILE names no prepared profile";
+    LanguageGuard english{Language::English};
+    qputenv("MAPI_PROFILE", qgetenv("QUIRNEL_COUNT_PROFILE"));
+    User user;
+    user.choice = 2;
+    CQuirnelDlg dlg;
+    ASSERT_TRUE(dlg.OnInitDialog());
+    dlg.show();
+    for (int id : {IDC_COMBO_SOURCE, IDC_COMBO_TARGET}) {
+        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItem(id));
+        combo->setCurrentIndex(combo->findText(id == IDC_COMBO_SOURCE ? "Source" : "Target"));
+        ASSERT_GE(combo->currentIndex(), 0);
+    }
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longestGap = 0;
+    qint64 atOffer = -1;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    user.onOffer = [&] { atOffer = clock.elapsed(); };
+    QSignalSpy finished(&dlg, &CQuirnelDlg::runFinished);
+    timer.start();
+    clock.start();
+    qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_START))->click();
+    ASSERT_TRUE(finished.wait(600000));
+    ASSERT_EQ(user.offers.size(), 1u);
+    std::printf("count: %lld ms to the offer, longest gap between events %lld ms; %s\n",
+                static_cast<long long>(atOffer), static_cast<long long>(longestGap),
+                user.offers[0].text.section(QLatin1Char('\n'), 0, 0).toUtf8().constData());
 }
 
 TEST_F(RunTest, TheOfferAndTheOutcomeSpeakGerman) {

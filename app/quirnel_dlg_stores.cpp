@@ -10,9 +10,13 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 
+#include <algorithm>
+
 #include <runtime/profile.h>
 #include <runtime/session.h>
 
+#include "account_dlg.h"
+#include "choice_menu.h"
 #include "file_picker.h"
 #include "message_box.h"
 #include "quirnel_dlg.h"
@@ -112,7 +116,8 @@ std::string CQuirnelDlg::SelectedPath(const QComboBox* combo) {
 }
 
 void CQuirnelDlg::SetStoreButtonsEnabled(bool enabled) {
-    for (int id : {IDC_ADD_STORE, IDC_REMOVE_SOURCE, IDC_NEW_TARGET, IDC_REMOVE_TARGET}) {
+    for (int id : {IDC_ADD_STORE, IDC_REMOVE_SOURCE, IDC_NEW_TARGET, IDC_REMOVE_TARGET,
+                   IDC_RENAME_SOURCE, IDC_RENAME_TARGET}) {
         if (QWidget* button = GetDlgItem(id)) button->setEnabled(enabled);
     }
 }
@@ -122,6 +127,7 @@ void CQuirnelDlg::ReloadStores(const std::string& sourcePath, const std::string&
         m_session.Logon(0);
         m_logonWarnings = mapi::LastLogonWarnings();
         FillStoreLists();
+        ForgetFailedPasswords();
     } catch (...) {
         // The profile was just written by us; a logon that fails now leaves
         // empty lists and says so, the program goes on.
@@ -155,25 +161,108 @@ void CQuirnelDlg::AddStoreFile(const QString& path) {
 }
 
 void CQuirnelDlg::OnAddStore() {
-    AddStoreFile(PickFile(
-        {this, LoadString(IDS_ADD_STORE_CAPTION), LoadString(IDS_ADD_STORE_FILTER), false}));
+    if (RunActive()) return;
+    const int kind = ChooseFromMenu(GetDlgItem(IDC_ADD_STORE),
+                                    {LoadString(IDS_ADD_MENU_FILE), LoadString(IDS_ADD_MENU_FOLDER),
+                                     LoadString(IDS_ADD_MENU_ACCOUNT)});
+    switch (kind) {
+        case 0:
+            AddStoreFile(PickFile({this, LoadString(IDS_ADD_STORE_CAPTION),
+                                   LoadString(IDS_ADD_STORE_FILTER), false}));
+            break;
+        case 1:
+            AddStoreFile(
+                PickFile({this, LoadString(IDS_ADD_FOLDER_CAPTION), QString(), false, true}));
+            break;
+        case 2:
+            OnAddAccount();
+            break;
+        default:
+            break;
+    }
+}
+
+void CQuirnelDlg::OnAddAccount() {
+    if (RunActive()) return;
+    AccountFields fields;
+    if (!AskForAccount(this, &fields)) return;
+    const std::string url = store_setup::AccountUrl(fields.host.toStdString(), fields.port,
+                                                    fields.user.toStdString(), fields.implicitTls);
+    const std::string targetPath = SelectedPath(m_comboTarget);
+    std::string name;
+    const std::string error = store_setup::AddAccount(mapi::Profile::DefaultPath(), url, &name);
+    if (!error.empty()) {
+        ::ShowMessageBox(this, Q(error), LoadString(IDS_STORES_CAPTION));
+        return;
+    }
+    // The logon opens the account and asks for its password.
+    ReloadStores(url, targetPath);
+    SelectStore(m_comboSource, url, {});
+}
+
+void CQuirnelDlg::ForgetFailedPasswords() {
+    std::lock_guard<std::mutex> lock(m_passwordMutex);
+    for (const StoreListEntry& e : m_stores) {
+        if (e.state == StoreState::Unusable) m_passwords.erase(e.path);
+    }
 }
 
 void CQuirnelDlg::OnNewTarget() {
     if (RunActive()) return;
+    using store_setup::NewStoreKind;
+    const int choice =
+        ChooseFromMenu(GetDlgItem(IDC_NEW_TARGET),
+                       {LoadString(IDS_NEW_MENU_DATAFILE), LoadString(IDS_NEW_MENU_MAILDIR),
+                        LoadString(IDS_NEW_MENU_MBOX), LoadString(IDS_NEW_MENU_EML)});
+    if (choice < 0 || choice > 3) return;
+    const NewStoreKind kind = static_cast<NewStoreKind>(choice);
+    // Mail folder stores are directories: the name given is the folder made.
     const QString picked = PickFile(
-        {this, LoadString(IDS_NEW_TARGET_CAPTION), LoadString(IDS_NEW_TARGET_FILTER), true});
+        {this, LoadString(IDS_NEW_TARGET_CAPTION),
+         LoadString(kind == NewStoreKind::DataFile ? IDS_NEW_TARGET_FILTER : IDS_NEW_FOLDER_FILTER),
+         true});
     if (picked.isEmpty()) return;
     const std::string sourcePath = SelectedPath(m_comboSource);
     std::string file = picked.toStdString();
     std::string name;
     const std::string error =
-        store_setup::CreateTargetStore(mapi::Profile::DefaultPath(), &file, &name);
+        store_setup::CreateTargetStore(mapi::Profile::DefaultPath(), kind, &file, &name);
     if (!error.empty()) {
         ::ShowMessageBox(this, Q(error), LoadString(IDS_STORES_CAPTION));
         return;
     }
     ReloadStores(sourcePath, file);
+}
+
+void CQuirnelDlg::OnRenameStore(QComboBox* list) {
+    if (RunActive() || list->currentIndex() < 0) return;
+    const std::string path = SelectedPath(list);
+    const auto entry = std::find_if(m_stores.begin(), m_stores.end(),
+                                    [&](const StoreListEntry& e) { return e.path == path; });
+    if (path.empty() || entry == m_stores.end()) return;
+    QString name = Q(entry->name);
+    if (!AskText(this, LoadString(IDS_RENAME_PROMPT).arg(name), LoadString(IDS_RENAME_CAPTION),
+                 &name))
+        return;
+    name = name.trimmed();
+    if (name.isEmpty() || name.toStdString() == entry->name) return;
+    // The run finds stores by name: a second store of one name could not be chosen.
+    for (const StoreListEntry& e : m_stores) {
+        if (e.path != path && e.name == name.toStdString()) {
+            ::ShowMessageBox(this, LoadString(IDS_RENAME_TAKEN).arg(name),
+                             LoadString(IDS_STORES_CAPTION));
+            return;
+        }
+    }
+    const std::string sourcePath = SelectedPath(m_comboSource);
+    const std::string targetPath = SelectedPath(m_comboTarget);
+    const std::string error =
+        store_setup::RenameStore(mapi::Profile::DefaultPath(), path, name.toStdString());
+    if (!error.empty()) {
+        ::ShowMessageBox(this, Q(error), LoadString(IDS_STORES_CAPTION));
+        return;
+    }
+    ReloadStores(sourcePath, targetPath);
 }
 
 void CQuirnelDlg::OnRemoveStore(QComboBox* list) {

@@ -23,115 +23,19 @@
 #include <dump.h>
 #include <runtime/provider.h>
 
+#include "account_dlg.h"
+#include "choice_menu.h"
 #include "file_picker.h"
 #include "message_box.h"
 #include "quirnel_dlg.h"
 #include "resource.h"
 #include "run_status.h"
+#include "store_test_support.h"
 #include "test_stores.h"
 
 namespace {
 
-// The shared fixtures sit beside the source tree; a checkout elsewhere
-// names their folder in QUIRNEL_SHARED_DIR.
-const QString kPst =
-    qEnvironmentVariable("QUIRNEL_SHARED_DIR", QStringLiteral(QUIRNEL_SHARED_DIR)) +
-    QStringLiteral("/fixtures/pst/outlook.pst");
-
-// Answers every box, question and file dialog as the test says, and keeps them.
-class User {
-public:
-    User() {
-        SetMessageBoxHook([this](const MessageBoxCall& call) { boxes.push_back(call); });
-        SetQuestionHook([this](const MessageBoxCall& call) {
-            questions.push_back(call);
-            return answer;
-        });
-        // No test here expects the offer to resume; it would be counted.
-        SetChoiceHook([this](const MessageBoxCall& call, const QStringList&) {
-            questions.push_back(call);
-            return 0;
-        });
-        SetFilePickHook([this](const FilePickRequest& request) {
-            picks.push_back(request);
-            return request.forSaving ? saveAs : open;
-        });
-    }
-    ~User() {
-        SetMessageBoxHook(nullptr);
-        SetQuestionHook(nullptr);
-        SetChoiceHook(nullptr);
-        SetFilePickHook(nullptr);
-    }
-    bool answer = true;
-    QString open;
-    QString saveAs;
-    std::vector<MessageBoxCall> boxes;
-    std::vector<MessageBoxCall> questions;
-    std::vector<FilePickRequest> picks;
-};
-
-struct LanguageGuard {
-    explicit LanguageGuard(Language l) { SetResourceLanguage(l); }
-    ~LanguageGuard() { ResetResourceLanguage(); }
-};
-
-QComboBox* Combo(CQuirnelDlg& dlg, int id) {
-    return qobject_cast<QComboBox*>(dlg.GetDlgItem(id));
-}
-
-void Click(CQuirnelDlg& dlg, int id) {
-    QTest::mouseClick(dlg.GetDlgItem(id), Qt::LeftButton);
-}
-
-// Entry texts, with "-" before those the user cannot choose.
-QStringList Shown(QComboBox* combo) {
-    QStringList list;
-    auto* model = qobject_cast<QStandardItemModel*>(combo->model());
-    for (int i = 0; i < combo->count(); ++i) {
-        const bool enabled = model->item(i)->isEnabled();
-        list << (enabled ? QString() : QStringLiteral("-")) + combo->itemText(i);
-    }
-    return list;
-}
-
-int IndexOf(QComboBox* combo, const QString& text) {
-    const int i = combo->findText(text);
-    EXPECT_GE(i, 0) << text.toStdString();
-    return i;
-}
-
-bool RunToEnd(CQuirnelDlg& dlg) {
-    QSignalSpy finished(&dlg, &CQuirnelDlg::runFinished);
-    Click(dlg, IDC_START);
-    return !dlg.RunActive() || finished.wait(120000);
-}
-
-std::string DumpFile(const QString& path) {
-    mapi::StoreProvider* provider = mapi::ProviderForFile(path.toStdString());
-    if (!provider) return "no provider";
-    IMsgStore* store = nullptr;
-    std::string error;
-    if (FAILED(
-            provider->OpenStore({"", "x", provider->Name(), path.toStdString()}, &store, &error)))
-        return error;
-    std::ostringstream out;
-    mapi::tools::DumpResult result;
-    mapi::tools::DumpStore(store, {true}, out, &result, &error);
-    store->Release();
-    return out.str();
-}
-
-class StoreSetupTest : public testing::Test {
-protected:
-    LanguageGuard english{Language::English};
-    TestProfile profile;
-    User user;
-    QString Path(const QString& name) const {
-        return QString::fromStdString(profile.Folder()) + QLatin1Char('/') + name;
-    }
-};
-
+using namespace store_test;
 TEST_F(StoreSetupTest, FirstRunWithoutAProfileReachesAFinishedCopy) {
     ASSERT_TRUE(QFileInfo::exists(kPst))
         << kPst.toStdString() << " missing; set QUIRNEL_SHARED_DIR";

@@ -49,6 +49,32 @@
 #define IDS_TIME_LEFT_HOURS 136
 #define IDS_PROGRESS_BAR 137
 #define IDS_PROGRESS_ITEM 138
+// Kinds of store to add or make, mail accounts, renaming, counting at Start
+#define IDS_ADD_MENU_FILE 139
+#define IDS_ADD_MENU_FOLDER 140
+#define IDS_ADD_MENU_ACCOUNT 141
+#define IDS_ADD_FOLDER_CAPTION 142
+#define IDS_NEW_MENU_DATAFILE 143
+#define IDS_NEW_MENU_MAILDIR 144
+#define IDS_NEW_MENU_MBOX 145
+#define IDS_NEW_MENU_EML 146
+#define IDS_NEW_FOLDER_FILTER 147
+#define IDS_ACCOUNT_CAPTION 148
+#define IDS_ACCOUNT_SERVER 149
+#define IDS_ACCOUNT_PORT 150
+#define IDS_ACCOUNT_USER 151
+#define IDS_ACCOUNT_SECURITY 152
+#define IDS_ACCOUNT_TLS 153
+#define IDS_ACCOUNT_STARTTLS 154
+#define IDS_ACCOUNT_NOTE 155
+#define IDS_PASSWORD_CAPTION 156
+#define IDS_PASSWORD_PROMPT 157
+#define IDS_NO_PASSWORD 158
+#define IDS_OK 159
+#define IDS_RENAME_CAPTION 160
+#define IDS_RENAME_PROMPT 161
+#define IDS_RENAME_TAKEN 162
+#define IDS_COUNTING 163
 
 // Icon and pictures
 #define IDR_MAINFRAME 128
@@ -86,6 +112,9 @@
 // Overall progress of a run
 #define IDC_PROGRESS_BAR 1020
 #define IDC_TIME_LEFT 1021
+// Renaming the entry a list shows
+#define IDC_RENAME_SOURCE 1022
+#define IDC_RENAME_TARGET 1023
 
 // Query builder
 #define IDC_CHK_NEWER 4098

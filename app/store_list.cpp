@@ -61,7 +61,9 @@ std::vector<StoreListEntry> ListStores(CMapiSession& session, const mapi::Profil
         item.kind = provider ? provider->DisplayName() : entry.provider;
         if (warning) {
             std::error_code ec;
-            const bool exists = std::filesystem::exists(entry.path, ec);
+            // An account is never "missing": its server said no, or nobody
+            // gave its password.
+            const bool exists = entry.provider == "imap" || std::filesystem::exists(entry.path, ec);
             item.state = exists ? StoreState::Unusable : StoreState::Missing;
             const std::string leftOut = " left out: ";
             const size_t at = warning->find(leftOut, prefix.size());

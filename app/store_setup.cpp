@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -61,15 +62,20 @@ std::string UniqueName(const mapi::Profile& profile, const std::string& base) {
     return name;
 }
 
-std::string AddStoreFile(const std::string& profilePath, const std::string& file,
+std::string AddStoreFile(const std::string& profilePath, const std::string& given,
                          std::string* name) {
+    // A folder picked or dropped may come with a closing slash; without it
+    // the name is the folder's own.
+    std::string file = given;
+    while (file.size() > 1 && file.back() == '/') file.pop_back();
     std::error_code ec;
-    if (!fs::is_regular_file(file, ec)) return file + " is not a file.";
+    if (!fs::is_regular_file(file, ec) && !fs::is_directory(file, ec))
+        return file + " is not a file or folder.";
     mapi::StoreProvider* provider = mapi::ProviderForFile(file);
     if (provider == nullptr) {
         return file +
-               " is not a message store that Quirnel can read (a .pst or .ost file, or a "
-               "store made by Quirnel).";
+               " is not a message store that Quirnel can read (a .pst or .ost file, a store "
+               "made by Quirnel, an mbox file, or a Maildir, mbox or .eml folder).";
     }
     mapi::Profile profile;
     if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
@@ -84,21 +90,37 @@ std::string AddStoreFile(const std::string& profilePath, const std::string& file
     return Save(profile, profilePath);
 }
 
-std::string CreateTargetStore(const std::string& profilePath, std::string* file,
+std::string CreateTargetStore(const std::string& profilePath, NewStoreKind kind, std::string* file,
                               std::string* name) {
     fs::path path(*file);
-    if (!path.has_extension()) path += ".db";
+    const char* providerName = "embedded";
+    switch (kind) {
+        case NewStoreKind::DataFile: {
+            if (!path.has_extension()) path += ".db";
+            // A .pst name asks for a personal folder file that mail programs
+            // open; anything else gets the embedded store.
+            std::string extension = path.extension().string();
+            std::transform(extension.begin(), extension.end(), extension.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (extension == ".pst") providerName = "pst-writer";
+            break;
+        }
+        case NewStoreKind::Maildir:
+            providerName = "maildir";
+            break;
+        case NewStoreKind::Mbox:
+            providerName = "mbox";
+            break;
+        case NewStoreKind::Eml:
+            providerName = "eml";
+            break;
+    }
     *file = Absolute(path.string());
     std::error_code ec;
     if (fs::exists(*file, ec)) {
         return *file + " exists already; a new store needs a new file.";
     }
-    // A .pst name asks for a personal folder file that mail programs open;
-    // anything else gets the embedded store.
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    mapi::StoreProvider* provider = mapi::FindProvider(extension == ".pst" ? "pst-writer" : "embedded");
+    mapi::StoreProvider* provider = mapi::FindProvider(providerName);
     if (provider == nullptr) return "No store provider can make new stores.";
     mapi::Profile profile;
     if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
@@ -109,6 +131,67 @@ std::string CreateTargetStore(const std::string& profilePath, std::string* file,
     }
     profile.Add(*name, provider->Name(), *file);
     return Save(profile, profilePath);
+}
+
+std::string AccountUrl(const std::string& host, int port, const std::string& user,
+                       bool implicitTls) {
+    // Only what cannot stand in the user part of an address is encoded;
+    // "user@example.org" becomes "user%40example.org".
+    std::string encoded;
+    static const char kHex[] = "0123456789ABCDEF";
+    for (unsigned char c : user) {
+        if (std::isalnum(c) || std::strchr("-._~!$&'()*+,;=", c) != nullptr) {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += kHex[c >> 4];
+            encoded += kHex[c & 15];
+        }
+    }
+    std::string url = (implicitTls ? "imaps://" : "imap://") + encoded + "@" + host;
+    const int usual = implicitTls ? 993 : 143;
+    if (port > 0 && port != usual) url += ":" + std::to_string(port);
+    return url;
+}
+
+std::string AddAccount(const std::string& profilePath, const std::string& url, std::string* name) {
+    mapi::StoreProvider* provider = mapi::FindProvider("imap");
+    if (provider == nullptr || !provider->Recognizes(url))
+        return url + " is not the address of a mail account.";
+    mapi::Profile profile;
+    if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
+    for (const mapi::ProfileEntry& entry : profile.Entries()) {
+        if (entry.path == url) {
+            *name = entry.displayName;
+            return {};
+        }
+    }
+    // "user@host" reads as the account's name; the address part of the
+    // user is decoded back for it.
+    std::string base = url.substr(url.find("://") + 3);
+    for (size_t at = base.find("%40"); at != std::string::npos; at = base.find("%40"))
+        base.replace(at, 3, "@");
+    *name = UniqueName(profile, base);
+    profile.Add(*name, provider->Name(), url);
+    return Save(profile, profilePath);
+}
+
+std::string RenameStore(const std::string& profilePath, const std::string& file,
+                        const std::string& newName) {
+    if (newName.empty()) return "A store needs a name.";
+    mapi::Profile profile;
+    if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
+    mapi::Profile renamed;
+    bool found = false;
+    for (const mapi::ProfileEntry& entry : profile.Entries()) {
+        const bool it = !found && entry.path == file;
+        if (!it && entry.displayName == newName)
+            return "Another store is named \"" + newName + "\" already.";
+        found = found || it;
+        renamed.Add(it ? newName : entry.displayName, entry.provider, entry.path);
+    }
+    if (!found) return file + " is not in the profile.";
+    return Save(renamed, profilePath);
 }
 
 std::string RemoveStore(const std::string& profilePath, const std::string& file) {

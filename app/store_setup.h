@@ -24,17 +24,42 @@ std::string CreateEmptyProfile(const std::string& path);
 // two entries of one name would leave one of them unreachable.
 std::string UniqueName(const mapi::Profile& profile, const std::string& base);
 
-// Adds the existing store file at file (any kind a provider recognises by
-// its content) under a name made from the file name. *name receives the
+// Adds the existing store at file (a file or, for Maildir, mbox and .eml
+// stores, a directory; any kind a provider recognises by its content)
+// under a name made from the file name. *name receives the
 // name it got. A file that is listed already is not added twice: *name is
 // then the name it has and the result is empty.
 std::string AddStoreFile(const std::string& profilePath, const std::string& file,
                          std::string* name);
 
-// Makes a new, empty store at file (a new embedded store; a file name
-// without extension gets ".db") and adds it. *name and *file receive the
-// entry's name and the file it was made at.
-std::string CreateTargetStore(const std::string& profilePath, std::string* file, std::string* name);
+// The kinds of store a new target can be. DataFile is a single file: a
+// .pst name makes a personal folder file, any other an embedded store. The
+// others are directories of mail files that other mail programs read too.
+enum class NewStoreKind { DataFile, Maildir, Mbox, Eml };
+
+// Makes a new, empty store of kind at file and adds it (a data file name
+// without extension gets ".db"). *name and *file receive the entry's name
+// and the file or directory it was made at.
+std::string CreateTargetStore(const std::string& profilePath, NewStoreKind kind, std::string* file,
+                              std::string* name);
+
+// The address of an IMAP account as the profile keeps it:
+// imaps://user@host[:port] with TLS from the start, imap://... with STARTTLS
+// (or none, to a loopback server). The port is left out when it is the
+// usual one for the choice; the user is percent-encoded where needed.
+std::string AccountUrl(const std::string& host, int port, const std::string& user,
+                       bool implicitTls);
+
+// Adds the IMAP account at url under a name made from user and host. The
+// account is not contacted here (its password is asked for at logon). An
+// account already listed is not added twice; *name is then its name.
+std::string AddAccount(const std::string& profilePath, const std::string& url, std::string* name);
+
+// Gives the entry whose file is file the display name newName. Refused
+// (with the reason) when another entry has that name already, since the
+// copy run finds stores by name, or when the name is empty.
+std::string RenameStore(const std::string& profilePath, const std::string& file,
+                        const std::string& newName);
 
 // Removes the entry whose file is file. The store file itself is kept.
 std::string RemoveStore(const std::string& profilePath, const std::string& file);

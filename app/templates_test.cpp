@@ -147,10 +147,11 @@ TEST(Templates, MainDialogTextsAndSizesPerLanguage) {
     EXPECT_STREQ(dlg::FindTemplate(IDD_ABOUTBOX, Language::German)->title, "Info über Quirnel");
     EXPECT_EQ(dlg::FindTemplate(4242, Language::German), nullptr);
     // Each language has its own number of controls: the German hints and version
-    // text, the English introduction line; both have the four store buttons,
-    // the progress bar and the time left.
-    EXPECT_EQ(de->controls.size(), 31u);
-    EXPECT_EQ(en->controls.size(), 26u);
+    // text, the English introduction line; both have the six store buttons
+    // (add or new, rename, remove beside each list), the progress bar and
+    // the time left.
+    EXPECT_EQ(de->controls.size(), 33u);
+    EXPECT_EQ(en->controls.size(), 28u);
     for (const dlg::Template* t : dlg::AllTemplates()) {
         for (const dlg::Control& c : t->controls) {
             EXPECT_LE(c.rect.x + c.rect.cx, t->cx) << t->id << " " << c.id;

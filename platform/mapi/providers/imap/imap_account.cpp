@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <vector>
 
 #include "runtime/profile.h"
@@ -160,6 +161,24 @@ bool IsLoopbackHost(const std::string& host) {
     return false;
 }
 
+namespace {
+
+std::mutex g_promptMutex;
+PasswordPrompt g_prompt;
+
+// A copy, so that the prompt runs without the lock and may be replaced meanwhile.
+PasswordPrompt CurrentPasswordPrompt() {
+    std::lock_guard<std::mutex> lock(g_promptMutex);
+    return g_prompt;
+}
+
+}  // namespace
+
+void SetPasswordPrompt(PasswordPrompt prompt) {
+    std::lock_guard<std::mutex> lock(g_promptMutex);
+    g_prompt = std::move(prompt);
+}
+
 bool AccountPassword(const Account& account, std::string* password, std::string* error) {
     if (const char* env = std::getenv("QUIRNEL_IMAP_PASSWORD"); env != nullptr) {
         *password = env;
@@ -191,6 +210,7 @@ bool AccountPassword(const Account& account, std::string* password, std::string*
         ::close(fd);
         return PasswordFromFile(text, account, password, error, file);
     }
+    if (PasswordPrompt prompt = CurrentPasswordPrompt()) return prompt(account, password, error);
     const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (tty < 0) {
         *error = "no password for " + account.user + "@" + account.host +

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace mapi::imap {
@@ -36,6 +37,15 @@ bool IsLoopbackHost(const std::string& host);
 // password itself, when that line names no account (no '@' before its
 // first blank).
 bool AccountPassword(const Account& account, std::string* password, std::string* error);
+
+// A program without a terminal (the desktop application) asks in the
+// terminal's place: when set, prompt answers after the environment and the
+// file and the terminal is not used. It is called on the thread that opens
+// the store; false with a reason when the user gave no password. Null
+// removes it.
+using PasswordPrompt =
+    std::function<bool(const Account& account, std::string* password, std::string* error)>;
+void SetPasswordPrompt(PasswordPrompt prompt);
 
 // A directory of this user's own for what the platform keeps about the
 // account (its store identity, special folders set by a copy): beside the
