@@ -1,5 +1,6 @@
 // Named properties of one store: the name-to-id map, kept in memory.
 #include <cstring>
+#include <optional>
 
 #include <mapix.h>
 
@@ -99,27 +100,39 @@ HRESULT StoreCore::IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags,
     } else {
         bool create = (flags & MAPI_CREATE) != 0;
         // A transaction only when a name is new: a copy asks for the same
-        // names item after item and finds them all.
+        // names item after item and finds them all, and then the first
+        // look is the answer.
         bool missing = false;
-        for (ULONG i = 0; i < count && !missing; ++i) {
+        for (ULONG i = 0; i < count; ++i) {
             ULONG id = 0;
-            missing = names[i] != nullptr && LookupName(*names[i], false, &id) == MAPI_E_NOT_FOUND;
+            HRESULT hr =
+                names[i] == nullptr ? MAPI_E_INVALID_PARAMETER : LookupName(*names[i], false, &id);
+            missing |= hr == MAPI_E_NOT_FOUND;
+            errors |= FAILED(hr);
+            tags.push_back(SUCCEEDED(hr) ? PROP_TAG(PT_UNSPECIFIED, id)
+                                         : PROP_TAG(PT_ERROR, PROP_ID_NULL));
         }
+        const bool adding = create && missing && !readOnly_;
         std::unique_ptr<Transaction> tx;
-        if (create && missing && !readOnly_) {
+        if (adding) {
+            tags.clear();
+            errors = false;
             tx = std::make_unique<Transaction>(db_);
             if (tx->BeginCode() != SQLITE_OK) return HrFromSqlite(tx->BeginCode());
             // Under the write lock: what other connections added is now final.
             if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
         }
-        auto before = std::make_pair(idsByName_, namesById_);
-        for (ULONG i = 0; i < count; ++i) {
+        // Only a call that adds names can leave the map ahead of the file;
+        // the lookups of a copy, item after item, need no copy of it.
+        std::optional<std::pair<std::map<NameKey, ULONG>, std::map<ULONG, NamedProp>>> before;
+        if (tx) before.emplace(idsByName_, namesById_);
+        for (ULONG i = 0; adding && i < count; ++i) {
             ULONG id = 0;
             HRESULT hr =
                 names[i] == nullptr ? MAPI_E_INVALID_PARAMETER : LookupName(*names[i], create, &id);
             if (FAILED(hr) && hr != MAPI_E_NOT_FOUND && hr != MAPI_E_NOT_ENOUGH_RESOURCES &&
                 hr != MAPI_E_NO_ACCESS && hr != MAPI_E_INVALID_PARAMETER) {
-                std::tie(idsByName_, namesById_) = std::move(before);
+                if (before) std::tie(idsByName_, namesById_) = std::move(*before);
                 return hr;
             }
             if (FAILED(hr)) errors = true;
@@ -130,7 +143,7 @@ HRESULT StoreCore::IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags,
             int rc = tx->Commit();
             if (rc != SQLITE_OK) {
                 // The names were not written; the map must not claim them.
-                std::tie(idsByName_, namesById_) = std::move(before);
+                std::tie(idsByName_, namesById_) = std::move(*before);
                 return HrFromSqlite(rc);
             }
         }
