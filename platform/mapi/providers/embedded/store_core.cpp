@@ -523,7 +523,10 @@ HRESULT StoreCore::DeleteTree(int64_t id) {
     static constexpr const char* kTree =
         "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION "
         "SELECT o.id FROM objects o JOIN tree t ON o.parent = t.id) ";
-    Stmt props(db_, std::string(kTree) + "DELETE FROM props WHERE obj IN (SELECT id FROM tree)");
+    // Each object's large values are one range of keys.
+    Stmt props(db_, std::string(kTree) +
+                        "DELETE FROM props WHERE id IN (SELECT p.id FROM tree t JOIN props p ON "
+                        "p.id BETWEEN t.id * 65536 AND t.id * 65536 + 65535)");
     props.Bind(1, id);
     int rc = props.Run();
     if (rc != SQLITE_DONE) return HrFromSqlite(rc);
