@@ -94,23 +94,33 @@ HRESULT StoreCore::IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags,
     auto lock = Lock();
     std::vector<ULONG> tags;
     bool errors = false;
-    if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
     if (names == nullptr || count == 0) {
+        if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
         for (const auto& [id, n] : namesById_) tags.push_back(PROP_TAG(PT_UNSPECIFIED, id));
     } else {
         bool create = (flags & MAPI_CREATE) != 0;
-        // A transaction only when a name is new: a copy asks for the same
-        // names item after item and finds them all, and then the first
-        // look is the answer.
+        // A copy asks for the same names item after item. Names are never
+        // removed, so when the map knows all of them it is the answer, with
+        // no statement at all; only a name it lacks makes it look at the
+        // file again, and only a name still missing then takes a transaction.
         bool missing = false;
-        for (ULONG i = 0; i < count; ++i) {
-            ULONG id = 0;
-            HRESULT hr =
-                names[i] == nullptr ? MAPI_E_INVALID_PARAMETER : LookupName(*names[i], false, &id);
-            missing |= hr == MAPI_E_NOT_FOUND;
-            errors |= FAILED(hr);
-            tags.push_back(SUCCEEDED(hr) ? PROP_TAG(PT_UNSPECIFIED, id)
-                                         : PROP_TAG(PT_ERROR, PROP_ID_NULL));
+        auto look = [&] {
+            tags.clear();
+            missing = errors = false;
+            for (ULONG i = 0; i < count; ++i) {
+                ULONG id = 0;
+                HRESULT hr = names[i] == nullptr ? MAPI_E_INVALID_PARAMETER
+                                                 : LookupName(*names[i], false, &id);
+                missing |= hr == MAPI_E_NOT_FOUND;
+                errors |= FAILED(hr);
+                tags.push_back(SUCCEEDED(hr) ? PROP_TAG(PT_UNSPECIFIED, id)
+                                             : PROP_TAG(PT_ERROR, PROP_ID_NULL));
+            }
+        };
+        look();
+        if (missing) {
+            if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
+            look();
         }
         const bool adding = create && missing && !readOnly_;
         std::unique_ptr<Transaction> tx;
@@ -164,7 +174,13 @@ HRESULT StoreCore::NamesFromIds(LPSPropTagArray* tags, LPGUID guid, ULONG flags,
     *count = 0;
     *names = nullptr;
     auto lock = Lock();
-    if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
+    // An id the map holds keeps its name for good: the file is looked at
+    // again only for a list of all names or an id the map lacks.
+    bool known = namesLoaded_ && *tags != nullptr;
+    for (ULONG i = 0; known && i < (*tags)->cValues; ++i)
+        known = namesById_.count(PROP_ID((*tags)->aulPropTag[i])) != 0;
+    if (!known)
+        if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
     struct Row {
         ULONG id;
         GUID guid;
