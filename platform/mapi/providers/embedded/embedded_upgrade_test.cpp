@@ -259,10 +259,25 @@ TEST(PackedProps, MalformedDirectoriesAreDamage) {
     // A cut between entries leaves a shorter, valid directory; any other
     // cut is damage.
     const size_t entryEnds[] = {1, 1 + 13 + 7, 1 + 13 + 7 + 13 + 4};  // ids in ascending order
+    // The summary an opened message reads from makes the same checks.
+    std::map<ULONG, EncodedProp> small;
+    std::map<ULONG, ULONG> types;
+    bool outside = false;
+    ASSERT_EQ(UnpackSummary(blob, &small, &types, &outside), S_OK);
+    EXPECT_EQ(types.size(), 3u);
+    EXPECT_EQ(types[0x1000], static_cast<ULONG>(PT_STRING8));
+    EXPECT_EQ(small.size(), 2u);
+    EXPECT_EQ(small[0x0037].bytes, "subject");
+    EXPECT_EQ(small.count(0x1000), 0u);
+    EXPECT_TRUE(outside);
     for (size_t cut = 1; cut < blob.size(); ++cut) {
         bool boundary =
             std::find(std::begin(entryEnds), std::end(entryEnds), cut) != std::end(entryEnds);
         EXPECT_EQ(Unpack(blob.substr(0, cut), &back), boundary ? S_OK : MAPI_E_CORRUPT_DATA) << cut;
+        EXPECT_EQ(UnpackSummary(blob.substr(0, cut), &small, &types),
+                  boundary ? S_OK : MAPI_E_CORRUPT_DATA)
+            << cut;
+        if (!boundary) EXPECT_TRUE(small.empty() && types.empty()) << cut;
     }
     std::string format = blob;
     format[0] = 2;

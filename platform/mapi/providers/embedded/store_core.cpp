@@ -440,14 +440,11 @@ HRESULT StoreCore::ChildrenWithProps(int64_t parent, ObjectKind kind,
         q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
         int rc;
         while ((rc = q.Step()) == SQLITE_ROW) {
-            PackedDir dir;
-            if (HRESULT hr = Unpack(q.Blob(2), &dir); FAILED(hr)) return hr;
             out->emplace_back(static_cast<ULONG>(q.Int(1)), PropMap());
             bool large = false;
-            for (auto& [pid, v] : dir) {
-                large |= v.outside;
-                if (!v.outside) out->back().second[pid] = EncodedProp{v.type, std::move(v.bytes)};
-            }
+            if (HRESULT hr = UnpackSummary(q.Blob(2), &out->back().second, nullptr, &large);
+                FAILED(hr))
+                return hr;
             if (large) outside.emplace_back(q.Int(0), out->size() - 1);
         }
         if (rc != SQLITE_DONE) return HrFromSqlite(rc);

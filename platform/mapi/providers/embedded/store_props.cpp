@@ -103,13 +103,13 @@ HRESULT StoreCore::ReadLargeProp(int64_t obj, ULONG propId, EncodedProp* out) {
 
 HRESULT StoreCore::ReadPropSummary(int64_t obj, PropMap* small, std::map<ULONG, ULONG>* types) {
     auto lock = Lock();
-    PackedDir dir;
-    if (HRESULT hr = ReadPacked(obj, &dir); FAILED(hr)) return hr;
-    for (auto& [pid, v] : dir) {
-        (*types)[pid] = v.type;
-        if (!v.outside) (*small)[pid] = EncodedProp{v.type, std::move(v.bytes)};
-    }
-    return S_OK;
+    CachedStmt c(Cached("SELECT packed FROM objects WHERE id=?1"));
+    Stmt& q = *c;
+    q.Bind(1, obj);
+    int rc = q.Step();
+    if (rc == SQLITE_DONE) return S_OK;
+    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
+    return UnpackSummary(q.Blob(0), small, types);
 }
 
 HRESULT StoreCore::ReadPropTypes(int64_t obj, std::vector<std::pair<ULONG, ULONG>>* out) {
