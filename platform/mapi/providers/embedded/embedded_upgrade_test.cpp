@@ -277,7 +277,9 @@ TEST(PackedProps, MalformedDirectoriesAreDamage) {
         EXPECT_EQ(UnpackSummary(blob.substr(0, cut), &small, &types),
                   boundary ? S_OK : MAPI_E_CORRUPT_DATA)
             << cut;
-        if (!boundary) EXPECT_TRUE(small.empty() && types.empty()) << cut;
+        if (!boundary) {
+            EXPECT_TRUE(small.empty() && types.empty()) << cut;
+        }
     }
     std::string format = blob;
     format[0] = 2;
