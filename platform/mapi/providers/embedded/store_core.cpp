@@ -222,6 +222,8 @@ HRESULT StoreCore::Open(const std::string& path, const std::string& displayName,
     }
     std::shared_ptr<StoreCore> core(new StoreCore());
     core->path_ = path;
+    core->fileDev_ = st.st_dev;
+    core->fileIno_ = st.st_ino;
     core->readOnly_ = !FileIsWritable(path) || !DirectoryIsWritable(path);
     // Read-only until the first write: a store that is only read gets no
     // journal files and takes no write lock. A store nobody may write, with
@@ -307,6 +309,27 @@ StoreCore::~StoreCore() {
     // it; no waiting for that.
     sqlite3_busy_timeout(db_.get(), 0);
     db_.Exec("PRAGMA journal_mode=DELETE");
+}
+
+void StoreCore::HoldReadSpan() {
+    auto lock = Lock();
+    auto now = std::chrono::steady_clock::now();
+    if (db_.ReadSpanOpen(heldSpan_) && now - heldSince_ < kHeldSpanLimit) return;
+    db_.EndReadSpan(heldSpan_);
+    heldSpan_ = db_.BeginReadSpan();
+    heldSince_ = now;
+}
+
+void StoreCore::ReleaseHeldSpan() {
+    auto lock = Lock();
+    db_.EndReadSpan(heldSpan_);
+    heldSpan_ = 0;
+}
+
+bool StoreCore::SameFileAs(const StoreCore& other) const {
+    if (&other == this) return true;
+    if (fileIno_ == 0 || other.fileIno_ == 0) return path_ == other.path_;
+    return fileDev_ == other.fileDev_ && fileIno_ == other.fileIno_;
 }
 
 Stmt* StoreCore::Cached(const char* sql) {
