@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include "embedded_test_util.h"
 
@@ -130,6 +133,56 @@ TEST(EmbeddedOpen, CopyBetweenTwoViewsOfOneFile) {
     EXPECT_EQ(source->CopyMessages(&list, nullptr, target.get(), 0, nullptr, 0), S_OK);
     EXPECT_EQ(source->CopyMessages(&list, nullptr, target.get(), 0, nullptr, 0), S_OK);
     EXPECT_EQ(AllRows(Contents(target.get()).get(), {PR_SUBJECT})->cRows, 2u);
+}
+
+// A copy going item by item keeps one read transaction on the source across
+// its calls, but only for a moment: a source folder let go lets another
+// program write at once, and a copy going on past the limit sees what was
+// committed meanwhile.
+TEST(EmbeddedOpen, ACopyHoldsTheSourceBrieflyAndSeesLaterCommits) {
+    TempDir dir;
+    const std::string path = dir.File("s.qst");
+    std::string first;
+    {
+        ComRef<IMsgStore> store = CreateAndOpen(path);
+        first = AddMessage(IpmSubtree(store.get()).get(), "first");
+    }
+    ComRef<IMsgStore> to = CreateAndOpen(dir.File("t.qst"));
+    ComRef<IMAPIFolder> target = IpmSubtree(to.get());
+    SBinary one = BinaryOf(first);
+    ENTRYLIST list{1, &one};
+
+    // The source at rest, only read: a write elsewhere needs every reader
+    // gone, and none may be left once the folder is.
+    ComRef<IMsgStore> from = OpenStore(path, "A");
+    ComRef<IMAPIFolder> source = IpmSubtree(from.get());
+    ASSERT_EQ(source->CopyMessages(&list, nullptr, target.get(), 0, nullptr, 0), S_OK);
+    source.Reset();
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(other,
+                           "BEGIN IMMEDIATE; UPDATE meta SET value=value WHERE key='name'; COMMIT",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(other);
+    sqlite3_close(other);
+
+    // Written by this view as well, the file's log lets the other writer go
+    // on beside the copy's reads; the copy's next call past the limit reads
+    // the file as it now is.
+    source = IpmSubtree(from.get());
+    AddMessage(source.get(), "written here");
+    ASSERT_EQ(source->CopyMessages(&list, nullptr, target.get(), 0, nullptr, 0), S_OK);
+    std::string second;
+    {
+        ComRef<IMsgStore> writer = OpenStore(path, "W");
+        second = AddMessage(IpmSubtree(writer.get()).get(), "second");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    SBinary two = BinaryOf(second);
+    ENTRYLIST later{1, &two};
+    EXPECT_EQ(source->CopyMessages(&later, nullptr, target.get(), 0, nullptr, 0), S_OK);
+    EXPECT_EQ(AllRows(Contents(target.get()).get(), {PR_SUBJECT})->cRows, 3u);
 }
 
 // A store in a folder nobody may write, or a file nobody may write, opens

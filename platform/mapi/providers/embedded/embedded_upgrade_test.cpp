@@ -14,6 +14,7 @@
 #include "dump.h"
 #include "embedded_test_util.h"
 #include "packed_props.h"
+#include "store_schema.h"
 
 namespace mapi::embedded::test {
 namespace {
@@ -25,9 +26,9 @@ std::string ReadText(const std::string& path) {
     return text.str();
 }
 
-// The first-format file rebuilt from its SQL text.
-void MakeFirstFormatFile(const std::string& path) {
-    std::string sql = ReadText(EMBEDDED_TESTDATA "/store_v1.sql");
+// An older-format file rebuilt from its SQL text in testdata.
+void MakeFileFrom(const char* sqlFile, const std::string& path) {
+    std::string sql = ReadText(std::string(EMBEDDED_TESTDATA "/") + sqlFile);
     ASSERT_FALSE(sql.empty());
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
@@ -36,6 +37,10 @@ void MakeFirstFormatFile(const std::string& path) {
         << (error ? error : "");
     sqlite3_free(error);
     sqlite3_close(db);
+}
+
+void MakeFirstFormatFile(const std::string& path) {
+    MakeFileFrom("store_v1.sql", path);
 }
 
 int64_t FileVersion(const std::string& path) {
@@ -74,7 +79,7 @@ TEST(EmbeddedUpgrade, WritableFileIsUpgradedOnceAndReadsAsBefore) {
         ASSERT_EQ(hr, S_OK) << error;
         EXPECT_EQ(Dump(store.get()), expected);
     }
-    EXPECT_EQ(FileVersion(path), 2);
+    EXPECT_EQ(FileVersion(path), kSchemaVersion);
     {
         // Opened again, now as a current file; and it takes new items.
         ComRef<IMsgStore> store = OpenStore(path, "Old");
@@ -166,6 +171,76 @@ TEST(EmbeddedUpgrade, ReadOnlyFileIsReadThroughAPrivateCopyAndLeftAlone) {
     EXPECT_EQ(FileVersion(path), 1);
 }
 
+// The one number a query on the file at path answers; -1 when it cannot.
+int64_t QueryInt(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    int64_t value = -1;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* q = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &q, nullptr) == SQLITE_OK &&
+            sqlite3_step(q) == SQLITE_ROW)
+            value = sqlite3_column_int64(q, 0);
+        sqlite3_finalize(q);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
+// A second-format file (large values found through an index on object and
+// property) made by the version that wrote that format: its large values
+// are keyed by object and property afterwards, it shows what that version
+// showed, and bodies written, replaced and deleted after the upgrade land
+// under the new keys and leave nothing behind.
+TEST(EmbeddedUpgrade, SecondFormatLargeValuesAreRekeyedAndReadAsBefore) {
+    TempDir dir;
+    const std::string path = dir.File("v2.qst");
+    MakeFileFrom("store_v2.sql", path);
+    ASSERT_EQ(FileVersion(path), 2);
+    const int64_t largeValues = QueryInt(path, "SELECT count(*) FROM props");
+    ASSERT_GT(largeValues, 5);
+    const std::string expected = ReadText(EMBEDDED_TESTDATA "/store_v2.dump");
+    std::string eid;
+    {
+        HRESULT hr = S_OK;
+        std::string error;
+        ComRef<IMsgStore> store = OpenStore(path, "Old", &hr, &error);
+        ASSERT_EQ(hr, S_OK) << error;
+        EXPECT_EQ(Dump(store.get()), expected);
+    }
+    EXPECT_EQ(FileVersion(path), kSchemaVersion);
+    EXPECT_EQ(QueryInt(path, "SELECT count(*) FROM props"), largeValues);
+    EXPECT_EQ(QueryInt(path, "SELECT count(*) FROM props WHERE id != obj * 65536 + pid"), 0);
+    EXPECT_EQ(QueryInt(path, "SELECT count(*) FROM sqlite_master WHERE name='props_by_object'"), 0);
+    {
+        ComRef<IMsgStore> store = OpenStore(path, "Old");
+        ASSERT_TRUE(store);
+        EXPECT_EQ(Dump(store.get()), expected);
+        ComRef<IMAPIFolder> ipm = IpmSubtree(store.get());
+        const std::string body(5000, 'b');
+        eid = AddMessage(ipm.get(), "large body");
+        ComRef<IMessage> message = OpenById<IMessage>(store.get(), eid);
+        ASSERT_TRUE(message);
+        ASSERT_EQ(SetString(message.get(), PR_BODY_A, body.c_str()), S_OK);
+        ASSERT_EQ(SetString(message.get(), PR_COMMENT_A, std::string(3000, 'c').c_str()), S_OK);
+        ASSERT_EQ(message->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+        EXPECT_EQ(QueryInt(path, "SELECT count(*) FROM props"), largeValues + 2);
+        // Replaced by a small value: the large one goes.
+        ASSERT_EQ(SetString(message.get(), PR_COMMENT_A, "short"), S_OK);
+        ASSERT_EQ(message->SaveChanges(0), S_OK);
+        EXPECT_EQ(QueryInt(path, "SELECT count(*) FROM props"), largeValues + 1);
+        message.Reset();
+        ComRef<IMessage> again = OpenById<IMessage>(store.get(), eid);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(GetString(again.get(), PR_BODY_A), body);
+        EXPECT_EQ(GetString(again.get(), PR_COMMENT_A), "short");
+        again.Reset();
+        SBinary id = BinaryOf(eid);
+        ENTRYLIST list{1, &id};
+        ASSERT_EQ(ipm->DeleteMessages(&list, 0, nullptr, 0), S_OK);
+    }
+    EXPECT_EQ(QueryInt(path, "SELECT count(*) FROM props"), largeValues);
+}
+
 // Directories that do not parse are refused whole instead of read in part.
 TEST(PackedProps, MalformedDirectoriesAreDamage) {
     PackedDir dir;
@@ -184,10 +259,27 @@ TEST(PackedProps, MalformedDirectoriesAreDamage) {
     // A cut between entries leaves a shorter, valid directory; any other
     // cut is damage.
     const size_t entryEnds[] = {1, 1 + 13 + 7, 1 + 13 + 7 + 13 + 4};  // ids in ascending order
+    // The summary an opened message reads from makes the same checks.
+    std::map<ULONG, EncodedProp> small;
+    std::map<ULONG, ULONG> types;
+    bool outside = false;
+    ASSERT_EQ(UnpackSummary(blob, &small, &types, &outside), S_OK);
+    EXPECT_EQ(types.size(), 3u);
+    EXPECT_EQ(types[0x1000], static_cast<ULONG>(PT_STRING8));
+    EXPECT_EQ(small.size(), 2u);
+    EXPECT_EQ(small[0x0037].bytes, "subject");
+    EXPECT_EQ(small.count(0x1000), 0u);
+    EXPECT_TRUE(outside);
     for (size_t cut = 1; cut < blob.size(); ++cut) {
         bool boundary =
             std::find(std::begin(entryEnds), std::end(entryEnds), cut) != std::end(entryEnds);
         EXPECT_EQ(Unpack(blob.substr(0, cut), &back), boundary ? S_OK : MAPI_E_CORRUPT_DATA) << cut;
+        EXPECT_EQ(UnpackSummary(blob.substr(0, cut), &small, &types),
+                  boundary ? S_OK : MAPI_E_CORRUPT_DATA)
+            << cut;
+        if (!boundary) {
+            EXPECT_TRUE(small.empty() && types.empty()) << cut;
+        }
     }
     std::string format = blob;
     format[0] = 2;

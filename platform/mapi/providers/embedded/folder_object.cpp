@@ -1,10 +1,6 @@
 // Folders of the embedded store: their tables, subfolders and messages.
 #include "folder_object.h"
 
-#include <sys/stat.h>
-
-#include <optional>
-
 #include <mapix.h>
 
 #include "message_object.h"
@@ -47,6 +43,9 @@ class Folder final : public PropObject<IMAPIFolder> {
 public:
     Folder(std::shared_ptr<StoreCore> core, ObjectRow row)
         : core_(std::move(core)), row_(std::move(row)) {}
+    // A copy out of this folder is over once the folder goes: the read span
+    // it held is let go rather than left to the next call.
+    ~Folder() override { core_->ReleaseHeldSpan(); }
 
     // IMAPIContainer
     HRESULT GetContentsTable(ULONG flags, LPMAPITABLE* table) override {
@@ -89,13 +88,16 @@ public:
         if (list == nullptr || dest == nullptr) return MAPI_E_INVALID_PARAMETER;
         if (iid != nullptr && *iid != IID_IMAPIFolder) return MAPI_E_INTERFACE_NOT_SUPPORTED;
         // Reading a message takes several statements; one read transaction
-        // for all of them takes the file's locks once. Writes through this
-        // store (a copy within it, a move) end it first. A target that is
-        // the same file opened a second time would wait on it for ever, so
-        // that copy reads statement by statement.
+        // for all of them, held on across the calls of a copy that goes
+        // item by item (StoreCore::HoldReadSpan), takes the file's locks
+        // once. Writes through this store (a copy within it, a move) end it
+        // first. A target that is the same file opened a second time would
+        // wait on it for ever, so that copy reads statement by statement.
         auto* target = static_cast<IMAPIFolder*>(dest);
-        std::optional<StoreCore::ReadSpan> span;
-        if (!OtherViewOfThisFile(target)) span.emplace(*core_);
+        if (OtherViewOfThisFile(target))
+            core_->ReleaseHeldSpan();
+        else
+            core_->HoldReadSpan();
         return CopyMessagesBetweenFolders(this, list, target, flags);
     }
 
@@ -258,12 +260,7 @@ private:
     bool OtherViewOfThisFile(IMAPIFolder* other) const {
         auto* folder = dynamic_cast<Folder*>(other);
         if (folder == nullptr || folder->core_ == core_) return false;
-        struct stat a {
-        }, b{};
-        if (::stat(core_->Path().c_str(), &a) != 0 ||
-            ::stat(folder->core_->Path().c_str(), &b) != 0)
-            return core_->Path() == folder->core_->Path();
-        return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+        return core_->SameFileAs(*folder->core_);
     }
 
     // The subfolder of this folder named key (0 when none), skipping skip.

@@ -413,24 +413,18 @@ HRESULT OpenMessageObject(std::shared_ptr<StoreCore> core, int64_t id, IMessage*
     // reading the whole message finds its properties already there.
     ObjectRow row;
     std::string packed;
-    PackedDir dir;
+    auto state = std::make_shared<MessageState>();
     HRESULT hr = core->LoadObjectWithProps(id, &row, &packed);
-    bool haveDir = SUCCEEDED(hr) && SUCCEEDED(Unpack(packed, &dir));
     // A directory that cannot be read fails the reads, not the opening.
+    state->stored.loaded =
+        SUCCEEDED(hr) &&
+        SUCCEEDED(UnpackSummary(packed, &state->stored.small, &state->stored.types));
     if (FAILED(hr)) hr = core->LoadObject(id, &row);
     if (FAILED(hr)) return hr;
     if (row.kind != ObjectKind::kMessage || row.num != 0) return MAPI_E_NOT_FOUND;
-    auto state = std::make_shared<MessageState>();
     state->id = id;
     state->folder = row.parent;
     state->assoc = row.assoc;
-    if (haveDir) {
-        for (auto& [pid, v] : dir) {
-            state->stored.types[pid] = v.type;
-            if (!v.outside) state->stored.small[pid] = EncodedProp{v.type, std::move(v.bytes)};
-        }
-        state->stored.loaded = true;
-    }
     auto* message = new Message(std::move(core), std::move(state));
     message->KnowRow(row);
     *out = message;

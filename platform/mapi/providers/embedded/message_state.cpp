@@ -167,7 +167,9 @@ HRESULT WriteMessageTree(StoreCore& core, MessageState& message, int64_t parent,
     row.id = message.id;
 
     if (message.recipientsChanged) {
-        if (FAILED(hr = DeleteChildren(core, message.id, ObjectKind::kRecipient))) return hr;
+        // A new message has none to replace.
+        if (!fresh && FAILED(hr = DeleteChildren(core, message.id, ObjectKind::kRecipient)))
+            return hr;
         for (const RecipientRow& recipient : message.recipients) {
             ObjectRow r;
             r.kind = ObjectKind::kRecipient;

@@ -135,6 +135,27 @@ HRESULT Unpack(std::string_view blob, PackedDir* out) {
     });
 }
 
+HRESULT UnpackSummary(std::string_view blob, std::map<ULONG, EncodedProp>* small,
+                      std::map<ULONG, ULONG>* types, bool* anyOutside) {
+    small->clear();
+    if (types != nullptr) types->clear();
+    bool outside = false;
+    // Ids come in ascending order: every entry goes in at the end.
+    HRESULT hr = Walk(blob, [&](ULONG id, ULONG type, bool out, uint32_t, std::string_view b) {
+        if (types != nullptr) types->emplace_hint(types->end(), id, type);
+        outside |= out;
+        if (!out) small->emplace_hint(small->end(), id, EncodedProp{type, std::string(b)});
+        return true;
+    });
+    if (FAILED(hr)) {
+        small->clear();
+        if (types != nullptr) types->clear();
+        return hr;
+    }
+    if (anyOutside != nullptr) *anyOutside = outside;
+    return S_OK;
+}
+
 uint64_t ValueBytes(const PackedDir& dir) {
     uint64_t total = 0;
     for (const auto& [id, v] : dir) total += v.size;

@@ -44,6 +44,13 @@ std::string Pack(const PackedDir& dir);
 // MAPI_E_CORRUPT_DATA when the blob is not a well-formed directory.
 HRESULT Unpack(std::string_view blob, PackedDir* out);
 
+// What an opened object reads from, filled straight from the blob with the
+// checks of Unpack: the values kept in it by id, and when asked for, every
+// entry's type and whether any value is kept outside. On failure the maps
+// are left empty.
+HRESULT UnpackSummary(std::string_view blob, std::map<ULONG, EncodedProp>* small,
+                      std::map<ULONG, ULONG>* types, bool* anyOutside = nullptr);
+
 // Walks a blob without copying anything: MAPI_E_CORRUPT_DATA exactly when
 // Unpack would fail.
 HRESULT CheckPacked(std::string_view blob);

@@ -55,6 +55,8 @@ public:
     uint64_t BeginReadSpan();
     void EndReadSpan(uint64_t token);
     void EndReadSpan() { EndReadSpan(spanToken_); }
+    // True while the span of token is still the open one.
+    bool ReadSpanOpen(uint64_t token) const { return token != 0 && token == spanToken_; }
 
     // BEGIN IMMEDIATE, COMMIT and ROLLBACK, prepared once per connection:
     // a store runs them for every message it saves.

@@ -222,6 +222,8 @@ HRESULT StoreCore::Open(const std::string& path, const std::string& displayName,
     }
     std::shared_ptr<StoreCore> core(new StoreCore());
     core->path_ = path;
+    core->fileDev_ = st.st_dev;
+    core->fileIno_ = st.st_ino;
     core->readOnly_ = !FileIsWritable(path) || !DirectoryIsWritable(path);
     // Read-only until the first write: a store that is only read gets no
     // journal files and takes no write lock. A store nobody may write, with
@@ -307,6 +309,27 @@ StoreCore::~StoreCore() {
     // it; no waiting for that.
     sqlite3_busy_timeout(db_.get(), 0);
     db_.Exec("PRAGMA journal_mode=DELETE");
+}
+
+void StoreCore::HoldReadSpan() {
+    auto lock = Lock();
+    auto now = std::chrono::steady_clock::now();
+    if (db_.ReadSpanOpen(heldSpan_) && now - heldSince_ < kHeldSpanLimit) return;
+    db_.EndReadSpan(heldSpan_);
+    heldSpan_ = db_.BeginReadSpan();
+    heldSince_ = now;
+}
+
+void StoreCore::ReleaseHeldSpan() {
+    auto lock = Lock();
+    db_.EndReadSpan(heldSpan_);
+    heldSpan_ = 0;
+}
+
+bool StoreCore::SameFileAs(const StoreCore& other) const {
+    if (&other == this) return true;
+    if (fileIno_ == 0 || other.fileIno_ == 0) return path_ == other.path_;
+    return fileDev_ == other.fileDev_ && fileIno_ == other.fileIno_;
 }
 
 Stmt* StoreCore::Cached(const char* sql) {
@@ -440,14 +463,11 @@ HRESULT StoreCore::ChildrenWithProps(int64_t parent, ObjectKind kind,
         q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
         int rc;
         while ((rc = q.Step()) == SQLITE_ROW) {
-            PackedDir dir;
-            if (HRESULT hr = Unpack(q.Blob(2), &dir); FAILED(hr)) return hr;
             out->emplace_back(static_cast<ULONG>(q.Int(1)), PropMap());
             bool large = false;
-            for (auto& [pid, v] : dir) {
-                large |= v.outside;
-                if (!v.outside) out->back().second[pid] = EncodedProp{v.type, std::move(v.bytes)};
-            }
+            if (HRESULT hr = UnpackSummary(q.Blob(2), &out->back().second, nullptr, &large);
+                FAILED(hr))
+                return hr;
             if (large) outside.emplace_back(q.Int(0), out->size() - 1);
         }
         if (rc != SQLITE_DONE) return HrFromSqlite(rc);
@@ -523,7 +543,10 @@ HRESULT StoreCore::DeleteTree(int64_t id) {
     static constexpr const char* kTree =
         "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION "
         "SELECT o.id FROM objects o JOIN tree t ON o.parent = t.id) ";
-    Stmt props(db_, std::string(kTree) + "DELETE FROM props WHERE obj IN (SELECT id FROM tree)");
+    // Each object's large values are one range of keys.
+    Stmt props(db_, std::string(kTree) +
+                        "DELETE FROM props WHERE id IN (SELECT p.id FROM tree t JOIN props p ON "
+                        "p.id BETWEEN t.id * 65536 AND t.id * 65536 + 65535)");
     props.Bind(1, id);
     int rc = props.Run();
     if (rc != SQLITE_DONE) return HrFromSqlite(rc);

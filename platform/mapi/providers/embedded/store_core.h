@@ -11,7 +11,10 @@
 // MAPI_E_CORRUPT_DATA for that object alone; the store stays usable.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -92,6 +95,21 @@ public:
         StoreCore& core_;
         uint64_t token_ = 0;
     };
+
+    // A read span kept open across calls for at most kHeldSpanLimit: a copy
+    // that reads one message per call takes the file's locks once per
+    // interval instead of once per message. It ends at the first call after
+    // the limit (which opens a new one, so the copy sees others' commits
+    // again), at any write through this store, and at ReleaseHeldSpan. Until
+    // then another program's write to the file may wait for it, as it would
+    // for the reads of one message.
+    static constexpr std::chrono::milliseconds kHeldSpanLimit{100};
+    void HoldReadSpan();
+    void ReleaseHeldSpan();
+
+    // Whether other is a core on the same file as this one (two views of
+    // one file must not hold each other's locks across a copy).
+    bool SameFileAs(const StoreCore& other) const;
 
     std::unique_lock<std::recursive_mutex> Lock() {
         return std::unique_lock<std::recursive_mutex>(mutex_);
@@ -244,6 +262,12 @@ private:
     int64_t namesVersion_ = 0;
     std::map<NameKey, ULONG> idsByName_;
     std::map<ULONG, NamedProp> namesById_;
+
+    uint64_t heldSpan_ = 0;  // token of the held read span, 0 when none
+    std::chrono::steady_clock::time_point heldSince_;
+    // The file's identity, taken when it was opened; st_ino 0 when unknown.
+    dev_t fileDev_ = 0;
+    ino_t fileIno_ = 0;
 
     std::recursive_mutex mutex_;
     Db db_;

@@ -1,5 +1,6 @@
 // Named properties of one store: the name-to-id map, kept in memory.
 #include <cstring>
+#include <optional>
 
 #include <mapix.h>
 
@@ -93,33 +94,55 @@ HRESULT StoreCore::IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags,
     auto lock = Lock();
     std::vector<ULONG> tags;
     bool errors = false;
-    if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
     if (names == nullptr || count == 0) {
+        if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
         for (const auto& [id, n] : namesById_) tags.push_back(PROP_TAG(PT_UNSPECIFIED, id));
     } else {
         bool create = (flags & MAPI_CREATE) != 0;
-        // A transaction only when a name is new: a copy asks for the same
-        // names item after item and finds them all.
+        // A copy asks for the same names item after item. Names are never
+        // removed, so when the map knows all of them it is the answer, with
+        // no statement at all; only a name it lacks makes it look at the
+        // file again, and only a name still missing then takes a transaction.
         bool missing = false;
-        for (ULONG i = 0; i < count && !missing; ++i) {
-            ULONG id = 0;
-            missing = names[i] != nullptr && LookupName(*names[i], false, &id) == MAPI_E_NOT_FOUND;
+        auto look = [&] {
+            tags.clear();
+            missing = errors = false;
+            for (ULONG i = 0; i < count; ++i) {
+                ULONG id = 0;
+                HRESULT hr = names[i] == nullptr ? MAPI_E_INVALID_PARAMETER
+                                                 : LookupName(*names[i], false, &id);
+                missing |= hr == MAPI_E_NOT_FOUND;
+                errors |= FAILED(hr);
+                tags.push_back(SUCCEEDED(hr) ? PROP_TAG(PT_UNSPECIFIED, id)
+                                             : PROP_TAG(PT_ERROR, PROP_ID_NULL));
+            }
+        };
+        look();
+        if (missing) {
+            if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
+            look();
         }
+        const bool adding = create && missing && !readOnly_;
         std::unique_ptr<Transaction> tx;
-        if (create && missing && !readOnly_) {
+        if (adding) {
+            tags.clear();
+            errors = false;
             tx = std::make_unique<Transaction>(db_);
             if (tx->BeginCode() != SQLITE_OK) return HrFromSqlite(tx->BeginCode());
             // Under the write lock: what other connections added is now final.
             if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
         }
-        auto before = std::make_pair(idsByName_, namesById_);
-        for (ULONG i = 0; i < count; ++i) {
+        // Only a call that adds names can leave the map ahead of the file;
+        // the lookups of a copy, item after item, need no copy of it.
+        std::optional<std::pair<std::map<NameKey, ULONG>, std::map<ULONG, NamedProp>>> before;
+        if (tx) before.emplace(idsByName_, namesById_);
+        for (ULONG i = 0; adding && i < count; ++i) {
             ULONG id = 0;
             HRESULT hr =
                 names[i] == nullptr ? MAPI_E_INVALID_PARAMETER : LookupName(*names[i], create, &id);
             if (FAILED(hr) && hr != MAPI_E_NOT_FOUND && hr != MAPI_E_NOT_ENOUGH_RESOURCES &&
                 hr != MAPI_E_NO_ACCESS && hr != MAPI_E_INVALID_PARAMETER) {
-                std::tie(idsByName_, namesById_) = std::move(before);
+                if (before) std::tie(idsByName_, namesById_) = std::move(*before);
                 return hr;
             }
             if (FAILED(hr)) errors = true;
@@ -130,7 +153,7 @@ HRESULT StoreCore::IdsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags,
             int rc = tx->Commit();
             if (rc != SQLITE_OK) {
                 // The names were not written; the map must not claim them.
-                std::tie(idsByName_, namesById_) = std::move(before);
+                std::tie(idsByName_, namesById_) = std::move(*before);
                 return HrFromSqlite(rc);
             }
         }
@@ -151,7 +174,13 @@ HRESULT StoreCore::NamesFromIds(LPSPropTagArray* tags, LPGUID guid, ULONG flags,
     *count = 0;
     *names = nullptr;
     auto lock = Lock();
-    if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
+    // An id the map holds keeps its name for good: the file is looked at
+    // again only for a list of all names or an id the map lacks.
+    bool known = namesLoaded_ && *tags != nullptr;
+    for (ULONG i = 0; known && i < (*tags)->cValues; ++i)
+        known = namesById_.count(PROP_ID((*tags)->aulPropTag[i])) != 0;
+    if (!known)
+        if (HRESULT hr = LoadNames(); FAILED(hr)) return hr;
     struct Row {
         ULONG id;
         GUID guid;

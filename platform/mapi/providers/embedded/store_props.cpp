@@ -2,6 +2,7 @@
 // row, and large values in the props table.
 #include "packed_props.h"
 #include "store_core.h"
+#include "store_schema.h"
 
 namespace mapi::embedded {
 
@@ -28,9 +29,9 @@ HRESULT StoreCore::WritePacked(int64_t obj, const PackedDir& dir) {
 }
 
 HRESULT StoreCore::ReadOutside(int64_t obj, PropMap* out) {
-    CachedStmt c(Cached("SELECT pid, type, value FROM props WHERE obj=?1"));
+    CachedStmt c(Cached("SELECT pid, type, value FROM props WHERE id BETWEEN ?1 AND ?2"));
     Stmt& q = *c;
-    q.Bind(1, obj);
+    q.Bind(1, LargeValueKey(obj, 0)).Bind(2, LargeValueKey(obj, kLastPropId));
     int rc;
     while ((rc = q.Step()) == SQLITE_ROW)
         (*out)[static_cast<ULONG>(q.Int(0))] =
@@ -40,9 +41,10 @@ HRESULT StoreCore::ReadOutside(int64_t obj, PropMap* out) {
 
 HRESULT StoreCore::WriteOutside(int64_t obj, ULONG propId, const EncodedProp& value) {
     CachedStmt c(
-        Cached("INSERT OR REPLACE INTO props(obj, pid, type, lazy, value) VALUES(?1,?2,?3,1,?4)"));
+        Cached("INSERT OR REPLACE INTO props(id, obj, pid, type, lazy, value) "
+               "VALUES(?5,?1,?2,?3,1,?4)"));
     Stmt& q = *c;
-    q.Bind(1, obj).Bind(2, propId).Bind(3, value.type);
+    q.Bind(1, obj).Bind(2, propId).Bind(3, value.type).Bind(5, LargeValueKey(obj, propId));
     q.BindBlobInPlace(4, value.bytes.data(), value.bytes.size());
     int rc = q.Run();
     Changed();
@@ -50,9 +52,9 @@ HRESULT StoreCore::WriteOutside(int64_t obj, ULONG propId, const EncodedProp& va
 }
 
 HRESULT StoreCore::DeleteOutside(int64_t obj, ULONG propId) {
-    CachedStmt c(Cached("DELETE FROM props WHERE obj=?1 AND pid=?2"));
+    CachedStmt c(Cached("DELETE FROM props WHERE id=?1"));
     Stmt& q = *c;
-    q.Bind(1, obj).Bind(2, propId);
+    q.Bind(1, LargeValueKey(obj, propId));
     int rc = q.Run();
     Changed();
     return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
@@ -87,9 +89,9 @@ HRESULT StoreCore::ReadProp(int64_t obj, ULONG propId, EncodedProp* out) {
 
 HRESULT StoreCore::ReadLargeProp(int64_t obj, ULONG propId, EncodedProp* out) {
     auto lock = Lock();
-    CachedStmt c(Cached("SELECT type, value FROM props WHERE obj=?1 AND pid=?2"));
+    CachedStmt c(Cached("SELECT type, value FROM props WHERE id=?1"));
     Stmt& q = *c;
-    q.Bind(1, obj).Bind(2, propId);
+    q.Bind(1, LargeValueKey(obj, propId));
     int rc = q.Step();
     // Listed but missing: the two halves of the object disagree.
     if (rc == SQLITE_DONE) return MAPI_E_CORRUPT_DATA;
@@ -101,13 +103,13 @@ HRESULT StoreCore::ReadLargeProp(int64_t obj, ULONG propId, EncodedProp* out) {
 
 HRESULT StoreCore::ReadPropSummary(int64_t obj, PropMap* small, std::map<ULONG, ULONG>* types) {
     auto lock = Lock();
-    PackedDir dir;
-    if (HRESULT hr = ReadPacked(obj, &dir); FAILED(hr)) return hr;
-    for (auto& [pid, v] : dir) {
-        (*types)[pid] = v.type;
-        if (!v.outside) (*small)[pid] = EncodedProp{v.type, std::move(v.bytes)};
-    }
-    return S_OK;
+    CachedStmt c(Cached("SELECT packed FROM objects WHERE id=?1"));
+    Stmt& q = *c;
+    q.Bind(1, obj);
+    int rc = q.Step();
+    if (rc == SQLITE_DONE) return S_OK;
+    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
+    return UnpackSummary(q.Blob(0), small, types);
 }
 
 HRESULT StoreCore::ReadPropTypes(int64_t obj, std::vector<std::pair<ULONG, ULONG>>* out) {
@@ -154,9 +156,9 @@ HRESULT StoreCore::DeleteProp(int64_t obj, ULONG propId) {
 HRESULT StoreCore::DeleteAllProps(int64_t obj) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     auto lock = Lock();
-    CachedStmt c(Cached("DELETE FROM props WHERE obj=?1"));
+    CachedStmt c(Cached("DELETE FROM props WHERE id BETWEEN ?1 AND ?2"));
     Stmt& q = *c;
-    q.Bind(1, obj);
+    q.Bind(1, LargeValueKey(obj, 0)).Bind(2, LargeValueKey(obj, kLastPropId));
     int rc = q.Run();
     if (rc != SQLITE_DONE) return HrFromSqlite(rc);
     return WritePacked(obj, PackedDir());

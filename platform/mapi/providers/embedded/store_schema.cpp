@@ -20,11 +20,13 @@ namespace {
 // packed (objects): every property's id, type and size, with the small
 // values themselves (packed_props.h); value_bytes is the sum of the sizes.
 // props: one row per large value (bodies, attachment data, anything past
-// the lazy threshold), which tables and GetPropList never read. It is a rowid
-// table with a separate index on purpose: in a table keyed by (obj, pid)
-// itself, every key comparison during a search would read a large value's
-// overflow pages whole, and one damaged value would break lookups of its
-// neighbours too.
+// the lazy threshold), which tables and GetPropList never read. Its rowid is
+// LargeValueKey(obj, pid), so a value is found, and a message's are written,
+// without a second b-tree to keep: a key of (obj, pid) columns (a WITHOUT
+// ROWID table) would instead make every comparison during a search read a
+// large value's overflow pages whole, and one damaged value would break
+// lookups of its neighbours too. obj and pid repeat the key for people
+// reading the file.
 constexpr const char* kSchemaSql = R"sql(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value BLOB);
 CREATE TABLE objects(
@@ -48,7 +50,6 @@ CREATE TABLE props(
   type INTEGER NOT NULL,
   lazy INTEGER NOT NULL,
   value BLOB NOT NULL);
-CREATE UNIQUE INDEX props_by_object ON props(obj, pid);
 CREATE TABLE named_props(
   id INTEGER PRIMARY KEY,
   guid BLOB NOT NULL,
@@ -163,6 +164,22 @@ int UpgradeFrom1(Db& db) {
     return db.Exec("DELETE FROM props WHERE lazy=0; PRAGMA user_version=2;");
 }
 
+// Version 2 found large values through an index on (obj, pid); they are
+// now keyed by LargeValueKey. A row whose ids no key can hold was damage
+// already: its object lists the value and keeps failing to read it.
+int UpgradeFrom2(Db& db) {
+    return db.Exec(
+        "CREATE TABLE props_keyed(id INTEGER PRIMARY KEY, obj INTEGER NOT NULL, "
+        "pid INTEGER NOT NULL, type INTEGER NOT NULL, lazy INTEGER NOT NULL, "
+        "value BLOB NOT NULL); "
+        "INSERT INTO props_keyed(id, obj, pid, type, lazy, value) "
+        "SELECT obj * 65536 + pid, obj, pid, type, lazy, value FROM props "
+        "WHERE pid BETWEEN 0 AND 65535 AND obj BETWEEN 1 AND 140737488355327 ORDER BY obj, pid; "
+        "DROP TABLE props; "
+        "ALTER TABLE props_keyed RENAME TO props; "
+        "PRAGMA user_version=3;");
+}
+
 }  // namespace
 
 HRESULT UpgradeSchema(Db& db, std::string* error) {
@@ -170,7 +187,11 @@ HRESULT UpgradeSchema(Db& db, std::string* error) {
     if (version == kSchemaVersion) return S_OK;
     Transaction tx(db);
     int rc = tx.BeginCode();
-    if (rc == SQLITE_OK && version == 1) rc = UpgradeFrom1(db);
+    if (rc == SQLITE_OK && version == 1) {
+        rc = UpgradeFrom1(db);
+        version = 2;
+    }
+    if (rc == SQLITE_OK && version == 2) rc = UpgradeFrom2(db);
     if (rc == SQLITE_OK) rc = tx.Commit();
     if (rc != SQLITE_OK) {
         *error =

@@ -14,7 +14,14 @@
 namespace mapi::embedded {
 
 inline constexpr int32_t kApplicationId = 0x51524E4C;  // "QRNL"
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
+
+// The key of a large value in the props table: one range of 65,536 keys per
+// object, so finding a value or all of an object's needs no index of its own.
+inline constexpr ULONG kLastPropId = 0xFFFF;
+constexpr int64_t LargeValueKey(int64_t obj, ULONG propId) {
+    return obj * 65536 + static_cast<int64_t>(propId);
+}
 
 // Row ids of the objects every store is created with. They are fixed so that
 // a store can find its root without a lookup.
