@@ -62,22 +62,29 @@ def refused_check(failures, sizes, mapiprofile, copy, tmp, env):
     extra = ('mail_plugins = $mail_plugins quota\n'
              'plugin {\n  quota = maildir:User quota\n  quota_max_mail_size = %d\n}\n' % limit)
     with dovecot_fixture.Dovecot(users={'small': PASSWORD}, extra=extra) as limited:
-        e = dict(env, QUIRNEL_IMAP_CA_FILE=limited.ca_file)
+        logs = os.path.join(tmp, 'refused-logs')
+        os.makedirs(logs, exist_ok=True)
+        e = dict(env, QUIRNEL_IMAP_CA_FILE=limited.ca_file, XDG_DOCUMENTS_DIR=logs)
         subprocess.run([mapiprofile, 'add', 'acct-small', limited.url('small')], env=e,
                        capture_output=True)
         r = subprocess.run([copy, '--source', 'generated', '--target', 'acct-small'], env=e,
                            capture_output=True, text=True)
+        # The server's words end the item's own failure line in the log.
         errors = [l for l in r.stdout.splitlines() if l.startswith('Error ')]
-        words = [l for l in r.stderr.splitlines() if 'refused by the server' in l]
+        words = [l for l in errors
+                 if l.startswith('Error MAPI_E_CALL_FAILED: APPEND to ')
+                 and 'refused by the server' in l]
+        with open(os.path.join(logs, 'quirnel.log'), encoding='utf-8') as f:
+            logged = [l.rstrip('\n') for l in f if l.startswith('Error ')]
         stored = sum(len(m) for m in imap_check.account_contents(
             limited.port, 'small', PASSWORD)[0].values())
         print('limit %d bytes: %d refused with %d explanations, %d stored of %d'
               % (limit, len(errors), len(words), stored, len(sizes)))
         if (len(errors) != too_large or len(words) != too_large or stored != len(sizes) - too_large
-                or not all('maximum size' in w for w in words)):
+                or not all('maximum size' in w for w in words) or logged != errors):
             failures.append('refused messages: want %d refused, got %d errors, %d explained, '
                             '%d stored of %d\n%s' % (too_large, len(errors), len(words), stored,
-                                                     len(sizes), r.stderr[-1500:]))
+                                                     len(sizes), r.stdout[-1500:]))
 
 
 def main():

@@ -296,6 +296,11 @@ public:
         return Report(hr, error);
     }
 
+    HRESULT Connect() override {
+        std::string error;
+        return Report(conn_->Run([](bool, std::string*) { return S_OK; }, &error), error);
+    }
+
     std::optional<FolderPath> SpecialUse(const char* attribute) override {
         if (!specialUseLoaded_) LoadSpecialUse();
         auto found = specialUse_.find(StripBackslash(attribute));
@@ -438,10 +443,10 @@ private:
         specialUseLoaded_ = hr == S_OK;
     }
 
-    // The server's words go to standard error: the copy engine logs only the
-    // code of a failed item, and a refused message must be explainable.
-    static HRESULT Report(HRESULT hr, const std::string& error) {
-        if (FAILED(hr) && !error.empty()) std::fprintf(stderr, "imap: %s\n", error.c_str());
+    // The server's words stay with the layout until the object whose call
+    // failed takes them (its GetLastError); a copy logs them with the item.
+    HRESULT Report(HRESULT hr, const std::string& error) {
+        if (FAILED(hr)) SetLastError(error);
         return hr;
     }
 

@@ -175,7 +175,7 @@ public:
             // Mail files hold no hidden (associated) items: that table is empty.
             if ((flags & MAPI_ASSOCIATED) == 0 && kind_ == EntryKind::kFolder && !path_.empty()) {
                 std::lock_guard<std::recursive_mutex> lock(Core()->Lock());
-                HRESULT hr = Core()->Layout().ListItems(path_, &items);
+                HRESULT hr = ExplainLayout(Core()->Layout().ListItems(path_, &items));
                 if (FAILED(hr)) return hr;
             }
             auto rows = std::make_shared<ItemRows>(Core(), path_, std::move(items));
@@ -197,7 +197,7 @@ public:
             } else {
                 std::vector<std::string> names;
                 std::lock_guard<std::recursive_mutex> lock(Core()->Lock());
-                HRESULT hr = Core()->Layout().ListFolders(path_, &names);
+                HRESULT hr = ExplainLayout(Core()->Layout().ListFolders(path_, &names));
                 if (FAILED(hr)) return hr;
                 for (const std::string& name : names) {
                     FolderPath child = path_;
@@ -241,7 +241,10 @@ public:
                          ULONG flags) override {
         if ((flags & MESSAGE_MOVE) != 0) return MAPI_E_NO_SUPPORT;  // items are never removed
         return Guard([&] {
-            return CopyMessagesBetweenFolders(this, list, static_cast<IMAPIFolder*>(dest), flags);
+            std::string why;
+            HRESULT hr = CopyMessagesBetweenFolders(this, list, static_cast<IMAPIFolder*>(dest),
+                                                    flags, &why);
+            return Explain(hr, std::move(why));
         });
     }
     HRESULT DeleteMessages(LPENTRYLIST, ULONG_PTR, LPMAPIPROGRESS, ULONG) override {
@@ -260,7 +263,7 @@ public:
         return Guard([&]() -> HRESULT {
             std::lock_guard<std::recursive_mutex> lock(Core()->Lock());
             std::vector<std::string> siblings;
-            HRESULT hr = Core()->Layout().ListFolders(path_, &siblings);
+            HRESULT hr = ExplainLayout(Core()->Layout().ListFolders(path_, &siblings));
             if (FAILED(hr)) return hr;
             FolderPath child = path_;
             for (const std::string& sibling : siblings) {
@@ -269,7 +272,7 @@ public:
                 child.push_back(sibling);
                 return OpenFolder(Core(), EntryKind::kFolder, child, out);
             }
-            hr = Core()->Layout().CreateFolder(path_, text);
+            hr = ExplainLayout(Core()->Layout().CreateFolder(path_, text));
             if (FAILED(hr)) return hr;
             child.push_back(text);
             return OpenFolder(Core(), EntryKind::kFolder, child, out);

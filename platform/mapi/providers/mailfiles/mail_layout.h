@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <mapidefs.h>
@@ -64,6 +65,23 @@ public:
     virtual std::optional<std::vector<std::string>> SpecialUse(const char* /*attribute*/) {
         return std::nullopt;
     }
+
+    // Makes the layout ready for use (a server logs on here); S_OK for
+    // layouts that need nothing. Every other call does it when it is not
+    // done, so a store that is never used is never contacted.
+    virtual HRESULT Connect() { return S_OK; }
+
+    // The words that explain the last failed call (the server's answer,
+    // the file that could not be written), given once: taking them clears
+    // them, so words of an old failure are never shown for a new one.
+    // Empty when the failure came without any.
+    std::string TakeLastError() { return std::exchange(lastError_, std::string()); }
+
+protected:
+    void SetLastError(std::string text) { lastError_ = std::move(text); }
+
+private:
+    std::string lastError_;
 };
 
 // Layouts over the store directory root. Maildir++: the root is the inbox,
