@@ -210,6 +210,29 @@ TEST(MimeConvert, TransportHeadersAreKeptAndCompleted) {
     EXPECT_EQ(back.recipients.size(), 2u);
 }
 
+// Subjects that hold "=?" themselves, or look like encoded words, come
+// back as they were, however long; no encoded word breaks a character.
+TEST(MimeConvert, SubjectsWithEncodedWordMarkersComeBackAsTheyWere) {
+    TestNames names;
+    std::string longOne = "=?";
+    for (int i = 0; i < 40; ++i) longOne += "\xC3\xA4\xE6\x97\xA5 ";  // ä日, split anywhere
+    for (const std::string& subject :
+         {std::string("copied =?: \xC3\xA4"), std::string("=?UTF-8?B?w6Q=?= is not encoded"),
+          std::string("plain =? question"), longOne}) {
+        MailItem item;
+        item.props.SetText(PROP_ID(PR_SUBJECT), subject);
+        item.props.SetText(PROP_ID(PR_BODY), "body");
+        const std::string mime = WriteOrDie(item, names);
+        EXPECT_EQ(ReadOrDie(mime, names).props.Text(PROP_ID(PR_SUBJECT)), subject) << mime;
+        // The listing reads the header block alone; it must agree.
+        const std::string head = mime.substr(0, mime.find("\n\n") + 1);
+        EXPECT_EQ(ReadOrDie(head, names).props.Text(PROP_ID(PR_SUBJECT)), subject) << head;
+        for (size_t at = mime.find("=?UTF-8?Q?"); at != std::string::npos;
+             at = mime.find("=?UTF-8?Q?", at + 1))
+            EXPECT_LE(mime.find("?=", at + 10) + 2 - at, 75u) << mime;
+    }
+}
+
 // Input no one should have sent: each case fails alone with a code, or is
 // read as far as it makes sense, and nothing crashes.
 TEST(MimeConvert, BadInputFailsAloneOrReadsWhatThereIs) {

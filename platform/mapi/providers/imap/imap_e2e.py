@@ -72,8 +72,7 @@ def refused_check(failures, sizes, mapiprofile, copy, tmp, env):
         # The server's words end the item's own failure line in the log.
         errors = [l for l in r.stdout.splitlines() if l.startswith('Error ')]
         words = [l for l in errors
-                 if l.startswith('Error MAPI_E_CALL_FAILED: APPEND to ')
-                 and 'refused by the server' in l]
+                 if re.match(r'Error [A-Z_]+: APPEND to .* refused by the server: ', l)]
         with open(os.path.join(logs, 'quirnel.log'), encoding='utf-8') as f:
             logged = [l.rstrip('\n') for l in f if l.startswith('Error ')]
         stored = sum(len(m) for m in imap_check.account_contents(
@@ -309,6 +308,23 @@ def main():
             if proc.returncode is None or took > 120 or stored + errors != total or errors == 0:
                 failures.append('server gone: ended after %.1f s, %d stored + %d failed != %d\n%s'
                                 % (took, stored, errors, total, output.get('err', '')[-1000:]))
+            # The same run once more with the server back: it copies what the
+            # first left, and counts what that one stored as already there.
+            first = re.search(r'(?m)^Summary: .*already there \d+, copied (\d+),', out)
+            rc, again, err = run(copy, '--source', 'generated', '--target', 'acct-gone')
+            there = re.search(r'(?m)^Summary: .*already there (\d+), copied (\d+), failed (\d+)',
+                              again)
+            problems, checked, contents = imap_check.check(server.port, 'gone', PASSWORD, dump_text)
+            twice = {k: v for k, v in imap_check.provenance_entries(contents).items() if v != 1}
+            print('gone, run again: %s' % (there.group(0) if there else 'no summary'))
+            if (rc != 0 or not first or not there or int(there.group(1)) != int(first.group(1))
+                    or int(there.group(1)) + int(there.group(2)) != total
+                    or int(there.group(3)) != 0 or problems or twice or checked != total):
+                failures.append('run again after the server was gone: exit %d, first %s, then %s, '
+                                '%d of %d there, twice %r\n%s\n%s'
+                                % (rc, first.group(0) if first else None,
+                                   there.group(0) if there else None, checked, total, twice,
+                                   '\n'.join(problems[:20]), again[-1500:]))
 
         # ------------------------------------------------ messages the server refuses
         if sources and sources[0][0] == 'generated':
