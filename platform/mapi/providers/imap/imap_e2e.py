@@ -302,6 +302,12 @@ def main():
             skipped = re.findall(r'(?m)^Skip folder (.*): ', out)
             errors += sum(len(items) for path, _, items in imap_check.parse_dump(dump_text)
                           if any(path == s or path.startswith(s + '\\') for s in skipped))
+            # A folder whose items could not be listed (the target's table
+            # read when the server went) is logged with the bare code after
+            # its "Copy folder" line; its items, not its subfolders, stay out.
+            unlisted = re.findall(r'(?m)^Copy folder (.*) to .*\n(?:MAPI_[EW]_\w+|E_\w+)$', out)
+            errors += sum(len(items) for path, _, items in imap_check.parse_dump(dump_text)
+                          if path in unlisted)
             stored = message_total(server.port, 'gone')
             print('gone: the run ended %.1f s after the server, %d stored, %d failed or in '
                   '%d skipped folders, of %d' % (took, stored, errors, len(skipped), total))
