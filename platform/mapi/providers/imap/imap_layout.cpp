@@ -4,6 +4,7 @@
 #include <libetpan/libetpan.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -59,6 +60,24 @@ bool ParseKey(const std::string& key, uint32_t* validity, uint32_t* uid) {
 
 std::string Key(uint32_t validity, uint32_t uid) {
     return std::to_string(validity) + "." + std::to_string(uid);
+}
+
+// The UIDs of a set a server sent, in its order; an interval the server
+// could not have meant (reversed, open-ended or vast) gives none.
+std::vector<uint32_t> SetUids(mailimap_set* set) {
+    std::vector<uint32_t> out;
+    if (set == nullptr || set->set_list == nullptr) return out;
+    for (clistiter* it = clist_begin(set->set_list); it != nullptr; it = clist_next(it)) {
+        auto* item = static_cast<mailimap_set_item*>(clist_content(it));
+        if (item->set_first == 0 || item->set_last < item->set_first ||
+            item->set_last - item->set_first > 1000000)
+            return {};
+        for (uint32_t uid = item->set_first;; ++uid) {
+            out.push_back(uid);
+            if (uid == item->set_last) break;
+        }
+    }
+    return out;
 }
 
 std::string StripBackslash(const char* flag) {
@@ -291,6 +310,66 @@ public:
                 if (uid != 0) next_[wire] = uid + 1;
                 *key = uid != 0 ? Key(validity, uid) : std::string();
                 return h;
+            },
+            &error);
+        return Report(hr, error);
+    }
+
+    HRESULT CopyItems(const FolderPath& from, const std::vector<std::string>& keys,
+                      const FolderPath& to, std::vector<std::string>* copied) override {
+        copied->assign(keys.size(), std::string());
+        std::vector<uint32_t> uids;
+        uint32_t wantValidity = 0;
+        for (const std::string& key : keys) {
+            uint32_t validity = 0, uid = 0;
+            if (!ParseKey(key, &validity, &uid) || (!uids.empty() && validity != wantValidity))
+                return MAPI_E_NOT_FOUND;
+            wantValidity = validity;
+            uids.push_back(uid);
+        }
+        if (uids.empty()) return S_OK;
+        bool sent = false;
+        std::string error;
+        HRESULT hr = conn_->Run(
+            [&](bool, std::string* err) -> HRESULT {
+                const std::string wire = Mailbox(to);
+                // Unlike an APPEND, a COPY leaves nothing to look for that
+                // tells whether it took effect: one that lost its answer
+                // is not sent again, which could copy every item twice.
+                if (sent) {
+                    *err = "the connection was lost during COPY to " + wire +
+                           "; the server may or may not have copied";
+                    return MAPI_E_CALL_FAILED;
+                }
+                uint32_t validity = 0, exists = 0;
+                HRESULT h = Select(from, &validity, &exists, err);
+                if (h != S_OK) return h;
+                if (validity != wantValidity) return MAPI_E_NOT_FOUND;
+                Set set{mailimap_set_new_empty()};
+                for (uint32_t uid : uids) mailimap_set_add_single(set.set, uid);
+                const std::string command = "COPY to " + wire;
+                sent = true;
+                if (!conn_->HasCapability("UIDPLUS"))
+                    return conn_->Result(mailimap_uid_copy(conn_->Session(), set.set, wire.c_str()),
+                                         command.c_str(), err);
+                uint32_t destValidity = 0;
+                mailimap_set* sourceUids = nullptr;
+                mailimap_set* destUids = nullptr;
+                h = conn_->Result(mailimap_uidplus_uid_copy(conn_->Session(), set.set, wire.c_str(),
+                                                            &destValidity, &sourceUids, &destUids),
+                                  command.c_str(), err);
+                Set source{sourceUids}, dest{destUids};
+                if (h != S_OK) return h;
+                // COPYUID names the old and the new UIDs in one order (RFC 4315).
+                const std::vector<uint32_t> was = SetUids(source.set), now = SetUids(dest.set);
+                if (was.size() != now.size()) return S_OK;
+                for (size_t i = 0; i < was.size(); ++i) {
+                    for (size_t k = 0; k < uids.size(); ++k)
+                        if (uids[k] == was[i]) (*copied)[k] = Key(destValidity, now[i]);
+                    uint32_t& next = next_[wire];
+                    next = std::max(next, now[i] + 1);
+                }
+                return S_OK;
             },
             &error);
         return Report(hr, error);

@@ -241,9 +241,11 @@ public:
                          ULONG flags) override {
         if ((flags & MESSAGE_MOVE) != 0) return MAPI_E_NO_SUPPORT;  // items are never removed
         return Guard([&] {
+            HRESULT hr = CopyWhereTheyLie(list, static_cast<IMAPIFolder*>(dest));
+            if (hr != MAPI_E_NO_SUPPORT) return hr;
             std::string why;
-            HRESULT hr = CopyMessagesBetweenFolders(this, list, static_cast<IMAPIFolder*>(dest),
-                                                    flags, &why);
+            hr = CopyMessagesBetweenFolders(this, list, static_cast<IMAPIFolder*>(dest), flags,
+                                            &why);
             return Explain(hr, std::move(why));
         });
     }
@@ -299,6 +301,36 @@ protected:
     bool SupportsInterface(REFIID riid) const override {
         return IidIn(riid, {IID_IMAPIProp, IID_IMAPIContainer, IID_IMAPIFolder});
     }
+
+private:
+    // A copy between two folders of this very store, whose layout copies
+    // on its own (a server's COPY): the messages stay as they are, bytes,
+    // flags and dates, and never travel through this machine. Such a copy
+    // is the message itself again, so it gets no provenance of its own:
+    // the copy engine, which resumes by provenance, never copies within
+    // one store. MAPI_E_NO_SUPPORT when the MIME copy must do it (another
+    // store, a layout without such a copy, an entry of another folder).
+    HRESULT CopyWhereTheyLie(LPENTRYLIST list, IMAPIFolder* dest) {
+        auto* target = dynamic_cast<Folder*>(dest);
+        if (list == nullptr || target == nullptr || target->Core() != Core() ||
+            target->kind_ != EntryKind::kFolder || target->path_.empty() || list->cValues == 0 ||
+            list->lpbin == nullptr)
+            return MAPI_E_NO_SUPPORT;
+        std::vector<std::string> keys;
+        for (ULONG i = 0; i < list->cValues; ++i) {
+            ParsedEntryId parsed;
+            if (list->lpbin[i].lpb == nullptr ||
+                !Core()->ParseEntryId(list->lpbin[i].lpb, list->lpbin[i].cb, &parsed) ||
+                parsed.kind != EntryKind::kMessage || parsed.folder != path_)
+                return MAPI_E_NO_SUPPORT;
+            keys.push_back(parsed.key);
+        }
+        std::lock_guard<std::recursive_mutex> lock(Core()->Lock());
+        std::vector<std::string> copied;
+        return ExplainLayout(Core()->Layout().CopyItems(path_, keys, target->path_, &copied));
+    }
+
+protected:
     void Compute(mime::PropBag& out) override { FolderProps(*Core(), kind_, path_, out); }
     // Folder properties follow from the files, but for the container class,
     // which the store keeps; the problems name every other property.

@@ -66,6 +66,17 @@ public:
         return std::nullopt;
     }
 
+    // Copies the items keys of folder from into folder to where they lie
+    // (a server's own COPY), all or none, flags and dates with them, the
+    // bytes as they are. *copied gets the new items' keys in the order of
+    // keys ("" where the layout cannot tell). MAPI_E_NO_SUPPORT where the
+    // layout has no such copy: the caller then copies through the MIME
+    // conversion.
+    virtual HRESULT CopyItems(const FolderPath& /*from*/, const std::vector<std::string>& /*keys*/,
+                              const FolderPath& /*to*/, std::vector<std::string>* /*copied*/) {
+        return MAPI_E_NO_SUPPORT;
+    }
+
     // Makes the layout ready for use (a server logs on here); S_OK for
     // layouts that need nothing. Every other call does it when it is not
     // done, so a store that is never used is never contacted.
