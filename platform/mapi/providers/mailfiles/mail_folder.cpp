@@ -40,6 +40,10 @@ public:
 
     const SPropValue* GetById(ULONG propId) override {
         if (const SPropValue* v = listed_.Get(propId)) return v;
+        // Id 0 is no property: a placeholder column (PR_NULL, such as a
+        // named property the store never heard of) must not cost a read of
+        // every message, which for a server is a fetch of each.
+        if (propId == 0) return nullptr;
         if (!Load()) {
             SPropValue& error = errors_[propId];
             error = ErrorValue(PROP_TAG(PT_ERROR, propId), loadResult_);
