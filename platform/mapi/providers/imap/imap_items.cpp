@@ -195,7 +195,7 @@ HRESULT Layout::CopyItems(const FolderPath& from, const std::vector<std::string>
     for (const std::string& key : keys) {
         uint32_t validity = 0, uid = 0;
         if (!ParseKey(key, &validity, &uid) || (!uids.empty() && validity != wantValidity))
-            return MAPI_E_NOT_FOUND;
+            return Report(MAPI_E_NOT_FOUND, "");  // no words of an older failure
         wantValidity = validity;
         uids.push_back(uid);
     }
