@@ -113,6 +113,9 @@ std::string UnescapeName(const std::string& name);
 // Writes bytes to path and syncs it; fails when the file exists (O_EXCL).
 HRESULT WriteNewFile(const std::string& path, const std::string& bytes);
 HRESULT ReadWholeFile(const std::string& path, std::string* bytes);
+// Words for a failed write of hr at where (a folder's directory or file),
+// error being the errno of the call that failed (0: none known).
+std::string FileFailure(HRESULT hr, const std::string& where, int error);
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
 // Entries of a directory, without "." and "..", sorted by name.
