@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include <runtime/message_copy.h>
 #include <runtime/provenance.h>
 
 #include "copy_engine.h"
@@ -205,7 +206,14 @@ void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& 
             if (LogSalvage(subject, rows.Cell(i, 4))) ++counts.salvaged;
         } else {
             if (!changed) LogFitted("copy message ", subject, "");
-            LogLine("Error %s", GetErrorName(hr));
+            // The store's own words for the failure (a server's answer to a
+            // refused message) follow the code's name when it has any.
+            const std::string why =
+                CActivityLog::Escaped(mapi::CopyFailureText(source._rawInterface(), hr));
+            if (why.empty())
+                LogLine("Error %s", GetErrorName(hr));
+            else
+                LogLine("Error %s: %s", GetErrorName(hr), why.c_str());
             ++counts.failed;
         }
         NoteCopyResult(hr);

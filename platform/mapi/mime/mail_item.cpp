@@ -224,6 +224,19 @@ PropName KeywordsName() { return NamedString(PS_PUBLIC_STRINGS, u"Keywords"); }
 PropName SourceStoreName() { return NamedString(PS_QUIRNEL, u"SourceStore"); }
 PropName SourceEntryIdName() { return NamedString(PS_QUIRNEL, u"SourceEntryId"); }
 PropName SourceModifiedName() { return NamedString(PS_QUIRNEL, u"SourceModified"); }
+PropName ConversionNotesName() { return NamedString(PS_QUIRNEL, u"ConversionNotes"); }
+
+void AddConversionNote(NameResolver& names, MailItem& item, const std::string& line) {
+    const ULONG id = names.IdOf(ConversionNotesName());
+    if (id == 0) return;
+    std::string notes = item.props.Text(id).value_or("");
+    for (size_t at = 0; at < notes.size();) {
+        const size_t end = std::min(notes.find('\n', at), notes.size());
+        if (notes.compare(at, end - at, line) == 0) return;
+        at = end + 1;
+    }
+    item.props.SetText(id, notes.empty() ? line : notes + "\n" + line);
+}
 PropName AppointmentStartName() { return NamedId(PSETID_Appointment, 0x820D); }
 PropName AppointmentEndName() { return NamedId(PSETID_Appointment, 0x820E); }
 PropName AppointmentLocationName() { return NamedId(PSETID_Appointment, 0x8208); }

@@ -10,6 +10,8 @@
 
 namespace mapi::mime {
 
+struct MailItem;
+
 inline constexpr ULONG kPrInReplyToId = PROP_TAG(PT_UNICODE, 0x1042);
 inline constexpr ULONG kPrInternetReferences = PROP_TAG(PT_UNICODE, 0x1039);
 inline constexpr ULONG kPrIconIndex = PROP_TAG(PT_LONG, 0x1080);
@@ -59,6 +61,10 @@ PropName KeywordsName();
 PropName SourceStoreName();
 PropName SourceEntryIdName();
 PropName SourceModifiedName();
+// "ConversionNotes" in PS_QUIRNEL (PT_UNICODE): one line for each guess
+// the reading of a message had to make (a charset it did not know), so
+// that the item itself says where its text may be wrong.
+PropName ConversionNotesName();
 // Appointments in PSETID_Appointment: start and end (PT_SYSTIME), location
 // (PT_UNICODE).
 PropName AppointmentStartName();
@@ -73,5 +79,8 @@ public:
     // cannot give it one.
     virtual ULONG IdOf(const PropName& name) = 0;
 };
+
+// Adds line to the item's conversion notes (ConversionNotesName), once.
+void AddConversionNote(NameResolver& names, MailItem& item, const std::string& line);
 
 }  // namespace mapi::mime

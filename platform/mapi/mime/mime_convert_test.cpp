@@ -210,6 +210,51 @@ TEST(MimeConvert, TransportHeadersAreKeptAndCompleted) {
     EXPECT_EQ(back.recipients.size(), 2u);
 }
 
+// Subjects that hold "=?" themselves, or look like encoded words, come
+// back as they were, however long; no encoded word breaks a character.
+TEST(MimeConvert, SubjectsWithEncodedWordMarkersComeBackAsTheyWere) {
+    TestNames names;
+    std::string longOne = "=?";
+    for (int i = 0; i < 40; ++i) longOne += "\xC3\xA4\xE6\x97\xA5 ";  // ä日, split anywhere
+    for (const std::string& subject :
+         {std::string("copied =?: \xC3\xA4"), std::string("=?UTF-8?B?w6Q=?= is not encoded"),
+          std::string("plain =? question"), longOne}) {
+        MailItem item;
+        item.props.SetText(PROP_ID(PR_SUBJECT), subject);
+        item.props.SetText(PROP_ID(PR_BODY), "body");
+        const std::string mime = WriteOrDie(item, names);
+        EXPECT_EQ(ReadOrDie(mime, names).props.Text(PROP_ID(PR_SUBJECT)), subject) << mime;
+        // The listing reads the header block alone; it must agree.
+        const std::string head = mime.substr(0, mime.find("\n\n") + 1);
+        EXPECT_EQ(ReadOrDie(head, names).props.Text(PROP_ID(PR_SUBJECT)), subject) << head;
+        for (size_t at = mime.find("=?UTF-8?Q?"); at != std::string::npos;
+             at = mime.find("=?UTF-8?Q?", at + 1))
+            EXPECT_LE(mime.find("?=", at + 10) + 2 - at, 75u) << mime;
+    }
+}
+
+// Text in a charset nobody here knows is read as Windows-1252, and the
+// item says so in its conversion notes; a known charset leaves no note.
+TEST(MimeConvert, AnUnknownCharsetIsReadAsWindows1252AndNoted) {
+    TestNames names;
+    const std::string head =
+        "From: a@example.org\r\nSubject: prices\r\nMIME-Version: 1.0\r\n"
+        "Content-Transfer-Encoding: 8bit\r\nContent-Type: text/plain; charset=";
+    MailItem guessed = ReadOrDie(head + "\"x-no-such-charset\"\r\n\r\ncaf\xE9 \x80 5\r\n", names);
+    EXPECT_EQ(guessed.props.Text(PROP_ID(PR_BODY)), "caf\xC3\xA9 \xE2\x82\xAC 5\r\n");
+    const ULONG notes = names.IdOf(ConversionNotesName());
+    ASSERT_NE(notes, 0u);
+    const std::optional<std::string> note = guessed.props.Text(notes);
+    ASSERT_TRUE(note.has_value());
+    EXPECT_NE(note->find("x-no-such-charset"), std::string::npos) << *note;
+    EXPECT_NE(note->find("Windows-1252"), std::string::npos) << *note;
+    EXPECT_EQ(note->find('\n'), std::string::npos) << "one part, one line: " << *note;
+
+    MailItem known = ReadOrDie(head + "iso-8859-1\r\n\r\ncaf\xE9\r\n", names);
+    EXPECT_EQ(known.props.Text(PROP_ID(PR_BODY)), "caf\xC3\xA9\r\n");
+    EXPECT_FALSE(known.props.Text(notes).has_value());
+}
+
 // Input no one should have sent: each case fails alone with a code, or is
 // read as far as it makes sense, and nothing crashes.
 TEST(MimeConvert, BadInputFailsAloneOrReadsWhatThereIs) {

@@ -81,11 +81,14 @@ std::string Bytes(GMimePart* part) {
 // The text of a text part in UTF-8. GMime converts from the declared
 // charset; a charset iconv does not know leaves the bytes as they are,
 // and those that are not UTF-8 are then read as Windows-1252, the charset
-// mislabelled mail most often is in.
-std::string Text(GMimeTextPart* part) {
+// mislabelled mail most often is in. *guessed (when given) tells whether
+// that happened.
+std::string Text(GMimeTextPart* part, bool* guessed = nullptr) {
+    if (guessed != nullptr) *guessed = false;
     GString8 text(g_mime_text_part_get_text(part));
     std::string out = text ? text.get() : "";
     if (g_utf8_validate(out.data(), static_cast<gssize>(out.size()), nullptr)) return out;
+    if (guessed != nullptr) *guessed = true;
     gsize written = 0;
     GString8 converted(g_convert_with_fallback(out.data(), static_cast<gssize>(out.size()), "UTF-8",
                                                "WINDOWS-1252", "?", nullptr, &written, nullptr));
@@ -113,6 +116,23 @@ public:
     BodyWalker(NameResolver& names, MailItem& item, int depth)
         : names_(names), item_(item), depth_(depth) {}
 
+    // The text of a body part; one whose charset had to be guessed leaves
+    // a line in the item's conversion notes, so the guess can be found.
+    std::string BodyText(GMimeObject* object) {
+        bool guessed = false;
+        std::string text = Text(GMIME_TEXT_PART(object), &guessed);
+        if (guessed) {
+            const char* declared = g_mime_object_get_content_type_parameter(object, "charset");
+            GMimeContentType* type = g_mime_object_get_content_type(object);
+            GString8 mime(type != nullptr ? g_mime_content_type_get_mime_type(type) : nullptr);
+            AddConversionNote(names_, item_,
+                              std::string(mime ? mime.get() : "text") + " in charset \"" +
+                                  (declared != nullptr ? declared : "") +
+                                  "\", which is unknown here, was read as Windows-1252");
+        }
+        return text;
+    }
+
     HRESULT Walk(GMimeObject* object) {
         if (GMIME_IS_MULTIPART(object)) {
             GMimeMultipart* multipart = GMIME_MULTIPART(object);
@@ -132,11 +152,11 @@ public:
             disposition != nullptr && g_mime_content_disposition_is_attachment(disposition);
         if (!attachment && GMIME_IS_TEXT_PART(object)) {
             if (g_mime_content_type_is_type(type, "text", "plain") && !item_.props.Has(PROP_ID(PR_BODY))) {
-                item_.props.SetText(PROP_ID(PR_BODY), ToCrlf(Text(GMIME_TEXT_PART(object))));
+                item_.props.SetText(PROP_ID(PR_BODY), ToCrlf(BodyText(object)));
                 return S_OK;
             }
             if (g_mime_content_type_is_type(type, "text", "html") && !item_.props.Has(PROP_ID(PR_HTML))) {
-                item_.props.SetBinary(PROP_ID(PR_HTML), ToCrlf(Text(GMIME_TEXT_PART(object))));
+                item_.props.SetBinary(PROP_ID(PR_HTML), ToCrlf(BodyText(object)));
                 item_.props.SetLong(PROP_ID(PR_INTERNET_CPID), 65001);
                 return S_OK;
             }

@@ -1,5 +1,6 @@
 // MAPI message to Internet message ([MS-OXCMAIL] section 2.2, the
 // outbound direction).
+#include <algorithm>
 #include <cstdio>
 
 #include <mapitags.h>
@@ -23,6 +24,58 @@ constexpr const char* kReplacedHeaders[] = {
     "Content-Length", "MIME-Version", "X-Quirnel-Source", "Status", "X-Status", "Lines",
     "X-Mozilla-Status", "X-Mozilla-Status2",
 };
+
+// A subject as RFC 2047 encoded words (UTF-8, "Q"), folded one word a
+// line, in the form GMime keeps a raw header value: leading blank, line
+// end. Each word holds whole characters and stays within 75 characters.
+// "Q" rather than base64: readers (GMime too) join the payloads of
+// adjacent words before decoding, which padding in the middle would break.
+std::string EncodedWords(const std::string& text) {
+    constexpr size_t kPayload = 75 - 12;  // "=?UTF-8?Q?" and "?="
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out, word;
+    auto flush = [&] {
+        if (word.empty()) return;
+        out += (out.empty() ? " " : "\n ") + std::string("=?UTF-8?Q?") + word + "?=";
+        word.clear();
+    };
+    for (size_t i = 0; i < text.size();) {
+        // One character: its lead byte and the continuation bytes after it.
+        size_t end = i + 1;
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+        std::string encoded;
+        for (size_t k = i; k < end; ++k) {
+            const auto c = static_cast<unsigned char>(text[k]);
+            if (c == ' ') {
+                encoded += '_';
+            } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '!' || c == '*' || c == '+' || c == '-' || c == '/') {
+                encoded += static_cast<char>(c);
+            } else {
+                encoded += '=';
+                encoded += kHex[c >> 4];
+                encoded += kHex[c & 0x0F];
+            }
+        }
+        if (word.size() + encoded.size() > kPayload) flush();
+        word += encoded;
+        i = end;
+    }
+    flush();
+    return out + "\n";
+}
+
+// GMime writes a word such as "=?:" as it is, and a reader (GMime's own
+// too) then takes it for the start of an encoded word and leaves the rest
+// of the line undecoded. A subject with "=?" in it is written whole as
+// encoded words instead, which every reader decodes to the same text.
+void SetSubject(GMimeMessage* message, const std::string& subject) {
+    g_mime_message_set_subject(message, subject.c_str(), "utf-8");
+    if (subject.find("=?") == std::string::npos) return;
+    GMimeHeader* header = g_mime_header_list_get_header(
+        g_mime_object_get_header_list(GMIME_OBJECT(message)), "Subject");
+    if (header != nullptr) g_mime_header_set_raw_value(header, EncodedWords(subject).c_str());
+}
 
 std::string Lower(std::string s) {
     for (char& c : s)
@@ -131,7 +184,7 @@ void FillHeaders(const MailItem& item, GMimeMessage* message, NameResolver& name
     }
     if (!HasHeader(message, "Subject"))
         if (auto subject = p.Text(PROP_ID(PR_SUBJECT)))
-            g_mime_message_set_subject(message, subject->c_str(), "utf-8");
+            SetSubject(message, *subject);
     if (!HasHeader(message, "Date")) {
         std::optional<FILETIME> when = p.Time(PROP_ID(PR_CLIENT_SUBMIT_TIME));
         if (!when) when = p.Time(PROP_ID(PR_MESSAGE_DELIVERY_TIME));

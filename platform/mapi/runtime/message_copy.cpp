@@ -255,13 +255,18 @@ HRESULT IsAssociated(IMessage* message, bool* associated) {
     return S_OK;
 }
 
-HRESULT CopyOne(IMAPIFolder* source, const SBinary& id, IMAPIFolder* dest, bool stamp) {
+// A failure fills *why with the words of the object whose call gave it.
+HRESULT CopyOne(IMAPIFolder* source, const SBinary& id, IMAPIFolder* dest, bool stamp,
+                std::string* why) {
     if (id.lpb == nullptr || id.cb == 0) return MAPI_E_INVALID_ENTRYID;
     ComRef<IUnknown> unknown;
     ULONG type = 0;
     HRESULT hr = source->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), &IID_IMessage, 0,
                                    &type, unknown.Out());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        *why = LastErrorText(source, hr);
+        return hr;
+    }
     if (!unknown) return MAPI_E_CALL_FAILED;
     if (type != MAPI_MESSAGE) return MAPI_E_INVALID_ENTRYID;
     ComRef<IMessage> src;
@@ -273,9 +278,18 @@ HRESULT CopyOne(IMAPIFolder* source, const SBinary& id, IMAPIFolder* dest, bool 
     if (FAILED(hr)) return hr;
     ComRef<IMessage> dst;
     hr = dest->CreateMessage(nullptr, associated ? MAPI_ASSOCIATED : 0, dst.Out());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        *why = LastErrorText(dest, hr);
+        return hr;
+    }
     hr = CopyMessageContents(src.get(), dst.get());
-    if (FAILED(hr)) return hr;  // dst goes unsaved: nothing of it reaches the target
+    if (FAILED(hr)) {
+        // The copy reads one and writes the other: whichever has words for
+        // the failure is the one that gave it.
+        *why = LastErrorText(src.get(), hr);
+        if (why->empty()) *why = LastErrorText(dst.get(), hr);
+        return hr;  // dst goes unsaved: nothing of it reaches the target
+    }
     // Only the top-level copy is marked: an embedded message is part of it.
     // An id without a store identity leaves the copy unmarked rather than
     // lost (a later run may then copy it once more).
@@ -283,7 +297,9 @@ HRESULT CopyOne(IMAPIFolder* source, const SBinary& id, IMAPIFolder* dest, bool 
         hr = StampProvenance(src.get(), id, dst.get());
         if (FAILED(hr) && hr != MAPI_E_INVALID_ENTRYID) return hr;
     }
-    return dst->SaveChanges(0);
+    hr = dst->SaveChanges(0);
+    if (FAILED(hr)) *why = LastErrorText(dst.get(), hr);
+    return hr;
 }
 
 }  // namespace
@@ -294,20 +310,59 @@ HRESULT CopyMessageContents(IMessage* src, IMessage* dst) {
     return CopyContents(src, dst, names, 0);
 }
 
+namespace {
+
+// The words of the last failed copy on this thread, for the source folder
+// that asks next: the copy runs inside that folder's CopyMessages, and
+// its caller asks right after it returns.
+struct CopyFailure {
+    const IMAPIFolder* source = nullptr;
+    HRESULT code = S_OK;
+    std::string words;
+};
+thread_local CopyFailure lastCopyFailure;
+
+}  // namespace
+
+std::string CopyFailureText(IMAPIFolder* source, HRESULT hr) {
+    std::string words = LastErrorText(source, hr);
+    if (words.empty() && source != nullptr && lastCopyFailure.source == source &&
+        lastCopyFailure.code == hr)
+        words = lastCopyFailure.words;
+    return words;
+}
+
+std::string LastErrorText(IMAPIProp* object, HRESULT hr) {
+    if (object == nullptr) return {};
+    LPMAPIERROR raw = nullptr;
+    // Asked for 8-bit text, which is UTF-8 here.
+    if (object->GetLastError(hr, 0, &raw) != S_OK) return {};
+    MapiBuffer<MAPIERROR> error(raw);
+    if (!error || error->lpszError == nullptr) return {};
+    return error->lpszError;
+}
+
 HRESULT CopyMessagesBetweenFolders(IMAPIFolder* source, LPENTRYLIST list, IMAPIFolder* dest,
-                                   ULONG flags) {
+                                   ULONG flags, std::string* why) {
+    if (why != nullptr) why->clear();
+    lastCopyFailure = CopyFailure();
     if (source == nullptr || list == nullptr || dest == nullptr ||
         (list->cValues > 0 && list->lpbin == nullptr))
         return MAPI_E_INVALID_PARAMETER;
     ULONG failed = 0;
     HRESULT firstFailure = S_OK;
+    std::string firstWords;
     std::vector<SBinary> copied;
     for (ULONG i = 0; i < list->cValues; ++i) {
         // A moved message stays the one item it was: it is not marked as a
         // copy of its former self.
-        HRESULT hr = CopyOne(source, list->lpbin[i], dest, (flags & MESSAGE_MOVE) == 0);
+        std::string words;
+        HRESULT hr = CopyOne(source, list->lpbin[i], dest, (flags & MESSAGE_MOVE) == 0, &words);
         if (FAILED(hr)) {
-            if (failed++ == 0) firstFailure = hr;
+            if (failed++ == 0) {
+                firstFailure = hr;
+                firstWords = std::move(words);
+            }
         } else {
             copied.push_back(list->lpbin[i]);
         }
@@ -318,8 +373,10 @@ HRESULT CopyMessagesBetweenFolders(IMAPIFolder* source, LPENTRYLIST list, IMAPIF
         deleteFailed = FAILED(source->DeleteMessages(&moved, 0, nullptr, 0));
     }
     if (failed == 0) return deleteFailed ? MAPI_W_PARTIAL_COMPLETION : S_OK;
-    if (copied.empty()) return firstFailure;
-    return MAPI_W_PARTIAL_COMPLETION;
+    const HRESULT result = copied.empty() ? firstFailure : MAPI_W_PARTIAL_COMPLETION;
+    if (!firstWords.empty()) lastCopyFailure = {source, result, firstWords};
+    if (why != nullptr) *why = std::move(firstWords);
+    return result;
 }
 
 bool IsStoreInternalProperty(ULONG tag) {

@@ -6,6 +6,8 @@
 // store's map (created there when missing).
 #pragma once
 
+#include <string>
+
 #include <mapidefs.h>
 
 namespace mapi {
@@ -21,8 +23,20 @@ HRESULT CopyMessageContents(IMessage* src, IMessage* dst);
 // A copy (not a move) carries its provenance (see provenance.h).
 // Returns S_OK when all were copied, MAPI_W_PARTIAL_COMPLETION when some
 // failed and others succeeded, or the failing code of a one-entry list.
+// *why (when given) gets the words the object whose call failed first gave
+// for it through GetLastError (a server's answer to a refused message), or
+// stays empty; the source folder keeps them as its own last error.
 HRESULT CopyMessagesBetweenFolders(IMAPIFolder* source, LPENTRYLIST list, IMAPIFolder* dest,
-                                   ULONG flags);
+                                   ULONG flags, std::string* why = nullptr);
+
+// The text object->GetLastError gives for hr; empty when it gives none.
+std::string LastErrorText(IMAPIProp* object, HRESULT hr);
+
+// The words for hr, a failure of source->CopyMessages: what source's
+// GetLastError gives, else what the last CopyMessagesBetweenFolders out of
+// source on this thread found (for folders whose GetLastError knows
+// nothing of the copy). Empty when there are none.
+std::string CopyFailureText(IMAPIFolder* source, HRESULT hr);
 
 // True for properties tied to the store an object lives in, which a copy
 // leaves out and the target assigns anew (entry ids, record and search keys

@@ -3,6 +3,8 @@
 // attachments, embedded messages, damage and moves.
 #include "message_copy.h"
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "alloc_fault.h"
@@ -169,6 +171,64 @@ TEST_F(MessageCopyTest, DamagedMessageFailsAloneAndIsNotSaved) {
     for (auto& m : target_->messages) saved += m->saves;
     EXPECT_EQ(saved, 2);
     EXPECT_EQ(Copy({9}), MAPI_E_NOT_FOUND);
+}
+
+// A target that refuses new messages and says why, as a server does.
+class RefusingFolder : public FakeFolder {
+public:
+    HRESULT CreateMessage(LPCIID, ULONG, LPMESSAGE* out) override {
+        *out = nullptr;
+        return MAPI_E_CALL_FAILED;
+    }
+    HRESULT GetLastError(HRESULT hr, ULONG, LPMAPIERROR* error) override {
+        *error = nullptr;
+        if (hr != MAPI_E_CALL_FAILED) return S_OK;
+        auto out = AllocateMapi<MAPIERROR>(static_cast<ULONG>(sizeof(MAPIERROR) + 32));
+        if (!out) return MAPI_E_NOT_ENOUGH_MEMORY;
+        *out = MAPIERROR{};
+        char* text = reinterpret_cast<char*>(out.get() + 1);
+        std::strcpy(text, "NO quota exceeded");
+        out->lpszError = text;
+        *error = out.release();
+        return S_OK;
+    }
+};
+
+TEST_F(MessageCopyTest, TheFailingObjectsWordsReachTheCallerAndTheSourceFolder) {
+    source_->AddMessage()->Set(Str(PR_SUBJECT_A, "one"));
+    source_->AddMessage()->Set(Str(PR_SUBJECT_A, "two"));
+    ComRef<RefusingFolder> refusing(new RefusingFolder);
+    BYTE first = 0, both[] = {0, 1};
+    SBinary one{1, &first};
+    ENTRYLIST list{1, &one};
+    std::string why = "stale";
+    EXPECT_EQ(CopyMessagesBetweenFolders(source_.get(), &list, refusing.get(), 0, &why),
+              MAPI_E_CALL_FAILED);
+    EXPECT_EQ(why, "NO quota exceeded");
+    // The source folder's own GetLastError knows nothing of it; the copy
+    // keeps the words for whoever asks about that folder and that code.
+    EXPECT_EQ(CopyFailureText(source_.get(), MAPI_E_CALL_FAILED), "NO quota exceeded");
+    EXPECT_EQ(CopyFailureText(source_.get(), MAPI_E_NOT_FOUND), "");
+    EXPECT_EQ(CopyFailureText(target_.get(), MAPI_E_CALL_FAILED), "");
+
+    // Two items, both refused: the words go with the code the call gives.
+    SBinary two[] = {{1, &both[0]}, {1, &both[1]}};
+    ENTRYLIST pair{2, two};
+    EXPECT_EQ(CopyMessagesBetweenFolders(source_.get(), &pair, refusing.get(), 0, &why),
+              MAPI_E_CALL_FAILED);
+    EXPECT_EQ(why, "NO quota exceeded");
+
+    // A later copy that fails without words, or succeeds, leaves none over.
+    EXPECT_EQ(CopyMessagesBetweenFolders(source_.get(), &list, target_.get(), 0, &why), S_OK);
+    EXPECT_EQ(why, "");
+    EXPECT_EQ(CopyFailureText(source_.get(), MAPI_E_CALL_FAILED), "");
+    BYTE missing = 9;
+    SBinary gone{1, &missing};
+    ENTRYLIST absent{1, &gone};
+    EXPECT_EQ(CopyMessagesBetweenFolders(source_.get(), &absent, refusing.get(), 0, &why),
+              MAPI_E_NOT_FOUND);
+    EXPECT_EQ(why, "");
+    EXPECT_EQ(CopyFailureText(source_.get(), MAPI_E_NOT_FOUND), "");
 }
 
 TEST_F(MessageCopyTest, MoveDeletesOnlyWhatWasCopied) {

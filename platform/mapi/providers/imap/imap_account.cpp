@@ -94,6 +94,10 @@ bool ParseAccountUrl(const std::string& url, Account* out, std::string* error) {
         *error = url + " is not an imap:// or imaps:// address";
         return false;
     }
+    if (!a.implicitTls && rest.size() > 9 && rest.compare(rest.size() - 9, 9, "?starttls") == 0) {
+        a.requireStartTls = true;
+        rest.resize(rest.size() - 9);
+    }
     while (!rest.empty() && rest.back() == '/') rest.pop_back();
     const size_t at = rest.rfind('@');
     if (at == std::string::npos || at == 0) {
@@ -147,6 +151,14 @@ bool ParseAccountUrl(const std::string& url, Account* out, std::string* error) {
             return false;
         }
         a.port = static_cast<uint16_t>(p);
+    }
+    // Refused before any connection is made: nothing, not even the user
+    // name, may leave for another host in clear because of a short address.
+    if (!a.implicitTls && !a.requireStartTls && !IsLoopbackHost(a.host)) {
+        *error = url + ": imap:// without TLS is only for this machine (a loopback address); for " +
+                 a.host + " use imaps://" + rest + " (TLS from the start, port 993) or imap://" +
+                 rest + "?starttls (STARTTLS, port 143)";
+        return false;
     }
     *out = std::move(a);
     return true;

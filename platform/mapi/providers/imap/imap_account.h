@@ -1,7 +1,10 @@
 // An IMAP account as a profile names it, and where its password comes from.
 //
-// imap://user@host[:port]  STARTTLS (port 143); without TLS only to a
-//                          loopback address, where the server offers none
+// imap://user@host[:port]  only to a loopback address: STARTTLS when the
+//                          server offers it, else without TLS; any other
+//                          host is refused before a connection is made
+// imap://user@host[:port]?starttls
+//                          STARTTLS (port 143), required, to any host
 // imaps://user@host[:port] TLS from the first byte (port 993)
 // The user part is percent-decoded (user%40example.org for an address).
 #pragma once
@@ -15,6 +18,7 @@ namespace mapi::imap {
 struct Account {
     std::string url;  // as the profile keeps it
     bool implicitTls = false;
+    bool requireStartTls = false;  // "?starttls"
     std::string user;
     std::string host;
     uint16_t port = 0;

@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -124,8 +125,7 @@ extern "C" void SetServerName(struct mailstream_ssl_context* context, void* data
 
 }  // namespace
 
-Connection::Connection(Account account, std::string password)
-    : account_(std::move(account)), password_(std::move(password)) {}
+Connection::Connection(Account account) : account_(std::move(account)) {}
 
 Connection::~Connection() {
     Close();
@@ -168,11 +168,33 @@ HRESULT Connection::Result(int code, const char* command, std::string* error) {
     }
 }
 
-HRESULT Connection::Ensure(std::string* error) {
+HRESULT Connection::Ensure(std::string* error, bool announce) {
     if (session_ != nullptr) return S_OK;
-    HRESULT hr = Connect(error);
+    // A refused login or an untrusted server stays so for the run: asking
+    // again would only ask for the password again, or lock the account.
+    if (!refused_.empty()) {
+        *error = refused_;
+        return MAPI_E_LOGON_FAILED;
+    }
+    HRESULT hr = S_OK;
+    if (!havePassword_) {
+        if (AccountPassword(account_, &password_, error)) {
+            havePassword_ = true;
+        } else {
+            *error = account_.url + ": " + *error;
+            hr = MAPI_E_LOGON_FAILED;
+        }
+    }
+    if (hr == S_OK) hr = Connect(error);
     if (hr == S_OK) hr = Login(error);
     if (hr != S_OK) Close();
+    if (hr == MAPI_E_LOGON_FAILED) {
+        refused_ = *error;
+        if (!announce) return hr;
+        // The copy ends on this code with no room for words: the one line
+        // that says why goes to standard error, once.
+        std::fprintf(stderr, "imap: %s\n", refused_.c_str());
+    }
     return hr;
 }
 
@@ -203,7 +225,7 @@ HRESULT Connection::Connect(std::string* error) {
             }
             // Capabilities learnt before TLS must not be trusted (RFC 3501).
             RefreshCapabilities(session_);
-        } else if (!IsLoopbackHost(account_.host)) {
+        } else if (account_.requireStartTls || !IsLoopbackHost(account_.host)) {
             *error = where +
                      " offers no STARTTLS; a password is sent in clear only to a loopback "
                      "address (use imaps:// for TLS from the start)";

@@ -25,15 +25,19 @@ namespace mapi::imap {
 
 class Connection {
 public:
-    Connection(Account account, std::string password);
+    // Nothing is asked or sent before the first Ensure: the password comes
+    // then (AccountPassword), so a store that is never used never asks.
+    explicit Connection(Account account);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Connects and logs in when not connected. MAPI_E_LOGON_FAILED when the
-    // server refuses the login or TLS cannot be trusted; MAPI_E_NETWORK_ERROR
-    // when the server cannot be reached. *error says which, in words.
-    HRESULT Ensure(std::string* error);
+    // Connects and logs in when not connected. MAPI_E_LOGON_FAILED when no
+    // password is to be had, the server refuses the login or TLS cannot be
+    // trusted (said once on standard error, and final for this connection);
+    // MAPI_E_NETWORK_ERROR when the server cannot be reached. *error says
+    // which, in words. announce false: the caller says it, not stderr.
+    HRESULT Ensure(std::string* error, bool announce = true);
     void Close();
     bool IsOpen() const { return session_ != nullptr; }
 
@@ -67,6 +71,8 @@ private:
 
     Account account_;
     std::string password_;
+    bool havePassword_ = false;
+    std::string refused_;  // why the login failed for good
     mailimap* session_ = nullptr;
     char delimiter_ = '/';
     std::string selected_;

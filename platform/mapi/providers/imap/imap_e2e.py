@@ -62,22 +62,28 @@ def refused_check(failures, sizes, mapiprofile, copy, tmp, env):
     extra = ('mail_plugins = $mail_plugins quota\n'
              'plugin {\n  quota = maildir:User quota\n  quota_max_mail_size = %d\n}\n' % limit)
     with dovecot_fixture.Dovecot(users={'small': PASSWORD}, extra=extra) as limited:
-        e = dict(env, QUIRNEL_IMAP_CA_FILE=limited.ca_file)
+        logs = os.path.join(tmp, 'refused-logs')
+        os.makedirs(logs, exist_ok=True)
+        e = dict(env, QUIRNEL_IMAP_CA_FILE=limited.ca_file, XDG_DOCUMENTS_DIR=logs)
         subprocess.run([mapiprofile, 'add', 'acct-small', limited.url('small')], env=e,
                        capture_output=True)
         r = subprocess.run([copy, '--source', 'generated', '--target', 'acct-small'], env=e,
                            capture_output=True, text=True)
+        # The server's words end the item's own failure line in the log.
         errors = [l for l in r.stdout.splitlines() if l.startswith('Error ')]
-        words = [l for l in r.stderr.splitlines() if 'refused by the server' in l]
+        words = [l for l in errors
+                 if re.match(r'Error [A-Z_]+: APPEND to .* refused by the server: ', l)]
+        with open(os.path.join(logs, 'quirnel.log'), encoding='utf-8') as f:
+            logged = [l.rstrip('\n') for l in f if l.startswith('Error ')]
         stored = sum(len(m) for m in imap_check.account_contents(
             limited.port, 'small', PASSWORD)[0].values())
         print('limit %d bytes: %d refused with %d explanations, %d stored of %d'
               % (limit, len(errors), len(words), stored, len(sizes)))
         if (len(errors) != too_large or len(words) != too_large or stored != len(sizes) - too_large
-                or not all('maximum size' in w for w in words)):
+                or not all('maximum size' in w for w in words) or logged != errors):
             failures.append('refused messages: want %d refused, got %d errors, %d explained, '
                             '%d stored of %d\n%s' % (too_large, len(errors), len(words), stored,
-                                                     len(sizes), r.stderr[-1500:]))
+                                                     len(sizes), r.stdout[-1500:]))
 
 
 def main():
@@ -296,12 +302,35 @@ def main():
             skipped = re.findall(r'(?m)^Skip folder (.*): ', out)
             errors += sum(len(items) for path, _, items in imap_check.parse_dump(dump_text)
                           if any(path == s or path.startswith(s + '\\') for s in skipped))
+            # A folder whose items could not be listed (the target's table
+            # read when the server went) is logged with the bare code after
+            # its "Copy folder" line; its items, not its subfolders, stay out.
+            unlisted = re.findall(r'(?m)^Copy folder (.*) to .*\n(?:MAPI_[EW]_\w+|E_\w+)$', out)
+            errors += sum(len(items) for path, _, items in imap_check.parse_dump(dump_text)
+                          if path in unlisted)
             stored = message_total(server.port, 'gone')
             print('gone: the run ended %.1f s after the server, %d stored, %d failed or in '
                   '%d skipped folders, of %d' % (took, stored, errors, len(skipped), total))
             if proc.returncode is None or took > 120 or stored + errors != total or errors == 0:
                 failures.append('server gone: ended after %.1f s, %d stored + %d failed != %d\n%s'
                                 % (took, stored, errors, total, output.get('err', '')[-1000:]))
+            # The same run once more with the server back: it copies what the
+            # first left, and counts what that one stored as already there.
+            first = re.search(r'(?m)^Summary: .*already there \d+, copied (\d+),', out)
+            rc, again, err = run(copy, '--source', 'generated', '--target', 'acct-gone')
+            there = re.search(r'(?m)^Summary: .*already there (\d+), copied (\d+), failed (\d+)',
+                              again)
+            problems, checked, contents = imap_check.check(server.port, 'gone', PASSWORD, dump_text)
+            twice = {k: v for k, v in imap_check.provenance_entries(contents).items() if v != 1}
+            print('gone, run again: %s' % (there.group(0) if there else 'no summary'))
+            if (rc != 0 or not first or not there or int(there.group(1)) != int(first.group(1))
+                    or int(there.group(1)) + int(there.group(2)) != total
+                    or int(there.group(3)) != 0 or problems or twice or checked != total):
+                failures.append('run again after the server was gone: exit %d, first %s, then %s, '
+                                '%d of %d there, twice %r\n%s\n%s'
+                                % (rc, first.group(0) if first else None,
+                                   there.group(0) if there else None, checked, total, twice,
+                                   '\n'.join(problems[:20]), again[-1500:]))
 
         # ------------------------------------------------ messages the server refuses
         if sources and sources[0][0] == 'generated':

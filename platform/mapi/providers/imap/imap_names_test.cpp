@@ -55,11 +55,24 @@ TEST(ImapNames, EscapedLevelsCarryDelimitersWildcardsAndControlsAndComeBack) {
 TEST(ImapAccount, AddressesParseWithDefaultsAndBadOnesSayWhy) {
     Account a;
     std::string error;
-    ASSERT_TRUE(ParseAccountUrl("imap://alice@mail.example.org", &a, &error)) << error;
+    ASSERT_TRUE(ParseAccountUrl("imap://alice@mail.example.org?starttls", &a, &error)) << error;
     EXPECT_FALSE(a.implicitTls);
+    EXPECT_TRUE(a.requireStartTls);
     EXPECT_EQ(a.user, "alice");
     EXPECT_EQ(a.host, "mail.example.org");
     EXPECT_EQ(a.port, 143);
+    ASSERT_TRUE(ParseAccountUrl("imap://alice@127.0.0.1:1143", &a, &error)) << error;
+    EXPECT_FALSE(a.requireStartTls);
+    EXPECT_EQ(a.port, 1143);
+    // Without TLS towards another host: refused by the address alone, with
+    // the two forms that would do.
+    for (const char* far : {"imap://alice@192.0.2.1", "imap://alice@mail.example.org:143/"}) {
+        error.clear();
+        EXPECT_FALSE(ParseAccountUrl(far, &a, &error)) << far;
+        EXPECT_NE(error.find("only for this machine"), std::string::npos) << error;
+        EXPECT_NE(error.find("imaps://alice@"), std::string::npos) << error;
+        EXPECT_NE(error.find("?starttls"), std::string::npos) << error;
+    }
     ASSERT_TRUE(ParseAccountUrl("imaps://bob%40example.org@[::1]:10993/", &a, &error)) << error;
     EXPECT_TRUE(a.implicitTls);
     EXPECT_EQ(a.user, "bob@example.org");

@@ -36,14 +36,15 @@ public:
         try {
             Account account;
             if (!ParseAccountUrl(entry.path, &account, error)) return MAPI_E_INVALID_PARAMETER;
-            std::string password;
-            if (!AccountPassword(account, &password, error)) return MAPI_E_LOGON_FAILED;
-            auto connection = std::make_unique<Connection>(account, std::move(password));
-            // Log on now: a wrong password or an untrusted server is one
-            // clear message here, not a failure for every folder later.
-            HRESULT hr = connection->Ensure(error);
+            auto connection = std::make_unique<Connection>(account);
+            // A store of a profile logs on at its first use: a session opens
+            // every store of the profile, and one the command never touches
+            // must not ask for a password or wait for its server. An entry
+            // that is not in a profile yet (being added) is checked now, so
+            // a wrong password or an untrusted server is said before it is.
+            HRESULT hr = entry.section.empty() ? connection->Ensure(error, false) : S_OK;
             if (FAILED(hr)) {
-                *error = account.url + ": " + *error;
+                if (error->rfind(account.url, 0) != 0) *error = account.url + ": " + *error;
                 return hr;
             }
             const std::string state = AccountStateDirectory(account);

@@ -96,8 +96,18 @@ public:
         return S_OK;
     }
 
-    HRESULT AddItem(const FolderPath& folder, const std::string& bytes, const mime::MailFlags&,
-                    const std::string& nameHint, std::string* key) override {
+    HRESULT AddItem(const FolderPath& folder, const std::string& bytes,
+                    const mime::MailFlags& flags, const std::string& nameHint,
+                    std::string* key) override {
+        errno = 0;
+        HRESULT hr = Add(folder, bytes, flags, nameHint, key);
+        if (FAILED(hr)) SetLastError(FileFailure(hr, Dir(folder), errno));
+        return hr;
+    }
+
+private:
+    HRESULT Add(const FolderPath& folder, const std::string& bytes, const mime::MailFlags&,
+                const std::string& nameHint, std::string* key) {
         const std::string dir = Dir(folder);
         if (!IsDirectory(dir)) return MAPI_E_NOT_FOUND;
         // The directory is numbered once per session; after that the next
@@ -141,7 +151,6 @@ public:
         return MAPI_E_COLLISION;
     }
 
-private:
     std::string Dir(const FolderPath& path) const {
         std::string dir = root_;
         for (const std::string& name : path) dir += "/" + EscapeName(name, false);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "providers/mailfiles/mail_layout.h"
 
@@ -57,18 +58,34 @@ HRESULT WriteNewFile(const std::string& path, const std::string& bytes) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            const HRESULT hr = errno == ENOSPC ? MAPI_E_NOT_ENOUGH_DISK : MAPI_E_DISK_ERROR;
+            const int why = errno;
+            const HRESULT hr = why == ENOSPC ? MAPI_E_NOT_ENOUGH_DISK : MAPI_E_DISK_ERROR;
             ::close(fd);
             ::unlink(path.c_str());
+            errno = why;  // for FileFailure: the cause, not the clean-up
             return hr;
         }
         done += static_cast<size_t>(n);
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int why = errno;
         ::unlink(path.c_str());
+        errno = why;
         return MAPI_E_DISK_ERROR;
     }
     return S_OK;
+}
+
+std::string FileFailure(HRESULT hr, const std::string& where, int error) {
+    switch (hr) {
+        case MAPI_E_NOT_FOUND:
+            return where + " is not there";
+        case MAPI_E_TIMEOUT:
+            return where + " stays locked by another program";
+        default:
+            return "cannot write to " + where +
+                   (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
+    }
 }
 
 HRESULT ReadWholeFile(const std::string& path, std::string* bytes) {

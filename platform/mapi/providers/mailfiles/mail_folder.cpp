@@ -40,6 +40,10 @@ public:
 
     const SPropValue* GetById(ULONG propId) override {
         if (const SPropValue* v = listed_.Get(propId)) return v;
+        // Id 0 is no property: a placeholder column (PR_NULL, such as a
+        // named property the store never heard of) must not cost a read of
+        // every message, which for a server is a fetch of each.
+        if (propId == 0) return nullptr;
         if (!Load()) {
             SPropValue& error = errors_[propId];
             error = ErrorValue(PROP_TAG(PT_ERROR, propId), loadResult_);
@@ -175,7 +179,7 @@ public:
             // Mail files hold no hidden (associated) items: that table is empty.
             if ((flags & MAPI_ASSOCIATED) == 0 && kind_ == EntryKind::kFolder && !path_.empty()) {
                 std::lock_guard<std::recursive_mutex> lock(Core()->Lock());
-                HRESULT hr = Core()->Layout().ListItems(path_, &items);
+                HRESULT hr = ExplainLayout(Core()->Layout().ListItems(path_, &items));
                 if (FAILED(hr)) return hr;
             }
             auto rows = std::make_shared<ItemRows>(Core(), path_, std::move(items));
@@ -197,7 +201,7 @@ public:
             } else {
                 std::vector<std::string> names;
                 std::lock_guard<std::recursive_mutex> lock(Core()->Lock());
-                HRESULT hr = Core()->Layout().ListFolders(path_, &names);
+                HRESULT hr = ExplainLayout(Core()->Layout().ListFolders(path_, &names));
                 if (FAILED(hr)) return hr;
                 for (const std::string& name : names) {
                     FolderPath child = path_;
@@ -241,7 +245,12 @@ public:
                          ULONG flags) override {
         if ((flags & MESSAGE_MOVE) != 0) return MAPI_E_NO_SUPPORT;  // items are never removed
         return Guard([&] {
-            return CopyMessagesBetweenFolders(this, list, static_cast<IMAPIFolder*>(dest), flags);
+            HRESULT hr = CopyWhereTheyLie(list, static_cast<IMAPIFolder*>(dest));
+            if (hr != MAPI_E_NO_SUPPORT) return hr;
+            std::string why;
+            hr = CopyMessagesBetweenFolders(this, list, static_cast<IMAPIFolder*>(dest), flags,
+                                            &why);
+            return Explain(hr, std::move(why));
         });
     }
     HRESULT DeleteMessages(LPENTRYLIST, ULONG_PTR, LPMAPIPROGRESS, ULONG) override {
@@ -260,7 +269,7 @@ public:
         return Guard([&]() -> HRESULT {
             std::lock_guard<std::recursive_mutex> lock(Core()->Lock());
             std::vector<std::string> siblings;
-            HRESULT hr = Core()->Layout().ListFolders(path_, &siblings);
+            HRESULT hr = ExplainLayout(Core()->Layout().ListFolders(path_, &siblings));
             if (FAILED(hr)) return hr;
             FolderPath child = path_;
             for (const std::string& sibling : siblings) {
@@ -269,7 +278,7 @@ public:
                 child.push_back(sibling);
                 return OpenFolder(Core(), EntryKind::kFolder, child, out);
             }
-            hr = Core()->Layout().CreateFolder(path_, text);
+            hr = ExplainLayout(Core()->Layout().CreateFolder(path_, text));
             if (FAILED(hr)) return hr;
             child.push_back(text);
             return OpenFolder(Core(), EntryKind::kFolder, child, out);
@@ -296,6 +305,36 @@ protected:
     bool SupportsInterface(REFIID riid) const override {
         return IidIn(riid, {IID_IMAPIProp, IID_IMAPIContainer, IID_IMAPIFolder});
     }
+
+private:
+    // A copy between two folders of this very store, whose layout copies
+    // on its own (a server's COPY): the messages stay as they are, bytes,
+    // flags and dates, and never travel through this machine. Such a copy
+    // is the message itself again, so it gets no provenance of its own:
+    // the copy engine, which resumes by provenance, never copies within
+    // one store. MAPI_E_NO_SUPPORT when the MIME copy must do it (another
+    // store, a layout without such a copy, an entry of another folder).
+    HRESULT CopyWhereTheyLie(LPENTRYLIST list, IMAPIFolder* dest) {
+        auto* target = dynamic_cast<Folder*>(dest);
+        if (list == nullptr || target == nullptr || target->Core() != Core() ||
+            target->kind_ != EntryKind::kFolder || target->path_.empty() || list->cValues == 0 ||
+            list->lpbin == nullptr)
+            return MAPI_E_NO_SUPPORT;
+        std::vector<std::string> keys;
+        for (ULONG i = 0; i < list->cValues; ++i) {
+            ParsedEntryId parsed;
+            if (list->lpbin[i].lpb == nullptr ||
+                !Core()->ParseEntryId(list->lpbin[i].lpb, list->lpbin[i].cb, &parsed) ||
+                parsed.kind != EntryKind::kMessage || parsed.folder != path_)
+                return MAPI_E_NO_SUPPORT;
+            keys.push_back(parsed.key);
+        }
+        std::lock_guard<std::recursive_mutex> lock(Core()->Lock());
+        std::vector<std::string> copied;
+        return ExplainLayout(Core()->Layout().CopyItems(path_, keys, target->path_, &copied));
+    }
+
+protected:
     void Compute(mime::PropBag& out) override { FolderProps(*Core(), kind_, path_, out); }
     // Folder properties follow from the files, but for the container class,
     // which the store keeps; the problems name every other property.

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <mapidefs.h>
@@ -64,6 +65,34 @@ public:
     virtual std::optional<std::vector<std::string>> SpecialUse(const char* /*attribute*/) {
         return std::nullopt;
     }
+
+    // Copies the items keys of folder from into folder to where they lie
+    // (a server's own COPY), all or none, flags and dates with them, the
+    // bytes as they are. *copied gets the new items' keys in the order of
+    // keys ("" where the layout cannot tell). MAPI_E_NO_SUPPORT where the
+    // layout has no such copy: the caller then copies through the MIME
+    // conversion.
+    virtual HRESULT CopyItems(const FolderPath& /*from*/, const std::vector<std::string>& /*keys*/,
+                              const FolderPath& /*to*/, std::vector<std::string>* /*copied*/) {
+        return MAPI_E_NO_SUPPORT;
+    }
+
+    // Makes the layout ready for use (a server logs on here); S_OK for
+    // layouts that need nothing. Every other call does it when it is not
+    // done, so a store that is never used is never contacted.
+    virtual HRESULT Connect() { return S_OK; }
+
+    // The words that explain the last failed call (the server's answer,
+    // the file that could not be written), given once: taking them clears
+    // them, so words of an old failure are never shown for a new one.
+    // Empty when the failure came without any.
+    std::string TakeLastError() { return std::exchange(lastError_, std::string()); }
+
+protected:
+    void SetLastError(std::string text) { lastError_ = std::move(text); }
+
+private:
+    std::string lastError_;
 };
 
 // Layouts over the store directory root. Maildir++: the root is the inbox,
@@ -84,6 +113,9 @@ std::string UnescapeName(const std::string& name);
 // Writes bytes to path and syncs it; fails when the file exists (O_EXCL).
 HRESULT WriteNewFile(const std::string& path, const std::string& bytes);
 HRESULT ReadWholeFile(const std::string& path, std::string* bytes);
+// Words for a failed write of hr at where (a folder's directory or file),
+// error being the errno of the call that failed (0: none known).
+std::string FileFailure(HRESULT hr, const std::string& where, int error);
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
 // Entries of a directory, without "." and "..", sorted by name.

@@ -235,7 +235,8 @@ private:
         const std::string hint = item_->props.Text(PROP_ID(PR_SUBJECT)).value_or("");
         std::lock_guard<std::recursive_mutex> lock(core.Lock());
         std::string key;
-        hr = core.Layout().AddItem(tree_->folder, bytes, mime::FlagsOf(*item_), hint, &key);
+        hr = ExplainLayout(
+            core.Layout().AddItem(tree_->folder, bytes, mime::FlagsOf(*item_), hint, &key));
         if (FAILED(hr)) return hr;
         tree_->key = key;
         tree_->size = bytes.size();

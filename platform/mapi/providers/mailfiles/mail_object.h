@@ -9,6 +9,8 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include <mapidefs.h>
 #include <mapiguid.h>
@@ -34,21 +36,35 @@ HRESULT DeletePropsFrom(mime::PropBag& stored, const mime::PropBag& computed,
 HRESULT OpenStream(mime::PropBag* stored, const mime::PropBag& computed, ULONG tag, ULONG flags,
                    IUnknown* owner, LPUNKNOWN* out);
 
+// A MAPIERROR (one MAPI buffer) with text and component, UTF-16 when flags
+// has MAPI_UNICODE.
+HRESULT MakeMapiError(const std::string& text, const std::string& component, ULONG flags,
+                      LPMAPIERROR* error);
+
 template <class I>
 class MailObject : public ComObject<I> {
 public:
     explicit MailObject(std::shared_ptr<StoreCore> core) : core_(std::move(core)) {}
 
-    HRESULT GetLastError(HRESULT, ULONG, LPMAPIERROR* error) override {
-        if (error != nullptr) *error = nullptr;
-        return MAPI_E_NO_SUPPORT;
+    // The words kept for the last failure of this object, when hr is that
+    // failure's code; S_OK with no MAPIERROR when there are none.
+    HRESULT GetLastError(HRESULT hr, ULONG flags, LPMAPIERROR* error) override {
+        if (error == nullptr) return MAPI_E_INVALID_PARAMETER;
+        *error = nullptr;
+        std::string text;
+        {
+            std::lock_guard<std::mutex> lock(explainedLock_);
+            if (explainedCode_ == hr) text = explained_;
+        }
+        if (text.empty()) return S_OK;
+        return Guard([&] { return MakeMapiError(text, core_->Layout().Kind(), flags, error); });
     }
     HRESULT SaveChanges(ULONG) override { return S_OK; }
     HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count,
                      LPSPropValue* values) override {
         return Guard([&] {
             mime::PropBag computed;
-            Compute(computed);
+            ComputeFor(tags, computed);
             return GetPropsFrom(Stored(), computed, tags, flags, count, values);
         });
     }
@@ -115,6 +131,9 @@ public:
 protected:
     // Values computed on each call (entry ids, counts, sizes).
     virtual void Compute(mime::PropBag& out) = 0;
+    // For GetProps of tags (null: all); objects whose values cost a server
+    // round trip may leave out those not asked for.
+    virtual void ComputeFor(LPSPropTagArray /*tags*/, mime::PropBag& out) { Compute(out); }
     // The stored values, or null.
     virtual const mime::PropBag* Stored() { return nullptr; }
     virtual mime::PropBag* MutableStored() { return nullptr; }
@@ -138,8 +157,26 @@ protected:
 
     const std::shared_ptr<StoreCore>& Core() const { return core_; }
 
+    // Keeps text as the explanation GetLastError gives for hr; gives hr.
+    HRESULT Explain(HRESULT hr, std::string text) {
+        if (hr != S_OK) {
+            std::lock_guard<std::mutex> lock(explainedLock_);
+            explainedCode_ = hr;
+            explained_ = std::move(text);
+        }
+        return hr;
+    }
+    // For the result of a layout call made under the store's lock: a
+    // failure is explained by the layout's words for it.
+    HRESULT ExplainLayout(HRESULT hr) {
+        return FAILED(hr) ? Explain(hr, core_->Layout().TakeLastError()) : hr;
+    }
+
 private:
     std::shared_ptr<StoreCore> core_;
+    std::mutex explainedLock_;
+    HRESULT explainedCode_ = S_OK;
+    std::string explained_;
 };
 
 // Problem arrays for SetProps on objects that keep nothing themselves.

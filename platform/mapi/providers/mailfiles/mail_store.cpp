@@ -112,12 +112,58 @@ public:
     HRESULT FinishedMsg(ULONG, ULONG, LPENTRYID) override { return MAPI_E_NO_SUPPORT; }
     HRESULT NotifyNewMail(LPNOTIFICATION) override { return MAPI_E_NO_SUPPORT; }
 
+    // What names the store, which a session asks of every store of its
+    // profile when it starts, needs no server; anything else is the first
+    // use of the store, which logs on to a server now.
+    HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count,
+                     LPSPropValue* values) override {
+        if (!IdentityOnly(tags)) {
+            HRESULT hr = Guard([&] {
+                std::lock_guard<std::recursive_mutex> lock(Core()->Lock());
+                return ExplainLayout(Core()->Layout().Connect());
+            });
+            if (FAILED(hr)) return hr;
+        }
+        return MailObject::GetProps(tags, flags, count, values);
+    }
+
 protected:
     bool SupportsInterface(REFIID riid) const override {
         return IidIn(riid, {IID_IMAPIProp, IID_IMsgStore});
     }
 
+    void ComputeFor(LPSPropTagArray tags, mime::PropBag& out) override {
+        ComputeIdentity(out);
+        if (!IdentityOnly(tags)) ComputeSpecialFolders(out);
+    }
+
     void Compute(mime::PropBag& out) override {
+        ComputeIdentity(out);
+        ComputeSpecialFolders(out);
+    }
+
+private:
+    static bool IdentityOnly(LPSPropTagArray tags) {
+        if (tags == nullptr) return false;
+        for (ULONG i = 0; i < tags->cValues; ++i) {
+            switch (PROP_ID(tags->aulPropTag[i])) {
+                case PROP_ID(PR_DISPLAY_NAME):
+                case PROP_ID(PR_ENTRYID):
+                case PROP_ID(PR_STORE_ENTRYID):
+                case PROP_ID(PR_RECORD_KEY):
+                case PROP_ID(PR_STORE_RECORD_KEY):
+                case PROP_ID(PR_MDB_PROVIDER):
+                case PROP_ID(PR_OBJECT_TYPE):
+                case PROP_ID(PR_STORE_SUPPORT_MASK):
+                    break;
+                default:
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    void ComputeIdentity(mime::PropBag& out) {
         StoreCore& core = *Core();
         const std::string uid(reinterpret_cast<const char*>(core.Uid().ab), sizeof core.Uid().ab);
         out.SetText(PROP_ID(PR_DISPLAY_NAME), core.DisplayName());
@@ -133,11 +179,16 @@ protected:
                                       STORE_ATTACH_OK | STORE_MV_PROPS_OK | STORE_RESTRICTION_OK |
                                       STORE_SORT_OK | STORE_UNICODE_OK));
         out.SetBinary(PROP_ID(PR_IPM_SUBTREE_ENTRYID), core.EntryId(EntryKind::kFolder));
+    }
+
+    void ComputeSpecialFolders(mime::PropBag& out) {
+        StoreCore& core = *Core();
         for (const SpecialProp& special : kSpecialProps)
             if (auto folder = core.SpecialFolder(special.which))
                 out.SetBinary(PROP_ID(special.tag), core.EntryId(EntryKind::kFolder, *folder));
     }
 
+protected:
     // The special-folder identifiers can be set; they are kept in the
     // store's hidden file. Nothing else of the store can change.
     HRESULT SetOther(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override {

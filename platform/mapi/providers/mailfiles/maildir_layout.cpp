@@ -154,7 +154,16 @@ public:
     }
 
     HRESULT AddItem(const FolderPath& folder, const std::string& bytes, const mime::MailFlags& flags,
-                    const std::string&, std::string* key) override {
+                    const std::string& hint, std::string* key) override {
+        errno = 0;
+        HRESULT hr = Add(folder, bytes, flags, hint, key);
+        if (FAILED(hr)) SetLastError(FileFailure(hr, FolderDir(folder), errno));
+        return hr;
+    }
+
+private:
+    HRESULT Add(const FolderPath& folder, const std::string& bytes, const mime::MailFlags& flags,
+                const std::string&, std::string* key) {
         const std::string dir = FolderDir(folder);
         if (!IsDirectory(dir + "/tmp")) return MAPI_E_NOT_FOUND;
         const std::string unique = UniqueName();
@@ -172,7 +181,6 @@ public:
         return S_OK;
     }
 
-private:
     // ".A.B" for {"A", "B"}; the inbox's children go below ".INBOX".
     static std::string DirName(const FolderPath& path) {
         std::string dir;

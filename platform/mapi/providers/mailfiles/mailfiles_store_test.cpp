@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 #include <sstream>
@@ -21,6 +23,7 @@
 #include "providers/providers.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/message_copy.h"
+#include "runtime/prop_convert.h"
 
 namespace mapi::mailfiles {
 namespace {
@@ -326,6 +329,15 @@ TEST_P(MailStoreTest, DamagedItemsFailAlone) {
                              0, &raw),
               S_OK);
     RowSetPtr rows(raw);
+    // A placeholder column (a name the store does not know, as the copy
+    // engine asks for) reads no message: the damaged one is not noticed.
+    SizedSPropTagArray(2, placeholder) = {2, {PR_ENTRYID, PR_NULL}};
+    ASSERT_EQ(HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&placeholder), nullptr,
+                             nullptr, 0, &raw),
+              S_OK);
+    RowSetPtr placeholders(raw);
+    for (ULONG i = 0; i < placeholders->cRows; ++i)
+        EXPECT_NE(placeholders->aRow[i].lpProps[1].Value.err, MAPI_E_CORRUPT_DATA) << i;
     int corrupt = 0, copied = 0;
     for (ULONG i = 0; i < rows->cRows; ++i) {
         ENTRYLIST list{1, &rows->aRow[i].lpProps[0].Value.bin};
@@ -339,6 +351,65 @@ TEST_P(MailStoreTest, DamagedItemsFailAlone) {
     std::vector<std::string> arrived = Subjects(target.get());
     EXPECT_NE(std::find(arrived.begin(), arrived.end(), "good one"), arrived.end());
     EXPECT_NE(std::find(arrived.begin(), arrived.end(), "good two"), arrived.end());
+}
+
+// A folder whose files went away under the store: saving into it fails
+// with words that name the place, given by the message that failed (in
+// either text width) and, for a copy, by the source folder.
+TEST_P(MailStoreTest, AFailedWriteSaysWhereAndWhy) {
+    ComRef<IMAPIFolder> source = Create(subtree_.get(), "Giving");
+    SaveMessage(source.get(), "to be copied", "body\r\n");
+    ComRef<IMAPIFolder> folder = Create(subtree_.get(), "Refusing");
+    const std::string where = path_ + (GetParam() == "maildir" ? "/.Refusing" : "/Refusing");
+    std::filesystem::remove_all(where);
+
+    ComRef<IMessage> message;
+    ASSERT_EQ(folder->CreateMessage(nullptr, 0, message.Out()), S_OK);
+    SetText(message.get(), PR_SUBJECT, "nowhere to go");
+    const HRESULT hr = message->SaveChanges(0);
+    ASSERT_EQ(hr, MAPI_E_NOT_FOUND);
+    LPMAPIERROR raw = nullptr;
+    ASSERT_EQ(message->GetLastError(hr, 0, &raw), S_OK);
+    MapiBuffer<MAPIERROR> narrow(raw);
+    ASSERT_TRUE(narrow && narrow->lpszError != nullptr);
+    EXPECT_EQ(std::string(narrow->lpszError), where + " is not there");
+    EXPECT_STREQ(narrow->lpszComponent, GetParam().c_str());
+    ASSERT_EQ(message->GetLastError(hr, MAPI_UNICODE, &raw), S_OK);
+    MapiBuffer<MAPIERROR> wide(raw);
+    ASSERT_TRUE(wide && wide->lpszError != nullptr);
+    EXPECT_EQ(Utf16ToUtf8(reinterpret_cast<const WCHAR*>(wide->lpszError)), where + " is not there");
+    // Another code, or a call that went well, has no words.
+    ASSERT_EQ(message->GetLastError(MAPI_E_CALL_FAILED, 0, &raw), S_OK);
+    EXPECT_EQ(raw, nullptr);
+    if (GetParam() == "maildir") {
+        // The system's own words when a write itself fails.
+        ComRef<IMAPIFolder> jammed = Create(subtree_.get(), "Jammed");
+        std::filesystem::remove_all(path_ + "/.Jammed/cur");
+        std::ofstream(path_ + "/.Jammed/cur") << "a file where a directory belongs";
+        ComRef<IMessage> stuck;
+        ASSERT_EQ(jammed->CreateMessage(nullptr, 0, stuck.Out()), S_OK);
+        const HRESULT failed = stuck->SaveChanges(0);
+        EXPECT_EQ(failed, MAPI_E_DISK_ERROR);
+        ASSERT_EQ(stuck->GetLastError(failed, 0, &raw), S_OK);
+        MapiBuffer<MAPIERROR> words(raw);
+        ASSERT_TRUE(words && words->lpszError != nullptr);
+        EXPECT_EQ(std::string(words->lpszError),
+                  "cannot write to " + path_ + "/.Jammed: " + std::strerror(ENOTDIR));
+    }
+
+    ComRef<IMAPITable> table;
+    ASSERT_EQ(source->GetContentsTable(0, table.Out()), S_OK);
+    SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+    LPSRowSet rawRows = nullptr;
+    ASSERT_EQ(HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
+                             nullptr, 0, &rawRows),
+              S_OK);
+    RowSetPtr rows(rawRows);
+    ASSERT_EQ(rows->cRows, 1u);
+    ENTRYLIST list{1, &rows->aRow[0].lpProps[0].Value.bin};
+    const HRESULT copied = source->CopyMessages(&list, nullptr, folder.get(), 0, nullptr, 0);
+    EXPECT_EQ(copied, MAPI_E_NOT_FOUND);
+    EXPECT_EQ(CopyFailureText(source.get(), copied), where + " is not there");
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, MailStoreTest, ::testing::Values("maildir", "mbox", "eml"));

@@ -124,9 +124,19 @@ public:
         return MAPI_E_NOT_FOUND;
     }
 
-    HRESULT AddItem(const FolderPath& folder, const std::string& bytes, const mime::MailFlags&,
-                    const std::string&, std::string* key) override {
+    HRESULT AddItem(const FolderPath& folder, const std::string& bytes,
+                    const mime::MailFlags& flags, const std::string& hint,
+                    std::string* key) override {
         if (folder.empty()) return MAPI_E_NO_SUPPORT;
+        errno = 0;
+        HRESULT hr = Add(folder, bytes, flags, hint, key);
+        if (FAILED(hr)) SetLastError(FileFailure(hr, FileOf(folder), errno));
+        return hr;
+    }
+
+private:
+    HRESULT Add(const FolderPath& folder, const std::string& bytes, const mime::MailFlags&,
+                const std::string&, std::string* key) {
         const std::string file = FileOf(folder);
         if (!IsRegularFile(file)) return MAPI_E_NOT_FOUND;
         DotLock dotLock(file + ".lock");
@@ -166,7 +176,6 @@ public:
         return S_OK;
     }
 
-private:
     struct Index {
         off_t size = -1;
         struct timespec mtime {};

@@ -259,6 +259,37 @@ HRESULT OpenStream(mime::PropBag* stored, const mime::PropBag& computed, ULONG t
     return S_OK;
 }
 
+HRESULT MakeMapiError(const std::string& text, const std::string& component, ULONG flags,
+                      LPMAPIERROR* error) {
+    // The strings hang off the structure's buffer and are freed with it.
+    const bool wide = (flags & MAPI_UNICODE) != 0;
+    std::string textBytes = text, componentBytes = component;
+    if (wide) {
+        const std::u16string t = Utf8ToUtf16(text), c = Utf8ToUtf16(component);
+        textBytes.assign(reinterpret_cast<const char*>(t.c_str()), (t.size() + 1) * 2);
+        componentBytes.assign(reinterpret_cast<const char*>(c.c_str()), (c.size() + 1) * 2);
+    } else {
+        textBytes.push_back('\0');
+        componentBytes.push_back('\0');
+    }
+    auto out = AllocateMapi<MAPIERROR>(static_cast<ULONG>(sizeof(MAPIERROR)));
+    if (!out) return MAPI_E_NOT_ENOUGH_MEMORY;
+    std::memset(out.get(), 0, sizeof(MAPIERROR));
+    void* textCopy = nullptr;
+    void* componentCopy = nullptr;
+    if (MAPIAllocateMore(static_cast<ULONG>(textBytes.size()), out.get(), &textCopy) != S_OK ||
+        MAPIAllocateMore(static_cast<ULONG>(componentBytes.size()), out.get(), &componentCopy) !=
+            S_OK)
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    std::memcpy(textCopy, textBytes.data(), textBytes.size());
+    std::memcpy(componentCopy, componentBytes.data(), componentBytes.size());
+    out->ulVersion = 0;  // MAPI_ERROR_VERSION
+    out->lpszError = static_cast<LPSTR>(textCopy);
+    out->lpszComponent = static_cast<LPSTR>(componentCopy);
+    *error = out.release();
+    return S_OK;
+}
+
 HRESULT AllProblems(ULONG count, LPSPropValue values, SCODE code, LPSPropProblemArray* problems) {
     std::vector<std::pair<ULONG, ULONG>> list;
     for (ULONG i = 0; i < count; ++i) list.emplace_back(i, values[i].ulPropTag);

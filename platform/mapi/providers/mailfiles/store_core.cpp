@@ -112,7 +112,7 @@ HRESULT StoreCore::Open(const std::string& path, std::unique_ptr<MailLayout> lay
     for (const mime::PropName& n :
          {mime::KeywordsName(), mime::SourceStoreName(), mime::SourceEntryIdName(),
           mime::SourceModifiedName(), mime::AppointmentStartName(), mime::AppointmentEndName(),
-          mime::AppointmentLocationName()})
+          mime::AppointmentLocationName(), mime::ConversionNotesName()})
         core->names_.push_back(n);
 
     if (create) {
