@@ -305,14 +305,13 @@ bool CQuirnelDlg::AccountPassword(const std::string& account, const std::string&
             return true;
         }
     }
-    // A box belongs to the interface thread; the logons that open an
-    // account's store happen there, so a worker only finds what they kept.
-    if (QThread::currentThread() != thread()) {
-        *error = LoadString(IDS_NO_PASSWORD).toStdString();
-        return false;
-    }
+    // An account logs on at its first use, which may be a worker's count or
+    // copy; the box belongs to the interface thread, so the worker waits
+    // there for the answer.
     QString given;
-    if (!AskForPassword(this, QString::fromStdString(shown), &given)) {
+    bool answered = false;
+    OnUiThread([&] { answered = AskForPassword(this, QString::fromStdString(shown), &given); });
+    if (!answered) {
         *error = LoadString(IDS_NO_PASSWORD).toStdString();
         return false;
     }
