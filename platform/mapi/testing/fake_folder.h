@@ -24,8 +24,11 @@ namespace fake {
 class Folder : public PropObject<IMAPIFolder> {
 public:
     static constexpr ULONG kObjectType = MAPI_FOLDER;
-    // A folder of its own (an entry registry and name map for it alone).
-    Folder() : Folder(Context::Alone("folder"), "", FOLDER_GENERIC) {}
+    // A folder of its own (an entry registry and name map for it alone),
+    // without properties: it holds no MAPI memory, so a test can count
+    // the chains of the code it checks.
+    Folder() : PropObject(Context::Alone("folder"), kObjectType, true) {}
+    // A named folder of type (PR_DISPLAY_NAME, PR_FOLDER_TYPE) in context.
     Folder(Context context, const std::string& name, ULONG type);
 
     std::string Name() const { return Text(PR_DISPLAY_NAME_A); }
