@@ -42,8 +42,7 @@ HRESULT Folder::GetContentsTable(ULONG flags, LPMAPITABLE* out) {
     lastContentsFlags = flags;
     if (HRESULT hr = Failure(Call::GetContentsTable)) return hr;
     if (contents != nullptr) {
-        contents->AddRef();
-        *out = contents;
+        *out = contents->Share();
         return S_OK;
     }
     auto table = Make<Table>(std::vector<ULONG>{PR_ENTRYID, PR_SUBJECT_A});
@@ -69,8 +68,7 @@ HRESULT Folder::GetHierarchyTable(ULONG flags, LPMAPITABLE* out) {
     lastHierarchyFlags = flags;
     if (HRESULT hr = Failure(Call::GetHierarchyTable)) return hr;
     if (hierarchy != nullptr) {
-        hierarchy->AddRef();
-        *out = hierarchy;
+        *out = hierarchy->Share();
         return S_OK;
     }
     auto table = Make<Table>(std::vector<ULONG>{PR_DISPLAY_NAME_A, PR_ENTRYID});

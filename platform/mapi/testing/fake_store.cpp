@@ -70,8 +70,7 @@ HRESULT Session::GetMsgStoresTable(ULONG, LPMAPITABLE* out) {
     *out = nullptr;
     if (HRESULT hr = Failure(Call::GetMsgStoresTable)) return hr;
     if (storesTable != nullptr) {
-        storesTable->AddRef();
-        *out = storesTable;
+        *out = storesTable->Share();
         return S_OK;
     }
     auto table = Make<Table>(std::vector<ULONG>{PR_DISPLAY_NAME_A, PR_ENTRYID});

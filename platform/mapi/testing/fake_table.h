@@ -28,6 +28,12 @@ public:
     // it hands out).
     int* restrictCounter = nullptr;
 
+    // Hands out a reference to this table, as a Get...Table call does.
+    LPMAPITABLE Share() {
+        AddRef();
+        return this;
+    }
+
     void AddRow(std::initializer_list<Value> values);
     void AddRow(const std::vector<const SPropValue*>& values);
 
