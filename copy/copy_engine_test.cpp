@@ -178,9 +178,11 @@ TEST_F(CopyEngineTest, AnUnreadableTableLogsTheBareErrorNameAndTheWalkGoesOn) {
         void (*breakIt)(fake::Folder*);
         const char* line;
     } cases[] = {
-        {"table refused", [](fake::Folder* f) { f->Fail(fake::Call::GetContentsTable, MAPI_E_NO_ACCESS); },
+        {"table refused",
+         [](fake::Folder* f) { f->Fail(fake::Call::GetContentsTable, MAPI_E_NO_ACCESS); },
          "E_ACCESSDENIED"},  // MAPI_E_NO_ACCESS shares its code
-        {"rows unreadable", [](fake::Folder* f) { f->Fail(fake::Call::QueryRows, MAPI_E_CORRUPT_DATA); },
+        {"rows unreadable",
+         [](fake::Folder* f) { f->Fail(fake::Call::QueryRows, MAPI_E_CORRUPT_DATA); },
          "MAPI_E_CORRUPT_DATA"},
     };
     for (const Case& c : cases) {
@@ -602,8 +604,7 @@ TEST_F(CopyEngineTest, SpecialFoldersBecomeTheTargetsSpecialFolders) {
     EXPECT_EQ(m_target->receiveFolders[""], Dst()->Child("Inbox")->Eid());
     EXPECT_EQ(m_target->receiveFolders["IPM"], Dst()->Child("Inbox")->Eid());
     EXPECT_EQ(m_target->Binary(PR_IPM_OUTBOX_ENTRYID), Dst()->Child("Outbox")->Eid());
-    EXPECT_EQ(m_target->Binary(PR_IPM_SENTMAIL_ENTRYID),
-              Dst()->Child("Sent Items")->Eid());
+    EXPECT_EQ(m_target->Binary(PR_IPM_SENTMAIL_ENTRYID), Dst()->Child("Sent Items")->Eid());
     EXPECT_EQ(m_target->Binary(PR_IPM_WASTEBASKET_ENTRYID), targetTrash->Eid());
 }
 

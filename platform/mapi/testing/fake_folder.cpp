@@ -109,7 +109,8 @@ std::vector<mapi::ComRef<Message>>::iterator Folder::FindMessage(const SBinary& 
 HRESULT Folder::CopyMessages(LPENTRYLIST list, LPCIID, LPVOID dest, ULONG_PTR, LPMAPIPROGRESS,
                              ULONG flags) {
     if (HRESULT hr = Failure(Call::CopyMessages)) return hr;
-    auto* target = dest != nullptr ? dynamic_cast<Folder*>(static_cast<IMAPIFolder*>(dest)) : nullptr;
+    auto* target =
+        dest != nullptr ? dynamic_cast<Folder*>(static_cast<IMAPIFolder*>(dest)) : nullptr;
     if (list == nullptr || target == nullptr || (flags & ~MESSAGE_MOVE) != 0)
         return MAPI_E_INVALID_PARAMETER;
     for (ULONG i = 0; i < list->cValues; ++i) {

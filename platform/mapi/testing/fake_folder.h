@@ -9,7 +9,8 @@
 //
 // Faults: Fail(GetContentsTable / GetHierarchyTable / OpenEntry /
 // CreateFolder), Fail(QueryRows / Restrict) for the contents tables it makes;
-// failCreate by name; per message Fail(CopyMessages) on the message.
+// failCreate by name; Fail(CopyMessages) on the folder (every copy out of
+// it) or on one message (that message only).
 #pragma once
 
 #include <functional>
@@ -50,7 +51,7 @@ public:
     std::map<std::string, HRESULT> failCreate;  // CreateFolder of that name
     // Called after each successful CopyMessages out of this folder.
     std::function<void()> afterCopy;
-    int restrictCalls = 0;  // over every contents table made here
+    int restrictCalls = 0;           // over every contents table made here
     std::vector<ULONG> createFlags;  // of CreateMessage
     std::vector<Bytes> deleted;      // by DeleteMessages
     ULONG lastContentsFlags = 0xFFFFFFFF, lastHierarchyFlags = 0xFFFFFFFF;

@@ -207,8 +207,7 @@ template <class I>
 HRESULT PropObject<I>::GetNamesFromIDs(LPSPropTagArray* tags, LPGUID, ULONG, ULONG* count,
                                        LPMAPINAMEID** out) {
     const ULONG n = (*tags)->cValues;
-    auto list =
-        mapi::AllocateMapi<LPMAPINAMEID>(sizeof(LPMAPINAMEID) * std::max<ULONG>(n, 1));
+    auto list = mapi::AllocateMapi<LPMAPINAMEID>(sizeof(LPMAPINAMEID) * std::max<ULONG>(n, 1));
     if (!list) return MAPI_E_NOT_ENOUGH_MEMORY;
     for (ULONG i = 0; i < n; ++i) {
         list.get()[i] = nullptr;

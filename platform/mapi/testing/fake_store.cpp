@@ -76,7 +76,8 @@ HRESULT Session::GetMsgStoresTable(ULONG, LPMAPITABLE* out) {
     auto table = Make<Table>(std::vector<ULONG>{PR_DISPLAY_NAME_A, PR_ENTRYID});
     for (const auto& store : stores_) {
         const std::string eid = "store:" + store->Name();
-        table->AddRow({Str(PR_DISPLAY_NAME_A, store->Name()), Bin(PR_ENTRYID, Bytes(eid.begin(), eid.end()))});
+        table->AddRow({Str(PR_DISPLAY_NAME_A, store->Name()),
+                       Bin(PR_ENTRYID, Bytes(eid.begin(), eid.end()))});
     }
     *out = table.Detach();
     return S_OK;

@@ -121,8 +121,7 @@ HRESULT Entries::Open(ULONG cb, LPENTRYID eid, ULONG flags, ULONG* type, LPUNKNO
     *out = nullptr;
     lastFlags = flags;
     lastOpened = BytesOf(cb, eid);
-    if (auto failure = failOpen.find(lastOpened); failure != failOpen.end())
-        return failure->second;
+    if (auto failure = failOpen.find(lastOpened); failure != failOpen.end()) return failure->second;
     auto it = map_.find(lastOpened);
     if (it == map_.end()) return MAPI_E_NOT_FOUND;
     if (type != nullptr) *type = it->second.type;

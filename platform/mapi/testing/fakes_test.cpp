@@ -20,9 +20,10 @@ TEST(FakeObjects, LifetimeFaultsAndWhatIsNotModelled) {
     store->Root()->children.clear();
     mapi::ComRef<IUnknown> opened;
     ULONG type = 0;
-    EXPECT_EQ(store->OpenEntry(static_cast<ULONG>(eid.size()), reinterpret_cast<LPENTRYID>(eid.data()),
-                               nullptr, 0, &type, opened.Out()),
-              MAPI_E_NOT_FOUND);
+    EXPECT_EQ(
+        store->OpenEntry(static_cast<ULONG>(eid.size()), reinterpret_cast<LPENTRYID>(eid.data()),
+                         nullptr, 0, &type, opened.Out()),
+        MAPI_E_NOT_FOUND);
 
     // Everything not modelled answers MAPI_E_NO_SUPPORT, and faults replace
     // the answer of what is.
@@ -57,8 +58,8 @@ TEST(FakeObjects, FolderTablesRestrictAndSplitAssociatedItems) {
         ASSERT_EQ(contents->Restrict(&only, 0), S_OK);
         LPSRowSet raw = nullptr;
         SizedSPropTagArray(2, cols) = {2, {PR_SUBJECT_A, PR_ENTRYID}};
-        ASSERT_EQ(HrQueryAllRows(contents.get(), reinterpret_cast<LPSPropTagArray>(&cols),
-                                 nullptr, nullptr, 0, &raw),
+        ASSERT_EQ(HrQueryAllRows(contents.get(), reinterpret_cast<LPSPropTagArray>(&cols), nullptr,
+                                 nullptr, 0, &raw),
                   S_OK);
         mapi::RowSetPtr rows(raw);
         ASSERT_EQ(rows->cRows, 1u);
@@ -86,9 +87,9 @@ TEST(FakeObjects, CopyMovesAndReceiveFoldersFollowTheClass) {
     SBinary ids[] = {{static_cast<ULONG>(kept.size()), kept.data()},
                      {static_cast<ULONG>(refused.size()), refused.data()}};
     ENTRYLIST list{1, ids};
-    ASSERT_EQ(from->CopyMessages(&list, nullptr, static_cast<IMAPIFolder*>(to), 0, nullptr,
-                                 MESSAGE_MOVE),
-              S_OK);
+    ASSERT_EQ(
+        from->CopyMessages(&list, nullptr, static_cast<IMAPIFolder*>(to), 0, nullptr, MESSAGE_MOVE),
+        S_OK);
     ASSERT_EQ(to->messages.size(), 1u);
     EXPECT_EQ(to->messages[0]->Text(PR_SUBJECT_A), "kept");
     EXPECT_NE(to->messages[0]->Eid(), kept);
