@@ -37,14 +37,21 @@ Message& Folder::AddItem(const std::string& subject, HRESULT copyResult) {
     return *m;
 }
 
-HRESULT Folder::GetContentsTable(ULONG flags, LPMAPITABLE* out) {
+HRESULT Folder::HandOut(Call call, Table* given, const std::function<mapi::ComRef<Table>()>& build,
+                        LPMAPITABLE* out) const {
     *out = nullptr;
+    if (HRESULT hr = Failure(call)) return hr;
+    *out = given != nullptr ? given->Share() : build().Detach();
+    return S_OK;
+}
+
+HRESULT Folder::GetContentsTable(ULONG flags, LPMAPITABLE* out) {
     lastContentsFlags = flags;
-    if (HRESULT hr = Failure(Call::GetContentsTable)) return hr;
-    if (contents != nullptr) {
-        *out = contents->Share();
-        return S_OK;
-    }
+    return HandOut(
+        Call::GetContentsTable, contents, [this, flags] { return ContentsRows(flags); }, out);
+}
+
+mapi::ComRef<Table> Folder::ContentsRows(ULONG flags) {
     auto table = Make<Table>(std::vector<ULONG>{PR_ENTRYID, PR_SUBJECT_A});
     const bool associated = (flags & MAPI_ASSOCIATED) != 0;
     for (const auto& m : messages) {
@@ -59,18 +66,16 @@ HRESULT Folder::GetContentsTable(ULONG flags, LPMAPITABLE* out) {
     table->Fail(Call::Restrict, Failure(Call::Restrict));
     // Counted here: the folder outlives the tables it hands out.
     table->restrictCounter = &restrictCalls;
-    *out = table.Detach();
-    return S_OK;
+    return table;
 }
 
 HRESULT Folder::GetHierarchyTable(ULONG flags, LPMAPITABLE* out) {
-    *out = nullptr;
     lastHierarchyFlags = flags;
-    if (HRESULT hr = Failure(Call::GetHierarchyTable)) return hr;
-    if (hierarchy != nullptr) {
-        *out = hierarchy->Share();
-        return S_OK;
-    }
+    return HandOut(
+        Call::GetHierarchyTable, hierarchy, [this] { return HierarchyRows(); }, out);
+}
+
+mapi::ComRef<Table> Folder::HierarchyRows() const {
     auto table = Make<Table>(std::vector<ULONG>{PR_DISPLAY_NAME_A, PR_ENTRYID});
     auto list = [&table](const Folder* child) {
         SPropValue eid{};
@@ -83,8 +88,7 @@ HRESULT Folder::GetHierarchyTable(ULONG flags, LPMAPITABLE* out) {
     };
     for (const auto& child : children) list(child.get());
     for (const Folder* other : alsoListed) list(other);
-    *out = table.Detach();
-    return S_OK;
+    return table;
 }
 
 HRESULT Folder::OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG flags, ULONG* type,

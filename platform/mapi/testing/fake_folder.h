@@ -77,6 +77,12 @@ protected:
     bool Supports(REFIID riid) const override;
 
 private:
+    // The answer of a Get...Table call: its fault, else the test's own
+    // table, else a new one from build.
+    HRESULT HandOut(Call call, Table* given, const std::function<mapi::ComRef<Table>()>& build,
+                    LPMAPITABLE* out) const;
+    mapi::ComRef<Table> ContentsRows(ULONG flags);
+    mapi::ComRef<Table> HierarchyRows() const;
     std::vector<mapi::ComRef<Message>>::iterator FindMessage(const SBinary& eid);
 };
 
