@@ -37,7 +37,7 @@ protected:
 };
 
 TEST_F(CompileMemory, ResultsLiveUntilTheNextCompile) {
-    FakeContainer container;
+    fake::Folder container;
     RestrictionCompiler compiler;
     compiler.SetPropertyObject(&container);
     compiler.SetStoredQueries(&queries);
@@ -59,7 +59,7 @@ TEST_F(CompileMemory, AllocationFailuresAnywhereEndInAnErrorAndLeakNothing) {
     for (const char* query : kQueries) {
         std::string expected;
         {
-            FakeContainer container;
+            fake::Folder container;
             RestrictionCompiler compiler;
             compiler.SetPropertyObject(&container);
             compiler.SetStoredQueries(&queries);
@@ -68,7 +68,7 @@ TEST_F(CompileMemory, AllocationFailuresAnywhereEndInAnErrorAndLeakNothing) {
         for (long n = 0;; ++n) {
             std::string outcome;
             {
-                FakeContainer container;
+                fake::Folder container;
                 RestrictionCompiler compiler;
                 compiler.SetPropertyObject(&container);
                 compiler.SetStoredQueries(&queries);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "container_fake.h"
+#include "fakes.h"
 #include "restriction_compiler.h"
 #include "restriction_text.h"
 
@@ -17,7 +17,7 @@ inline std::string Outcome(RestrictionCompiler& compiler, const std::string& que
 
 // Compiles with a new compiler over a new container (named ids from 0x8000).
 inline std::string Outcome(const std::string& query) {
-    FakeContainer container;
+    fake::Folder container;
     RestrictionCompiler compiler;
     compiler.SetPropertyObject(&container);
     return Outcome(compiler, query);

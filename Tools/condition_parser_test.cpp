@@ -193,7 +193,7 @@ TEST(ConditionParser, MessagesOfTheCasesThisCompilerRejects) {
 }
 
 TEST(ConditionParser, ResultsBelongToTheLastCompile) {
-    FakeContainer container;
+    fake::Folder container;
     RestrictionCompiler compiler;
     compiler.SetPropertyObject(&container);
     EXPECT_EQ(Outcome(compiler, "Foo = 1"), "error: Neither Foo nor 1 is a keyword");

@@ -145,7 +145,7 @@ TEST(ResolveField, ReferencedTagsOnceInOrderOfFirstUse) {
 }
 
 TEST(ResolveField, NamedFieldsAskThePropertyObjectEveryTime) {
-    FakeContainer container;
+    fake::Folder container;
     {
         RestrictionCompiler compiler;
         compiler.SetPropertyObject(&container);
@@ -165,15 +165,15 @@ TEST(ResolveField, NamedFieldsAskThePropertyObjectEveryTime) {
             {"email1address", 0, nullptr},
         };
         for (const Case& c : cases) {
-            const size_t before = container.requests.size();
+            const size_t before = container.names->requests.size();
             QueryItem item;
             item.text = c.text;
             EXPECT_EQ(compiler.ResolveField(&item), c.tag) << c.text;
             if (c.request != nullptr) {
-                ASSERT_EQ(container.requests.size(), before + 1) << c.text;
-                EXPECT_EQ(container.requests.back(), c.request);
+                ASSERT_EQ(container.names->requests.size(), before + 1) << c.text;
+                EXPECT_EQ(container.names->requests.back().Text(), c.request);
             } else {
-                EXPECT_EQ(container.requests.size(), before) << c.text;
+                EXPECT_EQ(container.names->requests.size(), before) << c.text;
             }
         }
         // Named fields enter the set; string:/long: texts do not.
@@ -184,8 +184,8 @@ TEST(ResolveField, NamedFieldsAskThePropertyObjectEveryTime) {
 }
 
 TEST(ResolveField, FailingLookupEndsTheCompile) {
-    FakeContainer container;
-    container.failWith = MAPI_E_NO_ACCESS;
+    fake::Folder container;
+    container.Fail(fake::Call::GetIDsFromNames, MAPI_E_NO_ACCESS);
     RestrictionCompiler compiler;
     compiler.SetPropertyObject(&container);
     EXPECT_EQ(Outcome(compiler, "Categories = \"a\""), "error: Crash in Compile");

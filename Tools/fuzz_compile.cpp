@@ -8,7 +8,7 @@
 
 #include <runtime/alloc_fault.h>
 
-#include "container_fake.h"
+#include "fakes.h"
 #include "restriction_compiler.h"
 #include "restriction_text.h"
 #include "stored_query.h"
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const long chainsBefore = mapi::LiveAllocationChains();
     {
-        FakeContainer container;
+        fake::Folder container;
         StoredQueryCollection queries;
         FillQueries(queries);
         RestrictionCompiler compiler;

@@ -43,7 +43,7 @@ TEST(SelectClause, ColumnsSortOrdersAndMessages) {
         {"order by Subject,", "error: Expected fieldname", "", ""},
     };
     for (const Case& c : cases) {
-        FakeContainer container;
+        fake::Folder container;
         RestrictionCompiler compiler;
         compiler.SetPropertyObject(&container);
         EXPECT_EQ(Outcome(compiler, c.query), c.restriction) << c.query;

@@ -40,7 +40,7 @@ protected:
         throw std::runtime_error("no query " + name);
     }
 
-    FakeContainer container;
+    fake::Folder container;
     StoredQueryCollection queries;
     RestrictionCompiler compiler;
 };

@@ -12,7 +12,7 @@
 #include <runtime/provider.h>
 
 #include "MapiWrapper.h"
-#include "container_fake.h"
+#include "fakes.h"
 #include "restriction_compiler.h"
 #include "restriction_text.h"
 
@@ -72,7 +72,7 @@ protected:
     // Compiles with the session set; the display name of the property object
     // afterwards, or the error text.
     std::string FolderAfter(const std::string& query) {
-        FakeContainer start;
+        fake::Folder start;
         RestrictionCompiler compiler;
         compiler.SetPropertyObject(&start);
         compiler.SetSession(session._rawInterface());

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "container_fake.h"
+#include "fakes.h"
 #include "property_name_table.h"
 #include "restriction_compiler.h"
 #include "stored_query.h"
@@ -38,7 +38,7 @@ double LexSeconds(const char* text, int rounds) {
 }
 
 void CompileQuery(benchmark::State& state, const char* query) {
-    FakeContainer container;
+    fake::Folder container;
     StoredQueryCollection queries;
     queries.Add("ByCategory", "[Categories = $c]").AddParameter("c", "or");
     RestrictionCompiler compiler;

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "store_fakes.h"
+#include "fakes.h"
 #include "progress_text.h"
 
 namespace {
@@ -82,9 +82,9 @@ protected:
         std::filesystem::remove_all(m_dir);
         std::filesystem::create_directories(m_dir);
         setenv("XDG_DOCUMENTS_DIR", m_dir.c_str(), 1);
-        m_session = mapi::ComRef<fake::Session>(new fake::Session);
-        m_source = mapi::ComRef<fake::Store>(new fake::Store("Source"));
-        m_target = mapi::ComRef<fake::Store>(new fake::Store("Target"));
+        m_session = fake::Make<fake::Session>();
+        m_source = fake::Make<fake::Store>("Source");
+        m_target = fake::Make<fake::Store>("Target");
         m_session->AddStore(m_source.get());
         m_session->AddStore(m_target.get());
         SetMessageBoxHandler([this](const std::string& caption, const std::string& text) {
@@ -128,8 +128,8 @@ protected:
     fake::Folder* Dst() { return m_target->Root(); }
 
     size_t ItemsBelow(const fake::Folder* folder) {
-        size_t n = folder->items.size();
-        for (const auto& child : folder->Children()) n += ItemsBelow(child.get());
+        size_t n = folder->messages.size();
+        for (const auto& child : folder->children) n += ItemsBelow(child.get());
         return n;
     }
 
@@ -147,7 +147,7 @@ TEST_F(CopyEngineTest, ItemsThatCannotBeCopiedAreLoggedAndTheRunGoesOn) {
     fake::Folder* inbox = Src()->AddChild("Inbox");
     inbox->AddItem("first");
     inbox->AddItem("damaged", MAPI_E_CORRUPT_DATA);
-    inbox->AddItem("", MAPI_E_NO_ACCESS).displayName = "by display name";
+    inbox->AddItem("", MAPI_E_NO_ACCESS).Set(fake::Str(PR_DISPLAY_NAME_A, "by display name"));
     inbox->AddItem("", MAPI_E_NOT_ENOUGH_MEMORY);  // neither subject nor display name
     inbox->AddItem("partly", MAPI_W_PARTIAL_COMPLETION);
     inbox->AddItem("last");
@@ -164,10 +164,10 @@ TEST_F(CopyEngineTest, ItemsThatCannotBeCopiedAreLoggedAndTheRunGoesOn) {
                                  "copy message partly", "Error MAPI_W_PARTIAL_COMPLETION",
                                  "Copy folder \\Next to Next"}));
     ASSERT_NE(Dst()->Child("Inbox"), nullptr);
-    ASSERT_EQ(Dst()->Child("Inbox")->items.size(), 2u);
-    EXPECT_EQ(Dst()->Child("Inbox")->items[0].subject, "first");
-    EXPECT_EQ(Dst()->Child("Inbox")->items[1].subject, "last");
-    EXPECT_EQ(Dst()->Child("Next")->items.size(), 1u);
+    ASSERT_EQ(Dst()->Child("Inbox")->messages.size(), 2u);
+    EXPECT_EQ(Dst()->Child("Inbox")->messages[0]->Text(PR_SUBJECT_A), "first");
+    EXPECT_EQ(Dst()->Child("Inbox")->messages[1]->Text(PR_SUBJECT_A), "last");
+    EXPECT_EQ(Dst()->Child("Next")->messages.size(), 1u);
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_EQ(host.startEnabled, (std::vector<bool>{false, false, true, true}));
 }
@@ -178,9 +178,11 @@ TEST_F(CopyEngineTest, AnUnreadableTableLogsTheBareErrorNameAndTheWalkGoesOn) {
         void (*breakIt)(fake::Folder*);
         const char* line;
     } cases[] = {
-        {"table refused", [](fake::Folder* f) { f->failContents = MAPI_E_NO_ACCESS; },
+        {"table refused",
+         [](fake::Folder* f) { f->Fail(fake::Call::GetContentsTable, MAPI_E_NO_ACCESS); },
          "E_ACCESSDENIED"},  // MAPI_E_NO_ACCESS shares its code
-        {"rows unreadable", [](fake::Folder* f) { f->failContentsRead = MAPI_E_CORRUPT_DATA; },
+        {"rows unreadable",
+         [](fake::Folder* f) { f->Fail(fake::Call::QueryRows, MAPI_E_CORRUPT_DATA); },
          "MAPI_E_CORRUPT_DATA"},
     };
     for (const Case& c : cases) {
@@ -218,9 +220,9 @@ TEST_F(CopyEngineTest, ACollisionGetsNumberedNamesFromZero) {
         fake::Folder* inbox = Src()->AddChild("Inbox");
         inbox->AddItem("mail");
         inbox->AddChild("Sub")->AddItem("below");
-        Dst()->refusedNames.insert("Inbox");
+        Dst()->failCreate["Inbox"] = MAPI_E_COLLISION;
         for (int n = 0; n + 1 < c.refused; ++n)
-            Dst()->refusedNames.insert("Inbox" + std::to_string(n));
+            Dst()->failCreate["Inbox" + std::to_string(n)] = MAPI_E_COLLISION;
 
         Run();
         ASSERT_FALSE(host.lines.empty());
@@ -228,7 +230,7 @@ TEST_F(CopyEngineTest, ACollisionGetsNumberedNamesFromZero) {
         if (c.refused <= 100) {
             std::string name = "Inbox" + std::to_string(c.refused - 1);
             ASSERT_NE(Dst()->Child(name), nullptr);
-            EXPECT_EQ(Dst()->Child(name)->items.size(), 1u);
+            EXPECT_EQ(Dst()->Child(name)->messages.size(), 1u);
             EXPECT_EQ(ItemsBelow(Dst()), 2u);
         } else {
             // Neither the folder nor anything below it lands anywhere else.
@@ -251,9 +253,9 @@ TEST_F(CopyEngineTest, AFolderThatCannotBeMadeIsSkippedWithItsSubtree) {
     EXPECT_EQ(host.ledger.foldersSkipped, 1u);
     EXPECT_EQ(host.lines,
               (Lines{"Skip folder \\Broken: E_ACCESSDENIED", "Copy folder \\Fine to Fine"}));
-    EXPECT_EQ(Dst()->Children().size(), 1u);
+    EXPECT_EQ(Dst()->children.size(), 1u);
     EXPECT_EQ(ItemsBelow(Dst()), 1u);
-    EXPECT_EQ(Dst()->Child("Fine")->items.size(), 1u);
+    EXPECT_EQ(Dst()->Child("Fine")->messages.size(), 1u);
 }
 
 TEST_F(CopyEngineTest, AFolderWithoutAReadableNameIsCopiedUnderAFallbackName) {
@@ -263,7 +265,7 @@ TEST_F(CopyEngineTest, AFolderWithoutAReadableNameIsCopiedUnderAFallbackName) {
     empty->AddChild("Sub")->AddItem("b");
     for (SCODE why : {MAPI_E_CORRUPT_DATA, MAPI_E_NOT_FOUND}) {
         fake::Folder* unreadable = Src()->AddChild("");
-        unreadable->props[PROP_ID(PR_DISPLAY_NAME)] = fake::Value::Error(why);
+        unreadable->Set(fake::Err(PR_DISPLAY_NAME, why));
         unreadable->AddItem("c");
     }
 
@@ -273,22 +275,22 @@ TEST_F(CopyEngineTest, AFolderWithoutAReadableNameIsCopiedUnderAFallbackName) {
                      "Copy folder \\ to Unnamed folder0", "Copy folder \\\\Sub to Sub",
                      "Copy folder \\ to Unnamed folder1", "Copy folder \\ to Unnamed folder2"}));
     ASSERT_NE(Dst()->Child("Unnamed folder0"), nullptr);
-    EXPECT_EQ(Dst()->Child("Unnamed folder0")->items.size(), 1u);
+    EXPECT_EQ(Dst()->Child("Unnamed folder0")->messages.size(), 1u);
     ASSERT_NE(Dst()->Child("Unnamed folder0")->Child("Sub"), nullptr);
-    EXPECT_EQ(Dst()->Child("Unnamed folder0")->Child("Sub")->items.size(), 1u);
-    EXPECT_EQ(Dst()->Child("Unnamed folder1")->items.size(), 1u);
-    EXPECT_EQ(Dst()->Child("Unnamed folder2")->items.size(), 1u);
+    EXPECT_EQ(Dst()->Child("Unnamed folder0")->Child("Sub")->messages.size(), 1u);
+    EXPECT_EQ(Dst()->Child("Unnamed folder1")->messages.size(), 1u);
+    EXPECT_EQ(Dst()->Child("Unnamed folder2")->messages.size(), 1u);
     EXPECT_EQ(ItemsBelow(Dst()), 5u);
 }
 
 TEST_F(CopyEngineTest, FoldersThatCannotBeOpenedOrListedAreLogged) {
     fake::Folder* closed = Src()->AddChild("Closed");
     closed->AddItem("x");
-    m_source->failOpen[closed->Eid()] = MAPI_E_CORRUPT_DATA;
+    m_source->entries->failOpen[closed->Eid()] = MAPI_E_CORRUPT_DATA;
     fake::Folder* parent = Src()->AddChild("Parent");
     parent->AddItem("y");
     parent->AddChild("Hidden");
-    parent->failHierarchy = MAPI_E_NO_ACCESS;
+    parent->Fail(fake::Call::GetHierarchyTable, MAPI_E_NO_ACCESS);
     Src()->AddChild("After")->AddItem("z");
 
     Run();
@@ -319,17 +321,17 @@ TEST_F(CopyEngineTest, AFolderListedAgainIsSkippedSoADamagedTreeCannotLoop) {
                      "Skip folder \\C: already copied"};
     EXPECT_EQ(Run(), RunOutcome::Completed);
     EXPECT_EQ(host.lines, once);
-    ASSERT_EQ(Dst()->Children().size(), 2u);
+    ASSERT_EQ(Dst()->children.size(), 2u);
     ASSERT_NE(Dst()->Child("A"), nullptr);
     ASSERT_NE(Dst()->Child("A")->Child("B"), nullptr);
-    EXPECT_TRUE(Dst()->Child("A")->Child("B")->Children().empty());
+    EXPECT_TRUE(Dst()->Child("A")->Child("B")->children.empty());
     EXPECT_EQ(ItemsBelow(Dst()), 3u);
 
     // What one run walked does not keep the next run from copying it.
     host.lines.clear();
     EXPECT_EQ(Run(), RunOutcome::Completed);
     EXPECT_EQ(host.lines, once);
-    EXPECT_EQ(Dst()->Children().size(), 2u);
+    EXPECT_EQ(Dst()->children.size(), 2u);
     EXPECT_EQ(ItemsBelow(Dst()), 6u);
 }
 
@@ -365,8 +367,8 @@ TEST_F(CopyEngineTest, SearchFoldersAreSkippedWithTheirSubtree) {
 
     Run();
     EXPECT_EQ(host.lines, (Lines{"Copy folder \\Real to Real"}));
-    ASSERT_EQ(Dst()->Children().size(), 1u);
-    EXPECT_TRUE(Dst()->Child("Real")->Children().empty());
+    ASSERT_EQ(Dst()->children.size(), 1u);
+    EXPECT_TRUE(Dst()->Child("Real")->children.empty());
     EXPECT_EQ(ItemsBelow(Dst()), 1u);
 }
 
@@ -398,7 +400,7 @@ TEST_F(CopyEngineTest, StopEndsTheRunBetweenItems) {
     worker.join();
 
     EXPECT_EQ(m_engine->LastOutcome(), RunOutcome::Stopped);
-    EXPECT_EQ(Dst()->Child("Inbox")->items.size(), 2u);
+    EXPECT_EQ(Dst()->Child("Inbox")->messages.size(), 2u);
     EXPECT_EQ(Dst()->Child("Inbox")->Child("Sub"), nullptr);
     EXPECT_EQ(Dst()->Child("Later"), nullptr);
     // The items a stop kept the run from are not listed.
@@ -419,7 +421,7 @@ TEST_F(CopyEngineTest, AStopRequestedBeforeTheRunEndsItBeforeTheFirstFolder) {
 
     EXPECT_EQ(Run(), RunOutcome::Stopped);
     EXPECT_TRUE(host.lines.empty());
-    EXPECT_TRUE(Dst()->Children().empty());
+    EXPECT_TRUE(Dst()->children.empty());
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_TRUE(host.stop.load());
     EXPECT_EQ(host.startEnabled.back(), true);
@@ -439,7 +441,7 @@ TEST_F(CopyEngineTest, AQueryThatDoesNotCompileShowsOneBoxAndEndsTheRun) {
     EXPECT_EQ(host.boxes[0].second, reference.ErrorText());
     // Refused before the first folder is made.
     EXPECT_TRUE(host.lines.empty());
-    EXPECT_TRUE(Dst()->Children().empty());
+    EXPECT_TRUE(Dst()->children.empty());
     EXPECT_EQ(ItemsBelow(Dst()), 0u);
     EXPECT_TRUE(host.stop.load());
 }
@@ -449,7 +451,7 @@ TEST_F(CopyEngineTest, AQueryRestrictsEveryFolderAndARefusedRestrictionCopiesNot
     a->AddItem("a");
     fake::Folder* b = Src()->AddChild("B");
     b->AddItem("b");
-    b->failRestrict = MAPI_E_TOO_COMPLEX;
+    b->Fail(fake::Call::Restrict, MAPI_E_TOO_COMPLEX);
     host.query = "Subject = \"a\"";
 
     EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
@@ -457,7 +459,7 @@ TEST_F(CopyEngineTest, AQueryRestrictsEveryFolderAndARefusedRestrictionCopiesNot
     EXPECT_EQ(b->restrictCalls, 1);
     EXPECT_EQ(host.lines,
               (Lines{"Copy folder \\A to A", "Copy folder \\B to B", "MAPI_E_TOO_COMPLEX"}));
-    EXPECT_EQ(Dst()->Child("B")->items.size(), 0u);
+    EXPECT_EQ(Dst()->Child("B")->messages.size(), 0u);
 }
 
 TEST_F(CopyEngineTest, AStoreNameThatIsNotInTheSessionEndsTheRunWithABox) {
@@ -510,7 +512,7 @@ TEST_F(CopyEngineTest, MissingSpecialFoldersAndAnUnopenableLogFileDoNotStopTheRu
 
     EXPECT_EQ(Run(), RunOutcome::Completed);
     EXPECT_EQ(host.lines, (Lines{"Copy folder \\Sent Items to Sent Items"}));
-    EXPECT_EQ(Dst()->Child("Sent Items")->items.size(), 1u);
+    EXPECT_EQ(Dst()->Child("Sent Items")->messages.size(), 1u);
     // Not recognised as the sent items folder, so not made the target's.
     EXPECT_EQ(m_target->props.count(PROP_ID(PR_IPM_SENTMAIL_ENTRYID)), 0u);
     EXPECT_FALSE(std::filesystem::exists(m_dir / "no such folder"));
@@ -538,7 +540,7 @@ TEST_F(CopyEngineTest, ASecondRunAppendsToTheSameLogFile) {
                   "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n" +
                   summary + "\n");
     // The second run reused the folder of the first.
-    EXPECT_EQ(Dst()->Children().size(), 1u);
+    EXPECT_EQ(Dst()->children.size(), 1u);
 }
 
 TEST_F(CopyEngineTest, PercentSignsInNamesAndSubjectsAreLoggedUnchanged) {
@@ -574,7 +576,7 @@ TEST_F(CopyEngineTest, ALongFolderPathIsCutAt511Characters) {
     EXPECT_EQ(host.lines[5], cut);
     std::string file = LogFile();
     EXPECT_NE(file.find("\n" + cut + "\n"), std::string::npos);
-    EXPECT_EQ(Dst()->Children().size(), 1u);
+    EXPECT_EQ(Dst()->children.size(), 1u);
 }
 
 TEST_F(CopyEngineTest, SpecialFoldersBecomeTheTargetsSpecialFolders) {
@@ -587,7 +589,7 @@ TEST_F(CopyEngineTest, SpecialFoldersBecomeTheTargetsSpecialFolders) {
     m_source->SetSpecial(PR_IPM_WASTEBASKET_ENTRYID, trash);
     m_source->SetSpecial(PR_IPM_SENTMAIL_ENTRYID, sent);
     trash->AddItem("thrown away");
-    trash->props[PROP_ID(PR_CONTAINER_CLASS)] = fake::Value::Text("IPF.Note");
+    trash->Set(fake::Str(PR_CONTAINER_CLASS, "IPF.Note"));
     fake::Folder* targetTrash = Dst()->AddChild("Gelöschte Elemente");
     targetTrash->AddItem("already there");
     m_target->SetSpecial(PR_IPM_WASTEBASKET_ENTRYID, targetTrash);
@@ -597,14 +599,13 @@ TEST_F(CopyEngineTest, SpecialFoldersBecomeTheTargetsSpecialFolders) {
                                  "Copy folder \\Deleted Items to Deleted Items",
                                  "Copy folder \\Sent Items to Sent Items"}));
     EXPECT_EQ(Dst()->Child("Deleted Items"), nullptr);
-    EXPECT_EQ(targetTrash->items.size(), 2u);
-    EXPECT_EQ(targetTrash->props[PROP_ID(PR_CONTAINER_CLASS)].s, "IPF.Note");
-    EXPECT_EQ(m_target->InboxEid(), Dst()->Child("Inbox")->Eid());
+    EXPECT_EQ(targetTrash->messages.size(), 2u);
+    EXPECT_EQ(targetTrash->Text(PR_CONTAINER_CLASS), "IPF.Note");
+    EXPECT_EQ(m_target->receiveFolders[""], Dst()->Child("Inbox")->Eid());
     EXPECT_EQ(m_target->receiveFolders["IPM"], Dst()->Child("Inbox")->Eid());
-    EXPECT_EQ(m_target->props[PROP_ID(PR_IPM_OUTBOX_ENTRYID)].s, Dst()->Child("Outbox")->Eid());
-    EXPECT_EQ(m_target->props[PROP_ID(PR_IPM_SENTMAIL_ENTRYID)].s,
-              Dst()->Child("Sent Items")->Eid());
-    EXPECT_EQ(m_target->props[PROP_ID(PR_IPM_WASTEBASKET_ENTRYID)].s, targetTrash->Eid());
+    EXPECT_EQ(m_target->Binary(PR_IPM_OUTBOX_ENTRYID), Dst()->Child("Outbox")->Eid());
+    EXPECT_EQ(m_target->Binary(PR_IPM_SENTMAIL_ENTRYID), Dst()->Child("Sent Items")->Eid());
+    EXPECT_EQ(m_target->Binary(PR_IPM_WASTEBASKET_ENTRYID), targetTrash->Eid());
 }
 
 TEST_F(CopyEngineTest, DeletedItemsGoToANewFolderWhenTheTargetHasNone) {
@@ -615,8 +616,8 @@ TEST_F(CopyEngineTest, DeletedItemsGoToANewFolderWhenTheTargetHasNone) {
     Run();
     EXPECT_EQ(host.lines, (Lines{"Copy folder \\Trash to Trash"}));
     ASSERT_NE(Dst()->Child("Trash"), nullptr);
-    EXPECT_EQ(Dst()->Child("Trash")->items.size(), 1u);
-    EXPECT_EQ(m_target->props[PROP_ID(PR_IPM_WASTEBASKET_ENTRYID)].s, Dst()->Child("Trash")->Eid());
+    EXPECT_EQ(Dst()->Child("Trash")->messages.size(), 1u);
+    EXPECT_EQ(m_target->Binary(PR_IPM_WASTEBASKET_ENTRYID), Dst()->Child("Trash")->Eid());
 }
 
 TEST_F(CopyEngineTest, EachSourceFolderGetsATargetFolderOfItsOwn) {
@@ -628,10 +629,10 @@ TEST_F(CopyEngineTest, EachSourceFolderGetsATargetFolderOfItsOwn) {
 
     Run();
     EXPECT_EQ(host.lines, (Lines{"Copy folder \\Mail to Mail", "Copy folder \\mail to mail0"}));
-    EXPECT_EQ(Dst()->Child("Mail")->items.size(), 2u);
+    EXPECT_EQ(Dst()->Child("Mail")->messages.size(), 2u);
     ASSERT_NE(Dst()->Child("mail0"), nullptr);
-    ASSERT_EQ(Dst()->Child("mail0")->items.size(), 1u);
-    EXPECT_EQ(Dst()->Child("mail0")->items[0].subject, "lower");
+    ASSERT_EQ(Dst()->Child("mail0")->messages.size(), 1u);
+    EXPECT_EQ(Dst()->Child("mail0")->messages[0]->Text(PR_SUBJECT_A), "lower");
 }
 
 TEST_F(CopyEngineTest, ProgressCountsEvery32Items) {
@@ -643,7 +644,7 @@ TEST_F(CopyEngineTest, ProgressCountsEvery32Items) {
     EXPECT_EQ(host.progress,
               (Lines{"Folder creation", quirnel::ProgressText(0, 33), quirnel::ProgressText(32, 33),
                      "Folder creation", "Folder creation"}));
-    EXPECT_EQ(Dst()->Child("Inbox")->items.size(), 33u);
+    EXPECT_EQ(Dst()->Child("Inbox")->messages.size(), 33u);
 
     host.Reset();
     m_engine.reset();
@@ -719,7 +720,7 @@ TEST_F(CopyEngineTest, AQueryThatDoesNotSayWhatWasTypedIsRefusedBeforeAnyFolder)
         EXPECT_EQ(host.boxes[0].first, "Query");
         EXPECT_NE(host.boxes[0].second.find(c.quoted), std::string::npos) << host.boxes[0].second;
         EXPECT_TRUE(host.lines.empty());
-        EXPECT_TRUE(Dst()->Children().empty());
+        EXPECT_TRUE(Dst()->children.empty());
     }
     // Blanks alone are no query: everything is copied.
     host.Reset();

@@ -8,7 +8,8 @@
 #include <mapix.h>
 
 #include "MapiWrapper.h"
-#include "wrapper_fakes.h"
+#include "fake_raised.h"
+#include "fakes.h"
 #include "providers/providers.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/profile.h"
@@ -65,7 +66,7 @@ TEST_F(EmbeddedStoreTest, WalksStoreFoldersAndProperties) {
     IMAPIFolderPtr again(root.CreateFolder(FOLDER_GENERIC, "projects", "", OPEN_IF_EXISTS).get());
     EXPECT_TRUE(projects.GetBinaryProp(PR_ENTRYID) == again.GetBinaryProp(PR_ENTRYID));
     const CMAPIException clash =
-        fakes::Raised([&] { root.CreateFolder(FOLDER_GENERIC, "Projects", "", 0); });
+        fake::Raised([&] { root.CreateFolder(FOLDER_GENERIC, "Projects", "", 0); });
     EXPECT_EQ(clash.m_hr, MAPI_E_COLLISION);
     EXPECT_EQ(clash.m_strContext, "IMAPIFolderPtr::CreateFolder");
 
@@ -85,7 +86,7 @@ TEST_F(EmbeddedStoreTest, WalksStoreFoldersAndProperties) {
     EXPECT_EQ(projects.GetLongProp(PR_FOLDER_TYPE), static_cast<LONG>(FOLDER_GENERIC));
     EXPECT_EQ(QueryAllRows(projects._rawContentsTable(), {PR_SUBJECT}).Count(), 0u);
 
-    const CMAPIException missing = fakes::Raised([&] { projects.GetLongProp(PR_MESSAGE_SIZE); });
+    const CMAPIException missing = fake::Raised([&] { projects.GetLongProp(PR_MESSAGE_SIZE); });
     EXPECT_EQ(missing.m_hr, MAPI_E_NOT_FOUND);
     EXPECT_EQ(missing.m_strContext, "CGenMapiPropPtr::GetLongProp");
     EXPECT_EQ(projects.GetStringPropOrEmpty(PR_SUBJECT), "");
@@ -115,10 +116,10 @@ TEST_F(EmbeddedStoreTest, GetIDFromNameReportsNamesTheStoreCannotMap) {
     IMsgStorePtr store = OpenSourceStore();
     IMAPIFolderPtr root = store._getIPMRoot();
     CMAPIException e =
-        fakes::Raised([&] { root.GetIDFromName(PS_PUBLIC_STRINGS, u"Unheard", PT_STRING8, 0); });
+        fake::Raised([&] { root.GetIDFromName(PS_PUBLIC_STRINGS, u"Unheard", PT_STRING8, 0); });
     EXPECT_EQ(e.m_hr, MAPI_E_NOT_FOUND);
     EXPECT_EQ(e.m_strContext, "CGenMapiPropPtr::GetIDFromName");
-    e = fakes::Raised([&] { root.GetIDFromName(PSETID_Common, LONG{0x8599}, PT_LONG, 0); });
+    e = fake::Raised([&] { root.GetIDFromName(PSETID_Common, LONG{0x8599}, PT_LONG, 0); });
     EXPECT_EQ(e.m_hr, MAPI_E_NOT_FOUND);
     // Once created, the same name maps without MAPI_CREATE.
     const ULONG made = root.GetIDFromName(PS_PUBLIC_STRINGS, u"Unheard", PT_STRING8, MAPI_CREATE);
@@ -134,7 +135,7 @@ TEST_F(EmbeddedStoreTest, GetIDFromNameReportsNamesTheStoreCannotMap) {
     ASSERT_EQ(pst->OpenStore(entry, raw.Out(), &error), S_OK) << error;
     IMsgStorePtr file(raw.get());
     IMAPIFolderPtr fileRoot = file._getIPMRoot();
-    e = fakes::Raised([&] {
+    e = fake::Raised([&] {
         GetIDFromName(fileRoot._rawInterface(), PS_PUBLIC_STRINGS, u"NoSuchUserField", PT_STRING8,
                       MAPI_CREATE);
     });

@@ -5,12 +5,13 @@
 
 #include "MapiContPtr.h"
 #include "MsgStorePtr.h"
-#include "wrapper_fakes.h"
+#include "fake_raised.h"
+#include "fakes.h"
 
 namespace {
 
 TEST(CInterfaceRef, TakesAndGivesBackExactlyItsReferences) {
-    fakes::Table a, b;
+    fake::Table a, b;
     {
         IMAPITablePtr p(&a);
         EXPECT_EQ(a.refs, 2);
@@ -37,7 +38,7 @@ TEST(CInterfaceRef, TakesAndGivesBackExactlyItsReferences) {
 }
 
 TEST(CInterfaceRef, SelfAssignmentOfTheLastReferenceKeepsTheObject) {
-    fakes::Table t;
+    fake::Table t;
     auto only = IMAPITablePtr::Adopt(&t);  // the holder now owns the fake's one reference
     auto& alias = only;
     only = alias;
@@ -49,14 +50,14 @@ TEST(CInterfaceRef, SelfAssignmentOfTheLastReferenceKeepsTheObject) {
 }
 
 TEST(CInterfaceRef, AdoptTakesNoReference) {
-    fakes::Table t;
+    fake::Table t;
     t.AddRef();  // the reference a MAPI call would hand out
     { auto held = IMAPITablePtr::Adopt(&t); }
     EXPECT_EQ(t.refs, 1);
 }
 
 TEST(CInterfaceRef, ReleasesWhenAnExceptionLeaves) {
-    fakes::Folder folder;
+    fake::Folder folder;
     try {
         IMAPIFolderPtr held(&folder);
         IMAPIFolderPtr second = held;
@@ -93,14 +94,14 @@ void CheckWrapperCounting() {
 }
 
 TEST(ObjectWrappers, CopyAssignAndDestroyBalanceReferences) {
-    CheckWrapperCounting<IMAPIFolderPtr, fakes::Folder>();
-    CheckWrapperCounting<IMAPIContainerPtr, fakes::Folder>();
-    CheckWrapperCounting<IMsgStorePtr, fakes::Store>();
-    CheckWrapperCounting<IMAPIPropPtr, fakes::Store>();
+    CheckWrapperCounting<IMAPIFolderPtr, fake::Folder>();
+    CheckWrapperCounting<IMAPIContainerPtr, fake::Folder>();
+    CheckWrapperCounting<IMsgStorePtr, fake::Store>();
+    CheckWrapperCounting<IMAPIPropPtr, fake::Store>();
 }
 
 TEST(ObjectWrappers, BothBasesHandOutTheOneKeptInterface) {
-    fakes::Folder folder;
+    fake::Folder folder;
     IMAPIFolderPtr wrapper(&folder);
     const CGenMapiPropPtr& asProp = wrapper;
     const CGenMapiContPtr& asCont = wrapper;

@@ -5,19 +5,20 @@
 
 #include "MapiContPtr.h"
 #include "MapiException.h"
-#include "wrapper_fakes.h"
+#include "fake_raised.h"
+#include "fakes.h"
 
 namespace {
 
-using fakes::Raised;
+using fake::Raised;
 
 TEST(CGenMapiContPtr, TablesAndEntriesWithTheirFlags) {
-    fakes::Folder folder;
-    fakes::Table contents, hierarchy;
-    fakes::Store item;  // any object will do as an opened entry
+    fake::Folder folder;
+    fake::Table contents, hierarchy;
+    fake::Store item;  // any object will do as an opened entry
     folder.contents = &contents;
     folder.hierarchy = &hierarchy;
-    folder.entries.Add({1, 2, 3}, &item);
+    folder.entries->Add({1, 2, 3}, &item);
     const BYTE eid[] = {1, 2, 3};
     {
         IMAPIFolderPtr f(&folder);
@@ -35,7 +36,7 @@ TEST(CGenMapiContPtr, TablesAndEntriesWithTheirFlags) {
 
         IMAPIPropPtr opened = f.OpenEntryv(CMapiBinary(3, eid));
         EXPECT_EQ(opened._rawInterface(), static_cast<LPMAPIPROP>(&item));
-        EXPECT_EQ(folder.entries.lastFlags, MAPI_BEST_ACCESS);
+        EXPECT_EQ(folder.entries->lastFlags, MAPI_BEST_ACCESS);
         EXPECT_EQ(item.refs, 2);
     }
     EXPECT_EQ(folder.refs, 1);
@@ -45,10 +46,10 @@ TEST(CGenMapiContPtr, TablesAndEntriesWithTheirFlags) {
 }
 
 TEST(CGenMapiContPtr, FailuresCarryTheOperationsName) {
-    fakes::Folder folder;
-    folder.contentsHr = MAPI_E_NO_ACCESS;
-    folder.hierarchyHr = MAPI_E_NO_ACCESS;
-    folder.entries.openHr = MAPI_E_NO_ACCESS;
+    fake::Folder folder;
+    folder.Fail(fake::Call::GetContentsTable, MAPI_E_NO_ACCESS);
+    folder.Fail(fake::Call::GetHierarchyTable, MAPI_E_NO_ACCESS);
+    folder.Fail(fake::Call::OpenEntry, MAPI_E_NO_ACCESS);
     IMAPIFolderPtr f(&folder);
     struct Case {
         std::function<void()> call;
@@ -80,12 +81,12 @@ TEST(CGenMapiContPtr, EmptyContainer) {
 }
 
 TEST(IMAPIFolderPtr, CreateFolderOpensOrRefusesAnExistingName) {
-    fakes::Folder parent;
+    fake::Folder parent;
     IMAPIFolderPtr p(&parent);
 
     CInterfaceRef<IMAPIFolder> inbox = p.CreateFolder(FOLDER_GENERIC, "Inbox", "", OPEN_IF_EXISTS);
     ASSERT_EQ(parent.children.size(), 1u);
-    fakes::Folder& child = *parent.children[0];
+    fake::Folder& child = *parent.children[0];
     EXPECT_EQ(inbox.get(), &child);
     EXPECT_EQ(child.refs, 2);  // the parent's and the one handed out
     EXPECT_EQ(parent.lastCreateComment, "");

@@ -4,7 +4,8 @@
 
 #include "MapiException.h"
 #include "MsgStorePtr.h"
-#include "wrapper_fakes.h"
+#include "fake_raised.h"
+#include "fakes.h"
 
 namespace {
 
@@ -18,20 +19,20 @@ constexpr ULONG kMissingText = PROP_TAG(PT_STRING8, 0x6001);
 class PropTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        store.Set(fake::Long(kLong, 2));
+        store.Set(fake::Str(kText, "IPF.Note"));
+        store.Set(fake::Bin(kBytes, {0, 0xAB}));
         chains = mapi::LiveAllocationChains();
-        store.props[PROP_ID(kLong)] = fakes::Long(kLong, 2);
-        store.props[PROP_ID(kText)] = fakes::Str(kText, "IPF.Note");
-        store.props[PROP_ID(kBytes)] = fakes::Bin(kBytes, {0, 0xAB});
     }
     void TearDown() override {
         mapi::SetAllocationFailureCountdown(-1);
         EXPECT_EQ(mapi::LiveAllocationChains(), chains);
     }
-    fakes::Store store;
+    fake::Store store;
     long chains = 0;
 };
 
-using fakes::Raised;
+using fake::Raised;
 
 TEST_F(PropTest, ReadsTypedValues) {
     IMsgStorePtr p(&store);
@@ -66,9 +67,9 @@ TEST_F(PropTest, MissingPropertiesRaiseWithTheRightContext) {
 TEST_F(PropTest, GetStringPropOrEmptySwallowsEveryFailure) {
     IMsgStorePtr p(&store);
     EXPECT_EQ(p.GetStringPropOrEmpty(CHANGE_PROP_TYPE(kText, PT_UNICODE)), "");  // not an 8-bit tag
-    store.getPropsHr = MAPI_E_CORRUPT_DATA;
+    store.Fail(fake::Call::GetProps, MAPI_E_CORRUPT_DATA);
     EXPECT_EQ(p.GetStringPropOrEmpty(kText), "");
-    store.getPropsHr = S_OK;
+    store.Fail(fake::Call::GetProps, S_OK);
     mapi::SetAllocationFailureCountdown(0);
     EXPECT_EQ(p.GetStringPropOrEmpty(kText), "");
     EXPECT_EQ(IMsgStorePtr().GetStringPropOrEmpty(kText), "");
@@ -85,19 +86,19 @@ TEST_F(PropTest, FailingAllocationRaisesAndLeaksNothing) {
 TEST_F(PropTest, WritesValues) {
     IMsgStorePtr p(&store);
     p.SetStringProp(kText, "IPF.Contact");
-    EXPECT_EQ(store.props[PROP_ID(kText)].s, "IPF.Contact");
+    EXPECT_EQ(store.Text(kText), "IPF.Contact");
     const BYTE bytes[] = {1, 2, 3};
     EXPECT_EQ(p.SetBinaryProp(kBytes, CMapiBinary(3, bytes)), S_OK);
-    EXPECT_EQ(store.props[PROP_ID(kBytes)].bin, fakes::Bytes({1, 2, 3}));
+    EXPECT_EQ(store.Binary(kBytes), fake::Bytes({1, 2, 3}));
     EXPECT_EQ(p.SaveChanges(KEEP_OPEN_READWRITE), S_OK);
     EXPECT_EQ(store.savedFlags, KEEP_OPEN_READWRITE);
 
-    store.setPropsHr = MAPI_E_NO_ACCESS;
+    store.Fail(fake::Call::SetProps, MAPI_E_NO_ACCESS);
     p.SetStringProp(kText, nullptr);  // writes nothing, raises nothing
-    EXPECT_EQ(store.props[PROP_ID(kText)].s, "IPF.Contact");
+    EXPECT_EQ(store.Text(kText), "IPF.Contact");
     EXPECT_EQ(p.SetBinaryProp(kBytes, CMapiBinary()), MAPI_E_NO_ACCESS);  // unchecked
     EXPECT_EQ(Raised([&] { p.SetStringProp(kText, "x"); }).m_hr, MAPI_E_NO_ACCESS);
-    store.saveHr = MAPI_E_NOT_ENOUGH_DISK;
+    store.Fail(fake::Call::SaveChanges, MAPI_E_NOT_ENOUGH_DISK);
     const CMAPIException e = Raised([&] { p.SaveChanges(0); });
     EXPECT_EQ(e.m_hr, MAPI_E_NOT_ENOUGH_DISK);
     EXPECT_EQ(e.m_strContext, "");
@@ -106,36 +107,36 @@ TEST_F(PropTest, WritesValues) {
 TEST_F(PropTest, GetIDFromNameFormsAddTheType) {
     IMsgStorePtr p(&store);
     const char16_t keywords[] = u"Keywords";
-    store.nextId = 0x8003;
+    store.names->nextId = 0x8003;
     EXPECT_EQ(p.GetIDFromName(PS_PUBLIC_STRINGS, keywords, PT_MV_STRING8, MAPI_CREATE),
               0x8003101Eu);
-    EXPECT_EQ(store.lastNameKind, static_cast<ULONG>(MNID_STRING));
-    EXPECT_EQ(store.lastName, u"Keywords");
-    EXPECT_EQ(store.lastNameFlags, MAPI_CREATE);
-    EXPECT_TRUE(store.lastNameGuid == PS_PUBLIC_STRINGS);
+    EXPECT_EQ(store.names->requests.back().kind, static_cast<ULONG>(MNID_STRING));
+    EXPECT_EQ(store.names->requests.back().name, u"Keywords");
+    EXPECT_EQ(store.names->requests.back().flags, MAPI_CREATE);
+    EXPECT_TRUE(store.names->requests.back().guid == PS_PUBLIC_STRINGS);
 
-    store.nextId = 0x8004;
+    store.names->nextId = 0x8004;
     EXPECT_EQ(p.GetIDFromName(PSETID_Common, LONG{0x8580}, 0, MAPI_CREATE), 0x80040000u);
-    EXPECT_EQ(store.lastNameKind, static_cast<ULONG>(MNID_ID));
-    EXPECT_EQ(store.lastNameId, 0x8580);
-    EXPECT_TRUE(store.lastNameGuid == PSETID_Common);
+    EXPECT_EQ(store.names->requests.back().kind, static_cast<ULONG>(MNID_ID));
+    EXPECT_EQ(store.names->requests.back().id, 0x8580);
+    EXPECT_TRUE(store.names->requests.back().guid == PSETID_Common);
 
-    store.nextId = 0x8005;
+    store.names->Pin(PS_PUBLIC_STRINGS, u"Keywords", 0x8005);
     EXPECT_EQ(GetIDFromName(&store, PS_PUBLIC_STRINGS, keywords, PT_LONG, MAPI_CREATE),
               0x80050003u);
-    EXPECT_EQ(store.lastNameKind, static_cast<ULONG>(MNID_STRING));
+    EXPECT_EQ(store.names->requests.back().kind, static_cast<ULONG>(MNID_STRING));
 }
 
 TEST_F(PropTest, GetIDFromNameFailures) {
     IMsgStorePtr p(&store);
     const char16_t name[] = u"x";
-    store.noTags = true;
+    store.names->answerWithoutTags = true;
     CMAPIException e = Raised([&] { p.GetIDFromName(PS_PUBLIC_STRINGS, name, 0, MAPI_CREATE); });
     EXPECT_EQ(e.m_hr, MAPI_E_NOT_FOUND);
     EXPECT_EQ(e.m_strContext, "CGenMapiPropPtr::GetIDFromName");
 
-    store.noTags = false;
-    store.namesHr = MAPI_E_NO_ACCESS;
+    store.names->answerWithoutTags = false;
+    store.Fail(fake::Call::GetIDsFromNames, MAPI_E_NO_ACCESS);
     e = Raised([&] { GetIDFromName(&store, PS_PUBLIC_STRINGS, name, 0, MAPI_CREATE); });
     EXPECT_EQ(e.m_hr, MAPI_E_NO_ACCESS);
     EXPECT_EQ(e.m_strContext, "");

@@ -5,24 +5,23 @@
 #include "MapiException.h"
 #include "MapiBinary.h"
 #include "MapiRowSet.h"
-#include "wrapper_fakes.h"
+#include "fake_raised.h"
+#include "fakes.h"
 
 namespace {
 
 class RowSetTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        table.AddRow({fake::Str(PR_DISPLAY_NAME, "Inbox"), fake::Bin(PR_ENTRYID, {1, 2})});
+        table.AddRow({fake::Bin(PR_ENTRYID, {3}), fake::Long(PR_FOLDER_TYPE, 1)});  // no name
         chains = mapi::LiveAllocationChains();
-        table.rows = {
-            {fakes::Str(PR_DISPLAY_NAME, "Inbox"), fakes::Bin(PR_ENTRYID, {1, 2})},
-            {fakes::Bin(PR_ENTRYID, {3}), fakes::Long(PR_FOLDER_TYPE, 1)},  // no name
-        };
     }
     void TearDown() override {
         EXPECT_EQ(mapi::LiveAllocationChains(), chains);
         EXPECT_EQ(table.refs, 1);
     }
-    fakes::Table table;
+    fake::Table table;
     long chains = 0;
 };
 
@@ -62,11 +61,11 @@ TEST_F(RowSetTest, CellOutsideTheRowsIsAnEmptyView) {
 }
 
 TEST_F(RowSetTest, FailuresRaiseAndLeaveNothingBehind) {
-    table.queryHr = MAPI_E_TABLE_TOO_BIG;
-    CMAPIException e = fakes::Raised([&] { QueryAllRows(&table, {PR_ENTRYID}); });
+    table.Fail(fake::Call::QueryRows, MAPI_E_TABLE_TOO_BIG);
+    CMAPIException e = fake::Raised([&] { QueryAllRows(&table, {PR_ENTRYID}); });
     EXPECT_EQ(e.m_hr, MAPI_E_TABLE_TOO_BIG);
     EXPECT_EQ(e.m_strContext, "");
-    table.queryHr = S_OK;
+    table.Fail(fake::Call::QueryRows, S_OK);
     for (long n : {0L, 1L, 2L, 3L}) {
         mapi::SetAllocationFailureCountdown(n);
         try {
@@ -76,7 +75,7 @@ TEST_F(RowSetTest, FailuresRaiseAndLeaveNothingBehind) {
         }
     }
     mapi::SetAllocationFailureCountdown(-1);
-    EXPECT_EQ(fakes::Raised([] { QueryAllRows(LPMAPITABLE{}, {PR_ENTRYID}); }).m_hr,
+    EXPECT_EQ(fake::Raised([] { QueryAllRows(LPMAPITABLE{}, {PR_ENTRYID}); }).m_hr,
               MAPI_E_INVALID_PARAMETER);
 }
 

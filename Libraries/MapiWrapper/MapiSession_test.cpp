@@ -4,13 +4,14 @@
 #include "MapiException.h"
 #include "MapiSession.h"
 #include "MsgStorePtr.h"
-#include "wrapper_fakes.h"
+#include "fake_raised.h"
+#include "fakes.h"
 
 namespace {
 
 TEST(CMapiSession, StoresTableIsFetchedOnceAndKept) {
-    fakes::Session session;
-    fakes::Table stores;
+    fake::Session session;
+    fake::Table stores;
     session.storesTable = &stores;
     {
         CMapiSession s(&session);
@@ -26,43 +27,43 @@ TEST(CMapiSession, StoresTableIsFetchedOnceAndKept) {
 }
 
 TEST(CMapiSession, RefusedStoresTableIsAskedForAgain) {
-    fakes::Session session;
-    fakes::Table stores;
+    fake::Session session;
+    fake::Table stores;
     session.storesTable = &stores;
-    session.storesHr = MAPI_E_NO_ACCESS;
+    session.Fail(fake::Call::GetMsgStoresTable, MAPI_E_NO_ACCESS);
     CMapiSession s(&session);
     EXPECT_EQ(s.GetStoresTable(), nullptr);
     EXPECT_EQ(s.GetStoresTable(), nullptr);
     EXPECT_EQ(session.storesCalls, 2);
-    session.storesHr = S_OK;
+    session.Fail(fake::Call::GetMsgStoresTable, S_OK);
     EXPECT_EQ(s.GetStoresTable(), &stores);
     EXPECT_EQ(CMapiSession().GetStoresTable(), nullptr);
 }
 
 TEST(CMapiSession, OpenEntryHandsOutMapisReference) {
-    fakes::Session session;
-    fakes::Store store;
-    session.entries.Add({7, 7}, &store);
+    fake::Session session;
+    fake::Store store;
+    session.entries->Add({7, 7}, &store);
     const BYTE eid[] = {7, 7};
     CMapiSession s(&session);
     {
         CInterfaceRef<IUnknown> opened = s.OpenEntry(CMapiBinary(2, eid));
-        EXPECT_EQ(session.entries.lastFlags, MAPI_BEST_ACCESS);
+        EXPECT_EQ(session.entries->lastFlags, MAPI_BEST_ACCESS);
         EXPECT_EQ(store.refs, 2);
         IMsgStorePtr wrapped(static_cast<LPMDB>(opened.get()));
         EXPECT_EQ(store.refs, 3);
     }
     EXPECT_EQ(store.refs, 1);
-    const CMAPIException e = fakes::Raised([&] { s.OpenEntry(CMapiBinary(1, eid)); });
+    const CMAPIException e = fake::Raised([&] { s.OpenEntry(CMapiBinary(1, eid)); });
     EXPECT_EQ(e.m_hr, MAPI_E_NOT_FOUND);
     EXPECT_EQ(e.m_strContext, "");
-    EXPECT_EQ(fakes::Raised([] { CMapiSession().OpenEntry(CMapiBinary()); }).m_hr,
+    EXPECT_EQ(fake::Raised([] { CMapiSession().OpenEntry(CMapiBinary()); }).m_hr,
               MAPI_E_INVALID_OBJECT);
 }
 
 TEST(CMapiSession, AttachAdoptsTheLogonReference) {
-    fakes::Session session;
-    fakes::Table stores;
+    fake::Session session;
+    fake::Table stores;
     session.storesTable = &stores;
     {
         CMapiSession s;

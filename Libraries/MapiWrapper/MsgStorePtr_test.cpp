@@ -4,31 +4,32 @@
 
 #include "MapiException.h"
 #include "MsgStorePtr.h"
-#include "wrapper_fakes.h"
+#include "fake_raised.h"
+#include "fakes.h"
 
 namespace {
 
-using fakes::Raised;
+using fake::Raised;
 
-const fakes::Bytes kRootEid = {0, 0, 0, 0, 0x11, 0x22};
-const fakes::Bytes kInboxEid = {0, 0, 0, 0, 0x33};
+const fake::Bytes kRootEid = {0, 0, 0, 0, 0x11, 0x22};
+const fake::Bytes kInboxEid = {0, 0, 0, 0, 0x33};
 
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
         chains = mapi::LiveAllocationChains();
-        store.props[PROP_ID(PR_IPM_SUBTREE_ENTRYID)] = fakes::Bin(PR_IPM_SUBTREE_ENTRYID, kRootEid);
-        store.entries.Add(kRootEid, &root);
-        store.entries.Add(kInboxEid, &inbox);
-        store.receiveEid = kInboxEid;
+        store.Set(fake::Bin(PR_IPM_SUBTREE_ENTRYID, kRootEid));
+        store.entries->Add(kRootEid, &root);
+        store.entries->Add(kInboxEid, &inbox);
+        store.receiveFolders[""] = kInboxEid;
     }
     void TearDown() override {
         EXPECT_EQ(mapi::LiveAllocationChains(), chains);
         EXPECT_EQ(root.refs, 1);
         EXPECT_EQ(inbox.refs, 1);
     }
-    fakes::Store store;
-    fakes::Folder root, inbox;
+    fake::Store store;
+    fake::Folder root, inbox;
     long chains = 0;
 };
 
@@ -37,11 +38,13 @@ TEST_F(StoreTest, OpensTheIpmRoot) {
     IMAPIFolderPtr r = s._getIPMRoot();
     EXPECT_EQ(r._rawInterface(), &root);
     EXPECT_EQ(root.refs, 2);
-    EXPECT_EQ(store.entries.lastFlags, MAPI_BEST_ACCESS);
+    EXPECT_EQ(store.entries->lastFlags, MAPI_BEST_ACCESS);
 }
 
 TEST_F(StoreTest, IpmRootWithoutTheIdentifierRaisesTheReadsCode) {
-    store.props.erase(PROP_ID(PR_IPM_SUBTREE_ENTRYID));
+    // Read as missing; replaced rather than erased, so the store's own
+    // memory stays what SetUp counted.
+    store.Set(fake::Err(PR_IPM_SUBTREE_ENTRYID, MAPI_E_NOT_FOUND));
     const CMAPIException e = Raised([&] { IMsgStorePtr(&store)._getIPMRoot(); });
     EXPECT_EQ(e.m_hr, MAPI_E_NOT_FOUND);
     EXPECT_EQ(e.m_strContext, "");
@@ -64,7 +67,7 @@ TEST_F(StoreTest, IpmRootReadWithoutValueRaisesItsOwnContext) {
 }
 
 TEST_F(StoreTest, IpmRootOpenFailureFreesTheIdentifier) {
-    store.entries.openHr = MAPI_E_NO_ACCESS;
+    store.Fail(fake::Call::OpenEntry, MAPI_E_NO_ACCESS);
     const CMAPIException e = Raised([&] { IMsgStorePtr(&store)._getIPMRoot(); });
     EXPECT_EQ(e.m_hr, MAPI_E_NO_ACCESS);
     EXPECT_EQ(e.m_strContext, "");
@@ -78,9 +81,9 @@ TEST_F(StoreTest, ReceiveFolder) {
         EXPECT_EQ(store.lastReceiveClass, "");
         EXPECT_EQ(inbox.refs, 2);
     }
-    store.entries.openHr = MAPI_E_NOT_FOUND;  // the identifier is still freed
+    store.Fail(fake::Call::OpenEntry, MAPI_E_NOT_FOUND);  // the identifier is still freed
     EXPECT_EQ(Raised([&] { s.GetReceiveFolder(""); }).m_hr, MAPI_E_NOT_FOUND);
-    store.receiveHr = MAPI_E_NO_SUPPORT;
+    store.Fail(fake::Call::GetReceiveFolder, MAPI_E_NO_SUPPORT);
     const CMAPIException e = Raised([&] { s.GetReceiveFolder(""); });
     EXPECT_EQ(e.m_hr, MAPI_E_NO_SUPPORT);
     EXPECT_EQ(e.m_strContext, "");
@@ -103,7 +106,7 @@ TEST_F(StoreTest, OpenEntryCheckedAndRaw) {
     EXPECT_EQ(s._rawOpenEntry(inboxEid, MAPI_MODIFY, object, &type), S_OK);
     EXPECT_EQ(object.get(), static_cast<IUnknown*>(static_cast<IMAPIFolder*>(&inbox)));
     EXPECT_EQ(type, MAPI_FOLDER);
-    EXPECT_EQ(store.entries.lastFlags, MAPI_MODIFY);
+    EXPECT_EQ(store.entries->lastFlags, MAPI_MODIFY);
     EXPECT_EQ(s._rawOpenEntry(CMapiBinary(), 0, object), MAPI_E_NOT_FOUND);  // unchecked
     EXPECT_FALSE(object);
 }

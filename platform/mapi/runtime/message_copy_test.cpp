@@ -8,14 +8,14 @@
 #include <gtest/gtest.h>
 
 #include "alloc_fault.h"
-#include "prop_fakes.h"
+#include "fakes.h"
 
 namespace mapi {
 namespace {
 
-using testing::FakeAttach;
-using testing::FakeFolder;
-using testing::FakeMessage;
+using FakeAttach = fake::Attach;
+using FakeFolder = fake::Folder;
+using FakeMessage = fake::Message;
 
 const ULONG kNamedSource = PROP_TAG(PT_STRING8, 0x8005);
 
@@ -55,8 +55,8 @@ class MessageCopyTest : public ::testing::Test {
 protected:
     void SetUp() override {
         baseline_ = LiveAllocationChains();
-        source_ = ComRef<FakeFolder>(new FakeFolder);
-        target_ = ComRef<FakeFolder>(new FakeFolder);
+        source_ = fake::Make<FakeFolder>();
+        target_ = fake::Make<FakeFolder>();
         NameSourceIds(*source_);
     }
     void TearDown() override {
@@ -70,7 +70,7 @@ protected:
         FakeMessage* m = source_->AddMessage();
         m->Set(Str(PR_SUBJECT_A, "Quarterly numbers"));
         m->Set(Str(PR_BODY_A, "long body text"));
-        m->tooBig.insert(PROP_ID(PR_BODY_A));
+        m->valueErrors[PROP_ID(PR_BODY_A)] = MAPI_E_NOT_ENOUGH_MEMORY;
         m->Set(Str(kNamedSource, "blue"));
         m->Set(Str(PROP_TAG(PT_STRING8, 0x8006), "nameless"));
         m->Set(Bin(PR_ENTRYID, "\0\0\0\0source-entry", 16));
@@ -86,7 +86,7 @@ protected:
         FakeAttach* file = m->AddAttachment();
         file->Set(Long(PR_ATTACH_METHOD, ATTACH_BY_VALUE));
         file->Set(Bin(PR_ATTACH_DATA_BIN, "PK\x03\x04zip", 7));
-        file->tooBig.insert(PROP_ID(PR_ATTACH_DATA_BIN));
+        file->valueErrors[PROP_ID(PR_ATTACH_DATA_BIN)] = MAPI_E_NOT_ENOUGH_MEMORY;
         file->Set(Str(PR_ATTACH_FILENAME_A, "a.zip"));
 
         FakeAttach* mail = m->AddAttachment();
@@ -100,9 +100,15 @@ protected:
         return m;
     }
 
+    // Copies the source's messages at these places (a place past the end
+    // names no message).
     HRESULT Copy(std::vector<BYTE> indices, ULONG flags = 0) {
+        std::vector<fake::Bytes> eids;
+        for (BYTE i : indices)
+            eids.push_back(i < source_->messages.size() ? source_->messages[i]->Eid()
+                                                        : fake::Bytes{'n', 'o', 'n', 'e'});
         std::vector<SBinary> ids;
-        for (BYTE& i : indices) ids.push_back({1, &i});
+        for (fake::Bytes& eid : eids) ids.push_back({static_cast<ULONG>(eid.size()), eid.data()});
         ENTRYLIST list{static_cast<ULONG>(ids.size()), ids.data()};
         return CopyMessagesBetweenFolders(source_.get(), &list, target_.get(), flags);
     }
@@ -158,7 +164,7 @@ TEST_F(MessageCopyTest, DamagedMessageFailsAloneAndIsNotSaved) {
     FakeMessage* damaged = source_->AddMessage();
     damaged->Set(Str(PR_SUBJECT_A, "broken"));
     damaged->Set(Str(PR_BODY_A, "x"));
-    damaged->damaged.insert(PROP_ID(PR_BODY_A));
+    damaged->valueErrors[PROP_ID(PR_BODY_A)] = MAPI_E_CORRUPT_DATA;
     FakeMessage* third = source_->AddMessage();
     third->Set(Str(PR_SUBJECT_A, "fine"));
 
@@ -237,10 +243,12 @@ TEST_F(MessageCopyTest, MoveDeletesOnlyWhatWasCopied) {
     assoc->Set(Long(PR_MESSAGE_FLAGS, MSGFLAG_ASSOCIATED));
     FakeMessage* bad = source_->AddMessage();
     bad->Set(Str(PR_SUBJECT_A, "bad"));
-    bad->damaged.insert(PROP_ID(PR_SUBJECT_A));
+    bad->valueErrors[PROP_ID(PR_SUBJECT_A)] = MAPI_E_CORRUPT_DATA;
 
+    const std::vector<fake::Bytes> copied = {source_->messages[0]->Eid(),
+                                             source_->messages[1]->Eid()};
     EXPECT_EQ(Copy({0, 1, 2}, MESSAGE_MOVE), MAPI_W_PARTIAL_COMPLETION);
-    EXPECT_EQ(source_->deleted, (std::vector<BYTE>{0, 1}));
+    EXPECT_EQ(source_->deleted, copied);
     ASSERT_EQ(target_->createFlags.size(), 3u);
     EXPECT_EQ(target_->createFlags[0], 0u);
     EXPECT_EQ(target_->createFlags[1], MAPI_ASSOCIATED);

@@ -10,7 +10,7 @@
 
 #include "alloc_fault.h"
 #include "mapi_ptr.h"
-#include "prop_fakes.h"
+#include "fakes.h"
 
 namespace mapi {
 namespace {
@@ -220,7 +220,7 @@ TEST(MapiUtilTest, FindGetAndSetOneProperty) {
 
     const long baseline = LiveAllocationChains();
     {
-        ComRef<testing::FakeMessage> message(new testing::FakeMessage);
+        ComRef<fake::Message> message = fake::Make<fake::Message>();
         SPropValue subject{};
         subject.ulPropTag = PR_SUBJECT_W;
         subject.Value.lpszW = const_cast<WCHAR*>(u"Hello");
@@ -232,7 +232,7 @@ TEST(MapiUtilTest, FindGetAndSetOneProperty) {
         raw = reinterpret_cast<LPSPropValue>(1);
         EXPECT_EQ(HrGetOneProp(message.get(), PR_BODY_A, &raw), MAPI_E_NOT_FOUND);
         EXPECT_EQ(raw, nullptr);
-        message->damaged.insert(PROP_ID(PR_SUBJECT));
+        message->valueErrors[PROP_ID(PR_SUBJECT)] = MAPI_E_CORRUPT_DATA;
         EXPECT_EQ(HrGetOneProp(message.get(), PR_SUBJECT_A, &raw), MAPI_E_CORRUPT_DATA);
         EXPECT_EQ(HrGetOneProp(nullptr, PR_SUBJECT_A, &raw), MAPI_E_INVALID_PARAMETER);
     }

@@ -9,13 +9,14 @@
 #include <fstream>
 
 #include <gtest/gtest.h>
+#include <mapiutil.h>
 
-#include "prop_fakes.h"
+#include "fakes.h"
 
 namespace mapi {
 namespace {
 
-using testing::FakeStore;
+using FakeStore = fake::Store;
 
 constexpr MAPIUID kFakeProviderUid = {{0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9,
                                        0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF}};
@@ -42,7 +43,10 @@ public:
             *error = "damaged header";
             return MAPI_E_CORRUPT_STORE;
         }
-        ComRef<FakeStore> s(new FakeStore(EntryId(entry.path.at(0), {'S'})));
+        ComRef<FakeStore> s = fake::Make<FakeStore>(entry.path);
+        s->Set(fake::Bin(PR_STORE_ENTRYID, EntryId(entry.path.at(0), {'S'})));
+        // A folder the tests open through the session.
+        s->entries->Add(EntryId(entry.path.at(0), {'F', '7'}), s->Root());
         opened[entry.path] = s;
         *store = s.Detach();
         return S_OK;
@@ -203,8 +207,8 @@ TEST_F(SessionTest, OpenEntryRoutesByStoreUid) {
                                   MAPI_BEST_ACCESS, &type, opened.Out()),
               S_OK);
     EXPECT_EQ(type, MAPI_FOLDER);
-    EXPECT_EQ(provider_.opened["B"]->lastOpened, folderInB);
-    EXPECT_TRUE(provider_.opened["A"]->lastOpened.empty());
+    EXPECT_EQ(provider_.opened["B"]->entries->lastOpened, folderInB);
+    EXPECT_TRUE(provider_.opened["A"]->entries->lastOpened.empty());
 
     std::vector<BYTE> unknown = EntryId('Z', {'F'});
     EXPECT_EQ(session_->OpenEntry(static_cast<ULONG>(unknown.size()),
