@@ -97,6 +97,11 @@ TEST(ImapAccountDialog, AddedFromTheDialogAskedOnceAndFilledByARun) {
     user.saveAs = QString::fromStdString(profile.Folder()) + QStringLiteral("/other.db");
     Click(dlg, IDC_NEW_TARGET);
     EXPECT_EQ(user.passwordAsked.size(), 1);
+    // The same account again is neither checked again nor listed twice.
+    user.menuChoice = 2;
+    Click(dlg, IDC_ADD_STORE);
+    EXPECT_EQ(user.passwordAsked.size(), 1);
+    EXPECT_EQ(target->findText(name + QStringLiteral(" (2)")), -1) << Shown(target).join('|').toStdString();
 
     Combo(dlg, IDC_COMBO_SOURCE)->setCurrentIndex(Combo(dlg, IDC_COMBO_SOURCE)->findText("Local"));
     target->setCurrentIndex(target->findText(name));

@@ -192,10 +192,14 @@ void CQuirnelDlg::OnAddAccount() {
     std::string name;
     const std::string error = store_setup::AddAccount(mapi::Profile::DefaultPath(), url, &name);
     if (!error.empty()) {
+        // A password the server refused is not offered again.
+        {
+            std::lock_guard<std::mutex> lock(m_passwordMutex);
+            m_passwords.erase(url);
+        }
         ::ShowMessageBox(this, Q(error), LoadString(IDS_STORES_CAPTION));
         return;
     }
-    // The logon opens the account and asks for its password.
     ReloadStores(url, targetPath);
     SelectStore(m_comboSource, url, {});
 }

@@ -30,6 +30,8 @@
 #include "quirnel_dlg.h"
 #include "resource.h"
 #include "run_status.h"
+#include "store_setup.h"
+#include "language.h"
 #include "store_test_support.h"
 #include "test_stores.h"
 
@@ -193,6 +195,17 @@ TEST_F(StoreSetupTest, AddingDroppingAndRemovingStoresKeepsNamesApart) {
     ASSERT_EQ(user.boxes.size(), 1u);
     EXPECT_TRUE(user.boxes[0].text.contains(QStringLiteral("not a message store")));
     EXPECT_EQ(Combo(dlg, IDC_COMBO_SOURCE)->count(), 2);
+    {
+        // The reason comes in the window's language, the file's name in it.
+        SetResourceLanguage(Language::German);
+        std::string name;
+        const std::string notAStore = Path(QStringLiteral("profile.ini")).toStdString();
+        const std::string why =
+            store_setup::AddStoreFile(mapi::Profile::DefaultPath(), notAStore, &name);
+        ResetResourceLanguage();
+        EXPECT_NE(why.find("ist keine Datendatei"), std::string::npos) << why;
+        EXPECT_NE(why.find("profile.ini"), std::string::npos) << why;
+    }
 
     // Remove asks first; No keeps the entry, Yes removes it and keeps the file.
     user.answer = false;

@@ -7,7 +7,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include <runtime/mapi_ptr.h>
 #include <runtime/provider.h>
+
+#include "resource.h"
+#include "string_table.h"
 
 namespace store_setup {
 
@@ -22,6 +26,16 @@ std::string Absolute(const std::string& path) {
     return ec ? path : absolute.lexically_normal().string();
 }
 
+// The reasons are shown in the window's language; what the platform adds
+// (a system error, a provider's own words) stays as the platform says it.
+std::string Reason(int id, const std::string& first, const std::string& second = {}) {
+    const QString text = LoadString(id);
+    if (text.contains(QLatin1String("%2")))
+        return text.arg(QString::fromStdString(first), QString::fromStdString(second)).toStdString();
+    if (text.contains(QLatin1String("%1"))) return text.arg(QString::fromStdString(first)).toStdString();
+    return text.toStdString();
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
     if (fs::equivalent(a, b, ec)) return true;
@@ -31,7 +45,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 std::string Save(const mapi::Profile& profile, const std::string& path) {
     std::string error;
     if (FAILED(profile.Save(path, &error))) {
-        return "The profile " + path + " cannot be written: " + error;
+        return Reason(IDS_SETUP_PROFILE_UNWRITABLE, path, error);
     }
     return {};
 }
@@ -45,7 +59,7 @@ std::string LoadOrEmpty(const std::string& path, mapi::Profile* profile) {
         *profile = mapi::Profile();
         return {};
     }
-    if (FAILED(hr)) return error.empty() ? "The profile " + path + " cannot be read" : error;
+    if (FAILED(hr)) return error.empty() ? Reason(IDS_SETUP_PROFILE_UNREADABLE, path) : error;
     return {};
 }
 
@@ -70,12 +84,10 @@ std::string AddStoreFile(const std::string& profilePath, const std::string& give
     while (file.size() > 1 && file.back() == '/') file.pop_back();
     std::error_code ec;
     if (!fs::is_regular_file(file, ec) && !fs::is_directory(file, ec))
-        return file + " is not a file or folder.";
+        return Reason(IDS_SETUP_NOT_FOUND, file);
     mapi::StoreProvider* provider = mapi::ProviderForFile(file);
     if (provider == nullptr) {
-        return file +
-               " is not a message store that Quirnel can read (a .pst or .ost file, a store "
-               "made by Quirnel, an mbox file, or a Maildir, mbox or .eml folder).";
+        return Reason(IDS_SETUP_NOT_A_STORE, file);
     }
     mapi::Profile profile;
     if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
@@ -118,16 +130,16 @@ std::string CreateTargetStore(const std::string& profilePath, NewStoreKind kind,
     *file = Absolute(path.string());
     std::error_code ec;
     if (fs::exists(*file, ec)) {
-        return *file + " exists already; a new store needs a new file.";
+        return Reason(IDS_SETUP_EXISTS, *file);
     }
     mapi::StoreProvider* provider = mapi::FindProvider(providerName);
-    if (provider == nullptr) return "No store provider can make new stores.";
+    if (provider == nullptr) return Reason(IDS_SETUP_NO_PROVIDER, {});
     mapi::Profile profile;
     if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
     *name = UniqueName(profile, path.stem().string());
     std::string error;
     if (FAILED(provider->CreateStore(*file, *name, &error))) {
-        return "A store cannot be made at " + *file + ": " + error;
+        return Reason(IDS_SETUP_CANNOT_MAKE, *file, error);
     }
     profile.Add(*name, provider->Name(), *file);
     return Save(profile, profilePath);
@@ -157,7 +169,7 @@ std::string AccountUrl(const std::string& host, int port, const std::string& use
 std::string AddAccount(const std::string& profilePath, const std::string& url, std::string* name) {
     mapi::StoreProvider* provider = mapi::FindProvider("imap");
     if (provider == nullptr || !provider->Recognizes(url))
-        return url + " is not the address of a mail account.";
+        return Reason(IDS_SETUP_NOT_ACCOUNT, url);
     mapi::Profile profile;
     if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
     for (const mapi::ProfileEntry& entry : profile.Entries()) {
@@ -172,13 +184,24 @@ std::string AddAccount(const std::string& profilePath, const std::string& url, s
     for (size_t at = base.find("%40"); at != std::string::npos; at = base.find("%40"))
         base.replace(at, 3, "@");
     *name = UniqueName(profile, base);
+    // Accounts of a profile log on only when first used, so this is the one
+    // moment a wrong password, a wrong address or an untrusted server can
+    // be said before the user relies on the entry. An entry outside any
+    // profile section is checked by the provider as it opens.
+    {
+        std::string why;
+        mapi::ComRef<IMsgStore> store;
+        if (FAILED(provider->OpenStore(mapi::ProfileEntry{"", *name, provider->Name(), url},
+                                       store.Out(), &why)))
+            return why.empty() ? Reason(IDS_SETUP_NOT_ACCOUNT, url) : why;
+    }
     profile.Add(*name, provider->Name(), url);
     return Save(profile, profilePath);
 }
 
 std::string RenameStore(const std::string& profilePath, const std::string& file,
                         const std::string& newName) {
-    if (newName.empty()) return "A store needs a name.";
+    if (newName.empty()) return Reason(IDS_SETUP_NEEDS_NAME, {});
     mapi::Profile profile;
     if (std::string error = LoadOrEmpty(profilePath, &profile); !error.empty()) return error;
     mapi::Profile renamed;
@@ -186,11 +209,11 @@ std::string RenameStore(const std::string& profilePath, const std::string& file,
     for (const mapi::ProfileEntry& entry : profile.Entries()) {
         const bool it = !found && entry.path == file;
         if (!it && entry.displayName == newName)
-            return "Another store is named \"" + newName + "\" already.";
+            return Reason(IDS_SETUP_NAME_TAKEN, newName);
         found = found || it;
         renamed.Add(it ? newName : entry.displayName, entry.provider, entry.path);
     }
-    if (!found) return file + " is not in the profile.";
+    if (!found) return Reason(IDS_SETUP_NOT_IN_PROFILE, file);
     return Save(renamed, profilePath);
 }
 
@@ -208,7 +231,7 @@ std::string RemoveStore(const std::string& profilePath, const std::string& file)
         }
         kept.Add(entry.displayName, entry.provider, entry.path);
     }
-    if (!found) return file + " is not in the profile.";
+    if (!found) return Reason(IDS_SETUP_NOT_IN_PROFILE, file);
     return Save(kept, profilePath);
 }
 

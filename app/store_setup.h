@@ -50,8 +50,9 @@ std::string CreateTargetStore(const std::string& profilePath, NewStoreKind kind,
 std::string AccountUrl(const std::string& host, int port, const std::string& user,
                        bool implicitTls);
 
-// Adds the IMAP account at url under a name made from user and host. The
-// account is not contacted here (its password is asked for at logon). An
+// Adds the IMAP account at url under a name made from user and host, once
+// a logon to it has succeeded (its password is asked for through the
+// provider's prompt); a failed logon is the result and nothing is added. An
 // account already listed is not added twice; *name is then its name.
 std::string AddAccount(const std::string& profilePath, const std::string& url, std::string* name);
 

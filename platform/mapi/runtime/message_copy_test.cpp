@@ -203,9 +203,9 @@ public:
 TEST_F(MessageCopyTest, TheFailingObjectsWordsReachTheCallerAndTheSourceFolder) {
     source_->AddMessage()->Set(Str(PR_SUBJECT_A, "one"));
     source_->AddMessage()->Set(Str(PR_SUBJECT_A, "two"));
-    ComRef<RefusingFolder> refusing(new RefusingFolder);
-    BYTE first = 0, both[] = {0, 1};
-    SBinary one{1, &first};
+    ComRef<RefusingFolder> refusing = fake::Make<RefusingFolder>();
+    fake::Bytes first = source_->messages[0]->Eid(), second = source_->messages[1]->Eid();
+    SBinary one{static_cast<ULONG>(first.size()), first.data()};
     ENTRYLIST list{1, &one};
     std::string why = "stale";
     EXPECT_EQ(CopyMessagesBetweenFolders(source_.get(), &list, refusing.get(), 0, &why),
@@ -218,7 +218,7 @@ TEST_F(MessageCopyTest, TheFailingObjectsWordsReachTheCallerAndTheSourceFolder) 
     EXPECT_EQ(CopyFailureText(target_.get(), MAPI_E_CALL_FAILED), "");
 
     // Two items, both refused: the words go with the code the call gives.
-    SBinary two[] = {{1, &both[0]}, {1, &both[1]}};
+    SBinary two[] = {one, {static_cast<ULONG>(second.size()), second.data()}};
     ENTRYLIST pair{2, two};
     EXPECT_EQ(CopyMessagesBetweenFolders(source_.get(), &pair, refusing.get(), 0, &why),
               MAPI_E_CALL_FAILED);
