@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -77,6 +78,11 @@ private:
     // With crcOk, a page whose CRC fails is parsed too and *crcOk says so.
     bool ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why, bool* crcOk = nullptr) const;
     void ScanLeaves();
+    // Finds blocks by their trailers alone (size, signature of their place,
+    // CRC, id), for blocks no B-tree leaf names any more; run once, on the
+    // first block the trees do not know.
+    void ScanBlocks() const;
+    const BbtEntry* FindBlock(uint64_t bid) const;
     bool Block(uint64_t bid, Bytes* out, std::string* why) const;
     void ReadTree(uint64_t bid, int depth, CheckedNode* node) const;
     void ReadSubnodes(uint64_t bid, int depth, CheckedNode* node) const;
@@ -89,6 +95,8 @@ private:
     Bref nbtRoot_, bbtRoot_;
     std::map<uint64_t, BbtEntry> blocks_;   // by block id without bit 0
     std::map<uint64_t, BbtEntry> scannedBlocks_;
+    mutable std::once_flag blockScan_;
+    mutable std::map<uint64_t, BbtEntry> trailerBlocks_;  // filled by ScanBlocks
     std::map<uint32_t, NbtEntry> nodes_;
     std::vector<NbtEntry> strays_;
     std::vector<std::string> problems_;

@@ -42,12 +42,15 @@ private:
     void NameMapNode();
     void Folders();
     uint32_t SpecialFolder(uint32_t* nid, const char* name);
+    void LoadRows();
     void Messages();
     void ListedButGone();
     void Strays();
     void AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered,
                     const std::string& origin = "");
     void AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> props);
+    void AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m);
+    void DropNamesIfLost(SalvagedMessage* m);
     uint32_t FreshNid(uint32_t type) { return MakeNid(type, nextIndex_++); }
     void Note(std::string line) { stats_->notes.push_back(std::move(line)); }
 
@@ -64,6 +67,9 @@ private:
     // Salvaged contents of the current nodes, to tell a stray revision
     // that differs from one that does not.
     std::map<uint32_t, std::vector<PropValue>> current_;
+    // The rows of the folders' contents tables by item: the folder and the
+    // row's cells. A row is what is left of an item whose node is damaged.
+    std::map<uint32_t, std::pair<uint32_t, std::vector<PropValue>>> rows_;
 };
 
 void Rescuer::Store(const StoreUid& fallbackUid) {
@@ -243,6 +249,11 @@ void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node,
     std::string error;
     bool salvaged = SalvageMessage(node, &m, &error);
     if (salvaged && !origin.empty()) m.lost.push_back(origin);
+    if (!salvaged && !recovered) {
+        auto row = rows_.find(nid);
+        std::string why = error;
+        if (row != rows_.end()) salvaged = SalvageFromRow(&node, row->second.second, why, &m, &error);
+    }
     if (!salvaged) {
         if (recovered) return;  // nothing to offer, and nobody listed it
         std::vector<PropValue> props;
@@ -250,12 +261,7 @@ void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node,
         SoundProps(node, &props, &lost);
         return AddFailing(nid, folder, std::move(props));
     }
-    // Without the name map a named property's id says nothing of what it
-    // is; handed on, it would arrive as some other property or not at all.
-    if (namesLost_) {
-        if (size_t n = DropNamed(&m.content); n > 0)
-            m.lost.push_back(std::to_string(n) + " named properties, whose names are lost with the file's name map");
-    }
+    DropNamesIfLost(&m);
     Node whole;
     std::string why;
     auto& list = (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder];
@@ -271,22 +277,37 @@ void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node,
         ++stats_->whole;
     } else {
         if (m.Whole()) m.lost.push_back("a part of the item no property refers to: " + why);
-        std::string report = "This item was damaged in the source file. What could be read was copied; "
-                             "these parts were lost:\n" + m.Report();
-        if (reportId_ != 0) SetValue(m.content.props, UnicodeValue((uint32_t{reportId_} << 16) | 0x001F, report));
-        AttachmentContent note;
-        Bytes text(report.begin(), report.end());
-        note.props = {LongValue(kTagAttachMethod, kAttachByValue),
-                      UnicodeValue(kTagAttachLongFilename, kDamageAttachmentName),
-                      UnicodeValue(kTagDisplayName, kDamageAttachmentName),
-                      UnicodeValue(kTagAttachMimeTag, "text/plain"), BinaryValue(kTagAttachDataBin, text)};
-        m.content.attachments.push_back(std::move(note));
-        std::vector<PropValue> rowProps;
-        nodes_[nid] = {folder, BuildMessageNode(m.content, &rowProps)};
-        ++stats_->salvaged;
+        AddSalvaged(nid, folder, std::move(m));
+        if (recovered) ++stats_->recovered;
+        return;
     }
     if (recovered) ++stats_->recovered;
     list.push_back(nid);
+}
+
+void Rescuer::DropNamesIfLost(SalvagedMessage* m) {
+    // Without the name map a named property's id says nothing of what it
+    // is; handed on, it would arrive as some other property or not at all.
+    if (!namesLost_) return;
+    if (size_t n = DropNamed(&m->content); n > 0)
+        m->lost.push_back(std::to_string(n) + " named properties, whose names are lost with the file's name map");
+}
+
+void Rescuer::AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m) {
+    std::string report = "This item was damaged in the source file. What could be read was copied; "
+                         "these parts were lost:\n" + m.Report();
+    if (reportId_ != 0) SetValue(m.content.props, UnicodeValue((uint32_t{reportId_} << 16) | 0x001F, report));
+    AttachmentContent note;
+    Bytes text(report.begin(), report.end());
+    note.props = {LongValue(kTagAttachMethod, kAttachByValue),
+                  UnicodeValue(kTagAttachLongFilename, kDamageAttachmentName),
+                  UnicodeValue(kTagDisplayName, kDamageAttachmentName),
+                  UnicodeValue(kTagAttachMimeTag, "text/plain"), BinaryValue(kTagAttachDataBin, text)};
+    m.content.attachments.push_back(std::move(note));
+    std::vector<PropValue> rowProps;
+    nodes_[nid] = {folder, BuildMessageNode(m.content, &rowProps)};
+    ++stats_->salvaged;
+    (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder].push_back(nid);
 }
 
 void Rescuer::Messages() {
@@ -303,7 +324,7 @@ void Rescuer::Messages() {
     }
 }
 
-void Rescuer::ListedButGone() {
+void Rescuer::LoadRows() {
     for (const auto& [folder, parent] : folderParent_) {
         if (NidType(folder) != kNidTypeNormalFolder) continue;
         for (uint32_t type : {kNidTypeContentsTable, kNidTypeAssocContentsTable}) {
@@ -316,18 +337,33 @@ void Rescuer::ListedButGone() {
             if (!WholeNode(file_.ReadNode(t->second), &table, &why) ||
                 !ReadTableContext(table, &columns, &rows, &why)) {
                 Note("the contents table of folder " + HexNid(folder) + " is damaged (" + why +
-                     "); items it listed whose nodes are gone cannot be named");
+                     "); items it listed whose nodes are damaged or gone cannot be named");
                 continue;
             }
             for (TableRow& row : rows) {
-                if (file_.Nodes().count(row.rowId) != 0 || !IsMessageNid(row.rowId)) continue;
+                if (!IsMessageNid(row.rowId)) continue;
                 std::vector<PropValue> props;
                 for (PropValue& v : row.cells)
                     if (v.tag != kTagLtpRowId && v.tag != kTagLtpRowVer) props.push_back(std::move(v));
-                if (FindValue(props, kTagMessageClass) == nullptr) SetValue(props, UnicodeValue(kTagMessageClass, "IPM"));
-                AddFailing(row.rowId, folder, std::move(props));
+                rows_[row.rowId] = {folder, std::move(props)};
             }
         }
+    }
+}
+
+void Rescuer::ListedButGone() {
+    for (auto& [nid, row] : rows_) {
+        if (file_.Nodes().count(nid) != 0) continue;
+        auto& [folder, props] = row;
+        SalvagedMessage m;
+        std::string error;
+        if (SalvageFromRow(nullptr, props, "the item's node is gone from the file", &m, &error)) {
+            DropNamesIfLost(&m);
+            AddSalvaged(nid, folder, std::move(m));
+            continue;
+        }
+        if (FindValue(props, kTagMessageClass) == nullptr) SetValue(props, UnicodeValue(kTagMessageClass, "IPM"));
+        AddFailing(nid, folder, std::move(props));
     }
 }
 
@@ -364,6 +400,7 @@ bool Rescuer::Run(const StoreUid& fallbackUid, StoreModel* out, std::string* err
     Store(fallbackUid);
     NameMapNode();
     Folders();
+    LoadRows();
     Messages();
     ListedButGone();
     Strays();
