@@ -64,9 +64,6 @@ private:
     std::map<uint32_t, std::vector<uint32_t>> contents_, associated_;
     uint32_t recoveredItems_ = 0, recoveredFolders_ = 0;
     uint32_t nextIndex_ = 0;
-    // Salvaged contents of the current nodes, to tell a stray revision
-    // that differs from one that does not.
-    std::map<uint32_t, std::vector<PropValue>> current_;
     // The rows of the folders' contents tables by item: the folder and the
     // row's cells. A row is what is left of an item whose node is damaged.
     std::map<uint32_t, std::pair<uint32_t, std::vector<PropValue>>> rows_;
@@ -316,11 +313,7 @@ void Rescuer::Messages() {
         uint32_t folder = entry.nidParent;
         bool placed = folderParent_.count(folder) != 0 && NidType(folder) == kNidTypeNormalFolder;
         if (!placed) folder = SpecialFolder(&recoveredItems_, kRecoveredItemsName);
-        CheckedNode node = file_.ReadNode(entry);
-        SalvagedMessage m;
-        std::string error;
-        if (SalvageMessage(node, &m, &error)) current_[nid] = m.content.props;
-        AddMessage(nid, folder, node, !placed);
+        AddMessage(nid, folder, file_.ReadNode(entry), !placed);
     }
 }
 
@@ -353,7 +346,7 @@ void Rescuer::LoadRows() {
 
 void Rescuer::ListedButGone() {
     for (auto& [nid, row] : rows_) {
-        if (file_.Nodes().count(nid) != 0) continue;
+        if (file_.Nodes().count(nid) != 0 || nodes_.count(nid) != 0) continue;
         auto& [folder, props] = row;
         SalvagedMessage m;
         std::string error;
@@ -368,26 +361,39 @@ void Rescuer::ListedButGone() {
 }
 
 void Rescuer::Strays() {
+    // Revisions already offered per node id, so that a deleted item the
+    // scan finds in several older leaves is offered once per content.
+    std::map<uint32_t, std::vector<std::vector<PropValue>>> offered;
     for (const NbtEntry& entry : file_.StrayNodes()) {
         uint32_t nid = static_cast<uint32_t>(entry.nid);
-        if (!IsMessageNid(nid)) continue;
+        // An older revision of a node the current tree still has is no lost
+        // item: its current state is served where it belongs.
+        if (!IsMessageNid(nid) || file_.Nodes().count(nid) != 0) continue;
         CheckedNode node = file_.ReadNode(entry);
         SalvagedMessage m;
         std::string error;
         if (!SalvageMessage(node, &m, &error)) continue;
-        auto same = current_.find(nid);
-        if (same != current_.end() && SameProps(same->second, m.content.props)) continue;
+        auto& seen = offered[nid];
+        bool again = false;
+        for (const auto& props : seen) again = again || SameProps(props, m.content.props);
+        if (again) continue;
+        seen.push_back(m.content.props);
         // A node id no tree has any more keeps its id, so the item is the
-        // one a copy saw before, if it saw it; a second version of it, or
-        // an older version of a current item, gets an id of its own.
-        bool keep = file_.Nodes().count(nid) == 0 && nodes_.count(nid) == 0;
+        // one a copy saw before, if it saw it; a second version of it gets
+        // an id of its own.
+        bool keep = nodes_.count(nid) == 0;
         uint32_t id = keep ? nid : FreshNid(NidType(nid));
-        bool inRecoveredFolder = keep && strayFolders_.count(entry.nidParent) != 0 &&
+        bool inRecoveredFolder = strayFolders_.count(entry.nidParent) != 0 &&
                                  NidType(entry.nidParent) == kNidTypeNormalFolder;
-        uint32_t folder = inRecoveredFolder ? entry.nidParent : SpecialFolder(&recoveredItems_, kRecoveredItemsName);
+        // A folder that still lists the item (its index entry lost to
+        // damage) gets it back in its place, instead of the bare row.
+        auto row = rows_.find(nid);
+        bool listed = keep && row != rows_.end() && row->second.first == entry.nidParent;
+        uint32_t folder = listed || inRecoveredFolder ? entry.nidParent
+                                                      : SpecialFolder(&recoveredItems_, kRecoveredItemsName);
         AddMessage(id, folder, node, true,
-                   "found outside the file's current node index: an item lost from its folder, a deleted "
-                   "item or an older version of one; it may not be the item's last state");
+                   "found outside the file's current node index: an item lost from its folder or a deleted "
+                   "item; it may not be the item's last state");
     }
 }
 
@@ -402,8 +408,8 @@ bool Rescuer::Run(const StoreUid& fallbackUid, StoreModel* out, std::string* err
     Folders();
     LoadRows();
     Messages();
-    ListedButGone();
     Strays();
+    ListedButGone();
     if (auto r = file_.Nodes().find(kNidReceiveFolderTable); r != file_.Nodes().end()) {
         Node whole;
         std::string why;
