@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -65,6 +66,13 @@ public:
     const std::vector<NbtEntry>& StrayNodes() const { return strays_; }
 
     CheckedNode ReadNode(const NbtEntry& entry) const;
+    // A way for the owner of the bytes to let go of the pages read so far
+    // (a mapped file's pages count against the process until then); long
+    // walks call Trim now and then.
+    void SetTrim(std::function<void()> trim) { trim_ = std::move(trim); }
+    void Trim() const {
+        if (trim_) trim_();
+    }
     // Where the block B-trees place a block: false when they do not know it.
     bool BlockPlace(uint64_t bid, uint64_t* ib, uint16_t* cb) const;
     // Reads the data behind one block id (a data tree when internal) into
@@ -100,6 +108,7 @@ private:
     std::map<uint32_t, NbtEntry> nodes_;
     std::vector<NbtEntry> strays_;
     std::vector<std::string> problems_;
+    std::function<void()> trim_;
 };
 
 }  // namespace mapi::pst::fmt

@@ -308,8 +308,10 @@ void Rescuer::AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m) {
 }
 
 void Rescuer::Messages() {
+    size_t read = 0;
     for (const auto& [nid, entry] : file_.Nodes()) {
         if (!IsMessageNid(nid)) continue;
+        if (++read % 256 == 0) file_.Trim();
         uint32_t folder = entry.nidParent;
         bool placed = folderParent_.count(folder) != 0 && NidType(folder) == kNidTypeNormalFolder;
         if (!placed) folder = SpecialFolder(&recoveredItems_, kRecoveredItemsName);
@@ -439,7 +441,7 @@ bool Rescuer::Run(const StoreUid& fallbackUid, StoreModel* out, std::string* err
         }
     }
     Header header;
-    return StoreModel::Load(nodes_, header, out, error);
+    return StoreModel::Load(std::move(nodes_), header, out, error);
 }
 
 }  // namespace
