@@ -3,10 +3,13 @@
 // pages and damaged B-tree pages. Each damaged copy is opened and walked
 // completely in a forked child under CPU and memory limits.
 //
-// The rule checked: an item handed on without a damage note reads exactly
-// as the intact file's item of the same entry id. Items with a note
-// (salvaged) and items that fail when opened are counted, as are the items
-// pffexport exports from the same copy, and the table is printed.
+// The rules checked: an item handed on without a damage note reads exactly
+// as the intact file's item of the same entry id; and every variant hands
+// on (whole or salvaged with a note) at least as many items as pffexport
+// exports from it, or as it exports from the intact file where a damaged
+// tree makes it export more than that. Items that fail when opened are
+// counted too, and the table is printed. QUIRNEL_KEEP_VARIANTS=DIR keeps
+// the variants for a closer look.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
