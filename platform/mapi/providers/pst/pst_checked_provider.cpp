@@ -7,7 +7,9 @@
 //
 // The file's sound content is rebuilt in memory once at open (see
 // fmt::RescueStore) and served through the writer's store objects, which
-// refuse every change.
+// refuse every change. The file itself is mapped only while that runs, and
+// the pages read are let go of as it goes, so the peak is about the
+// decoded content once, not the file and its content together.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -49,6 +51,11 @@ public:
         if (data_ != nullptr) ::munmap(const_cast<uint8_t*>(data_), size_);
     }
     const uint8_t* data() const { return data_; }
+    // Drops the pages read so far from the process; they are read again
+    // from the file when touched. The file is only read, so nothing is lost.
+    void Release() const {
+        if (data_ != nullptr) ::madvise(const_cast<uint8_t*>(data_), size_, MADV_DONTNEED);
+    }
     size_t size() const { return size_; }
 
 private:
@@ -114,7 +121,9 @@ private:
             pst::fmt::StoreModel model;
             pst::fmt::RescueStats stats;
             std::string why;
+            file.SetTrim([&mapped] { mapped.Release(); });
             if (!mapped.Open(entry.path, &why) || !file.Open(mapped.data(), mapped.size(), &why) ||
+                (mapped.Release(), false) ||
                 !pst::fmt::RescueStore(file, UidFromPath(entry.path), &model, &stats, &why)) {
                 if (error != nullptr) *error = entry.path + " cannot be read as a personal folder file: " + why;
                 return MAPI_E_CORRUPT_STORE;

@@ -71,6 +71,19 @@ TEST(CheckedStore, SamplesServeWhatLibpffServes) {
         auto ours = testing::WalkFolders(Root(checked.get()).get(), &failures);
         auto theirs = testing::WalkFolders(Root(pff.get()).get(), &failures);
         EXPECT_TRUE(failures.empty()) << failures.front();
+        // Older revisions the file still holds (found by their blocks'
+        // trailers) are ours alone: libpff does not look for them.
+        size_t recovered = 0;
+        for (auto f = ours.begin(); f != ours.end();) {
+            bool extra = f->path.size() >= std::strlen(fmt::kRecoveredItemsName) &&
+                         f->path.ends_with(fmt::kRecoveredItemsName);
+            if (!extra) {
+                ++f;
+                continue;
+            }
+            recovered += f->items + f->associated;
+            f = ours.erase(f);
+        }
         ASSERT_EQ(ours.size(), theirs.size());
         for (size_t i = 0; i < ours.size(); ++i) {
             EXPECT_EQ(ours[i].path, theirs[i].path);
@@ -96,11 +109,9 @@ TEST(CheckedStore, SamplesServeWhatLibpffServes) {
         MapiBuffer<SPropValue> heldReport(report);
         auto fingerprints = testing::FingerprintStore(checked.get());
         auto pffPrints = testing::FingerprintStore(pff.get());
-        EXPECT_EQ(fingerprints.size(), pffPrints.size());
-        for (const auto& [id, print] : fingerprints) {
-            EXPECT_NE(print, "fail") << id;
-            EXPECT_EQ(pffPrints.count(id), 1u) << id;
-        }
+        EXPECT_EQ(fingerprints.size(), pffPrints.size() + recovered);
+        for (const auto& [id, print] : fingerprints) EXPECT_NE(print, "fail") << id;
+        for (const auto& [id, print] : pffPrints) EXPECT_EQ(fingerprints.count(id), 1u) << id;
     }
 }
 

@@ -347,7 +347,8 @@ bool PffexportCounts(const std::string& path, const std::string& dir,
     if (!fs::is_directory(root)) return false;
     *exportRoot = root.string();
     // pffexport writes one directory per item, named by its kind and index.
-    const std::regex item("[A-Za-z]+[0-9]{5}");
+    // Folders without a name come out as "FolderNNNNN" and are no items.
+    const std::regex item("(?!Folder[0-9])[A-Za-z]+[0-9]{5}");
     std::vector<fs::path> pending = {root};
     while (!pending.empty()) {
         fs::path folder = pending.back();

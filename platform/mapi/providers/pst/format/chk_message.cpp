@@ -61,8 +61,6 @@ class Salvager {
 public:
     bool Message(const CheckedNode& node, const std::string& where, int depth, SalvagedMessage* out,
                  std::string* error);
-
-private:
     void Recipients(const CheckedNode& node, const std::string& where, SalvagedMessage* out);
     void Attachments(const CheckedNode& node, const std::string& where, int depth, SalvagedMessage* out);
 };
@@ -206,6 +204,44 @@ std::string SalvagedMessage::Report() const {
     std::string s;
     for (const std::string& l : lost) s += l + "\n";
     return s;
+}
+
+bool SalvageFromRow(const CheckedNode* node, const std::vector<PropValue>& row, const std::string& why,
+                    SalvagedMessage* out, std::string* error) {
+    SalvagedMessage m;
+    m.lost.push_back("the item's own properties, its body among them (" + why +
+                     "); what its folder's contents table lists of it (subject, sender, dates, flags, size) "
+                     "was kept");
+    std::vector<CheckedProp> props;
+    std::vector<std::string> lost;
+    std::string pcError;
+    // Whatever the damage left sound of its own properties comes first;
+    // the row only fills in what they lack.
+    if (node != nullptr && ReadCheckedPc(*node, &props, &lost, &pcError))
+        for (CheckedProp& p : props)
+            if (p.error.empty()) m.content.props.push_back({p.tag, std::move(p.bytes)});
+    for (const PropValue& v : row) {
+        if (v.tag == kTagLtpRowId || v.tag == kTagLtpRowVer || FindValue(m.content.props, v.tag) != nullptr) continue;
+        m.content.props.push_back(v);
+    }
+    bool hasClass = false, hasSubject = false;
+    for (const PropValue& v : m.content.props) {
+        hasClass = hasClass || PropId(v.tag) == 0x001A;
+        hasSubject = hasSubject || PropId(v.tag) == 0x0037;
+    }
+    if (!hasClass || !hasSubject) {
+        if (error != nullptr) *error = why + "; its folder's contents table lacks its class or subject";
+        return false;
+    }
+    Salvager s;
+    if (node == nullptr) {
+        m.lost.push_back("its recipients and attachments: the item's node is gone");
+    } else {
+        s.Recipients(*node, "", &m);
+        s.Attachments(*node, "", 0, &m);
+    }
+    *out = std::move(m);
+    return true;
 }
 
 bool SalvageMessage(const CheckedNode& node, SalvagedMessage* out, std::string* error) {

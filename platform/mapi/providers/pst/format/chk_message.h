@@ -31,4 +31,13 @@ struct SalvagedMessage {
 // False with the reason when the message cannot be salvaged at all.
 bool SalvageMessage(const CheckedNode& node, SalvagedMessage* out, std::string* error);
 
+// The second chance of a message SalvageMessage gave up on (why): the row
+// its folder's contents table holds for it, which repeats the class,
+// subject, sender, dates, flags and size, completed by whatever of its own
+// properties is sound and by the recipients and attachments of its
+// subnodes. node is null when the message's node is gone altogether.
+// False when even the row lacks the class or the subject.
+bool SalvageFromRow(const CheckedNode* node, const std::vector<PropValue>& row, const std::string& why,
+                    SalvagedMessage* out, std::string* error);
+
 }  // namespace mapi::pst::fmt

@@ -239,18 +239,47 @@ void CheckedFile::ScanLeaves() {
     }
 }
 
+void CheckedFile::ScanBlocks() const {
+    const Geometry& g = unicode_ ? kUnicode : kAnsi;
+    // A block ends on a 64-byte boundary with its trailer; the trailer's
+    // size then says where the block starts, and the signature, which
+    // depends on that place and the id, rules out nearly every chance
+    // match before the CRC is computed.
+    for (uint64_t end = kPageSize + kBlockAlign; end <= size_; end += kBlockAlign) {
+        const uint8_t* t = data_ + end - g.blockTrailer;
+        uint16_t cb = Get16(t);
+        uint64_t onDisk = (cb + g.blockTrailer + kBlockAlign - 1) / kBlockAlign * kBlockAlign;
+        if (cb > kMaxBlockSize - g.blockTrailer || onDisk > end - kPageSize) continue;
+        uint64_t ib = end - onDisk;
+        uint64_t bid = unicode_ ? Get64(t + 8) : Get32(t + 4);
+        uint32_t crc = unicode_ ? Get32(t + 4) : Get32(t + 8);
+        uint64_t key = bid & ~uint64_t{1};
+        if (key == 0 || Get16(t + 2) != ComputeSig(ib, bid) || blocks_.count(key) != 0) continue;
+        if (crc != ComputeCrc(data_ + ib, cb)) continue;
+        trailerBlocks_.emplace(key, BbtEntry{{bid, ib}, cb, 0});
+    }
+}
+
+const BbtEntry* CheckedFile::FindBlock(uint64_t bid) const {
+    uint64_t key = bid & ~uint64_t{1};
+    for (const auto* index : {&blocks_, &scannedBlocks_}) {
+        auto it = index->find(key);
+        if (it != index->end()) return &it->second;
+    }
+    std::call_once(blockScan_, [this] { ScanBlocks(); });
+    auto it = trailerBlocks_.find(key);
+    return it == trailerBlocks_.end() ? nullptr : &it->second;
+}
+
 bool CheckedFile::Block(uint64_t bid, Bytes* out, std::string* why) const {
     const Geometry& g = unicode_ ? kUnicode : kAnsi;
     uint64_t key = bid & ~uint64_t{1};
-    auto it = blocks_.find(key);
-    if (it == blocks_.end()) {
-        it = scannedBlocks_.find(key);
-        if (it == scannedBlocks_.end()) {
-            *why = "block " + std::to_string(bid) + " is in no block B-tree";
-            return false;
-        }
+    const BbtEntry* found = FindBlock(bid);
+    if (found == nullptr) {
+        *why = "block " + std::to_string(bid) + " is in no block B-tree and found nowhere in the file";
+        return false;
     }
-    const BbtEntry& e = it->second;
+    const BbtEntry& e = *found;
     uint64_t ib = e.bref.ib;
     uint64_t onDisk = (e.cb + g.blockTrailer + kBlockAlign - 1) / kBlockAlign * kBlockAlign;
     if (e.cb > kMaxBlockSize - g.blockTrailer || ib % kBlockAlign != 0 || ib > size_ || size_ - ib < onDisk) {
@@ -280,11 +309,10 @@ bool CheckedFile::Block(uint64_t bid, Bytes* out, std::string* why) const {
 }
 
 bool CheckedFile::BlockPlace(uint64_t bid, uint64_t* ib, uint16_t* cb) const {
-    uint64_t key = bid & ~uint64_t{1};
-    auto it = blocks_.find(key);
-    if (it == blocks_.end() && (it = scannedBlocks_.find(key)) == scannedBlocks_.end()) return false;
-    *ib = it->second.bref.ib;
-    *cb = it->second.cb;
+    const BbtEntry* e = FindBlock(bid);
+    if (e == nullptr) return false;
+    *ib = e->bref.ib;
+    *cb = e->cb;
     return true;
 }
 

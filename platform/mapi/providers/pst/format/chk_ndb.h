@@ -15,7 +15,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -64,6 +66,13 @@ public:
     const std::vector<NbtEntry>& StrayNodes() const { return strays_; }
 
     CheckedNode ReadNode(const NbtEntry& entry) const;
+    // A way for the owner of the bytes to let go of the pages read so far
+    // (a mapped file's pages count against the process until then); long
+    // walks call Trim now and then.
+    void SetTrim(std::function<void()> trim) { trim_ = std::move(trim); }
+    void Trim() const {
+        if (trim_) trim_();
+    }
     // Where the block B-trees place a block: false when they do not know it.
     bool BlockPlace(uint64_t bid, uint64_t* ib, uint16_t* cb) const;
     // Reads the data behind one block id (a data tree when internal) into
@@ -77,6 +86,11 @@ private:
     // With crcOk, a page whose CRC fails is parsed too and *crcOk says so.
     bool ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why, bool* crcOk = nullptr) const;
     void ScanLeaves();
+    // Finds blocks by their trailers alone (size, signature of their place,
+    // CRC, id), for blocks no B-tree leaf names any more; run once, on the
+    // first block the trees do not know.
+    void ScanBlocks() const;
+    const BbtEntry* FindBlock(uint64_t bid) const;
     bool Block(uint64_t bid, Bytes* out, std::string* why) const;
     void ReadTree(uint64_t bid, int depth, CheckedNode* node) const;
     void ReadSubnodes(uint64_t bid, int depth, CheckedNode* node) const;
@@ -89,9 +103,12 @@ private:
     Bref nbtRoot_, bbtRoot_;
     std::map<uint64_t, BbtEntry> blocks_;   // by block id without bit 0
     std::map<uint64_t, BbtEntry> scannedBlocks_;
+    mutable std::once_flag blockScan_;
+    mutable std::map<uint64_t, BbtEntry> trailerBlocks_;  // filled by ScanBlocks
     std::map<uint32_t, NbtEntry> nodes_;
     std::vector<NbtEntry> strays_;
     std::vector<std::string> problems_;
+    std::function<void()> trim_;
 };
 
 }  // namespace mapi::pst::fmt

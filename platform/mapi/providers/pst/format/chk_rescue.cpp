@@ -1,6 +1,7 @@
 #include "providers/pst/format/chk_rescue.h"
 
 #include "providers/pst/format/chk_rescue_parts.h"
+#include "providers/pst/format/chk_rescuer.h"
 
 #include <algorithm>
 #include <map>
@@ -18,53 +19,7 @@ namespace mapi::pst::fmt {
 const Guid kPsQuirnel = {0xd7, 0xd0, 0xc4, 0xf3, 0x5b, 0xb0, 0x14, 0x42,
                          0xa8, 0x17, 0xa8, 0x19, 0x21, 0x2e, 0xa8, 0x42};
 
-namespace {
-
-using namespace rescue;
-
-constexpr uint32_t kTagRecordKey = 0x0FF90102;
-constexpr uint32_t kTagDisplayName = 0x3001001F;
-constexpr uint32_t kTagDisplayName8 = 0x3001001E;
-constexpr uint32_t kTagMessageClass = 0x001A001F;
-constexpr uint32_t kTagAttachMethod = 0x37050003;
-constexpr uint32_t kTagAttachDataBin = 0x37010102;
-constexpr uint32_t kTagAttachLongFilename = 0x3707001F;
-constexpr uint32_t kTagAttachMimeTag = 0x370E001F;
-constexpr uint32_t kAttachByValue = 1;
-
-class Rescuer {
-public:
-    Rescuer(const CheckedFile& file, RescueStats* stats) : file_(file), stats_(stats) {}
-    bool Run(const StoreUid& fallbackUid, StoreModel* out, std::string* error);
-
-private:
-    void Store(const StoreUid& fallbackUid);
-    void NameMapNode();
-    void Folders();
-    uint32_t SpecialFolder(uint32_t* nid, const char* name);
-    void Messages();
-    void ListedButGone();
-    void Strays();
-    void AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered,
-                    const std::string& origin = "");
-    void AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> props);
-    uint32_t FreshNid(uint32_t type) { return MakeNid(type, nextIndex_++); }
-    void Note(std::string line) { stats_->notes.push_back(std::move(line)); }
-
-    const CheckedFile& file_;
-    RescueStats* stats_;
-    NodeSet nodes_;
-    uint16_t reportId_ = 0;
-    bool namesLost_ = false;  // named properties cannot be named
-    std::map<uint32_t, uint32_t> folderParent_;  // folder -> parent as placed
-    std::set<uint32_t> strayFolders_;
-    std::map<uint32_t, std::vector<uint32_t>> contents_, associated_;
-    uint32_t recoveredItems_ = 0, recoveredFolders_ = 0;
-    uint32_t nextIndex_ = 0;
-    // Salvaged contents of the current nodes, to tell a stray revision
-    // that differs from one that does not.
-    std::map<uint32_t, std::vector<PropValue>> current_;
-};
+namespace rescue {
 
 void Rescuer::Store(const StoreUid& fallbackUid) {
     std::vector<PropValue> props;
@@ -226,135 +181,6 @@ void Rescuer::Folders() {
     }
 }
 
-void Rescuer::AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> props) {
-    // The store model keeps the row's properties for the contents table;
-    // the recipient table no reader accepts makes every open of the item
-    // fail, which is what a copy must see.
-    Node n = PcNode(props);
-    n.subnodes[kNidRecipientTable].data = Bytes{0};
-    nodes_[nid] = {folder, std::move(n)};
-    (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder].push_back(nid);
-    ++stats_->failed;
-}
-
-void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered,
-                         const std::string& origin) {
-    SalvagedMessage m;
-    std::string error;
-    bool salvaged = SalvageMessage(node, &m, &error);
-    if (salvaged && !origin.empty()) m.lost.push_back(origin);
-    if (!salvaged) {
-        if (recovered) return;  // nothing to offer, and nobody listed it
-        std::vector<PropValue> props;
-        std::vector<std::string> lost;
-        SoundProps(node, &props, &lost);
-        return AddFailing(nid, folder, std::move(props));
-    }
-    // Without the name map a named property's id says nothing of what it
-    // is; handed on, it would arrive as some other property or not at all.
-    if (namesLost_) {
-        if (size_t n = DropNamed(&m.content); n > 0)
-            m.lost.push_back(std::to_string(n) + " named properties, whose names are lost with the file's name map");
-    }
-    Node whole;
-    std::string why;
-    auto& list = (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder];
-    // The writer's readers cut a heap into Unicode-sized pages; an ANSI
-    // node of more than one block is rebuilt from what this reader read.
-    bool keepAsStored = file_.Unicode() || node.pages.size() <= 1;
-    if (m.Whole() && keepAsStored && WholeNode(node, &whole, &why)) {
-        nodes_[nid] = {folder, std::move(whole)};
-        ++stats_->whole;
-    } else if (m.Whole() && !keepAsStored) {
-        std::vector<PropValue> rowProps;
-        nodes_[nid] = {folder, BuildMessageNode(m.content, &rowProps)};
-        ++stats_->whole;
-    } else {
-        if (m.Whole()) m.lost.push_back("a part of the item no property refers to: " + why);
-        std::string report = "This item was damaged in the source file. What could be read was copied; "
-                             "these parts were lost:\n" + m.Report();
-        if (reportId_ != 0) SetValue(m.content.props, UnicodeValue((uint32_t{reportId_} << 16) | 0x001F, report));
-        AttachmentContent note;
-        Bytes text(report.begin(), report.end());
-        note.props = {LongValue(kTagAttachMethod, kAttachByValue),
-                      UnicodeValue(kTagAttachLongFilename, kDamageAttachmentName),
-                      UnicodeValue(kTagDisplayName, kDamageAttachmentName),
-                      UnicodeValue(kTagAttachMimeTag, "text/plain"), BinaryValue(kTagAttachDataBin, text)};
-        m.content.attachments.push_back(std::move(note));
-        std::vector<PropValue> rowProps;
-        nodes_[nid] = {folder, BuildMessageNode(m.content, &rowProps)};
-        ++stats_->salvaged;
-    }
-    if (recovered) ++stats_->recovered;
-    list.push_back(nid);
-}
-
-void Rescuer::Messages() {
-    for (const auto& [nid, entry] : file_.Nodes()) {
-        if (!IsMessageNid(nid)) continue;
-        uint32_t folder = entry.nidParent;
-        bool placed = folderParent_.count(folder) != 0 && NidType(folder) == kNidTypeNormalFolder;
-        if (!placed) folder = SpecialFolder(&recoveredItems_, kRecoveredItemsName);
-        CheckedNode node = file_.ReadNode(entry);
-        SalvagedMessage m;
-        std::string error;
-        if (SalvageMessage(node, &m, &error)) current_[nid] = m.content.props;
-        AddMessage(nid, folder, node, !placed);
-    }
-}
-
-void Rescuer::ListedButGone() {
-    for (const auto& [folder, parent] : folderParent_) {
-        if (NidType(folder) != kNidTypeNormalFolder) continue;
-        for (uint32_t type : {kNidTypeContentsTable, kNidTypeAssocContentsTable}) {
-            auto t = file_.Nodes().find(SiblingNid(folder, type));
-            if (t == file_.Nodes().end()) continue;
-            Node table;
-            std::string why;
-            std::vector<uint32_t> columns;
-            std::vector<TableRow> rows;
-            if (!WholeNode(file_.ReadNode(t->second), &table, &why) ||
-                !ReadTableContext(table, &columns, &rows, &why)) {
-                Note("the contents table of folder " + HexNid(folder) + " is damaged (" + why +
-                     "); items it listed whose nodes are gone cannot be named");
-                continue;
-            }
-            for (TableRow& row : rows) {
-                if (file_.Nodes().count(row.rowId) != 0 || !IsMessageNid(row.rowId)) continue;
-                std::vector<PropValue> props;
-                for (PropValue& v : row.cells)
-                    if (v.tag != kTagLtpRowId && v.tag != kTagLtpRowVer) props.push_back(std::move(v));
-                if (FindValue(props, kTagMessageClass) == nullptr) SetValue(props, UnicodeValue(kTagMessageClass, "IPM"));
-                AddFailing(row.rowId, folder, std::move(props));
-            }
-        }
-    }
-}
-
-void Rescuer::Strays() {
-    for (const NbtEntry& entry : file_.StrayNodes()) {
-        uint32_t nid = static_cast<uint32_t>(entry.nid);
-        if (!IsMessageNid(nid)) continue;
-        CheckedNode node = file_.ReadNode(entry);
-        SalvagedMessage m;
-        std::string error;
-        if (!SalvageMessage(node, &m, &error)) continue;
-        auto same = current_.find(nid);
-        if (same != current_.end() && SameProps(same->second, m.content.props)) continue;
-        // A node id no tree has any more keeps its id, so the item is the
-        // one a copy saw before, if it saw it; a second version of it, or
-        // an older version of a current item, gets an id of its own.
-        bool keep = file_.Nodes().count(nid) == 0 && nodes_.count(nid) == 0;
-        uint32_t id = keep ? nid : FreshNid(NidType(nid));
-        bool inRecoveredFolder = keep && strayFolders_.count(entry.nidParent) != 0 &&
-                                 NidType(entry.nidParent) == kNidTypeNormalFolder;
-        uint32_t folder = inRecoveredFolder ? entry.nidParent : SpecialFolder(&recoveredItems_, kRecoveredItemsName);
-        AddMessage(id, folder, node, true,
-                   "found outside the file's current node index: an item lost from its folder, a deleted "
-                   "item or an older version of one; it may not be the item's last state");
-    }
-}
-
 bool Rescuer::Run(const StoreUid& fallbackUid, StoreModel* out, std::string* error) {
     for (const auto& [nid, e] : file_.Nodes()) nextIndex_ = std::max(nextIndex_, NidIndex(nid) + 1);
     for (const NbtEntry& e : file_.StrayNodes())
@@ -364,9 +190,10 @@ bool Rescuer::Run(const StoreUid& fallbackUid, StoreModel* out, std::string* err
     Store(fallbackUid);
     NameMapNode();
     Folders();
+    LoadRows();
     Messages();
-    ListedButGone();
     Strays();
+    ListedButGone();
     if (auto r = file_.Nodes().find(kNidReceiveFolderTable); r != file_.Nodes().end()) {
         Node whole;
         std::string why;
@@ -396,15 +223,15 @@ bool Rescuer::Run(const StoreUid& fallbackUid, StoreModel* out, std::string* err
         }
     }
     Header header;
-    return StoreModel::Load(nodes_, header, out, error);
+    return StoreModel::Load(std::move(nodes_), header, out, error);
 }
 
-}  // namespace
+}  // namespace rescue
 
 bool RescueStore(const CheckedFile& file, const StoreUid& fallbackUid, StoreModel* out,
                  RescueStats* stats, std::string* error) {
     *stats = RescueStats();
-    Rescuer r(file, stats);
+    rescue::Rescuer r(file, stats);
     return r.Run(fallbackUid, out, error);
 }
 

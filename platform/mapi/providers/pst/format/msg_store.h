@@ -82,6 +82,10 @@ public:
     // Reads a store this writer made (or any unencoded Unicode file with the
     // same structure) back from its nodes.
     static bool Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error);
+    // The same, taking the messages' nodes over instead of copying them
+    // (nodes is left without them): a reader that built the nodes in
+    // memory then holds each message once.
+    static bool Load(NodeSet&& nodes, const Header& header, StoreModel* out, std::string* error);
 
     // Every node of the file; header receives the NID counters.
     NodeSet Build(Header* header) const;
@@ -93,7 +97,7 @@ public:
     void MarkChanged(uint32_t nid) { changed_.insert(nid); }
 
 private:
-
+    static bool LoadFrom(NodeSet& nodes, bool take, const Header& header, StoreModel* out, std::string* error);
     uint32_t NewFolderNid();
     uint32_t AddFolderWithNid(uint32_t nid, uint32_t parent, std::string_view name,
                               std::string_view containerClass, bool search);

@@ -38,6 +38,15 @@ bool IsComputedFolderProp(uint32_t tag) {
 }  // namespace
 
 bool StoreModel::Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error) {
+    // Without take, nodes is only read.
+    return LoadFrom(const_cast<NodeSet&>(nodes), false, header, out, error);
+}
+
+bool StoreModel::Load(NodeSet&& nodes, const Header& header, StoreModel* out, std::string* error) {
+    return LoadFrom(nodes, true, header, out, error);
+}
+
+bool StoreModel::LoadFrom(NodeSet& nodes, bool take, const Header& header, StoreModel* out, std::string* error) {
     auto fail = [&](const std::string& why) {
         if (error != nullptr) *error = why;
         return false;
@@ -101,8 +110,8 @@ bool StoreModel::Load(const NodeSet& nodes, const Header& header, StoreModel* ou
                 StoredMessage sm;
                 sm.folder = nid;
                 sm.associated = associated;
-                sm.node = m->node;
-                if (!ReadPropertyContext(m->node, &sm.props, error)) return false;
+                sm.node = take ? std::move(nodes.at(r.rowId).node) : m->node;
+                if (!ReadPropertyContext(sm.node, &sm.props, error)) return false;
                 s.messages_[r.rowId] = std::move(sm);
                 (associated ? f.associated : f.messages).push_back(r.rowId);
                 uint32_t& high = associated ? maxAssoc : maxMessage;

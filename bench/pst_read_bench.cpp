@@ -1,0 +1,108 @@
+// Peak memory and time of reading a personal folder file whole with the
+// checking reader (provider "pst-checked") next to libpff (provider "pst")
+// on the same file in the same run: mapiprofile dump --props, each in a
+// child whose peak resident set is taken from wait4. The file is made by
+// quirnel-copy of a generated sample into a new .pst; the samples in
+// QUIRNEL_SHARED_DIR/fixtures/pst are measured too when present. A plain
+// "mapiprofile list" gives the process's baseline.
+//
+// usage: pst_read_bench [--items N]   (default 4000)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string Quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+struct Measured {
+    int status = -1;
+    long peakKib = 0;
+    double seconds = 0;
+};
+
+Measured RunMeasured(const std::string& command) {
+    Measured m;
+    const Clock::time_point start = Clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", ("exec " + command + " >/dev/null 2>&1").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    m.peakKib = usage.ru_maxrss;
+    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return m;
+}
+
+// Reads the file through one provider, with a profile that holds nothing
+// else: a session opens every store of its profile.
+Measured Dump(const std::string& dir, const std::string& provider, const std::string& path) {
+    std::string profile = dir + "/read-" + provider + ".ini";
+    std::ofstream(profile, std::ios::trunc) << "[store1]\nname = file\nprovider = " << provider << "\npath = " << path
+                                            << "\n";
+    setenv("MAPI_PROFILE", profile.c_str(), 1);
+    return RunMeasured(Quoted(MAPIPROFILE_BIN) + " dump file --props");
+}
+
+bool Compare(const std::string& dir, const std::string& label, const std::string& path) {
+    Measured checked = Dump(dir, "pst-checked", path);
+    Measured libpff = Dump(dir, "pst", path);
+    std::printf("%-26s %10ju  %8ld KiB %6.2f s  %8ld KiB %6.2f s  %5.2f\n", label.c_str(),
+                static_cast<uintmax_t>(fs::file_size(path)), checked.peakKib, checked.seconds, libpff.peakKib,
+                libpff.seconds, libpff.peakKib > 0 ? static_cast<double>(checked.peakKib) / libpff.peakKib : 0.0);
+    if (checked.status != 0 || libpff.status != 0)
+        std::printf("  (exit %d checked, %d libpff)\n", checked.status, libpff.status);
+    return checked.status == 0 && libpff.status == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int items = 4000;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--items") items = std::atoi(argv[i + 1]);
+    char pattern[] = "/tmp/pst-read-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) return 1;
+    const std::string dir = pattern;
+    setenv("MAPI_PROFILE", (dir + "/make.ini").c_str(), 1);
+    setenv("XDG_DOCUMENTS_DIR", dir.c_str(), 1);
+    const std::string profile = Quoted(MAPIPROFILE_BIN), copy = Quoted(QUIRNEL_COPY_BIN);
+    const std::string big = dir + "/generated.pst";
+    if (RunMeasured(profile + " sample Source " + Quoted(dir + "/source.qdb") + " --items " + std::to_string(items))
+                .status != 0 ||
+        RunMeasured(profile + " create Pst " + Quoted(big)).status != 0 ||
+        RunMeasured(copy + " --source Source --target Pst").status != 0) {
+        std::fprintf(stderr, "pst_read_bench: could not make the .pst in %s\n", dir.c_str());
+        return 1;
+    }
+    setenv("MAPI_PROFILE", (dir + "/none.ini").c_str(), 1);
+    Measured baseline = RunMeasured(profile + " list");
+    std::printf("mapiprofile dump --props, peak resident memory (baseline of the process: %ld KiB)\n",
+                baseline.peakKib);
+    std::printf("%-26s %10s  %-21s  %-21s  %5s\n", "file", "bytes", "pst-checked", "libpff", "ratio");
+    bool ok = Compare(dir, "generated, " + std::to_string(items) + " items", big);
+    const std::string samples = std::string(QUIRNEL_SHARED_DIR) + "/fixtures/pst";
+    if (fs::is_directory(samples))
+        for (const auto& entry : fs::directory_iterator(samples))
+            if (entry.path().extension() == ".pst") ok = Compare(dir, entry.path().filename().string(), entry.path().string()) && ok;
+    fs::remove_all(dir);
+    return ok ? 0 : 1;
+}

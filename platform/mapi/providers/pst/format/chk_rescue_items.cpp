@@ -1,0 +1,180 @@
+#include "providers/pst/format/chk_rescuer.h"
+
+#include "providers/pst/format/chk_ltp.h"
+#include "providers/pst/format/chk_rescue_parts.h"
+#include "providers/pst/format/ltp_tc.h"
+#include "providers/pst/format/msg_values.h"
+
+namespace mapi::pst::fmt::rescue {
+
+void Rescuer::AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> props) {
+    // The store model keeps the row's properties for the contents table;
+    // the recipient table no reader accepts makes every open of the item
+    // fail, which is what a copy must see.
+    Node n = PcNode(props);
+    n.subnodes[kNidRecipientTable].data = Bytes{0};
+    nodes_[nid] = {folder, std::move(n)};
+    (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder].push_back(nid);
+    ++stats_->failed;
+}
+
+void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered,
+                         const std::string& origin) {
+    SalvagedMessage m;
+    std::string error;
+    bool salvaged = SalvageMessage(node, &m, &error);
+    if (salvaged && !origin.empty()) m.lost.push_back(origin);
+    if (!salvaged && !recovered) {
+        auto row = rows_.find(nid);
+        std::string why = error;
+        if (row != rows_.end()) salvaged = SalvageFromRow(&node, row->second.second, why, &m, &error);
+    }
+    if (!salvaged) {
+        if (recovered) return;  // nothing to offer, and nobody listed it
+        std::vector<PropValue> props;
+        std::vector<std::string> lost;
+        SoundProps(node, &props, &lost);
+        return AddFailing(nid, folder, std::move(props));
+    }
+    DropNamesIfLost(&m);
+    Node whole;
+    std::string why;
+    auto& list = (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder];
+    // The writer's readers cut a heap into Unicode-sized pages; an ANSI
+    // node of more than one block is rebuilt from what this reader read.
+    bool keepAsStored = file_.Unicode() || node.pages.size() <= 1;
+    if (m.Whole() && keepAsStored && WholeNode(node, &whole, &why)) {
+        nodes_[nid] = {folder, std::move(whole)};
+        ++stats_->whole;
+    } else if (m.Whole() && !keepAsStored) {
+        std::vector<PropValue> rowProps;
+        nodes_[nid] = {folder, BuildMessageNode(m.content, &rowProps)};
+        ++stats_->whole;
+    } else {
+        if (m.Whole()) m.lost.push_back("a part of the item no property refers to: " + why);
+        AddSalvaged(nid, folder, std::move(m));
+        if (recovered) ++stats_->recovered;
+        return;
+    }
+    if (recovered) ++stats_->recovered;
+    list.push_back(nid);
+}
+
+void Rescuer::DropNamesIfLost(SalvagedMessage* m) {
+    // Without the name map a named property's id says nothing of what it
+    // is; handed on, it would arrive as some other property or not at all.
+    if (!namesLost_) return;
+    if (size_t n = DropNamed(&m->content); n > 0)
+        m->lost.push_back(std::to_string(n) + " named properties, whose names are lost with the file's name map");
+}
+
+void Rescuer::AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m) {
+    std::string report = "This item was damaged in the source file. What could be read was copied; "
+                         "these parts were lost:\n" + m.Report();
+    if (reportId_ != 0) SetValue(m.content.props, UnicodeValue((uint32_t{reportId_} << 16) | 0x001F, report));
+    AttachmentContent note;
+    Bytes text(report.begin(), report.end());
+    note.props = {LongValue(kTagAttachMethod, kAttachByValue),
+                  UnicodeValue(kTagAttachLongFilename, kDamageAttachmentName),
+                  UnicodeValue(kTagDisplayName, kDamageAttachmentName),
+                  UnicodeValue(kTagAttachMimeTag, "text/plain"), BinaryValue(kTagAttachDataBin, text)};
+    m.content.attachments.push_back(std::move(note));
+    std::vector<PropValue> rowProps;
+    nodes_[nid] = {folder, BuildMessageNode(m.content, &rowProps)};
+    ++stats_->salvaged;
+    (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder].push_back(nid);
+}
+
+void Rescuer::Messages() {
+    size_t read = 0;
+    for (const auto& [nid, entry] : file_.Nodes()) {
+        if (!IsMessageNid(nid)) continue;
+        if (++read % 256 == 0) file_.Trim();
+        uint32_t folder = entry.nidParent;
+        bool placed = folderParent_.count(folder) != 0 && NidType(folder) == kNidTypeNormalFolder;
+        if (!placed) folder = SpecialFolder(&recoveredItems_, kRecoveredItemsName);
+        AddMessage(nid, folder, file_.ReadNode(entry), !placed);
+    }
+}
+
+void Rescuer::LoadRows() {
+    for (const auto& [folder, parent] : folderParent_) {
+        if (NidType(folder) != kNidTypeNormalFolder) continue;
+        for (uint32_t type : {kNidTypeContentsTable, kNidTypeAssocContentsTable}) {
+            auto t = file_.Nodes().find(SiblingNid(folder, type));
+            if (t == file_.Nodes().end()) continue;
+            Node table;
+            std::string why;
+            std::vector<uint32_t> columns;
+            std::vector<TableRow> rows;
+            if (!WholeNode(file_.ReadNode(t->second), &table, &why) ||
+                !ReadTableContext(table, &columns, &rows, &why)) {
+                Note("the contents table of folder " + HexNid(folder) + " is damaged (" + why +
+                     "); items it listed whose nodes are damaged or gone cannot be named");
+                continue;
+            }
+            for (TableRow& row : rows) {
+                if (!IsMessageNid(row.rowId)) continue;
+                std::vector<PropValue> props;
+                for (PropValue& v : row.cells)
+                    if (v.tag != kTagLtpRowId && v.tag != kTagLtpRowVer) props.push_back(std::move(v));
+                rows_[row.rowId] = {folder, std::move(props)};
+            }
+        }
+    }
+}
+
+void Rescuer::ListedButGone() {
+    for (auto& [nid, row] : rows_) {
+        if (file_.Nodes().count(nid) != 0 || nodes_.count(nid) != 0) continue;
+        auto& [folder, props] = row;
+        SalvagedMessage m;
+        std::string error;
+        if (SalvageFromRow(nullptr, props, "the item's node is gone from the file", &m, &error)) {
+            DropNamesIfLost(&m);
+            AddSalvaged(nid, folder, std::move(m));
+            continue;
+        }
+        if (FindValue(props, kTagMessageClass) == nullptr) SetValue(props, UnicodeValue(kTagMessageClass, "IPM"));
+        AddFailing(nid, folder, std::move(props));
+    }
+}
+
+void Rescuer::Strays() {
+    // Revisions already offered per node id, so that a deleted item the
+    // scan finds in several older leaves is offered once per content.
+    std::map<uint32_t, std::vector<std::vector<PropValue>>> offered;
+    for (const NbtEntry& entry : file_.StrayNodes()) {
+        uint32_t nid = static_cast<uint32_t>(entry.nid);
+        // An older revision of a node the current tree still has is no lost
+        // item: its current state is served where it belongs.
+        if (!IsMessageNid(nid) || file_.Nodes().count(nid) != 0) continue;
+        CheckedNode node = file_.ReadNode(entry);
+        SalvagedMessage m;
+        std::string error;
+        if (!SalvageMessage(node, &m, &error)) continue;
+        auto& seen = offered[nid];
+        bool again = false;
+        for (const auto& props : seen) again = again || SameProps(props, m.content.props);
+        if (again) continue;
+        seen.push_back(m.content.props);
+        // A node id no tree has any more keeps its id, so the item is the
+        // one a copy saw before, if it saw it; a second version of it gets
+        // an id of its own.
+        bool keep = nodes_.count(nid) == 0;
+        uint32_t id = keep ? nid : FreshNid(NidType(nid));
+        bool inRecoveredFolder = strayFolders_.count(entry.nidParent) != 0 &&
+                                 NidType(entry.nidParent) == kNidTypeNormalFolder;
+        // A folder that still lists the item (its index entry lost to
+        // damage) gets it back in its place, instead of the bare row.
+        auto row = rows_.find(nid);
+        bool listed = keep && row != rows_.end() && row->second.first == entry.nidParent;
+        uint32_t folder = listed || inRecoveredFolder ? entry.nidParent
+                                                      : SpecialFolder(&recoveredItems_, kRecoveredItemsName);
+        AddMessage(id, folder, node, true,
+                   "found outside the file's current node index: an item lost from its folder or a deleted "
+                   "item; it may not be the item's last state");
+    }
+}
+
+}  // namespace mapi::pst::fmt::rescue

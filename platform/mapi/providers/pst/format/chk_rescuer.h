@@ -1,0 +1,69 @@
+// The store rescue's working state, shared by the files it is built from:
+// chk_rescue.cpp (store object, name map, folders, the model) and
+// chk_rescue_items.cpp (messages, contents table rows, scanned strays).
+// Private to the checking reader; see chk_rescue.h for what it does.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "providers/pst/format/chk_message.h"
+#include "providers/pst/format/chk_ndb.h"
+#include "providers/pst/format/chk_rescue.h"
+#include "providers/pst/format/ndb_ids.h"
+#include "providers/pst/format/ndb_node.h"
+
+namespace mapi::pst::fmt::rescue {
+
+constexpr uint32_t kTagRecordKey = 0x0FF90102;
+constexpr uint32_t kTagDisplayName = 0x3001001F;
+constexpr uint32_t kTagDisplayName8 = 0x3001001E;
+constexpr uint32_t kTagMessageClass = 0x001A001F;
+constexpr uint32_t kTagAttachMethod = 0x37050003;
+constexpr uint32_t kTagAttachDataBin = 0x37010102;
+constexpr uint32_t kTagAttachLongFilename = 0x3707001F;
+constexpr uint32_t kTagAttachMimeTag = 0x370E001F;
+constexpr uint32_t kAttachByValue = 1;
+
+class Rescuer {
+public:
+    Rescuer(const CheckedFile& file, RescueStats* stats) : file_(file), stats_(stats) {}
+    bool Run(const StoreUid& fallbackUid, StoreModel* out, std::string* error);
+
+private:
+    void Store(const StoreUid& fallbackUid);
+    void NameMapNode();
+    void Folders();
+    uint32_t SpecialFolder(uint32_t* nid, const char* name);
+    void LoadRows();
+    void Messages();
+    void ListedButGone();
+    void Strays();
+    void AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered,
+                    const std::string& origin = "");
+    void AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> props);
+    void AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m);
+    void DropNamesIfLost(SalvagedMessage* m);
+    uint32_t FreshNid(uint32_t type) { return MakeNid(type, nextIndex_++); }
+    void Note(std::string line) { stats_->notes.push_back(std::move(line)); }
+
+    const CheckedFile& file_;
+    RescueStats* stats_;
+    NodeSet nodes_;
+    uint16_t reportId_ = 0;
+    bool namesLost_ = false;  // named properties cannot be named
+    std::map<uint32_t, uint32_t> folderParent_;  // folder -> parent as placed
+    std::set<uint32_t> strayFolders_;
+    std::map<uint32_t, std::vector<uint32_t>> contents_, associated_;
+    uint32_t recoveredItems_ = 0, recoveredFolders_ = 0;
+    uint32_t nextIndex_ = 0;
+    // The rows of the folders' contents tables by item: the folder and the
+    // row's cells. A row is what is left of an item whose node is damaged.
+    std::map<uint32_t, std::pair<uint32_t, std::vector<PropValue>>> rows_;
+};
+
+}  // namespace mapi::pst::fmt::rescue
