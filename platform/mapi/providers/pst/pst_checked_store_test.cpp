@@ -112,6 +112,26 @@ TEST(CheckedStore, SamplesServeWhatLibpffServes) {
         EXPECT_EQ(fingerprints.size(), pffPrints.size() + recovered);
         for (const auto& [id, print] : fingerprints) EXPECT_NE(print, "fail") << id;
         for (const auto& [id, print] : pffPrints) EXPECT_EQ(fingerprints.count(id), 1u) << id;
+
+        // The same file in the cyclic encoding, which only libpff decodes,
+        // goes to libpff rather than to a reader that would call each block
+        // unreadable.
+        const std::string dir = testing::MakeTempDir();
+        ASSERT_FALSE(dir.empty());
+        const std::string cyclic = dir + "/cyclic.pst";
+        std::filesystem::copy_file(path, cyclic);
+        {
+            std::fstream file(cyclic, std::ios::binary | std::ios::in | std::ios::out);
+            char head[12] = {};
+            file.read(head, sizeof head);
+            const bool unicode = (static_cast<uint8_t>(head[10]) | (head[11] << 8)) == 23;
+            file.seekp(unicode ? 513 : 461);
+            file.put('\x02');
+        }
+        const StoreProvider* reader = ProviderForFile(cyclic);
+        ASSERT_NE(reader, nullptr);
+        EXPECT_STREQ(reader->Name(), "pst");
+        std::filesystem::remove_all(dir);
     }
 }
 
