@@ -162,7 +162,7 @@ bool NdbFile::StoreBlock(const Bytes& data, bool internal, uint64_t* bid, std::v
     uint64_t id = header_.nextBlockBid | (internal ? kBidInternal : 0);
     header_.nextBlockBid += 4;
     uint64_t ib = space_.Allocate(BlockSizeOnDisk(data.size()), kBlockAlign);
-    if (ib == UINT64_MAX) return Fail(error, "the file would outgrow the size this writer supports");
+    if (ib == UINT64_MAX) return Fail(error, "the file would outgrow the largest size this writer makes");
     Bytes encoded = EncodeBlock(data, id, ib);
     if (!Write(ib, encoded.data(), encoded.size(), error)) return false;
     blocks_[id] = {{id, ib}, static_cast<uint16_t>(data.size()), kRefsOfSingleUse};
@@ -224,7 +224,7 @@ void NdbFile::Touch(Tree& tree, uint64_t key) {
 bool NdbFile::WriteTree(Tree& tree, std::string* error) {
     auto store = [&](const BtPage& page, Bref* at) {
         uint64_t ib = space_.Allocate(kPageSize, kPageSize);
-        if (ib == UINT64_MAX) return Fail(error, "the file would outgrow the size this writer supports");
+        if (ib == UINT64_MAX) return Fail(error, "the file would outgrow the largest size this writer makes");
         uint64_t bid = header_.nextPageBid++;
         uint8_t bytes[kPageSize];
         page.Write(bytes, bid, ib);
@@ -276,25 +276,18 @@ bool NdbFile::WriteMaps(std::string* error) {
         return Fail(error, "cannot grow " + path_ + ": " + std::strerror(errno));
     // Space this commit stopped using is still marked used here (it is
     // released at the next commit): the header on disk reaches it until the
-    // new one is written.
-    uint64_t freeTotal = 0;
-    for (uint64_t n = 0; n < space_.RangeCount(); ++n) {
-        uint64_t ib = AMapOffset(n), freeBytes = 0;
+    // new one is written. Only the map pages whose ranges changed are
+    // rewritten, so a commit's cost does not grow with the file.
+    for (const MapPage& map : space_.TakeChangedMaps()) {
         uint8_t page[kPageSize] = {};
-        Bytes bits = space_.AMapBits(n, &freeBytes);
-        std::memcpy(page, bits.data(), bits.size());
-        PageTrailer::Seal(page, kPageAMap, ib, ib);
-        if (!Write(ib, page, kPageSize, error)) return false;
-        freeTotal += freeBytes;
-        if (HasPMap(n)) {
-            std::memset(page, 0xFF, PageTrailer::kOffset);
-            PageTrailer::Seal(page, kPagePMap, ib + kPageSize, ib + kPageSize);
-            if (!Write(ib + kPageSize, page, kPageSize, error)) return false;
-        }
+        std::memcpy(page, map.bits.data(), map.bits.size());
+        PageTrailer::Seal(page, map.type, map.ib, map.ib);
+        if (!Write(map.ib, page, kPageSize, error)) return false;
     }
     header_.root.fileEof = end;
     header_.root.amapLast = AMapOffset(space_.RangeCount() - 1);
-    header_.root.amapFree = freeTotal;
+    header_.root.amapFree = space_.FreeBytes();
+    header_.root.pmapFree = 0;  // the PMaps mark every page used
     return true;
 }
 
