@@ -56,6 +56,13 @@ std::vector<Column> LayOut(const std::vector<uint32_t>& requested, uint16_t rgib
 
 void WriteTableContext(const std::vector<uint32_t>& columns, const std::vector<TableRow>& rows,
                        Node* node) {
+    std::vector<TableRowRef> refs;
+    refs.reserve(rows.size());
+    for (const TableRow& row : rows) refs.push_back({row.rowId, &row.cells});
+    WriteTableRows(columns, refs, node);
+}
+
+void WriteTableRows(const std::vector<uint32_t>& columns, const std::vector<TableRowRef>& rows, Node* node) {
     uint16_t rgib[4] = {0, 0, 0, 0};
     std::vector<Column> cols = LayOut(columns, rgib);
     size_t rowSize = rgib[3];
@@ -68,15 +75,20 @@ void WriteTableContext(const std::vector<uint32_t>& columns, const std::vector<T
     Bytes matrix;
     size_t rowsPerBlock = kMaxBlockData / rowSize;
     std::vector<BthRecord> index;
+    index.reserve(rows.size());
+    matrix.reserve(rows.size() * rowSize + kMaxBlockData);
+    Bytes cells(rowSize, 0);
     for (size_t r = 0; r < rows.size(); ++r) {
-        const TableRow& row = rows[r];
-        Bytes cells(rowSize, 0);
+        const TableRowRef& row = rows[r];
+        std::fill(cells.begin(), cells.end(), 0);
         Put32(cells.data(), row.rowId);
         cells[rgib[2] + 0 / 8] |= 0x80;  // row id exists
         cells[rgib[2]] |= 0x40;          // and so does the version (0)
-        for (const PropValue& v : row.cells) {
-            auto col = std::find_if(cols.begin(), cols.end(), [&](const Column& c) { return c.tag == v.tag; });
-            if (col == cols.end() || col->tag == kTagLtpRowId) continue;
+        for (const PropValue& v : *row.cells) {
+            // Columns are sorted by tag.
+            auto col = std::lower_bound(cols.begin(), cols.end(), v.tag,
+                                        [](const Column& c, uint32_t tag) { return c.tag < tag; });
+            if (col == cols.end() || col->tag != v.tag || col->tag == kTagLtpRowId) continue;
             size_t w = FixedWidth(PropType(v.tag));
             if (w != 0) {
                 std::memcpy(cells.data() + col->offset, v.bytes.data(), std::min(w, v.bytes.size()));

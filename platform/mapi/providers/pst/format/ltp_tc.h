@@ -26,11 +26,19 @@ struct TableRow {
     std::vector<PropValue> cells;
 };
 
+// A row whose cells live elsewhere (a message's properties), so that a
+// table of many rows is built without copying them.
+struct TableRowRef {
+    uint32_t rowId = 0;
+    const std::vector<PropValue>* cells = nullptr;
+};
+
 // Builds the node of a TC with the given columns (row id and version are
 // added) and rows; cells for tags not among the columns are left out.
 // Subnodes already in *node are kept.
 void WriteTableContext(const std::vector<uint32_t>& columns, const std::vector<TableRow>& rows,
                        Node* node);
+void WriteTableRows(const std::vector<uint32_t>& columns, const std::vector<TableRowRef>& rows, Node* node);
 
 // Reads the columns (row id and version included) and every row in row
 // matrix order.

@@ -6,7 +6,10 @@
 // table, the search queues and the table templates.
 //
 // Folders' tables are generated from the folders and messages each time
-// the nodes are built, so they always agree with them.
+// the nodes are built, so they always agree with them. A change rebuilds
+// only the nodes it reaches: a new message its folder's property context
+// and contents table and the parent's hierarchy table, never the tables of
+// the folders around it.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +37,7 @@ public:
         std::vector<uint32_t> children;
         std::vector<uint32_t> messages;
         std::vector<uint32_t> associated;
+        uint32_t unread = 0;  // of messages, kept as they are added and replaced
     };
     struct StoredMessage {
         uint32_t folder = 0;
@@ -98,8 +102,18 @@ private:
     uint32_t AddFolderWithNid(uint32_t nid, uint32_t parent, std::string_view name,
                               std::string_view containerClass, bool search);
     void BuildFolder(uint32_t nid, const Folder& f, NodeSet& nodes) const;
-    // A folder, its tables and its parent's tables, for a change of it.
-    void FolderChanged(uint32_t nid);
+    void BuildFolderProps(uint32_t nid, const Folder& f, NodeSet& nodes) const;
+    void BuildHierarchy(uint32_t nid, const Folder& f, NodeSet& nodes) const;
+    void BuildContents(uint32_t nid, const Folder& f, bool associated, NodeSet& nodes) const;
+    // Builds the folder table node nid (hierarchy, contents or associated
+    // contents); false when nid is none.
+    bool BuildTable(uint32_t nid, NodeSet& nodes);
+    // The nodes a change reaches: the folder's own properties (its counts
+    // and name), the folder's table of that kind, the row the parent's
+    // hierarchy table has of it.
+    void FolderPropsChanged(uint32_t nid);
+    void TableChanged(uint32_t nid, uint32_t tableType);
+    static bool Unread(const std::vector<PropValue>& props);
     std::array<uint32_t, 32> Counters() const;
     void BuildReceiveTable(NodeSet& nodes) const;
     std::vector<PropValue> StoreProps() const;

@@ -103,6 +103,7 @@ bool StoreModel::Load(const NodeSet& nodes, const Header& header, StoreModel* ou
                 sm.associated = associated;
                 sm.node = m->node;
                 if (!ReadPropertyContext(m->node, &sm.props, error)) return false;
+                if (!associated && Unread(sm.props)) ++f.unread;
                 s.messages_[r.rowId] = std::move(sm);
                 (associated ? f.associated : f.messages).push_back(r.rowId);
                 uint32_t& high = associated ? maxAssoc : maxMessage;

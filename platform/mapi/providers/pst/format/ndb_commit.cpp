@@ -10,6 +10,7 @@
 #include <functional>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "providers/pst/format/ndb_block.h"
 #include "providers/pst/format/ndb_file_reader.h"
@@ -20,6 +21,13 @@ namespace mapi::pst::fmt {
 namespace {
 
 constexpr uint16_t kRefsOfSingleUse = 2;  // as the whole-file layout writes them
+
+// Finds the blocks a node may keep; equal hashes are confirmed byte for
+// byte before a block is kept.
+uint64_t HashOf(const Bytes& data) {
+    std::string_view view(reinterpret_cast<const char*>(data.data()), data.size());
+    return std::hash<std::string_view>{}(view) ^ (static_cast<uint64_t>(data.size()) << 48);
+}
 
 bool Fail(std::string* error, const std::string& why) {
     if (error != nullptr) *error = why;
@@ -141,6 +149,11 @@ bool NdbFile::Load(const Bytes& image, std::string* error) {
     for (const auto& [nid, e] : nodes_) {
         std::vector<uint64_t>& owned = owned_[nid];
         if (!data(e.bidData, owned) || !subnodes(e.bidSub, owned)) return false;
+        for (uint64_t bid : owned) {
+            Bytes bytes;
+            if (!block(bid, &bytes)) return false;
+            hashOf_[bid] = HashOf(bytes);
+        }
     }
     space_.FinishMarking();
     return true;
@@ -157,8 +170,28 @@ bool NdbFile::Write(uint64_t ib, const uint8_t* data, size_t size, std::string* 
     return true;
 }
 
+bool NdbFile::SameBytes(uint64_t bid, const Bytes& data) {
+    auto it = blocks_.find(bid);
+    if (it == blocks_.end() || it->second.cb != data.size()) return false;
+    // Blocks are stored as they are (this writer never encodes), trailer after.
+    Bytes stored(data.size());
+    ssize_t n = ::pread(fd_, stored.data(), stored.size(), static_cast<off_t>(it->second.bref.ib));
+    return n == static_cast<ssize_t>(stored.size()) && stored == data;
+}
+
 bool NdbFile::StoreBlock(const Bytes& data, bool internal, uint64_t* bid, std::vector<uint64_t>* owned,
-                         std::string* error) {
+                         Reusable* reusable, std::string* error) {
+    uint64_t hash = HashOf(data);
+    if (reusable != nullptr) {
+        auto [first, last] = reusable->equal_range(hash);
+        for (auto it = first; it != last; ++it) {
+            if (IsInternalBid(it->second) != internal || !SameBytes(it->second, data)) continue;
+            *bid = it->second;
+            owned->push_back(*bid);
+            reusable->erase(it);
+            return true;
+        }
+    }
     uint64_t id = header_.nextBlockBid | (internal ? kBidInternal : 0);
     header_.nextBlockBid += 4;
     uint64_t ib = space_.Allocate(BlockSizeOnDisk(data.size()), kBlockAlign);
@@ -166,20 +199,23 @@ bool NdbFile::StoreBlock(const Bytes& data, bool internal, uint64_t* bid, std::v
     Bytes encoded = EncodeBlock(data, id, ib);
     if (!Write(ib, encoded.data(), encoded.size(), error)) return false;
     blocks_[id] = {{id, ib}, static_cast<uint16_t>(data.size()), kRefsOfSingleUse};
+    hashOf_[id] = hash;
     Insert(bbt_, id, BtPage::kMaxBbtLeaf);
     owned->push_back(id);
     *bid = id;
     return true;
 }
 
-void NdbFile::DropBlocks(uint32_t nid) {
+void NdbFile::DropBlocks(uint32_t nid, const std::set<uint64_t>& keep) {
     auto it = owned_.find(nid);
     if (it == owned_.end()) return;
     for (uint64_t bid : it->second) {
+        if (keep.count(bid) != 0) continue;
         auto b = blocks_.find(bid);
         if (b == blocks_.end()) continue;
         releaseNext_.emplace_back(b->second.bref.ib, BlockSizeOnDisk(b->second.cb));
         blocks_.erase(b);
+        hashOf_.erase(bid);
         Erase(bbt_, bid);
     }
     owned_.erase(it);
@@ -326,15 +362,20 @@ bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& rem
         if (nodes_.erase(nid) == 1) Erase(nbt_, nid);
     }
     for (const auto& [nid, top] : changed) {
-        DropBlocks(nid);
+        Reusable reusable;
+        if (auto old = owned_.find(nid); old != owned_.end())
+            for (uint64_t bid : old->second)
+                if (auto h = hashOf_.find(bid); h != hashOf_.end()) reusable.emplace(h->second, bid);
         std::vector<uint64_t> owned;
         BlockSink sink = [&](const Bytes& data, bool internal, uint64_t* bid, std::string* err) {
-            return StoreBlock(data, internal, bid, &owned, err);
+            return StoreBlock(data, internal, bid, &owned, &reusable, err);
         };
         NbtEntry entry{nid, 0, 0, top.parent};
         if (!EncodeNodeData(top.node.data, sink, &entry.bidData, error) ||
             !EncodeSubnodes(top.node.subnodes, sink, &entry.bidSub, error))
             return false;
+        // The old version's blocks go, but for those the new one kept.
+        DropBlocks(nid, std::set<uint64_t>(owned.begin(), owned.end()));
         bool added = nodes_.count(nid) == 0;
         nodes_[nid] = entry;
         owned_[nid] = std::move(owned);

@@ -12,7 +12,10 @@
 //
 // The B-trees are kept as leaves in memory: a commit rewrites the leaves
 // whose entries changed and the levels above them, so the work per commit
-// follows the size of the change, not of the file.
+// follows the size of the change, not of the file. A changed node keeps
+// every block whose bytes it still has (the rows of a long contents table
+// before the one added, an attachment of a message saved again): only the
+// blocks that differ are written.
 #pragma once
 
 #include <array>
@@ -20,6 +23,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "providers/pst/format/ndb_amap.h"
@@ -69,9 +73,13 @@ private:
     bool CommitLocked(const NodeSet& changed, const std::set<uint32_t>& removed,
                       const std::array<uint32_t, 32>& nidCounters, std::string* error);
     bool Write(uint64_t ib, const uint8_t* data, size_t size, std::string* error);
+    // Blocks a node had, by a hash of their bytes, that its new version may
+    // keep; each is kept at most once.
+    using Reusable = std::unordered_multimap<uint64_t, uint64_t>;
     bool StoreBlock(const Bytes& data, bool internal, uint64_t* bid, std::vector<uint64_t>* owned,
-                    std::string* error);
-    void DropBlocks(uint32_t nid);
+                    Reusable* reusable, std::string* error);
+    bool SameBytes(uint64_t bid, const Bytes& data);
+    void DropBlocks(uint32_t nid, const std::set<uint64_t>& keep = {});
     static void Insert(Tree& tree, uint64_t key, size_t maxPerLeaf);
     static void Erase(Tree& tree, uint64_t key);
     static void Touch(Tree& tree, uint64_t key);
@@ -85,6 +93,7 @@ private:
     std::map<uint64_t, BbtEntry> blocks_;
     std::map<uint32_t, NbtEntry> nodes_;
     std::map<uint32_t, std::vector<uint64_t>> owned_;  // every block of each node's trees
+    std::unordered_map<uint64_t, uint64_t> hashOf_;     // block id -> hash of its bytes
     std::vector<std::pair<uint64_t, uint64_t>> releaseNext_;  // freed by the last commit
     Tree nbt_, bbt_;
 };
