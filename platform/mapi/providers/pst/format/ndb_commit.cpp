@@ -52,7 +52,9 @@ size_t LeafFor(const Leaves& leaves, uint64_t key) {
 }  // namespace
 
 NdbFile::~NdbFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    if (unsynced_) ::fdatasync(fd_);
+    ::close(fd_);
 }
 
 std::unique_ptr<NdbFile> NdbFile::Open(const std::string& path, NodeSet* nodes, Header* header, std::string* error) {
@@ -70,6 +72,13 @@ std::unique_ptr<NdbFile> NdbFile::Open(const std::string& path, NodeSet* nodes, 
     file->fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (file->fd_ < 0) {
         Fail(error, "cannot open " + path + " for writing: " + std::strerror(errno));
+        return nullptr;
+    }
+    // The header just read may not be on disk yet (its writer was killed
+    // before flushing): make it so before any of the space it does not
+    // reach is handed out again.
+    if (::fdatasync(file->fd_) != 0) {
+        Fail(error, "cannot flush " + path + ": " + std::strerror(errno));
         return nullptr;
     }
     // Drop the tail of a commit that was interrupted before its header was
@@ -352,9 +361,10 @@ bool NdbFile::Fresh(std::string* error) {
 
 bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& removed,
                            const std::array<uint32_t, 32>& nidCounters, std::string* error) {
-    // What the previous commit stopped using is free now that its header is
-    // on disk.
-    for (const auto& [ib, size] : releaseNext_) space_.Release(ib, size);
+    // What the commit before the last stopped using is free: the last
+    // commit's flush made durable a header that no longer reaches it.
+    for (const auto& [ib, size] : releaseLater_) space_.Release(ib, size);
+    releaseLater_ = std::move(releaseNext_);
     releaseNext_.clear();
 
     for (uint32_t nid : removed) {
@@ -386,6 +396,7 @@ bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& rem
     }
     if (!WriteTree(nbt_, error) || !WriteTree(bbt_, error) || !WriteMaps(error)) return false;
     if (::fdatasync(fd_) != 0) return Fail(error, "cannot flush " + path_ + ": " + std::strerror(errno));
+    unsynced_ = false;
 
     header_.nextNidIndex = nidCounters;
     header_.root.nbt = nbt_.root;
@@ -395,7 +406,7 @@ bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& rem
     uint8_t bytes[Header::kSize];
     header_.Write(bytes);
     if (!Write(0, bytes, sizeof bytes, error)) return false;
-    if (::fdatasync(fd_) != 0) return Fail(error, "cannot flush " + path_ + ": " + std::strerror(errno));
+    unsynced_ = true;  // the next commit's flush, or closing, makes it durable
     return true;
 }
 

@@ -2,13 +2,18 @@
 //
 // Crash safety by writing new pages and then switching the header: a
 // commit writes the changed nodes' blocks and the changed B-tree pages into
-// free space only (never over anything the current header reaches), updates
-// the allocation maps, flushes, and only then rewrites the header, which
-// names the new B-tree roots, and flushes again. Space a commit stops using
-// is marked free in the maps one commit later, once the header that no
-// longer reaches it is on disk; so after a crash at any point the header on
-// disk describes a whole file, the last committed state or the new one.
-// (The header is a single 564-byte write within the first disk sector.)
+// free space only, updates the allocation maps, flushes, and only then
+// rewrites the header, which names the new B-tree roots. (The header is a
+// single 564-byte write within the first disk sector.)
+//
+// The header is not flushed on its own: the next commit's flush, which
+// comes before that commit's header, makes it durable, and so does closing
+// the file. This is the embedded store's choice too (its write-ahead log
+// is not synced per transaction): a killed process loses nothing that a
+// commit returned, a power cut at most the last commit, never the file's
+// soundness. For that, space a commit stops using is handed out again only
+// two commits later: until the next commit's flush, the header on disk may
+// still be the one before the commit, which reaches that space.
 //
 // The B-trees are kept as leaves in memory: a commit rewrites the leaves
 // whose entries changed and the levels above them, so the work per commit
@@ -94,7 +99,9 @@ private:
     std::map<uint32_t, NbtEntry> nodes_;
     std::map<uint32_t, std::vector<uint64_t>> owned_;  // every block of each node's trees
     std::unordered_map<uint64_t, uint64_t> hashOf_;     // block id -> hash of its bytes
-    std::vector<std::pair<uint64_t, uint64_t>> releaseNext_;  // freed by the last commit
+    std::vector<std::pair<uint64_t, uint64_t>> releaseNext_;    // freed by this or the last commit
+    std::vector<std::pair<uint64_t, uint64_t>> releaseLater_;   // freed by the one before
+    bool unsynced_ = false;  // a header written since the last flush
     Tree nbt_, bbt_;
 };
 
