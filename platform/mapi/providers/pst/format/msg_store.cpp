@@ -190,7 +190,7 @@ NodeSet StoreModel::TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t
         } else if (auto m = messages_.find(nid); m != messages_.end()) {
             TopNode& t = nodes[nid];
             t.parent = m->second.folder;
-            t.node = m->second.node;
+            t.node = std::move(m->second.node);
         } else if (nid == kNidNameToIdMap) {
             WritePropertyContext(names_.ToProps(), &nodes[kNidNameToIdMap].node);
         } else if (nid == kNidReceiveFolderTable) {

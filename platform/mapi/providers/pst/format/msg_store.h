@@ -42,6 +42,8 @@ public:
     struct StoredMessage {
         uint32_t folder = 0;
         bool associated = false;
+        // Until committed (or for a model loaded with its messages' nodes);
+        // empty once in the file, which is then where it is read from.
         Node node;
         std::vector<PropValue> props;  // as stored, for its contents table row
     };
@@ -85,13 +87,17 @@ public:
 
     // Reads a store this writer made (or any unencoded Unicode file with the
     // same structure) back from its nodes.
-    static bool Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error);
+    // keepMessageNodes false: messages keep their properties only, for
+    // their rows; the nodes stay in the file.
+    static bool Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error,
+                     bool keepMessageNodes = true);
 
     // Every node of the file; header receives the NID counters.
     NodeSet Build(Header* header) const;
 
     // The nodes changed since the last TakeChanges (and *removed those to
     // drop), built; counters receives the NID counters for the header.
+    // Messages' nodes move out of the model into the set.
     NodeSet TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t, 32>* counters);
     // Marks a node as changed (the name map after names were added).
     void MarkChanged(uint32_t nid) { changed_.insert(nid); }

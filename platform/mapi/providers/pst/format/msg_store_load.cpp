@@ -37,7 +37,8 @@ bool IsComputedFolderProp(uint32_t tag) {
 
 }  // namespace
 
-bool StoreModel::Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error) {
+bool StoreModel::Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error,
+                      bool keepMessageNodes) {
     auto fail = [&](const std::string& why) {
         if (error != nullptr) *error = why;
         return false;
@@ -101,7 +102,7 @@ bool StoreModel::Load(const NodeSet& nodes, const Header& header, StoreModel* ou
                 StoredMessage sm;
                 sm.folder = nid;
                 sm.associated = associated;
-                sm.node = m->node;
+                if (keepMessageNodes) sm.node = m->node;
                 if (!ReadPropertyContext(m->node, &sm.props, error)) return false;
                 if (!associated && Unread(sm.props)) ++f.unread;
                 s.messages_[r.rowId] = std::move(sm);

@@ -59,6 +59,11 @@ public:
 
     uint64_t FileSize() const { return header_.root.fileEof; }
 
+    // Reads a committed top node back from the file, block by block, with
+    // every block's trailer checked; false with a reason when nid is not in
+    // the file or cannot be read.
+    bool ReadNode(uint32_t nid, Node* out, std::string* error);
+
 private:
     struct Leaf {
         std::vector<uint64_t> keys;  // sorted
@@ -84,6 +89,9 @@ private:
     bool StoreBlock(const Bytes& data, bool internal, uint64_t* bid, std::vector<uint64_t>* owned,
                     Reusable* reusable, std::string* error);
     bool SameBytes(uint64_t bid, const Bytes& data);
+    bool ReadBlock(uint64_t bid, Bytes* data, std::string* error);
+    bool ReadData(uint64_t bid, Bytes* out, int depth, std::string* error);
+    bool ReadSubnodes(uint64_t bid, std::map<uint32_t, Node>* out, int depth, std::string* error);
     void DropBlocks(uint32_t nid, const std::set<uint64_t>& keep = {});
     static void Insert(Tree& tree, uint64_t key, size_t maxPerLeaf);
     static void Erase(Tree& tree, uint64_t key);
