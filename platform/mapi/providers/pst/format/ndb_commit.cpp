@@ -100,7 +100,9 @@ bool NdbFile::Load(const Bytes& image, std::string* error) {
         if (!BtPage::Read(image.data() + ref.ib, ref.ib, &page, error)) return false;
         space_.MarkUsed(ref.ib, kPageSize);
         if (page.level > 0) {
-            tree.upper.push_back(ref);
+            // Whatever grouping the file has, the first commit writes these
+            // pages anew.
+            tree.retired.push_back(ref);
             for (const BtEntry& e : page.children)
                 if (!walk(e.child, tree, depth + 1)) return false;
             return true;
@@ -309,7 +311,7 @@ void NdbFile::Erase(Tree& tree, uint64_t key) {
     leaf.dirty = true;
     if (leaf.keys.empty() && tree.leaves.size() > 1) {
         // Its page is freed with the other pages the commit replaces.
-        tree.upper.push_back(leaf.at);
+        if (leaf.at.ib != 0) tree.retired.push_back(leaf.at);
         tree.leaves.erase(tree.leaves.begin() + static_cast<long>(i));
     }
 }
@@ -342,27 +344,49 @@ bool NdbFile::WriteTree(Tree& tree, std::string* error) {
         if (!store(page, &leaf.at)) return false;
         leaf.dirty = false;
     }
-    // The levels above are small; they are written anew each commit.
-    for (const Bref& old : tree.upper)
-        if (old.ib != 0) releaseNext_.emplace_back(old.ib, kPageSize);
-    tree.upper.clear();
+    // The levels above: pages of up to kMaxIntermediate consecutive entries;
+    // new ids come at the end, so most pages keep their entries and stay.
+    for (const Bref& old : tree.retired) releaseNext_.emplace_back(old.ib, kPageSize);
+    tree.retired.clear();
     std::vector<BtEntry> refs;
     for (const Leaf& leaf : tree.leaves) refs.push_back({leaf.keys.empty() ? 0 : leaf.keys.front(), leaf.at});
-    for (uint8_t level = 1; refs.size() > 1; ++level) {
+    auto same = [](const std::vector<BtEntry>& a, const std::vector<BtEntry>& b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const BtEntry& x, const BtEntry& y) {
+                   return x.key == y.key && x.child == y.child;
+               });
+    };
+    size_t depth = 0;
+    for (uint8_t level = 1; refs.size() > 1; ++level, ++depth) {
+        if (tree.upper.size() <= depth) tree.upper.emplace_back();
+        std::vector<Tree::Upper>& pages = tree.upper[depth];
         std::vector<BtEntry> up;
-        for (size_t at = 0; at < refs.size(); at += BtPage::kMaxIntermediate) {
-            BtPage page;
-            page.type = tree.type;
-            page.level = level;
+        size_t index = 0;
+        for (size_t at = 0; at < refs.size(); at += BtPage::kMaxIntermediate, ++index) {
             size_t n = std::min(BtPage::kMaxIntermediate, refs.size() - at);
-            page.children.assign(refs.begin() + static_cast<long>(at), refs.begin() + static_cast<long>(at + n));
-            Bref where;
-            if (!store(page, &where)) return false;
-            tree.upper.push_back(where);
-            up.push_back({page.children.front().key, where});
+            std::vector<BtEntry> children(refs.begin() + static_cast<long>(at),
+                                          refs.begin() + static_cast<long>(at + n));
+            if (index >= pages.size()) pages.emplace_back();
+            Tree::Upper& page = pages[index];
+            if (page.at.ib == 0 || !same(page.children, children)) {
+                if (page.at.ib != 0) releaseNext_.emplace_back(page.at.ib, kPageSize);
+                BtPage bt;
+                bt.type = tree.type;
+                bt.level = level;
+                bt.children = children;
+                if (!store(bt, &page.at)) return false;
+                page.children = std::move(children);
+            }
+            up.push_back({page.children.front().key, page.at});
         }
+        for (size_t extra = index; extra < pages.size(); ++extra)
+            if (pages[extra].at.ib != 0) releaseNext_.emplace_back(pages[extra].at.ib, kPageSize);
+        pages.resize(index);
         refs = std::move(up);
     }
+    for (size_t extra = depth; extra < tree.upper.size(); ++extra)
+        for (const Tree::Upper& page : tree.upper[extra])
+            if (page.at.ib != 0) releaseNext_.emplace_back(page.at.ib, kPageSize);
+    tree.upper.resize(depth);
     tree.root = refs.front().child;
     return true;
 }

@@ -73,7 +73,14 @@ private:
     struct Tree {
         uint8_t type = kPageNBT;
         std::vector<Leaf> leaves;
-        std::vector<Bref> upper;  // pages above the leaves, rewritten each commit
+        // The pages above the leaves, level by level from the lowest, as last
+        // written: a page is written again only when its entries change.
+        struct Upper {
+            std::vector<BtEntry> children;
+            Bref at;
+        };
+        std::vector<std::vector<Upper>> upper;
+        std::vector<Bref> retired;  // pages the next write replaces or drops
         Bref root;
     };
 
