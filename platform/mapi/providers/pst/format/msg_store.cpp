@@ -126,6 +126,7 @@ bool StoreModel::ReplaceMessage(uint32_t nid, const MessageContent& message) {
     if (it == messages_.end()) return false;
     StoredMessage& m = it->second;
     Folder& f = folders_.at(m.folder);
+    tables_.erase(SiblingNid(m.folder, m.associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable));
     if (!m.associated && Unread(m.props)) --f.unread;
     m.node = BuildMessageNode(message, &m.props);
     if (!m.associated && Unread(m.props)) ++f.unread;
@@ -166,7 +167,7 @@ bool StoreModel::BuildTable(uint32_t nid, NodeSet& nodes) {
         if (type == kNidTypeHierarchyTable)
             BuildHierarchy(f->first, f->second, nodes);
         else
-            BuildContents(f->first, f->second, type == kNidTypeAssocContentsTable, nodes);
+            UpdateContents(f->first, f->second, type == kNidTypeAssocContentsTable, nodes);
         return true;
     }
     return false;
@@ -191,6 +192,7 @@ NodeSet StoreModel::TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t
             TopNode& t = nodes[nid];
             t.parent = m->second.folder;
             t.node = std::move(m->second.node);
+            m->second.node = Node();  // the file holds it from now on
         } else if (nid == kNidNameToIdMap) {
             WritePropertyContext(names_.ToProps(), &nodes[kNidNameToIdMap].node);
         } else if (nid == kNidReceiveFolderTable) {
@@ -267,6 +269,16 @@ void StoreModel::BuildContents(uint32_t nid, const Folder& f, bool associated, N
         WriteTableRows(AssocContentsColumns(), rows, &nodes[SiblingNid(nid, kNidTypeAssocContentsTable)].node);
     else
         WriteTableRows(ContentsColumns(), rows, &nodes[SiblingNid(nid, kNidTypeContentsTable)].node);
+}
+
+void StoreModel::UpdateContents(uint32_t nid, const Folder& f, bool associated, NodeSet& nodes) {
+    const std::vector<uint32_t>& ids = associated ? f.associated : f.messages;
+    uint32_t tableNid = SiblingNid(nid, associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
+    std::unique_ptr<TableBuilder>& table = tables_[tableNid];
+    if (!table || table->RowCount() > ids.size())
+        table = std::make_unique<TableBuilder>(associated ? AssocContentsColumns() : ContentsColumns());
+    for (size_t i = table->RowCount(); i < ids.size(); ++i) table->Append(ids[i], messages_.at(ids[i]).props);
+    table->Write(&nodes[tableNid].node);
 }
 
 NodeSet StoreModel::Build(Header* header) const {

@@ -15,11 +15,13 @@
 #include <cstdint>
 #include <array>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/msg_message.h"
 #include "providers/pst/format/msg_namemap.h"
 #include "providers/pst/format/msg_values.h"
@@ -111,6 +113,9 @@ private:
     void BuildFolderProps(uint32_t nid, const Folder& f, NodeSet& nodes) const;
     void BuildHierarchy(uint32_t nid, const Folder& f, NodeSet& nodes) const;
     void BuildContents(uint32_t nid, const Folder& f, bool associated, NodeSet& nodes) const;
+    // BuildContents through a table kept from the last build, which only
+    // lays out the messages added since.
+    void UpdateContents(uint32_t nid, const Folder& f, bool associated, NodeSet& nodes);
     // Builds the folder table node nid (hierarchy, contents or associated
     // contents); false when nid is none.
     bool BuildTable(uint32_t nid, NodeSet& nodes);
@@ -137,6 +142,9 @@ private:
     // Folder and message NIDs (a folder stands for its three tables too)
     // and internal nodes changed since the last TakeChanges.
     std::set<uint32_t> changed_;
+    // Contents tables as last built, by table NID; dropped when a row changes
+    // other than by a message added at the end.
+    std::map<uint32_t, std::unique_ptr<TableBuilder>> tables_;
 };
 
 }  // namespace mapi::pst::fmt

@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "providers/pst/format/ndb_amap.h"
 #include "providers/pst/format/ndb_block.h"
 #include "providers/pst/format/ndb_bytes.h"
+#include "providers/pst/format/ndb_commit.h"
 #include "providers/pst/format/ndb_crc.h"
 #include "providers/pst/format/ndb_file_reader.h"
 #include "providers/pst/format/ndb_file_writer.h"
@@ -343,6 +347,57 @@ TEST(NdbFile, WhatTheWriterLaysOutTheReaderGetsBackWithEveryCheckPassing) {
     Bytes damaged = file;
     damaged[0x4800 + 3] ^= 0x40;
     EXPECT_FALSE(ReadFileImage(damaged, &back, &read, &error));
+}
+
+// A commit writes only the blocks whose bytes changed: a long node changed
+// at its end or in its middle costs its data tree block and that one leaf,
+// a subnode left as it was costs nothing, and what is read back (whole, or
+// node by node from the open file) is always the latest version.
+TEST(NdbFile, ACommitKeepsTheBlocksWhoseBytesDidNotChange) {
+    char dirTemplate[] = "/tmp/ndb-reuse-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string path = std::string(dirTemplate) + "/reuse.pst";
+    Bytes data(20 * kMaxBlockData);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    NodeSet nodes;
+    nodes[kNidMessageStore].node.data = data;
+    nodes[kNidMessageStore].node.subnodes[0x3F].data = Bytes(3000, 0x5A);
+    std::string error;
+    ASSERT_TRUE(WriteFile(path, nodes, Header::ForNewFile(), &error)) << error;
+
+    Header header;
+    NodeSet read;
+    std::unique_ptr<NdbFile> file = NdbFile::Open(path, &read, &header, &error);
+    ASSERT_NE(file, nullptr) << error;
+    auto blocksWritten = [&](const NodeSet& changed) {
+        uint64_t before = header.nextBlockBid;
+        EXPECT_TRUE(file->Commit(changed, {}, header.nextNidIndex, &error)) << error;
+        std::ifstream in(path, std::ios::binary);
+        Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        NodeSet back;
+        EXPECT_TRUE(ReadFileImage(bytes, &header, &back, &error)) << error;
+        for (const auto& [nid, top] : changed) {
+            EXPECT_EQ(back.at(nid).node.data, top.node.data);
+            EXPECT_EQ(back.at(nid).node.subnodes.size(), top.node.subnodes.size());
+            Node fromFile;
+            EXPECT_TRUE(file->ReadNode(nid, &fromFile, &error)) << error;
+            EXPECT_EQ(fromFile.data, top.node.data);
+            for (const auto& [sub, node] : top.node.subnodes)
+                EXPECT_EQ(fromFile.subnodes.at(sub).data, node.data);
+        }
+        return (header.nextBlockBid - before) / 4;
+    };
+    nodes[kNidMessageStore].node.data.back() ^= 1;
+    EXPECT_EQ(blocksWritten(nodes), 2u);  // the last leaf and the data tree
+    nodes[kNidMessageStore].node.data[7 * kMaxBlockData + 5] ^= 1;
+    EXPECT_EQ(blocksWritten(nodes), 2u);  // a leaf in the middle and the tree
+    nodes[kNidMessageStore].node.data.push_back(9);
+    EXPECT_EQ(blocksWritten(nodes), 2u);  // a new leaf (the others are full and stay) and the tree
+    nodes[kNidMessageStore].node.subnodes[0x3F].data[0] = 1;
+    EXPECT_EQ(blocksWritten(nodes), 2u);  // the subnode's block and its list
+    EXPECT_EQ(blocksWritten(nodes), 0u);  // nothing changed, nothing written
+    file.reset();
+    std::filesystem::remove_all(dirTemplate);
 }
 
 }  // namespace
