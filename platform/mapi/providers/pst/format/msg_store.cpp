@@ -187,7 +187,7 @@ NodeSet StoreModel::TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t
     NodeSet nodes;
     for (uint32_t nid : changed_) {
         if (auto f = folders_.find(nid); f != folders_.end()) {
-            BuildFolder(nid, f->second, nodes);
+            BuildFolderProps(nid, f->second, nodes);  // its tables are marked on their own
         } else if (auto m = messages_.find(nid); m != messages_.end()) {
             TopNode& t = nodes[nid];
             t.parent = m->second.folder;
