@@ -2,9 +2,10 @@
 // next to the embedded store in the same run: quirnel-copy over one
 // generated sample store, once into a new embedded store and once into a
 // new .pst, each a fresh target. Prints both times, the ratio, the file
-// sizes, and whether pffinfo opens the .pst.
+// sizes, whether pffinfo opens the .pst, and how many items readpst -D
+// exports from it (every item of the source, when the file is right).
 //
-// usage: pst_copy_bench [--items N]   (default 3000)
+// usage: pst_copy_bench [--items N]   (default 3000; 100000 for the large run)
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 
 namespace {
@@ -34,6 +36,28 @@ double Seconds(const std::string& command, int* status) {
     auto start = Clock::now();
     *status = Run(command);
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Items readpst exports from path ("... - N items done, M items skipped."
+// per folder), or -1 when it fails or complains.
+long ReadpstItems(const std::string& path, const std::string& outDir) {
+    std::filesystem::create_directories(outDir);
+    std::string log = outDir + "/readpst.log", err = outDir + "/readpst.err";
+    int status = std::system(("readpst -D -o " + Quoted(outDir) + " " + Quoted(path) + " >" + Quoted(log) + " 2>" +
+                              Quoted(err)).c_str());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || fs::file_size(err) != 0) return -1;
+    std::FILE* f = std::fopen(log.c_str(), "r");
+    if (f == nullptr) return -1;
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    std::fclose(f);
+    long done = 0;
+    const std::regex summary("- ([0-9]+) items done, ([0-9]+) items skipped");
+    for (std::sregex_iterator it(text.begin(), text.end(), summary), end; it != end; ++it)
+        done += std::stol((*it)[1]) + std::stol((*it)[2]);
+    return done;
 }
 
 }  // namespace
@@ -59,6 +83,7 @@ int main(int argc, char** argv) {
     double embedded = Seconds(copy + " --source Source --target Embedded", &embeddedStatus);
     double pst = Seconds(copy + " --source Source --target Pst", &pstStatus);
     int pffinfo = Run("pffinfo " + Quoted(dir + "/target.pst"));
+    long exported = ReadpstItems(dir + "/target.pst", dir + "/readpst");
 
     std::printf("items                 %d\n", items);
     std::printf("copy into embedded    %8.2f s  (exit %d, %8.0f items/s, %ju bytes)\n", embedded, embeddedStatus,
@@ -67,6 +92,7 @@ int main(int argc, char** argv) {
                 static_cast<uintmax_t>(fs::file_size(dir + "/target.pst")));
     std::printf("ratio .pst/embedded   %8.1f\n", pst / embedded);
     std::printf("pffinfo on the .pst   %s\n", pffinfo == 0 ? "opens it" : "FAILS");
+    std::printf("readpst -D exports    %ld items%s\n", exported, exported >= items ? "" : "  (FEWER THAN COPIED)");
     fs::remove_all(dir);
-    return embeddedStatus == 0 && pstStatus == 0 && pffinfo == 0 ? 0 : 1;
+    return embeddedStatus == 0 && pstStatus == 0 && pffinfo == 0 && exported >= items ? 0 : 1;
 }

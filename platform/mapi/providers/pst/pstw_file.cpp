@@ -46,7 +46,7 @@ bool WritableFile::Load(std::string* error) {
     fmt::NodeSet nodes;
     std::string why;
     ndb_ = fmt::NdbFile::Open(path_, &nodes, &header, &why);
-    if (ndb_ == nullptr || !fmt::StoreModel::Load(nodes, header, &model_, &why)) {
+    if (ndb_ == nullptr || !fmt::StoreModel::Load(nodes, header, &model_, &why, false)) {
         ndb_.reset();
         if (error != nullptr) *error = path_ + " cannot be written here: " + why;
         return false;
@@ -71,6 +71,19 @@ HRESULT WritableFile::Commit() {
     std::string ignored;
     Load(&ignored);
     return MAPI_E_DISK_ERROR;
+}
+
+bool WritableFile::MessageNode(uint32_t nid, fmt::Node* out, std::string* error) {
+    const fmt::StoreModel::StoredMessage* m = model_.FindMessage(nid);
+    if (m == nullptr) {
+        if (error != nullptr) *error = "no such message";
+        return false;
+    }
+    if (!m->node.data.empty() || ndb_ == nullptr) {
+        *out = m->node;
+        return true;
+    }
+    return ndb_->ReadNode(nid, out, error);
 }
 
 std::vector<BYTE> WritableFile::EntryId(uint32_t nid) const {

@@ -44,6 +44,11 @@ public:
     // the last commit) when it could not be written.
     HRESULT Commit();
 
+    // A message's node: from the model while it is not yet committed (or the
+    // model holds every node, as a read-only one does), else read from the
+    // file, so that the file's messages are never all held in memory.
+    bool MessageNode(uint32_t nid, fmt::Node* out, std::string* error);
+
     std::vector<BYTE> EntryId(uint32_t nid) const;
     // The node id of an entry identifier of this store; false otherwise.
     bool NidOf(ULONG cb, const ENTRYID* id, uint32_t* nid) const;

@@ -293,8 +293,10 @@ HRESULT OpenWritableEntry(const std::shared_ptr<WritableFile>& file, ULONG cb, c
     const fmt::StoreModel::StoredMessage* m = model.FindMessage(nid);
     if (m == nullptr) return MAPI_E_NOT_FOUND;
     fmt::MessageContent content;
+    fmt::Node node;
     std::string error;
-    if (!fmt::ParseMessageNode(m->node, &content, &error)) return MAPI_E_CORRUPT_DATA;
+    if (!file->MessageNode(nid, &node, &error)) return MAPI_E_DISK_ERROR;
+    if (!fmt::ParseMessageNode(node, &content, &error)) return MAPI_E_CORRUPT_DATA;
     std::shared_ptr<WritableFile> hold = file;
     MessageSave save = [hold](const fmt::MessageContent& c, uint32_t* saved) -> HRESULT {
         std::lock_guard<std::recursive_mutex> lock(hold->Mutex());

@@ -61,6 +61,12 @@ void HeapWriter::Rewrite(uint32_t hid, const Bytes& bytes) {
     slot = bytes;
 }
 
+void HeapWriter::TruncateTo(const Mark& mark) {
+    pages_.resize(mark.pages);
+    pages_.back().allocs.resize(mark.allocs);
+    pages_.back().used = mark.used;
+}
+
 Bytes HeapWriter::Finish() const {
     Bytes out;
     std::vector<size_t> freeBytes;

@@ -37,6 +37,14 @@ public:
     void Rewrite(uint32_t hid, const Bytes& bytes);
     void SetUserRoot(uint32_t hid) { userRoot_ = hid; }
 
+    // Where the allocations end; TruncateTo drops every allocation made
+    // after it (a table adds its index last and takes it off again).
+    struct Mark {
+        size_t pages = 0, allocs = 0, used = 0;
+    };
+    Mark End() const { return {pages_.size(), pages_.back().allocs.size(), pages_.back().used}; }
+    void TruncateTo(const Mark& mark);
+
     // The node data: every page but the last padded to a whole block, so
     // the NDB layer's cut at 8176 bytes gives the heap's pages.
     Bytes Finish() const;

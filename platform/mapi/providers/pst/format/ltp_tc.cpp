@@ -56,78 +56,99 @@ std::vector<Column> LayOut(const std::vector<uint32_t>& requested, uint16_t rgib
 
 void WriteTableContext(const std::vector<uint32_t>& columns, const std::vector<TableRow>& rows,
                        Node* node) {
-    uint16_t rgib[4] = {0, 0, 0, 0};
-    std::vector<Column> cols = LayOut(columns, rgib);
-    size_t rowSize = rgib[3];
-    HeapWriter heap(kHeapTableContext);
-    // TCINFO goes first so that it is the heap's first allocation, as
-    // readers that look for it there expect; it is rewritten at the end.
-    Bytes info(kTcInfoFixed + 8 * cols.size(), 0);
-    uint32_t infoHid = heap.Allocate(info);
+    std::vector<TableRowRef> refs;
+    refs.reserve(rows.size());
+    for (const TableRow& row : rows) refs.push_back({row.rowId, &row.cells});
+    WriteTableRows(columns, refs, node);
+}
 
-    Bytes matrix;
-    size_t rowsPerBlock = kMaxBlockData / rowSize;
-    std::vector<BthRecord> index;
-    for (size_t r = 0; r < rows.size(); ++r) {
-        const TableRow& row = rows[r];
-        Bytes cells(rowSize, 0);
-        Put32(cells.data(), row.rowId);
-        cells[rgib[2] + 0 / 8] |= 0x80;  // row id exists
-        cells[rgib[2]] |= 0x40;          // and so does the version (0)
-        for (const PropValue& v : row.cells) {
-            auto col = std::find_if(cols.begin(), cols.end(), [&](const Column& c) { return c.tag == v.tag; });
-            if (col == cols.end() || col->tag == kTagLtpRowId) continue;
-            size_t w = FixedWidth(PropType(v.tag));
-            if (w != 0) {
-                std::memcpy(cells.data() + col->offset, v.bytes.data(), std::min(w, v.bytes.size()));
+void WriteTableRows(const std::vector<uint32_t>& columns, const std::vector<TableRowRef>& rows, Node* node) {
+    TableBuilder table(columns, &node->subnodes);
+    for (const TableRowRef& row : rows) table.Append(row.rowId, *row.cells);
+    table.Write(node);
+}
+
+TableBuilder::TableBuilder(const std::vector<uint32_t>& columns, const std::map<uint32_t, Node>* existing)
+    : heap_(kHeapTableContext) {
+    firstSubnode_ = NextLtpSubnode(existing != nullptr ? *existing : subnodes_);
+    for (const auto& c : LayOut(columns, rgib_)) cols_.push_back({c.tag, c.offset, c.size, c.bit});
+    rowSize_ = rgib_[3];
+    // TCINFO goes first so that it is the heap's first allocation, as
+    // readers that look for it there expect; it is rewritten by Write.
+    infoHid_ = heap_.Allocate(Bytes(kTcInfoFixed + 8 * cols_.size(), 0));
+}
+
+void TableBuilder::Append(uint32_t rowId, const std::vector<PropValue>& values) {
+    Bytes cells(rowSize_, 0);
+    Put32(cells.data(), rowId);
+    cells[rgib_[2]] |= 0x80;  // row id exists
+    cells[rgib_[2]] |= 0x40;  // and so does the version (0)
+    for (const PropValue& v : values) {
+        // Columns are sorted by tag.
+        auto col = std::lower_bound(cols_.begin(), cols_.end(), v.tag,
+                                    [](const Column& c, uint32_t tag) { return c.tag < tag; });
+        if (col == cols_.end() || col->tag != v.tag || col->tag == kTagLtpRowId) continue;
+        size_t w = FixedWidth(PropType(v.tag));
+        if (w != 0) {
+            std::memcpy(cells.data() + col->offset, v.bytes.data(), std::min(w, v.bytes.size()));
+        } else {
+            uint32_t hnid;
+            if (v.bytes.size() <= kMaxHeapAlloc) {
+                hnid = heap_.Allocate(v.bytes);
             } else {
-                uint32_t hnid;
-                if (v.bytes.size() <= kMaxHeapAlloc) {
-                    hnid = heap.Allocate(v.bytes);
-                } else {
-                    hnid = NextLtpSubnode(node->subnodes);
-                    node->subnodes[hnid].data = v.bytes;
-                }
-                Put32(cells.data() + col->offset, hnid);
+                hnid = std::max(NextLtpSubnode(subnodes_), firstSubnode_);
+                subnodes_[hnid].data = v.bytes;
             }
-            cells[rgib[2] + col->bit / 8] |= static_cast<uint8_t>(0x80 >> (col->bit % 8));
+            Put32(cells.data() + col->offset, hnid);
         }
-        // Rows never cross a block of the subnode: pad each block's tail.
-        if (r > 0 && r % rowsPerBlock == 0) matrix.resize((r / rowsPerBlock) * kMaxBlockData, 0);
-        matrix.insert(matrix.end(), cells.begin(), cells.end());
-        Bytes key(4), data(4);
-        Put32(key.data(), row.rowId);
-        Put32(data.data(), static_cast<uint32_t>(r));
-        index.push_back({key, data});
+        cells[rgib_[2] + col->bit / 8] |= static_cast<uint8_t>(0x80 >> (col->bit % 8));
     }
-    std::sort(index.begin(), index.end(),
-              [](const BthRecord& a, const BthRecord& b) { return Get32(a.key.data()) < Get32(b.key.data()); });
-    uint32_t rowIndex = WriteBth(heap, 4, 4, index);
+    // Rows never cross a block of the subnode: pad each block's tail.
+    size_t rowsPerBlock = kMaxBlockData / rowSize_;
+    if (rowCount_ > 0 && rowCount_ % rowsPerBlock == 0) matrix_.resize((rowCount_ / rowsPerBlock) * kMaxBlockData, 0);
+    matrix_.insert(matrix_.end(), cells.begin(), cells.end());
+    Bytes key(4), data(4);
+    Put32(key.data(), rowId);
+    Put32(data.data(), static_cast<uint32_t>(rowCount_));
+    auto at = std::upper_bound(index_.begin(), index_.end(), rowId,
+                               [](uint32_t id, const BthRecord& r) { return id < Get32(r.key.data()); });
+    index_.insert(at, {std::move(key), std::move(data)});
+    ++rowCount_;
+}
+
+void TableBuilder::Write(Node* node) {
+    // The row index and a small row matrix go after the rows' values, and
+    // come off again so that the next row's values follow the last ones.
+    HeapWriter::Mark mark = heap_.End();
+    for (const auto& [nid, sub] : subnodes_) node->subnodes[nid] = sub;
+    uint32_t rowIndex = WriteBth(heap_, 4, 4, index_);
     uint32_t hnidRows = 0;
-    if (!matrix.empty()) {
-        if (matrix.size() <= kMaxHeapAlloc) {
-            hnidRows = heap.Allocate(matrix);
+    if (!matrix_.empty()) {
+        if (matrix_.size() <= kMaxHeapAlloc) {
+            hnidRows = heap_.Allocate(matrix_);
         } else {
             hnidRows = NextLtpSubnode(node->subnodes);
-            node->subnodes[hnidRows].data = matrix;
+            node->subnodes[hnidRows].data = matrix_;
         }
     }
+    Bytes info(kTcInfoFixed + 8 * cols_.size(), 0);
     info[0] = kTcType;
-    info[1] = static_cast<uint8_t>(cols.size());
-    for (int i = 0; i < 4; ++i) Put16(info.data() + 2 + 2 * i, rgib[i]);
+    info[1] = static_cast<uint8_t>(cols_.size());
+    for (int i = 0; i < 4; ++i) Put16(info.data() + 2 + 2 * i, rgib_[i]);
     Put32(info.data() + 10, rowIndex);
     Put32(info.data() + 14, hnidRows);
     Put32(info.data() + 18, 0);  // hidIndex: no longer used
-    for (size_t i = 0; i < cols.size(); ++i) {
+    for (size_t i = 0; i < cols_.size(); ++i) {
         uint8_t* d = info.data() + kTcInfoFixed + 8 * i;
-        Put32(d, cols[i].tag);
-        Put16(d + 4, cols[i].offset);
-        d[6] = cols[i].size;
-        d[7] = cols[i].bit;
+        Put32(d, cols_[i].tag);
+        Put16(d + 4, cols_[i].offset);
+        d[6] = cols_[i].size;
+        d[7] = cols_[i].bit;
     }
-    heap.Rewrite(infoHid, info);
-    heap.SetUserRoot(infoHid);
-    node->data = heap.Finish();
+    heap_.Rewrite(infoHid_, info);
+    heap_.SetUserRoot(infoHid_);
+    node->data = heap_.Finish();
+    heap_.TruncateTo(mark);
 }
 
 bool ReadTableContext(const Node& node, std::vector<uint32_t>* columns, std::vector<TableRow>* rows,

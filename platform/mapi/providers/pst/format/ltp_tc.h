@@ -7,9 +7,12 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "providers/pst/format/ltp_bth.h"
+#include "providers/pst/format/ltp_heap.h"
 #include "providers/pst/format/ltp_value.h"
 #include "providers/pst/format/ndb_node.h"
 
@@ -26,11 +29,56 @@ struct TableRow {
     std::vector<PropValue> cells;
 };
 
+// A row whose cells live elsewhere (a message's properties), so that a
+// table of many rows is built without copying them.
+struct TableRowRef {
+    uint32_t rowId = 0;
+    const std::vector<PropValue>* cells = nullptr;
+};
+
 // Builds the node of a TC with the given columns (row id and version are
 // added) and rows; cells for tags not among the columns are left out.
 // Subnodes already in *node are kept.
 void WriteTableContext(const std::vector<uint32_t>& columns, const std::vector<TableRow>& rows,
                        Node* node);
+void WriteTableRows(const std::vector<uint32_t>& columns, const std::vector<TableRowRef>& rows, Node* node);
+
+// A TC kept between builds: rows are added at the end, each laid out once
+// (its cells, its variable values in the heap), so building the node again
+// after a row is added costs copying bytes, not laying out every row.
+class TableBuilder {
+public:
+    // existing: subnodes the node written to will already have, which the
+    // table's own subnodes must not take the ids of.
+    explicit TableBuilder(const std::vector<uint32_t>& columns, const std::map<uint32_t, Node>* existing = nullptr);
+    TableBuilder(const TableBuilder&) = delete;
+    TableBuilder& operator=(const TableBuilder&) = delete;
+
+    // Adds a row after the others; cells for tags not among the columns are
+    // left out.
+    void Append(uint32_t rowId, const std::vector<PropValue>& cells);
+    size_t RowCount() const { return rowCount_; }
+    // The node of the table as it stands; subnodes already in *node are kept.
+    void Write(Node* node);
+
+private:
+    struct Column {
+        uint32_t tag;
+        uint16_t offset;
+        uint8_t size;
+        uint8_t bit;
+    };
+    std::vector<Column> cols_;
+    uint16_t rgib_[4] = {0, 0, 0, 0};
+    size_t rowSize_ = 0;
+    HeapWriter heap_;
+    uint32_t infoHid_ = 0;
+    Bytes matrix_;
+    std::vector<BthRecord> index_;  // by row id
+    std::map<uint32_t, Node> subnodes_;  // values too large for the heap
+    uint32_t firstSubnode_ = 0;
+    size_t rowCount_ = 0;
+};
 
 // Reads the columns (row id and version included) and every row in row
 // matrix order.

@@ -67,8 +67,16 @@ uint32_t StoreModel::AddFolderWithNid(uint32_t nid, uint32_t parent, std::string
     f.props.push_back(UnicodeValue(kTagDisplayName, name));
     if (!containerClass.empty()) f.props.push_back(UnicodeValue(kTagContainerClass, containerClass));
     folders_[nid] = std::move(f);
-    if (nid != parent) folders_[parent].children.push_back(nid);
-    FolderChanged(nid);
+    // Its own nodes; the parent's subfolder flag and hierarchy table, and
+    // the grandparent's row of the parent.
+    for (uint32_t type : {kNidTypeHierarchyTable, kNidTypeContentsTable, kNidTypeAssocContentsTable})
+        TableChanged(nid, type);
+    FolderPropsChanged(nid);
+    if (nid != parent) {
+        folders_[parent].children.push_back(nid);
+        TableChanged(parent, kNidTypeHierarchyTable);
+        FolderPropsChanged(parent);
+    }
     return nid;
 }
 
@@ -84,12 +92,14 @@ uint32_t StoreModel::AddMessage(uint32_t folder, const MessageContent& message, 
                               : MakeNid(kNidTypeNormalMessage, nextMessageIndex_++);
     StoredMessage m;
     m.folder = folder;
-    m.node = BuildMessageNode(message, &m.props);
-    messages_[nid] = std::move(m);
     m.associated = associated;
+    m.node = BuildMessageNode(message, &m.props);
+    if (!associated && Unread(m.props)) ++f->second.unread;
+    messages_[nid] = std::move(m);
     (associated ? f->second.associated : f->second.messages).push_back(nid);
     changed_.insert(nid);
-    FolderChanged(folder);
+    TableChanged(folder, associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
+    if (!associated) FolderPropsChanged(folder);
     return nid;
 }
 
@@ -107,16 +117,22 @@ bool StoreModel::SetFolderProps(uint32_t nid, std::vector<PropValue> props) {
     auto it = folders_.find(nid);
     if (it == folders_.end()) return false;
     it->second.props = std::move(props);
-    FolderChanged(nid);
+    FolderPropsChanged(nid);
     return true;
 }
 
 bool StoreModel::ReplaceMessage(uint32_t nid, const MessageContent& message) {
     auto it = messages_.find(nid);
     if (it == messages_.end()) return false;
-    it->second.node = BuildMessageNode(message, &it->second.props);
+    StoredMessage& m = it->second;
+    Folder& f = folders_.at(m.folder);
+    tables_.erase(SiblingNid(m.folder, m.associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable));
+    if (!m.associated && Unread(m.props)) --f.unread;
+    m.node = BuildMessageNode(message, &m.props);
+    if (!m.associated && Unread(m.props)) ++f.unread;
     changed_.insert(nid);
-    FolderChanged(it->second.folder);
+    TableChanged(m.folder, m.associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
+    if (!m.associated) FolderPropsChanged(m.folder);
     return true;
 }
 
@@ -128,15 +144,33 @@ void StoreModel::SetReceiveFolder(const std::string& messageClass, uint32_t fold
     changed_.insert(kNidReceiveFolderTable);
 }
 
-void StoreModel::FolderChanged(uint32_t nid) {
-    // Its own node and tables; its parent's hierarchy row (counts, the
-    // subfolder flag) and the grandparent's row of the parent.
-    for (int up = 0; up < 3 && nid != 0; ++up) {
-        changed_.insert(nid);
-        auto it = folders_.find(nid);
-        if (it == folders_.end() || it->second.parent == nid) break;
-        nid = it->second.parent;
+bool StoreModel::Unread(const std::vector<PropValue>& props) {
+    const PropValue* flags = FindValue(props, kTagMessageFlags);
+    return flags == nullptr || flags->bytes.size() != 4 || (Get32(flags->bytes.data()) & kMsgFlagRead) == 0;
+}
+
+void StoreModel::FolderPropsChanged(uint32_t nid) {
+    changed_.insert(nid);
+    auto it = folders_.find(nid);
+    if (it != folders_.end() && it->second.parent != nid) TableChanged(it->second.parent, kNidTypeHierarchyTable);
+}
+
+void StoreModel::TableChanged(uint32_t nid, uint32_t tableType) { changed_.insert(SiblingNid(nid, tableType)); }
+
+bool StoreModel::BuildTable(uint32_t nid, NodeSet& nodes) {
+    uint32_t type = NidType(nid);
+    if (type != kNidTypeHierarchyTable && type != kNidTypeContentsTable && type != kNidTypeAssocContentsTable)
+        return false;
+    for (uint32_t folderType : {kNidTypeNormalFolder, kNidTypeSearchFolder}) {
+        auto f = folders_.find(SiblingNid(nid, folderType));
+        if (f == folders_.end()) continue;
+        if (type == kNidTypeHierarchyTable)
+            BuildHierarchy(f->first, f->second, nodes);
+        else
+            UpdateContents(f->first, f->second, type == kNidTypeAssocContentsTable, nodes);
+        return true;
     }
+    return false;
 }
 
 std::array<uint32_t, 32> StoreModel::Counters() const {
@@ -153,15 +187,18 @@ NodeSet StoreModel::TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t
     NodeSet nodes;
     for (uint32_t nid : changed_) {
         if (auto f = folders_.find(nid); f != folders_.end()) {
-            BuildFolder(nid, f->second, nodes);
+            BuildFolderProps(nid, f->second, nodes);  // its tables are marked on their own
         } else if (auto m = messages_.find(nid); m != messages_.end()) {
             TopNode& t = nodes[nid];
             t.parent = m->second.folder;
-            t.node = m->second.node;
+            t.node = std::move(m->second.node);
+            m->second.node = Node();  // the file holds it from now on
         } else if (nid == kNidNameToIdMap) {
             WritePropertyContext(names_.ToProps(), &nodes[kNidNameToIdMap].node);
         } else if (nid == kNidReceiveFolderTable) {
             BuildReceiveTable(nodes);
+        } else {
+            BuildTable(nid, nodes);
         }
     }
     changed_.clear();
@@ -193,47 +230,55 @@ std::vector<PropValue> StoreModel::StoreProps() const {
 }
 
 void StoreModel::BuildFolder(uint32_t nid, const Folder& f, NodeSet& nodes) const {
-    uint32_t unread = 0;
-    for (uint32_t m : f.messages) {
-        const PropValue* flags = FindValue(messages_.at(m).props, kTagMessageFlags);
-        if (flags == nullptr || flags->bytes.size() != 4 || (Get32(flags->bytes.data()) & kMsgFlagRead) == 0)
-            ++unread;
-    }
+    BuildFolderProps(nid, f, nodes);
+    BuildHierarchy(nid, f, nodes);
+    BuildContents(nid, f, false, nodes);
+    BuildContents(nid, f, true, nodes);
+}
+
+void StoreModel::BuildFolderProps(uint32_t nid, const Folder& f, NodeSet& nodes) const {
     std::vector<PropValue> props = f.props;
     SetValue(props, LongValue(kTagContentCount, static_cast<uint32_t>(f.messages.size())));
-    SetValue(props, LongValue(kTagContentUnread, unread));
+    SetValue(props, LongValue(kTagContentUnread, f.unread));
     SetValue(props, BoolValue(kTagSubfolders, !f.children.empty()));
     TopNode& pc = nodes[nid];
     pc.parent = f.parent;
     WritePropertyContext(props, &pc.node);
+}
 
+void StoreModel::BuildHierarchy(uint32_t nid, const Folder& f, NodeSet& nodes) const {
     std::vector<TableRow> hierarchy;
     for (uint32_t child : f.children) {
         const Folder& c = folders_.at(child);
         std::vector<PropValue> cells = c.props;
-        uint32_t childUnread = 0;
-        for (uint32_t m : c.messages) {
-            const PropValue* flags = FindValue(messages_.at(m).props, kTagMessageFlags);
-            if (flags == nullptr || flags->bytes.size() != 4 || (Get32(flags->bytes.data()) & kMsgFlagRead) == 0)
-                ++childUnread;
-        }
         SetValue(cells, LongValue(kTagContentCount, static_cast<uint32_t>(c.messages.size())));
-        SetValue(cells, LongValue(kTagContentUnread, childUnread));
+        SetValue(cells, LongValue(kTagContentUnread, c.unread));
         SetValue(cells, BoolValue(kTagSubfolders, !c.children.empty()));
         hierarchy.push_back({child, std::move(cells)});
     }
-    auto rowsOf = [&](const std::vector<uint32_t>& ids) {
-        std::vector<TableRow> rows;
-        for (uint32_t m : ids) rows.push_back({m, messages_.at(m).props});
-        return rows;
-    };
     // A folder's three tables share its index ([MS-PST] 2.4.4).
-    uint32_t hierarchyNid = SiblingNid(nid, kNidTypeHierarchyTable);
-    uint32_t contentsNid = SiblingNid(nid, kNidTypeContentsTable);
-    uint32_t assocNid = SiblingNid(nid, kNidTypeAssocContentsTable);
-    WriteTableContext(HierarchyColumns(), hierarchy, &nodes[hierarchyNid].node);
-    WriteTableContext(ContentsColumns(), rowsOf(f.messages), &nodes[contentsNid].node);
-    WriteTableContext(AssocContentsColumns(), rowsOf(f.associated), &nodes[assocNid].node);
+    WriteTableContext(HierarchyColumns(), hierarchy, &nodes[SiblingNid(nid, kNidTypeHierarchyTable)].node);
+}
+
+void StoreModel::BuildContents(uint32_t nid, const Folder& f, bool associated, NodeSet& nodes) const {
+    const std::vector<uint32_t>& ids = associated ? f.associated : f.messages;
+    std::vector<TableRowRef> rows;
+    rows.reserve(ids.size());
+    for (uint32_t m : ids) rows.push_back({m, &messages_.at(m).props});
+    if (associated)
+        WriteTableRows(AssocContentsColumns(), rows, &nodes[SiblingNid(nid, kNidTypeAssocContentsTable)].node);
+    else
+        WriteTableRows(ContentsColumns(), rows, &nodes[SiblingNid(nid, kNidTypeContentsTable)].node);
+}
+
+void StoreModel::UpdateContents(uint32_t nid, const Folder& f, bool associated, NodeSet& nodes) {
+    const std::vector<uint32_t>& ids = associated ? f.associated : f.messages;
+    uint32_t tableNid = SiblingNid(nid, associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
+    std::unique_ptr<TableBuilder>& table = tables_[tableNid];
+    if (!table || table->RowCount() > ids.size())
+        table = std::make_unique<TableBuilder>(associated ? AssocContentsColumns() : ContentsColumns());
+    for (size_t i = table->RowCount(); i < ids.size(); ++i) table->Append(ids[i], messages_.at(ids[i]).props);
+    table->Write(&nodes[tableNid].node);
 }
 
 NodeSet StoreModel::Build(Header* header) const {

@@ -6,17 +6,22 @@
 // table, the search queues and the table templates.
 //
 // Folders' tables are generated from the folders and messages each time
-// the nodes are built, so they always agree with them.
+// the nodes are built, so they always agree with them. A change rebuilds
+// only the nodes it reaches: a new message its folder's property context
+// and contents table and the parent's hierarchy table, never the tables of
+// the folders around it.
 #pragma once
 
 #include <cstdint>
 #include <array>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/msg_message.h"
 #include "providers/pst/format/msg_namemap.h"
 #include "providers/pst/format/msg_values.h"
@@ -34,10 +39,13 @@ public:
         std::vector<uint32_t> children;
         std::vector<uint32_t> messages;
         std::vector<uint32_t> associated;
+        uint32_t unread = 0;  // of messages, kept as they are added and replaced
     };
     struct StoredMessage {
         uint32_t folder = 0;
         bool associated = false;
+        // Until committed (or for a model loaded with its messages' nodes);
+        // empty once in the file, which is then where it is read from.
         Node node;
         std::vector<PropValue> props;  // as stored, for its contents table row
     };
@@ -81,7 +89,10 @@ public:
 
     // Reads a store this writer made (or any unencoded Unicode file with the
     // same structure) back from its nodes.
-    static bool Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error);
+    // keepMessageNodes false: messages keep their properties only, for
+    // their rows; the nodes stay in the file.
+    static bool Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error,
+                     bool keepMessageNodes = true);
     // The same, taking the messages' nodes over instead of copying them
     // (nodes is left without them): a reader that built the nodes in
     // memory then holds each message once.
@@ -92,18 +103,33 @@ public:
 
     // The nodes changed since the last TakeChanges (and *removed those to
     // drop), built; counters receives the NID counters for the header.
+    // Messages' nodes move out of the model into the set.
     NodeSet TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t, 32>* counters);
     // Marks a node as changed (the name map after names were added).
     void MarkChanged(uint32_t nid) { changed_.insert(nid); }
 
 private:
-    static bool LoadFrom(NodeSet& nodes, bool take, const Header& header, StoreModel* out, std::string* error);
+    static bool LoadFrom(NodeSet& nodes, bool take, bool keepMessageNodes, const Header& header,
+                         StoreModel* out, std::string* error);
     uint32_t NewFolderNid();
     uint32_t AddFolderWithNid(uint32_t nid, uint32_t parent, std::string_view name,
                               std::string_view containerClass, bool search);
     void BuildFolder(uint32_t nid, const Folder& f, NodeSet& nodes) const;
-    // A folder, its tables and its parent's tables, for a change of it.
-    void FolderChanged(uint32_t nid);
+    void BuildFolderProps(uint32_t nid, const Folder& f, NodeSet& nodes) const;
+    void BuildHierarchy(uint32_t nid, const Folder& f, NodeSet& nodes) const;
+    void BuildContents(uint32_t nid, const Folder& f, bool associated, NodeSet& nodes) const;
+    // BuildContents through a table kept from the last build, which only
+    // lays out the messages added since.
+    void UpdateContents(uint32_t nid, const Folder& f, bool associated, NodeSet& nodes);
+    // Builds the folder table node nid (hierarchy, contents or associated
+    // contents); false when nid is none.
+    bool BuildTable(uint32_t nid, NodeSet& nodes);
+    // The nodes a change reaches: the folder's own properties (its counts
+    // and name), the folder's table of that kind, the row the parent's
+    // hierarchy table has of it.
+    void FolderPropsChanged(uint32_t nid);
+    void TableChanged(uint32_t nid, uint32_t tableType);
+    static bool Unread(const std::vector<PropValue>& props);
     std::array<uint32_t, 32> Counters() const;
     void BuildReceiveTable(NodeSet& nodes) const;
     std::vector<PropValue> StoreProps() const;
@@ -121,6 +147,9 @@ private:
     // Folder and message NIDs (a folder stands for its three tables too)
     // and internal nodes changed since the last TakeChanges.
     std::set<uint32_t> changed_;
+    // Contents tables as last built, by table NID; dropped when a row changes
+    // other than by a message added at the end.
+    std::map<uint32_t, std::unique_ptr<TableBuilder>> tables_;
 };
 
 }  // namespace mapi::pst::fmt

@@ -37,16 +37,18 @@ bool IsComputedFolderProp(uint32_t tag) {
 
 }  // namespace
 
-bool StoreModel::Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error) {
+bool StoreModel::Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error,
+                      bool keepMessageNodes) {
     // Without take, nodes is only read.
-    return LoadFrom(const_cast<NodeSet&>(nodes), false, header, out, error);
+    return LoadFrom(const_cast<NodeSet&>(nodes), false, keepMessageNodes, header, out, error);
 }
 
 bool StoreModel::Load(NodeSet&& nodes, const Header& header, StoreModel* out, std::string* error) {
-    return LoadFrom(nodes, true, header, out, error);
+    return LoadFrom(nodes, true, true, header, out, error);
 }
 
-bool StoreModel::LoadFrom(NodeSet& nodes, bool take, const Header& header, StoreModel* out, std::string* error) {
+bool StoreModel::LoadFrom(NodeSet& nodes, bool take, bool keepMessageNodes, const Header& header,
+                          StoreModel* out, std::string* error) {
     auto fail = [&](const std::string& why) {
         if (error != nullptr) *error = why;
         return false;
@@ -110,8 +112,12 @@ bool StoreModel::LoadFrom(NodeSet& nodes, bool take, const Header& header, Store
                 StoredMessage sm;
                 sm.folder = nid;
                 sm.associated = associated;
-                sm.node = take ? std::move(nodes.at(r.rowId).node) : m->node;
-                if (!ReadPropertyContext(sm.node, &sm.props, error)) return false;
+                if (take)
+                    sm.node = std::move(nodes.at(r.rowId).node);
+                else if (keepMessageNodes)
+                    sm.node = m->node;
+                if (!ReadPropertyContext(take ? sm.node : m->node, &sm.props, error)) return false;
+                if (!associated && Unread(sm.props)) ++f.unread;
                 s.messages_[r.rowId] = std::move(sm);
                 (associated ? f.associated : f.messages).push_back(r.rowId);
                 uint32_t& high = associated ? maxAssoc : maxMessage;

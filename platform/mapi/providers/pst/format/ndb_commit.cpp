@@ -10,6 +10,7 @@
 #include <functional>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "providers/pst/format/ndb_block.h"
 #include "providers/pst/format/ndb_file_reader.h"
@@ -20,6 +21,13 @@ namespace mapi::pst::fmt {
 namespace {
 
 constexpr uint16_t kRefsOfSingleUse = 2;  // as the whole-file layout writes them
+
+// Finds the blocks a node may keep; equal hashes are confirmed byte for
+// byte before a block is kept.
+uint64_t HashOf(const Bytes& data) {
+    std::string_view view(reinterpret_cast<const char*>(data.data()), data.size());
+    return std::hash<std::string_view>{}(view) ^ (static_cast<uint64_t>(data.size()) << 48);
+}
 
 bool Fail(std::string* error, const std::string& why) {
     if (error != nullptr) *error = why;
@@ -44,7 +52,9 @@ size_t LeafFor(const Leaves& leaves, uint64_t key) {
 }  // namespace
 
 NdbFile::~NdbFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    if (unsynced_) ::fdatasync(fd_);
+    ::close(fd_);
 }
 
 std::unique_ptr<NdbFile> NdbFile::Open(const std::string& path, NodeSet* nodes, Header* header, std::string* error) {
@@ -62,6 +72,13 @@ std::unique_ptr<NdbFile> NdbFile::Open(const std::string& path, NodeSet* nodes, 
     file->fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (file->fd_ < 0) {
         Fail(error, "cannot open " + path + " for writing: " + std::strerror(errno));
+        return nullptr;
+    }
+    // The header just read may not be on disk yet (its writer was killed
+    // before flushing): make it so before any of the space it does not
+    // reach is handed out again.
+    if (::fdatasync(file->fd_) != 0) {
+        Fail(error, "cannot flush " + path + ": " + std::strerror(errno));
         return nullptr;
     }
     // Drop the tail of a commit that was interrupted before its header was
@@ -83,7 +100,9 @@ bool NdbFile::Load(const Bytes& image, std::string* error) {
         if (!BtPage::Read(image.data() + ref.ib, ref.ib, &page, error)) return false;
         space_.MarkUsed(ref.ib, kPageSize);
         if (page.level > 0) {
-            tree.upper.push_back(ref);
+            // Whatever grouping the file has, the first commit writes these
+            // pages anew.
+            tree.retired.push_back(ref);
             for (const BtEntry& e : page.children)
                 if (!walk(e.child, tree, depth + 1)) return false;
             return true;
@@ -141,6 +160,11 @@ bool NdbFile::Load(const Bytes& image, std::string* error) {
     for (const auto& [nid, e] : nodes_) {
         std::vector<uint64_t>& owned = owned_[nid];
         if (!data(e.bidData, owned) || !subnodes(e.bidSub, owned)) return false;
+        for (uint64_t bid : owned) {
+            Bytes bytes;
+            if (!block(bid, &bytes)) return false;
+            hashOf_[bid] = HashOf(bytes);
+        }
     }
     space_.FinishMarking();
     return true;
@@ -158,28 +182,42 @@ bool NdbFile::Write(uint64_t ib, const uint8_t* data, size_t size, std::string* 
 }
 
 bool NdbFile::StoreBlock(const Bytes& data, bool internal, uint64_t* bid, std::vector<uint64_t>* owned,
-                         std::string* error) {
+                         Reusable* reusable, std::string* error) {
+    uint64_t hash = HashOf(data);
+    if (reusable != nullptr) {
+        auto [first, last] = reusable->equal_range(hash);
+        for (auto it = first; it != last; ++it) {
+            if (IsInternalBid(it->second) != internal || !SameBytes(it->second, data)) continue;
+            *bid = it->second;
+            owned->push_back(*bid);
+            reusable->erase(it);
+            return true;
+        }
+    }
     uint64_t id = header_.nextBlockBid | (internal ? kBidInternal : 0);
     header_.nextBlockBid += 4;
     uint64_t ib = space_.Allocate(BlockSizeOnDisk(data.size()), kBlockAlign);
-    if (ib == UINT64_MAX) return Fail(error, "the file would outgrow the size this writer supports");
+    if (ib == UINT64_MAX) return Fail(error, "the file would outgrow the largest size this writer makes");
     Bytes encoded = EncodeBlock(data, id, ib);
     if (!Write(ib, encoded.data(), encoded.size(), error)) return false;
     blocks_[id] = {{id, ib}, static_cast<uint16_t>(data.size()), kRefsOfSingleUse};
+    hashOf_[id] = hash;
     Insert(bbt_, id, BtPage::kMaxBbtLeaf);
     owned->push_back(id);
     *bid = id;
     return true;
 }
 
-void NdbFile::DropBlocks(uint32_t nid) {
+void NdbFile::DropBlocks(uint32_t nid, const std::set<uint64_t>& keep) {
     auto it = owned_.find(nid);
     if (it == owned_.end()) return;
     for (uint64_t bid : it->second) {
+        if (keep.count(bid) != 0) continue;
         auto b = blocks_.find(bid);
         if (b == blocks_.end()) continue;
         releaseNext_.emplace_back(b->second.bref.ib, BlockSizeOnDisk(b->second.cb));
         blocks_.erase(b);
+        hashOf_.erase(bid);
         Erase(bbt_, bid);
     }
     owned_.erase(it);
@@ -212,7 +250,7 @@ void NdbFile::Erase(Tree& tree, uint64_t key) {
     leaf.dirty = true;
     if (leaf.keys.empty() && tree.leaves.size() > 1) {
         // Its page is freed with the other pages the commit replaces.
-        tree.upper.push_back(leaf.at);
+        if (leaf.at.ib != 0) tree.retired.push_back(leaf.at);
         tree.leaves.erase(tree.leaves.begin() + static_cast<long>(i));
     }
 }
@@ -224,7 +262,7 @@ void NdbFile::Touch(Tree& tree, uint64_t key) {
 bool NdbFile::WriteTree(Tree& tree, std::string* error) {
     auto store = [&](const BtPage& page, Bref* at) {
         uint64_t ib = space_.Allocate(kPageSize, kPageSize);
-        if (ib == UINT64_MAX) return Fail(error, "the file would outgrow the size this writer supports");
+        if (ib == UINT64_MAX) return Fail(error, "the file would outgrow the largest size this writer makes");
         uint64_t bid = header_.nextPageBid++;
         uint8_t bytes[kPageSize];
         page.Write(bytes, bid, ib);
@@ -245,27 +283,49 @@ bool NdbFile::WriteTree(Tree& tree, std::string* error) {
         if (!store(page, &leaf.at)) return false;
         leaf.dirty = false;
     }
-    // The levels above are small; they are written anew each commit.
-    for (const Bref& old : tree.upper)
-        if (old.ib != 0) releaseNext_.emplace_back(old.ib, kPageSize);
-    tree.upper.clear();
+    // The levels above: pages of up to kMaxIntermediate consecutive entries;
+    // new ids come at the end, so most pages keep their entries and stay.
+    for (const Bref& old : tree.retired) releaseNext_.emplace_back(old.ib, kPageSize);
+    tree.retired.clear();
     std::vector<BtEntry> refs;
     for (const Leaf& leaf : tree.leaves) refs.push_back({leaf.keys.empty() ? 0 : leaf.keys.front(), leaf.at});
-    for (uint8_t level = 1; refs.size() > 1; ++level) {
+    auto same = [](const std::vector<BtEntry>& a, const std::vector<BtEntry>& b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const BtEntry& x, const BtEntry& y) {
+                   return x.key == y.key && x.child == y.child;
+               });
+    };
+    size_t depth = 0;
+    for (uint8_t level = 1; refs.size() > 1; ++level, ++depth) {
+        if (tree.upper.size() <= depth) tree.upper.emplace_back();
+        std::vector<Tree::Upper>& pages = tree.upper[depth];
         std::vector<BtEntry> up;
-        for (size_t at = 0; at < refs.size(); at += BtPage::kMaxIntermediate) {
-            BtPage page;
-            page.type = tree.type;
-            page.level = level;
+        size_t index = 0;
+        for (size_t at = 0; at < refs.size(); at += BtPage::kMaxIntermediate, ++index) {
             size_t n = std::min(BtPage::kMaxIntermediate, refs.size() - at);
-            page.children.assign(refs.begin() + static_cast<long>(at), refs.begin() + static_cast<long>(at + n));
-            Bref where;
-            if (!store(page, &where)) return false;
-            tree.upper.push_back(where);
-            up.push_back({page.children.front().key, where});
+            std::vector<BtEntry> children(refs.begin() + static_cast<long>(at),
+                                          refs.begin() + static_cast<long>(at + n));
+            if (index >= pages.size()) pages.emplace_back();
+            Tree::Upper& page = pages[index];
+            if (page.at.ib == 0 || !same(page.children, children)) {
+                if (page.at.ib != 0) releaseNext_.emplace_back(page.at.ib, kPageSize);
+                BtPage bt;
+                bt.type = tree.type;
+                bt.level = level;
+                bt.children = children;
+                if (!store(bt, &page.at)) return false;
+                page.children = std::move(children);
+            }
+            up.push_back({page.children.front().key, page.at});
         }
+        for (size_t extra = index; extra < pages.size(); ++extra)
+            if (pages[extra].at.ib != 0) releaseNext_.emplace_back(pages[extra].at.ib, kPageSize);
+        pages.resize(index);
         refs = std::move(up);
     }
+    for (size_t extra = depth; extra < tree.upper.size(); ++extra)
+        for (const Tree::Upper& page : tree.upper[extra])
+            if (page.at.ib != 0) releaseNext_.emplace_back(page.at.ib, kPageSize);
+    tree.upper.resize(depth);
     tree.root = refs.front().child;
     return true;
 }
@@ -276,25 +336,18 @@ bool NdbFile::WriteMaps(std::string* error) {
         return Fail(error, "cannot grow " + path_ + ": " + std::strerror(errno));
     // Space this commit stopped using is still marked used here (it is
     // released at the next commit): the header on disk reaches it until the
-    // new one is written.
-    uint64_t freeTotal = 0;
-    for (uint64_t n = 0; n < space_.RangeCount(); ++n) {
-        uint64_t ib = AMapOffset(n), freeBytes = 0;
+    // new one is written. Only the map pages whose ranges changed are
+    // rewritten, so a commit's cost does not grow with the file.
+    for (const MapPage& map : space_.TakeChangedMaps()) {
         uint8_t page[kPageSize] = {};
-        Bytes bits = space_.AMapBits(n, &freeBytes);
-        std::memcpy(page, bits.data(), bits.size());
-        PageTrailer::Seal(page, kPageAMap, ib, ib);
-        if (!Write(ib, page, kPageSize, error)) return false;
-        freeTotal += freeBytes;
-        if (HasPMap(n)) {
-            std::memset(page, 0xFF, PageTrailer::kOffset);
-            PageTrailer::Seal(page, kPagePMap, ib + kPageSize, ib + kPageSize);
-            if (!Write(ib + kPageSize, page, kPageSize, error)) return false;
-        }
+        std::memcpy(page, map.bits.data(), map.bits.size());
+        PageTrailer::Seal(page, map.type, map.ib, map.ib);
+        if (!Write(map.ib, page, kPageSize, error)) return false;
     }
     header_.root.fileEof = end;
     header_.root.amapLast = AMapOffset(space_.RangeCount() - 1);
-    header_.root.amapFree = freeTotal;
+    header_.root.amapFree = space_.FreeBytes();
+    header_.root.pmapFree = 0;  // the PMaps mark every page used
     return true;
 }
 
@@ -323,9 +376,10 @@ bool NdbFile::Fresh(std::string* error) {
 
 bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& removed,
                            const std::array<uint32_t, 32>& nidCounters, std::string* error) {
-    // What the previous commit stopped using is free now that its header is
-    // on disk.
-    for (const auto& [ib, size] : releaseNext_) space_.Release(ib, size);
+    // What the commit before the last stopped using is free: the last
+    // commit's flush made durable a header that no longer reaches it.
+    for (const auto& [ib, size] : releaseLater_) space_.Release(ib, size);
+    releaseLater_ = std::move(releaseNext_);
     releaseNext_.clear();
 
     for (uint32_t nid : removed) {
@@ -333,15 +387,20 @@ bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& rem
         if (nodes_.erase(nid) == 1) Erase(nbt_, nid);
     }
     for (const auto& [nid, top] : changed) {
-        DropBlocks(nid);
+        Reusable reusable;
+        if (auto old = owned_.find(nid); old != owned_.end())
+            for (uint64_t bid : old->second)
+                if (auto h = hashOf_.find(bid); h != hashOf_.end()) reusable.emplace(h->second, bid);
         std::vector<uint64_t> owned;
         BlockSink sink = [&](const Bytes& data, bool internal, uint64_t* bid, std::string* err) {
-            return StoreBlock(data, internal, bid, &owned, err);
+            return StoreBlock(data, internal, bid, &owned, &reusable, err);
         };
         NbtEntry entry{nid, 0, 0, top.parent};
         if (!EncodeNodeData(top.node.data, sink, &entry.bidData, error) ||
             !EncodeSubnodes(top.node.subnodes, sink, &entry.bidSub, error))
             return false;
+        // The old version's blocks go, but for those the new one kept.
+        DropBlocks(nid, std::set<uint64_t>(owned.begin(), owned.end()));
         bool added = nodes_.count(nid) == 0;
         nodes_[nid] = entry;
         owned_[nid] = std::move(owned);
@@ -352,6 +411,7 @@ bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& rem
     }
     if (!WriteTree(nbt_, error) || !WriteTree(bbt_, error) || !WriteMaps(error)) return false;
     if (::fdatasync(fd_) != 0) return Fail(error, "cannot flush " + path_ + ": " + std::strerror(errno));
+    unsynced_ = false;
 
     header_.nextNidIndex = nidCounters;
     header_.root.nbt = nbt_.root;
@@ -361,7 +421,7 @@ bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& rem
     uint8_t bytes[Header::kSize];
     header_.Write(bytes);
     if (!Write(0, bytes, sizeof bytes, error)) return false;
-    if (::fdatasync(fd_) != 0) return Fail(error, "cannot flush " + path_ + ": " + std::strerror(errno));
+    unsynced_ = true;  // the next commit's flush, or closing, makes it durable
     return true;
 }
 

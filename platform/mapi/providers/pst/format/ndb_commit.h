@@ -2,17 +2,25 @@
 //
 // Crash safety by writing new pages and then switching the header: a
 // commit writes the changed nodes' blocks and the changed B-tree pages into
-// free space only (never over anything the current header reaches), updates
-// the allocation maps, flushes, and only then rewrites the header, which
-// names the new B-tree roots, and flushes again. Space a commit stops using
-// is marked free in the maps one commit later, once the header that no
-// longer reaches it is on disk; so after a crash at any point the header on
-// disk describes a whole file, the last committed state or the new one.
-// (The header is a single 564-byte write within the first disk sector.)
+// free space only, updates the allocation maps, flushes, and only then
+// rewrites the header, which names the new B-tree roots. (The header is a
+// single 564-byte write within the first disk sector.)
+//
+// The header is not flushed on its own: the next commit's flush, which
+// comes before that commit's header, makes it durable, and so does closing
+// the file. This is the embedded store's choice too (its write-ahead log
+// is not synced per transaction): a killed process loses nothing that a
+// commit returned, a power cut at most the last commit, never the file's
+// soundness. For that, space a commit stops using is handed out again only
+// two commits later: until the next commit's flush, the header on disk may
+// still be the one before the commit, which reaches that space.
 //
 // The B-trees are kept as leaves in memory: a commit rewrites the leaves
 // whose entries changed and the levels above them, so the work per commit
-// follows the size of the change, not of the file.
+// follows the size of the change, not of the file. A changed node keeps
+// every block whose bytes it still has (the rows of a long contents table
+// before the one added, an attachment of a message saved again): only the
+// blocks that differ are written.
 #pragma once
 
 #include <array>
@@ -20,6 +28,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "providers/pst/format/ndb_amap.h"
@@ -50,6 +59,11 @@ public:
 
     uint64_t FileSize() const { return header_.root.fileEof; }
 
+    // Reads a committed top node back from the file, block by block, with
+    // every block's trailer checked; false with a reason when nid is not in
+    // the file or cannot be read.
+    bool ReadNode(uint32_t nid, Node* out, std::string* error);
+
 private:
     struct Leaf {
         std::vector<uint64_t> keys;  // sorted
@@ -59,7 +73,14 @@ private:
     struct Tree {
         uint8_t type = kPageNBT;
         std::vector<Leaf> leaves;
-        std::vector<Bref> upper;  // pages above the leaves, rewritten each commit
+        // The pages above the leaves, level by level from the lowest, as last
+        // written: a page is written again only when its entries change.
+        struct Upper {
+            std::vector<BtEntry> children;
+            Bref at;
+        };
+        std::vector<std::vector<Upper>> upper;
+        std::vector<Bref> retired;  // pages the next write replaces or drops
         Bref root;
     };
 
@@ -69,9 +90,16 @@ private:
     bool CommitLocked(const NodeSet& changed, const std::set<uint32_t>& removed,
                       const std::array<uint32_t, 32>& nidCounters, std::string* error);
     bool Write(uint64_t ib, const uint8_t* data, size_t size, std::string* error);
+    // Blocks a node had, by a hash of their bytes, that its new version may
+    // keep; each is kept at most once.
+    using Reusable = std::unordered_multimap<uint64_t, uint64_t>;
     bool StoreBlock(const Bytes& data, bool internal, uint64_t* bid, std::vector<uint64_t>* owned,
-                    std::string* error);
-    void DropBlocks(uint32_t nid);
+                    Reusable* reusable, std::string* error);
+    bool SameBytes(uint64_t bid, const Bytes& data);
+    bool ReadBlock(uint64_t bid, Bytes* data, std::string* error);
+    bool ReadData(uint64_t bid, Bytes* out, int depth, std::string* error);
+    bool ReadSubnodes(uint64_t bid, std::map<uint32_t, Node>* out, int depth, std::string* error);
+    void DropBlocks(uint32_t nid, const std::set<uint64_t>& keep = {});
     static void Insert(Tree& tree, uint64_t key, size_t maxPerLeaf);
     static void Erase(Tree& tree, uint64_t key);
     static void Touch(Tree& tree, uint64_t key);
@@ -85,7 +113,10 @@ private:
     std::map<uint64_t, BbtEntry> blocks_;
     std::map<uint32_t, NbtEntry> nodes_;
     std::map<uint32_t, std::vector<uint64_t>> owned_;  // every block of each node's trees
-    std::vector<std::pair<uint64_t, uint64_t>> releaseNext_;  // freed by the last commit
+    std::unordered_map<uint64_t, uint64_t> hashOf_;     // block id -> hash of its bytes
+    std::vector<std::pair<uint64_t, uint64_t>> releaseNext_;    // freed by this or the last commit
+    std::vector<std::pair<uint64_t, uint64_t>> releaseLater_;   // freed by the one before
+    bool unsynced_ = false;  // a header written since the last flush
     Tree nbt_, bbt_;
 };
 

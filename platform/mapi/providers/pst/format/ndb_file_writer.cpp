@@ -128,19 +128,11 @@ private:
     bool WriteMaps(const Bref& nbt, const Bref& bbt) {
         uint64_t end = space_.FileEnd();
         file_->resize(end, 0);
-        uint64_t freeTotal = 0;
-        for (uint64_t n = 0; n < space_.RangeCount(); ++n) {
-            uint64_t ib = AMapOffset(n), freeBytes = 0;
-            Bytes bits = space_.AMapBits(n, &freeBytes);
-            std::memcpy(file_->data() + ib, bits.data(), bits.size());
+        for (const MapPage& map : space_.TakeChangedMaps()) {
+            uint8_t* page = file_->data() + map.ib;
+            std::memcpy(page, map.bits.data(), map.bits.size());
             // Map pages carry their own offset as their id.
-            PageTrailer::Seal(file_->data() + ib, kPageAMap, ib, ib);
-            freeTotal += freeBytes;
-            if (HasPMap(n)) {
-                uint8_t* pmap = file_->data() + ib + kPageSize;
-                std::memset(pmap, 0xFF, PageTrailer::kOffset);
-                PageTrailer::Seal(pmap, kPagePMap, ib + kPageSize, ib + kPageSize);
-            }
+            PageTrailer::Seal(page, map.type, map.ib, map.ib);
         }
         // An empty density list: readers that use it rebuild it.
         uint8_t* dlist = file_->data() + kDListOffset;
@@ -149,7 +141,7 @@ private:
 
         header_->root.fileEof = end;
         header_->root.amapLast = AMapOffset(space_.RangeCount() - 1);
-        header_->root.amapFree = freeTotal;
+        header_->root.amapFree = space_.FreeBytes();
         header_->root.pmapFree = 0;
         header_->root.nbt = nbt;
         header_->root.bbt = bbt;

@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "providers/pst/format/ndb_amap.h"
 #include "providers/pst/format/ndb_block.h"
 #include "providers/pst/format/ndb_bytes.h"
+#include "providers/pst/format/ndb_commit.h"
 #include "providers/pst/format/ndb_crc.h"
 #include "providers/pst/format/ndb_file_reader.h"
 #include "providers/pst/format/ndb_file_writer.h"
@@ -236,6 +242,77 @@ NodeSet ShapesOfEveryKind() {
     return nodes;
 }
 
+// Grows a layout past the first FMap (range 128) and the first FPMap
+// (range 8192, near 2 GB) with blocks of the largest size: no block may
+// land on a map page, each map page sits where readers look for it and is
+// marked used in its own AMap, and the free byte count is the sum of what
+// the AMaps record.
+TEST(NdbSpace, FilesGrowPastTheFreeMapsWithEveryMapPageInPlace) {
+    FileSpace space;
+    std::map<uint64_t, MapPage> maps;
+    auto take = [&] {
+        for (MapPage& page : space.TakeChangedMaps()) maps[page.ib] = std::move(page);
+    };
+    const uint64_t fpmapRange = AMapOffset(kFirstFPMapRange);
+    while (space.RangeCount() <= kFirstFPMapRange + 1) {
+        uint64_t ib = space.Allocate(kMaxBlockSize, kBlockAlign);
+        ASSERT_NE(ib, UINT64_MAX);
+        uint64_t range = (ib - kFirstAMapOffset) / kAMapCoverage;
+        ASSERT_GE(ib, AMapOffset(range) + MapBytesAt(range)) << "a block on the map pages of range " << range;
+        ASSERT_LE(ib + kMaxBlockSize, AMapOffset(range + 1));
+        if (space.RangeCount() == kFirstFMapRange + 2 && maps.empty()) take();  // an early commit
+    }
+    take();
+    EXPECT_EQ(AMapOffset(kFirstFMapRange) + 2 * kPageSize, 0x1F04800u);
+    EXPECT_EQ(maps.at(0x1F04800u).type, kPageFMap);
+    EXPECT_EQ(maps.at(0x1F04800u + kRangesPerFMap * kAMapCoverage).type, kPageFMap);
+    EXPECT_EQ(fpmapRange, 0x7C004400u);
+    EXPECT_EQ(maps.at(0x7C004600u).type, kPagePMap);
+    EXPECT_EQ(maps.at(0x7C004800u).type, kPageFPMap);
+    EXPECT_EQ(maps.at(0x7C004A00u).type, kPageFPMap);
+    EXPECT_EQ(MapBytesAt(kFirstFPMapRange), 4 * kPageSize);
+    EXPECT_EQ(MapBytesAt(kFirstFMapRange), 3 * kPageSize);
+    EXPECT_EQ(MapBytesAt(kFirstFMapRange + 1), kPageSize);
+
+    uint64_t freeTotal = 0, pages = 0;
+    for (uint64_t n = 0; n < space.RangeCount(); ++n) {
+        uint64_t freeBytes = 0, run = 0;
+        Bytes bits = space.AMapBits(n, &freeBytes, &run);
+        freeTotal += freeBytes;
+        const MapPage& amap = maps.at(AMapOffset(n));
+        ASSERT_EQ(amap.type, kPageAMap);
+        ASSERT_EQ(amap.bits, bits) << "the AMap of range " << n << " is stale";
+        // Its map pages are marked used (8 slots a page).
+        for (uint64_t slot = 0; slot < MapBytesAt(n) / kBlockAlign; ++slot)
+            ASSERT_TRUE(bits[slot / 8] & (0x80 >> (slot % 8))) << "range " << n;
+        if (HasFMap(n)) {
+            const MapPage& fmap = maps.at(AMapOffset(n) + (HasPMap(n) ? 2 : 1) * kPageSize);
+            ASSERT_EQ(fmap.type, kPageFMap);
+            // Each byte: the longest free run of one AMap; the full ranges have
+            // less than a block's worth left, the last one much more.
+            for (uint64_t i = 0; i < 496; ++i) {
+                uint64_t r = n + i, want = 0;
+                if (r < space.RangeCount()) space.AMapBits(r, nullptr, &want);
+                ASSERT_EQ(fmap.bits[i], std::min<uint64_t>(want, 255)) << "FMap byte " << i << " of range " << n;
+            }
+        }
+        pages += 1 + HasPMap(n) + HasFMap(n) + 2 * HasFPMap(n);
+    }
+    EXPECT_EQ(space.FreeBytes(), freeTotal);
+    EXPECT_EQ(maps.size(), pages);  // no page written anywhere else
+    EXPECT_EQ(space.FileEnd(), AMapOffset(kFirstFPMapRange + 2));
+
+    // Only what changes is written again: a block given back touches its
+    // range's AMap and the FMap over it, nothing else.
+    uint64_t before = space.FreeBytes();
+    space.Release(AMapOffset(201) + kPageSize, kMaxBlockSize);
+    std::vector<MapPage> changed = space.TakeChangedMaps();
+    ASSERT_EQ(changed.size(), 2u);
+    EXPECT_EQ(changed[0].ib, AMapOffset(201));
+    EXPECT_EQ(changed[1].ib, 0x1F04800u);
+    EXPECT_EQ(space.FreeBytes(), before + kMaxBlockSize);
+}
+
 TEST(NdbFile, WhatTheWriterLaysOutTheReaderGetsBackWithEveryCheckPassing) {
     NodeSet nodes = ShapesOfEveryKind();
     Header h = Header::ForNewFile();
@@ -270,6 +347,57 @@ TEST(NdbFile, WhatTheWriterLaysOutTheReaderGetsBackWithEveryCheckPassing) {
     Bytes damaged = file;
     damaged[0x4800 + 3] ^= 0x40;
     EXPECT_FALSE(ReadFileImage(damaged, &back, &read, &error));
+}
+
+// A commit writes only the blocks whose bytes changed: a long node changed
+// at its end or in its middle costs its data tree block and that one leaf,
+// a subnode left as it was costs nothing, and what is read back (whole, or
+// node by node from the open file) is always the latest version.
+TEST(NdbFile, ACommitKeepsTheBlocksWhoseBytesDidNotChange) {
+    char dirTemplate[] = "/tmp/ndb-reuse-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string path = std::string(dirTemplate) + "/reuse.pst";
+    Bytes data(20 * kMaxBlockData);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    NodeSet nodes;
+    nodes[kNidMessageStore].node.data = data;
+    nodes[kNidMessageStore].node.subnodes[0x3F].data = Bytes(3000, 0x5A);
+    std::string error;
+    ASSERT_TRUE(WriteFile(path, nodes, Header::ForNewFile(), &error)) << error;
+
+    Header header;
+    NodeSet read;
+    std::unique_ptr<NdbFile> file = NdbFile::Open(path, &read, &header, &error);
+    ASSERT_NE(file, nullptr) << error;
+    auto blocksWritten = [&](const NodeSet& changed) {
+        uint64_t before = header.nextBlockBid;
+        EXPECT_TRUE(file->Commit(changed, {}, header.nextNidIndex, &error)) << error;
+        std::ifstream in(path, std::ios::binary);
+        Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        NodeSet back;
+        EXPECT_TRUE(ReadFileImage(bytes, &header, &back, &error)) << error;
+        for (const auto& [nid, top] : changed) {
+            EXPECT_EQ(back.at(nid).node.data, top.node.data);
+            EXPECT_EQ(back.at(nid).node.subnodes.size(), top.node.subnodes.size());
+            Node fromFile;
+            EXPECT_TRUE(file->ReadNode(nid, &fromFile, &error)) << error;
+            EXPECT_EQ(fromFile.data, top.node.data);
+            for (const auto& [sub, node] : top.node.subnodes)
+                EXPECT_EQ(fromFile.subnodes.at(sub).data, node.data);
+        }
+        return (header.nextBlockBid - before) / 4;
+    };
+    nodes[kNidMessageStore].node.data.back() ^= 1;
+    EXPECT_EQ(blocksWritten(nodes), 2u);  // the last leaf and the data tree
+    nodes[kNidMessageStore].node.data[7 * kMaxBlockData + 5] ^= 1;
+    EXPECT_EQ(blocksWritten(nodes), 2u);  // a leaf in the middle and the tree
+    nodes[kNidMessageStore].node.data.push_back(9);
+    EXPECT_EQ(blocksWritten(nodes), 2u);  // a new leaf (the others are full and stay) and the tree
+    nodes[kNidMessageStore].node.subnodes[0x3F].data[0] = 1;
+    EXPECT_EQ(blocksWritten(nodes), 2u);  // the subnode's block and its list
+    EXPECT_EQ(blocksWritten(nodes), 0u);  // nothing changed, nothing written
+    file.reset();
+    std::filesystem::remove_all(dirTemplate);
 }
 
 }  // namespace
