@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <system_error>
+#include <utility>
+
+#include <unistd.h>
 
 #include <mapiutil.h>
 
@@ -326,12 +330,40 @@ std::map<std::string, std::string> FingerprintStore(IMsgStore* store) {
     return out;
 }
 
+namespace {
+
+// The folders a test program made, removed when it ends. Children forked by
+// the damage tests end too, so only the process that made a folder removes
+// it.
+class TempDirs {
+public:
+    ~TempDirs() {
+        for (const auto& [dir, owner] : dirs_) {
+            std::error_code ec;
+            if (owner == ::getpid()) std::filesystem::remove_all(dir, ec);
+        }
+    }
+    void Add(const std::string& dir) { dirs_.emplace_back(dir, ::getpid()); }
+
+private:
+    std::vector<std::pair<std::string, pid_t>> dirs_;
+};
+
+TempDirs& MadeDirs() {
+    static TempDirs dirs;
+    return dirs;
+}
+
+}  // namespace
+
 std::string MakeTempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quirnel-pst-XXXXXX").string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     const char* made = mkdtemp(buffer.data());
-    return made == nullptr ? std::string() : std::string(made);
+    if (made == nullptr) return std::string();
+    MadeDirs().Add(made);
+    return std::string(made);
 }
 
 bool PffexportCounts(const std::string& path, const std::string& dir,
