@@ -2,6 +2,7 @@
 
 #include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ltp_tc.h"
+#include "providers/pst/format/msg_internal_nodes.h"
 #include "providers/pst/format/msg_templates.h"
 #include "providers/pst/format/ndb_ids.h"
 
@@ -197,7 +198,7 @@ NodeSet StoreModel::TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t
             WritePropertyContext(names_.ToProps(), &nodes[kNidNameToIdMap].node);
         } else if (nid == kNidReceiveFolderTable) {
             BuildReceiveTable(nodes);
-        } else {
+        } else if (!BuildInternalNode(nid, nodes)) {
             BuildTable(nid, nodes);
         }
     }
@@ -292,16 +293,7 @@ NodeSet StoreModel::Build(Header* header) const {
         t.node = message.node;
     }
     BuildReceiveTable(nodes);
-    // Search bookkeeping starts empty.
-    for (uint32_t nid : {kNidSearchManagementQueue, kNidSearchActivityList, kNidSearchDomainObject,
-                         kNidSearchGathererQueue, kNidSearchGathererFolderQueue})
-        nodes[nid];
-    WriteTableContext(HierarchyColumns(), {}, &nodes[kNidHierarchyTableTemplate].node);
-    WriteTableContext(ContentsColumns(), {}, &nodes[kNidContentsTableTemplate].node);
-    WriteTableContext(AssocContentsColumns(), {}, &nodes[kNidAssocContentsTableTemplate].node);
-    WriteTableContext(ContentsColumns(), {}, &nodes[kNidSearchContentsTableTemplate].node);
-    WriteTableContext(AttachmentColumns(), {}, &nodes[kNidAttachmentTable].node);
-    WriteTableContext(RecipientColumns(), {}, &nodes[kNidRecipientTable].node);
+    for (uint32_t nid : InternalNodeNids()) BuildInternalNode(nid, nodes);
 
     *header = Header::ForNewFile();
     header->nextNidIndex = Counters();
