@@ -1,5 +1,7 @@
 #include "providers/pst/format/msg_store.h"
 
+#include <algorithm>
+
 #include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/msg_internal_nodes.h"
@@ -137,6 +139,25 @@ bool StoreModel::ReplaceMessage(uint32_t nid, const MessageContent& message) {
     return true;
 }
 
+bool StoreModel::RemoveMessage(uint32_t nid) {
+    auto it = messages_.find(nid);
+    if (it == messages_.end()) return false;
+    const StoredMessage& m = it->second;
+    Folder& f = folders_.at(m.folder);
+    std::vector<uint32_t>& ids = m.associated ? f.associated : f.messages;
+    ids.erase(std::remove(ids.begin(), ids.end(), nid), ids.end());
+    if (!m.associated && Unread(m.props)) --f.unread;
+    // Rows after it move up: the kept table cannot simply grow.
+    uint32_t table = SiblingNid(m.folder, m.associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
+    tables_.erase(table);
+    changed_.insert(table);
+    if (!m.associated) FolderPropsChanged(m.folder);
+    changed_.erase(nid);
+    removed_.insert(nid);
+    messages_.erase(it);
+    return true;
+}
+
 void StoreModel::SetReceiveFolder(const std::string& messageClass, uint32_t folder) {
     if (folder == 0)
         receive_.erase(messageClass);
@@ -203,7 +224,8 @@ NodeSet StoreModel::TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t
         }
     }
     changed_.clear();
-    removed->clear();
+    *removed = std::move(removed_);
+    removed_.clear();
     *counters = Counters();
     return nodes;
 }
