@@ -179,7 +179,9 @@ public:
         // The copy takes the lock per call; holding it here would only serialise more.
         return CopyMessagesBetweenFolders(this, list, static_cast<IMAPIFolder*>(dest), flags);
     }
-    HRESULT DeleteMessages(LPENTRYLIST, ULONG_PTR, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT DeleteMessages(LPENTRYLIST list, ULONG_PTR, LPMAPIPROGRESS, ULONG) override {
+        return Guard([&] { return DeleteFolderMessages(*File(), nid_, list); });
+    }
     HRESULT CreateFolder(ULONG type, LPTSTR name, LPTSTR comment, LPCIID, ULONG flags, LPMAPIFOLDER* out) override {
         if (out == nullptr || name == nullptr) return MAPI_E_INVALID_PARAMETER;
         *out = nullptr;
@@ -214,7 +216,9 @@ public:
         return MAPI_E_NO_SUPPORT;
     }
     HRESULT DeleteFolder(ULONG, LPENTRYID, ULONG_PTR, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT SetReadFlags(LPENTRYLIST, ULONG_PTR, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT SetReadFlags(LPENTRYLIST list, ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override {
+        return Guard([&] { return SetFolderReadFlags(*File(), nid_, list, flags); });
+    }
     HRESULT GetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT SetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG, ULONG*) override { return MAPI_E_NO_SUPPORT; }
     HRESULT SaveContentsSort(LPSSortOrderSet, ULONG) override { return MAPI_E_NO_SUPPORT; }

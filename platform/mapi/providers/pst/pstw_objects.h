@@ -30,6 +30,13 @@ HRESULT CreateFolderObject(std::shared_ptr<WritableFile> file, uint32_t nid, IMA
 HRESULT OpenWritableEntry(const std::shared_ptr<WritableFile>& file, ULONG cb, const ENTRYID* id,
                           ULONG* type, IUnknown** out);
 
+// IMAPIFolder::DeleteMessages and SetReadFlags for folder; the caller holds
+// file.Mutex(). Entries that name no message of folder are skipped and
+// reported as MAPI does (MAPI_E_NOT_FOUND for a single entry, else
+// MAPI_W_PARTIAL_COMPLETION). A null list for SetReadFlags is every message.
+HRESULT DeleteFolderMessages(WritableFile& file, uint32_t folder, LPENTRYLIST list);
+HRESULT SetFolderReadFlags(WritableFile& file, uint32_t folder, LPENTRYLIST list, ULONG flags);
+
 HRESULT CreateWritableStoreObject(std::shared_ptr<WritableFile> file, const std::string& displayName,
                                   IMsgStore** out);
 

@@ -1,7 +1,10 @@
 #include "providers/pst/format/msg_store.h"
 
+#include <algorithm>
+
 #include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ltp_tc.h"
+#include "providers/pst/format/msg_internal_nodes.h"
 #include "providers/pst/format/msg_templates.h"
 #include "providers/pst/format/ndb_ids.h"
 
@@ -136,6 +139,25 @@ bool StoreModel::ReplaceMessage(uint32_t nid, const MessageContent& message) {
     return true;
 }
 
+bool StoreModel::RemoveMessage(uint32_t nid) {
+    auto it = messages_.find(nid);
+    if (it == messages_.end()) return false;
+    const StoredMessage& m = it->second;
+    Folder& f = folders_.at(m.folder);
+    std::vector<uint32_t>& ids = m.associated ? f.associated : f.messages;
+    ids.erase(std::remove(ids.begin(), ids.end(), nid), ids.end());
+    if (!m.associated && Unread(m.props)) --f.unread;
+    // Rows after it move up: the kept table cannot simply grow.
+    uint32_t table = SiblingNid(m.folder, m.associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
+    tables_.erase(table);
+    changed_.insert(table);
+    if (!m.associated) FolderPropsChanged(m.folder);
+    changed_.erase(nid);
+    removed_.insert(nid);
+    messages_.erase(it);
+    return true;
+}
+
 void StoreModel::SetReceiveFolder(const std::string& messageClass, uint32_t folder) {
     if (folder == 0)
         receive_.erase(messageClass);
@@ -197,12 +219,13 @@ NodeSet StoreModel::TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t
             WritePropertyContext(names_.ToProps(), &nodes[kNidNameToIdMap].node);
         } else if (nid == kNidReceiveFolderTable) {
             BuildReceiveTable(nodes);
-        } else {
+        } else if (!BuildInternalNode(nid, nodes)) {
             BuildTable(nid, nodes);
         }
     }
     changed_.clear();
-    removed->clear();
+    *removed = std::move(removed_);
+    removed_.clear();
     *counters = Counters();
     return nodes;
 }
@@ -292,16 +315,7 @@ NodeSet StoreModel::Build(Header* header) const {
         t.node = message.node;
     }
     BuildReceiveTable(nodes);
-    // Search bookkeeping starts empty.
-    for (uint32_t nid : {kNidSearchManagementQueue, kNidSearchActivityList, kNidSearchDomainObject,
-                         kNidSearchGathererQueue, kNidSearchGathererFolderQueue})
-        nodes[nid];
-    WriteTableContext(HierarchyColumns(), {}, &nodes[kNidHierarchyTableTemplate].node);
-    WriteTableContext(ContentsColumns(), {}, &nodes[kNidContentsTableTemplate].node);
-    WriteTableContext(AssocContentsColumns(), {}, &nodes[kNidAssocContentsTableTemplate].node);
-    WriteTableContext(ContentsColumns(), {}, &nodes[kNidSearchContentsTableTemplate].node);
-    WriteTableContext(AttachmentColumns(), {}, &nodes[kNidAttachmentTable].node);
-    WriteTableContext(RecipientColumns(), {}, &nodes[kNidRecipientTable].node);
+    for (uint32_t nid : InternalNodeNids()) BuildInternalNode(nid, nodes);
 
     *header = Header::ForNewFile();
     header->nextNidIndex = Counters();

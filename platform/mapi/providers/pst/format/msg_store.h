@@ -82,6 +82,9 @@ public:
     bool SetFolderProps(uint32_t nid, std::vector<PropValue> props);
     // Replaces a saved message's content; false when nid is no message.
     bool ReplaceMessage(uint32_t nid, const MessageContent& message);
+    // Takes a message out of its folder and the store; its node leaves the
+    // file with the next TakeChanges. False when nid is no message.
+    bool RemoveMessage(uint32_t nid);
 
     // The receive folder of each message class ("" for the default).
     const std::map<std::string, uint32_t>& receiveFolders() const { return receive_; }
@@ -147,6 +150,8 @@ private:
     // Folder and message NIDs (a folder stands for its three tables too)
     // and internal nodes changed since the last TakeChanges.
     std::set<uint32_t> changed_;
+    // Messages removed since the last TakeChanges.
+    std::set<uint32_t> removed_;
     // Contents tables as last built, by table NID; dropped when a row changes
     // other than by a message added at the end.
     std::map<uint32_t, std::unique_ptr<TableBuilder>> tables_;

@@ -4,6 +4,7 @@
 
 #include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ltp_tc.h"
+#include "providers/pst/format/msg_internal_nodes.h"
 #include "providers/pst/format/msg_store.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "runtime/utf.h"
@@ -139,6 +140,10 @@ bool StoreModel::LoadFrom(NodeSet& nodes, bool take, bool keepMessageNodes, cons
     s.nextFolderIndex_ = std::max(header.nextNidIndex[kNidTypeNormalFolder], maxFolder + 1);
     s.nextMessageIndex_ = std::max(header.nextNidIndex[kNidTypeNormalMessage], maxMessage + 1);
     s.nextAssocIndex_ = std::max(header.nextNidIndex[kNidTypeAssocMessage], maxAssoc + 1);
+    // A file made before the writer wrote every internal node gets the
+    // missing ones with its next commit.
+    for (uint32_t nid : InternalNodeNids())
+        if (nodes.count(nid) == 0) s.changed_.insert(nid);
     *out = std::move(s);
     return true;
 }

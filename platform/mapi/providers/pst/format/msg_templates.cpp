@@ -108,4 +108,12 @@ const std::vector<uint32_t>& ReceiveFolderColumns() {
     return columns;
 }
 
+const std::vector<uint32_t>& OutgoingQueueColumns() {
+    static const std::vector<uint32_t> columns = {
+        0x00390040,  // PidTagClientSubmitTime
+        0x0E140003,  // PidTagSubmitFlags
+    };
+    return columns;
+}
+
 }  // namespace mapi::pst::fmt

@@ -16,5 +16,8 @@ const std::vector<uint32_t>& AssocContentsColumns();
 const std::vector<uint32_t>& RecipientColumns();
 const std::vector<uint32_t>& AttachmentColumns();
 const std::vector<uint32_t>& ReceiveFolderColumns();
+// The outgoing queue (0x64C): what MAPI's outgoing queue table offers, a
+// message's submit time and flags; the row id gives its entry id.
+const std::vector<uint32_t>& OutgoingQueueColumns();
 
 }  // namespace mapi::pst::fmt

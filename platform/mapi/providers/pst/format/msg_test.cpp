@@ -3,6 +3,7 @@
 // and the sizes the format asks for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "providers/pst/format/ltp_pc.h"
@@ -57,10 +58,20 @@ uint32_t Long(const std::vector<PropValue>& props, uint32_t tag) {
 TEST(MsgStore, ANewStoreHasEveryRequiredNodeAndFolder) {
     StoreModel model = StoreModel::NewStore(kUid, "Rescued mail");
     NodeSet nodes = WriteAndRead(model);
-    for (uint32_t nid : {0x21u, 0x61u, 0x122u, 0x12Du, 0x12Eu, 0x12Fu, 0x1E1u, 0x201u, 0x60Du, 0x60Eu,
-                         0x60Fu, 0x610u, 0x671u, 0x692u, 0x62Bu, 0x8022u, 0x802Du, 0x802Eu, 0x802Fu,
-                         0x8042u, 0x2223u})
+    for (uint32_t nid : {0x21u, 0x61u, 0xA1u, 0xC1u, 0x122u, 0x12Du, 0x12Eu, 0x12Fu, 0x1E1u, 0x201u,
+                         0x261u, 0x281u, 0x321u, 0x60Du, 0x60Eu, 0x60Fu, 0x610u, 0x671u, 0x692u, 0x62Bu,
+                         0x64Cu, 0x6B6u, 0x6D7u, 0x6F8u, 0xC01u, 0xEC1u, 0x8022u, 0x802Du, 0x802Eu,
+                         0x802Fu, 0x8042u, 0x2223u})
         EXPECT_TRUE(nodes.count(nid)) << std::hex << nid;
+    // The folder templates are empty property contexts, the outgoing queue
+    // an empty table: a reader that parses them must find them well formed.
+    for (uint32_t nid : {0xA1u, 0xC1u}) EXPECT_TRUE(Props(nodes.at(nid).node).empty()) << std::hex << nid;
+    std::vector<uint32_t> cols;
+    std::vector<TableRow> rows;
+    std::string error;
+    ASSERT_TRUE(ReadTableContext(nodes.at(kNidOutgoingQueueTable).node, &cols, &rows, &error)) << error;
+    EXPECT_TRUE(rows.empty());
+    EXPECT_NE(std::find(cols.begin(), cols.end(), 0x0E140003u), cols.end());
     EXPECT_EQ(nodes.at(kNidRootFolder).parent, kNidRootFolder);
     EXPECT_EQ(nodes.at(kNidIpmSubtree).parent, kNidRootFolder);
 
@@ -88,6 +99,26 @@ TEST(MsgStore, ANewStoreHasEveryRequiredNodeAndFolder) {
     auto receive = Rows(nodes.at(kNidReceiveFolderTable).node);
     ASSERT_EQ(receive.size(), 3u);
     for (const TableRow& r : receive) EXPECT_EQ(Long(r.cells, 0x66050003), model.inbox());
+}
+
+TEST(MsgStore, AFileLackingInternalNodesGetsThemAtItsNextCommit) {
+    StoreModel model = StoreModel::NewStore(kUid, "Old file");
+    Header h;
+    NodeSet nodes = model.Build(&h);
+    // As the writer made files before it wrote these.
+    for (uint32_t nid : {0xA1u, 0xC1u, 0x64Cu, 0x6B6u, 0xEC1u}) nodes.erase(nid);
+    StoreModel loaded;
+    std::string error;
+    ASSERT_TRUE(StoreModel::Load(nodes, h, &loaded, &error)) << error;
+    std::set<uint32_t> removed;
+    std::array<uint32_t, 32> counters{};
+    NodeSet changes = loaded.TakeChanges(&removed, &counters);
+    std::set<uint32_t> written;
+    for (const auto& [nid, top] : changes) written.insert(nid);
+    EXPECT_EQ(written, (std::set<uint32_t>{0xA1u, 0xC1u, 0x64Cu, 0x6B6u, 0xEC1u}));
+    EXPECT_TRUE(Props(changes.at(0xA1u).node).empty());
+    // Once written, they are not written again.
+    EXPECT_TRUE(loaded.TakeChanges(&removed, &counters).empty());
 }
 
 TEST(MsgNameMap, NamesRoundTripAndSitInTheirHashBuckets) {

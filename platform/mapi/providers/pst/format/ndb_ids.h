@@ -58,6 +58,12 @@ enum SpecialNid : uint32_t {
     kNidRecipientTable = 0x692,
     kNidReceiveFolderTable = 0x62B,
     kNidOutgoingQueueTable = 0x64C,
+    // Required of every file, with no documented content.
+    kNidReserved6B6 = 0x6B6,
+    kNidReserved6D7 = 0x6D7,
+    kNidReserved6F8 = 0x6F8,
+    kNidReservedC01 = 0xC01,
+    kNidReservedEC1 = 0xEC1,
     kNidIpmSubtree = 0x8022,
     kNidSearchRoot = 0x8042,
     kNidSpamSearchFolder = 0x2223,
