@@ -11,16 +11,6 @@
 namespace mapi::pst {
 namespace {
 
-// IMAPIFolder::SetReadFlags flags and the receipt bits of PR_MESSAGE_FLAGS
-// the platform headers do not carry (values as in the public mapidefs.h).
-constexpr ULONG kSuppressReceipt = 0x01;
-constexpr ULONG kClearReadFlag = 0x04;
-constexpr ULONG kGenerateReceiptOnly = 0x10;
-constexpr ULONG kClearRnPending = 0x20;
-constexpr ULONG kClearNrnPending = 0x40;
-constexpr ULONG kMsgFlagRnPending = 0x100;
-constexpr ULONG kMsgFlagNrnPending = 0x200;
-
 // The messages of list that folder holds (all its messages for a null
 // list); *missing counts the entries that name none.
 std::vector<uint32_t> MessagesOf(WritableFile& file, uint32_t folder, LPENTRYLIST list, ULONG* missing) {
@@ -67,14 +57,14 @@ HRESULT DeleteFolderMessages(WritableFile& file, uint32_t folder, LPENTRYLIST li
 }
 
 HRESULT SetFolderReadFlags(WritableFile& file, uint32_t folder, LPENTRYLIST list, ULONG flags) {
-    if ((flags & ~(kSuppressReceipt | kClearReadFlag | MAPI_DEFERRED_ERRORS | kGenerateReceiptOnly |
-                   kClearRnPending | kClearNrnPending)) != 0)
+    if ((flags & ~(SUPPRESS_RECEIPT | CLEAR_READ_FLAG | MAPI_DEFERRED_ERRORS | GENERATE_RECEIPT_ONLY |
+                   CLEAR_RN_PENDING | CLEAR_NRN_PENDING)) != 0)
         return MAPI_E_UNKNOWN_FLAGS;
     if (file.IsReadOnly()) return MAPI_E_NO_ACCESS;
     ULONG missing = 0;
     std::vector<uint32_t> nids = MessagesOf(file, folder, list, &missing);
     // No receipts are sent from a file: asking for one only changes nothing.
-    if ((flags & kGenerateReceiptOnly) != 0) return Outcome(S_OK, list, missing);
+    if ((flags & GENERATE_RECEIPT_ONLY) != 0) return Outcome(S_OK, list, missing);
     bool changed = false;
     for (uint32_t nid : nids) {
         fmt::Node node;
@@ -83,9 +73,9 @@ HRESULT SetFolderReadFlags(WritableFile& file, uint32_t folder, LPENTRYLIST list
         if (!file.MessageNode(nid, &node, &error) || !fmt::ParseMessageNode(node, &content, &error))
             return MAPI_E_CORRUPT_DATA;
         uint32_t before = FlagsOf(content);
-        uint32_t after = (flags & kClearReadFlag) != 0 ? before & ~ULONG(MSGFLAG_READ) : before | MSGFLAG_READ;
-        if ((flags & kClearRnPending) != 0) after &= ~kMsgFlagRnPending;
-        if ((flags & kClearNrnPending) != 0) after &= ~kMsgFlagNrnPending;
+        uint32_t after = (flags & CLEAR_READ_FLAG) != 0 ? before & ~ULONG(MSGFLAG_READ) : before | MSGFLAG_READ;
+        if ((flags & CLEAR_RN_PENDING) != 0) after &= ~MSGFLAG_RN_PENDING;
+        if ((flags & CLEAR_NRN_PENDING) != 0) after &= ~MSGFLAG_NRN_PENDING;
         if (after == before) continue;
         fmt::SetValue(content.props, fmt::LongValue(PR_MESSAGE_FLAGS, after));
         // Rewritten whole, as a save would: its row and the folder's unread

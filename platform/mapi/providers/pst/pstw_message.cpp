@@ -18,9 +18,6 @@
 namespace mapi::pst {
 namespace {
 
-// IMessage::SetReadFlag: clear instead of set.
-constexpr ULONG kClearReadFlag = 0x00000004;
-
 fmt::PropValue Long(ULONG tag, uint32_t v) { return fmt::LongValue(tag, v); }
 fmt::PropValue Binary(ULONG tag, const std::vector<BYTE>& b) { return {tag, fmt::Bytes(b.begin(), b.end())}; }
 
@@ -167,7 +164,7 @@ public:
             uint32_t value = 0;
             if (const fmt::PropValue* f = fmt::FindValue(props_, PR_MESSAGE_FLAGS); f != nullptr && f->bytes.size() == 4)
                 value = fmt::Get32(f->bytes.data());
-            value = (flags & kClearReadFlag) != 0 ? value & ~MSGFLAG_READ : value | MSGFLAG_READ;
+            value = (flags & CLEAR_READ_FLAG) != 0 ? value & ~MSGFLAG_READ : value | MSGFLAG_READ;
             fmt::SetValue(props_, Long(PR_MESSAGE_FLAGS, value));
             return nid_ == 0 ? HRESULT(S_OK) : SaveChanges(0);
         });

@@ -22,10 +22,6 @@
 namespace mapi::pst {
 namespace {
 
-// Not in the platform headers (values as in the public mapidefs.h).
-constexpr LONG kMsgFlagRnPending = 0x100;
-constexpr ULONG kClearReadFlag = 0x04, kClearRnPending = 0x20;
-
 using namespace mapi::pst::testing;
 
 // PS_QUIRNEL, the property set the copy engine records provenance in.
@@ -354,7 +350,7 @@ TEST_F(WritableStoreTest, ReadFlagsAndDeletionsReachTheCountsTheRowsAndLibpff) {
             v[0].ulPropTag = PR_SUBJECT;
             v[0].Value.lpszA = const_cast<char*>(subject);
             v[1].ulPropTag = PR_MESSAGE_FLAGS;
-            v[1].Value.l = kMsgFlagRnPending;
+            v[1].Value.l = MSGFLAG_RN_PENDING;
             ASSERT_EQ(m->SetProps(2, v, nullptr), S_OK);
             ASSERT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
             ids[subject] = BinaryProp(m.get(), PR_ENTRYID);
@@ -367,14 +363,14 @@ TEST_F(WritableStoreTest, ReadFlagsAndDeletionsReachTheCountsTheRowsAndLibpff) {
         std::vector<SBinary> bins;
         EXPECT_EQ(LongProp(inbox.get(), PR_CONTENT_UNREAD), 4);
         ENTRYLIST ab = list({"a", "b"}, &bins);
-        ASSERT_EQ(inbox->SetReadFlags(&ab, 0, nullptr, kClearRnPending), S_OK);
+        ASSERT_EQ(inbox->SetReadFlags(&ab, 0, nullptr, CLEAR_RN_PENDING), S_OK);
         EXPECT_EQ(LongProp(inbox.get(), PR_CONTENT_UNREAD), 2);
         ENTRYLIST b = list({"b"}, &bins);
-        ASSERT_EQ(inbox->SetReadFlags(&b, 0, nullptr, kClearReadFlag), S_OK);
+        ASSERT_EQ(inbox->SetReadFlags(&b, 0, nullptr, CLEAR_READ_FLAG), S_OK);
         ENTRYLIST d = list({"d"}, &bins);
         ASSERT_EQ(inbox->SetReadFlags(&d, 0, nullptr, 0), S_OK);
         ComRef<IMessage> a = OpenById<IMessage>(store.get(), ids["a"]);
-        EXPECT_EQ(LongProp(a.get(), PR_MESSAGE_FLAGS) & (MSGFLAG_READ | kMsgFlagRnPending), MSGFLAG_READ);
+        EXPECT_EQ(LongProp(a.get(), PR_MESSAGE_FLAGS) & (MSGFLAG_READ | MSGFLAG_RN_PENDING), MSGFLAG_READ);
 
         ENTRYLIST ac = list({"a", "c"}, &bins);
         ASSERT_EQ(inbox->DeleteMessages(&ac, 0, nullptr, 0), S_OK);
@@ -428,8 +424,8 @@ TEST_F(WritableStoreTest, ReadFlagsAndDeletionsReachTheCountsTheRowsAndLibpff) {
         for (ULONG i = 0; i < rows->cRows; ++i)
             flags[rows->aRow[i].lpProps[0].Value.lpszA] = rows->aRow[i].lpProps[1].Value.l;
         ASSERT_EQ(flags.size(), 2u);
-        EXPECT_EQ(flags["b"] & (MSGFLAG_READ | kMsgFlagRnPending), 0);
-        EXPECT_EQ(flags["d"] & (MSGFLAG_READ | kMsgFlagRnPending), MSGFLAG_READ | kMsgFlagRnPending);
+        EXPECT_EQ(flags["b"] & (MSGFLAG_READ | MSGFLAG_RN_PENDING), 0);
+        EXPECT_EQ(flags["d"] & (MSGFLAG_READ | MSGFLAG_RN_PENDING), MSGFLAG_READ | MSGFLAG_RN_PENDING);
     }
     // pffinfo finds nothing to warn of in the file the deletions left.
     FILE* pipe = popen(("pffinfo '" + path_ + "' 2>&1 >/dev/null").c_str(), "r");
