@@ -8,6 +8,8 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include <providers/imap/imap_account.h>
+
 #include "store_test_support.h"
 
 namespace {
@@ -178,7 +180,7 @@ TEST_F(StoreKindsTest, AMailAccountIsCheckedBeforeItIsAdded) {
     user.account = {QStringLiteral("127.0.0.1"), 1, QStringLiteral("anna@example.org"), false};
     user.password = QStringLiteral("not-in-any-file");
     Click(dlg, IDC_ADD_STORE);
-    const QString url = QStringLiteral("imap://anna%40example.org@127.0.0.1:1");
+    const QString url = QStringLiteral("imap://anna%40example.org@127.0.0.1:1?starttls");
     // Asked once, naming the account; the failed logon is said and nothing
     // is written, the password least of all.
     ASSERT_EQ(user.passwordAsked, QStringList{"anna@example.org@127.0.0.1"});
@@ -200,8 +202,18 @@ TEST_F(StoreKindsTest, AMailAccountIsCheckedBeforeItIsAdded) {
     EXPECT_EQ(store_setup::AccountUrl("imap.example.org", 993, "bob", true),
               "imaps://bob@imap.example.org");
     EXPECT_EQ(store_setup::AccountUrl("imap.example.org", 143, "bob@x.org", false),
-              "imap://bob%40x.org@imap.example.org");
+              "imap://bob%40x.org@imap.example.org?starttls");
     EXPECT_EQ(store_setup::AccountUrl("h", 1143, "a b", true), "imaps://a%20b@h:1143");
+    // Both are addresses the platform opens: a STARTTLS account on another
+    // host is held to STARTTLS, never refused as plain text.
+    for (bool implicitTls : {true, false}) {
+        mapi::imap::Account account;
+        std::string error;
+        EXPECT_TRUE(mapi::imap::ParseAccountUrl(
+            store_setup::AccountUrl("imap.example.org", 0, "bob", implicitTls), &account, &error))
+            << error;
+        EXPECT_EQ(account.implicitTls || account.requireStartTls, true);
+    }
 }
 
 }  // namespace

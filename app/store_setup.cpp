@@ -163,6 +163,7 @@ std::string AccountUrl(const std::string& host, int port, const std::string& use
     std::string url = (implicitTls ? "imaps://" : "imap://") + encoded + "@" + host;
     const int usual = implicitTls ? 993 : 143;
     if (port > 0 && port != usual) url += ":" + std::to_string(port);
+    if (!implicitTls) url += "?starttls";
     return url;
 }
 
@@ -181,6 +182,7 @@ std::string AddAccount(const std::string& profilePath, const std::string& url, s
     // "user@host" reads as the account's name; the address part of the
     // user is decoded back for it.
     std::string base = url.substr(url.find("://") + 3);
+    base = base.substr(0, base.find('?'));
     for (size_t at = base.find("%40"); at != std::string::npos; at = base.find("%40"))
         base.replace(at, 3, "@");
     *name = UniqueName(profile, base);

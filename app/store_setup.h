@@ -44,9 +44,11 @@ std::string CreateTargetStore(const std::string& profilePath, NewStoreKind kind,
                               std::string* name);
 
 // The address of an IMAP account as the profile keeps it:
-// imaps://user@host[:port] with TLS from the start, imap://... with STARTTLS
-// (or none, to a loopback server). The port is left out when it is the
-// usual one for the choice; the user is percent-encoded where needed.
+// imaps://user@host[:port] with TLS from the start, or
+// imap://user@host[:port]?starttls, which the platform holds to STARTTLS
+// (a bare imap:// is plain text and only allowed to this machine). The port
+// is left out when it is the usual one for the choice; the user is
+// percent-encoded where needed.
 std::string AccountUrl(const std::string& host, int port, const std::string& user,
                        bool implicitTls);
 
