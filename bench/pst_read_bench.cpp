@@ -7,67 +7,37 @@
 // "mapiprofile list" gives the process's baseline.
 //
 // usage: pst_read_bench [--items N]   (default 4000)
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "bench_child.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-std::string Quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-struct Measured {
-    int status = -1;
-    long peakKib = 0;
-    double seconds = 0;
-};
-
-Measured RunMeasured(const std::string& command) {
-    Measured m;
-    const Clock::time_point start = Clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", ("exec " + command + " >/dev/null 2>&1").c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    m.peakKib = usage.ru_maxrss;
-    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return m;
-}
+using bench::ChildRun;
+using bench::RunChild;
 
 // Reads the file through one provider, with a profile that holds nothing
 // else: a session opens every store of its profile.
-Measured Dump(const std::string& dir, const std::string& provider, const std::string& path) {
+ChildRun Dump(const std::string& dir, const std::string& provider, const std::string& path) {
     std::string profile = dir + "/read-" + provider + ".ini";
     std::ofstream(profile, std::ios::trunc) << "[store1]\nname = file\nprovider = " << provider << "\npath = " << path
                                             << "\n";
     setenv("MAPI_PROFILE", profile.c_str(), 1);
-    return RunMeasured(Quoted(MAPIPROFILE_BIN) + " dump file --props");
+    return RunChild({MAPIPROFILE_BIN, "dump", "file", "--props"});
 }
 
 bool Compare(const std::string& dir, const std::string& label, const std::string& path) {
-    Measured checked = Dump(dir, "pst-checked", path);
-    Measured libpff = Dump(dir, "pst", path);
+    ChildRun checked = Dump(dir, "pst-checked", path);
+    ChildRun libpff = Dump(dir, "pst", path);
     std::printf("%-26s %10ju  %8ld KiB %6.2f s  %8ld KiB %6.2f s  %5.2f\n", label.c_str(),
-                static_cast<uintmax_t>(fs::file_size(path)), checked.peakKib, checked.seconds, libpff.peakKib,
-                libpff.seconds, libpff.peakKib > 0 ? static_cast<double>(checked.peakKib) / libpff.peakKib : 0.0);
+                static_cast<uintmax_t>(fs::file_size(path)), checked.peakRssKb, checked.seconds, libpff.peakRssKb,
+                libpff.seconds, libpff.peakRssKb > 0 ? static_cast<double>(checked.peakRssKb) / libpff.peakRssKb : 0.0);
     if (checked.status != 0 || libpff.status != 0)
         std::printf("  (exit %d checked, %d libpff)\n", checked.status, libpff.status);
     return checked.status == 0 && libpff.status == 0;
@@ -84,19 +54,18 @@ int main(int argc, char** argv) {
     const std::string dir = pattern;
     setenv("MAPI_PROFILE", (dir + "/make.ini").c_str(), 1);
     setenv("XDG_DOCUMENTS_DIR", dir.c_str(), 1);
-    const std::string profile = Quoted(MAPIPROFILE_BIN), copy = Quoted(QUIRNEL_COPY_BIN);
     const std::string big = dir + "/generated.pst";
-    if (RunMeasured(profile + " sample Source " + Quoted(dir + "/source.qdb") + " --items " + std::to_string(items))
+    if (RunChild({MAPIPROFILE_BIN, "sample", "Source", dir + "/source.qdb", "--items", std::to_string(items)})
                 .status != 0 ||
-        RunMeasured(profile + " create Pst " + Quoted(big)).status != 0 ||
-        RunMeasured(copy + " --source Source --target Pst").status != 0) {
+        RunChild({MAPIPROFILE_BIN, "create", "Pst", big}).status != 0 ||
+        RunChild({QUIRNEL_COPY_BIN, "--source", "Source", "--target", "Pst"}).status != 0) {
         std::fprintf(stderr, "pst_read_bench: could not make the .pst in %s\n", dir.c_str());
         return 1;
     }
     setenv("MAPI_PROFILE", (dir + "/none.ini").c_str(), 1);
-    Measured baseline = RunMeasured(profile + " list");
+    ChildRun baseline = RunChild({MAPIPROFILE_BIN, "list"});
     std::printf("mapiprofile dump --props, peak resident memory (baseline of the process: %ld KiB)\n",
-                baseline.peakKib);
+                baseline.peakRssKb);
     std::printf("%-26s %10s  %-21s  %-21s  %5s\n", "file", "bytes", "pst-checked", "libpff", "ratio");
     bool ok = Compare(dir, "generated, " + std::to_string(items) + " items", big);
     const std::string samples = std::string(QUIRNEL_SHARED_DIR) + "/fixtures/pst";
