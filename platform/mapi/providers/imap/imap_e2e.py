@@ -309,17 +309,24 @@ def main():
             errors += sum(len(items) for path, _, items in imap_check.parse_dump(dump_text)
                           if path in unlisted)
             stored = message_total(server.port, 'gone')
-            print('gone: the run ended %.1f s after the server, %d stored, %d failed or in '
-                  '%d skipped folders, of %d' % (took, stored, errors, len(skipped), total))
-            if proc.returncode is None or took > 120 or stored + errors != total or errors == 0:
-                failures.append('server gone: ended after %.1f s, %d stored + %d failed != %d\n%s'
-                                % (took, stored, errors, total, output.get('err', '')[-1000:]))
+            # The run's own account must cover every item: what it copied and
+            # what it failed. The server may hold one more than it counted as
+            # copied: an APPEND the server completed as it went down never got
+            # its answer, so that item counted as failed (and the run again
+            # below finds it already there, not twice).
+            first = re.search(r'(?m)^Summary: .*already there \d+, copied (\d+),', out)
+            copied = int(first.group(1)) if first else -1
+            print('gone: the run ended %.1f s after the server, %d copied, %d stored, %d failed '
+                  'or in %d skipped folders, of %d'
+                  % (took, copied, stored, errors, len(skipped), total))
+            if (proc.returncode is None or took > 120 or copied + errors != total
+                    or stored - copied not in (0, 1) or errors == 0):
+                failures.append('server gone: ended after %.1f s, %d copied + %d failed != %d, '
+                                'or %d stored\n%s'
+                                % (took, copied, errors, total, stored,
+                                   output.get('err', '')[-1000:]))
             # The same run once more with the server back: it copies what the
             # first left, and counts what that one stored as already there.
-            # That is what the server held, which may be one more than the
-            # first run counted as copied: an APPEND the server completed as
-            # it went down never got its answer, so it counted as failed.
-            first = re.search(r'(?m)^Summary: .*already there \d+, copied (\d+),', out)
             rc, again, err = run(copy, '--source', 'generated', '--target', 'acct-gone')
             there = re.search(r'(?m)^Summary: .*already there (\d+), copied (\d+), failed (\d+)',
                               again)
