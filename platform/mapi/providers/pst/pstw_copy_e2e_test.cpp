@@ -171,7 +171,7 @@ void CheckCopyIntoNewPst(const std::string& dir) {
     // pffinfo opens it without a word of complaint.
     ASSERT_EQ(RunCommand("pffinfo '" + target + "'", &out, &err), 0);
     EXPECT_EQ(err, "");
-    EXPECT_NE(out.find("Encryption type:\tnone"), std::string::npos) << out;
+    EXPECT_NE(out.find("Encryption type:\tcompressible"), std::string::npos) << out;
 
     // pffexport gives each folder its items.
     std::map<std::string, ULONG> counts;

@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "providers/pst/format/ndb_crc.h"
+#include "providers/pst/format/ndb_header.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/format/ndb_page.h"
+#include "providers/pst/format/ndb_permute.h"
 
 namespace mapi::pst::fmt {
 namespace {
@@ -24,18 +26,27 @@ uint64_t BlockSizeOnDisk(size_t n) {
     return (raw + kBlockAlign - 1) / kBlockAlign * kBlockAlign;
 }
 
-Bytes EncodeBlock(const Bytes& data, uint64_t bid, uint64_t ib) {
+Bytes StoredForm(const Bytes& data, uint64_t bid, uint8_t crypt) {
+    Bytes stored = data;
+    if (crypt == kCryptPermute && !IsInternalBid(bid)) EncodePermute(stored.data(), stored.size());
+    return stored;
+}
+
+Bytes EncodeBlock(const Bytes& data, uint64_t bid, uint64_t ib, uint8_t crypt) {
     Bytes block(BlockSizeOnDisk(data.size()), 0);
     if (!data.empty()) std::memcpy(block.data(), data.data(), data.size());
+    if (crypt == kCryptPermute && !IsInternalBid(bid)) EncodePermute(block.data(), data.size());
     uint8_t* t = block.data() + block.size() - kBlockTrailerSize;
     Put16(t, static_cast<uint16_t>(data.size()));
     Put16(t + 2, ComputeSig(ib, bid));
-    Put32(t + 4, ComputeCrc(data.data(), data.size()));
+    // The CRC covers the bytes as stored, so a reader checks a block
+    // before it decodes it.
+    Put32(t + 4, ComputeCrc(block.data(), data.size()));
     Put64(t + 8, bid);
     return block;
 }
 
-bool DecodeBlock(const uint8_t* block, size_t available, uint16_t cb, uint64_t bid, uint64_t ib,
+bool DecodeBlock(const uint8_t* block, size_t available, uint16_t cb, uint64_t bid, uint64_t ib, uint8_t crypt,
                  Bytes* data, std::string* error) {
     uint64_t size = BlockSizeOnDisk(cb);
     std::string where = " in the block " + std::to_string(bid) + " at " + std::to_string(ib);
@@ -46,6 +57,9 @@ bool DecodeBlock(const uint8_t* block, size_t available, uint16_t cb, uint64_t b
     if (Get16(t + 2) != ComputeSig(ib, bid)) return Fail(error, "wrong signature" + where);
     if (Get32(t + 4) != ComputeCrc(block, cb)) return Fail(error, "wrong CRC" + where);
     data->assign(block, block + cb);
+    if (IsInternalBid(bid) || crypt == kCryptNone) return true;
+    if (crypt != kCryptPermute) return Fail(error, "a block in an encoding other than the compressible one" + where);
+    DecodePermute(data->data(), data->size());
     return true;
 }
 

@@ -131,8 +131,8 @@ bool NdbFile::Load(const Bytes& image, std::string* error) {
         auto it = blocks_.find(bid);
         if (it == blocks_.end()) return Fail(error, "a reference to a missing block");
         const BbtEntry& e = it->second;
-        return DecodeBlock(image.data() + e.bref.ib, image.size() - e.bref.ib, e.cb, e.bref.bid, e.bref.ib, data,
-                           error);
+        return DecodeBlock(image.data() + e.bref.ib, image.size() - e.bref.ib, e.cb, e.bref.bid, e.bref.ib,
+                           header_.cryptMethod, data, error);
     };
     std::function<bool(uint64_t, std::vector<uint64_t>&)> data = [&](uint64_t bid, std::vector<uint64_t>& out) {
         if (bid == 0) return true;
@@ -198,7 +198,7 @@ bool NdbFile::StoreBlock(const Bytes& data, bool internal, uint64_t* bid, std::v
     header_.nextBlockBid += 4;
     uint64_t ib = space_.Allocate(BlockSizeOnDisk(data.size()), kBlockAlign);
     if (ib == UINT64_MAX) return Fail(error, "the file would outgrow the largest size this writer makes");
-    Bytes encoded = EncodeBlock(data, id, ib);
+    Bytes encoded = EncodeBlock(data, id, ib, header_.cryptMethod);
     if (!Write(ib, encoded.data(), encoded.size(), error)) return false;
     blocks_[id] = {{id, ib}, static_cast<uint16_t>(data.size()), kRefsOfSingleUse};
     hashOf_[id] = hash;

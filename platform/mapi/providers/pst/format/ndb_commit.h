@@ -44,7 +44,7 @@ public:
     NdbFile(const NdbFile&) = delete;
     NdbFile& operator=(const NdbFile&) = delete;
 
-    // Opens a file made by this writer (unencoded Unicode), checking every
+    // Opens a file made by this writer (Unicode, unencoded or compressible), checking every
     // structure; *nodes and *header receive its content.
     static std::unique_ptr<NdbFile> Open(const std::string& path, NodeSet* nodes, Header* header,
                                          std::string* error);

@@ -23,10 +23,9 @@ bool Fail(std::string* error, const std::string& why) {
 bool NdbFile::SameBytes(uint64_t bid, const Bytes& data) {
     auto it = blocks_.find(bid);
     if (it == blocks_.end() || it->second.cb != data.size()) return false;
-    // Blocks are stored as they are (this writer never encodes), trailer after.
     Bytes stored(data.size());
     ssize_t n = ::pread(fd_, stored.data(), stored.size(), static_cast<off_t>(it->second.bref.ib));
-    return n == static_cast<ssize_t>(stored.size()) && stored == data;
+    return n == static_cast<ssize_t>(stored.size()) && stored == StoredForm(data, bid, header_.cryptMethod);
 }
 
 bool NdbFile::ReadBlock(uint64_t bid, Bytes* data, std::string* error) {
@@ -36,7 +35,7 @@ bool NdbFile::ReadBlock(uint64_t bid, Bytes* data, std::string* error) {
     Bytes raw(BlockSizeOnDisk(e.cb));
     if (::pread(fd_, raw.data(), raw.size(), static_cast<off_t>(e.bref.ib)) != static_cast<ssize_t>(raw.size()))
         return Fail(error, "cannot read " + path_ + ": " + std::strerror(errno));
-    return DecodeBlock(raw.data(), raw.size(), e.cb, e.bref.bid, e.bref.ib, data, error);
+    return DecodeBlock(raw.data(), raw.size(), e.cb, e.bref.bid, e.bref.ib, header_.cryptMethod, data, error);
 }
 
 bool NdbFile::ReadData(uint64_t bid, Bytes* out, int depth, std::string* error) {

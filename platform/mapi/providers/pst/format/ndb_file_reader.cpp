@@ -15,7 +15,7 @@ constexpr int kMaxDepth = 8;
 
 class Reader {
 public:
-    explicit Reader(const Bytes& file) : file_(file) {}
+    Reader(const Bytes& file, uint8_t crypt) : file_(file), crypt_(crypt) {}
 
     bool Fail(const std::string& why) {
         error_ = why;
@@ -66,7 +66,7 @@ public:
         const BbtEntry& e = it->second;
         if (e.bref.ib > file_.size()) return Fail("a block outside the file");
         return DecodeBlock(file_.data() + e.bref.ib, file_.size() - e.bref.ib, e.cb, e.bref.bid,
-                           e.bref.ib, data, &error_);
+                           e.bref.ib, crypt_, data, &error_);
     }
 
     bool Data(uint64_t bid, Bytes* out) {
@@ -113,6 +113,7 @@ public:
     }
 
     const Bytes& file_;
+    uint8_t crypt_;
     std::map<uint64_t, BbtEntry> blocks_;
     std::vector<NbtEntry> nbt_;
     std::string error_;
@@ -121,13 +122,14 @@ public:
 }  // namespace
 
 bool ReadFileImage(const Bytes& file, Header* header, NodeSet* nodes, std::string* error) {
-    Reader r(file);
     Header h;
     if (!Header::Read(file.data(), file.size(), &h, error)) return false;
-    if (h.cryptMethod != kCryptNone) {
-        if (error != nullptr) *error = "an encoded file; only unencoded files are read here";
+    if (h.cryptMethod != kCryptNone && h.cryptMethod != kCryptPermute) {
+        if (error != nullptr)
+            *error = "a file with the high (cyclic) encoding; only unencoded and compressible files are written here";
         return false;
     }
+    Reader r(file, h.cryptMethod);
     // A commit grows the file before it writes the header that covers the new
     // end, so a writer killed in between leaves a tail that nothing refers
     // to: the file as the header describes it is whole. A file shorter than

@@ -3,8 +3,8 @@
 // and key order, block trailers, data and subnode trees. It is the strict
 // counterpart of ndb_file_writer and the base of a checking reader.
 //
-// Files with the permutation or cyclic encoding are refused: this code
-// writes unencoded files only.
+// Unencoded files and those with the compressible (permutation) encoding
+// are read; the cyclic encoding is refused, as this code never writes it.
 #pragma once
 
 #include <string>

@@ -83,7 +83,7 @@ private:
         header_->nextBlockBid += 4;
         uint64_t ib = Place(BlockSizeOnDisk(data.size()), kBlockAlign);
         if (ib == UINT64_MAX) return Fail("the file would outgrow the size this writer supports");
-        Bytes block = EncodeBlock(data, id, ib);
+        Bytes block = EncodeBlock(data, id, ib, header_->cryptMethod);
         std::memcpy(file_->data() + ib, block.data(), block.size());
         blocks_.push_back({{id, ib}, static_cast<uint16_t>(data.size()), kRefsOfSingleUse});
         *bid = id;

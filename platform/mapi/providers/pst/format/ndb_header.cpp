@@ -50,6 +50,9 @@ Header Header::ForNewFile() {
     h.nextPageBid = 1;
     h.nextBlockBid = 4;
     h.unique = 1;
+    // Outlook makes new files compressible by default, and tools that read
+    // .pst files expect it of them.
+    h.cryptMethod = kCryptPermute;
     return h;
 }
 
