@@ -212,10 +212,13 @@ public:
             return CreateFolderObject(File(), nid, out);
         });
     }
-    HRESULT CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG_PTR, LPMAPIPROGRESS, ULONG) override {
-        return MAPI_E_NO_SUPPORT;
+    HRESULT CopyFolder(ULONG cb, LPENTRYID eid, LPCIID, LPVOID dest, LPTSTR name, ULONG_PTR, LPMAPIPROGRESS,
+                       ULONG flags) override {
+        return Guard([&] { return CopySubfolder(*File(), nid_, cb, eid, dest, name, flags); });
     }
-    HRESULT DeleteFolder(ULONG, LPENTRYID, ULONG_PTR, LPMAPIPROGRESS, ULONG) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT DeleteFolder(ULONG cb, LPENTRYID eid, ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override {
+        return Guard([&] { return DeleteSubfolder(*File(), nid_, cb, eid, flags); });
+    }
     HRESULT SetReadFlags(LPENTRYLIST list, ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override {
         return Guard([&] { return SetFolderReadFlags(*File(), nid_, list, flags); });
     }

@@ -37,6 +37,16 @@ HRESULT OpenWritableEntry(const std::shared_ptr<WritableFile>& file, ULONG cb, c
 HRESULT DeleteFolderMessages(WritableFile& file, uint32_t folder, LPENTRYLIST list);
 HRESULT SetFolderReadFlags(WritableFile& file, uint32_t folder, LPENTRYLIST list, ULONG flags);
 
+// IMAPIFolder::DeleteFolder and CopyFolder for the subfolder of parent that
+// cb/eid names; the caller holds file.Mutex(). The root, the IPM subtree,
+// the search root and the folders the store's properties name are never
+// deleted (MAPI_E_NO_ACCESS), nor a tree holding one of them. A copy or
+// move stays within this store (MAPI_E_NO_SUPPORT for a folder of
+// another) and never below itself (MAPI_E_FOLDER_CYCLE).
+HRESULT DeleteSubfolder(WritableFile& file, uint32_t parent, ULONG cb, LPENTRYID eid, ULONG flags);
+HRESULT CopySubfolder(WritableFile& file, uint32_t parent, ULONG cb, LPENTRYID eid, LPVOID dest, LPTSTR newName,
+                      ULONG flags);
+
 HRESULT CreateWritableStoreObject(std::shared_ptr<WritableFile> file, const std::string& displayName,
                                   IMsgStore** out);
 

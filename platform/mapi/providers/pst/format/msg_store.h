@@ -86,6 +86,17 @@ public:
     // file with the next TakeChanges. False when nid is no message.
     bool RemoveMessage(uint32_t nid);
 
+    // Folder trees (msg_store_tree.cpp). RemoveFolder takes a folder and
+    // everything below it out of the store; their nodes leave the file with
+    // the next TakeChanges. False for no folder or the root.
+    bool RemoveFolder(uint32_t nid);
+    // Moves a folder below parent; false when either is no folder or parent
+    // is nid or lies below it.
+    bool MoveFolder(uint32_t nid, uint32_t parent);
+    // Adds a message whose node is already built (a copy of one of this
+    // store); props are its stored properties, for its row.
+    uint32_t AddMessageNode(uint32_t folder, Node node, std::vector<PropValue> props, bool associated);
+
     // The receive folder of each message class ("" for the default).
     const std::map<std::string, uint32_t>& receiveFolders() const { return receive_; }
     void SetReceiveFolder(const std::string& messageClass, uint32_t folder);
