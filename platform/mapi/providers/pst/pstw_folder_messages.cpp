@@ -5,6 +5,7 @@
 #include <mapitags.h>
 #include <mapix.h>
 
+#include "providers/pst/format/msg_inplace.h"
 #include "providers/pst/format/msg_values.h"
 #include "providers/pst/pstw_objects.h"
 
@@ -66,20 +67,36 @@ HRESULT SetFolderReadFlags(WritableFile& file, uint32_t folder, LPENTRYLIST list
     // No receipts are sent from a file: asking for one only changes nothing.
     if ((flags & GENERATE_RECEIPT_ONLY) != 0) return Outcome(S_OK, list, missing);
     bool changed = false;
+    auto next = [flags](uint32_t before) {
+        uint32_t after = (flags & CLEAR_READ_FLAG) != 0 ? before & ~ULONG(MSGFLAG_READ) : before | MSGFLAG_READ;
+        if ((flags & CLEAR_RN_PENDING) != 0) after &= ~MSGFLAG_RN_PENDING;
+        if ((flags & CLEAR_NRN_PENDING) != 0) after &= ~MSGFLAG_NRN_PENDING;
+        return after;
+    };
     for (uint32_t nid : nids) {
         fmt::Node node;
         fmt::MessageContent content;
         std::string error;
-        if (!file.MessageNode(nid, &node, &error) || !fmt::ParseMessageNode(node, &content, &error))
-            return MAPI_E_CORRUPT_DATA;
+        if (!file.MessageNode(nid, &node, &error)) return MAPI_E_CORRUPT_DATA;
+        if (uint32_t before = 0; fmt::InlineLong(node, PR_MESSAGE_FLAGS, &before)) {
+            // The flags change where they lie: the rest of the message,
+            // attachments and all, keeps its bytes and blocks.
+            uint32_t after = next(before);
+            if (after == before) continue;
+            fmt::InlineLong(node, PR_MESSAGE_FLAGS, &before, &after);
+            std::vector<fmt::PropValue> row = file.Model().FindMessage(nid)->props;
+            fmt::SetValue(row, fmt::LongValue(PR_MESSAGE_FLAGS, after));
+            file.Model().UpdateMessageNode(nid, std::move(node), std::move(row));
+            changed = true;
+            continue;
+        }
+        if (!fmt::ParseMessageNode(node, &content, &error)) return MAPI_E_CORRUPT_DATA;
         uint32_t before = FlagsOf(content);
-        uint32_t after = (flags & CLEAR_READ_FLAG) != 0 ? before & ~ULONG(MSGFLAG_READ) : before | MSGFLAG_READ;
-        if ((flags & CLEAR_RN_PENDING) != 0) after &= ~MSGFLAG_RN_PENDING;
-        if ((flags & CLEAR_NRN_PENDING) != 0) after &= ~MSGFLAG_NRN_PENDING;
+        uint32_t after = next(before);
         if (after == before) continue;
         fmt::SetValue(content.props, fmt::LongValue(PR_MESSAGE_FLAGS, after));
-        // Rewritten whole, as a save would: its row and the folder's unread
-        // count follow from the new flags.
+        // Without flags of its own yet, the message is rewritten whole, as a
+        // save would: its row and the folder's unread count follow.
         file.Model().ReplaceMessage(nid, content);
         changed = true;
     }

@@ -96,6 +96,9 @@ public:
     // Adds a message whose node is already built (a copy of one of this
     // store); props are its stored properties, for its row.
     uint32_t AddMessageNode(uint32_t folder, Node node, std::vector<PropValue> props, bool associated);
+    // Replaces a saved message's node and row with ones changed in place
+    // (a flag set where it lies); false when nid is no message.
+    bool UpdateMessageNode(uint32_t nid, Node node, std::vector<PropValue> props);
 
     // The receive folder of each message class ("" for the default).
     const std::map<std::string, uint32_t>& receiveFolders() const { return receive_; }

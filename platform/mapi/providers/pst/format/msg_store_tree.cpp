@@ -1,6 +1,7 @@
 // Whole folder trees of the store model: removing one with everything
 // below it, moving one under another parent, and adding the messages of a
-// copied tree from their nodes as they are.
+// copied tree from their nodes as they are; and taking a message's node
+// back after a change made in place.
 #include <algorithm>
 
 #include "providers/pst/format/msg_store.h"
@@ -90,6 +91,24 @@ uint32_t StoreModel::AddMessageNode(uint32_t folder, Node node, std::vector<Prop
     TableChanged(folder, associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
     if (!associated) FolderPropsChanged(folder);
     return nid;
+}
+
+bool StoreModel::UpdateMessageNode(uint32_t nid, Node node, std::vector<PropValue> props) {
+    auto it = messages_.find(nid);
+    if (it == messages_.end()) return false;
+    StoredMessage& m = it->second;
+    Folder& f = folders_.at(m.folder);
+    const uint32_t table = SiblingNid(m.folder, m.associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
+    // Its row is in the middle of the kept table, which only grows at the end.
+    tables_.erase(table);
+    if (!m.associated && Unread(m.props)) --f.unread;
+    m.node = std::move(node);
+    m.props = std::move(props);
+    if (!m.associated && Unread(m.props)) ++f.unread;
+    changed_.insert(nid);
+    changed_.insert(table);
+    if (!m.associated) FolderPropsChanged(m.folder);
+    return true;
 }
 
 }  // namespace mapi::pst::fmt
