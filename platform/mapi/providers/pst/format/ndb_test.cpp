@@ -2,6 +2,7 @@
 // page and block trailers) and against themselves (write, read back).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "providers/pst/format/ndb_header.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/format/ndb_page.h"
+#include "providers/pst/format/ndb_permute.h"
 
 namespace mapi::pst::fmt {
 namespace {
@@ -364,6 +366,36 @@ TEST(NdbFile, WhatTheWriterLaysOutTheReaderGetsBackWithEveryCheckPassing) {
     Bytes damaged = file;
     damaged[0x4800 + 3] ^= 0x40;
     EXPECT_FALSE(ReadFileImage(damaged, &back, &read, &error));
+
+    // New files store data blocks permuted; one made without the encoding
+    // (for checks on its bytes) stores them as they are, and reads back.
+    const Bytes& big = nodes.at(kNidMessageStore).node.data;
+    Bytes plain(big.begin(), big.begin() + 256), permuted = plain;
+    EncodePermute(permuted.data(), permuted.size());
+    auto holds = [](const Bytes& f, const Bytes& what) {
+        return std::search(f.begin(), f.end(), what.begin(), what.end()) != f.end();
+    };
+    EXPECT_EQ(h.cryptMethod, kCryptPermute);
+    EXPECT_EQ(file[513], kCryptPermute);
+    EXPECT_TRUE(holds(file, permuted));
+    EXPECT_FALSE(holds(file, plain));
+    Header bare = Header::ForNewFile();
+    bare.cryptMethod = kCryptNone;
+    Bytes unencoded;
+    ASSERT_TRUE(LayOutFile(nodes, &bare, &unencoded, &error)) << error;
+    EXPECT_TRUE(holds(unencoded, plain));
+    EXPECT_FALSE(holds(unencoded, permuted));
+    ASSERT_TRUE(ReadFileImage(unencoded, &back, &read, &error)) << error;
+    EXPECT_EQ(back.cryptMethod, kCryptNone);
+    EXPECT_EQ(read.at(kNidMessageStore).node.data, big);
+    // The cyclic encoding is refused by name.
+    Bytes cyclic = file;
+    Header c;
+    ASSERT_TRUE(Header::Read(cyclic.data(), cyclic.size(), &c, &error)) << error;
+    c.cryptMethod = kCryptCyclic;
+    c.Write(cyclic.data());
+    EXPECT_FALSE(ReadFileImage(cyclic, &back, &read, &error));
+    EXPECT_NE(error.find("cyclic"), std::string::npos) << error;
 }
 
 // A commit writes only the blocks whose bytes changed: a long node changed
