@@ -134,19 +134,10 @@ TEST_F(FolderTreeTest, TreesDeleteCopyAndMoveAsBothReadersSee) {
         EXPECT_EQ(BinaryProp(folderB.get(), PR_PARENT_ENTRYID), ipmId);
 
         // The inbox may move, but a tree holding it is not deleted.
-        ComRef<IMAPITable> hierarchy;
-        ASSERT_EQ(ipm->GetHierarchyTable(0, hierarchy.Out()), S_OK);
-        SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_A, PR_ENTRYID}};
-        LPSRowSet rawRows = nullptr;
-        ASSERT_EQ(HrQueryAllRows(hierarchy.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
-                                 &rawRows),
-                  S_OK);
-        RowSetPtr rows(rawRows);
+        std::vector<std::string> failures;
         Id flat;
-        for (ULONG i = 0; i < rows->cRows; ++i)
-            if (std::string(rows->aRow[i].lpProps[0].Value.lpszA) == "A flat")
-                flat.assign(rows->aRow[i].lpProps[1].Value.bin.lpb,
-                            rows->aRow[i].lpProps[1].Value.bin.lpb + rows->aRow[i].lpProps[1].Value.bin.cb);
+        for (const FolderSummary& f : WalkFolders(ipm.get(), &failures))
+            if (f.path == "A flat") flat = f.entryId;
         ASSERT_FALSE(flat.empty());
         ComRef<IMAPIFolder> flatFolder = OpenFolder(store.get(), flat);
         EXPECT_EQ(LongOf(flatFolder.get(), PR_CONTENT_COUNT), 3);
