@@ -104,8 +104,8 @@ public:
     const std::map<std::string, uint32_t>& receiveFolders() const { return receive_; }
     void SetReceiveFolder(const std::string& messageClass, uint32_t folder);
 
-    // Reads a store this writer made (or any unencoded Unicode file with the
-    // same structure) back from its nodes.
+    // Reads a store this writer made (or any Unicode file with the same
+    // structure) back from its nodes.
     // keepMessageNodes false: messages keep their properties only, for
     // their rows; the nodes stay in the file.
     static bool Load(const NodeSet& nodes, const Header& header, StoreModel* out, std::string* error,
