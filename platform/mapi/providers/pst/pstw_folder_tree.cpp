@@ -33,7 +33,8 @@ std::string NameOf(const Model::Folder& folder) {
     const fmt::PropValue* v = fmt::FindValue(folder.props, PR_DISPLAY_NAME_W);
     if (v == nullptr) return {};
     std::u16string text;
-    for (size_t i = 0; i + 1 < v->bytes.size(); i += 2) text.push_back(static_cast<char16_t>(fmt::Get16(v->bytes.data() + i)));
+    for (size_t i = 0; i + 1 < v->bytes.size(); i += 2)
+        text.push_back(static_cast<char16_t>(fmt::Get16(v->bytes.data() + i)));
     return Utf16ToUtf8(text);
 }
 
@@ -53,8 +54,8 @@ bool IsFixed(uint32_t nid) {
 // The folders the store's properties name (PR_IPM_OUTBOX_ENTRYID and the
 // others) and the inbox: they may move, but not go.
 bool IsNamedByStore(const Model& model, uint32_t nid) {
-    return IsFixed(nid) || nid == model.inbox() || nid == model.outbox() || nid == model.sentItems() ||
-           nid == model.deletedItems();
+    return IsFixed(nid) || nid == model.inbox() || nid == model.outbox() ||
+           nid == model.sentItems() || nid == model.deletedItems();
 }
 
 // Every folder of the tree that starts at nid, nid first.
@@ -66,7 +67,8 @@ std::vector<uint32_t> TreeOf(const Model& model, uint32_t nid) {
 }
 
 bool InSearchTree(const Model& model, uint32_t nid) {
-    for (const Model::Folder* f = model.FindFolder(nid); f != nullptr; f = model.FindFolder(f->parent)) {
+    for (const Model::Folder* f = model.FindFolder(nid); f != nullptr;
+         f = model.FindFolder(f->parent)) {
         if (nid == fmt::kNidSearchRoot || f->search) return true;
         if (f->parent == nid) return false;
         nid = f->parent;
@@ -122,7 +124,8 @@ public:
         // never reach into the tree being read.
         const Model::Folder* from = model.FindFolder(source);
         std::vector<fmt::PropValue> props = from->props;
-        std::vector<uint32_t> messages = from->messages, associated = from->associated, children = from->children;
+        std::vector<uint32_t> messages = from->messages, associated = from->associated,
+                              children = from->children;
         uint32_t copy = model.AddFolder(parent, name, "");
         fmt::SetValue(props, fmt::UnicodeValue(PR_DISPLAY_NAME_W, name));
         model.SetFolderProps(copy, std::move(props));
@@ -141,7 +144,8 @@ public:
         }
         if (!deep_) return S_OK;
         for (uint32_t child : children)
-            if (HRESULT hr = Copy(child, copy, NameOf(*model.FindFolder(child))); FAILED(hr)) return hr;
+            if (HRESULT hr = Copy(child, copy, NameOf(*model.FindFolder(child))); FAILED(hr))
+                return hr;
         return S_OK;
     }
 
@@ -154,7 +158,8 @@ private:
 }  // namespace
 
 HRESULT DeleteSubfolder(WritableFile& file, uint32_t parent, ULONG cb, LPENTRYID eid, ULONG flags) {
-    if ((flags & ~(DEL_FOLDERS | DEL_MESSAGES | DEL_ASSOCIATED | FOLDER_DIALOG)) != 0) return MAPI_E_UNKNOWN_FLAGS;
+    if ((flags & ~(DEL_FOLDERS | DEL_MESSAGES | DEL_ASSOCIATED | FOLDER_DIALOG)) != 0)
+        return MAPI_E_UNKNOWN_FLAGS;
     if (file.IsReadOnly()) return MAPI_E_NO_ACCESS;
     Model& model = file.Model();
     uint32_t nid = ChildNamed(file, parent, cb, eid);
@@ -169,9 +174,10 @@ HRESULT DeleteSubfolder(WritableFile& file, uint32_t parent, ULONG cb, LPENTRYID
     return file.Commit();
 }
 
-HRESULT CopySubfolder(WritableFile& file, uint32_t parent, ULONG cb, LPENTRYID eid, LPVOID dest, LPTSTR newName,
-                      ULONG flags) {
-    if ((flags & ~(COPY_SUBFOLDERS | FOLDER_MOVE | FOLDER_DIALOG | MAPI_DECLINE_OK | MAPI_UNICODE)) != 0)
+HRESULT CopySubfolder(WritableFile& file, uint32_t parent, ULONG cb, LPENTRYID eid, LPVOID dest,
+                      LPTSTR newName, ULONG flags) {
+    if ((flags &
+         ~(COPY_SUBFOLDERS | FOLDER_MOVE | FOLDER_DIALOG | MAPI_DECLINE_OK | MAPI_UNICODE)) != 0)
         return MAPI_E_UNKNOWN_FLAGS;
     if (dest == nullptr) return MAPI_E_INVALID_PARAMETER;
     if (file.IsReadOnly()) return MAPI_E_NO_ACCESS;

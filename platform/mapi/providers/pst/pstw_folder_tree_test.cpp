@@ -27,8 +27,9 @@ using Id = std::vector<BYTE>;
 ComRef<IMAPIFolder> OpenFolder(IMsgStore* store, const Id& id) {
     ComRef<IUnknown> object;
     ULONG type = 0;
-    EXPECT_EQ(store->OpenEntry(static_cast<ULONG>(id.size()), reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(id.data())),
-                               nullptr, MAPI_BEST_ACCESS, &type, object.Out()),
+    EXPECT_EQ(store->OpenEntry(static_cast<ULONG>(id.size()),
+                               reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(id.data())), nullptr,
+                               MAPI_BEST_ACCESS, &type, object.Out()),
               S_OK);
     return ComRef<IMAPIFolder>(reinterpret_cast<IMAPIFolder*>(object.Detach()));
 }
@@ -40,11 +41,19 @@ LONG LongOf(IMAPIProp* object, ULONG tag) {
     return value->Value.l;
 }
 
-uint32_t NidOf(const Id& id) { return fmt::Get32(id.data() + 20); }
+uint32_t NidOf(const Id& id) {
+    return fmt::Get32(id.data() + 20);
+}
 
-LPENTRYID Eid(const Id& id) { return reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(id.data())); }
-ULONG Cb(const Id& id) { return static_cast<ULONG>(id.size()); }
-LPTSTR Text(const char* s) { return reinterpret_cast<LPTSTR>(const_cast<char*>(s)); }
+LPENTRYID Eid(const Id& id) {
+    return reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(id.data()));
+}
+ULONG Cb(const Id& id) {
+    return static_cast<ULONG>(id.size());
+}
+LPTSTR Text(const char* s) {
+    return reinterpret_cast<LPTSTR>(const_cast<char*>(s));
+}
 
 class FolderTreeTest : public ::testing::Test {
 protected:
@@ -66,12 +75,16 @@ protected:
 
     // A subfolder of parent with count messages, the first read ones
     // read, and one associated message when assoc.
-    Id Make(IMAPIFolder* parent, const char* name, int count, int read, bool assoc, std::vector<Id>* messages) {
+    Id Make(IMAPIFolder* parent, const char* name, int count, int read, bool assoc,
+            std::vector<Id>* messages) {
         ComRef<IMAPIFolder> folder;
-        EXPECT_EQ(parent->CreateFolder(FOLDER_GENERIC, Text(name), nullptr, nullptr, 0, folder.Out()), S_OK);
+        EXPECT_EQ(
+            parent->CreateFolder(FOLDER_GENERIC, Text(name), nullptr, nullptr, 0, folder.Out()),
+            S_OK);
         for (int i = 0; i < count + (assoc ? 1 : 0); ++i) {
             ComRef<IMessage> m;
-            EXPECT_EQ(folder->CreateMessage(nullptr, i == count ? MAPI_ASSOCIATED : 0, m.Out()), S_OK);
+            EXPECT_EQ(folder->CreateMessage(nullptr, i == count ? MAPI_ASSOCIATED : 0, m.Out()),
+                      S_OK);
             std::string subject = std::string(name) + " " + std::to_string(i);
             SPropValue v[3];
             v[0].ulPropTag = PR_SUBJECT;
@@ -113,23 +126,32 @@ TEST_F(FolderTreeTest, TreesDeleteCopyAndMoveAsBothReadersSee) {
         Id c = Make(folderB.get(), "C", 0, 0, false, &none);
 
         EXPECT_EQ(ipm->DeleteFolder(Cb(a), Eid(a), 0, nullptr, DEL_MESSAGES), MAPI_E_HAS_FOLDERS);
-        EXPECT_EQ(ipm->DeleteFolder(Cb(c), Eid(c), 0, nullptr, 0), MAPI_E_NOT_FOUND) << "not a subfolder of ipm";
+        EXPECT_EQ(ipm->DeleteFolder(Cb(c), Eid(c), 0, nullptr, 0), MAPI_E_NOT_FOUND)
+            << "not a subfolder of ipm";
         EXPECT_EQ(folderB->DeleteFolder(Cb(c), Eid(c), 0, nullptr, 0), S_OK);
-        EXPECT_EQ(folderA->DeleteFolder(Cb(b), Eid(b), 0, nullptr, DEL_FOLDERS), MAPI_E_HAS_MESSAGES);
+        EXPECT_EQ(folderA->DeleteFolder(Cb(b), Eid(b), 0, nullptr, DEL_FOLDERS),
+                  MAPI_E_HAS_MESSAGES);
         EXPECT_EQ(LongOf(folderB.get(), PR_SUBFOLDERS), 0);
-        EXPECT_EQ(ipm->DeleteFolder(Cb(inbox), Eid(inbox), 0, nullptr, DEL_FOLDERS | DEL_MESSAGES), MAPI_E_NO_ACCESS);
+        EXPECT_EQ(ipm->DeleteFolder(Cb(inbox), Eid(inbox), 0, nullptr, DEL_FOLDERS | DEL_MESSAGES),
+                  MAPI_E_NO_ACCESS);
 
         // A deep copy into the inbox under a new name, a shallow one beside A.
         ComRef<IMAPIFolder> inboxFolder = OpenFolder(store.get(), inbox);
-        ASSERT_EQ(ipm->CopyFolder(Cb(a), Eid(a), nullptr, inboxFolder.get(), Text("A copy"), 0, nullptr, COPY_SUBFOLDERS),
+        ASSERT_EQ(ipm->CopyFolder(Cb(a), Eid(a), nullptr, inboxFolder.get(), Text("A copy"), 0,
+                                  nullptr, COPY_SUBFOLDERS),
                   S_OK);
-        EXPECT_EQ(ipm->CopyFolder(Cb(a), Eid(a), nullptr, inboxFolder.get(), Text("a COPY"), 0, nullptr, 0),
+        EXPECT_EQ(ipm->CopyFolder(Cb(a), Eid(a), nullptr, inboxFolder.get(), Text("a COPY"), 0,
+                                  nullptr, 0),
                   MAPI_E_COLLISION);
-        ASSERT_EQ(ipm->CopyFolder(Cb(a), Eid(a), nullptr, ipm.get(), Text("A flat"), 0, nullptr, 0), S_OK);
-        EXPECT_EQ(ipm->CopyFolder(Cb(a), Eid(a), nullptr, folderB.get(), nullptr, 0, nullptr, FOLDER_MOVE),
+        ASSERT_EQ(ipm->CopyFolder(Cb(a), Eid(a), nullptr, ipm.get(), Text("A flat"), 0, nullptr, 0),
+                  S_OK);
+        EXPECT_EQ(ipm->CopyFolder(Cb(a), Eid(a), nullptr, folderB.get(), nullptr, 0, nullptr,
+                                  FOLDER_MOVE),
                   MAPI_E_FOLDER_CYCLE);
         // B moves up beside A; A is then left without subfolders.
-        ASSERT_EQ(folderA->CopyFolder(Cb(b), Eid(b), nullptr, ipm.get(), nullptr, 0, nullptr, FOLDER_MOVE), S_OK);
+        ASSERT_EQ(folderA->CopyFolder(Cb(b), Eid(b), nullptr, ipm.get(), nullptr, 0, nullptr,
+                                      FOLDER_MOVE),
+                  S_OK);
         EXPECT_EQ(LongOf(folderA.get(), PR_SUBFOLDERS), 0);
         EXPECT_EQ(BinaryProp(folderB.get(), PR_PARENT_ENTRYID), ipmId);
 
@@ -142,18 +164,23 @@ TEST_F(FolderTreeTest, TreesDeleteCopyAndMoveAsBothReadersSee) {
         ComRef<IMAPIFolder> flatFolder = OpenFolder(store.get(), flat);
         EXPECT_EQ(LongOf(flatFolder.get(), PR_CONTENT_COUNT), 3);
         EXPECT_EQ(LongOf(flatFolder.get(), PR_CONTENT_UNREAD), 2);
-        ASSERT_EQ(ipm->CopyFolder(Cb(inbox), Eid(inbox), nullptr, flatFolder.get(), nullptr, 0, nullptr, FOLDER_MOVE),
+        ASSERT_EQ(ipm->CopyFolder(Cb(inbox), Eid(inbox), nullptr, flatFolder.get(), nullptr, 0,
+                                  nullptr, FOLDER_MOVE),
                   S_OK);
-        EXPECT_EQ(ipm->DeleteFolder(Cb(flat), Eid(flat), 0, nullptr, DEL_FOLDERS | DEL_MESSAGES), MAPI_E_NO_ACCESS);
-        ASSERT_EQ(flatFolder->CopyFolder(Cb(inbox), Eid(inbox), nullptr, ipm.get(), nullptr, 0, nullptr, FOLDER_MOVE),
+        EXPECT_EQ(ipm->DeleteFolder(Cb(flat), Eid(flat), 0, nullptr, DEL_FOLDERS | DEL_MESSAGES),
+                  MAPI_E_NO_ACCESS);
+        ASSERT_EQ(flatFolder->CopyFolder(Cb(inbox), Eid(inbox), nullptr, ipm.get(), nullptr, 0,
+                                         nullptr, FOLDER_MOVE),
                   S_OK);
 
         ASSERT_EQ(ipm->DeleteFolder(Cb(a), Eid(a), 0, nullptr, DEL_FOLDERS | DEL_MESSAGES), S_OK);
         EXPECT_NE(ipm->DeleteFolder(Cb(a), Eid(a), 0, nullptr, DEL_FOLDERS | DEL_MESSAGES), S_OK);
         // The store keeps its deleted-items folder's entry where it was.
-        EXPECT_EQ(LongOf(OpenFolder(store.get(), BinaryProp(store.get(), PR_IPM_WASTEBASKET_ENTRYID)).get(),
-                         PR_FOLDER_TYPE),
-                  static_cast<LONG>(FOLDER_GENERIC));
+        EXPECT_EQ(
+            LongOf(
+                OpenFolder(store.get(), BinaryProp(store.get(), PR_IPM_WASTEBASKET_ENTRYID)).get(),
+                PR_FOLDER_TYPE),
+            static_cast<LONG>(FOLDER_GENERIC));
     }
 
     // A's nodes (its tables too) and its messages' left the file; the
@@ -164,8 +191,8 @@ TEST_F(FolderTreeTest, TreesDeleteCopyAndMoveAsBothReadersSee) {
         std::string error;
         ASSERT_NE(fmt::NdbFile::Open(path_, &nodes, &header, &error), nullptr) << error;
         EXPECT_EQ(header.cryptMethod, fmt::kCryptPermute);
-        for (uint32_t type : {fmt::kNidTypeNormalFolder, fmt::kNidTypeHierarchyTable, fmt::kNidTypeContentsTable,
-                              fmt::kNidTypeAssocContentsTable})
+        for (uint32_t type : {fmt::kNidTypeNormalFolder, fmt::kNidTypeHierarchyTable,
+                              fmt::kNidTypeContentsTable, fmt::kNidTypeAssocContentsTable})
             EXPECT_EQ(nodes.count(fmt::SiblingNid(NidOf(a), type)), 0u) << type;
         for (const Id& m : inA) EXPECT_EQ(nodes.count(NidOf(m)), 0u);
         for (const Id& m : inB) EXPECT_EQ(nodes.count(NidOf(m)), 1u);
@@ -193,8 +220,10 @@ TEST_F(FolderTreeTest, TreesDeleteCopyAndMoveAsBothReadersSee) {
         ASSERT_EQ(store->OpenEntry(0, nullptr, nullptr, 0, &type, root.Out()), S_OK);
         std::vector<std::string> failures;
         std::map<std::string, std::pair<ULONG, ULONG>> seen;
-        for (const FolderSummary& f : WalkFolders(reinterpret_cast<IMAPIFolder*>(root.get()), &failures))
-            if (f.path.rfind("Top of Personal Folders/", 0) == 0) seen[f.path] = {f.items, f.associated};
+        for (const FolderSummary& f :
+             WalkFolders(reinterpret_cast<IMAPIFolder*>(root.get()), &failures))
+            if (f.path.rfind("Top of Personal Folders/", 0) == 0)
+                seen[f.path] = {f.items, f.associated};
         EXPECT_TRUE(failures.empty());
         EXPECT_EQ(seen, expected);
     }

@@ -38,7 +38,9 @@ bool InlineLong(Node& node, uint32_t tag, uint32_t* value, const uint32_t* repla
     Bytes& data = node.data;
     if (data.size() < 12 || data[2] != kHeapSig || data[3] != kClientPc) return false;
     size_t begin = 0, end = 0;
-    if (!Locate(data, Get32(data.data() + 4), &begin, &end) || end - begin < 8 || data[begin] != kBthSig) return false;
+    if (!Locate(data, Get32(data.data() + 4), &begin, &end) || end - begin < 8 ||
+        data[begin] != kBthSig)
+        return false;
     const uint8_t keySize = data[begin + 1], entrySize = data[begin + 2];
     int level = data[begin + 3];
     uint32_t hid = Get32(data.data() + begin + 4);
@@ -61,7 +63,8 @@ bool InlineLong(Node& node, uint32_t tag, uint32_t* value, const uint32_t* repla
             hid = Get32(data.data() + found + 2);
             continue;
         }
-        if (Get16(data.data() + found + 2) != (tag & 0xFFFF) || (tag & 0xFFFF) != kTypeLong) return false;
+        if (Get16(data.data() + found + 2) != (tag & 0xFFFF) || (tag & 0xFFFF) != kTypeLong)
+            return false;
         *value = Get32(data.data() + found + 4);
         if (replacement != nullptr) Put32(data.data() + found + 4, *replacement);
         return true;

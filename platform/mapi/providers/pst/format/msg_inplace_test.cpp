@@ -19,7 +19,8 @@ TEST(MsgInPlace, ALongChangesWhereItLiesInSmallAndDeepContexts) {
         SCOPED_TRACE(count);
         std::vector<PropValue> props;
         for (uint32_t id = 0x0100; props.size() + 1 < count; ++id)
-            props.push_back(id % 2 == 0 ? LongValue(id << 16 | 0x0003, id) : BinaryValue(id << 16 | 0x0102, Bytes(40, 7)));
+            props.push_back(id % 2 == 0 ? LongValue(id << 16 | 0x0003, id)
+                                        : BinaryValue(id << 16 | 0x0102, Bytes(40, 7)));
         props.push_back(LongValue(kFlags, 0x11));
         Node node;
         WritePropertyContext(props, &node);
@@ -39,7 +40,8 @@ TEST(MsgInPlace, ALongChangesWhereItLiesInSmallAndDeepContexts) {
         ASSERT_TRUE(ReadPropertyContext(node, &back, &error)) << error;
         ASSERT_EQ(back.size(), props.size());
         for (size_t i = 0; i < back.size(); ++i) {
-            const PropValue& expected = back[i].tag == kFlags ? LongValue(kFlags, replacement) : *FindValue(props, back[i].tag);
+            const PropValue& expected = back[i].tag == kFlags ? LongValue(kFlags, replacement)
+                                                              : *FindValue(props, back[i].tag);
             EXPECT_EQ(back[i].bytes, expected.bytes) << std::hex << back[i].tag;
         }
         // A value that is no PT_LONG, or not there, is not touched.

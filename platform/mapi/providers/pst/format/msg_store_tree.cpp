@@ -47,14 +47,16 @@ bool StoreModel::RemoveFolder(uint32_t nid) {
     TableChanged(parent, kNidTypeHierarchyTable);
     FolderPropsChanged(parent);  // its subfolder flag, and its row above
     // A receive folder that is gone leaves its classes to the default.
-    if (std::erase_if(receive_, [&](const auto& entry) { return gone.count(entry.second) != 0; }) != 0)
+    if (std::erase_if(receive_, [&](const auto& entry) { return gone.count(entry.second) != 0; }) !=
+        0)
         changed_.insert(kNidReceiveFolderTable);
     return true;
 }
 
 bool StoreModel::MoveFolder(uint32_t nid, uint32_t parent) {
     auto it = folders_.find(nid);
-    if (it == folders_.end() || it->second.parent == nid || folders_.count(parent) == 0) return false;
+    if (it == folders_.end() || it->second.parent == nid || folders_.count(parent) == 0)
+        return false;
     // Below itself, a folder would leave the tree that starts at the root.
     for (uint32_t up = parent;; up = folders_.at(up).parent) {
         if (up == nid) return false;
@@ -74,7 +76,8 @@ bool StoreModel::MoveFolder(uint32_t nid, uint32_t parent) {
     return true;
 }
 
-uint32_t StoreModel::AddMessageNode(uint32_t folder, Node node, std::vector<PropValue> props, bool associated) {
+uint32_t StoreModel::AddMessageNode(uint32_t folder, Node node, std::vector<PropValue> props,
+                                    bool associated) {
     auto f = folders_.find(folder);
     if (f == folders_.end()) return 0;
     uint32_t nid = associated ? MakeNid(kNidTypeAssocMessage, nextAssocIndex_++)
@@ -98,7 +101,8 @@ bool StoreModel::UpdateMessageNode(uint32_t nid, Node node, std::vector<PropValu
     if (it == messages_.end()) return false;
     StoredMessage& m = it->second;
     Folder& f = folders_.at(m.folder);
-    const uint32_t table = SiblingNid(m.folder, m.associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
+    const uint32_t table =
+        SiblingNid(m.folder, m.associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
     // Its row is in the middle of the kept table, which only grows at the end.
     tables_.erase(table);
     if (!m.associated && Unread(m.props)) --f.unread;
