@@ -48,6 +48,10 @@ public:
     // model holds every node, as a read-only one does), else read from the
     // file, so that the file's messages are never all held in memory.
     bool MessageNode(uint32_t nid, fmt::Node* out, std::string* error);
+    // A message's properties as stored, for a row of its folder's contents
+    // table: the model's when it has them all, else its property context
+    // read from the file (without its attachments).
+    bool MessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, std::string* error);
 
     std::vector<BYTE> EntryId(uint32_t nid) const;
     // The node id of an entry identifier of this store; false otherwise.
