@@ -1,5 +1,7 @@
 // A personal folder file opened for writing: the store model in memory,
-// the file it came from, and the commit that writes it back.
+// the file it came from, and the commit that writes it back. Opening reads
+// the file's folders and their tables, not its messages: each message is
+// known by its contents table row and read from the file when opened.
 //
 // A commit writes the nodes the model changed into free space and then
 // switches the header (fmt::NdbFile): a crash leaves the last committed
