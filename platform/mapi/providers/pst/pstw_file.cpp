@@ -5,6 +5,7 @@
 #include <mapicode.h>
 #include <mapix.h>
 
+#include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/pst_writer.h"
 #include "runtime/mapi_ptr.h"
@@ -43,10 +44,11 @@ std::shared_ptr<WritableFile> WritableFile::ReadOnly(const std::string& path, co
 
 bool WritableFile::Load(std::string* error) {
     fmt::Header header;
-    fmt::NodeSet nodes;
     std::string why;
-    ndb_ = fmt::NdbFile::Open(path_, &nodes, &header, &why);
-    if (ndb_ == nullptr || !fmt::StoreModel::Load(nodes, header, &model_, &why, false)) {
+    // Only the header, the B-trees and the folders' nodes are read: messages
+    // stay in the file until one is opened.
+    ndb_ = fmt::NdbFile::Open(path_, &header, &why);
+    if (ndb_ == nullptr || !fmt::StoreModel::Load(*ndb_, header, &model_, &why)) {
         ndb_.reset();
         if (error != nullptr) *error = path_ + " cannot be written here: " + why;
         return false;
@@ -84,6 +86,23 @@ bool WritableFile::MessageNode(uint32_t nid, fmt::Node* out, std::string* error)
         return true;
     }
     return ndb_->ReadNode(nid, out, error);
+}
+
+bool WritableFile::MessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, std::string* error) {
+    const fmt::StoreModel::StoredMessage* m = model_.FindMessage(nid);
+    if (m == nullptr) {
+        if (error != nullptr) *error = "no such message";
+        return false;
+    }
+    if (!m->rowOnly) {
+        *out = m->props;
+        return true;
+    }
+    // Replaced since it was loaded: the model holds its new node until the
+    // next commit, and the file holds it after.
+    if (!m->node.data.empty()) return fmt::ReadPropertyContext(m->node, out, error);
+    fmt::Node node;
+    return ndb_ != nullptr && ndb_->ReadNode(nid, &node, error, false) && fmt::ReadPropertyContext(node, out, error);
 }
 
 std::vector<BYTE> WritableFile::EntryId(uint32_t nid) const {

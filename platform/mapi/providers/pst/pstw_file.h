@@ -1,5 +1,7 @@
 // A personal folder file opened for writing: the store model in memory,
-// the file it came from, and the commit that writes it back.
+// the file it came from, and the commit that writes it back. Opening reads
+// the file's folders and their tables, not its messages: each message is
+// known by its contents table row and read from the file when opened.
 //
 // A commit writes the nodes the model changed into free space and then
 // switches the header (fmt::NdbFile): a crash leaves the last committed
@@ -23,7 +25,7 @@ namespace mapi::pst {
 
 class WritableFile {
 public:
-    // Opens a file this writer can read back (unencoded, Unicode); null with
+    // Opens a file this writer can read back (Unicode, unencoded or compressible); null with
     // a reason in *error otherwise.
     static std::shared_ptr<WritableFile> Open(const std::string& path, const MAPIUID& provider,
                                               std::string* error);
@@ -48,6 +50,10 @@ public:
     // model holds every node, as a read-only one does), else read from the
     // file, so that the file's messages are never all held in memory.
     bool MessageNode(uint32_t nid, fmt::Node* out, std::string* error);
+    // A message's properties as stored, for a row of its folder's contents
+    // table: the model's when it has them all, else its property context
+    // read from the file (without its attachments).
+    bool MessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, std::string* error);
 
     std::vector<BYTE> EntryId(uint32_t nid) const;
     // The node id of an entry identifier of this store; false otherwise.

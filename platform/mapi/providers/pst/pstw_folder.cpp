@@ -119,7 +119,9 @@ public:
             if (f == nullptr) return HRESULT(MAPI_E_NOT_FOUND);
             auto rows = std::make_shared<MemoryRows>();
             for (uint32_t m : (flags & MAPI_ASSOCIATED) != 0 ? f->associated : f->messages) {
-                Values row = File()->Model().FindMessage(m)->props;
+                Values row;
+                std::string error;
+                if (!File()->MessageProps(m, &row, &error)) return HRESULT(MAPI_E_CORRUPT_DATA);
                 fmt::SetValue(row, Binary(PR_ENTRYID, File()->EntryId(m)));
                 fmt::SetValue(row, Binary(PR_PARENT_ENTRYID, File()->EntryId(nid_)));
                 fmt::SetValue(row, Long(PR_OBJECT_TYPE, MAPI_MESSAGE));

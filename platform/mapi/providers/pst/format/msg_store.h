@@ -30,6 +30,8 @@
 
 namespace mapi::pst::fmt {
 
+class NdbFile;
+
 class StoreModel {
 public:
     struct Folder {
@@ -48,6 +50,9 @@ public:
         // empty once in the file, which is then where it is read from.
         Node node;
         std::vector<PropValue> props;  // as stored, for its contents table row
+        // props holds only the cells of its contents table row (a model read
+        // from a file open for commits); the rest is read from the file.
+        bool rowOnly = false;
     };
 
     // A new store with the folders every file has: the root, "Top of
@@ -114,6 +119,12 @@ public:
     // (nodes is left without them): a reader that built the nodes in
     // memory then holds each message once.
     static bool Load(NodeSet&& nodes, const Header& header, StoreModel* out, std::string* error);
+    // The same from a file open for commits, reading only the nodes the
+    // model keeps (the store, the name map, the folders with their tables,
+    // the receive folder table): messages stay in the file, each known by
+    // its contents table row (rowOnly), so memory follows the folders'
+    // tables, not the file.
+    static bool Load(NdbFile& file, const Header& header, StoreModel* out, std::string* error);
 
     // Every node of the file; header receives the NID counters.
     NodeSet Build(Header* header) const;
@@ -126,8 +137,9 @@ public:
     void MarkChanged(uint32_t nid) { changed_.insert(nid); }
 
 private:
+    // file: nodes holds the folders' nodes only, the messages are in file.
     static bool LoadFrom(NodeSet& nodes, bool take, bool keepMessageNodes, const Header& header,
-                         StoreModel* out, std::string* error);
+                         StoreModel* out, std::string* error, const NdbFile* file = nullptr);
     uint32_t NewFolderNid();
     uint32_t AddFolderWithNid(uint32_t nid, uint32_t parent, std::string_view name,
                               std::string_view containerClass, bool search);

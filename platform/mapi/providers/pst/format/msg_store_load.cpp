@@ -6,6 +6,7 @@
 #include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/msg_internal_nodes.h"
 #include "providers/pst/format/msg_store.h"
+#include "providers/pst/format/ndb_commit.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "runtime/utf.h"
 
@@ -48,8 +49,31 @@ bool StoreModel::Load(NodeSet&& nodes, const Header& header, StoreModel* out, st
     return LoadFrom(nodes, true, true, header, out, error);
 }
 
+bool StoreModel::Load(NdbFile& file, const Header& header, StoreModel* out, std::string* error) {
+    NodeSet nodes;
+    std::string why;
+    auto read = [&](uint32_t nid) {
+        auto entry = file.Nodes().find(nid);
+        if (entry == file.Nodes().end()) return true;
+        TopNode& top = nodes[nid];
+        top.parent = entry->second.nidParent;
+        if (file.ReadNode(nid, &top.node, &why)) return true;
+        if (error != nullptr) *error = "node " + std::to_string(nid) + ": " + why;
+        return false;
+    };
+    if (!read(kNidMessageStore) || !read(kNidNameToIdMap) || !read(kNidReceiveFolderTable)) return false;
+    for (const auto& [nid, entry] : file.Nodes()) {
+        uint32_t type = NidType(nid);
+        if (type != kNidTypeNormalFolder && type != kNidTypeSearchFolder) continue;
+        for (uint32_t t : {kNidTypeHierarchyTable, kNidTypeContentsTable, kNidTypeAssocContentsTable})
+            if (!read(SiblingNid(nid, t))) return false;
+        if (!read(nid)) return false;
+    }
+    return LoadFrom(nodes, false, false, header, out, error, &file);
+}
+
 bool StoreModel::LoadFrom(NodeSet& nodes, bool take, bool keepMessageNodes, const Header& header,
-                          StoreModel* out, std::string* error) {
+                          StoreModel* out, std::string* error, const NdbFile* file) {
     auto fail = [&](const std::string& why) {
         if (error != nullptr) *error = why;
         return false;
@@ -107,17 +131,24 @@ bool StoreModel::LoadFrom(NodeSet& nodes, bool take, bool keepMessageNodes, cons
             if (t == nullptr) continue;
             if (!ReadTableContext(t->node, &columns, &rows, error)) return false;
             bool associated = tableType == kNidTypeAssocContentsTable;
-            for (const TableRow& r : rows) {
-                const TopNode* m = node(r.rowId);
-                if (m == nullptr) return fail("a contents table lists a message the file lacks");
+            for (TableRow& r : rows) {
+                const TopNode* m = file != nullptr ? nullptr : node(r.rowId);
+                if (file != nullptr ? file->Nodes().count(r.rowId) == 0 : m == nullptr)
+                    return fail("a contents table lists a message the file lacks");
                 StoredMessage sm;
                 sm.folder = nid;
                 sm.associated = associated;
-                if (take)
-                    sm.node = std::move(nodes.at(r.rowId).node);
-                else if (keepMessageNodes)
-                    sm.node = m->node;
-                if (!ReadPropertyContext(take ? sm.node : m->node, &sm.props, error)) return false;
+                if (file != nullptr) {
+                    // The row holds every column the tables are built from.
+                    sm.props = std::move(r.cells);
+                    sm.rowOnly = true;
+                } else {
+                    if (take)
+                        sm.node = std::move(nodes.at(r.rowId).node);
+                    else if (keepMessageNodes)
+                        sm.node = m->node;
+                    if (!ReadPropertyContext(take ? sm.node : m->node, &sm.props, error)) return false;
+                }
                 if (!associated && Unread(sm.props)) ++f.unread;
                 s.messages_[r.rowId] = std::move(sm);
                 (associated ? f.associated : f.messages).push_back(r.rowId);
@@ -143,7 +174,7 @@ bool StoreModel::LoadFrom(NodeSet& nodes, bool take, bool keepMessageNodes, cons
     // A file made before the writer wrote every internal node gets the
     // missing ones with its next commit.
     for (uint32_t nid : InternalNodeNids())
-        if (nodes.count(nid) == 0) s.changed_.insert(nid);
+        if ((file != nullptr ? file->Nodes().count(nid) : nodes.count(nid)) == 0) s.changed_.insert(nid);
     *out = std::move(s);
     return true;
 }

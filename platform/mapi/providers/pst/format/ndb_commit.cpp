@@ -8,12 +8,9 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <fstream>
-#include <iterator>
 #include <string_view>
 
 #include "providers/pst/format/ndb_block.h"
-#include "providers/pst/format/ndb_file_reader.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/format/ndb_node_encoder.h"
 
@@ -55,119 +52,6 @@ NdbFile::~NdbFile() {
     if (fd_ < 0) return;
     if (unsynced_) ::fdatasync(fd_);
     ::close(fd_);
-}
-
-std::unique_ptr<NdbFile> NdbFile::Open(const std::string& path, NodeSet* nodes, Header* header, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        Fail(error, "cannot open " + path);
-        return nullptr;
-    }
-    Bytes image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!ReadFileImage(image, header, nodes, error)) return nullptr;
-    std::unique_ptr<NdbFile> file(new NdbFile());
-    file->path_ = path;
-    file->header_ = *header;
-    if (!file->Load(image, error)) return nullptr;
-    file->fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (file->fd_ < 0) {
-        Fail(error, "cannot open " + path + " for writing: " + std::strerror(errno));
-        return nullptr;
-    }
-    // The header just read may not be on disk yet (its writer was killed
-    // before flushing): make it so before any of the space it does not
-    // reach is handed out again.
-    if (::fdatasync(file->fd_) != 0) {
-        Fail(error, "cannot flush " + path + ": " + std::strerror(errno));
-        return nullptr;
-    }
-    // Drop the tail of a commit that was interrupted before its header was
-    // written, so that other readers see a file whose size its header states.
-    if (image.size() > header->root.fileEof &&
-        ::ftruncate(file->fd_, static_cast<off_t>(header->root.fileEof)) != 0) {
-        Fail(error, "cannot truncate " + path + ": " + std::strerror(errno));
-        return nullptr;
-    }
-    return file;
-}
-
-// Learns the trees, every node's blocks and the space in use from a file
-// that ReadFileImage has checked already.
-bool NdbFile::Load(const Bytes& image, std::string* error) {
-    std::function<bool(const Bref&, Tree&, int)> walk = [&](const Bref& ref, Tree& tree, int depth) {
-        if (depth > 8) return Fail(error, "a B-tree deeper than any file needs");
-        BtPage page;
-        if (!BtPage::Read(image.data() + ref.ib, ref.ib, &page, error)) return false;
-        space_.MarkUsed(ref.ib, kPageSize);
-        if (page.level > 0) {
-            // Whatever grouping the file has, the first commit writes these
-            // pages anew.
-            tree.retired.push_back(ref);
-            for (const BtEntry& e : page.children)
-                if (!walk(e.child, tree, depth + 1)) return false;
-            return true;
-        }
-        Leaf leaf;
-        leaf.at = ref;
-        for (const BbtEntry& b : page.blocks) {
-            leaf.keys.push_back(b.bref.bid);
-            blocks_[b.bref.bid] = b;
-            space_.MarkUsed(b.bref.ib, BlockSizeOnDisk(b.cb));
-        }
-        for (const NbtEntry& n : page.nodes) {
-            leaf.keys.push_back(n.nid);
-            nodes_[static_cast<uint32_t>(n.nid)] = n;
-        }
-        tree.leaves.push_back(std::move(leaf));
-        return true;
-    };
-    nbt_.type = kPageNBT;
-    bbt_.type = kPageBBT;
-    nbt_.root = header_.root.nbt;
-    bbt_.root = header_.root.bbt;
-    if (!walk(header_.root.nbt, nbt_, 0) || !walk(header_.root.bbt, bbt_, 0)) return false;
-
-    auto block = [&](uint64_t bid, Bytes* data) {
-        auto it = blocks_.find(bid);
-        if (it == blocks_.end()) return Fail(error, "a reference to a missing block");
-        const BbtEntry& e = it->second;
-        return DecodeBlock(image.data() + e.bref.ib, image.size() - e.bref.ib, e.cb, e.bref.bid, e.bref.ib,
-                           header_.cryptMethod, data, error);
-    };
-    std::function<bool(uint64_t, std::vector<uint64_t>&)> data = [&](uint64_t bid, std::vector<uint64_t>& out) {
-        if (bid == 0) return true;
-        out.push_back(bid);
-        if (!IsInternalBid(bid)) return true;
-        Bytes raw;
-        XBlock x;
-        if (!block(bid, &raw) || !XBlock::Parse(raw, &x, error)) return false;
-        for (uint64_t child : x.bids)
-            if (!data(child, out)) return false;
-        return true;
-    };
-    std::function<bool(uint64_t, std::vector<uint64_t>&)> subnodes = [&](uint64_t bid, std::vector<uint64_t>& out) {
-        if (bid == 0) return true;
-        out.push_back(bid);
-        Bytes raw;
-        SubnodeBlock s;
-        if (!block(bid, &raw) || !SubnodeBlock::Parse(raw, &s, error)) return false;
-        for (const SubnodeEntry& e : s.entries) {
-            bool ok = s.level == 1 ? subnodes(e.bidData, out) : data(e.bidData, out) && subnodes(e.bidSub, out);
-            if (!ok) return false;
-        }
-        return true;
-    };
-    for (const auto& [nid, e] : nodes_) {
-        std::vector<uint64_t>& owned = owned_[nid];
-        if (!data(e.bidData, owned) || !subnodes(e.bidSub, owned)) return false;
-        for (uint64_t bid : owned) {
-            Bytes bytes;
-            if (!block(bid, &bytes)) return false;
-            hashOf_[bid] = HashOf(bytes);
-        }
-    }
-    space_.FinishMarking();
-    return true;
 }
 
 bool NdbFile::Write(uint64_t ib, const uint8_t* data, size_t size, std::string* error) {
@@ -383,14 +267,25 @@ bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& rem
     releaseNext_.clear();
 
     for (uint32_t nid : removed) {
+        std::vector<uint64_t>* owned = nullptr;
+        if (!OwnedBlocks(nid, &owned, error)) return false;
         DropBlocks(nid);
         if (nodes_.erase(nid) == 1) Erase(nbt_, nid);
     }
     for (const auto& [nid, top] : changed) {
         Reusable reusable;
-        if (auto old = owned_.find(nid); old != owned_.end())
-            for (uint64_t bid : old->second)
-                if (auto h = hashOf_.find(bid); h != hashOf_.end()) reusable.emplace(h->second, bid);
+        std::vector<uint64_t>* old = nullptr;
+        if (!OwnedBlocks(nid, &old, error)) return false;
+        for (size_t i = 0; old != nullptr && i < old->size(); ++i) {
+            uint64_t bid = (*old)[i];
+            auto h = hashOf_.find(bid);
+            if (h == hashOf_.end()) {
+                Bytes bytes;
+                if (!ReadBlock(bid, &bytes, error)) return false;
+                h = hashOf_.emplace(bid, HashOf(bytes)).first;
+            }
+            reusable.emplace(h->second, bid);
+        }
         std::vector<uint64_t> owned;
         BlockSink sink = [&](const Bytes& data, bool internal, uint64_t* bid, std::string* err) {
             return StoreBlock(data, internal, bid, &owned, &reusable, err);

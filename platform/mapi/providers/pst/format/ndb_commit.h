@@ -44,8 +44,13 @@ public:
     NdbFile(const NdbFile&) = delete;
     NdbFile& operator=(const NdbFile&) = delete;
 
-    // Opens a file made by this writer (Unicode, unencoded or compressible), checking every
-    // structure; *nodes and *header receive its content.
+    // Opens a file made by this writer (Unicode, unencoded or compressible): reads its header
+    // and both B-trees, checking every page, and no node. A node's blocks are
+    // checked when it is read (ReadNode); a damaged node then fails there,
+    // and a commit that would replace or drop it fails too.
+    static std::unique_ptr<NdbFile> Open(const std::string& path, Header* header, std::string* error);
+    // The same, reading every node into *nodes as well (so checking every
+    // block of the file); for tools and tests that want the whole content.
     static std::unique_ptr<NdbFile> Open(const std::string& path, NodeSet* nodes, Header* header,
                                          std::string* error);
 
@@ -61,8 +66,13 @@ public:
 
     // Reads a committed top node back from the file, block by block, with
     // every block's trailer checked; false with a reason when nid is not in
-    // the file or cannot be read.
-    bool ReadNode(uint32_t nid, Node* out, std::string* error);
+    // the file or cannot be read. withAttachments false leaves out the
+    // subnodes that are a message's attachments, for a reader that wants its
+    // properties only.
+    bool ReadNode(uint32_t nid, Node* out, std::string* error, bool withAttachments = true);
+
+    // The top nodes of the file as last committed, with their parents.
+    const std::map<uint32_t, NbtEntry>& Nodes() const { return nodes_; }
 
 private:
     struct Leaf {
@@ -85,7 +95,13 @@ private:
     };
 
     NdbFile() = default;
-    bool Load(const Bytes& image, std::string* error);
+    bool LoadTrees(std::string* error);
+    bool WalkTree(const Bref& ref, Tree& tree, int depth, int expectedLevel, uint64_t minKey, uint64_t* lastKey,
+                  std::string* error);
+    // Null *out when nid has no blocks in the file.
+    bool OwnedBlocks(uint32_t nid, std::vector<uint64_t>** out, std::string* error);
+    bool CollectData(uint64_t bid, std::vector<uint64_t>* out, int depth, std::string* error);
+    bool CollectSubnodes(uint64_t bid, std::vector<uint64_t>* out, int depth, std::string* error);
     bool Fresh(std::string* error);
     bool CommitLocked(const NodeSet& changed, const std::set<uint32_t>& removed,
                       const std::array<uint32_t, 32>& nidCounters, std::string* error);
@@ -98,7 +114,8 @@ private:
     bool SameBytes(uint64_t bid, const Bytes& data);
     bool ReadBlock(uint64_t bid, Bytes* data, std::string* error);
     bool ReadData(uint64_t bid, Bytes* out, int depth, std::string* error);
-    bool ReadSubnodes(uint64_t bid, std::map<uint32_t, Node>* out, int depth, std::string* error);
+    bool ReadSubnodes(uint64_t bid, std::map<uint32_t, Node>* out, int depth, bool withAttachments,
+                      std::string* error);
     void DropBlocks(uint32_t nid, const std::set<uint64_t>& keep = {});
     static void Insert(Tree& tree, uint64_t key, size_t maxPerLeaf);
     static void Erase(Tree& tree, uint64_t key);
@@ -112,8 +129,11 @@ private:
     FileSpace space_;
     std::map<uint64_t, BbtEntry> blocks_;
     std::map<uint32_t, NbtEntry> nodes_;
-    std::map<uint32_t, std::vector<uint64_t>> owned_;  // every block of each node's trees
-    std::unordered_map<uint64_t, uint64_t> hashOf_;     // block id -> hash of its bytes
+    // Every block of each node's trees, and a hash of each block's bytes:
+    // known for what this object wrote, learned for the rest when a commit
+    // replaces or drops the node.
+    std::map<uint32_t, std::vector<uint64_t>> owned_;
+    std::unordered_map<uint64_t, uint64_t> hashOf_;
     std::vector<std::pair<uint64_t, uint64_t>> releaseNext_;    // freed by this or the last commit
     std::vector<std::pair<uint64_t, uint64_t>> releaseLater_;   // freed by the one before
     bool unsynced_ = false;  // a header written since the last flush

@@ -49,12 +49,19 @@ bool NdbFile::ReadData(uint64_t bid, Bytes* out, int depth, std::string* error) 
     }
     XBlock x;
     if (!XBlock::Parse(raw, &x, error)) return false;
-    for (uint64_t child : x.bids)
+    size_t before = out->size();
+    for (uint64_t child : x.bids) {
+        if (x.level == 2 && !IsInternalBid(child)) return Fail(error, "a data tree whose middle level is not internal");
+        if (x.level == 1 && IsInternalBid(child)) return Fail(error, "a data tree whose leaves are not data blocks");
         if (!ReadData(child, out, depth + 1, error)) return false;
+    }
+    if (out->size() - before != x.totalBytes)
+        return Fail(error, "a data tree whose size differs from its total");
     return true;
 }
 
-bool NdbFile::ReadSubnodes(uint64_t bid, std::map<uint32_t, Node>* out, int depth, std::string* error) {
+bool NdbFile::ReadSubnodes(uint64_t bid, std::map<uint32_t, Node>* out, int depth, bool withAttachments,
+                           std::string* error) {
     if (bid == 0) return true;
     if (depth > 8) return Fail(error, "subnodes nested deeper than any file needs");
     Bytes raw;
@@ -62,22 +69,24 @@ bool NdbFile::ReadSubnodes(uint64_t bid, std::map<uint32_t, Node>* out, int dept
     if (!ReadBlock(bid, &raw, error) || !SubnodeBlock::Parse(raw, &s, error)) return false;
     for (const SubnodeEntry& e : s.entries) {
         if (s.level == 1) {
-            if (!ReadSubnodes(e.bidData, out, depth + 1, error)) return false;
+            if (!ReadSubnodes(e.bidData, out, depth + 1, withAttachments, error)) return false;
             continue;
         }
-        Node& n = (*out)[static_cast<uint32_t>(e.nid)];
-        if (!ReadData(e.bidData, &n.data, 0, error) || !ReadSubnodes(e.bidSub, &n.subnodes, depth + 1, error))
+        auto nid = static_cast<uint32_t>(e.nid);
+        if (!withAttachments && NidType(nid) == kNidTypeAttachment) continue;
+        Node& n = (*out)[nid];
+        if (!ReadData(e.bidData, &n.data, 0, error) || !ReadSubnodes(e.bidSub, &n.subnodes, depth + 1, true, error))
             return false;
     }
     return true;
 }
 
-bool NdbFile::ReadNode(uint32_t nid, Node* out, std::string* error) {
+bool NdbFile::ReadNode(uint32_t nid, Node* out, std::string* error, bool withAttachments) {
     auto it = nodes_.find(nid);
     if (it == nodes_.end()) return Fail(error, "no node " + std::to_string(nid) + " in " + path_);
     *out = Node();
     return ReadData(it->second.bidData, &out->data, 0, error) &&
-           ReadSubnodes(it->second.bidSub, &out->subnodes, 0, error);
+           ReadSubnodes(it->second.bidSub, &out->subnodes, 0, withAttachments, error);
 }
 
 }  // namespace mapi::pst::fmt
