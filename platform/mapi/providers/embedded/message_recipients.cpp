@@ -32,15 +32,8 @@ std::string PackRecipients(const std::vector<RecipientRow>& rows, uint64_t* byte
     if (rows.empty()) return std::string();
     std::string out(1, static_cast<char>(kRecipientsFormat));
     for (const RecipientRow& row : rows) {
-        PackedDir dir;
-        for (const auto& [propId, value] : row.props) {
-            PackedValue& v = dir[propId];
-            v.type = value.type;
-            v.size = static_cast<uint32_t>(value.bytes.size());
-            v.bytes = value.bytes;
-            *bytes += value.bytes.size();
-        }
-        std::string packed = Pack(dir);
+        for (const auto& [propId, value] : row.props) *bytes += value.bytes.size();
+        std::string packed = PackAllInside(row.props);
         Put32(out, row.rowId);
         Put32(out, static_cast<uint32_t>(packed.size()));
         out.append(packed);
