@@ -371,7 +371,7 @@ TEST(EmbeddedUpgrade, ThirdFormatRecipientsMoveIntoTheirMessages) {
 TEST(PackedProps, MalformedDirectoriesAreDamage) {
     PackedDir dir;
     PutValue(dir, 0x0037, EncodedProp{PT_STRING8, "subject"});
-    PutValue(dir, 0x1000, EncodedProp{PT_STRING8, "body"});  // always kept outside
+    PutValue(dir, 0x1000, EncodedProp{PT_STRING8, std::string(2000, 'b')});  // kept outside
     PutValue(dir, 0x0E07, EncodedProp{PT_LONG, std::string("\x01\x00\x00\x00", 4)});
     std::string blob = Pack(dir);
     PackedDir back;
@@ -380,7 +380,7 @@ TEST(PackedProps, MalformedDirectoriesAreDamage) {
     EXPECT_EQ(back[0x0037].bytes, "subject");
     EXPECT_TRUE(back[0x1000].outside);
     EXPECT_TRUE(back[0x1000].bytes.empty());
-    EXPECT_EQ(ValueBytes(back), 7u + 4u + 4u);
+    EXPECT_EQ(ValueBytes(back), 7u + 2000u + 4u);
 
     // A cut between entries leaves a shorter, valid directory; any other
     // cut is damage.
