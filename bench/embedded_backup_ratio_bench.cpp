@@ -110,7 +110,8 @@ long long StoreRows(const std::string& path) {
     long long rows = -1;
     sqlite3_stmt* q = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM objects) + (SELECT count(*) FROM props)",
+        sqlite3_prepare_v2(db,
+                           "SELECT (SELECT count(*) FROM objects) + (SELECT count(*) FROM props)",
                            -1, &q, nullptr) == SQLITE_OK &&
         sqlite3_step(q) == SQLITE_ROW)
         rows = sqlite3_column_int64(q, 0);

@@ -327,11 +327,11 @@ TEST(EmbeddedUpgrade, ThirdFormatRecipientsMoveIntoTheirMessages) {
         sqlite3_finalize(q);
         sqlite3_close(db);
     }
-    ASSERT_TRUE(Exec(damaged, "INSERT INTO props(id, obj, pid, type, lazy, value) VALUES(" +
-                                  std::to_string(LargeValueKey(large, 0x3A20)) + ", " +
-                                  std::to_string(large) + ", 14880, 258, 1, zeroblob(3000)); " +
-                                  "UPDATE objects SET packed=x'01FF' WHERE id=" +
-                                  std::to_string(broken)));
+    ASSERT_TRUE(
+        Exec(damaged, "INSERT INTO props(id, obj, pid, type, lazy, value) VALUES(" +
+                          std::to_string(LargeValueKey(large, 0x3A20)) + ", " +
+                          std::to_string(large) + ", 14880, 258, 1, zeroblob(3000)); " +
+                          "UPDATE objects SET packed=x'01FF' WHERE id=" + std::to_string(broken)));
     MAPIUID uid{};
     {
         sqlite3* db = nullptr;
@@ -363,8 +363,9 @@ TEST(EmbeddedUpgrade, ThirdFormatRecipientsMoveIntoTheirMessages) {
     raw = nullptr;
     EXPECT_EQ(withBroken->GetRecipientTable(0, &raw), MAPI_E_CORRUPT_DATA);
     if (raw != nullptr) raw->Release();
-    EXPECT_EQ(QueryInt(damaged, "SELECT count(*) FROM props WHERE obj NOT IN (SELECT id FROM objects)"),
-              0);
+    EXPECT_EQ(
+        QueryInt(damaged, "SELECT count(*) FROM props WHERE obj NOT IN (SELECT id FROM objects)"),
+        0);
 }
 
 // Directories that do not parse are refused whole instead of read in part.

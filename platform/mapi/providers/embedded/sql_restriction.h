@@ -16,10 +16,11 @@
 //
 // A node whose answer the row alone cannot give (a value kept outside the
 // directory, a value the store computes from the object row, the attachment
-// table, a damaged directory or recipient column) is NULL in SQL; three-valued logic then leaves the
-// verdict open exactly when it depends on such a node. Open verdicts count as
-// "maybe" and the caller judges those rows with the evaluator: the pre-filter
-// only ever removes rows the evaluator would reject.
+// table, a damaged directory or recipient column) is NULL in SQL;
+// three-valued logic then leaves the verdict open exactly when it depends on
+// such a node. Open verdicts count as "maybe" and the caller judges those
+// rows with the evaluator: the pre-filter only ever removes rows the
+// evaluator would reject.
 #pragma once
 
 #include <sqlite3.h>

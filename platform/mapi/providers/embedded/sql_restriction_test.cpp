@@ -281,11 +281,11 @@ TEST_F(PushdownTest, SqlVerdictsAndSelectAgreeWithTheEvaluator) {
     cc.Value.l = MAPI_CC;
     SPropValue second{PR_ROWID, 0, {}};
     second.Value.l = 1;
-    decided.push_back(
-        Sub(PR_MESSAGE_RECIPIENTS, Content(FL_SUBSTRING | FL_IGNORECASE, PR_DISPLAY_NAME_W, u"AN")));
     decided.push_back(Sub(PR_MESSAGE_RECIPIENTS,
-                          Combine(RES_AND, {Prop(RELOP_EQ, PR_RECIPIENT_TYPE, cc),
-                                            Not(Prop(RELOP_LT, PR_ROWID, second))})));
+                          Content(FL_SUBSTRING | FL_IGNORECASE, PR_DISPLAY_NAME_W, u"AN")));
+    decided.push_back(
+        Sub(PR_MESSAGE_RECIPIENTS, Combine(RES_AND, {Prop(RELOP_EQ, PR_RECIPIENT_TYPE, cc),
+                                                     Not(Prop(RELOP_LT, PR_ROWID, second))})));
     // Values outside the directory, computed by the store, or in sub-objects.
     open.push_back(Content(FL_SUBSTRING | FL_IGNORECASE, PR_BODY_W, u"straße"));
     SPropValue read{PR_MESSAGE_FLAGS, 0, {}};

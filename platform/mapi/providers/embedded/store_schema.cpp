@@ -239,7 +239,8 @@ int UpgradeFrom3(Db& db) {
                 damaged = true;
                 break;
             }
-            row.props[pid] = EncodedProp{static_cast<ULONG>(large.Int(0)), std::string(large.Blob(1))};
+            row.props[pid] =
+                EncodedProp{static_cast<ULONG>(large.Int(0)), std::string(large.Blob(1))};
         }
         rows.push_back(std::move(row));
     }
