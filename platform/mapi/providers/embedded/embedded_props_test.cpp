@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "embedded_test_util.h"
+#include "message_recipients.h"
 #include "packed_props.h"
 
 namespace mapi::embedded::test {
@@ -258,6 +259,36 @@ int DamageStoredProp(const std::string& path, ULONG propId, int64_t type, int64_
         if (type >= 0) v.type = static_cast<ULONG>(type);
         dir[static_cast<ULONG>(pid)] = v;
         std::string packed = Pack(dir);
+        sqlite3_bind_int64(write, 1, sqlite3_column_int64(read, 0));
+        sqlite3_bind_blob(write, 2, packed.data(), static_cast<int>(packed.size()),
+                          SQLITE_TRANSIENT);
+        if (sqlite3_step(write) == SQLITE_DONE) ++changed;
+        sqlite3_reset(write);
+    }
+    sqlite3_finalize(read);
+    sqlite3_finalize(write);
+    // Recipients live in their message's row, in a directory each.
+    sqlite3_prepare_v2(db, "SELECT id, recipients FROM objects WHERE recipients IS NOT NULL", -1,
+                       &read, nullptr);
+    sqlite3_prepare_v2(db, "UPDATE objects SET recipients=?2 WHERE id=?1", -1, &write, nullptr);
+    while (sqlite3_step(read) == SQLITE_ROW) {
+        std::string_view blob(static_cast<const char*>(sqlite3_column_blob(read, 1)),
+                              static_cast<size_t>(sqlite3_column_bytes(read, 1)));
+        std::vector<RecipientRow> rows;
+        if (UnpackRecipients(blob, &rows) != S_OK) continue;
+        bool hit = false;
+        for (RecipientRow& row : rows) {
+            auto found = row.props.find(propId);
+            if (found == row.props.end()) continue;
+            EncodedProp v = found->second;
+            row.props.erase(found);
+            if (type >= 0) v.type = static_cast<ULONG>(type);
+            row.props[static_cast<ULONG>(pid)] = v;
+            hit = true;
+        }
+        if (!hit) continue;
+        uint64_t bytes = 0;
+        std::string packed = PackRecipients(rows, &bytes);
         sqlite3_bind_int64(write, 1, sqlite3_column_int64(read, 0));
         sqlite3_bind_blob(write, 2, packed.data(), static_cast<int>(packed.size()),
                           SQLITE_TRANSIENT);

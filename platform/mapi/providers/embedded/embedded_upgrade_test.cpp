@@ -13,6 +13,8 @@
 
 #include "dump.h"
 #include "embedded_test_util.h"
+#include "entry_id.h"
+#include "message_recipients.h"
 #include "packed_props.h"
 #include "store_schema.h"
 
@@ -102,16 +104,27 @@ TEST(EmbeddedUpgrade, WritableFileIsUpgradedOnceAndReadsAsBefore) {
     ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
     EXPECT_EQ(sqlite3_column_int64(q, 0), 0);
     sqlite3_finalize(q);
-    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT packed, value_bytes FROM objects", -1, &q, nullptr),
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "SELECT packed, value_bytes, recipients, recipient_bytes "
+                                 "FROM objects",
+                                 -1, &q, nullptr),
               SQLITE_OK);
     int objects = 0;
+    auto column = [&](int i) {
+        return std::string_view(static_cast<const char*>(sqlite3_column_blob(q, i)),
+                                static_cast<size_t>(sqlite3_column_bytes(q, i)));
+    };
     while (sqlite3_step(q) == SQLITE_ROW) {
-        std::string_view blob(static_cast<const char*>(sqlite3_column_blob(q, 0)),
-                              static_cast<size_t>(sqlite3_column_bytes(q, 0)));
         PackedDir packed;
-        ASSERT_EQ(Unpack(blob, &packed), S_OK);
+        ASSERT_EQ(Unpack(column(0), &packed), S_OK);
         EXPECT_EQ(static_cast<int64_t>(ValueBytes(packed)), sqlite3_column_int64(q, 1));
-        ++objects;
+        std::vector<RecipientRow> recipients;
+        ASSERT_EQ(UnpackRecipients(column(2), &recipients), S_OK);
+        uint64_t bytes = 0;
+        for (const RecipientRow& r : recipients)
+            for (const auto& [pid, v] : r.props) bytes += v.bytes.size();
+        EXPECT_EQ(static_cast<int64_t>(bytes), sqlite3_column_int64(q, 3));
+        objects += 1 + static_cast<int>(recipients.size());
     }
     EXPECT_GT(objects, 50);
     sqlite3_finalize(q);
@@ -241,11 +254,125 @@ TEST(EmbeddedUpgrade, SecondFormatLargeValuesAreRekeyedAndReadAsBefore) {
     EXPECT_EQ(QueryInt(path, "SELECT count(*) FROM props"), largeValues);
 }
 
+// Runs sql on the file at path; false when it fails.
+bool Exec(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+              sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+}
+
+// A third-format file (each recipient an object row below its message) made
+// by the version that wrote that format: every message's recipients move
+// into its own row, in table order with their row ids, counted in the
+// message's size as before, and nothing of the old rows is left. A
+// recipient's value kept apart for its size comes along; a recipient that
+// cannot be read fails its message's table instead of vanishing from it.
+TEST(EmbeddedUpgrade, ThirdFormatRecipientsMoveIntoTheirMessages) {
+    TempDir dir;
+    const std::string path = dir.File("v3.qst");
+    MakeFileFrom("store_v3.sql", path);
+    ASSERT_EQ(FileVersion(path), 3);
+    const int64_t recipients = QueryInt(path, "SELECT count(*) FROM objects WHERE kind=5");
+    ASSERT_GT(recipients, 30);
+    const int64_t recipientBytes =
+        QueryInt(path, "SELECT sum(value_bytes) FROM objects WHERE kind=5");
+    const int64_t messageSizes = QueryInt(path, "SELECT sum(size) FROM objects WHERE kind=3");
+    {
+        HRESULT hr = S_OK;
+        std::string error;
+        ComRef<IMsgStore> store = OpenStore(path, "Old", &hr, &error);
+        ASSERT_EQ(hr, S_OK) << error;
+        EXPECT_EQ(Dump(store.get()), ReadText(EMBEDDED_TESTDATA "/store_v3.dump"));
+    }
+    EXPECT_EQ(FileVersion(path), kSchemaVersion);
+    EXPECT_EQ(QueryInt(path, "SELECT count(*) FROM objects WHERE kind=5"), 0);
+    EXPECT_EQ(QueryInt(path, "SELECT sum(recipient_bytes) FROM objects"), recipientBytes);
+    EXPECT_EQ(QueryInt(path, "SELECT sum(size) FROM objects WHERE kind=3"), messageSizes);
+
+    // Damage and a large value, made the way the third format kept them.
+    const std::string damaged = dir.File("v3-damaged.qst");
+    MakeFileFrom("store_v3.sql", damaged);
+    const int64_t large = QueryInt(damaged,
+                                   "SELECT min(r.id) FROM objects r JOIN objects m ON "
+                                   "m.id = r.parent WHERE r.kind=5 AND m.kind=3 AND m.num=0");
+    const int64_t broken = QueryInt(damaged,
+                                    "SELECT max(r.id) FROM objects r JOIN objects m ON "
+                                    "m.id = r.parent WHERE r.kind=5 AND m.kind=3 AND m.num=0");
+    const int64_t largeMessage =
+        QueryInt(damaged, ("SELECT parent FROM objects WHERE id=" + std::to_string(large)).c_str());
+    const int64_t brokenMessage = QueryInt(
+        damaged, ("SELECT parent FROM objects WHERE id=" + std::to_string(broken)).c_str());
+    ASSERT_NE(largeMessage, brokenMessage);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(damaged.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* q = nullptr;
+        sqlite3_prepare_v2(db, "SELECT packed FROM objects WHERE id=?1", -1, &q, nullptr);
+        sqlite3_bind_int64(q, 1, large);
+        ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+        PackedDir packed;
+        ASSERT_EQ(Unpack(std::string_view(static_cast<const char*>(sqlite3_column_blob(q, 0)),
+                                          static_cast<size_t>(sqlite3_column_bytes(q, 0))),
+                         &packed),
+                  S_OK);
+        sqlite3_finalize(q);
+        packed[0x3A20] = PackedValue{PT_BINARY, true, 3000, {}};
+        std::string blob = Pack(packed);
+        sqlite3_prepare_v2(db, "UPDATE objects SET packed=?2 WHERE id=?1", -1, &q, nullptr);
+        sqlite3_bind_int64(q, 1, large);
+        sqlite3_bind_blob(q, 2, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+        EXPECT_EQ(sqlite3_step(q), SQLITE_DONE);
+        sqlite3_finalize(q);
+        sqlite3_close(db);
+    }
+    ASSERT_TRUE(
+        Exec(damaged, "INSERT INTO props(id, obj, pid, type, lazy, value) VALUES(" +
+                          std::to_string(LargeValueKey(large, 0x3A20)) + ", " +
+                          std::to_string(large) + ", 14880, 258, 1, zeroblob(3000)); " +
+                          "UPDATE objects SET packed=x'01FF' WHERE id=" + std::to_string(broken)));
+    MAPIUID uid{};
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(damaged.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* q = nullptr;
+        sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE key='uid'", -1, &q, nullptr);
+        ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+        ASSERT_EQ(sqlite3_column_bytes(q, 0), 16);
+        std::memcpy(uid.ab, sqlite3_column_blob(q, 0), 16);
+        sqlite3_finalize(q);
+        sqlite3_close(db);
+    }
+    ComRef<IMsgStore> store = OpenStore(damaged);
+    ASSERT_TRUE(store);
+    ComRef<IMessage> withLarge =
+        OpenById<IMessage>(store.get(), MakeEntryId(uid, ObjectKind::kMessage, largeMessage));
+    ASSERT_TRUE(withLarge);
+    IMAPITable* raw = nullptr;
+    ASSERT_EQ(withLarge->GetRecipientTable(0, &raw), S_OK);
+    ComRef<IMAPITable> table(raw);
+    RowSetPtr rows = AllRows(table.get(), {PROP_TAG(PT_BINARY, 0x3A20)});
+    ASSERT_TRUE(rows);
+    ASSERT_GE(rows->cRows, 1u);
+    EXPECT_EQ(rows->aRow[0].lpProps[0].ulPropTag, PROP_TAG(PT_BINARY, 0x3A20));
+    EXPECT_EQ(rows->aRow[0].lpProps[0].Value.bin.cb, 3000u);
+    ComRef<IMessage> withBroken =
+        OpenById<IMessage>(store.get(), MakeEntryId(uid, ObjectKind::kMessage, brokenMessage));
+    ASSERT_TRUE(withBroken);
+    raw = nullptr;
+    EXPECT_EQ(withBroken->GetRecipientTable(0, &raw), MAPI_E_CORRUPT_DATA);
+    if (raw != nullptr) raw->Release();
+    EXPECT_EQ(
+        QueryInt(damaged, "SELECT count(*) FROM props WHERE obj NOT IN (SELECT id FROM objects)"),
+        0);
+}
+
 // Directories that do not parse are refused whole instead of read in part.
 TEST(PackedProps, MalformedDirectoriesAreDamage) {
     PackedDir dir;
     PutValue(dir, 0x0037, EncodedProp{PT_STRING8, "subject"});
-    PutValue(dir, 0x1000, EncodedProp{PT_STRING8, "body"});  // always kept outside
+    PutValue(dir, 0x1000, EncodedProp{PT_STRING8, std::string(2000, 'b')});  // kept outside
     PutValue(dir, 0x0E07, EncodedProp{PT_LONG, std::string("\x01\x00\x00\x00", 4)});
     std::string blob = Pack(dir);
     PackedDir back;
@@ -254,7 +381,7 @@ TEST(PackedProps, MalformedDirectoriesAreDamage) {
     EXPECT_EQ(back[0x0037].bytes, "subject");
     EXPECT_TRUE(back[0x1000].outside);
     EXPECT_TRUE(back[0x1000].bytes.empty());
-    EXPECT_EQ(ValueBytes(back), 7u + 4u + 4u);
+    EXPECT_EQ(ValueBytes(back), 7u + 2000u + 4u);
 
     // A cut between entries leaves a shorter, valid directory; any other
     // cut is damage.

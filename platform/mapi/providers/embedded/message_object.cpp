@@ -6,6 +6,7 @@
 
 #include <mapix.h>
 
+#include "message_recipients.h"
 #include "message_state.h"
 #include "object_props.h"
 #include "packed_props.h"
@@ -21,26 +22,6 @@ namespace {
 
 HRESULT NewMessageFromState(std::shared_ptr<StoreCore> core, std::shared_ptr<MessageState> state,
                             IMessage** out);
-
-// Adds the decoded props plus extra computed values as one row of rows.
-// A value that cannot be decoded fails the row: as an error value it would
-// be left out of the table's columns (TBL_ALL_COLUMNS lists no error), and a
-// copy of the recipients or attachments would go on without it.
-HRESULT AddMemoryRow(MemoryRows& rows, const PropMap& props, const std::vector<SPropValue>& extra) {
-    MapiBuffer<char> arena = AllocateMapi<char>(1);
-    if (!arena) return MAPI_E_NOT_ENOUGH_MEMORY;
-    std::vector<SPropValue> values = extra;
-    for (const auto& [propId, value] : props) {
-        bool shadowed = false;
-        for (const SPropValue& e : extra) shadowed |= PROP_ID(e.ulPropTag) == propId;
-        if (shadowed) continue;
-        if (propId == PROP_ID_NULL || propId >= PROP_ID_INVALID) return MAPI_E_CORRUPT_DATA;
-        SPropValue v{};
-        if (HRESULT hr = DecodeValue(propId, value, arena.get(), &v); FAILED(hr)) return hr;
-        values.push_back(v);
-    }
-    return rows.AddRow(values.data(), static_cast<ULONG>(values.size()));
-}
 
 class Attach final : public PropObject<IAttach> {
 public:
@@ -233,15 +214,8 @@ public:
         if (table == nullptr) return MAPI_E_INVALID_PARAMETER;
         HRESULT hr = LoadRecipients(*core_, *state_);
         if (FAILED(hr)) return hr;
-        auto rows = std::make_shared<MemoryRows>();
-        for (const RecipientRow& recipient : state_->recipients) {
-            int64_t key = recipient.rowId;
-            std::vector<SPropValue> extra(2);
-            extra[0] = LongValue(PR_ROWID, static_cast<LONG>(recipient.rowId));
-            extra[1].ulPropTag = PR_INSTANCE_KEY;
-            extra[1].Value.bin = SBinary{sizeof key, reinterpret_cast<LPBYTE>(&key)};
-            if (FAILED(hr = AddMemoryRow(*rows, recipient.props, extra))) return hr;
-        }
+        std::shared_ptr<MemoryRows> rows;
+        if (FAILED(hr = RecipientTableRows(state_->recipients, &rows))) return hr;
         return CreateTable(rows, RecipientColumns(), table);
     }
 
@@ -414,7 +388,9 @@ HRESULT OpenMessageObject(std::shared_ptr<StoreCore> core, int64_t id, IMessage*
     ObjectRow row;
     std::string packed;
     auto state = std::make_shared<MessageState>();
-    HRESULT hr = core->LoadObjectWithProps(id, &row, &packed);
+    std::string recipients;
+    HRESULT hr = core->LoadObjectWithProps(id, &row, &packed, &recipients);
+    const bool haveRecipients = SUCCEEDED(hr);
     // A directory that cannot be read fails the reads, not the opening.
     state->stored.loaded =
         SUCCEEDED(hr) &&
@@ -422,6 +398,7 @@ HRESULT OpenMessageObject(std::shared_ptr<StoreCore> core, int64_t id, IMessage*
     if (FAILED(hr)) hr = core->LoadObject(id, &row);
     if (FAILED(hr)) return hr;
     if (row.kind != ObjectKind::kMessage || row.num != 0) return MAPI_E_NOT_FOUND;
+    if (haveRecipients) state->storedRecipients = std::move(recipients);
     state->id = id;
     state->folder = row.parent;
     state->assoc = row.assoc;

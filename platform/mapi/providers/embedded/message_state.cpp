@@ -104,13 +104,15 @@ HRESULT LoadRecipients(StoreCore& core, MessageState& message) {
     std::vector<RecipientRow> rows;
     ULONG next = 0;
     if (message.id != 0) {
-        std::vector<std::pair<ULONG, PropMap>> stored;
-        HRESULT hr = core.ChildrenWithProps(message.id, ObjectKind::kRecipient, &stored);
-        if (FAILED(hr)) return hr;
-        for (auto& [num, props] : stored) {
-            rows.push_back(RecipientRow{num, std::move(props)});
-            next = std::max(next, num + 1);
+        std::string blob;
+        if (message.storedRecipients) {
+            blob = std::move(*message.storedRecipients);
+            message.storedRecipients.reset();
+        } else if (HRESULT hr = core.ReadRecipients(message.id, &blob); FAILED(hr)) {
+            return hr;
         }
+        if (HRESULT hr = UnpackRecipients(blob, &rows); FAILED(hr)) return hr;
+        for (const RecipientRow& row : rows) next = std::max(next, row.rowId + 1);
     }
     message.recipients = std::move(rows);
     message.nextRowId = next;
@@ -152,34 +154,27 @@ HRESULT WriteMessageTree(StoreCore& core, MessageState& message, int64_t parent,
     row.assoc = message.assoc;
     row.num = message.embedded ? 1 : 0;
     bool fresh = message.id == 0;
+    std::string recipients;
+    uint64_t recipientBytes = 0;
+    if (message.recipientsChanged) recipients = PackRecipients(message.recipients, &recipientBytes);
     if (fresh) {
         // Everything below a new message is new as well, so its size and
         // flags are known before anything is written.
         row.size = NewMessageSize(message);
         row.msgFlags = ChangedFlags(message);
         for (const auto& [num, attach] : message.attachments) row.hasAttach |= attach->committed;
-        if (FAILED(hr = core.InsertObject(&row, message.changes))) return hr;
+        if (FAILED(hr = core.InsertObject(&row, message.changes,
+                                          RecipientColumn{&recipients, recipientBytes})))
+            return hr;
         message.id = row.id;
         assigned->push_back(&message.id);
-    } else if (FAILED(hr = core.ApplyProps(message.id, message.changes))) {
+    } else if (FAILED(hr = core.ApplyProps(message.id, message.changes)) ||
+               (message.recipientsChanged &&
+                FAILED(hr = core.WriteRecipients(message.id,
+                                                 RecipientColumn{&recipients, recipientBytes})))) {
         return hr;
     }
     row.id = message.id;
-
-    if (message.recipientsChanged) {
-        // A new message has none to replace.
-        if (!fresh && FAILED(hr = DeleteChildren(core, message.id, ObjectKind::kRecipient)))
-            return hr;
-        for (const RecipientRow& recipient : message.recipients) {
-            ObjectRow r;
-            r.kind = ObjectKind::kRecipient;
-            r.parent = message.id;
-            r.num = recipient.rowId;
-            PropChanges props;
-            for (const auto& [propId, value] : recipient.props) props.emplace(propId, value);
-            if (FAILED(hr = core.InsertObject(&r, props))) return hr;
-        }
-    }
 
     if (message.attachmentsLoaded) {
         for (int64_t id : message.deletedAttachments)

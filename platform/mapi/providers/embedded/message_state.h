@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "message_recipients.h"
 #include "store_core.h"
 
 namespace mapi::embedded {
@@ -35,11 +36,6 @@ struct AttachState {
     bool replaceEmbedded = false;            // a new embedded message replaces the stored one
 };
 
-struct RecipientRow {
-    ULONG rowId = 0;
-    PropMap props;
-};
-
 struct MessageState {
     int64_t id = 0;      // 0 until saved to the database
     int64_t folder = 0;  // the folder of a top-level message
@@ -49,6 +45,9 @@ struct MessageState {
     PropChanges changes;
     StoredProps stored;
 
+    // The recipient column as read with the message's row, decoded on
+    // first use; without it LoadRecipients reads the column itself.
+    std::optional<std::string> storedRecipients;
     bool recipientsLoaded = false;
     bool recipientsChanged = false;
     std::vector<RecipientRow> recipients;

@@ -66,6 +66,22 @@ std::string PackValues(const std::map<ULONG, std::optional<EncodedProp>>& change
     return out;
 }
 
+std::string PackAllInside(const std::map<ULONG, EncodedProp>& props) {
+    std::string out;
+    size_t total = 1;
+    for (const auto& [id, value] : props) total += kEntryHeader + value.bytes.size();
+    out.reserve(total);
+    out.push_back(static_cast<char>(kPackedFormat));
+    for (const auto& [id, value] : props) {
+        Put32(out, id);
+        Put32(out, value.type);
+        out.push_back(0);
+        Put32(out, static_cast<uint32_t>(value.bytes.size()));
+        out.append(value.bytes);
+    }
+    return out;
+}
+
 namespace {
 
 // Calls each(id, type, outside, bytes) per entry until it returns false;

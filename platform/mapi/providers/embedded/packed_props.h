@@ -68,6 +68,10 @@ uint64_t ValueBytes(const PackedDir& dir);
 std::string PackValues(const std::map<ULONG, std::optional<EncodedProp>>& changes, uint64_t* bytes,
                        std::vector<ULONG>* outside);
 
+// The blob of a directory holding every value of props inside it, whatever
+// its size (for objects whose values are only ever read together).
+std::string PackAllInside(const std::map<ULONG, EncodedProp>& props);
+
 // Sets propId to value in dir; large values are marked outside (the caller
 // writes them to the props table) and keep no bytes here.
 void PutValue(PackedDir& dir, ULONG propId, const EncodedProp& value);

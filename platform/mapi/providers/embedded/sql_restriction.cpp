@@ -5,6 +5,7 @@
 
 #include <mapitags.h>
 
+#include "message_recipients.h"
 #include "object_batch.h"
 #include "packed_props.h"
 #include "runtime/mapi_ptr.h"
@@ -17,6 +18,7 @@ namespace {
 // hands a pointer out only to a caller naming the same type.
 constexpr const char* kLeafPointer = "quirnel-restriction-leaves";
 constexpr const char* kLeafFunction = "quirnel_restriction_leaf";
+constexpr const char* kRecipientsFunction = "quirnel_restriction_recipients";
 constexpr char kTermBreak = '\x01';
 
 // Ids the store answers from the object row instead of the directory for
@@ -198,6 +200,50 @@ void LeafFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
     sqlite3_result_int(context, match ? 1 : 0);
 }
 
+// A message as a recipient test sees it: nothing but its recipient table,
+// which the evaluator walks exactly as it does for a whole row.
+class RecipientsOnly final : public RowAccessor {
+public:
+    explicit RecipientsOnly(MemoryRows& table) : table_(table) {}
+    const SPropValue* GetById(ULONG) override { return nullptr; }
+    HRESULT SubRows(ULONG subObject, std::vector<std::unique_ptr<RowAccessor>>* rows) override {
+        rows->clear();
+        if (subObject != PR_MESSAGE_RECIPIENTS) return MAPI_E_NO_SUPPORT;
+        for (ULONG i = 0; i < table_.Count(); ++i) rows->push_back(table_.Row(i));
+        return S_OK;
+    }
+
+private:
+    MemoryRows& table_;
+};
+
+// quirnel_restriction_recipients(recipients, leaves, index): whether a row
+// of the recipient column matches leaves[index] (a RES_SUBRESTRICTION on
+// PR_MESSAGE_RECIPIENTS), judged by the evaluator over the very rows the
+// recipient table shows; NULL for a column that cannot be read.
+void RecipientsFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+    if (argc != 3) return sqlite3_result_null(context);
+    auto* leaves =
+        static_cast<SqlRestriction::Leaves*>(sqlite3_value_pointer(argv[1], kLeafPointer));
+    const sqlite3_int64 index = sqlite3_value_int64(argv[2]);
+    if (leaves == nullptr || index < 0 || static_cast<size_t>(index) >= leaves->tests.size())
+        return sqlite3_result_null(context);
+    std::string_view blob;
+    if (sqlite3_value_type(argv[0]) != SQLITE_NULL) {
+        const void* bytes = sqlite3_value_blob(argv[0]);
+        blob = std::string_view(static_cast<const char*>(bytes),
+                                static_cast<size_t>(sqlite3_value_bytes(argv[0])));
+    }
+    std::vector<RecipientRow> recipients;
+    std::shared_ptr<MemoryRows> table;
+    if (FAILED(UnpackRecipients(blob, &recipients)) ||
+        FAILED(RecipientTableRows(recipients, &table)))
+        return sqlite3_result_null(context);
+    RecipientsOnly message(*table);
+    sqlite3_result_int(context,
+                       EvaluateRestriction(*leaves->tests[static_cast<size_t>(index)], message));
+}
+
 // Nesting kept well inside SQLite's own expression depth limit (1000 by
 // default); a deeper tree is scanned without the pre-filter.
 constexpr int kMaxSqlDepth = 300;
@@ -247,7 +293,15 @@ void SqlRestriction::Build(const SRestriction& r, int depth) {
             sql_ += '1';
             return;
         case RES_SUBRESTRICTION:
-            sql_ += "NULL";
+            // Attachments are rows of their own, out of this statement's reach.
+            if (r.res.resSub.ulSubObject != PR_MESSAGE_RECIPIENTS) {
+                sql_ += "NULL";
+                return;
+            }
+            sql_ += std::string(kRecipientsFunction) + "(recipients, @, " +
+                    std::to_string(leaves_->tests.size()) + ")";
+            leaves_->tests.push_back(&r);
+            decides_ = true;
             return;
         case RES_CONTENT:
         case RES_PROPERTY:
@@ -298,8 +352,11 @@ void SqlRestriction::BindLeaves(sqlite3_stmt* stmt, int leafParameter) const {
 }
 
 int RegisterRestrictionFunctions(sqlite3* db) {
-    return sqlite3_create_function_v2(db, kLeafFunction, 4, SQLITE_UTF8 | SQLITE_DIRECTONLY,
-                                      nullptr, LeafFunction, nullptr, nullptr, nullptr);
+    int rc = sqlite3_create_function_v2(db, kLeafFunction, 4, SQLITE_UTF8 | SQLITE_DIRECTONLY,
+                                        nullptr, LeafFunction, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) return rc;
+    return sqlite3_create_function_v2(db, kRecipientsFunction, 3, SQLITE_UTF8 | SQLITE_DIRECTONLY,
+                                      nullptr, RecipientsFunction, nullptr, nullptr, nullptr);
 }
 
 namespace {

@@ -10,12 +10,17 @@
 // included. So the database and the evaluator cannot disagree on any value
 // or language.
 //
-// A node whose answer the directory alone cannot give (a value kept outside
-// it, a value the store computes from the object row, a sub-object table, a
-// damaged directory) is NULL in SQL; three-valued logic then leaves the
-// verdict open exactly when it depends on such a node. Open verdicts count as
-// "maybe" and the caller judges those rows with the evaluator: the pre-filter
-// only ever removes rows the evaluator would reject.
+// A test on the recipients (RES_SUBRESTRICTION on PR_MESSAGE_RECIPIENTS)
+// calls a function that reads the message's recipient column and walks it
+// with the evaluator.
+//
+// A node whose answer the row alone cannot give (a value kept outside the
+// directory, a value the store computes from the object row, the attachment
+// table, a damaged directory or recipient column) is NULL in SQL;
+// three-valued logic then leaves the verdict open exactly when it depends on
+// such a node. Open verdicts count as "maybe" and the caller judges those
+// rows with the evaluator: the pre-filter only ever removes rows the
+// evaluator would reject.
 #pragma once
 
 #include <sqlite3.h>
@@ -44,7 +49,8 @@ public:
     SqlRestriction(const SqlRestriction&) = delete;
     SqlRestriction& operator=(const SqlRestriction&) = delete;
 
-    // An expression over the columns "packed" and "id" giving 1, 0 or NULL;
+    // An expression over the columns "packed", "recipients" and "id" giving
+    // 1, 0 or NULL;
     // it refers to the parameter leafParameter (bound by BindLeaves, for
     // one statement at a time).
     std::string Expression(int leafParameter) const;

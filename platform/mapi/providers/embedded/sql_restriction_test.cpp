@@ -215,6 +215,12 @@ protected:
         r.res.resAnd = {static_cast<ULONG>(parts.size()), pool_.KeepList(std::move(parts))};
         return r;
     }
+    SRestriction Sub(ULONG table, const SRestriction& inner) {
+        SRestriction r{};
+        r.rt = RES_SUBRESTRICTION;
+        r.res.resSub = {table, pool_.Keep(inner)};
+        return r;
+    }
     SRestriction Not(const SRestriction& inner) {
         SRestriction r{};
         r.rt = RES_NOT;
@@ -269,6 +275,17 @@ TEST_F(PushdownTest, SqlVerdictsAndSelectAgreeWithTheEvaluator) {
     bits.rt = RES_BITMASK;
     bits.res.resBitMask = {BMR_NEZ, PR_IMPORTANCE, 1};
     decided.push_back(bits);
+    // Recipients, kept in their message's row: SQL walks them with the
+    // evaluator, PR_ROWID (computed) included.
+    SPropValue cc{PR_RECIPIENT_TYPE, 0, {}};
+    cc.Value.l = MAPI_CC;
+    SPropValue second{PR_ROWID, 0, {}};
+    second.Value.l = 1;
+    decided.push_back(Sub(PR_MESSAGE_RECIPIENTS,
+                          Content(FL_SUBSTRING | FL_IGNORECASE, PR_DISPLAY_NAME_W, u"AN")));
+    decided.push_back(
+        Sub(PR_MESSAGE_RECIPIENTS, Combine(RES_AND, {Prop(RELOP_EQ, PR_RECIPIENT_TYPE, cc),
+                                                     Not(Prop(RELOP_LT, PR_ROWID, second))})));
     // Values outside the directory, computed by the store, or in sub-objects.
     open.push_back(Content(FL_SUBSTRING | FL_IGNORECASE, PR_BODY_W, u"straße"));
     SPropValue read{PR_MESSAGE_FLAGS, 0, {}};
@@ -278,6 +295,8 @@ TEST_F(PushdownTest, SqlVerdictsAndSelectAgreeWithTheEvaluator) {
     sub.rt = RES_SUBRESTRICTION;
     sub.res.resSub = {PR_MESSAGE_RECIPIENTS, pool_.Keep(decided[0])};
     open.push_back(sub);
+    exist.res.resExist.ulPropTag = PR_ATTACH_LONG_FILENAME_W;
+    open.push_back(Sub(PR_MESSAGE_ATTACHMENTS, exist));
 
     std::vector<SRestriction> corpus = decided;
     const size_t pureLeaves = decided.size();

@@ -138,15 +138,13 @@ std::string ImmutableUri(const std::string& path) {
 }  // namespace
 
 bool IsLazyProp(ULONG propId, size_t bytes) {
-    switch (propId) {
-        case 0x1000:  // PR_BODY
-        case 0x1009:  // PR_RTF_COMPRESSED
-        case 0x1013:  // PR_HTML
-        case 0x3701:  // PR_ATTACH_DATA_BIN / PR_ATTACH_DATA_OBJ
-            return true;
-        default:
-            return bytes > kLazyThreshold;
-    }
+    // Attachment data is never shown by a table, and reading it with the
+    // attachment's row would only slow the attachment table down. A body
+    // of a few hundred bytes (most mail) is kept with its message: apart,
+    // it cost two more rows and one more page in every message's commit,
+    // for little saved in a table scan that reads the row whole anyway.
+    if (propId == 0x3701) return true;  // PR_ATTACH_DATA_BIN / PR_ATTACH_DATA_OBJ
+    return bytes > kLazyThreshold;
 }
 
 std::string FoldName(const std::string& utf8) {
@@ -380,11 +378,12 @@ HRESULT StoreCore::LoadObject(int64_t id, ObjectRow* out) {
     return ParseObjectRow(q, id, out);
 }
 
-HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, std::string* packed) {
+HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, std::string* packed,
+                                       std::string* recipients) {
     auto lock = Lock();
     CachedStmt c(
         Cached("SELECT kind, parent, assoc, num, name_key, folder_type, msg_flags, size, "
-               "has_attach, packed FROM objects WHERE id=?1"));
+               "has_attach, packed, recipients FROM objects WHERE id=?1"));
     Stmt& q = *c;
     q.Bind(1, id);
     int rc = q.Step();
@@ -392,6 +391,7 @@ HRESULT StoreCore::LoadObjectWithProps(int64_t id, ObjectRow* out, std::string* 
     if (rc != SQLITE_ROW) return HrFromSqlite(rc);
     if (HRESULT hr = ParseObjectRow(q, id, out); FAILED(hr)) return hr;
     packed->assign(q.Blob(9));
+    if (recipients != nullptr) recipients->assign(q.Blob(10));
     return CheckPacked(*packed);
 }
 
@@ -452,34 +452,6 @@ HRESULT StoreCore::ChildNumbers(int64_t parent, ObjectKind kind,
     return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
 }
 
-HRESULT StoreCore::ChildrenWithProps(int64_t parent, ObjectKind kind,
-                                     std::vector<std::pair<ULONG, PropMap>>* out) {
-    auto lock = Lock();
-    std::vector<std::pair<int64_t, size_t>> outside;  // (object, index in out) with large values
-    {
-        CachedStmt q_(Cached(
-            "SELECT id, num, packed FROM objects WHERE parent=?1 AND kind=?2 ORDER BY assoc, id"));
-        Stmt& q = *q_;
-        q.Bind(1, parent).Bind(2, static_cast<int64_t>(kind));
-        int rc;
-        while ((rc = q.Step()) == SQLITE_ROW) {
-            out->emplace_back(static_cast<ULONG>(q.Int(1)), PropMap());
-            bool large = false;
-            if (HRESULT hr = UnpackSummary(q.Blob(2), &out->back().second, nullptr, &large);
-                FAILED(hr))
-                return hr;
-            if (large) outside.emplace_back(q.Int(0), out->size() - 1);
-        }
-        if (rc != SQLITE_DONE) return HrFromSqlite(rc);
-    }
-    for (const auto& [id, index] : outside) {
-        PropMap large;
-        if (HRESULT hr = ReadOutside(id, &large); FAILED(hr)) return hr;
-        out->at(index).second.merge(large);
-    }
-    return S_OK;
-}
-
 HRESULT StoreCore::CountChildren(int64_t parent, ObjectKind kind, int assoc, ULONG* count) {
     auto lock = Lock();
     CachedStmt q_(Cached(
@@ -492,7 +464,8 @@ HRESULT StoreCore::CountChildren(int64_t parent, ObjectKind kind, int assoc, ULO
     return S_OK;
 }
 
-HRESULT StoreCore::InsertObject(ObjectRow* row, const PropChanges& props) {
+HRESULT StoreCore::InsertObject(ObjectRow* row, const PropChanges& props,
+                                RecipientColumn recipients) {
     if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
     auto lock = Lock();
     uint64_t bytes = 0;
@@ -500,9 +473,12 @@ HRESULT StoreCore::InsertObject(ObjectRow* row, const PropChanges& props) {
     std::string packed = PackValues(props, &bytes, &outside);
     CachedStmt q_(
         Cached("INSERT INTO objects(kind, parent, assoc, num, name_key, folder_type, msg_flags, "
-               "size, has_attach, packed, value_bytes) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
-               "?10, ?11)"));
+               "size, has_attach, packed, value_bytes, recipients, recipient_bytes) VALUES(?1, ?2, "
+               "?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"));
     Stmt& q = *q_;
+    if (recipients.blob != nullptr && !recipients.blob->empty())
+        q.BindBlobInPlace(12, recipients.blob->data(), recipients.blob->size());
+    q.Bind(13, static_cast<int64_t>(recipients.bytes));
     if (packed.size() > 1) q.BindBlobInPlace(10, packed.data(), packed.size());
     q.Bind(11, static_cast<int64_t>(bytes));
     q.Bind(1, static_cast<int64_t>(row->kind)).Bind(2, row->parent).Bind(3, row->assoc ? 1 : 0);

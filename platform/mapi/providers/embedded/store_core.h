@@ -55,6 +55,13 @@ struct ObjectRow {
     bool hasAttach = false;  // messages
 };
 
+// A message's recipient table as its row keeps it (message_recipients.h):
+// the blob, and the sum of its values' sizes. A null or empty blob is none.
+struct RecipientColumn {
+    const std::string* blob = nullptr;
+    uint64_t bytes = 0;
+};
+
 // Values that tables and property lists leave on disk until asked for.
 bool IsLazyProp(ULONG propId, size_t bytes);
 
@@ -140,8 +147,10 @@ public:
 
     HRESULT LoadObject(int64_t id, ObjectRow* out);
     // The object row and its property directory (packed_props.h, checked
-    // whole), in one query.
-    HRESULT LoadObjectWithProps(int64_t id, ObjectRow* out, std::string* packed);
+    // whole), in one query; with recipients, a message's recipient column
+    // too, unchecked.
+    HRESULT LoadObjectWithProps(int64_t id, ObjectRow* out, std::string* packed,
+                                std::string* recipients = nullptr);
     // One object as a scan hands it out: its row and checked directory, or
     // the code that made it unreadable.
     struct LoadedObject {
@@ -162,13 +171,12 @@ public:
     // (id, num) of the children of one kind, in creation order.
     HRESULT ChildNumbers(int64_t parent, ObjectKind kind,
                          std::vector<std::pair<int64_t, ULONG>>* out);
-    // The children of one kind with all their properties, in one query.
-    HRESULT ChildrenWithProps(int64_t parent, ObjectKind kind,
-                              std::vector<std::pair<ULONG, PropMap>>* out);
     HRESULT CountChildren(int64_t parent, ObjectKind kind, int assoc, ULONG* count);
     // Assigns row->id. The object starts with the values of props (deletions
-    // in it are ignored), written with the row itself.
-    HRESULT InsertObject(ObjectRow* row, const PropChanges& props = {});
+    // in it are ignored) and, for a message, recipients, written with the
+    // row itself.
+    HRESULT InsertObject(ObjectRow* row, const PropChanges& props = {},
+                         RecipientColumn recipients = {});
     HRESULT UpdateObject(const ObjectRow& row);
     // Removes the object, everything below it and all their properties.
     HRESULT DeleteTree(int64_t id);
@@ -188,6 +196,11 @@ public:
     HRESULT DeleteAllProps(int64_t obj);
     // Applies every edit to obj with one read and one write of its row.
     HRESULT ApplyProps(int64_t obj, const PropChanges& changes);
+    // A message's recipient column (empty when it has none); MAPI_E_NOT_FOUND
+    // when there is no such object.
+    HRESULT ReadRecipients(int64_t message, std::string* blob);
+    // Replaces a message's recipient table.
+    HRESULT WriteRecipients(int64_t message, RecipientColumn recipients);
     // Bytes of every value of id and everything below it (PR_MESSAGE_SIZE).
     HRESULT TreeBytes(int64_t id, uint64_t* bytes);
 

@@ -164,13 +164,38 @@ HRESULT StoreCore::DeleteAllProps(int64_t obj) {
     return WritePacked(obj, PackedDir());
 }
 
+HRESULT StoreCore::ReadRecipients(int64_t message, std::string* blob) {
+    auto lock = Lock();
+    CachedStmt c(Cached("SELECT recipients FROM objects WHERE id=?1"));
+    Stmt& q = *c;
+    q.Bind(1, message);
+    int rc = q.Step();
+    if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
+    if (rc != SQLITE_ROW) return HrFromSqlite(rc);
+    blob->assign(q.Blob(0));
+    return S_OK;
+}
+
+HRESULT StoreCore::WriteRecipients(int64_t message, RecipientColumn recipients) {
+    if (HRESULT hr = WriteCheck(); FAILED(hr)) return hr;
+    auto lock = Lock();
+    CachedStmt c(Cached("UPDATE objects SET recipients=?2, recipient_bytes=?3 WHERE id=?1"));
+    Stmt& q = *c;
+    q.Bind(1, message).Bind(3, static_cast<int64_t>(recipients.bytes));
+    if (recipients.blob != nullptr && !recipients.blob->empty())
+        q.BindBlobInPlace(2, recipients.blob->data(), recipients.blob->size());
+    int rc = q.Run();
+    Changed();
+    return rc == SQLITE_DONE ? S_OK : HrFromSqlite(rc);
+}
+
 HRESULT StoreCore::TreeBytes(int64_t id, uint64_t* bytes) {
     auto lock = Lock();
     // UNION: parent links damaged into a cycle must not make the walk endless.
     CachedStmt c(
         Cached("WITH RECURSIVE tree(id) AS (SELECT ?1 UNION SELECT o.id FROM objects o "
                "JOIN tree t ON o.parent = t.id) "
-               "SELECT coalesce(sum(value_bytes), 0) FROM objects "
+               "SELECT coalesce(sum(value_bytes + recipient_bytes), 0) FROM objects "
                "WHERE id IN (SELECT id FROM tree)"));
     Stmt& q = *c;
     q.Bind(1, id);

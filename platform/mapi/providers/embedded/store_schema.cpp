@@ -6,6 +6,7 @@
 
 #include <mapitags.h>
 
+#include "message_recipients.h"
 #include "packed_props.h"
 #include "runtime/prop_convert.h"
 #include "store_core.h"
@@ -13,10 +14,13 @@
 namespace mapi::embedded {
 namespace {
 
-// objects: every folder, message, attachment and recipient. parent is the
-// folder of a folder or message, the attachment of an embedded message, the
-// message of an attachment or recipient. The columns besides id/kind/parent
-// are what tables show without reading properties.
+// objects: every folder, message and attachment. parent is the folder of a
+// folder or message, the attachment of an embedded message, the message of
+// an attachment. The columns besides id/kind/parent are what tables show
+// without reading properties. recipients (messages): the whole recipient
+// table (message_recipients.h), recipient_bytes the sum of its values'
+// sizes, which PR_MESSAGE_SIZE adds to value_bytes. Up to format 3 each
+// recipient was an object row of kind 5 below its message.
 // packed (objects): every property's id, type and size, with the small
 // values themselves (packed_props.h); value_bytes is the sum of the sizes.
 // props: one row per large value (bodies, attachment data, anything past
@@ -41,7 +45,9 @@ CREATE TABLE objects(
   size INTEGER NOT NULL DEFAULT 0,
   has_attach INTEGER NOT NULL DEFAULT 0,
   packed BLOB,
-  value_bytes INTEGER NOT NULL DEFAULT 0);
+  value_bytes INTEGER NOT NULL DEFAULT 0,
+  recipients BLOB,
+  recipient_bytes INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX objects_by_parent ON objects(parent, kind, assoc);
 CREATE TABLE props(
   id INTEGER PRIMARY KEY,
@@ -180,6 +186,74 @@ int UpgradeFrom2(Db& db) {
         "PRAGMA user_version=3;");
 }
 
+// Version 3 kept each recipient as an object row below its message, with
+// its large values in the props table like any object's. Each message's
+// recipients, in their table order, become its recipient column. A
+// recipient whose directory or large value cannot be read was damage
+// already: its message's table keeps failing to read rather than showing
+// the others as if they were all.
+int UpgradeFrom3(Db& db) {
+    int rc = db.Exec(
+        "ALTER TABLE objects ADD COLUMN recipients BLOB; "
+        "ALTER TABLE objects ADD COLUMN recipient_bytes INTEGER NOT NULL DEFAULT 0;");
+    if (rc != SQLITE_OK) return rc;
+    Stmt read(db,
+              "SELECT parent, num, packed, id FROM objects WHERE kind=5 "
+              "ORDER BY parent, assoc, id");
+    Stmt large(db, "SELECT type, value FROM props WHERE id=?1");
+    Stmt write(db, "UPDATE objects SET recipients=?2, recipient_bytes=?3 WHERE id=?1");
+    int64_t message = 0;
+    bool damaged = false;
+    std::vector<RecipientRow> rows;
+    auto flush = [&]() {
+        if (message == 0) return SQLITE_DONE;
+        uint64_t bytes = 0;
+        std::string blob = damaged ? std::string(1, '\xFF') : PackRecipients(rows, &bytes);
+        write.Reset();
+        write.Bind(1, message).BindBlob(2, blob.data(), blob.size());
+        write.Bind(3, static_cast<int64_t>(bytes));
+        return write.Run();
+    };
+    while ((rc = read.Step()) == SQLITE_ROW) {
+        if (read.Int(0) != message) {
+            if ((rc = flush()) != SQLITE_DONE) return rc;
+            message = read.Int(0);
+            rows.clear();
+            damaged = false;
+        }
+        PackedDir dir;
+        if (FAILED(Unpack(read.Blob(2), &dir))) {
+            damaged = true;
+            continue;
+        }
+        RecipientRow row;
+        row.rowId = static_cast<ULONG>(read.Int(1));
+        for (auto& [pid, v] : dir) {
+            if (!v.outside) {
+                row.props[pid] = EncodedProp{v.type, std::move(v.bytes)};
+                continue;
+            }
+            large.Reset();
+            large.Bind(1, LargeValueKey(read.Int(3), pid));
+            if (large.Step() != SQLITE_ROW) {
+                damaged = true;
+                break;
+            }
+            row.props[pid] =
+                EncodedProp{static_cast<ULONG>(large.Int(0)), std::string(large.Blob(1))};
+        }
+        rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) return rc;
+    if ((rc = flush()) != SQLITE_DONE) return rc;
+    read.Reset();
+    large.Reset();
+    return db.Exec(
+        "DELETE FROM props WHERE obj IN (SELECT id FROM objects WHERE kind=5); "
+        "DELETE FROM objects WHERE kind=5; "
+        "PRAGMA user_version=4;");
+}
+
 }  // namespace
 
 HRESULT UpgradeSchema(Db& db, std::string* error) {
@@ -191,7 +265,11 @@ HRESULT UpgradeSchema(Db& db, std::string* error) {
         rc = UpgradeFrom1(db);
         version = 2;
     }
-    if (rc == SQLITE_OK && version == 2) rc = UpgradeFrom2(db);
+    if (rc == SQLITE_OK && version == 2) {
+        rc = UpgradeFrom2(db);
+        version = 3;
+    }
+    if (rc == SQLITE_OK && version == 3) rc = UpgradeFrom3(db);
     if (rc == SQLITE_OK) rc = tx.Commit();
     if (rc != SQLITE_OK) {
         *error =

@@ -14,7 +14,7 @@
 namespace mapi::embedded {
 
 inline constexpr int32_t kApplicationId = 0x51524E4C;  // "QRNL"
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
 // The key of a large value in the props table: one range of 65,536 keys per
 // object, so finding a value or all of an object's needs no index of its own.

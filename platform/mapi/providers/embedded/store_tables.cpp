@@ -8,6 +8,7 @@
 
 #include <mapix.h>
 
+#include "message_recipients.h"
 #include "object_props.h"
 #include "packed_props.h"
 #include "runtime/mapi_ptr.h"
@@ -18,6 +19,21 @@
 
 namespace mapi::embedded {
 namespace {
+
+// A row of an in-memory table that keeps the table it reads from.
+class SharedRow final : public RowAccessor {
+public:
+    SharedRow(std::shared_ptr<MemoryRows> table, std::unique_ptr<RowAccessor> row)
+        : table_(std::move(table)), row_(std::move(row)) {}
+    const SPropValue* GetById(ULONG propId) override { return row_->GetById(propId); }
+    HRESULT SubRows(ULONG subObject, std::vector<std::unique_ptr<RowAccessor>>* rows) override {
+        return row_->SubRows(subObject, rows);
+    }
+
+private:
+    std::shared_ptr<MemoryRows> table_;
+    std::unique_ptr<RowAccessor> row_;
+};
 
 class ObjectAccessor final : public RowAccessor {
 public:
@@ -92,21 +108,30 @@ public:
         if (!loaded_) Load();
         if (FAILED(loadError_)) return loadError_;
         if (row_.kind != ObjectKind::kMessage) return MAPI_E_NO_SUPPORT;
-        ObjectKind kind;
-        if (subObject == PR_MESSAGE_RECIPIENTS)
-            kind = ObjectKind::kRecipient;
-        else if (subObject == PR_MESSAGE_ATTACHMENTS)
-            kind = ObjectKind::kAttachment;
-        else
-            return MAPI_E_NO_SUPPORT;
+        if (subObject == PR_MESSAGE_RECIPIENTS) return RecipientSubRows(rows);
+        if (subObject != PR_MESSAGE_ATTACHMENTS) return MAPI_E_NO_SUPPORT;
         std::vector<int64_t> ids;
-        HRESULT hr = core_->Children(id_, kind, -1, &ids);
+        HRESULT hr = core_->Children(id_, ObjectKind::kAttachment, -1, &ids);
         if (FAILED(hr)) return hr;
         for (int64_t id : ids) rows->push_back(NewObjectAccessor(core_, id));
         return S_OK;
     }
 
 private:
+    // The rows GetRecipientTable would show, each keeping the table alive.
+    HRESULT RecipientSubRows(std::vector<std::unique_ptr<RowAccessor>>* rows) {
+        std::string blob;
+        std::vector<RecipientRow> recipients;
+        std::shared_ptr<MemoryRows> table;
+        HRESULT hr = core_->ReadRecipients(id_, &blob);
+        if (SUCCEEDED(hr)) hr = UnpackRecipients(blob, &recipients);
+        if (SUCCEEDED(hr)) hr = RecipientTableRows(recipients, &table);
+        if (FAILED(hr)) return hr;
+        for (ULONG i = 0; i < table->Count(); ++i)
+            rows->push_back(std::make_unique<SharedRow>(table, table->Row(i)));
+        return S_OK;
+    }
+
     // Null would say the row has no such value, and a copy or a restriction
     // would act on that; the answer lives outside the allocator that failed
     // and is not cached, so a later read may still succeed.
