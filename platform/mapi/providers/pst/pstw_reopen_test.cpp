@@ -12,6 +12,7 @@
 
 #include "providers/providers.h"
 #include "providers/pst/format/ndb_header.h"
+#include "providers/pst/format/ndb_permute.h"
 #include "providers/pst/pst_test_support.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/provider.h"
@@ -91,8 +92,14 @@ protected:
         for (char c : text) wide += std::string{c, '\0'};
         std::fstream f(path_, std::ios::binary | std::ios::in | std::ios::out);
         std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        // New files are written with the compressible encoding, a byte-for-byte
+        // substitution: look for the text as stored.
+        auto stored = [](std::string plain) {
+            mapi::pst::fmt::EncodePermute(reinterpret_cast<uint8_t*>(plain.data()), plain.size());
+            return plain;
+        };
         int hits = 0;
-        for (const std::string& needle : {wide, text})
+        for (const std::string& needle : {wide, text, stored(wide), stored(text)})
             for (size_t at = bytes.find(needle); at != std::string::npos; at = bytes.find(needle, at + 1), ++hits) {
                 f.seekp(static_cast<std::streamoff>(at));
                 f.put(static_cast<char>(bytes[at] ^ 0x20));
