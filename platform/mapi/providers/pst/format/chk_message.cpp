@@ -59,10 +59,14 @@ std::string AttachmentLabel(const std::vector<PropValue>& props, size_t index) {
 
 class Salvager {
 public:
+    explicit Salvager(PcValues values = PcValues::Copy) : values_(values) {}
     bool Message(const CheckedNode& node, const std::string& where, int depth, SalvagedMessage* out,
                  std::string* error);
     void Recipients(const CheckedNode& node, const std::string& where, SalvagedMessage* out);
     void Attachments(const CheckedNode& node, const std::string& where, int depth, SalvagedMessage* out);
+
+private:
+    PcValues values_;
 };
 
 bool Salvager::Message(const CheckedNode& node, const std::string& where, int depth,
@@ -70,7 +74,7 @@ bool Salvager::Message(const CheckedNode& node, const std::string& where, int de
     std::vector<CheckedProp> props;
     std::vector<std::string> lost;
     size_t lostBefore = out->lost.size();
-    if (!ReadCheckedPc(node, &props, &lost, error)) return false;
+    if (!ReadCheckedPc(node, &props, &lost, error, values_)) return false;
     for (const std::string& l : lost) out->lost.push_back(where + "some properties: " + l);
     bool hasClass = false, hasText = false;
     for (CheckedProp& p : props) {
@@ -144,7 +148,7 @@ void Salvager::Attachments(const CheckedNode& node, const std::string& where, in
         }
         std::vector<CheckedProp> props;
         std::vector<std::string> lost;
-        if (!ReadCheckedPc(sub->second, &props, &lost, &why)) {
+        if (!ReadCheckedPc(sub->second, &props, &lost, &why, values_)) {
             out->lost.push_back(where + label + ": " + why);
             continue;
         }
@@ -242,6 +246,13 @@ bool SalvageFromRow(const CheckedNode* node, const std::vector<PropValue>& row, 
     }
     *out = std::move(m);
     return true;
+}
+
+bool MessageIsWhole(const CheckedNode& node) {
+    SalvagedMessage m;
+    std::string error;
+    Salvager s(PcValues::CheckOnly);
+    return s.Message(node, "", 0, &m, &error) && m.Whole();
 }
 
 bool SalvageMessage(const CheckedNode& node, SalvagedMessage* out, std::string* error) {

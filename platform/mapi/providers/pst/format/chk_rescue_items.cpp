@@ -18,16 +18,33 @@ void Rescuer::AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> p
     ++stats_->failed;
 }
 
-void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered,
+void Rescuer::AddMessage(uint32_t nid, uint32_t folder, CheckedNode&& node, bool recovered,
                          const std::string& origin) {
+    auto& list = (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder];
+    // The writer's readers cut a heap into Unicode-sized pages; an ANSI
+    // node of more than one block is rebuilt from what this reader read.
+    bool keepAsStored = file_.Unicode() || node.pages.size() <= 1;
+    Node whole;
+    std::string why;
+    // The common case first: a whole item, kept as stored, with none of its
+    // values copied to find that out. A note to add (origin, names lost)
+    // makes it a salvaged one, which the path below builds.
+    if (origin.empty() && !namesLost_ && keepAsStored && MessageIsWhole(node) &&
+        WholeNode(std::move(node), &whole, &why)) {
+        nodes_[nid] = {folder, std::move(whole)};
+        ++stats_->whole;
+        if (recovered) ++stats_->recovered;
+        list.push_back(nid);
+        return;
+    }
     SalvagedMessage m;
     std::string error;
     bool salvaged = SalvageMessage(node, &m, &error);
     if (salvaged && !origin.empty()) m.lost.push_back(origin);
     if (!salvaged && !recovered) {
         auto row = rows_.find(nid);
-        std::string why = error;
-        if (row != rows_.end()) salvaged = SalvageFromRow(&node, row->second.second, why, &m, &error);
+        std::string reason = error;
+        if (row != rows_.end()) salvaged = SalvageFromRow(&node, row->second.second, reason, &m, &error);
     }
     if (!salvaged) {
         if (recovered) return;  // nothing to offer, and nobody listed it
@@ -37,13 +54,7 @@ void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node,
         return AddFailing(nid, folder, std::move(props));
     }
     DropNamesIfLost(&m);
-    Node whole;
-    std::string why;
-    auto& list = (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder];
-    // The writer's readers cut a heap into Unicode-sized pages; an ANSI
-    // node of more than one block is rebuilt from what this reader read.
-    bool keepAsStored = file_.Unicode() || node.pages.size() <= 1;
-    if (m.Whole() && keepAsStored && WholeNode(node, &whole, &why)) {
+    if (m.Whole() && keepAsStored && WholeNode(std::move(node), &whole, &why)) {
         nodes_[nid] = {folder, std::move(whole)};
         ++stats_->whole;
     } else if (m.Whole() && !keepAsStored) {
@@ -171,7 +182,7 @@ void Rescuer::Strays() {
         bool listed = keep && row != rows_.end() && row->second.first == entry.nidParent;
         uint32_t folder = listed || inRecoveredFolder ? entry.nidParent
                                                       : SpecialFolder(&recoveredItems_, kRecoveredItemsName);
-        AddMessage(id, folder, node, true,
+        AddMessage(id, folder, std::move(node), true,
                    "found outside the file's current node index: an item lost from its folder or a deleted "
                    "item; it may not be the item's last state");
     }

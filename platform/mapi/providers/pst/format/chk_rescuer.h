@@ -43,7 +43,8 @@ private:
     void Messages();
     void ListedButGone();
     void Strays();
-    void AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered,
+    // node is taken over: a whole message keeps its pages as they were read.
+    void AddMessage(uint32_t nid, uint32_t folder, CheckedNode&& node, bool recovered,
                     const std::string& origin = "");
     void AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> props);
     void AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m);
