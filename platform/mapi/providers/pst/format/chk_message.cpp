@@ -85,7 +85,7 @@ bool Salvager::Message(const CheckedNode& node, const std::string& where, int de
         uint16_t id = PropId(p.tag);
         hasClass = hasClass || id == 0x001A;
         hasText = hasText || (IsEssential(id) && id != 0x001A);
-        out->content.props.push_back({p.tag, std::move(p.bytes)});
+        if (values_ == PcValues::Copy) out->content.props.push_back({p.tag, std::move(p.bytes)});
     }
     // Read as: the item is beyond salvage when damage took every value
     // that says what it was (class, subject, bodies). An item that never
@@ -115,6 +115,9 @@ void Salvager::Recipients(const CheckedNode& node, const std::string& where, Sal
         out->lost.push_back(where + "the recipients: " + why);
         return;
     }
+    // A check keeps nothing; a mailing list's thousand rows are otherwise
+    // built up only to be thrown away.
+    if (values_ == PcValues::CheckOnly) return;
     for (TableRow& row : rows) {
         std::vector<PropValue> cells;
         for (PropValue& v : row.cells)
