@@ -1,6 +1,7 @@
 #include "providers/pst/format/chk_message.h"
 
 #include "providers/pst/format/chk_ltp.h"
+#include "providers/pst/format/chk_tc.h"
 #include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/msg_values.h"
 #include "providers/pst/format/ndb_ids.h"
@@ -66,8 +67,24 @@ public:
     void Attachments(const CheckedNode& node, const std::string& where, int depth, SalvagedMessage* out);
 
 private:
+    // A table's rows; a check gets their ids only (a mailing list's
+    // thousand recipient rows would otherwise be built to be dropped).
+    bool Rows(const Node& table, std::vector<TableRow>* rows, std::string* why) const;
+
     PcValues values_;
 };
+
+bool Salvager::Rows(const Node& table, std::vector<TableRow>* rows, std::string* why) const {
+    if (values_ == PcValues::Copy) {
+        std::vector<uint32_t> columns;
+        return ReadTableContext(table, &columns, rows, why);
+    }
+    std::vector<uint32_t> ids;
+    if (!CheckTableContext(table, &ids, why)) return false;
+    rows->clear();
+    for (uint32_t id : ids) rows->push_back(TableRow{id, {}});
+    return true;
+}
 
 bool Salvager::Message(const CheckedNode& node, const std::string& where, int depth,
                        SalvagedMessage* out, std::string* error) {
@@ -109,14 +126,11 @@ void Salvager::Recipients(const CheckedNode& node, const std::string& where, Sal
     }
     Node table;
     std::string why;
-    std::vector<uint32_t> columns;
     std::vector<TableRow> rows;
-    if (!WholeNode(it->second, &table, &why) || !ReadTableContext(table, &columns, &rows, &why)) {
+    if (!WholeNode(it->second, &table, &why) || !Rows(table, &rows, &why)) {
         out->lost.push_back(where + "the recipients: " + why);
         return;
     }
-    // A check keeps nothing; a mailing list's thousand rows are otherwise
-    // built up only to be thrown away.
     if (values_ == PcValues::CheckOnly) return;
     for (TableRow& row : rows) {
         std::vector<PropValue> cells;
@@ -136,9 +150,8 @@ void Salvager::Attachments(const CheckedNode& node, const std::string& where, in
     }
     Node table;
     std::string why;
-    std::vector<uint32_t> columns;
     std::vector<TableRow> rows;
-    if (!WholeNode(it->second, &table, &why) || !ReadTableContext(table, &columns, &rows, &why)) {
+    if (!WholeNode(it->second, &table, &why) || !Rows(table, &rows, &why)) {
         out->lost.push_back(where + "the attachments: " + why);
         return;
     }
