@@ -2,6 +2,7 @@
 
 #include "providers/pst/format/chk_ltp.h"
 #include "providers/pst/format/chk_rescue_parts.h"
+#include "providers/pst/format/chk_tc.h"
 #include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/msg_values.h"
 
@@ -42,9 +43,9 @@ void Rescuer::AddMessage(uint32_t nid, uint32_t folder, CheckedNode&& node, bool
     bool salvaged = SalvageMessage(node, &m, &error);
     if (salvaged && !origin.empty()) m.lost.push_back(origin);
     if (!salvaged && !recovered) {
-        auto row = rows_.find(nid);
         std::string reason = error;
-        if (row != rows_.end()) salvaged = SalvageFromRow(&node, row->second.second, reason, &m, &error);
+        if (const std::vector<PropValue>* row = RowOf(nid); row != nullptr)
+            salvaged = SalvageFromRow(&node, *row, reason, &m, &error);
     }
     if (!salvaged) {
         if (recovered) return;  // nothing to offer, and nobody listed it
@@ -116,29 +117,49 @@ void Rescuer::LoadRows() {
             if (t == file_.Nodes().end()) continue;
             Node table;
             std::string why;
-            std::vector<uint32_t> columns;
-            std::vector<TableRow> rows;
-            if (!WholeNode(file_.ReadNode(t->second), &table, &why) ||
-                !ReadTableContext(table, &columns, &rows, &why)) {
+            std::vector<uint32_t> ids;
+            if (!WholeNode(file_.ReadNode(t->second), &table, &why) || !CheckTableContext(table, &ids, &why)) {
                 Note("the contents table of folder " + HexNid(folder) + " is damaged (" + why +
                      "); items it listed whose nodes are damaged or gone cannot be named");
                 continue;
             }
-            for (TableRow& row : rows) {
-                if (!IsMessageNid(row.rowId)) continue;
-                std::vector<PropValue> props;
-                for (PropValue& v : row.cells)
-                    if (v.tag != kTagLtpRowId && v.tag != kTagLtpRowVer) props.push_back(std::move(v));
-                rows_[row.rowId] = {folder, std::move(props)};
-            }
+            tables_.push_back(std::move(table));
+            for (uint32_t id : ids)
+                if (IsMessageNid(id)) rows_[id] = {folder, tables_.size() - 1};
         }
     }
 }
 
+const std::vector<PropValue>* Rescuer::RowOf(uint32_t nid) {
+    auto listed = rows_.find(nid);
+    if (listed == rows_.end()) return nullptr;
+    size_t t = listed->second.table;
+    auto read = tableRows_.find(t);
+    if (read == tableRows_.end()) {
+        read = tableRows_.emplace(t, std::map<uint32_t, std::vector<PropValue>>()).first;
+        std::vector<uint32_t> columns;
+        std::vector<TableRow> rows;
+        std::string why;
+        // The check passed, so the strict reader reads it too.
+        if (ReadTableContext(tables_[t], &columns, &rows, &why)) {
+            for (TableRow& row : rows) {
+                std::vector<PropValue> props;
+                for (PropValue& v : row.cells)
+                    if (v.tag != kTagLtpRowId && v.tag != kTagLtpRowVer) props.push_back(std::move(v));
+                read->second[row.rowId] = std::move(props);
+            }
+        }
+    }
+    auto row = read->second.find(nid);
+    return row == read->second.end() ? nullptr : &row->second;
+}
+
 void Rescuer::ListedButGone() {
-    for (auto& [nid, row] : rows_) {
+    for (const auto& [nid, listed] : rows_) {
         if (file_.Nodes().count(nid) != 0 || nodes_.count(nid) != 0) continue;
-        auto& [folder, props] = row;
+        uint32_t folder = listed.folder;
+        const std::vector<PropValue>* row = RowOf(nid);
+        std::vector<PropValue> props = row != nullptr ? *row : std::vector<PropValue>();
         SalvagedMessage m;
         std::string error;
         if (SalvageFromRow(nullptr, props, "the item's node is gone from the file", &m, &error)) {
@@ -179,7 +200,7 @@ void Rescuer::Strays() {
         // A folder that still lists the item (its index entry lost to
         // damage) gets it back in its place, instead of the bare row.
         auto row = rows_.find(nid);
-        bool listed = keep && row != rows_.end() && row->second.first == entry.nidParent;
+        bool listed = keep && row != rows_.end() && row->second.folder == entry.nidParent;
         uint32_t folder = listed || inRecoveredFolder ? entry.nidParent
                                                       : SpecialFolder(&recoveredItems_, kRecoveredItemsName);
         AddMessage(id, folder, std::move(node), true,
