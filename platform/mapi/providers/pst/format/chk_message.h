@@ -32,10 +32,10 @@ struct SalvagedMessage {
 bool SalvageMessage(const CheckedNode& node, SalvagedMessage* out, std::string* error);
 
 // True when SalvageMessage would lose nothing of node's message. The same
-// checks, without copying bodies and attachment data out of the node: most
-// items of a file are whole, and a whole one is kept as it was stored. A
-// value it cannot judge without its bytes counts as lost, so true here is
-// never false there.
+// checks, without copying values out of the node or building the content:
+// most items of a file are whole, and a whole one is kept as it was
+// stored. A value it cannot judge without its bytes counts as lost, so
+// true here is never false there.
 bool MessageIsWhole(const CheckedNode& node);
 
 // The second chance of a message SalvageMessage gave up on (why): the row
