@@ -4,9 +4,13 @@
 // child whose peak resident set is taken from wait4. The file is made by
 // quirnel-copy of a generated sample into a new .pst; the samples in
 // QUIRNEL_SHARED_DIR/fixtures/pst are measured too when present. A plain
-// "mapiprofile list" gives the process's baseline.
+// "mapiprofile list" gives the process's baseline. CPU time (user + system
+// of the child alone) is printed beside the wall time, and the ratio of the
+// two readers' CPU times closes each line.
 //
 // usage: pst_read_bench [--items N]   (default 4000)
+#include <sys/resource.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,22 +26,36 @@ namespace fs = std::filesystem;
 using bench::ChildRun;
 using bench::RunChild;
 
+double ChildrenCpu() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 // Reads the file through one provider, with a profile that holds nothing
-// else: a session opens every store of its profile.
-ChildRun Dump(const std::string& dir, const std::string& provider, const std::string& path) {
+// else: a session opens every store of its profile. *cpu receives the
+// child's CPU time: what the waited-for children used grows by its share.
+ChildRun Dump(const std::string& dir, const std::string& provider, const std::string& path, double* cpu) {
     std::string profile = dir + "/read-" + provider + ".ini";
     std::ofstream(profile, std::ios::trunc) << "[store1]\nname = file\nprovider = " << provider << "\npath = " << path
                                             << "\n";
     setenv("MAPI_PROFILE", profile.c_str(), 1);
-    return RunChild({MAPIPROFILE_BIN, "dump", "file", "--props"});
+    double before = ChildrenCpu();
+    ChildRun run = RunChild({MAPIPROFILE_BIN, "dump", "file", "--props"});
+    *cpu = ChildrenCpu() - before;
+    return run;
 }
 
 bool Compare(const std::string& dir, const std::string& label, const std::string& path) {
-    ChildRun checked = Dump(dir, "pst-checked", path);
-    ChildRun libpff = Dump(dir, "pst", path);
-    std::printf("%-26s %10ju  %8ld KiB %6.2f s  %8ld KiB %6.2f s  %5.2f\n", label.c_str(),
-                static_cast<uintmax_t>(fs::file_size(path)), checked.peakRssKb, checked.seconds, libpff.peakRssKb,
-                libpff.seconds, libpff.peakRssKb > 0 ? static_cast<double>(checked.peakRssKb) / libpff.peakRssKb : 0.0);
+    double checkedCpu = 0, libpffCpu = 0;
+    ChildRun checked = Dump(dir, "pst-checked", path, &checkedCpu);
+    ChildRun libpff = Dump(dir, "pst", path, &libpffCpu);
+    std::printf("%-26s %10ju  %8ld KiB %6.2f s %6.2f s  %8ld KiB %6.2f s %6.2f s  %5.2f  %5.2f\n", label.c_str(),
+                static_cast<uintmax_t>(fs::file_size(path)), checked.peakRssKb, checked.seconds, checkedCpu,
+                libpff.peakRssKb, libpff.seconds, libpffCpu,
+                libpff.peakRssKb > 0 ? static_cast<double>(checked.peakRssKb) / libpff.peakRssKb : 0.0,
+                libpffCpu > 0 ? checkedCpu / libpffCpu : 0.0);
     if (checked.status != 0 || libpff.status != 0)
         std::printf("  (exit %d checked, %d libpff)\n", checked.status, libpff.status);
     return checked.status == 0 && libpff.status == 0;
@@ -64,9 +82,10 @@ int main(int argc, char** argv) {
     }
     setenv("MAPI_PROFILE", (dir + "/none.ini").c_str(), 1);
     ChildRun baseline = RunChild({MAPIPROFILE_BIN, "list"});
-    std::printf("mapiprofile dump --props, peak resident memory (baseline of the process: %ld KiB)\n",
+    std::printf("mapiprofile dump --props, peak resident memory, wall and CPU time (baseline of the process: %ld KiB)\n",
                 baseline.peakRssKb);
-    std::printf("%-26s %10s  %-21s  %-21s  %5s\n", "file", "bytes", "pst-checked", "libpff", "ratio");
+    std::printf("%-26s %10s  %-30s  %-30s  %5s  %5s\n", "file", "bytes", "pst-checked: peak, wall, CPU",
+                "libpff: peak, wall, CPU", "peak", "CPU");
     bool ok = Compare(dir, "generated, " + std::to_string(items) + " items", big);
     const std::string samples = std::string(QUIRNEL_SHARED_DIR) + "/fixtures/pst";
     if (fs::is_directory(samples))

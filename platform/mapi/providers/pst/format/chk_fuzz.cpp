@@ -19,6 +19,7 @@
 #include "providers/pst/format/chk_message.h"
 #include "providers/pst/format/chk_ndb.h"
 #include "providers/pst/format/chk_rescue.h"
+#include "providers/pst/format/chk_tc.h"
 #include "providers/pst/format/ltp_tc.h"
 
 namespace fmt = mapi::pst::fmt;
@@ -99,12 +100,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<std::string> lost;
         fmt::ReadCheckedPc(node, &props, &lost, &error);
         fmt::SalvagedMessage m;
-        fmt::SalvageMessage(node, &m, &error);
+        bool salvaged = fmt::SalvageMessage(node, &m, &error);
+        // The shortcut of the rescue may never keep whole what the salvage
+        // finds damaged.
+        if (fmt::MessageIsWhole(node) && !(salvaged && m.Whole())) __builtin_trap();
         return 0;
     }
     fmt::Node whole;
-    std::vector<uint32_t> columns;
+    std::vector<uint32_t> columns, ids;
     std::vector<fmt::TableRow> rows;
-    if (fmt::WholeNode(node, &whole, &error)) fmt::ReadTableContext(whole, &columns, &rows, &error);
+    if (!fmt::WholeNode(node, &whole, &error)) return 0;
+    bool read = fmt::ReadTableContext(whole, &columns, &rows, &error);
+    // The table check stands for the strict reader: the same answer, the same rows.
+    if (fmt::CheckTableContext(whole, &ids, &error) != read || (read && ids.size() != rows.size())) __builtin_trap();
+    for (size_t i = 0; read && i < ids.size(); ++i)
+        if (ids[i] != rows[i].rowId) __builtin_trap();
     return 0;
 }

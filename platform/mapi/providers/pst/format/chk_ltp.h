@@ -27,6 +27,9 @@ public:
     // The bytes of an allocation; false with the reason when hid names
     // none or lies in a damaged page.
     bool Get(uint32_t hid, Bytes* out, std::string* why) const;
+    // The same bytes in place, valid as long as the node the heap was
+    // opened on.
+    bool View(uint32_t hid, const uint8_t** data, size_t* size, std::string* why) const;
 
 private:
     struct Page {
@@ -39,11 +42,19 @@ private:
     std::vector<Page> pages_;
 };
 
+// A leaf record of a heap B-tree: its key, and its data in place in the
+// heap (valid as long as the node the heap was opened on). Every record of
+// every item passes through here at open, so none is copied.
+struct CheckedBthRecord {
+    uint64_t key = 0;
+    const uint8_t* data = nullptr;
+};
+
 // Reads the leaf records of the heap B-tree whose header is at hid. A
 // record page that cannot be read is skipped and named in *lost (records
 // whose keys are then unknown); false only when the header is unreadable.
 bool ReadCheckedBth(const CheckedHeap& heap, uint32_t hid, uint8_t* keySize, uint8_t* dataSize,
-                    std::vector<BthRecord>* records, std::vector<std::string>* lost,
+                    std::vector<CheckedBthRecord>* records, std::vector<std::string>* lost,
                     std::string* error);
 
 // One property of a property context, or the reason its value is lost.
@@ -53,13 +64,23 @@ struct CheckedProp {
     std::string error;  // "" when bytes is the whole, sound value
 };
 
+// What to do with variable-size values: copy them into CheckedProp::bytes
+// (joining those kept in subnodes), or only check them and leave bytes
+// empty, for a caller that only needs to know whether the item is whole.
+// Object values (the reference to an embedded message) are copied either way.
+enum class PcValues { Copy, CheckOnly };
+
 // Reads a property context. *lost names parts whose properties are gone
 // without even their tags being known. False when no property can be read.
 bool ReadCheckedPc(const CheckedNode& node, std::vector<CheckedProp>* props,
-                   std::vector<std::string>* lost, std::string* error);
+                   std::vector<std::string>* lost, std::string* error,
+                   PcValues values = PcValues::Copy);
 
 // The node as the strict LTP readers take it, when every byte of it and of
 // its subnodes is sound; false with the first problem otherwise.
 bool WholeNode(const CheckedNode& in, Node* out, std::string* why);
+// The same, taking the pages over instead of copying them; in is left
+// without its data, or untouched on failure.
+bool WholeNode(CheckedNode&& in, Node* out, std::string* why);
 
 }  // namespace mapi::pst::fmt

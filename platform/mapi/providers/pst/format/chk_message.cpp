@@ -1,6 +1,7 @@
 #include "providers/pst/format/chk_message.h"
 
 #include "providers/pst/format/chk_ltp.h"
+#include "providers/pst/format/chk_tc.h"
 #include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/msg_values.h"
 #include "providers/pst/format/ndb_ids.h"
@@ -59,18 +60,38 @@ std::string AttachmentLabel(const std::vector<PropValue>& props, size_t index) {
 
 class Salvager {
 public:
+    explicit Salvager(PcValues values = PcValues::Copy) : values_(values) {}
     bool Message(const CheckedNode& node, const std::string& where, int depth, SalvagedMessage* out,
                  std::string* error);
     void Recipients(const CheckedNode& node, const std::string& where, SalvagedMessage* out);
     void Attachments(const CheckedNode& node, const std::string& where, int depth, SalvagedMessage* out);
+
+private:
+    // A table's rows; a check gets their ids only (a mailing list's
+    // thousand recipient rows would otherwise be built to be dropped).
+    bool Rows(const Node& table, std::vector<TableRow>* rows, std::string* why) const;
+
+    PcValues values_;
 };
+
+bool Salvager::Rows(const Node& table, std::vector<TableRow>* rows, std::string* why) const {
+    if (values_ == PcValues::Copy) {
+        std::vector<uint32_t> columns;
+        return ReadTableContext(table, &columns, rows, why);
+    }
+    std::vector<uint32_t> ids;
+    if (!CheckTableContext(table, &ids, why)) return false;
+    rows->clear();
+    for (uint32_t id : ids) rows->push_back(TableRow{id, {}});
+    return true;
+}
 
 bool Salvager::Message(const CheckedNode& node, const std::string& where, int depth,
                        SalvagedMessage* out, std::string* error) {
     std::vector<CheckedProp> props;
     std::vector<std::string> lost;
     size_t lostBefore = out->lost.size();
-    if (!ReadCheckedPc(node, &props, &lost, error)) return false;
+    if (!ReadCheckedPc(node, &props, &lost, error, values_)) return false;
     for (const std::string& l : lost) out->lost.push_back(where + "some properties: " + l);
     bool hasClass = false, hasText = false;
     for (CheckedProp& p : props) {
@@ -81,7 +102,7 @@ bool Salvager::Message(const CheckedNode& node, const std::string& where, int de
         uint16_t id = PropId(p.tag);
         hasClass = hasClass || id == 0x001A;
         hasText = hasText || (IsEssential(id) && id != 0x001A);
-        out->content.props.push_back({p.tag, std::move(p.bytes)});
+        if (values_ == PcValues::Copy) out->content.props.push_back({p.tag, std::move(p.bytes)});
     }
     // Read as: the item is beyond salvage when damage took every value
     // that says what it was (class, subject, bodies). An item that never
@@ -105,12 +126,12 @@ void Salvager::Recipients(const CheckedNode& node, const std::string& where, Sal
     }
     Node table;
     std::string why;
-    std::vector<uint32_t> columns;
     std::vector<TableRow> rows;
-    if (!WholeNode(it->second, &table, &why) || !ReadTableContext(table, &columns, &rows, &why)) {
+    if (!WholeNode(it->second, &table, &why) || !Rows(table, &rows, &why)) {
         out->lost.push_back(where + "the recipients: " + why);
         return;
     }
+    if (values_ == PcValues::CheckOnly) return;
     for (TableRow& row : rows) {
         std::vector<PropValue> cells;
         for (PropValue& v : row.cells)
@@ -129,9 +150,8 @@ void Salvager::Attachments(const CheckedNode& node, const std::string& where, in
     }
     Node table;
     std::string why;
-    std::vector<uint32_t> columns;
     std::vector<TableRow> rows;
-    if (!WholeNode(it->second, &table, &why) || !ReadTableContext(table, &columns, &rows, &why)) {
+    if (!WholeNode(it->second, &table, &why) || !Rows(table, &rows, &why)) {
         out->lost.push_back(where + "the attachments: " + why);
         return;
     }
@@ -144,7 +164,7 @@ void Salvager::Attachments(const CheckedNode& node, const std::string& where, in
         }
         std::vector<CheckedProp> props;
         std::vector<std::string> lost;
-        if (!ReadCheckedPc(sub->second, &props, &lost, &why)) {
+        if (!ReadCheckedPc(sub->second, &props, &lost, &why, values_)) {
             out->lost.push_back(where + label + ": " + why);
             continue;
         }
@@ -242,6 +262,13 @@ bool SalvageFromRow(const CheckedNode* node, const std::vector<PropValue>& row, 
     }
     *out = std::move(m);
     return true;
+}
+
+bool MessageIsWhole(const CheckedNode& node) {
+    SalvagedMessage m;
+    std::string error;
+    Salvager s(PcValues::CheckOnly);
+    return s.Message(node, "", 0, &m, &error) && m.Whole();
 }
 
 bool SalvageMessage(const CheckedNode& node, SalvagedMessage* out, std::string* error) {

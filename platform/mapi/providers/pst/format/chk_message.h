@@ -31,6 +31,13 @@ struct SalvagedMessage {
 // False with the reason when the message cannot be salvaged at all.
 bool SalvageMessage(const CheckedNode& node, SalvagedMessage* out, std::string* error);
 
+// True when SalvageMessage would lose nothing of node's message. The same
+// checks, without copying values out of the node or building the content:
+// most items of a file are whole, and a whole one is kept as it was
+// stored. A value it cannot judge without its bytes counts as lost, so
+// true here is never false there.
+bool MessageIsWhole(const CheckedNode& node);
+
 // The second chance of a message SalvageMessage gave up on (why): the row
 // its folder's contents table holds for it, which repeats the class,
 // subject, sender, dates, flags and size, completed by whatever of its own

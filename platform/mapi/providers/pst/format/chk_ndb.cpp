@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "providers/pst/format/ndb_crc.h"
+#include "providers/pst/format/chk_crc.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/format/ndb_permute.h"
 
@@ -48,6 +48,9 @@ std::string CheckedNode::DataProblem() const {
 
 Bytes CheckedNode::Joined() const {
     Bytes out;
+    size_t total = 0;
+    for (const Bytes& p : pages) total += p.size();
+    out.reserve(total);
     for (const Bytes& p : pages) out.insert(out.end(), p.begin(), p.end());
     return out;
 }
@@ -85,8 +88,8 @@ bool CheckedFile::ReadHeader(std::string* error) {
         return fail("a personal folder file of a version this reader does not know");
     }
     // Both CRCs start at the client magic; ANSI headers have only the first.
-    if (Get32(data_ + 4) != ComputeCrc(data_ + 8, 471)) Problem("the header's partial CRC is wrong");
-    if (unicode_ && Get32(data_ + 524) != ComputeCrc(data_ + 8, 516))
+    if (Get32(data_ + 4) != CheckCrc(data_ + 8, 471)) Problem("the header's partial CRC is wrong");
+    if (unicode_ && Get32(data_ + 524) != CheckCrc(data_ + 8, 516))
         Problem("the header's full CRC is wrong");
     if (unicode_) {
         const uint8_t* r = data_ + 180;
@@ -133,7 +136,7 @@ bool CheckedFile::ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string
         *why = "not a page of the expected B-tree" + At(ib);
         return false;
     }
-    bool crcRight = crc == ComputeCrc(p, kPageSize - g.pageTrailer);
+    bool crcRight = crc == CheckCrc(p, kPageSize - g.pageTrailer);
     if (crcOk != nullptr) *crcOk = crcRight;
     if (!crcRight && crcOk == nullptr) {
         *why = "a B-tree page with a wrong CRC" + At(ib);
@@ -255,7 +258,7 @@ void CheckedFile::ScanBlocks() const {
         uint32_t crc = unicode_ ? Get32(t + 4) : Get32(t + 8);
         uint64_t key = bid & ~uint64_t{1};
         if (key == 0 || Get16(t + 2) != ComputeSig(ib, bid) || blocks_.count(key) != 0) continue;
-        if (crc != ComputeCrc(data_ + ib, cb)) continue;
+        if (crc != CheckCrc(data_ + ib, cb)) continue;
         trailerBlocks_.emplace(key, BbtEntry{{bid, ib}, cb, 0});
     }
 }
@@ -291,17 +294,19 @@ bool CheckedFile::Block(uint64_t bid, Bytes* out, std::string* why) const {
     uint16_t cb = Get16(t), sig = Get16(t + 2);
     uint64_t trailerBid = unicode_ ? Get64(t + 8) : Get32(t + 4);
     uint32_t crc = unicode_ ? Get32(t + 4) : Get32(t + 8);
-    std::string where = " (block " + std::to_string(bid) + At(ib) + ")";
-    if (cb != e.cb) *why = "a block whose size differs from its B-tree entry" + where;
-    else if ((trailerBid & ~uint64_t{1}) != key) *why = "a block whose id differs from its B-tree entry" + where;
-    else if (sig != ComputeSig(ib, trailerBid)) *why = "a block with a wrong signature" + where;
-    else if (crc != ComputeCrc(b, cb)) *why = "a block with a wrong CRC" + where;
+    // The place is named only in a failure: every block of the file passes
+    // here, and formatting it for each was a cost of its own.
+    auto where = [&] { return " (block " + std::to_string(bid) + At(ib) + ")"; };
+    if (cb != e.cb) *why = "a block whose size differs from its B-tree entry" + where();
+    else if ((trailerBid & ~uint64_t{1}) != key) *why = "a block whose id differs from its B-tree entry" + where();
+    else if (sig != ComputeSig(ib, trailerBid)) *why = "a block with a wrong signature" + where();
+    else if (crc != CheckCrc(b, cb)) *why = "a block with a wrong CRC" + where();
     else why->clear();
     if (!why->empty()) return false;
     out->assign(b, b + cb);
     if (IsInternalBid(bid) || crypt_ == kCryptNone) return true;
     if (crypt_ == kCryptCyclic) {
-        *why = "a block in the cyclic encoding, which this reader does not decode" + where;
+        *why = "a block in the cyclic encoding, which this reader does not decode" + where();
         return false;
     }
     DecodePermute(out->data(), out->size());

@@ -2,6 +2,7 @@
 
 #include "providers/pst/format/chk_ltp.h"
 #include "providers/pst/format/chk_rescue_parts.h"
+#include "providers/pst/format/chk_tc.h"
 #include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/msg_values.h"
 
@@ -18,16 +19,33 @@ void Rescuer::AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> p
     ++stats_->failed;
 }
 
-void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered,
+void Rescuer::AddMessage(uint32_t nid, uint32_t folder, CheckedNode&& node, bool recovered,
                          const std::string& origin) {
+    auto& list = (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder];
+    // The writer's readers cut a heap into Unicode-sized pages; an ANSI
+    // node of more than one block is rebuilt from what this reader read.
+    bool keepAsStored = file_.Unicode() || node.pages.size() <= 1;
+    Node whole;
+    std::string why;
+    // The common case first: a whole item, kept as stored, with none of its
+    // values copied to find that out. A note to add (origin, names lost)
+    // makes it a salvaged one, which the path below builds.
+    if (origin.empty() && !namesLost_ && keepAsStored && MessageIsWhole(node) &&
+        WholeNode(std::move(node), &whole, &why)) {
+        nodes_[nid] = {folder, std::move(whole)};
+        ++stats_->whole;
+        if (recovered) ++stats_->recovered;
+        list.push_back(nid);
+        return;
+    }
     SalvagedMessage m;
     std::string error;
     bool salvaged = SalvageMessage(node, &m, &error);
     if (salvaged && !origin.empty()) m.lost.push_back(origin);
     if (!salvaged && !recovered) {
-        auto row = rows_.find(nid);
-        std::string why = error;
-        if (row != rows_.end()) salvaged = SalvageFromRow(&node, row->second.second, why, &m, &error);
+        std::string reason = error;
+        if (const std::vector<PropValue>* row = RowOf(nid); row != nullptr)
+            salvaged = SalvageFromRow(&node, *row, reason, &m, &error);
     }
     if (!salvaged) {
         if (recovered) return;  // nothing to offer, and nobody listed it
@@ -37,13 +55,7 @@ void Rescuer::AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node,
         return AddFailing(nid, folder, std::move(props));
     }
     DropNamesIfLost(&m);
-    Node whole;
-    std::string why;
-    auto& list = (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder];
-    // The writer's readers cut a heap into Unicode-sized pages; an ANSI
-    // node of more than one block is rebuilt from what this reader read.
-    bool keepAsStored = file_.Unicode() || node.pages.size() <= 1;
-    if (m.Whole() && keepAsStored && WholeNode(node, &whole, &why)) {
+    if (m.Whole() && keepAsStored && WholeNode(std::move(node), &whole, &why)) {
         nodes_[nid] = {folder, std::move(whole)};
         ++stats_->whole;
     } else if (m.Whole() && !keepAsStored) {
@@ -105,29 +117,49 @@ void Rescuer::LoadRows() {
             if (t == file_.Nodes().end()) continue;
             Node table;
             std::string why;
-            std::vector<uint32_t> columns;
-            std::vector<TableRow> rows;
-            if (!WholeNode(file_.ReadNode(t->second), &table, &why) ||
-                !ReadTableContext(table, &columns, &rows, &why)) {
+            std::vector<uint32_t> ids;
+            if (!WholeNode(file_.ReadNode(t->second), &table, &why) || !CheckTableContext(table, &ids, &why)) {
                 Note("the contents table of folder " + HexNid(folder) + " is damaged (" + why +
                      "); items it listed whose nodes are damaged or gone cannot be named");
                 continue;
             }
-            for (TableRow& row : rows) {
-                if (!IsMessageNid(row.rowId)) continue;
-                std::vector<PropValue> props;
-                for (PropValue& v : row.cells)
-                    if (v.tag != kTagLtpRowId && v.tag != kTagLtpRowVer) props.push_back(std::move(v));
-                rows_[row.rowId] = {folder, std::move(props)};
-            }
+            tables_.push_back(std::move(table));
+            for (uint32_t id : ids)
+                if (IsMessageNid(id)) rows_[id] = {folder, tables_.size() - 1};
         }
     }
 }
 
+const std::vector<PropValue>* Rescuer::RowOf(uint32_t nid) {
+    auto listed = rows_.find(nid);
+    if (listed == rows_.end()) return nullptr;
+    size_t t = listed->second.table;
+    auto read = tableRows_.find(t);
+    if (read == tableRows_.end()) {
+        read = tableRows_.emplace(t, std::map<uint32_t, std::vector<PropValue>>()).first;
+        std::vector<uint32_t> columns;
+        std::vector<TableRow> rows;
+        std::string why;
+        // The check passed, so the strict reader reads it too.
+        if (ReadTableContext(tables_[t], &columns, &rows, &why)) {
+            for (TableRow& row : rows) {
+                std::vector<PropValue> props;
+                for (PropValue& v : row.cells)
+                    if (v.tag != kTagLtpRowId && v.tag != kTagLtpRowVer) props.push_back(std::move(v));
+                read->second[row.rowId] = std::move(props);
+            }
+        }
+    }
+    auto row = read->second.find(nid);
+    return row == read->second.end() ? nullptr : &row->second;
+}
+
 void Rescuer::ListedButGone() {
-    for (auto& [nid, row] : rows_) {
+    for (const auto& [nid, listed] : rows_) {
         if (file_.Nodes().count(nid) != 0 || nodes_.count(nid) != 0) continue;
-        auto& [folder, props] = row;
+        uint32_t folder = listed.folder;
+        const std::vector<PropValue>* row = RowOf(nid);
+        std::vector<PropValue> props = row != nullptr ? *row : std::vector<PropValue>();
         SalvagedMessage m;
         std::string error;
         if (SalvageFromRow(nullptr, props, "the item's node is gone from the file", &m, &error)) {
@@ -168,10 +200,10 @@ void Rescuer::Strays() {
         // A folder that still lists the item (its index entry lost to
         // damage) gets it back in its place, instead of the bare row.
         auto row = rows_.find(nid);
-        bool listed = keep && row != rows_.end() && row->second.first == entry.nidParent;
+        bool listed = keep && row != rows_.end() && row->second.folder == entry.nidParent;
         uint32_t folder = listed || inRecoveredFolder ? entry.nidParent
                                                       : SpecialFolder(&recoveredItems_, kRecoveredItemsName);
-        AddMessage(id, folder, node, true,
+        AddMessage(id, folder, std::move(node), true,
                    "found outside the file's current node index: an item lost from its folder or a deleted "
                    "item; it may not be the item's last state");
     }

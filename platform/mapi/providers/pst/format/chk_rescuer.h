@@ -43,7 +43,8 @@ private:
     void Messages();
     void ListedButGone();
     void Strays();
-    void AddMessage(uint32_t nid, uint32_t folder, const CheckedNode& node, bool recovered,
+    // node is taken over: a whole message keeps its pages as they were read.
+    void AddMessage(uint32_t nid, uint32_t folder, CheckedNode&& node, bool recovered,
                     const std::string& origin = "");
     void AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> props);
     void AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m);
@@ -62,8 +63,19 @@ private:
     uint32_t recoveredItems_ = 0, recoveredFolders_ = 0;
     uint32_t nextIndex_ = 0;
     // The rows of the folders' contents tables by item: the folder and the
-    // row's cells. A row is what is left of an item whose node is damaged.
-    std::map<uint32_t, std::pair<uint32_t, std::vector<PropValue>>> rows_;
+    // table. A row is what is left of an item whose node is damaged; its
+    // cells are read only for such an item (RowOf), since most files have
+    // none and every item has a row.
+    struct ListedRow {
+        uint32_t folder = 0;
+        size_t table = 0;  // in tables_
+    };
+    std::map<uint32_t, ListedRow> rows_;
+    std::vector<Node> tables_;
+    std::map<size_t, std::map<uint32_t, std::vector<PropValue>>> tableRows_;  // read so far
+    // The cells of nid's row without its row id and version; null when no
+    // contents table lists it.
+    const std::vector<PropValue>* RowOf(uint32_t nid);
 };
 
 }  // namespace mapi::pst::fmt::rescue
