@@ -15,6 +15,11 @@
 // after a run, the log file is open only during one. Every folder, table and
 // row set of the walk is released as the walk returns.
 //
+// Memory: a folder's items are read one batch of rows at a time, so a run
+// holds per item only the digests of the folder in hand (the target's
+// copies for resuming, 24 bytes each, and the items met so far, to copy an
+// item a damaged table lists twice once) and, with verify, the items copied.
+//
 // Threads: RunCopy and CopyThreadProc run on the worker thread (or any one
 // thread); the engine reaches its host only through CCopyHost, whose thread
 // contract applies. At most one run may be active per engine; the host makes
