@@ -29,8 +29,12 @@ struct KeyDigest {
 };
 KeyDigest DigestOf(std::string_view key);
 
+// The digest's bits are already spread: a part of it serves as the hash.
+// noexcept, so that hash sets do not store the hash again beside it.
 struct KeyDigestHash {
-    size_t operator()(const KeyDigest& digest) const { return static_cast<size_t>(digest.low); }
+    size_t operator()(const KeyDigest& digest) const noexcept {
+        return static_cast<size_t>(digest.low);
+    }
 };
 
 class CTargetIndex {
