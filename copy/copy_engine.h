@@ -174,8 +174,9 @@ private:
     };
     // Copies (or in a dry run counts) the items not yet in index, batch by
     // batch from the one in hand; count is the table's number of rows, for
-    // the progress text. Counts into counts, every row looked at as listed;
-    // reached becomes true with the first one. Throws when the table fails.
+    // the progress text. Counts into counts, listed as the rows that got an
+    // outcome; reached becomes true with the first row. Throws when the
+    // table fails.
     void CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target, CRowBatches& rows,
                    CMapiRowSet& batch, ULONG count, const CTargetIndex& index, ItemCounts& counts,
                    std::vector<CopiedItem>& copied, bool& reached);

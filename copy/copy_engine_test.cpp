@@ -11,6 +11,7 @@
 #include <future>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "fakes.h"
@@ -859,6 +860,23 @@ TEST_F(CopyEngineTest, AFolderIsCopiedBatchByBatchAndATableFailingPartWayKeepsWh
     EXPECT_EQ(summary, "Summary: listed " + n + ", filtered 0, already there 0, copied " + n +
                            ", failed 0; folders copied 1, skipped 1");
     EXPECT_EQ(host.itemProgress.back().done, static_cast<uint64_t>(kBatch + 1));
+
+    // Anything else that ends the folder within an item: the items before
+    // it stay counted, the one in hand has no outcome and is not listed.
+    host.Reset();
+    m_engine.reset();
+    SetUp();
+    inbox = fill();
+    int copies = 0;
+    inbox->afterCopy = [&copies] {
+        if (++copies == 3) throw std::runtime_error("store gone");
+    };
+    EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", "store gone",
+                                 "Copy folder \\Inbox\\Sub to Sub"}));
+    EXPECT_EQ(summary,
+              "Summary: listed 3, filtered 0, already there 0, copied 3, failed 0; folders copied "
+              "1, skipped 1");
 }
 
 }  // namespace

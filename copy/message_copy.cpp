@@ -1,11 +1,13 @@
 // The message copy: copies the items of one folder, one CopyMessages call
 // per item, so that an item that cannot be read fails alone and Stop takes
 // effect between items. Items the target received in an earlier run are
-// counted and left out.
+// counted and left out. The folder's table is read a batch of rows at a time
+// as the copy goes, so a folder's size costs no memory of its own.
 #include <algorithm>
-#include <unordered_set>
 #include <sstream>
 #include <string>
+#include <unordered_set>
+#include <utility>
 
 #include <runtime/message_copy.h>
 #include <runtime/provenance.h>
@@ -106,8 +108,12 @@ void CCopyEngine::EndFolderEarly(const FolderLedger& folder, const IMAPIFolderPt
         ++m_ledger.foldersSkipped;
         return;
     }
-    // What was done stays counted; the rest of the folder is left out.
-    m_ledger.AddPartOfFolder(folder);
+    // What was done stays counted; the rest of the folder, the item in hand
+    // among it, is left out.
+    FolderLedger part = folder;
+    part.items.listed = part.items.filtered + part.items.alreadyThere + part.items.copied +
+                        part.items.failed;
+    m_ledger.AddPartOfFolder(std::move(part));
     if (m_options.verify && !m_options.dryRun && !copied.empty())
         VerifyCopies(folder.path, source, target, copied);
 }
@@ -179,7 +185,6 @@ void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& 
                 break;
             }
             reached = true;
-            ++counts.listed;
             CopyRow(source, target, batch, row, index, seen, counts, copied);
             // Kept current, so that a table failing in its next batch
             // leaves the count right.
@@ -187,6 +192,7 @@ void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& 
         }
     }
     m_progress.done = doneBefore + i;
+    counts.listed = counts.filtered + counts.alreadyThere + counts.copied + counts.failed;
 }
 
 void CCopyEngine::CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
