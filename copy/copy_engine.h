@@ -15,6 +15,11 @@
 // after a run, the log file is open only during one. Every folder, table and
 // row set of the walk is released as the walk returns.
 //
+// Memory: a folder's items are read one batch of rows at a time, so a run
+// holds per item only the digests of the folder in hand (the target's
+// copies for resuming, 24 bytes each, and the items met so far, to copy an
+// item a damaged table lists twice once) and, with verify, the items copied.
+//
 // Threads: RunCopy and CopyThreadProc run on the worker thread (or any one
 // thread); the engine reaches its host only through CCopyHost, whose thread
 // contract applies. At most one run may be active per engine; the host makes
@@ -27,6 +32,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <MapiWrapper.h>
@@ -35,6 +41,7 @@
 #include "activity_log.h"
 #include "copy_host.h"
 #include "copy_ledger.h"
+#include "row_batches.h"
 #include "target_index.h"
 
 namespace quirnel {
@@ -148,11 +155,12 @@ private:
     // target does not have yet. Lets no exception out.
     void CopyFolderContents(const std::string& path, IMAPIFolderPtr source,
                             IMAPIFolderPtr target, bool associated);
-    // The rows to copy, restricted by the query, and the number of rows
-    // without it; false when the query did not compile or was refused (the
-    // box is shown and the run ends).
-    bool ReadItemRows(RestrictionCompiler& compiler, const IMAPIFolderPtr& source, bool associated,
-                      CMapiRowSet& rows, ULONG& unrestricted);
+    // The table of the items to copy, restricted by the query: its number
+    // of rows without the restriction and with it. false when the query did
+    // not compile or was refused (the box is shown and the run ends).
+    bool OpenItemTable(RestrictionCompiler& compiler, const IMAPIFolderPtr& source,
+                       bool associated, IMAPITablePtr& table, ULONG& unrestricted,
+                       ULONG& matching);
     // The tag (as PT_STRING8) under which source's store keeps the report of
     // a salvaged item, or PR_NULL when it has never kept one.
     static ULONG DamageReportTag(const IMAPIFolderPtr& source);
@@ -164,11 +172,25 @@ private:
         std::string key;      // CTargetIndex::KeyOf its source entry id
         std::string subject;  // escaped, for messages
     };
-    // Copies (or in a dry run counts) the rows not yet in index; counts into
-    // counts. Lets no exception out.
-    void CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
-                   const CMapiRowSet& rows, const CTargetIndex& index, ItemCounts& counts,
-                   std::vector<CopiedItem>& copied);
+    // Copies (or in a dry run counts) the items not yet in index, batch by
+    // batch from the one in hand; count is the table's number of rows, for
+    // the progress text. Counts into counts, listed as the rows that got an
+    // outcome; reached becomes true with the first row. Throws when the
+    // table fails.
+    void CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target, CRowBatches& rows,
+                   CMapiRowSet& batch, ULONG count, const CTargetIndex& index, ItemCounts& counts,
+                   std::vector<CopiedItem>& copied, bool& reached);
+    // One row of CopyItems; seen holds the items met before in this folder.
+    void CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
+                 const CMapiRowSet& rows, ULONG i, const CTargetIndex& index,
+                 std::unordered_set<KeyDigest, KeyDigestHash>& seen, ItemCounts& counts,
+                 std::vector<CopiedItem>& copied);
+    // After the folder's items failed (the line is logged): a folder none of
+    // whose items was reached is skipped; one that failed part way keeps
+    // what it counted and is skipped for the rest.
+    void EndFolderEarly(const FolderLedger& folder, const IMAPIFolderPtr& source,
+                        const IMAPIFolderPtr& target, const std::vector<CopiedItem>& copied,
+                        bool reached);
     // Compares the copies of copied in target with their source and logs
     // each difference. Lets no exception out.
     void VerifyCopies(const std::string& path, const IMAPIFolderPtr& source,

@@ -11,6 +11,7 @@
 #include <future>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "fakes.h"
@@ -792,6 +793,90 @@ TEST_F(CopyEngineTest, OverallProgressIsCountedBeforeTheWalkAndEndsWithTheLedger
     ASSERT_FALSE(host.itemProgress.empty());
     EXPECT_EQ(host.itemProgress.back().done, 2u);
     EXPECT_EQ(host.itemProgress.back().total, 7u);
+}
+
+}  // namespace
+
+namespace {
+
+// A contents table that a damaged store stops answering part way through.
+class TableFailingAfter : public fake::Table {
+public:
+    explicit TableFailingAfter(int goodReads)
+        : fake::Table({PR_ENTRYID, PR_SUBJECT_A}), goodReads_(goodReads) {}
+    HRESULT QueryRows(LONG count, ULONG flags, LPSRowSet* out) override {
+        if (goodReads_-- <= 0) {
+            *out = nullptr;
+            return MAPI_E_CORRUPT_DATA;
+        }
+        return fake::Table::QueryRows(count, flags, out);
+    }
+
+private:
+    int goodReads_;
+};
+
+TEST_F(CopyEngineTest, AFolderIsCopiedBatchByBatchAndATableFailingPartWayKeepsWhatWasCopied) {
+    constexpr int kBatch = quirnel::CRowBatches::kDefaultBatch;
+    constexpr int kItems = kBatch + 44;
+    auto fill = [this] {
+        fake::Folder* inbox = Src()->AddChild("Inbox");
+        for (int i = 0; i < kItems; ++i) inbox->AddItem("m" + std::to_string(i));
+        inbox->AddChild("Sub")->AddItem("kept");
+        return inbox;
+    };
+    fill();
+    EXPECT_EQ(Run(), RunOutcome::Completed);
+    // Every item once and in the table's order, across the batches; the
+    // progress text counts on over the boundary.
+    const fake::Folder* copied = Dst()->Child("Inbox");
+    ASSERT_NE(copied, nullptr);
+    ASSERT_EQ(copied->messages.size(), static_cast<size_t>(kItems));
+    for (int i = 0; i < kItems; ++i)
+        EXPECT_EQ(copied->messages[i]->Text(PR_SUBJECT_A), "m" + std::to_string(i)) << i;
+    Lines progress{"Folder creation"};
+    for (int i = 0; i < kItems; i += 32) progress.push_back(quirnel::ProgressText(i, kItems));
+    progress.insert(progress.end(),
+                    {"Folder creation", quirnel::ProgressText(0, 1), "Folder creation"});
+    EXPECT_EQ(host.progress, progress);
+
+    // The second batch fails: the first stays copied and counted, the line
+    // names the error, the folder counts as skipped and the walk goes on.
+    host.Reset();
+    m_engine.reset();
+    SetUp();
+    fake::Folder* inbox = fill();
+    auto table = fake::Make<TableFailingAfter>(1);
+    for (const auto& m : inbox->messages) {
+        SPropValue eid{};
+        table->AddRow(m->Row(&eid));
+    }
+    inbox->contents = table.get();
+    EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", "MAPI_E_CORRUPT_DATA",
+                                 "Copy folder \\Inbox\\Sub to Sub"}));
+    EXPECT_EQ(Dst()->Child("Inbox")->messages.size(), static_cast<size_t>(kBatch));
+    const std::string n = std::to_string(kBatch + 1);
+    EXPECT_EQ(summary, "Summary: listed " + n + ", filtered 0, already there 0, copied " + n +
+                           ", failed 0; folders copied 1, skipped 1");
+    EXPECT_EQ(host.itemProgress.back().done, static_cast<uint64_t>(kBatch + 1));
+
+    // Anything else that ends the folder within an item: the items before
+    // it stay counted, the one in hand has no outcome and is not listed.
+    host.Reset();
+    m_engine.reset();
+    SetUp();
+    inbox = fill();
+    int copies = 0;
+    inbox->afterCopy = [&copies] {
+        if (++copies == 3) throw std::runtime_error("store gone");
+    };
+    EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", "store gone",
+                                 "Copy folder \\Inbox\\Sub to Sub"}));
+    EXPECT_EQ(summary,
+              "Summary: listed 3, filtered 0, already there 0, copied 3, failed 0; folders copied "
+              "1, skipped 1");
 }
 
 }  // namespace

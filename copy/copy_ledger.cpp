@@ -21,6 +21,12 @@ void CopyLedger::AddFolder(FolderLedger folder) {
     folders.push_back(std::move(folder));
 }
 
+void CopyLedger::AddPartOfFolder(FolderLedger folder) {
+    items += folder.items;
+    ++foldersSkipped;
+    folders.push_back(std::move(folder));
+}
+
 std::string CopyLedger::SummaryLine() const {
     auto n = [](uint64_t value) { return std::to_string(value); };
     return "Summary: listed " + n(items.listed) + ", filtered " + n(items.filtered) +

@@ -44,11 +44,14 @@ struct FolderLedger {
 struct CopyLedger {
     ItemCounts items;  // the totals
     uint64_t foldersCopied = 0;   // folders whose items the run went through
-    uint64_t foldersSkipped = 0;  // folders (or subtrees) left out after a failure
+    uint64_t foldersSkipped = 0;  // folders, subtrees or rests of folders left out
     std::vector<FolderLedger> folders;  // in the order the run reached them
 
     // Adds one folder's counts to the list and the totals.
     void AddFolder(FolderLedger folder);
+    // The same for a folder whose table failed part way: its items so far
+    // are counted, the folder itself as skipped.
+    void AddPartOfFolder(FolderLedger folder);
     // "Summary: listed N, filtered N, already there N, copied N, failed N;
     // folders copied N, skipped N"
     std::string SummaryLine() const;

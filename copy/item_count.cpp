@@ -3,10 +3,12 @@
 
 #include <functional>
 #include <set>
+#include <string_view>
 
 #include <runtime/provenance.h>
 
 #include "copy_engine.h"
+#include "row_batches.h"
 
 namespace quirnel {
 
@@ -93,21 +95,22 @@ uint64_t CountCopiesFrom(const IMAPIFolderPtr& targetRoot, const std::string& so
     if (!tags.Known()) return 0;
     uint64_t copies = 0;
     const auto count = [&](const IMAPIFolderPtr& folder) {
-        CMapiRowSet rows;
         try {
             IMAPITablePtr table = folder._rawContentsTable();
-            rows.QueryAllRows(table.get(), {tags.sourceStore});
+            CRowBatches batches(table.get(), {tags.sourceStore});
+            CMapiRowSet rows;
+            while (batches.Next(rows)) {
+                for (ULONG i = 0; i < rows.Count(); ++i) {
+                    const SPropValue* store = rows.Cell(i, 0).get();
+                    if (store == nullptr || store->ulPropTag != tags.sourceStore) continue;
+                    if (std::string_view(reinterpret_cast<const char*>(store->Value.bin.lpb),
+                                         store->Value.bin.cb) == sourceIdentity)
+                        ++copies;
+                }
+            }
         } catch (const CMAPIException&) {
-            // The run will say what is wrong with this folder; its copies
-            // cannot be counted, which only makes the offer smaller.
-            return;
-        }
-        for (ULONG i = 0; i < rows.Count(); ++i) {
-            const SPropValue* store = rows.Cell(i, 0).get();
-            if (store == nullptr || store->ulPropTag != tags.sourceStore) continue;
-            if (std::string(reinterpret_cast<const char*>(store->Value.bin.lpb),
-                            store->Value.bin.cb) == sourceIdentity)
-                ++copies;
+            // The run will say what is wrong with this folder; the copies
+            // not counted only make the offer smaller.
         }
     };
     count(targetRoot);

@@ -1,11 +1,13 @@
 // The message copy: copies the items of one folder, one CopyMessages call
 // per item, so that an item that cannot be read fails alone and Stop takes
 // effect between items. Items the target received in an earlier run are
-// counted and left out.
+// counted and left out. The folder's table is read a batch of rows at a time
+// as the copy goes, so a folder's size costs no memory of its own.
 #include <algorithm>
-#include <set>
 #include <sstream>
 #include <string>
+#include <unordered_set>
+#include <utility>
 
 #include <runtime/message_copy.h>
 #include <runtime/provenance.h>
@@ -13,6 +15,7 @@
 #include "copy_engine.h"
 #include "item_compare.h"
 #include "progress_text.h"
+#include "row_batches.h"
 
 namespace quirnel {
 
@@ -48,34 +51,45 @@ void CCopyEngine::CopyFolderContents(const std::string& path, IMAPIFolderPtr sou
                                      IMAPIFolderPtr target, bool associated) {
     FolderLedger folder{ShownPath(path), {}};
     std::vector<CopiedItem> copied;
+    // Items of this folder were looked at: a table that fails after that
+    // cannot take them back.
+    bool reached = false;
     try {
         RestrictionCompiler compiler;
-        CMapiRowSet rows;
-        ULONG unrestricted = 0;
-        if (!ReadItemRows(compiler, source, associated, rows, unrestricted)) return;
+        IMAPITablePtr table;
+        ULONG unrestricted = 0, matching = 0;
+        if (!OpenItemTable(compiler, source, associated, table, unrestricted, matching)) return;
+        // A store that never salvaged anything does not know the name; the
+        // column then reads as missing on every row.
+        CRowBatches rows(table.get(), {PR_SUBJECT, PR_DISPLAY_NAME, PR_ENTRYID,
+                                       PR_LAST_MODIFICATION_TIME, DamageReportTag(source)});
+        // The first batch is read before anything is reported, so a table
+        // that cannot be read at all fails the folder before it begins.
+        CMapiRowSet batch;
+        rows.Next(batch);
         // Read before any item is copied: what this run adds is not "there".
         CTargetIndex index;
         if (target && !m_options.again) index.Read(target);
-        folder.items.listed = std::max<uint64_t>(unrestricted, rows.Count());
-        folder.items.filtered = folder.items.listed - rows.Count();
+        folder.items.filtered = std::max<uint64_t>(unrestricted, matching) - matching;
+        folder.items.listed = folder.items.filtered;
         // The count before the walk knew nothing of the query.
         m_progress.total -= std::min(m_progress.total, folder.items.filtered);
         m_progress.folder = folder.path;
         m_progress.subject.clear();
         ReportProgress(true);
-        CopyItems(source, target, rows, index, folder.items, copied);
+        CopyItems(source, target, rows, batch, matching, index, folder.items, copied, reached);
     } catch (const CMAPIException& e) {
         // The folder itself was logged just before; the bare error follows.
         LogLine("%s", GetErrorName(e.m_hr));
-        ++m_ledger.foldersSkipped;
+        EndFolderEarly(folder, source, target, copied, reached);
         return;
     } catch (const std::exception& e) {
         LogLine("%s", e.what());
-        ++m_ledger.foldersSkipped;
+        EndFolderEarly(folder, source, target, copied, reached);
         return;
     } catch (...) {
         LogLine("%s", "Unknown exception");
-        ++m_ledger.foldersSkipped;
+        EndFolderEarly(folder, source, target, copied, reached);
         return;
     }
     if (m_options.dryRun)
@@ -87,13 +101,32 @@ void CCopyEngine::CopyFolderContents(const std::string& path, IMAPIFolderPtr sou
         VerifyCopies(folder.path, source, target, copied);
 }
 
-bool CCopyEngine::ReadItemRows(RestrictionCompiler& compiler, const IMAPIFolderPtr& source,
-                               bool associated, CMapiRowSet& rows, ULONG& unrestricted) {
-    IMAPITablePtr table = associated ? source._rawAssociatedTable() : source._rawContentsTable();
+void CCopyEngine::EndFolderEarly(const FolderLedger& folder, const IMAPIFolderPtr& source,
+                                 const IMAPIFolderPtr& target,
+                                 const std::vector<CopiedItem>& copied, bool reached) {
+    if (!reached) {
+        ++m_ledger.foldersSkipped;
+        return;
+    }
+    // What was done stays counted; the rest of the folder, the item in hand
+    // among it, is left out.
+    FolderLedger part = folder;
+    part.items.listed = part.items.filtered + part.items.alreadyThere + part.items.copied +
+                        part.items.failed;
+    m_ledger.AddPartOfFolder(std::move(part));
+    if (m_options.verify && !m_options.dryRun && !copied.empty())
+        VerifyCopies(folder.path, source, target, copied);
+}
+
+bool CCopyEngine::OpenItemTable(RestrictionCompiler& compiler, const IMAPIFolderPtr& source,
+                                bool associated, IMAPITablePtr& table, ULONG& unrestricted,
+                                ULONG& matching) {
+    table = associated ? source._rawAssociatedTable() : source._rawContentsTable();
     // Counted before the restriction, so that the ledger can tell what the
     // query left out.
     unrestricted = 0;
     CheckHr(table->GetRowCount(0, &unrestricted));
+    matching = unrestricted;
     // Read anew for every folder: an edit during the run applies from the
     // next folder on. Blanks alone are no query.
     std::string query = m_host.QueryText();
@@ -104,11 +137,8 @@ bool CCopyEngine::ReadItemRows(RestrictionCompiler& compiler, const IMAPIFolderP
         // A refused restriction must not turn into copying every item of
         // the folder: it fails the folder like an unreadable table.
         CheckHr(table->Restrict(const_cast<LPSRestriction>(compiler.Restriction()), TBL_BATCH));
+        CheckHr(table->GetRowCount(0, &matching));
     }
-    // A store that never salvaged anything does not know the name; the
-    // column then reads as missing on every row.
-    rows.QueryAllRows(table.get(), {PR_SUBJECT, PR_DISPLAY_NAME, PR_ENTRYID,
-                                    PR_LAST_MODIFICATION_TIME, DamageReportTag(source)});
     return true;
 }
 
@@ -136,91 +166,107 @@ bool CCopyEngine::LogSalvage(const std::string& subject, const CMapiPropValue& r
 }
 
 void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
-                            const CMapiRowSet& rows, const CTargetIndex& index,
-                            ItemCounts& counts, std::vector<CopiedItem>& copied) {
-    const ULONG count = rows.Count();
+                            CRowBatches& rows, CMapiRowSet& batch, ULONG count,
+                            const CTargetIndex& index, ItemCounts& counts,
+                            std::vector<CopiedItem>& copied, bool& reached) {
     // A damaged table can list one item twice; it is copied once.
-    std::set<std::string> seen;
+    std::unordered_set<KeyDigest, KeyDigestHash> seen;
     // Every item looked at is done, however it ended; one that a stop kept
     // the run from is not.
     const uint64_t doneBefore = m_progress.done;
     ULONG i = 0;
-    for (; i < count; ++i) {
-        m_progress.done = doneBefore + i;
-        if (i % kProgressStep == 0) m_host.SetProgressText(ProgressText(i, count));
-        if (StopRequested()) break;
-
-        std::string subject = TextOf(rows.Cell(i, 0));
-        if (subject.empty()) subject = TextOf(rows.Cell(i, 1));
-        subject = CActivityLog::Escaped(subject);
-        m_progress.subject = subject;
-        ReportProgress(false);
-
-        // A row whose identifier could not be read names no item to copy;
-        // it is reported like an item that failed, never passed on.
-        CMapiPropValue eid = rows.Cell(i, 2);
-        if (eid.Type() != PT_BINARY) {
-            HRESULT hr = eid.Type() == PT_ERROR && FAILED(eid.get()->Value.err)
-                             ? eid.get()->Value.err
-                             : MAPI_E_NOT_FOUND;
-            LogFitted("copy message ", subject, "");
-            LogLine("Error %s", GetErrorName(hr));
-            ++counts.failed;
-            continue;
-        }
-        SBinary bin = eid.get()->Value.bin;
-        const std::string key = CTargetIndex::KeyOf(bin.lpb, bin.cb);
-
-        bool changed = false;
-        if (!key.empty() && !seen.insert(key).second) {
-            ++counts.alreadyThere;
-            continue;
-        }
-        if (!m_options.again && !key.empty()) {
-            if (std::optional<uint64_t> recorded = index.Find(key)) {
-                CMapiPropValue modified = rows.Cell(i, 3);
-                // A copy that recorded no time cannot be told apart from a
-                // changed item; it counts as there.
-                changed = *recorded != 0 && modified.Type() == PT_SYSTIME &&
-                          FileTimeValue(modified.get()->Value.ft) > *recorded;
-                if (!changed) {
-                    ++counts.alreadyThere;
-                    continue;
-                }
+    bool stopped = false;
+    for (bool more = batch.Count() > 0; more && !stopped; more = !stopped && rows.Next(batch)) {
+        for (ULONG row = 0; row < batch.Count(); ++row, ++i) {
+            m_progress.done = doneBefore + i;
+            if (i % kProgressStep == 0) m_host.SetProgressText(ProgressText(i, count));
+            if (StopRequested()) {
+                stopped = true;
+                break;
             }
+            reached = true;
+            CopyRow(source, target, batch, row, index, seen, counts, copied);
+            // Kept current, so that a table failing in its next batch
+            // leaves the count right.
+            m_progress.done = doneBefore + i + 1;
         }
-        if (m_options.dryRun) {
-            ++counts.copied;
-            continue;
-        }
-
-        // The copy of a changed item is a new item; the older copy stays.
-        if (changed) LogFitted("copy message ", subject, " (changed since the last run)");
-        ENTRYLIST list{1, &bin};
-        HRESULT hr = source._rawInterface()->CopyMessages(&list, nullptr, target._rawInterface(),
-                                                          0, nullptr, 0);
-        // Warnings (a partial completion) are failures of this one item too.
-        if (hr == S_OK) {
-            ++counts.copied;
-            if (m_options.verify && !key.empty()) copied.push_back({key, subject});
-            if (LogSalvage(subject, rows.Cell(i, 4))) ++counts.salvaged;
-        } else {
-            if (!changed) LogFitted("copy message ", subject, "");
-            // The store's own words for the failure (a server's answer to a
-            // refused message) follow the code's name when it has any.
-            const std::string why =
-                CActivityLog::Escaped(mapi::CopyFailureText(source._rawInterface(), hr));
-            if (why.empty())
-                LogLine("Error %s", GetErrorName(hr));
-            else
-                LogLine("Error %s: %s", GetErrorName(hr), why.c_str());
-            ++counts.failed;
-        }
-        NoteCopyResult(hr);
     }
     m_progress.done = doneBefore + i;
-    // Items a stop kept the run from were not looked at.
-    counts.listed -= count - i;
+    counts.listed = counts.filtered + counts.alreadyThere + counts.copied + counts.failed;
+}
+
+void CCopyEngine::CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
+                          const CMapiRowSet& rows, ULONG i, const CTargetIndex& index,
+                          std::unordered_set<KeyDigest, KeyDigestHash>& seen, ItemCounts& counts,
+                          std::vector<CopiedItem>& copied) {
+    std::string subject = TextOf(rows.Cell(i, 0));
+    if (subject.empty()) subject = TextOf(rows.Cell(i, 1));
+    subject = CActivityLog::Escaped(subject);
+    m_progress.subject = subject;
+    ReportProgress(false);
+
+    // A row whose identifier could not be read names no item to copy;
+    // it is reported like an item that failed, never passed on.
+    CMapiPropValue eid = rows.Cell(i, 2);
+    if (eid.Type() != PT_BINARY) {
+        HRESULT hr = eid.Type() == PT_ERROR && FAILED(eid.get()->Value.err)
+                         ? eid.get()->Value.err
+                         : MAPI_E_NOT_FOUND;
+        LogFitted("copy message ", subject, "");
+        LogLine("Error %s", GetErrorName(hr));
+        ++counts.failed;
+        return;
+    }
+    SBinary bin = eid.get()->Value.bin;
+    const std::string key = CTargetIndex::KeyOf(bin.lpb, bin.cb);
+    const KeyDigest digest = key.empty() ? KeyDigest{} : DigestOf(key);
+
+    bool changed = false;
+    if (!key.empty() && !seen.insert(digest).second) {
+        ++counts.alreadyThere;
+        return;
+    }
+    if (!m_options.again && !key.empty()) {
+        if (std::optional<uint64_t> recorded = index.Find(digest)) {
+            CMapiPropValue modified = rows.Cell(i, 3);
+            // A copy that recorded no time cannot be told apart from a
+            // changed item; it counts as there.
+            changed = *recorded != 0 && modified.Type() == PT_SYSTIME &&
+                      FileTimeValue(modified.get()->Value.ft) > *recorded;
+            if (!changed) {
+                ++counts.alreadyThere;
+                return;
+            }
+        }
+    }
+    if (m_options.dryRun) {
+        ++counts.copied;
+        return;
+    }
+
+    // The copy of a changed item is a new item; the older copy stays.
+    if (changed) LogFitted("copy message ", subject, " (changed since the last run)");
+    ENTRYLIST list{1, &bin};
+    HRESULT hr = source._rawInterface()->CopyMessages(&list, nullptr, target._rawInterface(), 0,
+                                                      nullptr, 0);
+    // Warnings (a partial completion) are failures of this one item too.
+    if (hr == S_OK) {
+        ++counts.copied;
+        if (m_options.verify && !key.empty()) copied.push_back({key, subject});
+        if (LogSalvage(subject, rows.Cell(i, 4))) ++counts.salvaged;
+    } else {
+        if (!changed) LogFitted("copy message ", subject, "");
+        // The store's own words for the failure (a server's answer to a
+        // refused message) follow the code's name when it has any.
+        const std::string why =
+            CActivityLog::Escaped(mapi::CopyFailureText(source._rawInterface(), hr));
+        if (why.empty())
+            LogLine("Error %s", GetErrorName(hr));
+        else
+            LogLine("Error %s: %s", GetErrorName(hr), why.c_str());
+        ++counts.failed;
+    }
+    NoteCopyResult(hr);
 }
 
 void CCopyEngine::VerifyCopies(const std::string& path, const IMAPIFolderPtr& source,
@@ -228,7 +274,7 @@ void CCopyEngine::VerifyCopies(const std::string& path, const IMAPIFolderPtr& so
                                const std::vector<CopiedItem>& copied) {
     CTargetIndex index;
     try {
-        index.Read(target);
+        index.Read(target, true);
     } catch (const CMAPIException& e) {
         LogFitted("Verify ", path, std::string(": ") + GetErrorName(e.m_hr));
         m_differences += copied.size();

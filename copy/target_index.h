@@ -1,23 +1,49 @@
 // What one target folder already received, by where it came from: read from
 // the provenance that the platform's copy stamps on every copied message,
 // so that a run started again skips what an earlier one copied.
+//
+// Memory: a folder's index is held while that folder is copied, at 24 bytes
+// per copy it lists (a 128-bit digest of the key and the recorded time);
+// the rows themselves are read a batch at a time and not kept.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include <MapiWrapper.h>
 
 namespace quirnel {
 
+// A key as 128 bits of its SHA-256: two different keys share one with a
+// chance near 2^-128, so a run may tell items apart by it without keeping
+// the keys themselves.
+struct KeyDigest {
+    uint64_t high = 0;
+    uint64_t low = 0;
+    friend bool operator==(const KeyDigest&, const KeyDigest&) = default;
+    friend auto operator<=>(const KeyDigest&, const KeyDigest&) = default;
+};
+KeyDigest DigestOf(std::string_view key);
+
+// The digest's bits are already spread: a part of it serves as the hash.
+// noexcept, so that hash sets do not store the hash again beside it.
+struct KeyDigestHash {
+    size_t operator()(const KeyDigest& digest) const noexcept {
+        return static_cast<size_t>(digest.low);
+    }
+};
+
 class CTargetIndex {
 public:
     // Reads folder's contents table. A store that has never seen the
     // provenance names holds no copies (nothing is created in it to find
-    // that out). Throws CMAPIException when the table cannot be read.
-    void Read(const IMAPIFolderPtr& folder);
+    // that out). keepTargetIds also keeps each copy's own entry id, for
+    // TargetEntryId. Throws CMAPIException when the table cannot be read.
+    void Read(const IMAPIFolderPtr& folder, bool keepTargetIds = false);
 
     // The key of a source item listed with entry id eid (its store's identity
     // and the id); empty when the id holds no store identity.
@@ -25,19 +51,23 @@ public:
 
     // The newest source modification time recorded for key (0 when a copy
     // recorded none), or nullopt when the folder holds no copy of it.
-    std::optional<uint64_t> Find(const std::string& key) const;
+    std::optional<uint64_t> Find(const std::string& key) const { return Find(DigestOf(key)); }
+    std::optional<uint64_t> Find(const KeyDigest& key) const;
 
-    // The entry id in the target of the newest copy of key; empty when none.
+    // The entry id in the target of the newest copy of key; empty when none
+    // or when Read was not asked to keep them.
     std::string TargetEntryId(const std::string& key) const;
 
     size_t Size() const { return m_newest.size(); }
 
 private:
     struct Copy {
+        KeyDigest key;
         uint64_t modified = 0;
-        std::string targetId;
     };
-    std::unordered_map<std::string, Copy> m_newest;
+    // Sorted by key, one entry per key with the newest time.
+    std::vector<Copy> m_newest;
+    std::unordered_map<KeyDigest, std::pair<uint64_t, std::string>, KeyDigestHash> m_targetIds;
 };
 
 // A FILETIME value as one number, for comparing.

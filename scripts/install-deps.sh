@@ -10,7 +10,7 @@ packages=(
   libpff-dev pff-tools pst-utils
   libicu-dev
   libgmime-3.0-dev libical-dev
-  dovecot-imapd openssl libetpan-dev libgnutls28-dev libsasl2-modules
+  dovecot-imapd openssl libetpan-dev libgnutls28-dev libsasl2-modules nettle-dev
   golang-github-jhillyerd-enmime-dev libpython3.11-testsuite
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libgl-dev libxkbcommon-dev
