@@ -383,10 +383,16 @@ bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& rem
     releaseNext_.clear();
 
     for (uint32_t nid : removed) {
+        layouts_.erase(nid);
         DropBlocks(nid);
         if (nodes_.erase(nid) == 1) Erase(nbt_, nid);
     }
     for (const auto& [nid, top] : changed) {
+        if (top.patch != nullptr) {
+            if (!CommitPatched(nid, top, error)) return false;
+            continue;
+        }
+        layouts_.erase(nid);
         Reusable reusable;
         if (auto old = owned_.find(nid); old != owned_.end())
             for (uint64_t bid : old->second)

@@ -34,6 +34,7 @@
 #include "providers/pst/format/ndb_amap.h"
 #include "providers/pst/format/ndb_header.h"
 #include "providers/pst/format/ndb_node.h"
+#include "providers/pst/format/ndb_node_patch.h"
 #include "providers/pst/format/ndb_page.h"
 
 namespace mapi::pst::fmt {
@@ -100,6 +101,9 @@ private:
     bool ReadData(uint64_t bid, Bytes* out, int depth, std::string* error);
     bool ReadSubnodes(uint64_t bid, std::map<uint32_t, Node>* out, int depth, std::string* error);
     void DropBlocks(uint32_t nid, const std::set<uint64_t>& keep = {});
+    // Commits a node given as a patch (ndb_commit_patch.cpp).
+    bool CommitPatched(uint32_t nid, const TopNode& top, std::string* error);
+    void DropBlock(uint64_t bid);
     static void Insert(Tree& tree, uint64_t key, size_t maxPerLeaf);
     static void Erase(Tree& tree, uint64_t key);
     static void Touch(Tree& tree, uint64_t key);
@@ -114,6 +118,9 @@ private:
     std::map<uint32_t, NbtEntry> nodes_;
     std::map<uint32_t, std::vector<uint64_t>> owned_;  // every block of each node's trees
     std::unordered_map<uint64_t, uint64_t> hashOf_;     // block id -> hash of its bytes
+    // How each node last committed as a patch lies in blocks; a node
+    // committed otherwise has none, and its next patch must be whole.
+    std::map<uint32_t, NodeLayout> layouts_;
     std::vector<std::pair<uint64_t, uint64_t>> releaseNext_;    // freed by this or the last commit
     std::vector<std::pair<uint64_t, uint64_t>> releaseLater_;   // freed by the one before
     bool unsynced_ = false;  // a header written since the last flush
