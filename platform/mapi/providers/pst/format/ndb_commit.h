@@ -24,6 +24,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
@@ -82,6 +83,7 @@ private:
         };
         std::vector<std::vector<Upper>> upper;
         std::vector<Bref> retired;  // pages the next write replaces or drops
+        size_t shiftFrom = SIZE_MAX;  // the first leaf inserted or removed since the last write
         Bref root;
     };
 
