@@ -20,7 +20,9 @@
 // follows the size of the change, not of the file. A changed node keeps
 // every block whose bytes it still has (the rows of a long contents table
 // before the one added, an attachment of a message saved again): only the
-// blocks that differ are written.
+// blocks that differ are written. A node given as a patch (a folder's
+// contents table, which changes at its end on every commit) names those
+// blocks itself, so the others are neither assembled nor compared.
 #pragma once
 
 #include <array>
