@@ -19,6 +19,7 @@ namespace bench {
 struct ChildRun {
     int status = -1;      // exit status; -1 when killed or not started
     double seconds = 0;   // wall time
+    double cpuSeconds = 0;  // the child's user and system time
     long peakRssKb = 0;   // the child's peak resident memory
 };
 
@@ -43,6 +44,8 @@ inline ChildRun RunChild(const std::vector<std::string>& argv) {
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     result.peakRssKb = usage.ru_maxrss;
+    auto secondsOf = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    result.cpuSeconds = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }

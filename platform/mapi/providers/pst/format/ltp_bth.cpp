@@ -72,6 +72,58 @@ uint32_t WriteBth(HeapWriter& heap, uint8_t keySize, uint8_t dataSize,
     }
 }
 
+GrowingBth::GrowingBth(HeapWriter& heap) : heap_(heap) {
+    header_ = heap_.Allocate(Bytes{kBthType, 4, 4, 0, 0, 0, 0, 0});
+}
+
+bool GrowingBth::SetRoot(uint32_t hid, size_t level) {
+    Bytes header{kBthType, 4, 4, static_cast<uint8_t>(level), 0, 0, 0, 0};
+    Put32(header.data() + 4, hid);
+    return heap_.Rewrite(header_, header);
+}
+
+bool GrowingBth::Add(uint32_t key, uint32_t data) {
+    if (any_ && key <= last_) return false;
+    Bytes record(8);
+    Put32(record.data(), key);
+    Put32(record.data() + 4, data);
+    if (!Push(0, record)) return false;
+    any_ = true;
+    last_ = key;
+    return true;
+}
+
+// Index records are 8 bytes too (a 4-byte key and an HID), so every level
+// holds as many per allocation.
+bool GrowingBth::Push(size_t level, const Bytes& record) {
+    constexpr size_t kFull = kMaxHeapAlloc / 8 * 8;
+    if (level == levels_.size()) levels_.emplace_back();
+    std::vector<Alloc>& allocs = levels_[level];
+    if (!allocs.empty() && allocs.back().bytes.size() + record.size() <= kFull) {
+        Alloc& last = allocs.back();
+        last.bytes.insert(last.bytes.end(), record.begin(), record.end());
+        return heap_.Rewrite(last.hid, last.bytes);
+    }
+    allocs.push_back({heap_.Allocate(record, kFull), record});
+    auto entryOf = [](const Alloc& a) {
+        Bytes e(8);
+        std::copy(a.bytes.begin(), a.bytes.begin() + 4, e.begin());
+        Put32(e.data() + 4, a.hid);
+        return e;
+    };
+    bool top = level + 1 == levels_.size();
+    if (allocs.size() == 1) return !top || SetRoot(allocs[0].hid, level);
+    // The root split: the level above starts with both; otherwise the new
+    // allocation joins the level above.
+    // (Push may grow levels_, so the entries are made before it runs.)
+    if (top && allocs.size() == 2) {
+        Bytes first = entryOf(allocs[0]), second = entryOf(allocs[1]);
+        return Push(level + 1, first) && Push(level + 1, second);
+    }
+    Bytes entry = entryOf(allocs.back());
+    return Push(level + 1, entry);
+}
+
 bool ReadBth(const HeapReader& heap, uint32_t header, uint8_t* keySize, uint8_t* dataSize,
              std::vector<BthRecord>* records, std::string* error) {
     Bytes h;

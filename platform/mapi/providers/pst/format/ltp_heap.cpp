@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "providers/pst/format/ndb_ids.h"
 
@@ -38,73 +39,115 @@ size_t HeapWriter::HeaderSize(size_t page) {
 size_t HeapWriter::Room(size_t page) const {
     const Page& p = pages_[page];
     size_t map = 4 + 2 * (p.allocs.size() + 2);
-    size_t taken = HeaderSize(page) + p.used + map + 1;  // +1: the map's alignment
+    size_t taken = HeaderSize(page) + p.used + p.promised + map + 1;  // +1: the map's alignment
     return taken >= kPageBytes ? 0 : kPageBytes - taken;
 }
 
-uint32_t HeapWriter::Allocate(const Bytes& bytes) {
+// Where a page's map ends: the page's length as laid out, before padding.
+size_t HeapWriter::PageEnd(size_t page) const {
+    const Page& p = pages_[page];
+    size_t end = HeaderSize(page) + p.used;
+    return end + end % 2 + 4 + 2 * (p.allocs.size() + 1);
+}
+
+void HeapWriter::Touch(size_t page) { changed_.insert(page); }
+
+uint32_t HeapWriter::Allocate(const Bytes& bytes, size_t reserve) {
     size_t page = pages_.size() - 1;
+    size_t need = std::max(bytes.size(), reserve);
     // An allocation index has 11 bits; keep well inside them.
-    if (Room(page) < bytes.size() || pages_[page].allocs.size() >= 2000) {
+    if (Room(page) < need || pages_[page].allocs.size() >= 2000) {
+        Touch(page);  // no longer the last page: padded to a whole block
         pages_.emplace_back();
         ++page;
     }
     pages_[page].allocs.push_back(bytes);
     pages_[page].used += bytes.size();
+    pages_[page].promised += need - bytes.size();
+    Touch(page);
     return MakeHid(static_cast<uint32_t>(page), static_cast<uint32_t>(pages_[page].allocs.size()));
 }
 
-void HeapWriter::Rewrite(uint32_t hid, const Bytes& bytes) {
+bool HeapWriter::Rewrite(uint32_t hid, const Bytes& bytes) {
     Page& p = pages_[hid >> 16];
     Bytes& slot = p.allocs[((hid >> 5) & 0x7FF) - 1];
+    if (bytes.size() > slot.size()) {
+        // Growth comes out of the room held for it first.
+        size_t grow = bytes.size() - slot.size();
+        size_t fromPromise = std::min(grow, p.promised);
+        size_t taken = HeaderSize(hid >> 16) + p.used + p.promised + 4 + 2 * (p.allocs.size() + 1) + 1;
+        if (taken + grow - fromPromise > kPageBytes) return false;
+        p.promised -= fromPromise;
+    }
     p.used = p.used - slot.size() + bytes.size();
     slot = bytes;
+    Touch(hid >> 16);
+    return true;
 }
 
-void HeapWriter::TruncateTo(const Mark& mark) {
-    pages_.resize(mark.pages);
-    pages_.back().allocs.resize(mark.allocs);
-    pages_.back().used = mark.used;
+void HeapWriter::SetUserRoot(uint32_t hid) {
+    if (hid == userRoot_) return;
+    userRoot_ = hid;
+    Touch(0);
 }
 
-Bytes HeapWriter::Finish() const {
-    Bytes out;
-    std::vector<size_t> freeBytes;
-    std::vector<size_t> pageStarts;
-    for (size_t i = 0; i < pages_.size(); ++i) {
-        const Page& p = pages_[i];
-        size_t start = out.size();
-        pageStarts.push_back(start);
-        out.resize(start + HeaderSize(i), 0);
-        std::vector<uint16_t> offsets;
-        for (const Bytes& a : p.allocs) {
-            offsets.push_back(static_cast<uint16_t>(out.size() - start));
-            out.insert(out.end(), a.begin(), a.end());
-        }
-        offsets.push_back(static_cast<uint16_t>(out.size() - start));
-        if ((out.size() - start) % 2 != 0) out.push_back(0);
-        Put16(out.data() + start, static_cast<uint16_t>(out.size() - start));  // ibHnpm
-        Append16(out, static_cast<uint16_t>(p.allocs.size()));
-        Append16(out, 0);  // cFree: we never leave freed slots
-        for (uint16_t off : offsets) Append16(out, off);
-        size_t pageEnd = out.size() - start;
-        freeBytes.push_back(kPageBytes - pageEnd);
-        if (i + 1 < pages_.size()) out.resize(start + kPageBytes, 0);
+size_t HeapWriter::Size() const { return (pages_.size() - 1) * kPageBytes + PageEnd(pages_.size() - 1); }
+
+Bytes HeapWriter::PageBytes(size_t i) const {
+    const Page& p = pages_[i];
+    Bytes out(HeaderSize(i), 0);
+    out.reserve(kPageBytes);
+    std::vector<uint16_t> offsets;
+    for (const Bytes& a : p.allocs) {
+        offsets.push_back(static_cast<uint16_t>(out.size()));
+        out.insert(out.end(), a.begin(), a.end());
     }
+    offsets.push_back(static_cast<uint16_t>(out.size()));
+    if (out.size() % 2 != 0) out.push_back(0);
+    Put16(out.data(), static_cast<uint16_t>(out.size()));  // ibHnpm
+    Append16(out, static_cast<uint16_t>(p.allocs.size()));
+    Append16(out, 0);  // cFree: we never leave freed slots
+    for (uint16_t off : offsets) Append16(out, off);
+    if (i + 1 < pages_.size()) out.resize(kPageBytes, 0);
     // Fill levels: the first page ranks pages 0-7, each bitmap page the
     // 128 pages from itself.
     auto putLevels = [&](uint8_t* dst, size_t first, size_t count) {
         for (size_t k = 0; k < count && first + k < pages_.size(); ++k) {
-            uint8_t level = FillLevel(freeBytes[first + k]);
+            uint8_t level = FillLevel(kPageBytes - PageEnd(first + k));
             dst[k / 2] = static_cast<uint8_t>(dst[k / 2] | (k % 2 == 0 ? level : level << 4));
         }
     };
-    out[2] = kHeapSignature;
-    out[3] = client_;
-    Put32(out.data() + 4, userRoot_);
-    putLevels(out.data() + 8, 0, 8);
-    for (size_t i = 8; i < pages_.size(); i += 128) putLevels(out.data() + pageStarts[i] + 2, i, 128);
+    if (i == 0) {
+        out[2] = kHeapSignature;
+        out[3] = client_;
+        Put32(out.data() + 4, userRoot_);
+        putLevels(out.data() + 8, 0, 8);
+    } else if (IsBitmapPage(i)) {
+        putLevels(out.data() + 2, i, 128);
+    }
     return out;
+}
+
+Bytes HeapWriter::Finish() const {
+    Bytes out;
+    for (size_t i = 0; i < pages_.size(); ++i) {
+        Bytes page = PageBytes(i);
+        out.insert(out.end(), page.begin(), page.end());
+    }
+    return out;
+}
+
+std::vector<size_t> HeapWriter::TakeChangedPages() {
+    levels_.resize(pages_.size(), 0xFF);
+    std::set<size_t> out = std::move(changed_);
+    changed_.clear();
+    for (size_t i : std::set<size_t>(out)) {
+        uint8_t level = FillLevel(kPageBytes - PageEnd(i));
+        if (level == levels_[i]) continue;
+        levels_[i] = level;
+        out.insert(i < 8 ? 0 : 8 + (i - 8) / 128 * 128);
+    }
+    return {out.begin(), out.end()};
 }
 
 bool HeapReader::Open(const Bytes& data, std::string* error) {

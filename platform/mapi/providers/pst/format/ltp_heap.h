@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,34 +33,41 @@ public:
     explicit HeapWriter(uint8_t client) : client_(client) { pages_.emplace_back(); }
 
     // Adds an allocation of at most kMaxHeapAlloc bytes; returns its HID.
-    uint32_t Allocate(const Bytes& bytes);
-    // Replaces the bytes of an earlier allocation (same size or less).
-    void Rewrite(uint32_t hid, const Bytes& bytes);
-    void SetUserRoot(uint32_t hid) { userRoot_ = hid; }
-
-    // Where the allocations end; TruncateTo drops every allocation made
-    // after it (a table adds its index last and takes it off again).
-    struct Mark {
-        size_t pages = 0, allocs = 0, used = 0;
-    };
-    Mark End() const { return {pages_.size(), pages_.back().allocs.size(), pages_.back().used}; }
-    void TruncateTo(const Mark& mark);
+    // reserve: the size it may grow to by Rewrite, kept free on its page.
+    uint32_t Allocate(const Bytes& bytes, size_t reserve = 0);
+    // Replaces the bytes of an earlier allocation: the same size or less,
+    // or up to the reserve it was made with. False (nothing changed) when
+    // its page has no room for them.
+    bool Rewrite(uint32_t hid, const Bytes& bytes);
+    void SetUserRoot(uint32_t hid);
 
     // The node data: every page but the last padded to a whole block, so
     // the NDB layer's cut at 8176 bytes gives the heap's pages.
     Bytes Finish() const;
+    size_t Size() const;
+    size_t PageCount() const { return pages_.size(); }
+    // The bytes of one page as Finish lays it out (one block of the data).
+    Bytes PageBytes(size_t page) const;
+    // The pages changed since the last TakeChangedPages, a page whose fill
+    // level changed bringing the page that records it along; clears them.
+    std::vector<size_t> TakeChangedPages();
 
 private:
     struct Page {
         std::vector<Bytes> allocs;
         size_t used = 0;
+        size_t promised = 0;  // room held for allocations to grow into
     };
     static size_t HeaderSize(size_t page);
     size_t Room(size_t page) const;
+    size_t PageEnd(size_t page) const;
+    void Touch(size_t page);
 
     uint8_t client_;
     uint32_t userRoot_ = 0;
     std::vector<Page> pages_;
+    std::set<size_t> changed_;
+    std::vector<uint8_t> levels_;  // fill levels as last taken
 };
 
 class HeapReader {

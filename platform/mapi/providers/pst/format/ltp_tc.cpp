@@ -74,11 +74,21 @@ TableBuilder::TableBuilder(const std::vector<uint32_t>& columns, const std::map<
     for (const auto& c : LayOut(columns, rgib_)) cols_.push_back({c.tag, c.offset, c.size, c.bit});
     rowSize_ = rgib_[3];
     // TCINFO goes first so that it is the heap's first allocation, as
-    // readers that look for it there expect; it is rewritten by Write.
-    infoHid_ = heap_.Allocate(Bytes(kTcInfoFixed + 8 * cols_.size(), 0));
+    // readers that look for it there expect; it is rewritten as the
+    // index and the rows find their places.
+    infoHid_ = heap_.Allocate(InfoBytes());
+    heap_.SetUserRoot(infoHid_);
 }
 
-void TableBuilder::Append(uint32_t rowId, const std::vector<PropValue>& values) {
+bool TableBuilder::CanAppend(uint32_t rowId) const {
+    if (broken_) return false;
+    if (!settled_) return true;
+    if (rowCount_ > 0 && rowId <= lastRowId_) return false;
+    return !matrixInHeap_ || (rowCount_ + 1) * rowSize_ <= kMaxHeapAlloc;
+}
+
+bool TableBuilder::Append(uint32_t rowId, const std::vector<PropValue>& values) {
+    if (!CanAppend(rowId)) return false;
     Bytes cells(rowSize_, 0);
     Put32(cells.data(), rowId);
     cells[rgib_[2]] |= 0x80;  // row id exists
@@ -98,6 +108,7 @@ void TableBuilder::Append(uint32_t rowId, const std::vector<PropValue>& values) 
             } else {
                 hnid = std::max(NextLtpSubnode(subnodes_), firstSubnode_);
                 subnodes_[hnid].data = v.bytes;
+                newSubnodes_.insert(hnid);
             }
             Put32(cells.data() + col->offset, hnid);
         }
@@ -105,38 +116,36 @@ void TableBuilder::Append(uint32_t rowId, const std::vector<PropValue>& values) 
     }
     // Rows never cross a block of the subnode: pad each block's tail.
     size_t rowsPerBlock = kMaxBlockData / rowSize_;
+    size_t before = matrix_.size();
     if (rowCount_ > 0 && rowCount_ % rowsPerBlock == 0) matrix_.resize((rowCount_ / rowsPerBlock) * kMaxBlockData, 0);
     matrix_.insert(matrix_.end(), cells.begin(), cells.end());
-    Bytes key(4), data(4);
-    Put32(key.data(), rowId);
-    Put32(data.data(), static_cast<uint32_t>(rowCount_));
-    auto at = std::upper_bound(index_.begin(), index_.end(), rowId,
-                               [](uint32_t id, const BthRecord& r) { return id < Get32(r.key.data()); });
-    index_.insert(at, {std::move(key), std::move(data)});
+    if (settled_) {
+        matrixChangedFrom_ = std::min(matrixChangedFrom_, before);
+        if (rowCount_ == 0)
+            PlaceMatrix();
+        else if (matrixInHeap_ && !heap_.Rewrite(hnidRows_, matrix_))
+            broken_ = true;
+        if (!bth_->Add(rowId, static_cast<uint32_t>(rowCount_))) broken_ = true;
+    } else {
+        Bytes key(4), data(4);
+        Put32(key.data(), rowId);
+        Put32(data.data(), static_cast<uint32_t>(rowCount_));
+        auto at = std::upper_bound(index_.begin(), index_.end(), rowId,
+                                   [](uint32_t id, const BthRecord& r) { return id < Get32(r.key.data()); });
+        index_.insert(at, {std::move(key), std::move(data)});
+    }
+    lastRowId_ = rowCount_ == 0 ? rowId : std::max(lastRowId_, rowId);
     ++rowCount_;
+    return !broken_;
 }
 
-void TableBuilder::Write(Node* node) {
-    // The row index and a small row matrix go after the rows' values, and
-    // come off again so that the next row's values follow the last ones.
-    HeapWriter::Mark mark = heap_.End();
-    for (const auto& [nid, sub] : subnodes_) node->subnodes[nid] = sub;
-    uint32_t rowIndex = WriteBth(heap_, 4, 4, index_);
-    uint32_t hnidRows = 0;
-    if (!matrix_.empty()) {
-        if (matrix_.size() <= kMaxHeapAlloc) {
-            hnidRows = heap_.Allocate(matrix_);
-        } else {
-            hnidRows = NextLtpSubnode(node->subnodes);
-            node->subnodes[hnidRows].data = matrix_;
-        }
-    }
+Bytes TableBuilder::InfoBytes() const {
     Bytes info(kTcInfoFixed + 8 * cols_.size(), 0);
     info[0] = kTcType;
     info[1] = static_cast<uint8_t>(cols_.size());
     for (int i = 0; i < 4; ++i) Put16(info.data() + 2 + 2 * i, rgib_[i]);
-    Put32(info.data() + 10, rowIndex);
-    Put32(info.data() + 14, hnidRows);
+    Put32(info.data() + 10, bth_ ? bth_->header() : 0);
+    Put32(info.data() + 14, hnidRows_);
     Put32(info.data() + 18, 0);  // hidIndex: no longer used
     for (size_t i = 0; i < cols_.size(); ++i) {
         uint8_t* d = info.data() + kTcInfoFixed + 8 * i;
@@ -145,10 +154,69 @@ void TableBuilder::Write(Node* node) {
         d[6] = cols_[i].size;
         d[7] = cols_[i].bit;
     }
-    heap_.Rewrite(infoHid_, info);
-    heap_.SetUserRoot(infoHid_);
+    return info;
+}
+
+// A matrix in the heap is given room to grow to a whole allocation, so
+// that rows join it without moving it; one that starts larger goes to a
+// subnode, which the node's own subnodes make room for.
+void TableBuilder::PlaceMatrix() {
+    if (matrixInHeap_) {
+        hnidRows_ = heap_.Allocate(matrix_, kMaxHeapAlloc);
+    } else {
+        hnidRows_ = std::max(NextLtpSubnode(subnodes_), firstSubnode_);
+        subnodes_[hnidRows_];  // held for the rows, whose bytes are matrix_
+    }
+    if (!heap_.Rewrite(infoHid_, InfoBytes())) broken_ = true;
+}
+
+void TableBuilder::Settle() {
+    if (settled_) return;
+    settled_ = true;
+    bth_ = std::make_unique<GrowingBth>(heap_);
+    matrixInHeap_ = matrix_.size() <= kMaxHeapAlloc;
+    if (rowCount_ > 0) PlaceMatrix();
+    for (const BthRecord& r : index_)
+        if (!bth_->Add(Get32(r.key.data()), Get32(r.data.data()))) broken_ = true;
+    index_ = {};
+    if (!heap_.Rewrite(infoHid_, InfoBytes())) broken_ = true;
+}
+
+void TableBuilder::Write(Node* node) {
+    Settle();
+    for (const auto& [nid, sub] : subnodes_) node->subnodes[nid] = sub;
+    if (!matrixInHeap_ && hnidRows_ != 0) node->subnodes[hnidRows_].data = matrix_;
     node->data = heap_.Finish();
-    heap_.TruncateTo(mark);
+}
+
+std::shared_ptr<const NodePatch> TableBuilder::TakePatch() {
+    Settle();
+    auto patch = std::make_shared<NodePatch>();
+    patch->whole = whole_;
+    auto slices = [](const Bytes& data, size_t fromBlock, DataPatch* out) {
+        out->size = data.size();
+        for (size_t at = fromBlock * kMaxBlockData; at < data.size(); at += kMaxBlockData)
+            out->blocks[at / kMaxBlockData] = Bytes(data.begin() + static_cast<long>(at),
+                                                    data.begin() + static_cast<long>(std::min(data.size(), at + kMaxBlockData)));
+    };
+    patch->data.size = heap_.Size();
+    std::vector<size_t> pages = heap_.TakeChangedPages();
+    if (whole_) {
+        pages.clear();
+        for (size_t i = 0; i < heap_.PageCount(); ++i) pages.push_back(i);
+    }
+    for (size_t page : pages) patch->data.blocks[page] = heap_.PageBytes(page);
+    std::set<uint32_t> values = whole_ ? std::set<uint32_t>{} : newSubnodes_;
+    if (whole_)
+        for (const auto& [nid, sub] : subnodes_) values.insert(nid);
+    for (uint32_t nid : values)
+        if (matrixInHeap_ || nid != hnidRows_) slices(subnodes_.at(nid).data, 0, &patch->subnodes[nid]);
+    if (!matrixInHeap_ && hnidRows_ != 0 && (whole_ || matrixChangedFrom_ < matrix_.size()))
+        slices(matrix_, whole_ ? 0 : matrixChangedFrom_ / kMaxBlockData, &patch->subnodes[hnidRows_]);
+    matrixChangedFrom_ = matrix_.size();
+    newSubnodes_.clear();
+    whole_ = false;
+    return patch;
 }
 
 bool ReadTableContext(const Node& node, std::vector<uint32_t>* columns, std::vector<TableRow>* rows,

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "providers/pst/format/ltp_heap.h"
 #include "providers/pst/format/ltp_value.h"
 #include "providers/pst/format/ndb_node.h"
+#include "providers/pst/format/ndb_node_patch.h"
 
 namespace mapi::pst::fmt {
 
@@ -44,8 +47,10 @@ void WriteTableContext(const std::vector<uint32_t>& columns, const std::vector<T
 void WriteTableRows(const std::vector<uint32_t>& columns, const std::vector<TableRowRef>& rows, Node* node);
 
 // A TC kept between builds: rows are added at the end, each laid out once
-// (its cells, its variable values in the heap), so building the node again
-// after a row is added costs copying bytes, not laying out every row.
+// (its cells, its variable values in the heap). After the first Write or
+// TakePatch the row index, the row matrix and the heap stay where they
+// are and each new row changes only the heap pages, matrix blocks and
+// index allocations it reaches, which TakePatch hands on.
 class TableBuilder {
 public:
     // existing: subnodes the node written to will already have, which the
@@ -54,12 +59,19 @@ public:
     TableBuilder(const TableBuilder&) = delete;
     TableBuilder& operator=(const TableBuilder&) = delete;
 
+    // Whether a row of this id can still be added at the end: once laid
+    // out, the index takes only rising ids, and a row matrix kept in the
+    // heap cannot grow past one allocation (build the table again then).
+    bool CanAppend(uint32_t rowId) const;
     // Adds a row after the others; cells for tags not among the columns are
-    // left out.
-    void Append(uint32_t rowId, const std::vector<PropValue>& cells);
+    // left out. False when CanAppend is not (nothing is added) or when the
+    // table can take no more rows (build it again).
+    bool Append(uint32_t rowId, const std::vector<PropValue>& cells);
     size_t RowCount() const { return rowCount_; }
     // The node of the table as it stands; subnodes already in *node are kept.
     void Write(Node* node);
+    // What changed since the last TakePatch; the first gives the whole node.
+    std::shared_ptr<const NodePatch> TakePatch();
 
 private:
     struct Column {
@@ -68,14 +80,28 @@ private:
         uint8_t size;
         uint8_t bit;
     };
+    // Lays out the index and the row matrix the first time the table is
+    // written; rows added later go straight into them.
+    void Settle();
+    void PlaceMatrix();
+    Bytes InfoBytes() const;
+
     std::vector<Column> cols_;
     uint16_t rgib_[4] = {0, 0, 0, 0};
     size_t rowSize_ = 0;
     HeapWriter heap_;
     uint32_t infoHid_ = 0;
     Bytes matrix_;
-    std::vector<BthRecord> index_;  // by row id
+    std::vector<BthRecord> index_;  // by row id, until settled
+    std::unique_ptr<GrowingBth> bth_;  // once settled
+    bool settled_ = false, whole_ = true;
+    bool broken_ = false;  // the heap refused a change: build the table again
+    bool matrixInHeap_ = true;
+    uint32_t hnidRows_ = 0;  // 0 while there are no rows
+    size_t matrixChangedFrom_ = 0;  // matrix bytes before it as last taken
+    uint32_t lastRowId_ = 0;
     std::map<uint32_t, Node> subnodes_;  // values too large for the heap
+    std::set<uint32_t> newSubnodes_;     // since the last TakePatch
     uint32_t firstSubnode_ = 0;
     size_t rowCount_ = 0;
 };

@@ -3,11 +3,14 @@
 // values too large for the heap, row matrices over several blocks.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "providers/pst/format/ltp_bth.h"
 #include "providers/pst/format/ltp_heap.h"
 #include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/ndb_ids.h"
+#include "providers/pst/format/ndb_node_patch_test_support.h"
 
 namespace mapi::pst::fmt {
 namespace {
@@ -159,6 +162,71 @@ TEST(LtpTableContext, RowsOfEveryWidthComeBackAcrossBlocks) {
     WriteTableContext(columns, {}, &empty);
     ASSERT_TRUE(ReadTableContext(empty, &cols, &back, &error)) << error;
     EXPECT_TRUE(back.empty());
+}
+
+// A table grown a row at a time and handed on as patches spells, after
+// every patch, the node Write gives for it; each row costs a few blocks
+// however long the table has grown; and a table that cannot take a row at
+// its end (a lower id, a row matrix that would outgrow the heap) says so,
+// and is built again as the store does.
+TEST(LtpTableContext, RowsAddedOneByOneChangeFewBlocksAndSpellTheWholeTable) {
+    const uint32_t kSubject = 0x0037001F, kFlags = 0x0E070003;
+    const std::vector<uint32_t> columns{kSubject, kFlags};
+    std::vector<TableRow> rows;
+    auto build = [&]() {
+        auto t = std::make_unique<TableBuilder>(columns);
+        for (const TableRow& r : rows) EXPECT_TRUE(t->Append(r.rowId, r.cells));
+        return t;
+    };
+    std::unique_ptr<TableBuilder> table = build();
+    BlockStore store;
+    NodeLayout layout;
+    bool based = false;
+    size_t rebuilt = 0, mostLate = 0;
+    std::string error;
+    for (uint32_t i = 0; i < 1500; ++i) {
+        TableRow row{0x200004u + 32 * i, {{kSubject, Text("subject " + std::to_string(i) + std::string(i % 40, '.'))},
+                                          {kFlags, Bytes{static_cast<uint8_t>(i % 2), 0, 0, 0}}}};
+        if (i == 900) row.cells[0].bytes = Bytes(kMaxHeapAlloc + 10, 'y');  // a value in a subnode of its own
+        rows.push_back(row);
+        if (i > 0 && !table->CanAppend(row.rowId)) {
+            EXPECT_FALSE(table->Append(row.rowId, row.cells));
+            table = build();
+            ++rebuilt;
+        } else {
+            ASSERT_TRUE(table->Append(row.rowId, row.cells));
+        }
+        size_t before = store.count();
+        NodeLayout next;
+        std::vector<uint64_t> dropped;
+        ASSERT_TRUE(ApplyNodePatch(based ? &layout : nullptr, *table->TakePatch(), store.Sink(), &next, &dropped, &error))
+            << error << " at row " << i;
+        if (i >= 1000) mostLate = std::max(mostLate, store.count() - before);
+        store.Forget(dropped);
+        layout = std::move(next);
+        based = true;
+        if (i % 150 != 149 && i != 40) continue;
+        Node whole;
+        table->Write(&whole);
+        Node patched = store.AssembleNode(layout);
+        ASSERT_EQ(patched.data, whole.data) << "at row " << i;
+        ASSERT_EQ(patched.subnodes.size(), whole.subnodes.size());
+        for (const auto& [nid, sub] : whole.subnodes) EXPECT_EQ(patched.subnodes.at(nid).data, sub.data) << nid;
+        EXPECT_EQ(store.live(layout), store.count()) << "blocks given up are all the old version had";
+        std::vector<uint32_t> cols;
+        std::vector<TableRow> back;
+        ASSERT_TRUE(ReadTableContext(patched, &cols, &back, &error)) << error;
+        ASSERT_EQ(back.size(), rows.size());
+        EXPECT_EQ(back.back().rowId, rows.back().rowId);
+        EXPECT_EQ(back[900 % back.size()].cells.size(), 3u);
+        if (i == 1499) {
+            EXPECT_EQ(back[900].cells[0].bytes, rows[900].cells[0].bytes);  // cells come in tag order
+        }
+    }
+    EXPECT_EQ(rebuilt, 1u) << "once, when the row matrix left the heap";
+    EXPECT_GT(layout.data.leaves.size(), 8u) << "the test needs a heap of many pages";
+    EXPECT_LE(mostLate, 8u) << "blocks written for one row of a long table";
+    EXPECT_FALSE(table->CanAppend(rows.back().rowId)) << "a row id not above the others";
 }
 
 }  // namespace

@@ -298,10 +298,16 @@ void StoreModel::UpdateContents(uint32_t nid, const Folder& f, bool associated, 
     const std::vector<uint32_t>& ids = associated ? f.associated : f.messages;
     uint32_t tableNid = SiblingNid(nid, associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
     std::unique_ptr<TableBuilder>& table = tables_[tableNid];
-    if (!table || table->RowCount() > ids.size())
+    bool grows = table && table->RowCount() <= ids.size();
+    for (size_t i = grows ? table->RowCount() : ids.size(); i < ids.size() && grows; ++i)
+        grows = table->Append(ids[i], messages_.at(ids[i]).props);
+    if (!grows) {
+        // A table that cannot take the new rows at its end is built again;
+        // its first patch is the whole node.
         table = std::make_unique<TableBuilder>(associated ? AssocContentsColumns() : ContentsColumns());
-    for (size_t i = table->RowCount(); i < ids.size(); ++i) table->Append(ids[i], messages_.at(ids[i]).props);
-    table->Write(&nodes[tableNid].node);
+        for (uint32_t m : ids) table->Append(m, messages_.at(m).props);
+    }
+    nodes[tableNid].patch = table->TakePatch();
 }
 
 NodeSet StoreModel::Build(Header* header) const {

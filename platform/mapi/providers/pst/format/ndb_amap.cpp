@@ -158,6 +158,17 @@ Bytes FileSpace::AMapBits(uint64_t n, uint64_t* freeBytes, uint64_t* longestRun)
     uint64_t used = 0, run = 0, longest = 0;
     for (uint8_t b : bits) {
         used += static_cast<uint64_t>(__builtin_popcount(b));
+        // Most bytes are all free or all used; every commit maps a few
+        // ranges, so their bits are not walked one by one.
+        if (b == 0) {
+            run += 8;
+            longest = std::max(longest, run);
+            continue;
+        }
+        if (b == 0xFF) {
+            run = 0;
+            continue;
+        }
         for (int bit = 7; bit >= 0; --bit) {
             run = (b >> bit) & 1 ? 0 : run + 1;
             longest = std::max(longest, run);

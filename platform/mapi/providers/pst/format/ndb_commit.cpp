@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string_view>
 
 #include "providers/pst/format/ndb_block.h"
@@ -122,6 +123,7 @@ void NdbFile::Insert(Tree& tree, uint64_t key, size_t maxPerLeaf) {
     leaf.keys.resize(keep);
     next.dirty = true;
     tree.leaves.insert(tree.leaves.begin() + static_cast<long>(i) + 1, std::move(next));
+    tree.shiftFrom = std::min(tree.shiftFrom, i + 1);
 }
 
 void NdbFile::Erase(Tree& tree, uint64_t key) {
@@ -136,6 +138,7 @@ void NdbFile::Erase(Tree& tree, uint64_t key) {
         // Its page is freed with the other pages the commit replaces.
         if (leaf.at.ib != 0) tree.retired.push_back(leaf.at);
         tree.leaves.erase(tree.leaves.begin() + static_cast<long>(i));
+        tree.shiftFrom = std::min(tree.shiftFrom, i);
     }
 }
 
@@ -153,7 +156,9 @@ bool NdbFile::WriteTree(Tree& tree, std::string* error) {
         *at = {bid, ib};
         return Write(ib, bytes, kPageSize, error);
     };
-    for (Leaf& leaf : tree.leaves) {
+    std::vector<size_t> changed;  // entries of the level being built whose page was written
+    for (size_t i = 0; i < tree.leaves.size(); ++i) {
+        Leaf& leaf = tree.leaves[i];
         if (!leaf.dirty) continue;
         if (leaf.at.ib != 0) releaseNext_.emplace_back(leaf.at.ib, kPageSize);
         BtPage page;
@@ -166,51 +171,70 @@ bool NdbFile::WriteTree(Tree& tree, std::string* error) {
         }
         if (!store(page, &leaf.at)) return false;
         leaf.dirty = false;
+        changed.push_back(i);
     }
-    // The levels above: pages of up to kMaxIntermediate consecutive entries;
-    // new ids come at the end, so most pages keep their entries and stay.
+    // The levels above: pages of up to kMaxIntermediate consecutive entries.
+    // Only the pages over a rewritten entry, or from where entries were
+    // inserted or removed, are looked at, so a commit does not walk the
+    // whole tree; new ids come at the end, so that is mostly the last page.
     for (const Bref& old : tree.retired) releaseNext_.emplace_back(old.ib, kPageSize);
     tree.retired.clear();
-    std::vector<BtEntry> refs;
-    for (const Leaf& leaf : tree.leaves) refs.push_back({leaf.keys.empty() ? 0 : leaf.keys.front(), leaf.at});
     auto same = [](const std::vector<BtEntry>& a, const std::vector<BtEntry>& b) {
         return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const BtEntry& x, const BtEntry& y) {
                    return x.key == y.key && x.child == y.child;
                });
     };
-    size_t depth = 0;
-    for (uint8_t level = 1; refs.size() > 1; ++level, ++depth) {
-        if (tree.upper.size() <= depth) tree.upper.emplace_back();
-        std::vector<Tree::Upper>& pages = tree.upper[depth];
-        std::vector<BtEntry> up;
-        size_t index = 0;
-        for (size_t at = 0; at < refs.size(); at += BtPage::kMaxIntermediate, ++index) {
-            size_t n = std::min(BtPage::kMaxIntermediate, refs.size() - at);
-            std::vector<BtEntry> children(refs.begin() + static_cast<long>(at),
-                                          refs.begin() + static_cast<long>(at + n));
-            if (index >= pages.size()) pages.emplace_back();
-            Tree::Upper& page = pages[index];
-            if (page.at.ib == 0 || !same(page.children, children)) {
-                if (page.at.ib != 0) releaseNext_.emplace_back(page.at.ib, kPageSize);
-                BtPage bt;
-                bt.type = tree.type;
-                bt.level = level;
-                bt.children = children;
-                if (!store(bt, &page.at)) return false;
-                page.children = std::move(children);
-            }
-            up.push_back({page.children.front().key, page.at});
+    constexpr size_t kPer = BtPage::kMaxIntermediate;
+    size_t count = tree.leaves.size();
+    size_t shift = std::min(tree.shiftFrom, count);
+    tree.shiftFrom = SIZE_MAX;
+    auto entryOf = [&](size_t depth, size_t i) -> BtEntry {
+        if (depth == 0) {
+            const Leaf& leaf = tree.leaves[i];
+            return {leaf.keys.empty() ? 0 : leaf.keys.front(), leaf.at};
         }
-        for (size_t extra = index; extra < pages.size(); ++extra)
-            if (pages[extra].at.ib != 0) releaseNext_.emplace_back(pages[extra].at.ib, kPageSize);
-        pages.resize(index);
-        refs = std::move(up);
+        const Tree::Upper& page = tree.upper[depth - 1][i];
+        return {page.children.front().key, page.at};
+    };
+    size_t depth = 0;
+    for (uint8_t level = 1; count > 1; ++level, ++depth) {
+        if (tree.upper.size() <= depth) tree.upper.emplace_back();
+        size_t pagesNow = (count + kPer - 1) / kPer;
+        size_t pagesBefore = tree.upper[depth].size();
+        for (size_t extra = pagesNow; extra < pagesBefore; ++extra)
+            if (tree.upper[depth][extra].at.ib != 0) releaseNext_.emplace_back(tree.upper[depth][extra].at.ib, kPageSize);
+        tree.upper[depth].resize(pagesNow);
+        std::set<size_t> redo;
+        for (size_t i : changed) redo.insert(i / kPer);
+        for (size_t c = std::min(shift / kPer, pagesBefore); c < pagesNow; ++c) redo.insert(c);
+        std::vector<size_t> written;
+        for (size_t c : redo) {
+            if (c >= pagesNow) continue;
+            size_t n = std::min(kPer, count - c * kPer);
+            std::vector<BtEntry> children;
+            children.reserve(n);
+            for (size_t i = c * kPer; i < c * kPer + n; ++i) children.push_back(entryOf(depth, i));
+            Tree::Upper& page = tree.upper[depth][c];
+            if (page.at.ib != 0 && same(page.children, children)) continue;
+            if (page.at.ib != 0) releaseNext_.emplace_back(page.at.ib, kPageSize);
+            BtPage bt;
+            bt.type = tree.type;
+            bt.level = level;
+            bt.children = children;
+            if (!store(bt, &page.at)) return false;
+            page.children = std::move(children);
+            written.push_back(c);
+        }
+        // A level that gained or lost pages moves the entries above from there.
+        shift = pagesNow == pagesBefore ? SIZE_MAX : std::min(pagesNow, pagesBefore) - (pagesBefore > 0 ? 1 : 0);
+        changed = std::move(written);
+        count = pagesNow;
     }
     for (size_t extra = depth; extra < tree.upper.size(); ++extra)
         for (const Tree::Upper& page : tree.upper[extra])
             if (page.at.ib != 0) releaseNext_.emplace_back(page.at.ib, kPageSize);
     tree.upper.resize(depth);
-    tree.root = refs.front().child;
+    tree.root = depth == 0 ? tree.leaves.front().at : tree.upper[depth - 1].front().at;
     return true;
 }
 
@@ -267,12 +291,18 @@ bool NdbFile::CommitLocked(const NodeSet& changed, const std::set<uint32_t>& rem
     releaseNext_.clear();
 
     for (uint32_t nid : removed) {
+        layouts_.erase(nid);
         std::vector<uint64_t>* owned = nullptr;
         if (!OwnedBlocks(nid, &owned, error)) return false;
         DropBlocks(nid);
         if (nodes_.erase(nid) == 1) Erase(nbt_, nid);
     }
     for (const auto& [nid, top] : changed) {
+        if (top.patch != nullptr) {
+            if (!CommitPatched(nid, top, error)) return false;
+            continue;
+        }
+        layouts_.erase(nid);
         Reusable reusable;
         std::vector<uint64_t>* old = nullptr;
         if (!OwnedBlocks(nid, &old, error)) return false;

@@ -20,10 +20,13 @@
 // follows the size of the change, not of the file. A changed node keeps
 // every block whose bytes it still has (the rows of a long contents table
 // before the one added, an attachment of a message saved again): only the
-// blocks that differ are written.
+// blocks that differ are written. A node given as a patch (a folder's
+// contents table, which changes at its end on every commit) names those
+// blocks itself, so the others are neither assembled nor compared.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
@@ -34,6 +37,7 @@
 #include "providers/pst/format/ndb_amap.h"
 #include "providers/pst/format/ndb_header.h"
 #include "providers/pst/format/ndb_node.h"
+#include "providers/pst/format/ndb_node_patch.h"
 #include "providers/pst/format/ndb_page.h"
 
 namespace mapi::pst::fmt {
@@ -91,6 +95,7 @@ private:
         };
         std::vector<std::vector<Upper>> upper;
         std::vector<Bref> retired;  // pages the next write replaces or drops
+        size_t shiftFrom = SIZE_MAX;  // the first leaf inserted or removed since the last write
         Bref root;
     };
 
@@ -117,6 +122,9 @@ private:
     bool ReadSubnodes(uint64_t bid, std::map<uint32_t, Node>* out, int depth, bool withAttachments,
                       std::string* error);
     void DropBlocks(uint32_t nid, const std::set<uint64_t>& keep = {});
+    // Commits a node given as a patch (ndb_commit_patch.cpp).
+    bool CommitPatched(uint32_t nid, const TopNode& top, std::string* error);
+    void DropBlock(uint64_t bid);
     static void Insert(Tree& tree, uint64_t key, size_t maxPerLeaf);
     static void Erase(Tree& tree, uint64_t key);
     static void Touch(Tree& tree, uint64_t key);
@@ -134,6 +142,9 @@ private:
     // replaces or drops the node.
     std::map<uint32_t, std::vector<uint64_t>> owned_;
     std::unordered_map<uint64_t, uint64_t> hashOf_;
+    // How each node last committed as a patch lies in blocks; a node
+    // committed otherwise has none, and its next patch must be whole.
+    std::map<uint32_t, NodeLayout> layouts_;
     std::vector<std::pair<uint64_t, uint64_t>> releaseNext_;    // freed by this or the last commit
     std::vector<std::pair<uint64_t, uint64_t>> releaseLater_;   // freed by the one before
     bool unsynced_ = false;  // a header written since the last flush

@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 
 #include "providers/pst/format/ndb_bytes.h"
 
 namespace mapi::pst::fmt {
+
+struct NodePatch;  // ndb_node_patch.h
 
 struct Node {
     Bytes data;
@@ -19,6 +22,10 @@ struct Node {
 struct TopNode {
     uint32_t parent = 0;  // nidParent, 0 when none
     Node node;
+    // When set, the node is given by its changes since its last commit
+    // instead of by node (which is then empty); only NdbFile::Commit takes
+    // such nodes.
+    std::shared_ptr<const NodePatch> patch = nullptr;
 };
 
 using NodeSet = std::map<uint32_t, TopNode>;
