@@ -161,16 +161,16 @@ private:
     // filtered by the host's query, and adds the folder to the ledger (or
     // counts it skipped). target is empty in a dry run for a folder the
     // target does not have yet. Lets no exception out.
-    void CopyFolderContents(const std::string& path, IMAPIFolderPtr source,
-                            IMAPIFolderPtr target, bool associated);
+    void CopyFolderContents(const std::string& path, IMAPIFolderPtr source, IMAPIFolderPtr target,
+                            bool associated);
     // Reads every row of the items to copy, restricted by the query, into
     // listing and rewinds it; unrestricted gets the table's number of rows
     // without the restriction. false when the query did not compile or was
     // refused (the box is shown and the run ends). Throws CMAPIException
     // when the table fails, ListingSpoolError when the listing cannot be
     // kept.
-    bool ReadListing(RestrictionCompiler& compiler, const IMAPIFolderPtr& source,
-                     bool associated, CListingSpool& listing, ULONG& unrestricted);
+    bool ReadListing(RestrictionCompiler& compiler, const IMAPIFolderPtr& source, bool associated,
+                     CListingSpool& listing, ULONG& unrestricted);
     // The tag (as PT_STRING8) under which source's store keeps the report of
     // a salvaged item, or PR_NULL when it has never kept one.
     static ULONG DamageReportTag(const IMAPIFolderPtr& source);

@@ -59,9 +59,8 @@ ListedItem ListedItem::FromRow(const CMapiRowSet& rows, ULONG i) {
         const SBinary& bin = eid.get()->Value.bin;
         if (bin.lpb != nullptr) item.entryId.assign(reinterpret_cast<const char*>(bin.lpb), bin.cb);
     } else {
-        item.idError = eid.Type() == PT_ERROR && FAILED(eid.get()->Value.err)
-                           ? eid.get()->Value.err
-                           : MAPI_E_NOT_FOUND;
+        item.idError = eid.Type() == PT_ERROR && FAILED(eid.get()->Value.err) ? eid.get()->Value.err
+                                                                              : MAPI_E_NOT_FOUND;
     }
     const CMapiPropValue modified = rows.Cell(i, 3);
     if (modified.Type() == PT_SYSTIME) item.modified = FileTimeValue(modified.get()->Value.ft);

@@ -33,8 +33,8 @@ std::vector<ListedItem> Shapes(int rounds) {
         items.push_back({"", MAPI_E_CORRUPT_DATA, "", std::nullopt, std::string()});
         items.push_back({"salvaged " + n, S_OK, "", 0,
                          "Parts were lost:\nattachment 1\n" + std::string(r % 7 * 50, 'x')});
-        items.push_back({std::string(300 + r % 3, 's'), MAPI_E_NOT_FOUND, "", std::nullopt,
-                         std::nullopt});
+        items.push_back(
+            {std::string(300 + r % 3, 's'), MAPI_E_NOT_FOUND, "", std::nullopt, std::nullopt});
     }
     return items;
 }
@@ -77,8 +77,9 @@ TEST(ListingSpoolTest, ItemsComeBackWholeAndInOrderFromMemoryOrTheTemporaryFile)
 }
 
 TEST(ListingSpoolTest, ATemporaryFileThatCannotBeWrittenIsAnErrorThatSaysWhy) {
-    EXPECT_EXIT(SpillOntoAFullDisk(), ::testing::ExitedWithCode(0),
-                "cannot write to the temporary file for the folder's listing in .*: File too large");
+    EXPECT_EXIT(
+        SpillOntoAFullDisk(), ::testing::ExitedWithCode(0),
+        "cannot write to the temporary file for the folder's listing in .*: File too large");
 }
 
 }  // namespace

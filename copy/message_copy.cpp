@@ -16,8 +16,8 @@
 
 #include "copy_engine.h"
 #include "item_compare.h"
-#include "progress_text.h"
 #include "listing_spool.h"
+#include "progress_text.h"
 #include "row_batches.h"
 
 namespace quirnel {
@@ -105,8 +105,8 @@ void CCopyEngine::EndFolderEarly(const FolderLedger& folder, const IMAPIFolderPt
     // What was done stays counted; the rest of the folder, the item in hand
     // among it, is left out.
     FolderLedger part = folder;
-    part.items.listed = part.items.filtered + part.items.alreadyThere + part.items.copied +
-                        part.items.failed;
+    part.items.listed =
+        part.items.filtered + part.items.alreadyThere + part.items.copied + part.items.failed;
     m_ledger.AddPartOfFolder(std::move(part));
     if (m_options.verify && !m_options.dryRun && !copied.empty())
         VerifyCopies(folder.path, source, target, copied);
@@ -167,8 +167,8 @@ bool CCopyEngine::LogSalvage(const std::string& subject, const std::optional<std
 }
 
 void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
-                            CListingSpool& listing, const CTargetIndex& index,
-                            ItemCounts& counts, std::vector<CopiedItem>& copied, bool& reached) {
+                            CListingSpool& listing, const CTargetIndex& index, ItemCounts& counts,
+                            std::vector<CopiedItem>& copied, bool& reached) {
     // The progress text is "%d vom %d" over a ULONG count, as the table's
     // own row count would be.
     const ULONG count = static_cast<ULONG>(listing.Count());
@@ -235,8 +235,8 @@ void CCopyEngine::CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& ta
     // The copy of a changed item is a new item; the older copy stays.
     if (changed) LogFitted("copy message ", subject, " (changed since the last run)");
     ENTRYLIST list{1, &bin};
-    HRESULT hr = source._rawInterface()->CopyMessages(&list, nullptr, target._rawInterface(), 0,
-                                                      nullptr, 0);
+    HRESULT hr =
+        source._rawInterface()->CopyMessages(&list, nullptr, target._rawInterface(), 0, nullptr, 0);
     // Warnings (a partial completion) are failures of this one item too.
     if (hr == S_OK) {
         ++counts.copied;
