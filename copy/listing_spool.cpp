@@ -75,22 +75,28 @@ CListingSpool::~CListingSpool() {
 }
 
 void CListingSpool::Add(const ListedItem& item) {
+    const uint32_t subject = LengthOf(item.subject);
+    const uint32_t entryId = LengthOf(item.entryId);
     const uint32_t report = item.damageReport ? LengthOf(*item.damageReport) : 0;
+    // Written out before the memory would outgrow the budget, so that the
+    // buffer is never reallocated past it (the copy of a reallocation holds
+    // both blocks at once).
+    const std::size_t size = kHeaderSize + subject + entryId + report;
+    if (!m_memory.empty() && m_memory.size() + size > m_budget) {
+        if (m_file == nullptr) OpenFile();
+        Flush();
+    }
     const uint8_t flags = (item.modified ? kHasModified : 0) | (item.damageReport ? kHasReport : 0);
     Put(m_memory, flags);
     Put(m_memory, static_cast<int32_t>(item.idError));
     Put(m_memory, item.modified.value_or(0));
-    Put(m_memory, LengthOf(item.subject));
-    Put(m_memory, LengthOf(item.entryId));
+    Put(m_memory, subject);
+    Put(m_memory, entryId);
     Put(m_memory, report);
     m_memory += item.subject;
     m_memory += item.entryId;
     if (item.damageReport) m_memory += *item.damageReport;
     ++m_count;
-    if (m_memory.size() > m_budget) {
-        if (m_file == nullptr) OpenFile();
-        Flush();
-    }
 }
 
 void CListingSpool::OpenFile() {

@@ -47,7 +47,11 @@ public:
 class CListingSpool {
 public:
     // Memory for the packed items before they go to the temporary file.
-    static constexpr std::size_t kDefaultMemory = std::size_t{1} << 20;
+    // Small on purpose: with 1 MB a copy of 100,000 items peaked 2.4 MB
+    // above one with 64 KB, more than the budget itself (what the larger
+    // buffer leaves behind in the heap, as far as was measured), while
+    // writing out 64 KB at a time left a copy's CPU time as it was.
+    static constexpr std::size_t kDefaultMemory = std::size_t{64} << 10;
 
     explicit CListingSpool(std::size_t memoryBudget = kDefaultMemory);
     ~CListingSpool();

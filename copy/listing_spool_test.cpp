@@ -41,11 +41,12 @@ std::vector<ListedItem> Shapes(int rounds) {
 
 TEST(ListingSpoolTest, ItemsComeBackWholeAndInOrderFromMemoryOrTheTemporaryFile) {
     const std::vector<ListedItem> items = Shapes(200);
-    for (std::size_t budget : {CListingSpool::kDefaultMemory, std::size_t{0}, std::size_t{333}}) {
+    constexpr std::size_t kRoomForAll = std::size_t{16} << 20;
+    for (std::size_t budget : {kRoomForAll, std::size_t{0}, std::size_t{333}}) {
         CListingSpool spool(budget);
         for (const ListedItem& item : items) spool.Add(item);
         EXPECT_EQ(spool.Count(), items.size());
-        EXPECT_EQ(spool.Spilled(), budget != CListingSpool::kDefaultMemory) << budget;
+        EXPECT_EQ(spool.Spilled(), budget != kRoomForAll) << budget;
         spool.Rewind();
         // One item reused for every read, as the copy does: nothing of an
         // earlier item may show through in a later one.
