@@ -4,7 +4,10 @@
 // nothing per item stays flat: the aim is the large copy within 1.25 times
 // the small one's peak. Each copy is then run again over its filled target,
 // which finds every item there: the peak of resuming, where what the target
-// already holds is looked up.
+// already holds is looked up. A folder's listing beyond a small budget
+// waits in a temporary file while its items are copied; the file's pages
+// belong to the page cache and are not in the peak, so the peak measures
+// what the process itself holds.
 //
 // With --baseline-copy PATH (another quirnel-copy build, for example the one
 // before a change) the baseline build's peaks are measured over the same

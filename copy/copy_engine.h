@@ -15,7 +15,9 @@
 // after a run, the log file is open only during one. Every folder, table and
 // row set of the walk is released as the walk returns.
 //
-// Memory: a folder's items are read one batch of rows at a time, so a run
+// Memory: a folder's listing is read whole before its first copy, but kept
+// packed (what the copy uses of each row) in memory up to
+// RunOptions::listingMemory and in an unnamed temporary file past it; a run
 // holds per item only the digests of the folder in hand (the target's
 // copies for resuming, 24 bytes each, and the items met so far, to copy an
 // item a damaged table lists twice once) and, with verify, the items copied.
@@ -29,7 +31,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_set>
@@ -41,6 +45,7 @@
 #include "activity_log.h"
 #include "copy_host.h"
 #include "copy_ledger.h"
+#include "listing_spool.h"
 #include "row_batches.h"
 #include "target_index.h"
 
@@ -56,6 +61,9 @@ struct RunOptions {
     // Compare every item this run copied with its source and log each
     // difference.
     bool verify = false;
+    // Bytes of a folder's listing kept in memory; the rest goes to a
+    // temporary file in $TMPDIR (or /tmp).
+    std::size_t listingMemory = CListingSpool::kDefaultMemory;
 };
 
 class CCopyEngine {
@@ -153,41 +161,41 @@ private:
     // filtered by the host's query, and adds the folder to the ledger (or
     // counts it skipped). target is empty in a dry run for a folder the
     // target does not have yet. Lets no exception out.
-    void CopyFolderContents(const std::string& path, IMAPIFolderPtr source,
-                            IMAPIFolderPtr target, bool associated);
-    // The table of the items to copy, restricted by the query: its number
-    // of rows without the restriction and with it. false when the query did
-    // not compile or was refused (the box is shown and the run ends).
-    bool OpenItemTable(RestrictionCompiler& compiler, const IMAPIFolderPtr& source,
-                       bool associated, IMAPITablePtr& table, ULONG& unrestricted,
-                       ULONG& matching);
+    void CopyFolderContents(const std::string& path, IMAPIFolderPtr source, IMAPIFolderPtr target,
+                            bool associated);
+    // Reads every row of the items to copy, restricted by the query, into
+    // listing and rewinds it; unrestricted gets the table's number of rows
+    // without the restriction. false when the query did not compile or was
+    // refused (the box is shown and the run ends). Throws CMAPIException
+    // when the table fails, ListingSpoolError when the listing cannot be
+    // kept.
+    bool ReadListing(RestrictionCompiler& compiler, const IMAPIFolderPtr& source, bool associated,
+                     CListingSpool& listing, ULONG& unrestricted);
     // The tag (as PT_STRING8) under which source's store keeps the report of
     // a salvaged item, or PR_NULL when it has never kept one.
     static ULONG DamageReportTag(const IMAPIFolderPtr& source);
-    // Logs what a salvaged item lost, from its report cell; false when the
-    // item was whole.
-    bool LogSalvage(const std::string& subject, const CMapiPropValue& report);
+    // Logs what a salvaged item lost, from its report; false when the item
+    // was whole (it has none).
+    bool LogSalvage(const std::string& subject, const std::optional<std::string>& report);
     // An item this run copied, for the verification.
     struct CopiedItem {
         std::string key;      // CTargetIndex::KeyOf its source entry id
         std::string subject;  // escaped, for messages
     };
-    // Copies (or in a dry run counts) the items not yet in index, batch by
-    // batch from the one in hand; count is the table's number of rows, for
-    // the progress text. Counts into counts, listed as the rows that got an
-    // outcome; reached becomes true with the first row. Throws when the
-    // table fails.
-    void CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target, CRowBatches& rows,
-                   CMapiRowSet& batch, ULONG count, const CTargetIndex& index, ItemCounts& counts,
+    // Copies (or in a dry run counts) the items of listing not yet in
+    // index, in the table's order. Counts into counts, listed as the items
+    // that got an outcome; reached becomes true with the first item.
+    void CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
+                   CListingSpool& listing, const CTargetIndex& index, ItemCounts& counts,
                    std::vector<CopiedItem>& copied, bool& reached);
-    // One row of CopyItems; seen holds the items met before in this folder.
-    void CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
-                 const CMapiRowSet& rows, ULONG i, const CTargetIndex& index,
-                 std::unordered_set<KeyDigest, KeyDigestHash>& seen, ItemCounts& counts,
-                 std::vector<CopiedItem>& copied);
+    // One item of CopyItems; seen holds the items met before in this folder.
+    void CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target, ListedItem& item,
+                 const CTargetIndex& index, std::unordered_set<KeyDigest, KeyDigestHash>& seen,
+                 ItemCounts& counts, std::vector<CopiedItem>& copied);
     // After the folder's items failed (the line is logged): a folder none of
-    // whose items was reached is skipped; one that failed part way keeps
-    // what it counted and is skipped for the rest.
+    // whose items was reached (its listing could not be read or kept) is
+    // skipped; one that an exception ended within an item keeps what it
+    // counted and is skipped for the rest.
     void EndFolderEarly(const FolderLedger& folder, const IMAPIFolderPtr& source,
                         const IMAPIFolderPtr& target, const std::vector<CopiedItem>& copied,
                         bool reached);

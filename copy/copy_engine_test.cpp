@@ -816,7 +816,7 @@ private:
     int goodReads_;
 };
 
-TEST_F(CopyEngineTest, AFolderIsCopiedBatchByBatchAndATableFailingPartWayKeepsWhatWasCopied) {
+TEST_F(CopyEngineTest, AFolderIsListedWholeBeforeItsFirstCopyAndATableFailingPartWayCopiesNone) {
     constexpr int kBatch = quirnel::CRowBatches::kDefaultBatch;
     constexpr int kItems = kBatch + 44;
     auto fill = [this] {
@@ -825,23 +825,76 @@ TEST_F(CopyEngineTest, AFolderIsCopiedBatchByBatchAndATableFailingPartWayKeepsWh
         inbox->AddChild("Sub")->AddItem("kept");
         return inbox;
     };
-    fill();
-    EXPECT_EQ(Run(), RunOutcome::Completed);
-    // Every item once and in the table's order, across the batches; the
-    // progress text counts on over the boundary.
-    const fake::Folder* copied = Dst()->Child("Inbox");
-    ASSERT_NE(copied, nullptr);
-    ASSERT_EQ(copied->messages.size(), static_cast<size_t>(kItems));
-    for (int i = 0; i < kItems; ++i)
-        EXPECT_EQ(copied->messages[i]->Text(PR_SUBJECT_A), "m" + std::to_string(i)) << i;
+    auto restart = [this](std::size_t listingMemory) {
+        host.Reset();
+        m_engine.reset();
+        SetUp();
+        m_cmapiSession = std::make_unique<CMapiSession>(m_session.get());
+        m_engine = std::make_unique<CCopyEngine>(host, *m_cmapiSession);
+        quirnel::RunOptions options;
+        options.listingMemory = listingMemory;
+        m_engine->SetOptions(options);
+    };
+    const char* tmpdir = getenv("TMPDIR");
+    const std::string savedTmpdir = tmpdir != nullptr ? tmpdir : "";
+    const Lines folders{"Copy folder \\Inbox to Inbox", "Copy folder \\Inbox\\Sub to Sub"};
     Lines progress{"Folder creation"};
     for (int i = 0; i < kItems; i += 32) progress.push_back(quirnel::ProgressText(i, kItems));
     progress.insert(progress.end(),
                     {"Folder creation", quirnel::ProgressText(0, 1), "Folder creation"});
-    EXPECT_EQ(host.progress, progress);
+    // Every item once and in the table's order, across the table's batches,
+    // whether the listing stays in memory or (a budget of a few items) goes
+    // through the temporary file; the progress text counts on over the
+    // batch boundary.
+    for (std::size_t memory : {quirnel::CListingSpool::kDefaultMemory, std::size_t{100}}) {
+        restart(memory);
+        setenv("TMPDIR", m_dir.c_str(), 1);
+        fill();
+        EXPECT_EQ(Run(), RunOutcome::Completed) << memory;
+        const fake::Folder* copied = Dst()->Child("Inbox");
+        ASSERT_NE(copied, nullptr);
+        ASSERT_EQ(copied->messages.size(), static_cast<size_t>(kItems));
+        for (int i = 0; i < kItems; ++i)
+            EXPECT_EQ(copied->messages[i]->Text(PR_SUBJECT_A), "m" + std::to_string(i)) << i;
+        EXPECT_EQ(host.progress, progress);
+        EXPECT_EQ(host.lines, folders);
+        // The file has no name: nothing is left where it was made.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir),
+                                std::filesystem::directory_iterator()),
+                  1)  // the log file
+            << memory;
+    }
+    // The same budgets where no temporary file can be made: the listing
+    // that fits in memory needs none; the one that does not fails its
+    // folder with a line that says why, before any item is copied.
+    for (std::size_t memory : {quirnel::CListingSpool::kDefaultMemory, std::size_t{100}}) {
+        restart(memory);
+        setenv("TMPDIR", (m_dir / "missing").c_str(), 1);
+        fill();
+        const bool spills = memory < quirnel::CListingSpool::kDefaultMemory;
+        EXPECT_EQ(Run(), spills ? RunOutcome::CompletedWithFailures : RunOutcome::Completed);
+        EXPECT_EQ(Dst()->Child("Inbox")->messages.size(), spills ? 0u : kItems + 0u);
+        if (spills) {
+            ASSERT_EQ(host.lines.size(), 3u);
+            EXPECT_EQ(host.lines[1].rfind("Skip the items of \\Inbox: cannot make a temporary "
+                                          "file for the folder's listing in ",
+                                          0),
+                      0u)
+                << host.lines[1];
+            EXPECT_NE(host.lines[1].find("No such file or directory"), std::string::npos);
+            EXPECT_EQ(summary,
+                      "Summary: listed 1, filtered 0, already there 0, copied 1, failed 0; "
+                      "folders copied 1, skipped 1");
+        }
+    }
+    if (tmpdir != nullptr)
+        setenv("TMPDIR", savedTmpdir.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
 
-    // The second batch fails: the first stays copied and counted, the line
-    // names the error, the folder counts as skipped and the walk goes on.
+    // The second batch fails: the folder's listing is not whole, so none of
+    // it is copied; the line names the error, the folder counts as skipped
+    // and the walk goes on.
     host.Reset();
     m_engine.reset();
     SetUp();
@@ -855,11 +908,11 @@ TEST_F(CopyEngineTest, AFolderIsCopiedBatchByBatchAndATableFailingPartWayKeepsWh
     EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
     EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", "MAPI_E_CORRUPT_DATA",
                                  "Copy folder \\Inbox\\Sub to Sub"}));
-    EXPECT_EQ(Dst()->Child("Inbox")->messages.size(), static_cast<size_t>(kBatch));
-    const std::string n = std::to_string(kBatch + 1);
-    EXPECT_EQ(summary, "Summary: listed " + n + ", filtered 0, already there 0, copied " + n +
-                           ", failed 0; folders copied 1, skipped 1");
-    EXPECT_EQ(host.itemProgress.back().done, static_cast<uint64_t>(kBatch + 1));
+    EXPECT_EQ(Dst()->Child("Inbox")->messages.size(), 0u);
+    EXPECT_EQ(summary,
+              "Summary: listed 1, filtered 0, already there 0, copied 1, failed 0; folders copied "
+              "1, skipped 1");
+    EXPECT_EQ(host.itemProgress.back().done, 1u);
 
     // Anything else that ends the folder within an item: the items before
     // it stay counted, the one in hand has no outcome and is not listed.

@@ -49,8 +49,8 @@ struct CopyLedger {
 
     // Adds one folder's counts to the list and the totals.
     void AddFolder(FolderLedger folder);
-    // The same for a folder whose table failed part way: its items so far
-    // are counted, the folder itself as skipped.
+    // The same for a folder whose items ended part way (an exception within
+    // an item): its items so far are counted, the folder itself as skipped.
     void AddPartOfFolder(FolderLedger folder);
     // "Summary: listed N, filtered N, already there N, copied N, failed N;
     // folders copied N, skipped N"

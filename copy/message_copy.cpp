@@ -1,9 +1,11 @@
 // The message copy: copies the items of one folder, one CopyMessages call
 // per item, so that an item that cannot be read fails alone and Stop takes
 // effect between items. Items the target received in an earlier run are
-// counted and left out. The folder's table is read a batch of rows at a time
-// as the copy goes, so a folder's size costs no memory of its own.
+// counted and left out. The folder's whole listing is read before the first
+// copy, into a spool that keeps only what the copy uses and goes to a
+// temporary file past a small budget, so a large folder costs little memory.
 #include <algorithm>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <unordered_set>
@@ -14,6 +16,7 @@
 
 #include "copy_engine.h"
 #include "item_compare.h"
+#include "listing_spool.h"
 #include "progress_text.h"
 #include "row_batches.h"
 
@@ -23,11 +26,6 @@ namespace {
 
 // The progress text is refreshed only every this many items.
 constexpr ULONG kProgressStep = 32;
-
-std::string TextOf(const CMapiPropValue& cell) {
-    LPCSTR text = cell.String8();
-    return text != nullptr ? std::string(text) : std::string();
-}
 
 // The root's own path is empty; messages about it name it "\".
 std::string ShownPath(const std::string& path) {
@@ -51,36 +49,32 @@ void CCopyEngine::CopyFolderContents(const std::string& path, IMAPIFolderPtr sou
                                      IMAPIFolderPtr target, bool associated) {
     FolderLedger folder{ShownPath(path), {}};
     std::vector<CopiedItem> copied;
-    // Items of this folder were looked at: a table that fails after that
-    // cannot take them back.
+    // Items of this folder were looked at: a failure after that cannot take
+    // them back.
     bool reached = false;
     try {
         RestrictionCompiler compiler;
-        IMAPITablePtr table;
-        ULONG unrestricted = 0, matching = 0;
-        if (!OpenItemTable(compiler, source, associated, table, unrestricted, matching)) return;
-        // A store that never salvaged anything does not know the name; the
-        // column then reads as missing on every row.
-        CRowBatches rows(table.get(), {PR_SUBJECT, PR_DISPLAY_NAME, PR_ENTRYID,
-                                       PR_LAST_MODIFICATION_TIME, DamageReportTag(source)});
-        // The first batch is read before anything is reported, so a table
-        // that cannot be read at all fails the folder before it begins.
-        CMapiRowSet batch;
-        rows.Next(batch);
+        CListingSpool listing(m_options.listingMemory);
+        ULONG unrestricted = 0;
+        if (!ReadListing(compiler, source, associated, listing, unrestricted)) return;
         // Read before any item is copied: what this run adds is not "there".
         CTargetIndex index;
         if (target && !m_options.again) index.Read(target);
-        folder.items.filtered = std::max<uint64_t>(unrestricted, matching) - matching;
+        folder.items.filtered = std::max<uint64_t>(unrestricted, listing.Count()) - listing.Count();
         folder.items.listed = folder.items.filtered;
         // The count before the walk knew nothing of the query.
         m_progress.total -= std::min(m_progress.total, folder.items.filtered);
         m_progress.folder = folder.path;
         m_progress.subject.clear();
         ReportProgress(true);
-        CopyItems(source, target, rows, batch, matching, index, folder.items, copied, reached);
+        CopyItems(source, target, listing, index, folder.items, copied, reached);
     } catch (const CMAPIException& e) {
         // The folder itself was logged just before; the bare error follows.
         LogLine("%s", GetErrorName(e.m_hr));
+        EndFolderEarly(folder, source, target, copied, reached);
+        return;
+    } catch (const ListingSpoolError& e) {
+        LogFitted("Skip the items of ", folder.path, std::string(": ") + e.what());
         EndFolderEarly(folder, source, target, copied, reached);
         return;
     } catch (const std::exception& e) {
@@ -111,22 +105,20 @@ void CCopyEngine::EndFolderEarly(const FolderLedger& folder, const IMAPIFolderPt
     // What was done stays counted; the rest of the folder, the item in hand
     // among it, is left out.
     FolderLedger part = folder;
-    part.items.listed = part.items.filtered + part.items.alreadyThere + part.items.copied +
-                        part.items.failed;
+    part.items.listed =
+        part.items.filtered + part.items.alreadyThere + part.items.copied + part.items.failed;
     m_ledger.AddPartOfFolder(std::move(part));
     if (m_options.verify && !m_options.dryRun && !copied.empty())
         VerifyCopies(folder.path, source, target, copied);
 }
 
-bool CCopyEngine::OpenItemTable(RestrictionCompiler& compiler, const IMAPIFolderPtr& source,
-                                bool associated, IMAPITablePtr& table, ULONG& unrestricted,
-                                ULONG& matching) {
-    table = associated ? source._rawAssociatedTable() : source._rawContentsTable();
+bool CCopyEngine::ReadListing(RestrictionCompiler& compiler, const IMAPIFolderPtr& source,
+                              bool associated, CListingSpool& listing, ULONG& unrestricted) {
+    IMAPITablePtr table = associated ? source._rawAssociatedTable() : source._rawContentsTable();
     // Counted before the restriction, so that the ledger can tell what the
     // query left out.
     unrestricted = 0;
     CheckHr(table->GetRowCount(0, &unrestricted));
-    matching = unrestricted;
     // Read anew for every folder: an edit during the run applies from the
     // next folder on. Blanks alone are no query.
     std::string query = m_host.QueryText();
@@ -137,8 +129,17 @@ bool CCopyEngine::OpenItemTable(RestrictionCompiler& compiler, const IMAPIFolder
         // A refused restriction must not turn into copying every item of
         // the folder: it fails the folder like an unreadable table.
         CheckHr(table->Restrict(const_cast<LPSRestriction>(compiler.Restriction()), TBL_BATCH));
-        CheckHr(table->GetRowCount(0, &matching));
     }
+    // A store that never salvaged anything does not know the name; the
+    // column then reads as missing on every row.
+    CRowBatches rows(table.get(), {PR_SUBJECT, PR_DISPLAY_NAME, PR_ENTRYID,
+                                   PR_LAST_MODIFICATION_TIME, DamageReportTag(source)});
+    // Every row is read before the first copy, so a table that fails part
+    // way leaves none of the folder's items copied.
+    CMapiRowSet batch;
+    while (rows.Next(batch))
+        for (ULONG i = 0; i < batch.Count(); ++i) listing.Add(ListedItem::FromRow(batch, i));
+    listing.Rewind();
     return true;
 }
 
@@ -154,9 +155,9 @@ ULONG CCopyEngine::DamageReportTag(const IMAPIFolderPtr& source) {
     return CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_STRING8);
 }
 
-bool CCopyEngine::LogSalvage(const std::string& subject, const CMapiPropValue& report) {
-    if (report.Type() != PT_STRING8 || report.get()->Value.lpszA == nullptr) return false;
-    std::istringstream lines(report.get()->Value.lpszA);
+bool CCopyEngine::LogSalvage(const std::string& subject, const std::optional<std::string>& report) {
+    if (!report) return false;
+    std::istringstream lines(*report);
     std::string line;
     std::getline(lines, line);  // the first line only says that parts were lost
     LogFitted("Salvaged message ", subject, ": copied with what could be read; lost:");
@@ -166,58 +167,47 @@ bool CCopyEngine::LogSalvage(const std::string& subject, const CMapiPropValue& r
 }
 
 void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
-                            CRowBatches& rows, CMapiRowSet& batch, ULONG count,
-                            const CTargetIndex& index, ItemCounts& counts,
+                            CListingSpool& listing, const CTargetIndex& index, ItemCounts& counts,
                             std::vector<CopiedItem>& copied, bool& reached) {
+    // The progress text is "%d vom %d" over a ULONG count, as the table's
+    // own row count would be.
+    const ULONG count = static_cast<ULONG>(listing.Count());
     // A damaged table can list one item twice; it is copied once.
     std::unordered_set<KeyDigest, KeyDigestHash> seen;
     // Every item looked at is done, however it ended; one that a stop kept
     // the run from is not.
     const uint64_t doneBefore = m_progress.done;
+    ListedItem item;
     ULONG i = 0;
-    bool stopped = false;
-    for (bool more = batch.Count() > 0; more && !stopped; more = !stopped && rows.Next(batch)) {
-        for (ULONG row = 0; row < batch.Count(); ++row, ++i) {
-            m_progress.done = doneBefore + i;
-            if (i % kProgressStep == 0) m_host.SetProgressText(ProgressText(i, count));
-            if (StopRequested()) {
-                stopped = true;
-                break;
-            }
-            reached = true;
-            CopyRow(source, target, batch, row, index, seen, counts, copied);
-            // Kept current, so that a table failing in its next batch
-            // leaves the count right.
-            m_progress.done = doneBefore + i + 1;
-        }
+    for (; i < count; ++i) {
+        m_progress.done = doneBefore + i;
+        if (i % kProgressStep == 0) m_host.SetProgressText(ProgressText(i, count));
+        if (StopRequested() || !listing.Next(item)) break;
+        reached = true;
+        CopyRow(source, target, item, index, seen, counts, copied);
     }
     m_progress.done = doneBefore + i;
     counts.listed = counts.filtered + counts.alreadyThere + counts.copied + counts.failed;
 }
 
 void CCopyEngine::CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
-                          const CMapiRowSet& rows, ULONG i, const CTargetIndex& index,
+                          ListedItem& item, const CTargetIndex& index,
                           std::unordered_set<KeyDigest, KeyDigestHash>& seen, ItemCounts& counts,
                           std::vector<CopiedItem>& copied) {
-    std::string subject = TextOf(rows.Cell(i, 0));
-    if (subject.empty()) subject = TextOf(rows.Cell(i, 1));
-    subject = CActivityLog::Escaped(subject);
+    const std::string subject = CActivityLog::Escaped(item.subject);
     m_progress.subject = subject;
     ReportProgress(false);
 
     // A row whose identifier could not be read names no item to copy;
     // it is reported like an item that failed, never passed on.
-    CMapiPropValue eid = rows.Cell(i, 2);
-    if (eid.Type() != PT_BINARY) {
-        HRESULT hr = eid.Type() == PT_ERROR && FAILED(eid.get()->Value.err)
-                         ? eid.get()->Value.err
-                         : MAPI_E_NOT_FOUND;
+    if (item.idError != S_OK) {
         LogFitted("copy message ", subject, "");
-        LogLine("Error %s", GetErrorName(hr));
+        LogLine("Error %s", GetErrorName(item.idError));
         ++counts.failed;
         return;
     }
-    SBinary bin = eid.get()->Value.bin;
+    SBinary bin{static_cast<ULONG>(item.entryId.size()),
+                reinterpret_cast<LPBYTE>(item.entryId.data())};
     const std::string key = CTargetIndex::KeyOf(bin.lpb, bin.cb);
     const KeyDigest digest = key.empty() ? KeyDigest{} : DigestOf(key);
 
@@ -228,11 +218,9 @@ void CCopyEngine::CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& ta
     }
     if (!m_options.again && !key.empty()) {
         if (std::optional<uint64_t> recorded = index.Find(digest)) {
-            CMapiPropValue modified = rows.Cell(i, 3);
             // A copy that recorded no time cannot be told apart from a
             // changed item; it counts as there.
-            changed = *recorded != 0 && modified.Type() == PT_SYSTIME &&
-                      FileTimeValue(modified.get()->Value.ft) > *recorded;
+            changed = *recorded != 0 && item.modified && *item.modified > *recorded;
             if (!changed) {
                 ++counts.alreadyThere;
                 return;
@@ -247,13 +235,13 @@ void CCopyEngine::CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& ta
     // The copy of a changed item is a new item; the older copy stays.
     if (changed) LogFitted("copy message ", subject, " (changed since the last run)");
     ENTRYLIST list{1, &bin};
-    HRESULT hr = source._rawInterface()->CopyMessages(&list, nullptr, target._rawInterface(), 0,
-                                                      nullptr, 0);
+    HRESULT hr =
+        source._rawInterface()->CopyMessages(&list, nullptr, target._rawInterface(), 0, nullptr, 0);
     // Warnings (a partial completion) are failures of this one item too.
     if (hr == S_OK) {
         ++counts.copied;
         if (m_options.verify && !key.empty()) copied.push_back({key, subject});
-        if (LogSalvage(subject, rows.Cell(i, 4))) ++counts.salvaged;
+        if (LogSalvage(subject, item.damageReport)) ++counts.salvaged;
     } else {
         if (!changed) LogFitted("copy message ", subject, "");
         // The store's own words for the failure (a server's answer to a

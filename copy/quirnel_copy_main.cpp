@@ -197,7 +197,11 @@ int main(int argc, char** argv) {
     });
 
     quirnel::CCopyEngine engine(host, session);
-    engine.SetOptions({options->dryRun, options->again, options->verify});
+    quirnel::RunOptions runOptions;
+    runOptions.dryRun = options->dryRun;
+    runOptions.again = options->again;
+    runOptions.verify = options->verify;
+    engine.SetOptions(runOptions);
     quirnel::CCopyEngine::CopyThreadProc(&engine);
     host.FinishStatus();
     SetMessageBoxHandler(nullptr);
