@@ -132,6 +132,7 @@ bool StoreModel::ReplaceMessage(uint32_t nid, const MessageContent& message) {
     tables_.erase(SiblingNid(m.folder, m.associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable));
     if (!m.associated && Unread(m.props)) --f.unread;
     m.node = BuildMessageNode(message, &m.props);
+    m.rowOnly = false;
     if (!m.associated && Unread(m.props)) ++f.unread;
     changed_.insert(nid);
     TableChanged(m.folder, m.associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
@@ -205,6 +206,24 @@ std::array<uint32_t, 32> StoreModel::Counters() const {
     return c;
 }
 
+// A committed message keeps in memory only what its table row shows (its
+// flags among them, for the folder's unread count); the rest is read back
+// from the file when asked. Keeping every value of every message made a
+// large copy's memory grow with everything it had written.
+void StoreModel::KeepRowCellsOnly(StoredMessage& m) {
+    const std::vector<uint32_t>& columns = m.associated ? AssocContentsColumns() : ContentsColumns();
+    auto shown = [&](uint32_t tag) {
+        for (uint32_t c : columns)
+            if (c >> 16 == tag >> 16) return true;
+        return false;
+    };
+    std::vector<PropValue> cells;
+    for (PropValue& v : m.props)
+        if (shown(v.tag)) cells.push_back(std::move(v));
+    m.props = std::move(cells);
+    m.rowOnly = true;
+}
+
 NodeSet StoreModel::TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t, 32>* counters) {
     NodeSet nodes;
     for (uint32_t nid : changed_) {
@@ -215,6 +234,7 @@ NodeSet StoreModel::TakeChanges(std::set<uint32_t>* removed, std::array<uint32_t
             t.parent = m->second.folder;
             t.node = std::move(m->second.node);
             m->second.node = Node();  // the file holds it from now on
+            KeepRowCellsOnly(m->second);
         } else if (nid == kNidNameToIdMap) {
             WritePropertyContext(names_.ToProps(), &nodes[kNidNameToIdMap].node);
         } else if (nid == kNidReceiveFolderTable) {

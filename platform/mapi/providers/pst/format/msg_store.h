@@ -51,7 +51,8 @@ public:
         Node node;
         std::vector<PropValue> props;  // as stored, for its contents table row
         // props holds only the cells of its contents table row (a model read
-        // from a file open for commits); the rest is read from the file.
+        // from a file open for commits, or a message committed since); the
+        // rest is in node, or in the file once node is empty.
         bool rowOnly = false;
     };
 
@@ -137,6 +138,7 @@ public:
     void MarkChanged(uint32_t nid) { changed_.insert(nid); }
 
 private:
+    static void KeepRowCellsOnly(StoredMessage& m);
     // file: nodes holds the folders' nodes only, the messages are in file.
     static bool LoadFrom(NodeSet& nodes, bool take, bool keepMessageNodes, const Header& header,
                          StoreModel* out, std::string* error, const NdbFile* file = nullptr);

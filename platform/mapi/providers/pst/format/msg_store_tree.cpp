@@ -87,6 +87,7 @@ uint32_t StoreModel::AddMessageNode(uint32_t folder, Node node, std::vector<Prop
     m.associated = associated;
     m.node = std::move(node);
     m.props = std::move(props);
+    m.rowOnly = true;  // the node, not props, is the whole message
     if (!associated && Unread(m.props)) ++f->second.unread;
     messages_[nid] = std::move(m);
     (associated ? f->second.associated : f->second.messages).push_back(nid);
@@ -108,6 +109,7 @@ bool StoreModel::UpdateMessageNode(uint32_t nid, Node node, std::vector<PropValu
     if (!m.associated && Unread(m.props)) --f.unread;
     m.node = std::move(node);
     m.props = std::move(props);
+    m.rowOnly = true;  // the node, not props, is the whole message
     if (!m.associated && Unread(m.props)) ++f.unread;
     changed_.insert(nid);
     changed_.insert(table);
