@@ -170,21 +170,30 @@ struct SqlRestriction::Leaves {
 
 namespace {
 
+// The tests a call was handed and the index of the one it asks about; null
+// when the arguments name none.
+SqlRestriction::Leaves* LeavesOf(sqlite3_value* pointer, sqlite3_value* index, size_t* at) {
+    auto* leaves = static_cast<SqlRestriction::Leaves*>(sqlite3_value_pointer(pointer, kLeafPointer));
+    const sqlite3_int64 i = sqlite3_value_int64(index);
+    if (leaves == nullptr || i < 0 || static_cast<size_t>(i) >= leaves->tests.size()) return nullptr;
+    *at = static_cast<size_t>(i);
+    return leaves;
+}
+
+std::string_view BlobOf(sqlite3_value* value) {
+    if (sqlite3_value_type(value) == SQLITE_NULL) return {};
+    const void* bytes = sqlite3_value_blob(value);
+    return std::string_view(static_cast<const char*>(bytes), static_cast<size_t>(sqlite3_value_bytes(value)));
+}
+
 // quirnel_restriction_leaf(packed, id, leaves, index): 1 or 0 when the
 // directory decides leaves[index], NULL when it cannot.
 void LeafFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
     if (argc != 4) return sqlite3_result_null(context);
-    auto* leaves =
-        static_cast<SqlRestriction::Leaves*>(sqlite3_value_pointer(argv[2], kLeafPointer));
-    const sqlite3_int64 index = sqlite3_value_int64(argv[3]);
-    if (leaves == nullptr || index < 0 || static_cast<size_t>(index) >= leaves->tests.size())
-        return sqlite3_result_null(context);
-    std::string_view blob;
-    if (sqlite3_value_type(argv[0]) != SQLITE_NULL) {
-        const void* bytes = sqlite3_value_blob(argv[0]);
-        blob = std::string_view(static_cast<const char*>(bytes),
-                                static_cast<size_t>(sqlite3_value_bytes(argv[0])));
-    }
+    size_t index = 0;
+    SqlRestriction::Leaves* leaves = LeavesOf(argv[2], argv[3], &index);
+    if (leaves == nullptr) return sqlite3_result_null(context);
+    const std::string_view blob = BlobOf(argv[0]);
     // The row's other tests have checked its directory already.
     const sqlite3_int64 id = sqlite3_value_int64(argv[1]);
     if (!leaves->onRow || leaves->rowId != id) {
@@ -195,7 +204,7 @@ void LeafFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
     DirectoryRow& row = leaves->row;
     if (!row.Intact()) return sqlite3_result_null(context);
     row.Use(blob);
-    const bool match = EvaluateRestriction(*leaves->tests[static_cast<size_t>(index)], row);
+    const bool match = EvaluateRestriction(*leaves->tests[index], row);
     if (row.Open()) return sqlite3_result_null(context);
     sqlite3_result_int(context, match ? 1 : 0);
 }
@@ -223,17 +232,10 @@ private:
 // recipient table shows; NULL for a column that cannot be read.
 void RecipientsFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
     if (argc != 3) return sqlite3_result_null(context);
-    auto* leaves =
-        static_cast<SqlRestriction::Leaves*>(sqlite3_value_pointer(argv[1], kLeafPointer));
-    const sqlite3_int64 index = sqlite3_value_int64(argv[2]);
-    if (leaves == nullptr || index < 0 || static_cast<size_t>(index) >= leaves->tests.size())
-        return sqlite3_result_null(context);
-    std::string_view blob;
-    if (sqlite3_value_type(argv[0]) != SQLITE_NULL) {
-        const void* bytes = sqlite3_value_blob(argv[0]);
-        blob = std::string_view(static_cast<const char*>(bytes),
-                                static_cast<size_t>(sqlite3_value_bytes(argv[0])));
-    }
+    size_t index = 0;
+    SqlRestriction::Leaves* leaves = LeavesOf(argv[1], argv[2], &index);
+    if (leaves == nullptr) return sqlite3_result_null(context);
+    const std::string_view blob = BlobOf(argv[0]);
     std::vector<RecipientRow> recipients;
     std::shared_ptr<MemoryRows> table;
     if (FAILED(UnpackRecipients(blob, &recipients)) ||
@@ -241,7 +243,7 @@ void RecipientsFunction(sqlite3_context* context, int argc, sqlite3_value** argv
         return sqlite3_result_null(context);
     RecipientsOnly message(*table);
     sqlite3_result_int(context,
-                       EvaluateRestriction(*leaves->tests[static_cast<size_t>(index)], message));
+                       EvaluateRestriction(*leaves->tests[index], message));
 }
 
 // Nesting kept well inside SQLite's own expression depth limit (1000 by
