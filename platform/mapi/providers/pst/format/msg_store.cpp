@@ -89,20 +89,11 @@ uint32_t StoreModel::AddFolder(uint32_t parent, std::string_view name, std::stri
 }
 
 uint32_t StoreModel::AddMessage(uint32_t folder, const MessageContent& message, bool associated) {
-    auto f = folders_.find(folder);
-    if (f == folders_.end()) return 0;
-    uint32_t nid = associated ? MakeNid(kNidTypeAssocMessage, nextAssocIndex_++)
-                              : MakeNid(kNidTypeNormalMessage, nextMessageIndex_++);
-    StoredMessage m;
-    m.folder = folder;
-    m.associated = associated;
-    m.node = BuildMessageNode(message, &m.props);
-    if (!associated && Unread(m.props)) ++f->second.unread;
-    messages_[nid] = std::move(m);
-    (associated ? f->second.associated : f->second.messages).push_back(nid);
-    changed_.insert(nid);
-    TableChanged(folder, associated ? kNidTypeAssocContentsTable : kNidTypeContentsTable);
-    if (!associated) FolderPropsChanged(folder);
+    if (folders_.count(folder) == 0) return 0;
+    std::vector<PropValue> props;
+    Node node = BuildMessageNode(message, &props);
+    uint32_t nid = AddMessageNode(folder, std::move(node), std::move(props), associated);
+    messages_.at(nid).rowOnly = false;  // every value, until it is committed
     return nid;
 }
 
