@@ -44,6 +44,13 @@ std::vector<BYTE> BinaryProp(IMAPIProp* object, ULONG tag) {
     return std::vector<BYTE>(value->Value.bin.lpb, value->Value.bin.lpb + value->Value.bin.cb);
 }
 
+LONG LongProp(IMAPIProp* object, ULONG tag) {
+    LPSPropValue raw = nullptr;
+    if (HrGetOneProp(object, tag, &raw) != S_OK) return kNoLong;
+    MapiBuffer<SPropValue> value(raw);
+    return value->Value.l;
+}
+
 std::string StringProp(IMAPIProp* object, ULONG tag) {
     LPSPropValue raw = nullptr;
     if (HrGetOneProp(object, tag, &raw) != S_OK) return "<missing>";

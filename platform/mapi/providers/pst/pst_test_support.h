@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <mapix.h>
 
 #include "runtime/mapi_ptr.h"
@@ -51,6 +52,20 @@ std::string MakeTempDir();
 
 // Reads a whole binary value through GetProps (empty on failure).
 std::vector<BYTE> BinaryProp(IMAPIProp* object, ULONG tag);
+// A long property's value; kNoLong when the object has none.
+constexpr LONG kNoLong = -12345;
+LONG LongProp(IMAPIProp* object, ULONG tag);
+// Opens an entry of store by its id as interface I (null, with a test
+// failure, when it cannot be opened).
+template <class I>
+ComRef<I> OpenById(IMsgStore* store, const std::vector<BYTE>& id) {
+    ComRef<IUnknown> object;
+    ULONG type = 0;
+    HRESULT hr = store->OpenEntry(static_cast<ULONG>(id.size()), reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(id.data())),
+                                  nullptr, MAPI_BEST_ACCESS, &type, object.Out());
+    EXPECT_EQ(hr, S_OK);
+    return ComRef<I>(reinterpret_cast<I*>(object.Detach()));
+}
 std::string StringProp(IMAPIProp* object, ULONG tag);
 
 }  // namespace mapi::pst::testing

@@ -24,22 +24,7 @@ namespace {
 using namespace mapi::pst::testing;
 using Id = std::vector<BYTE>;
 
-ComRef<IMAPIFolder> OpenFolder(IMsgStore* store, const Id& id) {
-    ComRef<IUnknown> object;
-    ULONG type = 0;
-    EXPECT_EQ(store->OpenEntry(static_cast<ULONG>(id.size()),
-                               reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(id.data())), nullptr,
-                               MAPI_BEST_ACCESS, &type, object.Out()),
-              S_OK);
-    return ComRef<IMAPIFolder>(reinterpret_cast<IMAPIFolder*>(object.Detach()));
-}
-
-LONG LongOf(IMAPIProp* object, ULONG tag) {
-    LPSPropValue raw = nullptr;
-    if (HrGetOneProp(object, tag, &raw) != S_OK) return -1;
-    MapiBuffer<SPropValue> value(raw);
-    return value->Value.l;
-}
+ComRef<IMAPIFolder> OpenFolder(IMsgStore* store, const Id& id) { return OpenById<IMAPIFolder>(store, id); }
 
 uint32_t NidOf(const Id& id) {
     return fmt::Get32(id.data() + 20);
@@ -131,7 +116,7 @@ TEST_F(FolderTreeTest, TreesDeleteCopyAndMoveAsBothReadersSee) {
         EXPECT_EQ(folderB->DeleteFolder(Cb(c), Eid(c), 0, nullptr, 0), S_OK);
         EXPECT_EQ(folderA->DeleteFolder(Cb(b), Eid(b), 0, nullptr, DEL_FOLDERS),
                   MAPI_E_HAS_MESSAGES);
-        EXPECT_EQ(LongOf(folderB.get(), PR_SUBFOLDERS), 0);
+        EXPECT_EQ(LongProp(folderB.get(), PR_SUBFOLDERS), 0);
         EXPECT_EQ(ipm->DeleteFolder(Cb(inbox), Eid(inbox), 0, nullptr, DEL_FOLDERS | DEL_MESSAGES),
                   MAPI_E_NO_ACCESS);
 
@@ -152,7 +137,7 @@ TEST_F(FolderTreeTest, TreesDeleteCopyAndMoveAsBothReadersSee) {
         ASSERT_EQ(folderA->CopyFolder(Cb(b), Eid(b), nullptr, ipm.get(), nullptr, 0, nullptr,
                                       FOLDER_MOVE),
                   S_OK);
-        EXPECT_EQ(LongOf(folderA.get(), PR_SUBFOLDERS), 0);
+        EXPECT_EQ(LongProp(folderA.get(), PR_SUBFOLDERS), 0);
         EXPECT_EQ(BinaryProp(folderB.get(), PR_PARENT_ENTRYID), ipmId);
 
         // The inbox may move, but a tree holding it is not deleted.
@@ -162,8 +147,8 @@ TEST_F(FolderTreeTest, TreesDeleteCopyAndMoveAsBothReadersSee) {
             if (f.path == "A flat") flat = f.entryId;
         ASSERT_FALSE(flat.empty());
         ComRef<IMAPIFolder> flatFolder = OpenFolder(store.get(), flat);
-        EXPECT_EQ(LongOf(flatFolder.get(), PR_CONTENT_COUNT), 3);
-        EXPECT_EQ(LongOf(flatFolder.get(), PR_CONTENT_UNREAD), 2);
+        EXPECT_EQ(LongProp(flatFolder.get(), PR_CONTENT_COUNT), 3);
+        EXPECT_EQ(LongProp(flatFolder.get(), PR_CONTENT_UNREAD), 2);
         ASSERT_EQ(ipm->CopyFolder(Cb(inbox), Eid(inbox), nullptr, flatFolder.get(), nullptr, 0,
                                   nullptr, FOLDER_MOVE),
                   S_OK);
@@ -177,7 +162,7 @@ TEST_F(FolderTreeTest, TreesDeleteCopyAndMoveAsBothReadersSee) {
         EXPECT_NE(ipm->DeleteFolder(Cb(a), Eid(a), 0, nullptr, DEL_FOLDERS | DEL_MESSAGES), S_OK);
         // The store keeps its deleted-items folder's entry where it was.
         EXPECT_EQ(
-            LongOf(
+            LongProp(
                 OpenFolder(store.get(), BinaryProp(store.get(), PR_IPM_WASTEBASKET_ENTRYID)).get(),
                 PR_FOLDER_TYPE),
             static_cast<LONG>(FOLDER_GENERIC));

@@ -48,23 +48,6 @@ protected:
     std::string dir_, path_;
 };
 
-template <class I>
-ComRef<I> OpenById(IMsgStore* store, const std::vector<BYTE>& id) {
-    ComRef<IUnknown> object;
-    ULONG type = 0;
-    EXPECT_EQ(store->OpenEntry(static_cast<ULONG>(id.size()), reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(id.data())),
-                               nullptr, MAPI_BEST_ACCESS, &type, object.Out()),
-              S_OK);
-    return ComRef<I>(reinterpret_cast<I*>(object.Detach()));
-}
-
-LONG LongProp(IMAPIProp* object, ULONG tag) {
-    LPSPropValue raw = nullptr;
-    if (HrGetOneProp(object, tag, &raw) != S_OK) return -12345;
-    MapiBuffer<SPropValue> v(raw);
-    return v->Value.l;
-}
-
 std::vector<std::string> ColumnStrings(IMAPITable* table, ULONG tag) {
     SizedSPropTagArray(1, columns) = {1, {tag}};
     LPSRowSet raw = nullptr;
@@ -278,7 +261,7 @@ TEST_F(WritableStoreTest, AMessageKeepsEverythingACopyWritesAcrossReopening) {
     LPSPropValue bodyValue = nullptr;
     EXPECT_EQ(HrGetOneProp(message.get(), PR_BODY, &bodyValue), MAPI_E_NOT_ENOUGH_MEMORY) << "too large for GetProps";
     MAPIFreeBuffer(bodyValue);
-    EXPECT_NE(LongProp(message.get(), PR_MESSAGE_SIZE), -12345);
+    EXPECT_NE(LongProp(message.get(), PR_MESSAGE_SIZE), kNoLong);
     EXPECT_NE(LongProp(message.get(), PR_HASATTACH), 0);
     ComRef<IMAPITable> recipients;
     ASSERT_EQ(message->GetRecipientTable(0, recipients.Out()), S_OK);
