@@ -17,7 +17,7 @@ enum class ObjectKind : uint8_t {
     kFolder = 2,
     kMessage = 3,
     kAttachment = 4,
-    kRecipient = 5,
+    kRecipient = 5,  // rows of files before format 4 only, until their upgrade
 };
 
 inline constexpr ULONG kEntryIdSize = 4 + 16 + 1 + 8;

@@ -1,4 +1,5 @@
-// Computed properties of folders, messages, attachments and recipients.
+// Computed properties of folders, messages and attachments (recipients live
+// in their message and get theirs with the recipient table).
 #include "object_props.h"
 
 #include "prop_object.h"
@@ -34,7 +35,7 @@ bool IsComputedProp(ObjectKind kind, ULONG propId) {
         case PROP_ID(PR_STORE_RECORD_KEY):
         case PROP_ID(PR_OBJECT_TYPE):
         case PROP_ID(PR_PARENT_ENTRYID):
-            return kind != ObjectKind::kRecipient;
+            return true;
         case PROP_ID(PR_FOLDER_TYPE):
         case PROP_ID(PR_CONTENT_COUNT):
         case PROP_ID(PR_ASSOC_CONTENT_COUNT):
@@ -45,8 +46,6 @@ bool IsComputedProp(ObjectKind kind, ULONG propId) {
             return kind == ObjectKind::kMessage;
         case PROP_ID(PR_ATTACH_NUM):
             return kind == ObjectKind::kAttachment;
-        case PROP_ID(PR_ROWID):
-            return kind == ObjectKind::kRecipient;
         default:
             return false;
     }
@@ -65,8 +64,6 @@ std::vector<ULONG> ComputedObjectTags(const ObjectRow& row) {
                     PR_HASATTACH,        PR_MESSAGE_FLAGS};
         case ObjectKind::kAttachment:
             return {PR_INSTANCE_KEY, PR_OBJECT_TYPE, PR_ATTACH_NUM};
-        case ObjectKind::kRecipient:
-            return {PR_INSTANCE_KEY, PR_ROWID};
         default:
             return {};
     }
@@ -96,21 +93,14 @@ bool ComputeObjectProp(StoreCore& core, const ObjectRow& row, ULONG propId, int 
             *out = LongValue(PR_DEPTH, depth);
             return true;
         case PROP_ID(PR_OBJECT_TYPE):
-            if (row.kind == ObjectKind::kRecipient) return false;
             *out = LongValue(PR_OBJECT_TYPE, folder    ? MAPI_FOLDER
                                              : message ? MAPI_MESSAGE
                                                        : MAPI_ATTACH);
             return true;
         case PROP_ID(PR_STORE_ENTRYID):
-            if (row.kind == ObjectKind::kRecipient) return false;
             return binary(PR_STORE_ENTRYID, core.EntryId(ObjectKind::kStore, 1));
         case PROP_ID(PR_STORE_RECORD_KEY):
-            if (row.kind == ObjectKind::kRecipient) return false;
             return binary(PR_STORE_RECORD_KEY, storeUid);
-        case PROP_ID(PR_ROWID):
-            if (row.kind != ObjectKind::kRecipient) return false;
-            *out = LongValue(PR_ROWID, static_cast<LONG>(row.num));
-            return true;
         case PROP_ID(PR_ATTACH_NUM):
             if (row.kind != ObjectKind::kAttachment) return false;
             *out = LongValue(PR_ATTACH_NUM, static_cast<LONG>(row.num));
