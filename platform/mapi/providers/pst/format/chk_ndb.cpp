@@ -1,6 +1,8 @@
 #include "providers/pst/format/chk_ndb.h"
 
+#include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "providers/pst/format/chk_crc.h"
 #include "providers/pst/format/ndb_ids.h"
@@ -210,11 +212,33 @@ void CheckedFile::WalkTree(uint64_t ib, uint64_t bid, uint8_t type, int depth, i
     for (const NbtEntry& n : page.nodes) nodes_[static_cast<uint32_t>(n.nid)] = n;
 }
 
+void CheckedFile::LeafSlack(const uint8_t* p, const BtPage& page, std::vector<NbtEntry>* nodes,
+                            std::vector<BbtEntry>* blocks) const {
+    const Geometry& g = unicode_ ? kUnicode : kAnsi;
+    const uint8_t* counts = p + g.entryBytes;
+    size_t count = counts[0], entrySize = counts[2], w = g.id;
+    // The page was parsed, so its entry size is the right one for its type.
+    size_t end = std::min<size_t>(counts[1], g.entryBytes / entrySize);
+    for (size_t i = count; i < end; ++i) {
+        const uint8_t* e = p + i * entrySize;
+        if (page.type == kPageBBT) {
+            // A block entry is checked against the block's own trailer when
+            // it is read, so only the impossible ones are left out here.
+            BbtEntry b{{GetId(e, w), GetId(e + w, w)}, Get16(e + 2 * w), Get16(e + 2 * w + 2)};
+            if ((b.bref.bid & ~uint64_t{1}) != 0 && b.bref.ib != 0 && b.cb != 0) blocks->push_back(b);
+        } else {
+            NbtEntry n{GetId(e, w) & 0xFFFFFFFF, GetId(e + w, w), GetId(e + 2 * w, w), Get32(e + 3 * w)};
+            if (n.nid != 0 && n.bidData != 0) nodes->push_back(n);
+        }
+    }
+}
+
 void CheckedFile::ScanLeaves() {
     const Geometry& g = unicode_ ? kUnicode : kAnsi;
     auto same = [](const NbtEntry& a, const NbtEntry& b) {
         return a.nid == b.nid && a.bidData == b.bidData && a.bidSub == b.bidSub && a.nidParent == b.nidParent;
     };
+    std::set<std::tuple<uint64_t, uint64_t, uint64_t, uint32_t>> known;
     for (uint64_t ib = kPageSize; ib + kPageSize <= size_; ib += kPageSize) {
         const uint8_t* t = data_ + ib + kPageSize - g.pageTrailer;
         // Only pages whose type byte and its repeat agree are worth a CRC.
@@ -227,7 +251,10 @@ void CheckedFile::ScanLeaves() {
         // Block entries check themselves (the block's trailer repeats its
         // id, and its signature depends on its place); node entries cannot,
         // so they only ever become stray entries, whose items are offered
-        // with a note and never in place of a current one.
+        // with a note and never in place of a current one. So do the
+        // entries a leaf no longer counts: a leaf that dropped an entry
+        // (an item deleted) may keep it in the slots past its count.
+        LeafSlack(data_ + ib, page, &page.nodes, &page.blocks);
         for (const BbtEntry& b : page.blocks) {
             uint64_t key = b.bref.bid & ~uint64_t{1};
             if (blocks_.count(key) == 0) scannedBlocks_.emplace(key, b);
@@ -235,9 +262,7 @@ void CheckedFile::ScanLeaves() {
         for (const NbtEntry& n : page.nodes) {
             auto it = nodes_.find(static_cast<uint32_t>(n.nid));
             if (it != nodes_.end() && same(it->second, n)) continue;
-            bool known = false;
-            for (const NbtEntry& s : strays_) known = known || same(s, n);
-            if (!known) strays_.push_back(n);
+            if (known.insert({n.nid, n.bidData, n.bidSub, n.nidParent}).second) strays_.push_back(n);
         }
     }
 }

@@ -8,8 +8,9 @@
 // Damage never ends the reading: a damaged B-tree page costs its subtree,
 // whose leaf pages are then looked for by scanning the file; a damaged
 // block costs the data it held. Leaf pages the scan finds outside the
-// current trees (older revisions of the B-trees) yield the node entries a
-// rescue can still offer as recovered items.
+// current trees (older revisions of the B-trees), and the slots past the
+// count of any leaf page (entries a leaf dropped), yield the node entries
+// a rescue can still offer as recovered items.
 //
 // Read-only: the file's bytes are borrowed and must outlive the reader.
 #pragma once
@@ -61,8 +62,8 @@ public:
     // The node B-tree as reached from its root, by node id.
     const std::map<uint32_t, NbtEntry>& Nodes() const { return nodes_; }
     // Node entries found only by scanning: leaves of subtrees lost to
-    // damage, and leaves of older revisions of the node B-tree. An entry
-    // equal to one in Nodes() is not repeated.
+    // damage, leaves of older revisions of the node B-tree, and the unused
+    // slots of any leaf. An entry equal to one in Nodes() is not repeated.
     const std::vector<NbtEntry>& StrayNodes() const { return strays_; }
 
     CheckedNode ReadNode(const NbtEntry& entry) const;
@@ -86,6 +87,10 @@ private:
     // With crcOk, a page whose CRC fails is parsed too and *crcOk says so.
     bool ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why, bool* crcOk = nullptr) const;
     void ScanLeaves();
+    // The entries in the slots of a parsed leaf page p past its count,
+    // where entries it dropped may remain; the obviously empty ones left out.
+    void LeafSlack(const uint8_t* p, const BtPage& page, std::vector<NbtEntry>* nodes,
+                   std::vector<BbtEntry>* blocks) const;
     // Finds blocks by their trailers alone (size, signature of their place,
     // CRC, id), for blocks no B-tree leaf names any more; run once, on the
     // first block the trees do not know.
