@@ -23,6 +23,17 @@
 
 namespace mapi::pst {
 
+// Where a read-only store finds the messages its model knows only by their
+// rows (the checking reader reads each from its file when it is opened).
+// Called with WritableFile::Mutex() held or not: implementations guard
+// their own state.
+class MessageSource {
+public:
+    virtual ~MessageSource() = default;
+    // The message's node; false with a reason when none can be made.
+    virtual bool Node(uint32_t nid, fmt::Node* out, std::string* error) = 0;
+};
+
 class WritableFile {
 public:
     // Opens a file this writer can read back (Unicode, unencoded or compressible); null with
@@ -34,6 +45,10 @@ public:
     // ever written to path.
     static std::shared_ptr<WritableFile> ReadOnly(const std::string& path, const MAPIUID& provider,
                                                   fmt::StoreModel model);
+    // The same with the messages the model holds as rows only read through
+    // source, which the store keeps for its life.
+    static std::shared_ptr<WritableFile> ReadOnly(const std::string& path, const MAPIUID& provider,
+                                                  fmt::StoreModel model, std::shared_ptr<MessageSource> source);
 
     std::recursive_mutex& Mutex() { return mutex_; }
     // True for a store served from a checked read of a file that is never written.
@@ -74,6 +89,7 @@ private:
     std::recursive_mutex mutex_;
     fmt::StoreModel model_;
     std::unique_ptr<fmt::NdbFile> ndb_;
+    std::shared_ptr<MessageSource> source_;
     bool readOnly_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "providers/pst/format/chk_ndb.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "providers/pst/format/chk_crc.h"
@@ -12,6 +13,9 @@ namespace {
 // Trees deeper than this cannot come from a file of sane size; deeper
 // means pages referring to each other in a loop.
 constexpr int kMaxDepth = 8;
+// The scans over the whole file read this much at a time (a multiple of
+// the page size).
+constexpr size_t kScanWindow = size_t{1} << 20;
 
 std::string At(uint64_t ib) {
     return " at " + std::to_string(ib);
@@ -56,8 +60,17 @@ Bytes CheckedNode::Joined() const {
 }
 
 bool CheckedFile::Open(const uint8_t* data, size_t size, std::string* error) {
-    data_ = data;
-    size_ = size;
+    return Open(MemoryBytes(data, size), error);
+}
+
+bool CheckedFile::Open(const std::string& path, std::string* error) {
+    std::unique_ptr<ByteSource> bytes = FileBytes(path, error);
+    return bytes != nullptr && Open(std::move(bytes), error);
+}
+
+bool CheckedFile::Open(std::unique_ptr<ByteSource> bytes, std::string* error) {
+    bytes_ = std::move(bytes);
+    size_ = bytes_->Size();
     if (!ReadHeader(error)) return false;
     std::set<uint64_t> seen;
     WalkTree(bbtRoot_.ib, bbtRoot_.bid, kPageBBT, 0, -1, 0, &seen);
@@ -75,9 +88,15 @@ bool CheckedFile::ReadHeader(std::string* error) {
         if (error != nullptr) *error = why;
         return false;
     };
-    if (size_ < Header::kSize || std::memcmp(data_, "!BDN", 4) != 0)
-        return fail("not a personal folder file (no !BDN magic)");
-    uint16_t version = Get16(data_ + 10);
+    uint8_t head[Header::kSize];
+    std::string why;
+    if (size_ < Header::kSize) return fail("not a personal folder file (too short)");
+    if (!bytes_->Read(0, sizeof head, head, &why)) {
+        if (error != nullptr) *error = "the header cannot be read: " + why;
+        return false;
+    }
+    if (std::memcmp(head, "!BDN", 4) != 0) return fail("not a personal folder file (no !BDN magic)");
+    uint16_t version = Get16(head + 10);
     // [MS-PST] 2.2.2.6: 14 and 15 are ANSI, 23 and up Unicode (36 is a
     // Unicode file with 4 KiB pages, which is not read here).
     if (version == 14 || version == 15) {
@@ -88,20 +107,20 @@ bool CheckedFile::ReadHeader(std::string* error) {
         return fail("a personal folder file of a version this reader does not know");
     }
     // Both CRCs start at the client magic; ANSI headers have only the first.
-    if (Get32(data_ + 4) != CheckCrc(data_ + 8, 471)) Problem("the header's partial CRC is wrong");
-    if (unicode_ && Get32(data_ + 524) != CheckCrc(data_ + 8, 516))
+    if (Get32(head + 4) != CheckCrc(head + 8, 471)) Problem("the header's partial CRC is wrong");
+    if (unicode_ && Get32(head + 524) != CheckCrc(head + 8, 516))
         Problem("the header's full CRC is wrong");
     if (unicode_) {
-        const uint8_t* r = data_ + 180;
+        const uint8_t* r = head + 180;
         nbtRoot_ = {Get64(r + 36), Get64(r + 44)};
         bbtRoot_ = {Get64(r + 52), Get64(r + 60)};
-        crypt_ = data_[513];
+        crypt_ = head[513];
         if (Get64(r + 4) != size_) Problem("the header's file size differs from the file's");
     } else {
-        const uint8_t* r = data_ + 164;
+        const uint8_t* r = head + 164;
         nbtRoot_ = {Get32(r + 20), Get32(r + 24)};
         bbtRoot_ = {Get32(r + 28), Get32(r + 32)};
-        crypt_ = data_[461];
+        crypt_ = head[461];
         if (Get32(r + 4) != size_) Problem("the header's file size differs from the file's");
     }
     if (crypt_ > kCryptCyclic) {
@@ -115,12 +134,22 @@ bool CheckedFile::ReadHeader(std::string* error) {
 }
 
 bool CheckedFile::ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why, bool* crcOk) const {
-    const Geometry& g = unicode_ ? kUnicode : kAnsi;
     if (ib % kPageSize != 0 || ib > size_ || size_ - ib < kPageSize) {
         *why = "a B-tree page outside the file" + At(ib);
         return false;
     }
-    const uint8_t* p = data_ + ib;
+    uint8_t p[kPageSize];
+    std::string error;
+    if (!bytes_->Read(ib, kPageSize, p, &error)) {
+        *why = "a B-tree page that cannot be read" + At(ib) + ": " + error;
+        return false;
+    }
+    return ParsePage(ib, p, type, page, why, crcOk);
+}
+
+bool CheckedFile::ParsePage(uint64_t ib, const uint8_t* p, uint8_t type, BtPage* page, std::string* why,
+                            bool* crcOk) const {
+    const Geometry& g = unicode_ ? kUnicode : kAnsi;
     const uint8_t* t = p + kPageSize - g.pageTrailer;
     uint16_t sig = Get16(t + 2);
     uint64_t bid = 0;
@@ -215,14 +244,24 @@ void CheckedFile::ScanLeaves() {
     auto same = [](const NbtEntry& a, const NbtEntry& b) {
         return a.nid == b.nid && a.bidData == b.bidData && a.bidSub == b.bidSub && a.nidParent == b.nidParent;
     };
+    Bytes window;
+    uint64_t windowAt = 0;
     for (uint64_t ib = kPageSize; ib + kPageSize <= size_; ib += kPageSize) {
-        const uint8_t* t = data_ + ib + kPageSize - g.pageTrailer;
+        if (ib >= windowAt + window.size()) {
+            windowAt = ib;
+            window.resize(static_cast<size_t>(std::min<uint64_t>(kScanWindow, size_ - ib)));
+            if (size_t lost = bytes_->ReadLenient(ib, window.size(), window.data()); lost > 0)
+                Problem(std::to_string(lost) + " pieces of 512 bytes cannot be read between " + std::to_string(ib) +
+                        " and " + std::to_string(ib + window.size()));
+        }
+        const uint8_t* p = window.data() + (ib - windowAt);
+        const uint8_t* t = p + kPageSize - g.pageTrailer;
         // Only pages whose type byte and its repeat agree are worth a CRC.
         if ((t[0] != kPageBBT && t[0] != kPageNBT) || t[0] != t[1]) continue;
         BtPage page;
         std::string why;
         bool crcOk = true;
-        if (!ParsePage(ib, t[0], &page, &why, &crcOk) || page.level != 0) continue;
+        if (!ParsePage(ib, p, t[0], &page, &why, &crcOk) || page.level != 0) continue;
         // A leaf whose CRC fails may still hold entries that are right.
         // Block entries check themselves (the block's trailer repeats its
         // id, and its signature depends on its place); node entries cannot,
@@ -248,8 +287,17 @@ void CheckedFile::ScanBlocks() const {
     // size then says where the block starts, and the signature, which
     // depends on that place and the id, rules out nearly every chance
     // match before the CRC is computed.
+    // Read a window at a time; each window starts a block's length before
+    // the first trailer it is read for, so every block ending in it is whole.
+    Bytes window;
+    uint64_t windowAt = 0;
     for (uint64_t end = kPageSize + kBlockAlign; end <= size_; end += kBlockAlign) {
-        const uint8_t* t = data_ + end - g.blockTrailer;
+        if (end > windowAt + window.size()) {
+            windowAt = end - kBlockAlign >= kPageSize + kMaxBlockSize ? end - kBlockAlign - kMaxBlockSize : kPageSize;
+            window.resize(static_cast<size_t>(std::min<uint64_t>(kScanWindow, size_ - windowAt)));
+            bytes_->ReadLenient(windowAt, window.size(), window.data());
+        }
+        const uint8_t* t = window.data() + (end - windowAt) - g.blockTrailer;
         uint16_t cb = Get16(t);
         uint64_t onDisk = (cb + g.blockTrailer + kBlockAlign - 1) / kBlockAlign * kBlockAlign;
         if (cb > kMaxBlockSize - g.blockTrailer || onDisk > end - kPageSize) continue;
@@ -258,7 +306,7 @@ void CheckedFile::ScanBlocks() const {
         uint32_t crc = unicode_ ? Get32(t + 4) : Get32(t + 8);
         uint64_t key = bid & ~uint64_t{1};
         if (key == 0 || Get16(t + 2) != ComputeSig(ib, bid) || blocks_.count(key) != 0) continue;
-        if (crc != CheckCrc(data_ + ib, cb)) continue;
+        if (ib < windowAt || crc != CheckCrc(window.data() + (ib - windowAt), cb)) continue;
         trailerBlocks_.emplace(key, BbtEntry{{bid, ib}, cb, 0});
     }
 }
@@ -289,7 +337,13 @@ bool CheckedFile::Block(uint64_t bid, Bytes* out, std::string* why) const {
         *why = "block " + std::to_string(bid) + " lies outside the file";
         return false;
     }
-    const uint8_t* b = data_ + ib;
+    Bytes raw(static_cast<size_t>(onDisk));
+    std::string error;
+    if (!bytes_->Read(ib, raw.size(), raw.data(), &error)) {
+        *why = "a block that cannot be read (block " + std::to_string(bid) + At(ib) + "): " + error;
+        return false;
+    }
+    const uint8_t* b = raw.data();
     const uint8_t* t = b + onDisk - g.blockTrailer;
     uint16_t cb = Get16(t), sig = Get16(t + 2);
     uint64_t trailerBid = unicode_ ? Get64(t + 8) : Get32(t + 4);
@@ -303,7 +357,8 @@ bool CheckedFile::Block(uint64_t bid, Bytes* out, std::string* why) const {
     else if (crc != CheckCrc(b, cb)) *why = "a block with a wrong CRC" + where();
     else why->clear();
     if (!why->empty()) return false;
-    out->assign(b, b + cb);
+    raw.resize(cb);
+    *out = std::move(raw);
     if (IsInternalBid(bid) || crypt_ == kCryptNone) return true;
     if (crypt_ == kCryptCyclic) {
         *why = "a block in the cyclic encoding, which this reader does not decode" + where();
