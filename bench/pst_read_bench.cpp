@@ -8,7 +8,11 @@
 // of the child alone) is printed beside the wall time, and the ratio of the
 // two readers' CPU times closes each line.
 //
-// usage: pst_read_bench [--items N]   (default 4000)
+// With --before BIN, the checking reader is measured a second time through
+// another build's mapiprofile (one made from an older commit) on the same
+// file, printed below as "before", so a change is measured in one run.
+//
+// usage: pst_read_bench [--items N] [--before MAPIPROFILE]   (default 4000 items)
 #include <sys/resource.h>
 
 #include <cstdint>
@@ -36,13 +40,17 @@ double ChildrenCpu() {
 // Reads the file through one provider, with a profile that holds nothing
 // else: a session opens every store of its profile. *cpu receives the
 // child's CPU time: what the waited-for children used grows by its share.
-ChildRun Dump(const std::string& dir, const std::string& provider, const std::string& path, double* cpu) {
+// The other build's mapiprofile given with --before; empty without.
+std::string g_before;
+
+ChildRun Dump(const std::string& dir, const std::string& provider, const std::string& path, double* cpu,
+              const std::string& binary = MAPIPROFILE_BIN) {
     std::string profile = dir + "/read-" + provider + ".ini";
     std::ofstream(profile, std::ios::trunc) << "[store1]\nname = file\nprovider = " << provider << "\npath = " << path
                                             << "\n";
     setenv("MAPI_PROFILE", profile.c_str(), 1);
     double before = ChildrenCpu();
-    ChildRun run = RunChild({MAPIPROFILE_BIN, "dump", "file", "--props"});
+    ChildRun run = RunChild({binary, "dump", "file", "--props"});
     *cpu = ChildrenCpu() - before;
     return run;
 }
@@ -56,6 +64,12 @@ bool Compare(const std::string& dir, const std::string& label, const std::string
                 libpff.peakRssKb, libpff.seconds, libpffCpu,
                 libpff.peakRssKb > 0 ? static_cast<double>(checked.peakRssKb) / libpff.peakRssKb : 0.0,
                 libpffCpu > 0 ? checkedCpu / libpffCpu : 0.0);
+    if (!g_before.empty()) {
+        double beforeCpu = 0;
+        ChildRun before = Dump(dir, "pst-checked", path, &beforeCpu, g_before);
+        std::printf("%-26s %10s  %8ld KiB %6.2f s %6.2f s  (before; exit %d)\n", "  pst-checked before", "",
+                    before.peakRssKb, before.seconds, beforeCpu, before.status);
+    }
     if (checked.status != 0 || libpff.status != 0)
         std::printf("  (exit %d checked, %d libpff)\n", checked.status, libpff.status);
     return checked.status == 0 && libpff.status == 0;
@@ -67,6 +81,7 @@ int main(int argc, char** argv) {
     int items = 4000;
     for (int i = 1; i + 1 < argc; ++i)
         if (std::string(argv[i]) == "--items") items = std::atoi(argv[i + 1]);
+        else if (std::string(argv[i]) == "--before") g_before = argv[i + 1];
     char pattern[] = "/tmp/pst-read-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return 1;
     const std::string dir = pattern;
