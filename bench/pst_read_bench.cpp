@@ -12,7 +12,12 @@
 // another build's mapiprofile (one made from an older commit) on the same
 // file, printed below as "before", so a change is measured in one run.
 //
-// usage: pst_read_bench [--items N] [--before MAPIPROFILE]   (default 4000 items)
+// With --attachments N, a second file is measured: N messages, each with an
+// attachment of 100 KiB, written by the .pst writer's format code. Few
+// items and much content: a reader whose memory follows the content, not
+// the items, stands out there.
+//
+// usage: pst_read_bench [--items N] [--attachments N] [--before MAPIPROFILE]   (default 4000 items)
 #include <sys/resource.h>
 
 #include <cstdint>
@@ -23,6 +28,9 @@
 #include <string>
 
 #include "bench_child.h"
+#include "providers/pst/format/msg_store.h"
+#include "providers/pst/format/msg_values.h"
+#include "providers/pst/format/ndb_file_writer.h"
 
 namespace {
 
@@ -55,6 +63,30 @@ ChildRun Dump(const std::string& dir, const std::string& provider, const std::st
     return run;
 }
 
+bool MakeAttachmentFile(const std::string& path, int items) {
+    namespace fmt = mapi::pst::fmt;
+    const fmt::StoreUid uid = {7, 1, 7, 2, 7, 3, 7, 4, 7, 5, 7, 6, 7, 7, 7, 8};
+    fmt::StoreModel model = fmt::StoreModel::NewStore(uid, "Attachments");
+    fmt::Bytes data(100 * 1024);
+    for (int i = 0; i < items; ++i) {
+        for (size_t k = 0; k < data.size(); ++k) data[k] = static_cast<uint8_t>((k * 131 + static_cast<size_t>(i) * 7) >> 3);
+        fmt::MessageContent m;
+        std::string subject = "message " + std::to_string(i);
+        m.props = {fmt::UnicodeValue(0x001A001F, "IPM.Note"), fmt::UnicodeValue(0x0037001F, subject),
+                   fmt::UnicodeValue(0x1000001F, "the body of " + subject)};
+        fmt::AttachmentContent a;
+        a.props = {fmt::LongValue(0x37050003, 1), fmt::UnicodeValue(0x3707001F, "data.bin"),
+                   fmt::BinaryValue(0x37010102, data)};
+        m.attachments.push_back(std::move(a));
+        model.AddMessage(model.inbox(), m);
+    }
+    fmt::Header header;
+    std::string error;
+    if (fmt::WriteFile(path, model.Build(&header), header, &error)) return true;
+    std::fprintf(stderr, "pst_read_bench: %s\n", error.c_str());
+    return false;
+}
+
 bool Compare(const std::string& dir, const std::string& label, const std::string& path) {
     double checkedCpu = 0, libpffCpu = 0;
     ChildRun checked = Dump(dir, "pst-checked", path, &checkedCpu);
@@ -78,10 +110,11 @@ bool Compare(const std::string& dir, const std::string& label, const std::string
 }  // namespace
 
 int main(int argc, char** argv) {
-    int items = 4000;
+    int items = 4000, attachments = 0;
     for (int i = 1; i + 1 < argc; ++i)
         if (std::string(argv[i]) == "--items") items = std::atoi(argv[i + 1]);
         else if (std::string(argv[i]) == "--before") g_before = argv[i + 1];
+        else if (std::string(argv[i]) == "--attachments") attachments = std::atoi(argv[i + 1]);
     char pattern[] = "/tmp/pst-read-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return 1;
     const std::string dir = pattern;
@@ -102,6 +135,12 @@ int main(int argc, char** argv) {
     std::printf("%-26s %10s  %-30s  %-30s  %5s  %5s\n", "file", "bytes", "pst-checked: peak, wall, CPU",
                 "libpff: peak, wall, CPU", "peak", "CPU");
     bool ok = Compare(dir, "generated, " + std::to_string(items) + " items", big);
+    if (attachments > 0) {
+        const std::string heavy = dir + "/attachments.pst";
+        ok = MakeAttachmentFile(heavy, attachments) &&
+             Compare(dir, std::to_string(attachments) + " x 100 KiB attached", heavy) && ok;
+        fs::remove(heavy);
+    }
     const std::string samples = std::string(QUIRNEL_SHARED_DIR) + "/fixtures/pst";
     if (fs::is_directory(samples))
         for (const auto& entry : fs::directory_iterator(samples))

@@ -40,6 +40,10 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return messages.Make(file, nid, out, error);
     }
+    bool Props(uint32_t nid, std::vector<pst::fmt::PropValue>* out, std::string* error) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages.Props(file, nid, out, error);
+    }
 
     pst::fmt::CheckedFile file;
     pst::fmt::MessagesInFile messages;

@@ -113,7 +113,7 @@ bool WritableFile::MessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, 
     if (source_ != nullptr) {
         // A row must not fail its whole table: an item that no longer reads
         // is listed by what its row kept and fails when it is opened.
-        if (!source_->Node(nid, &node, error) || !fmt::ReadPropertyContext(node, out, error)) *out = m->props;
+        if (!source_->Props(nid, out, error)) *out = m->props;
         return true;
     }
     return ndb_ != nullptr && ndb_->ReadNode(nid, &node, error, false) && fmt::ReadPropertyContext(node, out, error);

@@ -32,6 +32,9 @@ public:
     virtual ~MessageSource() = default;
     // The message's node; false with a reason when none can be made.
     virtual bool Node(uint32_t nid, fmt::Node* out, std::string* error) = 0;
+    // Its own properties as that node holds them, for its contents table
+    // row.
+    virtual bool Props(uint32_t nid, std::vector<fmt::PropValue>* out, std::string* error) = 0;
 };
 
 class WritableFile {

@@ -376,10 +376,10 @@ bool CheckedFile::BlockPlace(uint64_t bid, uint64_t* ib, uint16_t* cb) const {
     return true;
 }
 
-CheckedNode CheckedFile::ReadNode(const NbtEntry& entry) const {
+CheckedNode CheckedFile::ReadNode(const NbtEntry& entry, bool attachments) const {
     CheckedNode node;
     ReadData(entry.bidData, &node);
-    ReadSubnodes(entry.bidSub, 0, &node);
+    ReadSubnodes(entry.bidSub, 0, &node, attachments);
     return node;
 }
 
@@ -441,7 +441,7 @@ void CheckedFile::ReadTree(uint64_t bid, int depth, CheckedNode* node) const {
         node->dataError = "a data tree whose blocks do not add up to its total (block " + std::to_string(bid) + ")";
 }
 
-void CheckedFile::ReadSubnodes(uint64_t bid, int depth, CheckedNode* node) const {
+void CheckedFile::ReadSubnodes(uint64_t bid, int depth, CheckedNode* node, bool attachments) const {
     const Geometry& g = unicode_ ? kUnicode : kAnsi;
     if (bid == 0) return;
     auto fail = [&](const std::string& why) {
@@ -463,9 +463,10 @@ void CheckedFile::ReadSubnodes(uint64_t bid, int depth, CheckedNode* node) const
         const uint8_t* e = raw.data() + g.internalHeader + i * entrySize;
         uint32_t nid = static_cast<uint32_t>(GetId(e, g.id));
         if (level == 1) {
-            ReadSubnodes(GetId(e + g.id, g.id), depth + 1, node);
+            ReadSubnodes(GetId(e + g.id, g.id), depth + 1, node, attachments);
             continue;
         }
+        if (!attachments && NidType(nid) == kNidTypeAttachment) continue;
         CheckedNode& sub = node->subnodes[nid];
         ReadData(GetId(e + g.id, g.id), &sub);
         ReadSubnodes(GetId(e + 2 * g.id, g.id), depth + 1, &sub);

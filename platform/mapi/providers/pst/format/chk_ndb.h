@@ -73,7 +73,9 @@ public:
 
     // Safe from several threads at once: the index is only read after Open,
     // and the block scan it may start runs once.
-    CheckedNode ReadNode(const NbtEntry& entry) const;
+    // attachments false: the node's attachment subnodes are left unread
+    // (what a message's own properties need is all in the rest).
+    CheckedNode ReadNode(const NbtEntry& entry, bool attachments = true) const;
     // Where the block B-trees place a block: false when they do not know it.
     bool BlockPlace(uint64_t bid, uint64_t* ib, uint16_t* cb) const;
     // Reads the data behind one block id (a data tree when internal) into
@@ -96,7 +98,7 @@ private:
     const BbtEntry* FindBlock(uint64_t bid) const;
     bool Block(uint64_t bid, Bytes* out, std::string* why) const;
     void ReadTree(uint64_t bid, int depth, CheckedNode* node) const;
-    void ReadSubnodes(uint64_t bid, int depth, CheckedNode* node) const;
+    void ReadSubnodes(uint64_t bid, int depth, CheckedNode* node, bool attachments = true) const;
     void Problem(std::string what) { problems_.push_back(std::move(what)); }
 
     std::unique_ptr<ByteSource> bytes_;

@@ -251,6 +251,26 @@ bool MessagesInFile::Make(const CheckedFile& file, uint32_t nid, Node* out, std:
     return false;
 }
 
+bool MessagesInFile::Props(const CheckedFile& file, uint32_t nid, std::vector<PropValue>* out,
+                           std::string* error) const {
+    // An ANSI message may have been rebuilt by Make; its node is the one to read.
+    Node made;
+    if (!file.Unicode()) return Make(file, nid, &made, error) && ReadPropertyContext(made, out, error);
+    auto entry = file.Nodes().find(nid);
+    if (!Has(nid) || entry == file.Nodes().end()) {
+        if (error != nullptr) *error = "no message " + rescue::HexNid(nid) + " was left in the file";
+        return false;
+    }
+    // A whole Unicode message is kept as stored, so its properties are
+    // those of the node as read, attachments aside.
+    std::string why;
+    if (!WholeNode(file.ReadNode(entry->second, false), &made, &why)) {
+        if (error != nullptr) *error = "item " + rescue::HexNid(nid) + " no longer reads as it did when the file was opened: " + why;
+        return false;
+    }
+    return ReadPropertyContext(made, out, error);
+}
+
 bool RescueStore(const CheckedFile& file, const StoreUid& fallbackUid, StoreModel* out,
                  RescueStats* stats, std::string* error, MessagesInFile* inFile) {
     *stats = RescueStats();

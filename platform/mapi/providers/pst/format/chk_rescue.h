@@ -68,6 +68,9 @@ public:
     // when it no longer reads whole: its bytes changed or cannot be read
     // since the rescue, and its row would no longer say what it is.
     bool Make(const CheckedFile& file, uint32_t nid, Node* out, std::string* error) const;
+    // nid's own properties as Make's node holds them, for its row in a
+    // contents table, without reading its attachments.
+    bool Props(const CheckedFile& file, uint32_t nid, std::vector<PropValue>* out, std::string* error) const;
 
 private:
     friend class rescue::Rescuer;
