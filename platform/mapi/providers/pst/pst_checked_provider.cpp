@@ -32,8 +32,8 @@ namespace mapi {
 namespace {
 
 // The open file and the messages the rescue left in it, for the store's
-// life. One mutex guards the reader: the store objects may be used from
-// the copy engine's worker thread while the session's thread lists.
+// life. The store objects may be used from the copy engine's worker thread
+// while the session's thread lists; reads of the file go one at a time.
 class CheckedSource final : public pst::MessageSource {
 public:
     bool Node(uint32_t nid, pst::fmt::Node* out, std::string* error) override {

@@ -65,8 +65,9 @@ public:
     HRESULT Commit();
 
     // A message's node: from the model while it is not yet committed (or the
-    // model holds every node, as a read-only one does), else read from the
-    // file, so that the file's messages are never all held in memory.
+    // model holds it, as a read-only one does for the items it rebuilt),
+    // else read from the file or the MessageSource, so that the file's
+    // messages are never all held in memory.
     bool MessageNode(uint32_t nid, fmt::Node* out, std::string* error);
     // A message's properties as stored, for a row of its folder's contents
     // table: the model's when it has them all, else its property context

@@ -1,6 +1,7 @@
-// A damaged file's store rebuilt in memory from what the checking reader
-// found sound, in the writer's store model so the writer's MAPI objects
-// can serve it read-only.
+// A damaged file's store rebuilt from what the checking reader found
+// sound, in the writer's store model so the writer's MAPI objects can serve
+// it read-only. Whole messages may stay in the file, known by their rows
+// until opened (MessagesInFile).
 //
 // What damage does, item by item:
 // - a message that passed every check is kept byte for byte;
