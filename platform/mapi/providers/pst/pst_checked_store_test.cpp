@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -419,6 +420,62 @@ TEST(CheckedStore, MessagesLeftInTheFileAreMadeOnOpenAsTheRescueMadeThem) {
     }
     EXPECT_GT(left, 30u);
     EXPECT_GT(salvaged, 0u) << "the damage reached no message";
+}
+
+// A disk whose sectors under one message's block fail to read, as a failing
+// disk's do: that block is reported unreadable where it is needed, that
+// message alone loses the part, and every other item reads whole.
+TEST(CheckedStore, AnUnreadableBlockCostsOnlyItsItem) {
+    std::ifstream in(testing::SamplePath("support.pst"), std::ios::binary);
+    const fmt::Bytes image((std::istreambuf_iterator<char>(in)), {});
+    class BadSectors final : public fmt::ByteSource {
+    public:
+        BadSectors(const fmt::Bytes& bytes, uint64_t from, uint64_t to) : bytes_(bytes), from_(from), to_(to) {}
+        uint64_t Size() const override { return bytes_.size(); }
+        bool Read(uint64_t at, size_t n, uint8_t* out, std::string* why) const override {
+            if (at < to_ && at + n > from_) {
+                *why = "a read error (Input/output error)";
+                return false;
+            }
+            if (at > bytes_.size() || bytes_.size() - at < n) return false;
+            std::memcpy(out, bytes_.data() + at, n);
+            return true;
+        }
+
+    private:
+        const fmt::Bytes& bytes_;
+        uint64_t from_, to_;
+    };
+    std::string error;
+    fmt::CheckedFile intact;
+    ASSERT_TRUE(intact.Open(image.data(), image.size(), &error)) << error;
+    uint32_t victim = 0;
+    uint64_t ib = 0;
+    uint16_t cb = 0;
+    for (const auto& [nid, entry] : intact.Nodes())
+        if (fmt::NidType(nid) == fmt::kNidTypeNormalMessage && intact.BlockPlace(entry.bidData, &ib, &cb)) {
+            victim = nid;
+            break;
+        }
+    ASSERT_NE(victim, 0u);
+    const fmt::StoreUid uid = {5};
+    fmt::StoreModel before, after;
+    fmt::RescueStats was, now;
+    ASSERT_TRUE(fmt::RescueStore(intact, uid, &before, &was, &error)) << error;
+    fmt::CheckedFile failing;
+    ASSERT_TRUE(failing.Open(std::make_unique<BadSectors>(image, ib, ib + cb), &error)) << error;
+    fmt::CheckedNode node = failing.ReadNode(failing.Nodes().at(victim));
+    EXPECT_NE(node.DataProblem().find("cannot be read"), std::string::npos) << node.DataProblem();
+    fmt::MessagesInFile inFile;
+    ASSERT_TRUE(fmt::RescueStore(failing, uid, &after, &now, &error, &inFile)) << error;
+    EXPECT_EQ(now.whole + 1, was.whole);
+    EXPECT_EQ(now.salvaged + now.failed, was.salvaged + was.failed + 1);
+    EXPECT_FALSE(inFile.Has(victim));
+    for (uint32_t nid : Listed(before)) {
+        if (nid == victim || !inFile.Has(nid)) continue;
+        fmt::Node made;
+        EXPECT_TRUE(inFile.Make(failing, nid, &made, &error)) << error;
+    }
 }
 
 // The file cut short under an open store (another program, or a disk
