@@ -1,9 +1,9 @@
 #include "providers/pst/format/chk_ndb.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "providers/pst/format/chk_crc.h"
+#include "providers/pst/format/chk_geometry.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/format/ndb_permute.h"
 
@@ -13,31 +13,20 @@ namespace {
 // Trees deeper than this cannot come from a file of sane size; deeper
 // means pages referring to each other in a loop.
 constexpr int kMaxDepth = 8;
-// The scans over the whole file read this much at a time (a multiple of
-// the page size).
-constexpr size_t kScanWindow = size_t{1} << 20;
 
 std::string At(uint64_t ib) {
     return " at " + std::to_string(ib);
 }
-
-// The widths that differ between the ANSI and the Unicode format
-// ([MS-PST] 2.2.2.7.1, 2.2.2.7.7, 2.2.2.8.1, 2.2.2.8.3).
-struct Geometry {
-    size_t id;            // a BID or B-tree key
-    size_t pageTrailer;   // PAGETRAILER
-    size_t entryBytes;    // rgentries of a BTPAGE
-    size_t blockTrailer;  // BLOCKTRAILER
-    size_t internalHeader;  // XBLOCK and SLBLOCK headers before their entries
-};
-constexpr Geometry kUnicode{8, 16, 488, 16, 8};
-constexpr Geometry kAnsi{4, 12, 496, 12, 4};
 
 uint64_t GetId(const uint8_t* p, size_t width) {
     return width == 8 ? Get64(p) : Get32(p);
 }
 
 }  // namespace
+
+using chk::Geometry;
+using chk::kAnsi;
+using chk::kUnicode;
 
 bool CheckedNode::DataWhole() const {
     return DataProblem().empty();
@@ -237,78 +226,6 @@ void CheckedFile::WalkTree(uint64_t ib, uint64_t bid, uint8_t type, int depth, i
         if (!inOrder(n.nid)) return Problem(std::string("node ids out of order") + At(ib));
     for (const BbtEntry& b : page.blocks) blocks_[b.bref.bid & ~uint64_t{1}] = b;
     for (const NbtEntry& n : page.nodes) nodes_[static_cast<uint32_t>(n.nid)] = n;
-}
-
-void CheckedFile::ScanLeaves() {
-    const Geometry& g = unicode_ ? kUnicode : kAnsi;
-    auto same = [](const NbtEntry& a, const NbtEntry& b) {
-        return a.nid == b.nid && a.bidData == b.bidData && a.bidSub == b.bidSub && a.nidParent == b.nidParent;
-    };
-    Bytes window;
-    uint64_t windowAt = 0;
-    for (uint64_t ib = kPageSize; ib + kPageSize <= size_; ib += kPageSize) {
-        if (ib >= windowAt + window.size()) {
-            windowAt = ib;
-            window.resize(static_cast<size_t>(std::min<uint64_t>(kScanWindow, size_ - ib)));
-            if (size_t lost = bytes_->ReadLenient(ib, window.size(), window.data()); lost > 0)
-                Problem(std::to_string(lost) + " pieces of 512 bytes cannot be read between " + std::to_string(ib) +
-                        " and " + std::to_string(ib + window.size()));
-        }
-        const uint8_t* p = window.data() + (ib - windowAt);
-        const uint8_t* t = p + kPageSize - g.pageTrailer;
-        // Only pages whose type byte and its repeat agree are worth a CRC.
-        if ((t[0] != kPageBBT && t[0] != kPageNBT) || t[0] != t[1]) continue;
-        BtPage page;
-        std::string why;
-        bool crcOk = true;
-        if (!ParsePage(ib, p, t[0], &page, &why, &crcOk) || page.level != 0) continue;
-        // A leaf whose CRC fails may still hold entries that are right.
-        // Block entries check themselves (the block's trailer repeats its
-        // id, and its signature depends on its place); node entries cannot,
-        // so they only ever become stray entries, whose items are offered
-        // with a note and never in place of a current one.
-        for (const BbtEntry& b : page.blocks) {
-            uint64_t key = b.bref.bid & ~uint64_t{1};
-            if (blocks_.count(key) == 0) scannedBlocks_.emplace(key, b);
-        }
-        for (const NbtEntry& n : page.nodes) {
-            auto it = nodes_.find(static_cast<uint32_t>(n.nid));
-            if (it != nodes_.end() && same(it->second, n)) continue;
-            bool known = false;
-            for (const NbtEntry& s : strays_) known = known || same(s, n);
-            if (!known) strays_.push_back(n);
-        }
-    }
-}
-
-void CheckedFile::ScanBlocks() const {
-    const Geometry& g = unicode_ ? kUnicode : kAnsi;
-    // A block ends on a 64-byte boundary with its trailer; the trailer's
-    // size then says where the block starts, and the signature, which
-    // depends on that place and the id, rules out nearly every chance
-    // match before the CRC is computed.
-    // Read a window at a time; each window starts a block's length before
-    // the first trailer it is read for, so every block ending in it is whole.
-    Bytes window;
-    uint64_t windowAt = 0;
-    for (uint64_t end = kPageSize + kBlockAlign; end <= size_; end += kBlockAlign) {
-        if (end > windowAt + window.size()) {
-            windowAt = end - kBlockAlign >= kPageSize + kMaxBlockSize ? end - kBlockAlign - kMaxBlockSize : kPageSize;
-            window.resize(static_cast<size_t>(std::min<uint64_t>(kScanWindow, size_ - windowAt)));
-            bytes_->ReadLenient(windowAt, window.size(), window.data());
-        }
-        const uint8_t* t = window.data() + (end - windowAt) - g.blockTrailer;
-        uint16_t cb = Get16(t);
-        uint64_t onDisk = (cb + g.blockTrailer + kBlockAlign - 1) / kBlockAlign * kBlockAlign;
-        if (cb > kMaxBlockSize - g.blockTrailer || onDisk > end - kPageSize) continue;
-        uint64_t ib = end - onDisk;
-        uint64_t bid = unicode_ ? Get64(t + 8) : Get32(t + 4);
-        uint32_t crc = unicode_ ? Get32(t + 4) : Get32(t + 8);
-        uint64_t key = bid & ~uint64_t{1};
-        if (key == 0 || Get16(t + 2) != ComputeSig(ib, bid) || blocks_.count(key) != 0) continue;
-        if (ib < windowAt || crc != CheckCrc(window.data() + (ib - windowAt), cb)) continue;
-        trailerBlocks_.emplace(key, BbtEntry{{bid, ib}, cb, 0});
-    }
 }
 
 const BbtEntry* CheckedFile::FindBlock(uint64_t bid) const {

@@ -1,0 +1,21 @@
+// The widths the checking reader's node database code shares between its
+// files (chk_ndb.cpp, chk_ndb_scan.cpp). Private to the checking reader.
+#pragma once
+
+#include <cstddef>
+
+namespace mapi::pst::fmt::chk {
+
+// The widths that differ between the ANSI and the Unicode format
+// ([MS-PST] 2.2.2.7.1, 2.2.2.7.7, 2.2.2.8.1, 2.2.2.8.3).
+struct Geometry {
+    size_t id;            // a BID or B-tree key
+    size_t pageTrailer;   // PAGETRAILER
+    size_t entryBytes;    // rgentries of a BTPAGE
+    size_t blockTrailer;  // BLOCKTRAILER
+    size_t internalHeader;  // XBLOCK and SLBLOCK headers before their entries
+};
+constexpr Geometry kUnicode{8, 16, 488, 16, 8};
+constexpr Geometry kAnsi{4, 12, 496, 12, 4};
+
+}  // namespace mapi::pst::fmt::chk
