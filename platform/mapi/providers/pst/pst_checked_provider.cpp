@@ -5,18 +5,20 @@
 // were whole, which is what a rescue tool must not do; it also serves items
 // above damaged store objects and folders and the recovered items.
 //
-// The file's sound content is rebuilt in memory once at open (see
-// fmt::RescueStore) and served through the writer's store objects, which
-// refuse every change. The file itself is mapped only while that runs, and
-// the pages read are let go of as it goes, so the peak is about the
-// decoded content once, not the file and its content together.
+// Logon checks the whole file once (fmt::RescueStore) and serves what it
+// found through the writer's store objects, which refuse every change.
+// Only the store, the folders and each message's contents table row stay
+// in memory, with the few messages found damaged: a whole message is read
+// from the file again, through the same checks, when it is opened, so
+// memory does not grow with the file's content. The file is read with
+// pread, never mapped: a read that fails on a failing disk, or past the end
+// of a file cut short since logon, fails that item, not the process.
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <new>
 
 #include "providers/providers.h"
@@ -29,42 +31,25 @@
 namespace mapi {
 namespace {
 
-// The file mapped read-only for the time the store is rebuilt.
-class MappedFile {
+// The open file and the messages the rescue left in it, for the store's
+// life. The store objects may be used from the copy engine's worker thread
+// while the session's thread lists; reads of the file go one at a time.
+class CheckedSource final : public pst::MessageSource {
 public:
-    bool Open(const std::string& path, std::string* error) {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return Fail(path + " cannot be opened: " + std::strerror(errno), error);
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || st.st_size <= 0) {
-            ::close(fd);
-            return Fail(path + " is empty or cannot be read", error);
-        }
-        size_ = static_cast<size_t>(st.st_size);
-        void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-        ::close(fd);
-        if (p == MAP_FAILED) return Fail(path + " cannot be mapped: " + std::strerror(errno), error);
-        data_ = static_cast<const uint8_t*>(p);
-        return true;
+    bool Node(uint32_t nid, pst::fmt::Node* out, std::string* error) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages.Make(file, nid, out, error);
     }
-    ~MappedFile() {
-        if (data_ != nullptr) ::munmap(const_cast<uint8_t*>(data_), size_);
+    bool Props(uint32_t nid, std::vector<pst::fmt::PropValue>* out, std::string* error) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages.Props(file, nid, out, error);
     }
-    const uint8_t* data() const { return data_; }
-    // Drops the pages read so far from the process; they are read again
-    // from the file when touched. The file is only read, so nothing is lost.
-    void Release() const {
-        if (data_ != nullptr) ::madvise(const_cast<uint8_t*>(data_), size_, MADV_DONTNEED);
-    }
-    size_t size() const { return size_; }
+
+    pst::fmt::CheckedFile file;
+    pst::fmt::MessagesInFile messages;
 
 private:
-    static bool Fail(const std::string& why, std::string* error) {
-        if (error != nullptr) *error = why;
-        return false;
-    }
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
+    std::mutex mutex_;
 };
 
 // A store id for a file whose own record key is lost: stable for one path,
@@ -121,15 +106,13 @@ private:
         if (store == nullptr) return MAPI_E_INVALID_PARAMETER;
         *store = nullptr;
         try {
-            MappedFile mapped;
-            pst::fmt::CheckedFile file;
+            auto source = std::make_shared<CheckedSource>();
             pst::fmt::StoreModel model;
             pst::fmt::RescueStats stats;
             std::string why;
-            file.SetTrim([&mapped] { mapped.Release(); });
-            if (!mapped.Open(entry.path, &why) || !file.Open(mapped.data(), mapped.size(), &why) ||
-                (mapped.Release(), false) ||
-                !pst::fmt::RescueStore(file, UidFromPath(entry.path), &model, &stats, &why)) {
+            if (!source->file.Open(entry.path, &why) ||
+                !pst::fmt::RescueStore(source->file, UidFromPath(entry.path), &model, &stats, &why,
+                                       &source->messages)) {
                 if (error != nullptr) *error = entry.path + " cannot be read as a personal folder file: " + why;
                 return MAPI_E_CORRUPT_STORE;
             }
@@ -138,7 +121,7 @@ private:
                 std::memcpy(uid.data(), routingUid->ab, uid.size());
                 model.RouteAs(uid);
             }
-            auto served = pst::WritableFile::ReadOnly(entry.path, ProviderUid(), std::move(model));
+            auto served = pst::WritableFile::ReadOnly(entry.path, ProviderUid(), std::move(model), std::move(source));
             return pst::CreateWritableStoreObject(std::move(served), entry.displayName, store);
         } catch (const std::bad_alloc&) {
             if (error != nullptr) *error = "not enough memory to open " + entry.path;

@@ -42,6 +42,13 @@ std::shared_ptr<WritableFile> WritableFile::ReadOnly(const std::string& path, co
     return file;
 }
 
+std::shared_ptr<WritableFile> WritableFile::ReadOnly(const std::string& path, const MAPIUID& provider,
+                                                     fmt::StoreModel model, std::shared_ptr<MessageSource> source) {
+    std::shared_ptr<WritableFile> file = ReadOnly(path, provider, std::move(model));
+    file->source_ = std::move(source);
+    return file;
+}
+
 bool WritableFile::Load(std::string* error) {
     fmt::Header header;
     std::string why;
@@ -81,6 +88,7 @@ bool WritableFile::MessageNode(uint32_t nid, fmt::Node* out, std::string* error)
         if (error != nullptr) *error = "no such message";
         return false;
     }
+    if (source_ != nullptr && m->rowOnly && m->node.data.empty()) return source_->Node(nid, out, error);
     if (!m->node.data.empty() || ndb_ == nullptr) {
         *out = m->node;
         return true;
@@ -102,6 +110,12 @@ bool WritableFile::MessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, 
     // next commit, and the file holds it after.
     if (!m->node.data.empty()) return fmt::ReadPropertyContext(m->node, out, error);
     fmt::Node node;
+    if (source_ != nullptr) {
+        // A row must not fail its whole table: an item that no longer reads
+        // is listed by what its row kept and fails when it is opened.
+        if (!source_->Props(nid, out, error)) *out = m->props;
+        return true;
+    }
     return ndb_ != nullptr && ndb_->ReadNode(nid, &node, error, false) && fmt::ReadPropertyContext(node, out, error);
 }
 

@@ -23,6 +23,20 @@
 
 namespace mapi::pst {
 
+// Where a read-only store finds the messages its model knows only by their
+// rows (the checking reader reads each from its file when it is opened).
+// Called with WritableFile::Mutex() held or not: implementations guard
+// their own state.
+class MessageSource {
+public:
+    virtual ~MessageSource() = default;
+    // The message's node; false with a reason when none can be made.
+    virtual bool Node(uint32_t nid, fmt::Node* out, std::string* error) = 0;
+    // Its own properties as that node holds them, for its contents table
+    // row.
+    virtual bool Props(uint32_t nid, std::vector<fmt::PropValue>* out, std::string* error) = 0;
+};
+
 class WritableFile {
 public:
     // Opens a file this writer can read back (Unicode, unencoded or compressible); null with
@@ -34,6 +48,10 @@ public:
     // ever written to path.
     static std::shared_ptr<WritableFile> ReadOnly(const std::string& path, const MAPIUID& provider,
                                                   fmt::StoreModel model);
+    // The same with the messages the model holds as rows only read through
+    // source, which the store keeps for its life.
+    static std::shared_ptr<WritableFile> ReadOnly(const std::string& path, const MAPIUID& provider,
+                                                  fmt::StoreModel model, std::shared_ptr<MessageSource> source);
 
     std::recursive_mutex& Mutex() { return mutex_; }
     // True for a store served from a checked read of a file that is never written.
@@ -47,8 +65,9 @@ public:
     HRESULT Commit();
 
     // A message's node: from the model while it is not yet committed (or the
-    // model holds every node, as a read-only one does), else read from the
-    // file, so that the file's messages are never all held in memory.
+    // model holds it, as a read-only one does for the items it rebuilt),
+    // else read from the file or the MessageSource, so that the file's
+    // messages are never all held in memory.
     bool MessageNode(uint32_t nid, fmt::Node* out, std::string* error);
     // A message's properties as stored, for a row of its folder's contents
     // table: the model's when it has them all, else its property context
@@ -74,6 +93,7 @@ private:
     std::recursive_mutex mutex_;
     fmt::StoreModel model_;
     std::unique_ptr<fmt::NdbFile> ndb_;
+    std::shared_ptr<MessageSource> source_;
     bool readOnly_ = false;
 };
 

@@ -304,7 +304,8 @@ HRESULT OpenWritableEntry(const std::shared_ptr<WritableFile>& file, ULONG cb, c
     fmt::MessageContent content;
     fmt::Node node;
     std::string error;
-    if (!file->MessageNode(nid, &node, &error)) return MAPI_E_DISK_ERROR;
+    // In a checked read, a message that cannot be made again is damage.
+    if (!file->MessageNode(nid, &node, &error)) return file->IsReadOnly() ? MAPI_E_CORRUPT_DATA : MAPI_E_DISK_ERROR;
     if (!fmt::ParseMessageNode(node, &content, &error)) return MAPI_E_CORRUPT_DATA;
     std::shared_ptr<WritableFile> hold = file;
     MessageSave save = [hold](const fmt::MessageContent& c, uint32_t* saved) -> HRESULT {

@@ -1,10 +1,9 @@
 #include "providers/pst/format/chk_ndb.h"
 
-#include <algorithm>
 #include <cstring>
-#include <tuple>
 
 #include "providers/pst/format/chk_crc.h"
+#include "providers/pst/format/chk_geometry.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/format/ndb_permute.h"
 
@@ -19,23 +18,12 @@ std::string At(uint64_t ib) {
     return " at " + std::to_string(ib);
 }
 
-// The widths that differ between the ANSI and the Unicode format
-// ([MS-PST] 2.2.2.7.1, 2.2.2.7.7, 2.2.2.8.1, 2.2.2.8.3).
-struct Geometry {
-    size_t id;            // a BID or B-tree key
-    size_t pageTrailer;   // PAGETRAILER
-    size_t entryBytes;    // rgentries of a BTPAGE
-    size_t blockTrailer;  // BLOCKTRAILER
-    size_t internalHeader;  // XBLOCK and SLBLOCK headers before their entries
-};
-constexpr Geometry kUnicode{8, 16, 488, 16, 8};
-constexpr Geometry kAnsi{4, 12, 496, 12, 4};
-
-uint64_t GetId(const uint8_t* p, size_t width) {
-    return width == 8 ? Get64(p) : Get32(p);
-}
-
 }  // namespace
+
+using chk::Geometry;
+using chk::GetId;
+using chk::kAnsi;
+using chk::kUnicode;
 
 bool CheckedNode::DataWhole() const {
     return DataProblem().empty();
@@ -58,8 +46,17 @@ Bytes CheckedNode::Joined() const {
 }
 
 bool CheckedFile::Open(const uint8_t* data, size_t size, std::string* error) {
-    data_ = data;
-    size_ = size;
+    return Open(MemoryBytes(data, size), error);
+}
+
+bool CheckedFile::Open(const std::string& path, std::string* error) {
+    std::unique_ptr<ByteSource> bytes = FileBytes(path, error);
+    return bytes != nullptr && Open(std::move(bytes), error);
+}
+
+bool CheckedFile::Open(std::unique_ptr<ByteSource> bytes, std::string* error) {
+    bytes_ = std::move(bytes);
+    size_ = bytes_->Size();
     if (!ReadHeader(error)) return false;
     std::set<uint64_t> seen;
     WalkTree(bbtRoot_.ib, bbtRoot_.bid, kPageBBT, 0, -1, 0, &seen);
@@ -77,9 +74,15 @@ bool CheckedFile::ReadHeader(std::string* error) {
         if (error != nullptr) *error = why;
         return false;
     };
-    if (size_ < Header::kSize || std::memcmp(data_, "!BDN", 4) != 0)
-        return fail("not a personal folder file (no !BDN magic)");
-    uint16_t version = Get16(data_ + 10);
+    uint8_t head[Header::kSize];
+    std::string why;
+    if (size_ < Header::kSize) return fail("not a personal folder file (too short)");
+    if (!bytes_->Read(0, sizeof head, head, &why)) {
+        if (error != nullptr) *error = "the header cannot be read: " + why;
+        return false;
+    }
+    if (std::memcmp(head, "!BDN", 4) != 0) return fail("not a personal folder file (no !BDN magic)");
+    uint16_t version = Get16(head + 10);
     // [MS-PST] 2.2.2.6: 14 and 15 are ANSI, 23 and up Unicode (36 is a
     // Unicode file with 4 KiB pages, which is not read here).
     if (version == 14 || version == 15) {
@@ -90,20 +93,20 @@ bool CheckedFile::ReadHeader(std::string* error) {
         return fail("a personal folder file of a version this reader does not know");
     }
     // Both CRCs start at the client magic; ANSI headers have only the first.
-    if (Get32(data_ + 4) != CheckCrc(data_ + 8, 471)) Problem("the header's partial CRC is wrong");
-    if (unicode_ && Get32(data_ + 524) != CheckCrc(data_ + 8, 516))
+    if (Get32(head + 4) != CheckCrc(head + 8, 471)) Problem("the header's partial CRC is wrong");
+    if (unicode_ && Get32(head + 524) != CheckCrc(head + 8, 516))
         Problem("the header's full CRC is wrong");
     if (unicode_) {
-        const uint8_t* r = data_ + 180;
+        const uint8_t* r = head + 180;
         nbtRoot_ = {Get64(r + 36), Get64(r + 44)};
         bbtRoot_ = {Get64(r + 52), Get64(r + 60)};
-        crypt_ = data_[513];
+        crypt_ = head[513];
         if (Get64(r + 4) != size_) Problem("the header's file size differs from the file's");
     } else {
-        const uint8_t* r = data_ + 164;
+        const uint8_t* r = head + 164;
         nbtRoot_ = {Get32(r + 20), Get32(r + 24)};
         bbtRoot_ = {Get32(r + 28), Get32(r + 32)};
-        crypt_ = data_[461];
+        crypt_ = head[461];
         if (Get32(r + 4) != size_) Problem("the header's file size differs from the file's");
     }
     if (crypt_ > kCryptCyclic) {
@@ -117,12 +120,22 @@ bool CheckedFile::ReadHeader(std::string* error) {
 }
 
 bool CheckedFile::ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why, bool* crcOk) const {
-    const Geometry& g = unicode_ ? kUnicode : kAnsi;
     if (ib % kPageSize != 0 || ib > size_ || size_ - ib < kPageSize) {
         *why = "a B-tree page outside the file" + At(ib);
         return false;
     }
-    const uint8_t* p = data_ + ib;
+    uint8_t p[kPageSize];
+    std::string error;
+    if (!bytes_->Read(ib, kPageSize, p, &error)) {
+        *why = "a B-tree page that cannot be read" + At(ib) + ": " + error;
+        return false;
+    }
+    return ParsePage(ib, p, type, page, why, crcOk);
+}
+
+bool CheckedFile::ParsePage(uint64_t ib, const uint8_t* p, uint8_t type, BtPage* page, std::string* why,
+                            bool* crcOk) const {
+    const Geometry& g = unicode_ ? kUnicode : kAnsi;
     const uint8_t* t = p + kPageSize - g.pageTrailer;
     uint16_t sig = Get16(t + 2);
     uint64_t bid = 0;
@@ -212,82 +225,6 @@ void CheckedFile::WalkTree(uint64_t ib, uint64_t bid, uint8_t type, int depth, i
     for (const NbtEntry& n : page.nodes) nodes_[static_cast<uint32_t>(n.nid)] = n;
 }
 
-void CheckedFile::LeafSlack(const uint8_t* p, const BtPage& page, std::vector<NbtEntry>* nodes,
-                            std::vector<BbtEntry>* blocks) const {
-    const Geometry& g = unicode_ ? kUnicode : kAnsi;
-    const uint8_t* counts = p + g.entryBytes;
-    size_t count = counts[0], entrySize = counts[2], w = g.id;
-    // The page was parsed, so its entry size is the right one for its type.
-    size_t end = std::min<size_t>(counts[1], g.entryBytes / entrySize);
-    for (size_t i = count; i < end; ++i) {
-        const uint8_t* e = p + i * entrySize;
-        if (page.type == kPageBBT) {
-            // A block entry is checked against the block's own trailer when
-            // it is read, so only the impossible ones are left out here.
-            BbtEntry b{{GetId(e, w), GetId(e + w, w)}, Get16(e + 2 * w), Get16(e + 2 * w + 2)};
-            if ((b.bref.bid & ~uint64_t{1}) != 0 && b.bref.ib != 0 && b.cb != 0) blocks->push_back(b);
-        } else {
-            NbtEntry n{GetId(e, w) & 0xFFFFFFFF, GetId(e + w, w), GetId(e + 2 * w, w), Get32(e + 3 * w)};
-            if (n.nid != 0 && n.bidData != 0) nodes->push_back(n);
-        }
-    }
-}
-
-void CheckedFile::ScanLeaves() {
-    const Geometry& g = unicode_ ? kUnicode : kAnsi;
-    auto same = [](const NbtEntry& a, const NbtEntry& b) {
-        return a.nid == b.nid && a.bidData == b.bidData && a.bidSub == b.bidSub && a.nidParent == b.nidParent;
-    };
-    std::set<std::tuple<uint64_t, uint64_t, uint64_t, uint32_t>> known;
-    for (uint64_t ib = kPageSize; ib + kPageSize <= size_; ib += kPageSize) {
-        const uint8_t* t = data_ + ib + kPageSize - g.pageTrailer;
-        // Only pages whose type byte and its repeat agree are worth a CRC.
-        if ((t[0] != kPageBBT && t[0] != kPageNBT) || t[0] != t[1]) continue;
-        BtPage page;
-        std::string why;
-        bool crcOk = true;
-        if (!ParsePage(ib, t[0], &page, &why, &crcOk) || page.level != 0) continue;
-        // A leaf whose CRC fails may still hold entries that are right.
-        // Block entries check themselves (the block's trailer repeats its
-        // id, and its signature depends on its place); node entries cannot,
-        // so they only ever become stray entries, whose items are offered
-        // with a note and never in place of a current one. So do the
-        // entries a leaf no longer counts: a leaf that dropped an entry
-        // (an item deleted) may keep it in the slots past its count.
-        LeafSlack(data_ + ib, page, &page.nodes, &page.blocks);
-        for (const BbtEntry& b : page.blocks) {
-            uint64_t key = b.bref.bid & ~uint64_t{1};
-            if (blocks_.count(key) == 0) scannedBlocks_.emplace(key, b);
-        }
-        for (const NbtEntry& n : page.nodes) {
-            auto it = nodes_.find(static_cast<uint32_t>(n.nid));
-            if (it != nodes_.end() && same(it->second, n)) continue;
-            if (known.insert({n.nid, n.bidData, n.bidSub, n.nidParent}).second) strays_.push_back(n);
-        }
-    }
-}
-
-void CheckedFile::ScanBlocks() const {
-    const Geometry& g = unicode_ ? kUnicode : kAnsi;
-    // A block ends on a 64-byte boundary with its trailer; the trailer's
-    // size then says where the block starts, and the signature, which
-    // depends on that place and the id, rules out nearly every chance
-    // match before the CRC is computed.
-    for (uint64_t end = kPageSize + kBlockAlign; end <= size_; end += kBlockAlign) {
-        const uint8_t* t = data_ + end - g.blockTrailer;
-        uint16_t cb = Get16(t);
-        uint64_t onDisk = (cb + g.blockTrailer + kBlockAlign - 1) / kBlockAlign * kBlockAlign;
-        if (cb > kMaxBlockSize - g.blockTrailer || onDisk > end - kPageSize) continue;
-        uint64_t ib = end - onDisk;
-        uint64_t bid = unicode_ ? Get64(t + 8) : Get32(t + 4);
-        uint32_t crc = unicode_ ? Get32(t + 4) : Get32(t + 8);
-        uint64_t key = bid & ~uint64_t{1};
-        if (key == 0 || Get16(t + 2) != ComputeSig(ib, bid) || blocks_.count(key) != 0) continue;
-        if (crc != CheckCrc(data_ + ib, cb)) continue;
-        trailerBlocks_.emplace(key, BbtEntry{{bid, ib}, cb, 0});
-    }
-}
-
 const BbtEntry* CheckedFile::FindBlock(uint64_t bid) const {
     uint64_t key = bid & ~uint64_t{1};
     for (const auto* index : {&blocks_, &scannedBlocks_}) {
@@ -314,7 +251,13 @@ bool CheckedFile::Block(uint64_t bid, Bytes* out, std::string* why) const {
         *why = "block " + std::to_string(bid) + " lies outside the file";
         return false;
     }
-    const uint8_t* b = data_ + ib;
+    Bytes raw(static_cast<size_t>(onDisk));
+    std::string error;
+    if (!bytes_->Read(ib, raw.size(), raw.data(), &error)) {
+        *why = "a block that cannot be read (block " + std::to_string(bid) + At(ib) + "): " + error;
+        return false;
+    }
+    const uint8_t* b = raw.data();
     const uint8_t* t = b + onDisk - g.blockTrailer;
     uint16_t cb = Get16(t), sig = Get16(t + 2);
     uint64_t trailerBid = unicode_ ? Get64(t + 8) : Get32(t + 4);
@@ -328,7 +271,8 @@ bool CheckedFile::Block(uint64_t bid, Bytes* out, std::string* why) const {
     else if (crc != CheckCrc(b, cb)) *why = "a block with a wrong CRC" + where();
     else why->clear();
     if (!why->empty()) return false;
-    out->assign(b, b + cb);
+    raw.resize(cb);
+    *out = std::move(raw);
     if (IsInternalBid(bid) || crypt_ == kCryptNone) return true;
     if (crypt_ == kCryptCyclic) {
         *why = "a block in the cyclic encoding, which this reader does not decode" + where();
@@ -346,10 +290,10 @@ bool CheckedFile::BlockPlace(uint64_t bid, uint64_t* ib, uint16_t* cb) const {
     return true;
 }
 
-CheckedNode CheckedFile::ReadNode(const NbtEntry& entry) const {
+CheckedNode CheckedFile::ReadNode(const NbtEntry& entry, bool attachments) const {
     CheckedNode node;
     ReadData(entry.bidData, &node);
-    ReadSubnodes(entry.bidSub, 0, &node);
+    ReadSubnodes(entry.bidSub, 0, &node, attachments);
     return node;
 }
 
@@ -411,7 +355,7 @@ void CheckedFile::ReadTree(uint64_t bid, int depth, CheckedNode* node) const {
         node->dataError = "a data tree whose blocks do not add up to its total (block " + std::to_string(bid) + ")";
 }
 
-void CheckedFile::ReadSubnodes(uint64_t bid, int depth, CheckedNode* node) const {
+void CheckedFile::ReadSubnodes(uint64_t bid, int depth, CheckedNode* node, bool attachments) const {
     const Geometry& g = unicode_ ? kUnicode : kAnsi;
     if (bid == 0) return;
     auto fail = [&](const std::string& why) {
@@ -433,9 +377,10 @@ void CheckedFile::ReadSubnodes(uint64_t bid, int depth, CheckedNode* node) const
         const uint8_t* e = raw.data() + g.internalHeader + i * entrySize;
         uint32_t nid = static_cast<uint32_t>(GetId(e, g.id));
         if (level == 1) {
-            ReadSubnodes(GetId(e + g.id, g.id), depth + 1, node);
+            ReadSubnodes(GetId(e + g.id, g.id), depth + 1, node, attachments);
             continue;
         }
+        if (!attachments && NidType(nid) == kNidTypeAttachment) continue;
         CheckedNode& sub = node->subnodes[nid];
         ReadData(GetId(e + g.id, g.id), &sub);
         ReadSubnodes(GetId(e + 2 * g.id, g.id), depth + 1, &sub);

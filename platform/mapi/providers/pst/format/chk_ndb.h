@@ -12,17 +12,19 @@
 // count of any leaf page (entries a leaf dropped), yield the node entries
 // a rescue can still offer as recovered items.
 //
-// Read-only: the file's bytes are borrowed and must outlive the reader.
+// Read-only. The bytes come through a ByteSource (chk_bytes.h): a block or
+// page that cannot be read is damage like any other.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "providers/pst/format/chk_bytes.h"
 #include "providers/pst/format/ndb_bytes.h"
 #include "providers/pst/format/ndb_header.h"
 #include "providers/pst/format/ndb_page.h"
@@ -52,7 +54,11 @@ public:
     // Reads the header and indexes both B-trees. False only when the bytes
     // are not a personal folder file at all (no magic, too short, a header
     // whose B-tree roots and a scan give nothing); damage is in Problems().
+    // The bytes are borrowed and must outlive the reader.
     bool Open(const uint8_t* data, size_t size, std::string* error);
+    // The file at path, read with pread for the reader's life.
+    bool Open(const std::string& path, std::string* error);
+    bool Open(std::unique_ptr<ByteSource> bytes, std::string* error);
 
     bool Unicode() const { return unicode_; }
     uint8_t CryptMethod() const { return crypt_; }
@@ -66,14 +72,11 @@ public:
     // slots of any leaf. An entry equal to one in Nodes() is not repeated.
     const std::vector<NbtEntry>& StrayNodes() const { return strays_; }
 
-    CheckedNode ReadNode(const NbtEntry& entry) const;
-    // A way for the owner of the bytes to let go of the pages read so far
-    // (a mapped file's pages count against the process until then); long
-    // walks call Trim now and then.
-    void SetTrim(std::function<void()> trim) { trim_ = std::move(trim); }
-    void Trim() const {
-        if (trim_) trim_();
-    }
+    // Safe from several threads at once: the index is only read after Open,
+    // and the block scan it may start runs once.
+    // attachments false: the node's attachment subnodes are left unread
+    // (what a message's own properties need is all in the rest).
+    CheckedNode ReadNode(const NbtEntry& entry, bool attachments = true) const;
     // Where the block B-trees place a block: false when they do not know it.
     bool BlockPlace(uint64_t bid, uint64_t* ib, uint16_t* cb) const;
     // Reads the data behind one block id (a data tree when internal) into
@@ -86,6 +89,8 @@ private:
                   std::set<uint64_t>* seen);
     // With crcOk, a page whose CRC fails is parsed too and *crcOk says so.
     bool ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why, bool* crcOk = nullptr) const;
+    // The same on the page's bytes, already read.
+    bool ParsePage(uint64_t ib, const uint8_t* p, uint8_t type, BtPage* page, std::string* why, bool* crcOk) const;
     void ScanLeaves();
     // The entries in the slots of a parsed leaf page p past its count,
     // where entries it dropped may remain; the obviously empty ones left out.
@@ -98,11 +103,11 @@ private:
     const BbtEntry* FindBlock(uint64_t bid) const;
     bool Block(uint64_t bid, Bytes* out, std::string* why) const;
     void ReadTree(uint64_t bid, int depth, CheckedNode* node) const;
-    void ReadSubnodes(uint64_t bid, int depth, CheckedNode* node) const;
+    void ReadSubnodes(uint64_t bid, int depth, CheckedNode* node, bool attachments = true) const;
     void Problem(std::string what) { problems_.push_back(std::move(what)); }
 
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
+    std::unique_ptr<ByteSource> bytes_;
+    uint64_t size_ = 0;
     bool unicode_ = true;
     uint8_t crypt_ = kCryptNone;
     Bref nbtRoot_, bbtRoot_;
@@ -113,7 +118,6 @@ private:
     std::map<uint32_t, NbtEntry> nodes_;
     std::vector<NbtEntry> strays_;
     std::vector<std::string> problems_;
-    std::function<void()> trim_;
 };
 
 }  // namespace mapi::pst::fmt

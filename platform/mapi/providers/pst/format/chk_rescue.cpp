@@ -223,15 +223,59 @@ bool Rescuer::Run(const StoreUid& fallbackUid, StoreModel* out, std::string* err
         }
     }
     Header header;
-    return StoreModel::Load(std::move(nodes_), header, out, error);
+    if (inFile_ == nullptr) return StoreModel::Load(std::move(nodes_), header, out, error);
+    std::sort(inFile_->nids_.begin(), inFile_->nids_.end());
+    inFile_->namesLost_ = namesLost_;
+    return StoreModel::Load(std::move(nodes_), header, std::move(rowsOnly_), out, error);
 }
 
 }  // namespace rescue
 
+bool MessagesInFile::Has(uint32_t nid) const {
+    return std::binary_search(nids_.begin(), nids_.end(), nid);
+}
+
+bool MessagesInFile::Make(const CheckedFile& file, uint32_t nid, Node* out, std::string* error) const {
+    auto entry = file.Nodes().find(nid);
+    if (!Has(nid) || entry == file.Nodes().end()) {
+        if (error != nullptr) *error = "no message " + rescue::HexNid(nid) + " was left in the file";
+        return false;
+    }
+    CheckedNode node = file.ReadNode(entry->second);
+    SalvagedMessage m;
+    bool salvaged = false;
+    std::string why, failure;
+    if (rescue::MakeWhole(node, file.Unicode(), namesLost_, out, &m, &salvaged, &why, &failure)) return true;
+    if (why.empty()) why = salvaged ? m.Report() : failure;
+    if (error != nullptr) *error = "item " + rescue::HexNid(nid) + " no longer reads as it did when the file was opened: " + why;
+    return false;
+}
+
+bool MessagesInFile::Props(const CheckedFile& file, uint32_t nid, std::vector<PropValue>* out,
+                           std::string* error) const {
+    // An ANSI message may have been rebuilt by Make; its node is the one to read.
+    Node made;
+    if (!file.Unicode()) return Make(file, nid, &made, error) && ReadPropertyContext(made, out, error);
+    auto entry = file.Nodes().find(nid);
+    if (!Has(nid) || entry == file.Nodes().end()) {
+        if (error != nullptr) *error = "no message " + rescue::HexNid(nid) + " was left in the file";
+        return false;
+    }
+    // A whole Unicode message is kept as stored, so its properties are
+    // those of the node as read, attachments aside.
+    std::string why;
+    if (!WholeNode(file.ReadNode(entry->second, false), &made, &why)) {
+        if (error != nullptr) *error = "item " + rescue::HexNid(nid) + " no longer reads as it did when the file was opened: " + why;
+        return false;
+    }
+    return ReadPropertyContext(made, out, error);
+}
+
 bool RescueStore(const CheckedFile& file, const StoreUid& fallbackUid, StoreModel* out,
-                 RescueStats* stats, std::string* error) {
+                 RescueStats* stats, std::string* error, MessagesInFile* inFile) {
     *stats = RescueStats();
-    rescue::Rescuer r(file, stats);
+    if (inFile != nullptr) *inFile = MessagesInFile();
+    rescue::Rescuer r(file, stats, inFile);
     return r.Run(fallbackUid, out, error);
 }
 

@@ -1,6 +1,7 @@
-// A damaged file's store rebuilt in memory from what the checking reader
-// found sound, in the writer's store model so the writer's MAPI objects
-// can serve it read-only.
+// A damaged file's store rebuilt from what the checking reader found
+// sound, in the writer's store model so the writer's MAPI objects can serve
+// it read-only. Whole messages may stay in the file, known by their rows
+// until opened (MessagesInFile).
 //
 // What damage does, item by item:
 // - a message that passed every check is kept byte for byte;
@@ -50,8 +51,39 @@ struct RescueStats {
     std::vector<std::string> notes;
 };
 
+namespace rescue {
+class Rescuer;
+}
+
+// The messages a rescue found whole and left in the file. The model knows
+// each only by the cells of its contents table row (rowOnly); Make reads it
+// again, through the same checks, when it is opened. Salvaged and failing
+// messages are few and keep what the rescue made in the model: their
+// damage must be in their rows before they are opened, and the checks that
+// find it read them in full anyway.
+class MessagesInFile {
+public:
+    bool Has(uint32_t nid) const;
+    size_t size() const { return nids_.size(); }
+    // nid's message exactly as the rescue made it. False with the reason
+    // when it no longer reads whole: its bytes changed or cannot be read
+    // since the rescue, and its row would no longer say what it is.
+    bool Make(const CheckedFile& file, uint32_t nid, Node* out, std::string* error) const;
+    // nid's own properties as Make's node holds them, for its row in a
+    // contents table, without reading its attachments.
+    bool Props(const CheckedFile& file, uint32_t nid, std::vector<PropValue>* out, std::string* error) const;
+
+private:
+    friend class rescue::Rescuer;
+    std::vector<uint32_t> nids_;  // sorted
+    bool namesLost_ = false;
+};
+
 // fallbackUid: the store's id when its own record key cannot be read.
+// inFile: when given, the messages found whole are left in the file (see
+// MessagesInFile) instead of held in *out, so that memory follows the
+// folders and their rows, not the file's content.
 bool RescueStore(const CheckedFile& file, const StoreUid& fallbackUid, StoreModel* out,
-                 RescueStats* stats, std::string* error);
+                 RescueStats* stats, std::string* error, MessagesInFile* inFile = nullptr);
 
 }  // namespace mapi::pst::fmt

@@ -3,6 +3,7 @@
 #include "providers/pst/format/chk_ltp.h"
 #include "providers/pst/format/chk_rescue_parts.h"
 #include "providers/pst/format/chk_tc.h"
+#include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ltp_tc.h"
 #include "providers/pst/format/msg_values.h"
 
@@ -19,29 +20,37 @@ void Rescuer::AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> p
     ++stats_->failed;
 }
 
-void Rescuer::AddMessage(uint32_t nid, uint32_t folder, CheckedNode&& node, bool recovered,
-                         const std::string& origin) {
-    auto& list = (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder];
-    // The writer's readers cut a heap into Unicode-sized pages; an ANSI
-    // node of more than one block is rebuilt from what this reader read.
-    bool keepAsStored = file_.Unicode() || node.pages.size() <= 1;
-    Node whole;
+void Rescuer::AddWhole(uint32_t nid, uint32_t folder, Node&& whole) {
+    (NidType(nid) == kNidTypeAssocMessage ? associated_ : contents_)[folder].push_back(nid);
+    ++stats_->whole;
+    std::vector<PropValue> props;
     std::string why;
-    // The common case first: a whole item, kept as stored, with none of its
-    // values copied to find that out. A note to add (origin, names lost)
-    // makes it a salvaged one, which the path below builds.
-    if (origin.empty() && !namesLost_ && keepAsStored && MessageIsWhole(node) &&
-        WholeNode(std::move(node), &whole, &why)) {
+    // Only a message of the current node index can be found again by its id.
+    auto entry = file_.Nodes().find(nid);
+    if (inFile_ == nullptr || entry == file_.Nodes().end() || !ReadPropertyContext(whole, &props, &why)) {
         nodes_[nid] = {folder, std::move(whole)};
-        ++stats_->whole;
-        if (recovered) ++stats_->recovered;
-        list.push_back(nid);
         return;
     }
+    rowsOnly_[nid] = StoreModel::RowCells(std::move(props), NidType(nid) == kNidTypeAssocMessage);
+    inFile_->nids_.push_back(nid);
+}
+
+void Rescuer::AddMessage(uint32_t nid, uint32_t folder, CheckedNode&& node, bool recovered,
+                         const std::string& origin) {
+    Node whole;
     SalvagedMessage m;
-    std::string error;
-    bool salvaged = SalvageMessage(node, &m, &error);
-    if (salvaged && !origin.empty()) m.lost.push_back(origin);
+    bool salvaged = false;
+    std::string why, error;
+    // A note to add (origin) makes it a salvaged one whatever it holds.
+    if (origin.empty()) {
+        if (MakeWhole(node, file_.Unicode(), namesLost_, &whole, &m, &salvaged, &why, &error)) {
+            if (recovered) ++stats_->recovered;
+            return AddWhole(nid, folder, std::move(whole));
+        }
+    } else {
+        salvaged = SalvageMessage(node, &m, &error);
+        if (salvaged) m.lost.push_back(origin);
+    }
     if (!salvaged && !recovered) {
         std::string reason = error;
         if (const std::vector<PropValue>* row = RowOf(nid); row != nullptr)
@@ -55,29 +64,41 @@ void Rescuer::AddMessage(uint32_t nid, uint32_t folder, CheckedNode&& node, bool
         return AddFailing(nid, folder, std::move(props));
     }
     DropNamesIfLost(&m);
-    if (m.Whole() && keepAsStored && WholeNode(std::move(node), &whole, &why)) {
-        nodes_[nid] = {folder, std::move(whole)};
-        ++stats_->whole;
-    } else if (m.Whole() && !keepAsStored) {
-        std::vector<PropValue> rowProps;
-        nodes_[nid] = {folder, BuildMessageNode(m.content, &rowProps)};
-        ++stats_->whole;
-    } else {
-        if (m.Whole()) m.lost.push_back("a part of the item no property refers to: " + why);
-        AddSalvaged(nid, folder, std::move(m));
-        if (recovered) ++stats_->recovered;
-        return;
-    }
+    if (m.Whole()) m.lost.push_back("a part of the item no property refers to: " + why);
+    AddSalvaged(nid, folder, std::move(m));
     if (recovered) ++stats_->recovered;
-    list.push_back(nid);
+}
+
+namespace {
+
+void DropNames(bool namesLost, SalvagedMessage* m) {
+    // Without the name map a named property's id says nothing of what it
+    // is; handed on, it would arrive as some other property or not at all.
+    if (!namesLost) return;
+    if (size_t n = DropNamed(&m->content); n > 0)
+        m->lost.push_back(std::to_string(n) + " named properties, whose names are lost with the file's name map");
+}
+
+}  // namespace
+
+bool MakeWhole(CheckedNode& node, bool unicode, bool namesLost, Node* out, SalvagedMessage* m, bool* salvaged,
+               std::string* why, std::string* error) {
+    bool keepAsStored = unicode || node.pages.size() <= 1;
+    // The common case first: a whole item, kept as stored, with none of its
+    // values copied to find that out.
+    if (!namesLost && keepAsStored && MessageIsWhole(node) && WholeNode(std::move(node), out, why)) return true;
+    *salvaged = SalvageMessage(node, m, error);
+    if (!*salvaged) return false;
+    DropNames(namesLost, m);
+    if (!m->Whole()) return false;
+    if (keepAsStored) return WholeNode(std::move(node), out, why);
+    std::vector<PropValue> rowProps;
+    *out = BuildMessageNode(m->content, &rowProps);
+    return true;
 }
 
 void Rescuer::DropNamesIfLost(SalvagedMessage* m) {
-    // Without the name map a named property's id says nothing of what it
-    // is; handed on, it would arrive as some other property or not at all.
-    if (!namesLost_) return;
-    if (size_t n = DropNamed(&m->content); n > 0)
-        m->lost.push_back(std::to_string(n) + " named properties, whose names are lost with the file's name map");
+    DropNames(namesLost_, m);
 }
 
 void Rescuer::AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m) {
@@ -98,10 +119,8 @@ void Rescuer::AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m) {
 }
 
 void Rescuer::Messages() {
-    size_t read = 0;
     for (const auto& [nid, entry] : file_.Nodes()) {
         if (!IsMessageNid(nid)) continue;
-        if (++read % 256 == 0) file_.Trim();
         uint32_t folder = entry.nidParent;
         bool placed = folderParent_.count(folder) != 0 && NidType(folder) == kNidTypeNormalFolder;
         if (!placed) folder = SpecialFolder(&recoveredItems_, kRecoveredItemsName);

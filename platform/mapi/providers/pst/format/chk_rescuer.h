@@ -29,9 +29,22 @@ constexpr uint32_t kTagAttachLongFilename = 0x3707001F;
 constexpr uint32_t kTagAttachMimeTag = 0x370E001F;
 constexpr uint32_t kAttachByValue = 1;
 
+// What a message whose parts all pass the checks becomes: true with *out
+// its node as stored (rebuilt from what was read for an ANSI node of
+// several blocks, which the writer's readers cannot cut into pages).
+// Otherwise false; *salvaged then says whether SalvageMessage made *m
+// (with the named properties dropped when namesLost), *error why not, and
+// *why what failed when *m is whole but the node is not. Shared by the
+// rescue and by MessagesInFile::Make, so a message made again on open is
+// the one the rescue made.
+bool MakeWhole(CheckedNode& node, bool unicode, bool namesLost, Node* out, SalvagedMessage* m, bool* salvaged,
+               std::string* why, std::string* error);
+
 class Rescuer {
 public:
-    Rescuer(const CheckedFile& file, RescueStats* stats) : file_(file), stats_(stats) {}
+    // inFile: see RescueStore.
+    Rescuer(const CheckedFile& file, RescueStats* stats, MessagesInFile* inFile = nullptr)
+        : file_(file), stats_(stats), inFile_(inFile) {}
     bool Run(const StoreUid& fallbackUid, StoreModel* out, std::string* error);
 
 private:
@@ -46,6 +59,9 @@ private:
     // node is taken over: a whole message keeps its pages as they were read.
     void AddMessage(uint32_t nid, uint32_t folder, CheckedNode&& node, bool recovered,
                     const std::string& origin = "");
+    // A whole message: its node in the model, or only its row with the
+    // node left in the file.
+    void AddWhole(uint32_t nid, uint32_t folder, Node&& whole);
     void AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> props);
     void AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m);
     void DropNamesIfLost(SalvagedMessage* m);
@@ -54,7 +70,9 @@ private:
 
     const CheckedFile& file_;
     RescueStats* stats_;
+    MessagesInFile* inFile_;
     NodeSet nodes_;
+    std::map<uint32_t, std::vector<PropValue>> rowsOnly_;  // of the messages left in the file
     uint16_t reportId_ = 0;
     bool namesLost_ = false;  // named properties cannot be named
     std::map<uint32_t, uint32_t> folderParent_;  // folder -> parent as placed

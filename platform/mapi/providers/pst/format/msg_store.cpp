@@ -201,17 +201,21 @@ std::array<uint32_t, 32> StoreModel::Counters() const {
 // flags among them, for the folder's unread count); the rest is read back
 // from the file when asked. Keeping every value of every message made a
 // large copy's memory grow with everything it had written.
-void StoreModel::KeepRowCellsOnly(StoredMessage& m) {
-    const std::vector<uint32_t>& columns = m.associated ? AssocContentsColumns() : ContentsColumns();
+std::vector<PropValue> StoreModel::RowCells(std::vector<PropValue> props, bool associated) {
+    const std::vector<uint32_t>& columns = associated ? AssocContentsColumns() : ContentsColumns();
     auto shown = [&](uint32_t tag) {
         for (uint32_t c : columns)
             if (c >> 16 == tag >> 16) return true;
         return false;
     };
     std::vector<PropValue> cells;
-    for (PropValue& v : m.props)
+    for (PropValue& v : props)
         if (shown(v.tag)) cells.push_back(std::move(v));
-    m.props = std::move(cells);
+    return cells;
+}
+
+void StoreModel::KeepRowCellsOnly(StoredMessage& m) {
+    m.props = RowCells(std::move(m.props), m.associated);
     m.rowOnly = true;
 }
 

@@ -120,6 +120,16 @@ public:
     // (nodes is left without them): a reader that built the nodes in
     // memory then holds each message once.
     static bool Load(NodeSet&& nodes, const Header& header, StoreModel* out, std::string* error);
+    // The same for a reader that leaves some messages in its file: rows
+    // holds those messages' contents table cells (RowCells), and the
+    // folders' tables in nodes list them like any other. They are loaded
+    // rowOnly with no node; the store reads them from the file when one is
+    // opened (WritableFile's MessageSource).
+    static bool Load(NodeSet&& nodes, const Header& header, std::map<uint32_t, std::vector<PropValue>> rows,
+                     StoreModel* out, std::string* error);
+    // Of a message's properties, those its folder's contents table shows:
+    // what a rowOnly message keeps.
+    static std::vector<PropValue> RowCells(std::vector<PropValue> props, bool associated);
     // The same from a file open for commits, reading only the nodes the
     // model keeps (the store, the name map, the folders with their tables,
     // the receive folder table): messages stay in the file, each known by
@@ -141,7 +151,8 @@ private:
     static void KeepRowCellsOnly(StoredMessage& m);
     // file: nodes holds the folders' nodes only, the messages are in file.
     static bool LoadFrom(NodeSet& nodes, bool take, bool keepMessageNodes, const Header& header,
-                         StoreModel* out, std::string* error, const NdbFile* file = nullptr);
+                         StoreModel* out, std::string* error, const NdbFile* file = nullptr,
+                         std::map<uint32_t, std::vector<PropValue>>* rowsLeft = nullptr);
     uint32_t NewFolderNid();
     uint32_t AddFolderWithNid(uint32_t nid, uint32_t parent, std::string_view name,
                               std::string_view containerClass, bool search);

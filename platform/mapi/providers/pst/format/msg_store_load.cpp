@@ -49,6 +49,11 @@ bool StoreModel::Load(NodeSet&& nodes, const Header& header, StoreModel* out, st
     return LoadFrom(nodes, true, true, header, out, error);
 }
 
+bool StoreModel::Load(NodeSet&& nodes, const Header& header, std::map<uint32_t, std::vector<PropValue>> rows,
+                      StoreModel* out, std::string* error) {
+    return LoadFrom(nodes, true, true, header, out, error, nullptr, &rows);
+}
+
 bool StoreModel::Load(NdbFile& file, const Header& header, StoreModel* out, std::string* error) {
     NodeSet nodes;
     std::string why;
@@ -73,7 +78,8 @@ bool StoreModel::Load(NdbFile& file, const Header& header, StoreModel* out, std:
 }
 
 bool StoreModel::LoadFrom(NodeSet& nodes, bool take, bool keepMessageNodes, const Header& header,
-                          StoreModel* out, std::string* error, const NdbFile* file) {
+                          StoreModel* out, std::string* error, const NdbFile* file,
+                          std::map<uint32_t, std::vector<PropValue>>* rowsLeft) {
     auto fail = [&](const std::string& why) {
         if (error != nullptr) *error = why;
         return false;
@@ -132,13 +138,19 @@ bool StoreModel::LoadFrom(NodeSet& nodes, bool take, bool keepMessageNodes, cons
             if (!ReadTableContext(t->node, &columns, &rows, error)) return false;
             bool associated = tableType == kNidTypeAssocContentsTable;
             for (TableRow& r : rows) {
-                const TopNode* m = file != nullptr ? nullptr : node(r.rowId);
-                if (file != nullptr ? file->Nodes().count(r.rowId) == 0 : m == nullptr)
+                std::vector<PropValue>* cells = nullptr;
+                if (rowsLeft != nullptr)
+                    if (auto it = rowsLeft->find(r.rowId); it != rowsLeft->end()) cells = &it->second;
+                const TopNode* m = file != nullptr || cells != nullptr ? nullptr : node(r.rowId);
+                if (file != nullptr ? file->Nodes().count(r.rowId) == 0 : m == nullptr && cells == nullptr)
                     return fail("a contents table lists a message the file lacks");
                 StoredMessage sm;
                 sm.folder = nid;
                 sm.associated = associated;
-                if (file != nullptr) {
+                if (cells != nullptr) {
+                    sm.props = std::move(*cells);
+                    sm.rowOnly = true;
+                } else if (file != nullptr) {
                     // The row holds every column the tables are built from.
                     sm.props = std::move(r.cells);
                     sm.rowOnly = true;
