@@ -19,10 +19,6 @@ namespace mapi::imap {
 
 namespace {
 
-// Long enough for a large APPEND on a slow line; short enough that a server
-// that stopped answering does not hold a run for ever.
-constexpr time_t kTimeoutSeconds = 120;
-
 std::string ServerWords(mailimap* session) {
     if (session == nullptr || session->imap_response == nullptr) return {};
     return session->imap_response;
@@ -201,7 +197,9 @@ HRESULT Connection::Ensure(std::string* error, bool announce) {
 HRESULT Connection::Connect(std::string* error) {
     session_ = mailimap_new(0, nullptr);
     if (session_ == nullptr) return MAPI_E_NOT_ENOUGH_MEMORY;
-    mailimap_set_timeout(session_, kTimeoutSeconds);
+    // The greeting, STARTTLS, the TLS handshake and the login wait like any
+    // command answered at once.
+    mailimap_set_timeout(session_, kReplySeconds);
     const std::string where = account_.host + ":" + std::to_string(account_.port);
     SniTarget sni{account_.host};
     const int r = account_.implicitTls
@@ -280,6 +278,28 @@ HRESULT Connection::Login(std::string* error) {
     *error = "the IMAP server " + account_.host + " refused the login of " + account_.user +
              (words.empty() ? std::string() : ": " + words);
     return MAPI_E_LOGON_FAILED;
+}
+
+void Connection::SetWait(time_t seconds) {
+    if (session_ != nullptr && session_->imap_stream != nullptr)
+        mailstream_low_set_timeout(mailstream_get_low(session_->imap_stream), seconds);
+}
+
+Connection::Patience::Patience(Connection& conn) : conn_(conn) {
+    conn_.SetWait(kPatientSeconds);
+}
+
+Connection::Patience::Patience(Connection& conn, size_t bytes) : conn_(conn) {
+    const size_t carry = bytes / kSlowLineBytesPerSecond;
+    conn_.SetWait(carry >= static_cast<size_t>(kPatientSeconds - kReplySeconds)
+                      ? kPatientSeconds
+                      : kReplySeconds + static_cast<time_t>(carry));
+}
+
+Connection::Patience::~Patience() {
+    // A command that lost the connection closed it: a new one starts with
+    // the short wait anyway.
+    conn_.SetWait(kReplySeconds);
 }
 
 HRESULT Connection::Run(const std::function<HRESULT(bool, std::string*)>& op, std::string* error) {

@@ -4,8 +4,10 @@ a generated store and every .pst sample are copied with quirnel-copy into
 IMAP accounts and checked through imaplib (imap_check), then copied back
 into embedded stores that must keep every property MIME carries
 (mailfiles_roundtrip); the server is killed and restarted in the middle of
-a copy, which must end with every item there exactly once; a server that
-refuses the largest messages fails each of them alone with its words; a
+a copy, which must end with every item there exactly once, as must a copy
+whose connection falls silent (hushing_relay), without a long wait; a
+server that refuses the largest messages fails each of them alone with its
+words; a
 wrong password must end the run with one clear message, and the server's
 certificate must be checked. The same account read over imaps:// shows what
 it shows over STARTTLS.
@@ -27,6 +29,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, '..', 'mailfiles'))
 import dovecot_fixture  # noqa: E402
+import hushing_relay  # noqa: E402
 import imap_check  # noqa: E402
 
 PASSWORD = 'secret'
@@ -93,7 +96,7 @@ def main():
     copy = os.path.join(build, 'copy/quirnel-copy')
     roundtrip = os.path.join(HERE, '..', 'mailfiles', 'mailfiles_roundtrip.py')
     samples = sorted(glob.glob(os.path.join(shared, 'fixtures/pst/*.pst')))
-    users = {'gen': PASSWORD, 'drop': PASSWORD, 'gone': PASSWORD}
+    users = {'gen': PASSWORD, 'drop': PASSWORD, 'gone': PASSWORD, 'hush': PASSWORD}
     users.update({'pst%d' % i: PASSWORD for i in range(len(samples))})
     failures = []
     with dovecot_fixture.Dovecot(users=users) as server, \
@@ -327,12 +330,19 @@ def main():
                                    output.get('err', '')[-1000:]))
             # The same run once more with the server back: it copies what the
             # first left, and counts what that one stored as already there.
+            started = time.monotonic()
             rc, again, err = run(copy, '--source', 'generated', '--target', 'acct-gone')
+            again_took = time.monotonic() - started
             there = re.search(r'(?m)^Summary: .*already there (\d+), copied (\d+), failed (\d+)',
                               again)
             problems, checked, contents = imap_check.check(server.port, 'gone', PASSWORD, dump_text)
             twice = {k: v for k, v in imap_check.provenance_entries(contents).items() if v != 1}
-            print('gone, run again: %s' % (there.group(0) if there else 'no summary'))
+            print('gone, run again in %.1f s: %s'
+                  % (again_took, there.group(0) if there else 'no summary'))
+            # A few thousand small messages to a local server take seconds;
+            # a minute means a command waited out its timeout.
+            if again_took > 60:
+                failures.append('run again after the server was gone took %.1f s' % again_took)
             if (rc != 0 or not first or not there or int(there.group(1)) != stored
                     or int(there.group(1)) < int(first.group(1))
                     or int(there.group(1)) + int(there.group(2)) != total
@@ -342,6 +352,49 @@ def main():
                                 % (rc, first.group(0) if first else None,
                                    there.group(0) if there else None, checked, total, twice,
                                    '\n'.join(problems[:20]), again[-1500:]))
+
+        # ------------------------------------------------ a connection that falls silent
+        # Mid-copy, nothing more comes back on the connection in use (an
+        # answer lost on the way, a session the server stopped serving):
+        # the command in flight gives up within its reply timeout, the run
+        # reconnects and retries, and every item arrives exactly once.
+        if sources and sources[0][0] == 'generated':
+            with hushing_relay.HushingRelay(server.port) as relay:
+                run(mapiprofile, 'add', 'acct-hush', 'imap://hush@127.0.0.1:%d' % relay.port)
+                proc = subprocess.Popen([copy, '--source', 'generated', '--target', 'acct-hush'],
+                                        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        text=True)
+                output = {}
+                reader = threading.Thread(target=lambda: output.update(
+                    zip(('out', 'err'), proc.communicate())))
+                reader.start()
+                deadline = time.monotonic() + 300
+                while message_total(server.port, 'hush') < total // 3 and proc.poll() is None \
+                        and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                hushed = relay.hush()
+                before = relay.connections
+                started = time.monotonic()
+                reader.join(600)
+                took = time.monotonic() - started
+                out = output.get('out', '')
+                problems, checked, contents = imap_check.check(server.port, 'hush', PASSWORD,
+                                                               dump_text)
+                twice = {k: v for k, v in imap_check.provenance_entries(contents).items()
+                         if v != 1}
+                print('hush: %d connection(s) fell silent (%d bytes of answers lost); the run '
+                      'ended %.1f s later after %d new connections, %d of %d there'
+                      % (hushed, relay.swallowed, took, relay.connections - before, checked, total))
+                # The reply timeout is 30 s; the old 120 s would show here.
+                if (proc.returncode != 0 or 'Error ' in out or 'Skip folder' in out or hushed == 0
+                        or relay.connections == before or took > 90 or problems or twice
+                        or checked != total):
+                    failures.append('silent connection: exit %s after %.1f s, %d new connections, '
+                                    '%d of %d there, twice %r\n%s\n%s\n%s'
+                                    % (proc.returncode, took, relay.connections - before, checked,
+                                       total,
+                                       twice, '\n'.join(problems[:20]), out[-1500:],
+                                       output.get('err', '')[-1000:]))
 
         # ------------------------------------------------ messages the server refuses
         if sources and sources[0][0] == 'generated':
