@@ -83,11 +83,19 @@ class HushingRelay:
                     with self._lock:
                         self.swallowed += len(data)
                     continue
-                sink.sendall(data)
+                try:
+                    sink.sendall(data)
+                except OSError:
+                    if not pair.hushed:
+                        raise
         except OSError:
             pass
-        # Either side leaving ends the pair: the client that gave up on a
-        # silent connection must not leave its server session behind.
+        # A silent connection stays open, saying nothing, even when its
+        # server has gone (a LOGOUT sent into it is never answered); it ends
+        # when its client leaves. Otherwise either side leaving ends the
+        # pair: a client that gave up must not leave its session behind.
+        if answers and pair.hushed:
+            return
         for s in (source, sink):
             try:
                 s.shutdown(socket.SHUT_RDWR)

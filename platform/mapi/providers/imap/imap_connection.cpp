@@ -135,6 +135,16 @@ void Connection::Close() {
     selected_.clear();
 }
 
+void Connection::Abandon() {
+    // mailimap_free says LOGOUT first and waits for the answer: on a
+    // connection that stopped answering, that is one more timeout.
+    if (session_ != nullptr && session_->imap_stream != nullptr) {
+        mailstream_close(session_->imap_stream);
+        session_->imap_stream = nullptr;
+    }
+    Close();
+}
+
 bool Connection::HasCapability(const char* name) const {
     return session_ != nullptr && mailimap_has_extension(session_, const_cast<char*>(name)) != 0;
 }
@@ -153,7 +163,7 @@ HRESULT Connection::Result(int code, const char* command, std::string* error) {
         case MAILIMAP_ERROR_BAD_STATE:
         case MAILIMAP_ERROR_CONNECTION_REFUSED:
             *error = std::string(command) + ": the connection to " + account_.host + " was lost";
-            Close();
+            Abandon();
             return MAPI_E_NETWORK_ERROR;
         default: {
             const std::string words = ServerWords(session_);
@@ -183,7 +193,10 @@ HRESULT Connection::Ensure(std::string* error, bool announce) {
     }
     if (hr == S_OK) hr = Connect(error);
     if (hr == S_OK) hr = Login(error);
-    if (hr != S_OK) Close();
+    if (hr == MAPI_E_NETWORK_ERROR)
+        Abandon();
+    else if (hr != S_OK)
+        Close();
     if (hr == MAPI_E_LOGON_FAILED) {
         refused_ = *error;
         if (!announce) return hr;
@@ -317,7 +330,7 @@ HRESULT Connection::Run(const std::function<HRESULT(bool, std::string*)>& op, st
             hr = op(attempt > 0, error);
         }
         if (hr != MAPI_E_NETWORK_ERROR) return hr;
-        Close();
+        Abandon();
     }
     unreachable_ = true;
     return hr;

@@ -70,9 +70,12 @@ public:
     // (each read and each write waits at most this long; a transfer that
     // keeps moving is never cut). Past it the connection counts as lost,
     // and Run reconnects and retries: an answer lost on the way, or a
-    // server that stopped answering one connection, costs seconds, not
-    // minutes. Commands a server answers at once wait kReplySeconds.
-    static constexpr time_t kReplySeconds = 30;
+    // server that stopped answering one connection, costs under a minute.
+    // Commands a server answers at once wait kReplySeconds: more than the
+    // 30 s between the notices a server sends while it works on a command
+    // (Dovecot's "* OK Mailbox is locked" while it waits for a lock), so
+    // a server that says it is busy is waited for, not left.
+    static constexpr time_t kReplySeconds = 45;
     static constexpr time_t kPatientSeconds = 120;
     // The slowest line an APPEND allows for: its last bytes may still sit in
     // the send buffers when the wait for the answer begins.
@@ -99,6 +102,7 @@ private:
     HRESULT VerifyPeer(std::string* error);
     HRESULT Login(std::string* error);
     void SetWait(time_t seconds);
+    void Abandon();
 
     Account account_;
     std::string password_;

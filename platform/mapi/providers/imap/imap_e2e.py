@@ -301,6 +301,14 @@ def main():
                 time.sleep(0.05)
             server.kill()
             killed = time.monotonic()
+            # A session killed while it took a mailbox's dotlock may leave the
+            # lock file still empty, without the PID that would show its owner
+            # gone: Dovecot then waits for it to turn stale, 120 s after it was
+            # made, and a run again into that mailbox waits as long.
+            locks = [os.path.relpath(os.path.join(d, f), server.home)
+                     for d, _, files in os.walk(os.path.join(server.home, 'gone'))
+                     for f in files if f.endswith('.lock') and
+                     os.path.getsize(os.path.join(d, f)) == 0]
             reader.join(300)
             took = time.monotonic() - killed
             server.start()
@@ -343,11 +351,12 @@ def main():
                               again)
             problems, checked, contents = imap_check.check(server.port, 'gone', PASSWORD, dump_text)
             twice = {k: v for k, v in imap_check.provenance_entries(contents).items() if v != 1}
-            print('gone, run again in %.1f s: %s'
-                  % (again_took, there.group(0) if there else 'no summary'))
+            print('gone, run again in %.1f s%s: %s'
+                  % (again_took, ', the server kept empty locks %s' % locks if locks else '',
+                     there.group(0) if there else 'no summary'))
             # A few thousand small messages to a local server take seconds;
-            # a minute means a command waited out its timeout.
-            if again_took > 60:
+            # a minute means a command waited out a timeout of its own.
+            if again_took > (150 if locks else 60):
                 failures.append('run again after the server was gone took %.1f s' % again_took)
             if (rc != 0 or not first or not there or int(there.group(1)) != stored
                     or int(there.group(1)) < int(first.group(1))
@@ -391,9 +400,11 @@ def main():
                 print('hush: %d connection(s) fell silent (%d bytes of answers lost); the run '
                       'ended %.1f s later after %d new connections, %d of %d there'
                       % (hushed, relay.swallowed, took, relay.connections - before, checked, total))
-                # The reply timeout is 30 s; the old 120 s would show here.
+                # One reply timeout (45 s) and the rest of the copy; the old
+                # 120 s, or a LOGOUT that waits out a second timeout before
+                # the reconnect, would show here.
                 if (proc.returncode != 0 or 'Error ' in out or 'Skip folder' in out or hushed == 0
-                        or relay.connections == before or took > 90 or problems or twice
+                        or relay.connections == before or took > 85 or problems or twice
                         or checked != total):
                     failures.append('silent connection: exit %s after %.1f s, %d new connections, '
                                     '%d of %d there, twice %r\n%s\n%s\n%s'
