@@ -19,10 +19,6 @@ namespace mapi::imap {
 
 namespace {
 
-// Long enough for a large APPEND on a slow line; short enough that a server
-// that stopped answering does not hold a run for ever.
-constexpr time_t kTimeoutSeconds = 120;
-
 std::string ServerWords(mailimap* session) {
     if (session == nullptr || session->imap_response == nullptr) return {};
     return session->imap_response;
@@ -139,6 +135,16 @@ void Connection::Close() {
     selected_.clear();
 }
 
+void Connection::Abandon() {
+    // mailimap_free says LOGOUT first and waits for the answer: on a
+    // connection that stopped answering, that is one more timeout.
+    if (session_ != nullptr && session_->imap_stream != nullptr) {
+        mailstream_close(session_->imap_stream);
+        session_->imap_stream = nullptr;
+    }
+    Close();
+}
+
 bool Connection::HasCapability(const char* name) const {
     return session_ != nullptr && mailimap_has_extension(session_, const_cast<char*>(name)) != 0;
 }
@@ -157,7 +163,7 @@ HRESULT Connection::Result(int code, const char* command, std::string* error) {
         case MAILIMAP_ERROR_BAD_STATE:
         case MAILIMAP_ERROR_CONNECTION_REFUSED:
             *error = std::string(command) + ": the connection to " + account_.host + " was lost";
-            Close();
+            Abandon();
             return MAPI_E_NETWORK_ERROR;
         default: {
             const std::string words = ServerWords(session_);
@@ -187,7 +193,10 @@ HRESULT Connection::Ensure(std::string* error, bool announce) {
     }
     if (hr == S_OK) hr = Connect(error);
     if (hr == S_OK) hr = Login(error);
-    if (hr != S_OK) Close();
+    if (hr == MAPI_E_NETWORK_ERROR)
+        Abandon();
+    else if (hr != S_OK)
+        Close();
     if (hr == MAPI_E_LOGON_FAILED) {
         refused_ = *error;
         if (!announce) return hr;
@@ -201,7 +210,9 @@ HRESULT Connection::Ensure(std::string* error, bool announce) {
 HRESULT Connection::Connect(std::string* error) {
     session_ = mailimap_new(0, nullptr);
     if (session_ == nullptr) return MAPI_E_NOT_ENOUGH_MEMORY;
-    mailimap_set_timeout(session_, kTimeoutSeconds);
+    // The greeting, STARTTLS, the TLS handshake and the login wait like any
+    // command answered at once.
+    mailimap_set_timeout(session_, kReplySeconds);
     const std::string where = account_.host + ":" + std::to_string(account_.port);
     SniTarget sni{account_.host};
     const int r = account_.implicitTls
@@ -282,6 +293,28 @@ HRESULT Connection::Login(std::string* error) {
     return MAPI_E_LOGON_FAILED;
 }
 
+void Connection::SetWait(time_t seconds) {
+    if (session_ != nullptr && session_->imap_stream != nullptr)
+        mailstream_low_set_timeout(mailstream_get_low(session_->imap_stream), seconds);
+}
+
+Connection::Patience::Patience(Connection& conn) : conn_(conn) {
+    conn_.SetWait(kPatientSeconds);
+}
+
+Connection::Patience::Patience(Connection& conn, size_t bytes) : conn_(conn) {
+    const size_t carry = bytes / kSlowLineBytesPerSecond;
+    conn_.SetWait(carry >= static_cast<size_t>(kPatientSeconds - kReplySeconds)
+                      ? kPatientSeconds
+                      : kReplySeconds + static_cast<time_t>(carry));
+}
+
+Connection::Patience::~Patience() {
+    // A command that lost the connection closed it: a new one starts with
+    // the short wait anyway.
+    conn_.SetWait(kReplySeconds);
+}
+
 HRESULT Connection::Run(const std::function<HRESULT(bool, std::string*)>& op, std::string* error) {
     HRESULT hr = MAPI_E_NETWORK_ERROR;
     // Once a server stayed away through every attempt, each later item
@@ -297,7 +330,7 @@ HRESULT Connection::Run(const std::function<HRESULT(bool, std::string*)>& op, st
             hr = op(attempt > 0, error);
         }
         if (hr != MAPI_E_NETWORK_ERROR) return hr;
-        Close();
+        Abandon();
     }
     unreachable_ = true;
     return hr;

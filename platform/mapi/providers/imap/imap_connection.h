@@ -12,6 +12,8 @@
 // Not thread-safe: the store's lock serialises every use.
 #pragma once
 
+#include <cstddef>
+#include <ctime>
 #include <functional>
 #include <string>
 
@@ -64,10 +66,43 @@ public:
     // The mailbox selected last in this connection ("" after a reconnect).
     std::string& Selected() { return selected_; }
 
+    // How long the server may send nothing while a command waits for it
+    // (each read and each write waits at most this long; a transfer that
+    // keeps moving is never cut). Past it the connection counts as lost,
+    // and Run reconnects and retries: an answer lost on the way, or a
+    // server that stopped answering one connection, costs under a minute.
+    // Commands a server answers at once wait kReplySeconds: more than the
+    // 30 s between the notices a server sends while it works on a command
+    // (Dovecot's "* OK Mailbox is locked" while it waits for a lock), so
+    // a server that says it is busy is waited for, not left.
+    static constexpr time_t kReplySeconds = 45;
+    static constexpr time_t kPatientSeconds = 120;
+    // The slowest line an APPEND allows for: its last bytes may still sit in
+    // the send buffers when the wait for the answer begins.
+    static constexpr size_t kSlowLineBytesPerSecond = 32 * 1024;
+
+    // While it lives, the server may stay silent for longer: kPatientSeconds
+    // for a server-side COPY, which may take its time and is not sent twice;
+    // for an APPEND of `bytes`, kReplySeconds plus the time a slow line takes
+    // to carry them, at most kPatientSeconds.
+    class Patience {
+    public:
+        explicit Patience(Connection& conn);
+        Patience(Connection& conn, size_t bytes);
+        ~Patience();
+        Patience(const Patience&) = delete;
+        Patience& operator=(const Patience&) = delete;
+
+    private:
+        Connection& conn_;
+    };
+
 private:
     HRESULT Connect(std::string* error);
     HRESULT VerifyPeer(std::string* error);
     HRESULT Login(std::string* error);
+    void SetWait(time_t seconds);
+    void Abandon();
 
     Account account_;
     std::string password_;

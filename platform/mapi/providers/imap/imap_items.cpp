@@ -168,6 +168,7 @@ HRESULT Layout::AddItem(const FolderPath& folder, const std::string& bytes,
             mailimap_flag_list* list = FlagList(flags);
             mailimap_date_time* date = InternalDate(bytes);
             uint32_t uid = 0;
+            Connection::Patience patience(*conn_, bytes.size());
             const int r = conn_->HasCapability("UIDPLUS")
                               ? mailimap_uidplus_append(conn_->Session(), wire.c_str(), list, date,
                                                         bytes.data(), bytes.size(), &validity, &uid)
@@ -221,6 +222,7 @@ HRESULT Layout::CopyItems(const FolderPath& from, const std::vector<std::string>
             for (uint32_t uid : uids) mailimap_set_add_single(set.set, uid);
             const std::string command = "COPY to " + wire;
             sent = true;
+            Connection::Patience patience(*conn_);
             if (!conn_->HasCapability("UIDPLUS"))
                 return conn_->Result(mailimap_uid_copy(conn_->Session(), set.set, wire.c_str()),
                                      command.c_str(), err);
