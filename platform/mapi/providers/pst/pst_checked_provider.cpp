@@ -71,17 +71,14 @@ public:
     bool Recognizes(const std::string& path) const override {
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return false;
-        uint8_t head[514] = {};
+        // Every encoding is read here, the cyclic one too: libpff would hand
+        // on whatever a damaged block of it decodes to.
+        uint8_t head[12] = {};
         ssize_t n = ::read(fd, head, sizeof head);
         ::close(fd);
         if (n < 12 || std::memcmp(head, "!BDN", 4) != 0) return false;
         uint16_t version = static_cast<uint16_t>(head[10] | (head[11] << 8));
-        const bool unicode = version == 23;
-        if (!unicode && version != 14 && version != 15) return false;
-        // A file in the cyclic encoding is left to libpff, which decodes it;
-        // this reader would only report each of its blocks as unreadable.
-        const ssize_t cryptAt = unicode ? 513 : 461;
-        return n <= cryptAt || head[cryptAt] != pst::fmt::kCryptCyclic;
+        return version == 23 || version == 14 || version == 15;
     }
 
     HRESULT OpenStore(const ProfileEntry& entry, IMsgStore** store, std::string* error) override {

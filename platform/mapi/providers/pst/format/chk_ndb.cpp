@@ -273,12 +273,9 @@ bool CheckedFile::Block(uint64_t bid, Bytes* out, std::string* why) const {
     if (!why->empty()) return false;
     raw.resize(cb);
     *out = std::move(raw);
-    if (IsInternalBid(bid) || crypt_ == kCryptNone) return true;
-    if (crypt_ == kCryptCyclic) {
-        *why = "a block in the cyclic encoding, which this reader does not decode" + where();
-        return false;
-    }
-    DecodePermute(out->data(), out->size());
+    // The cyclic key is the block's id as the B-tree knows it; crypt_ is
+    // always a known method (Open replaces any other).
+    DecodeBlockData(out->data(), out->size(), key, crypt_);
     return true;
 }
 

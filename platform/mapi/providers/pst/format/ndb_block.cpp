@@ -28,14 +28,14 @@ uint64_t BlockSizeOnDisk(size_t n) {
 
 Bytes StoredForm(const Bytes& data, uint64_t bid, uint8_t crypt) {
     Bytes stored = data;
-    if (crypt == kCryptPermute && !IsInternalBid(bid)) EncodePermute(stored.data(), stored.size());
+    EncodeBlockData(stored.data(), stored.size(), bid, crypt);
     return stored;
 }
 
 Bytes EncodeBlock(const Bytes& data, uint64_t bid, uint64_t ib, uint8_t crypt) {
     Bytes block(BlockSizeOnDisk(data.size()), 0);
     if (!data.empty()) std::memcpy(block.data(), data.data(), data.size());
-    if (crypt == kCryptPermute && !IsInternalBid(bid)) EncodePermute(block.data(), data.size());
+    EncodeBlockData(block.data(), data.size(), bid, crypt);
     uint8_t* t = block.data() + block.size() - kBlockTrailerSize;
     Put16(t, static_cast<uint16_t>(data.size()));
     Put16(t + 2, ComputeSig(ib, bid));
@@ -57,9 +57,8 @@ bool DecodeBlock(const uint8_t* block, size_t available, uint16_t cb, uint64_t b
     if (Get16(t + 2) != ComputeSig(ib, bid)) return Fail(error, "wrong signature" + where);
     if (Get32(t + 4) != ComputeCrc(block, cb)) return Fail(error, "wrong CRC" + where);
     data->assign(block, block + cb);
-    if (IsInternalBid(bid) || crypt == kCryptNone) return true;
-    if (crypt != kCryptPermute) return Fail(error, "a block in an encoding other than the compressible one" + where);
-    DecodePermute(data->data(), data->size());
+    if (!DecodeBlockData(data->data(), data->size(), bid, crypt))
+        return Fail(error, "a block in an encoding this reader does not know" + where);
     return true;
 }
 

@@ -17,15 +17,16 @@ namespace mapi::pst::fmt {
 uint64_t BlockSizeOnDisk(size_t n);
 
 // Lays out a block: data (at most 8176 bytes) in the file's encoding
-// (crypt, the header's bCryptMethod; tree blocks are never encoded), zero
-// padding, and the trailer with signature and the CRC of the stored bytes.
+// (crypt, the header's bCryptMethod: none, permute or cyclic; tree blocks
+// are never encoded), zero padding, and the trailer with signature and the
+// CRC of the stored bytes.
 Bytes EncodeBlock(const Bytes& data, uint64_t bid, uint64_t ib, uint8_t crypt);
 // Checks a block read from ib whose BBT entry says cb bytes of data and id
-// bid; returns the data, decoded, in *data. The cyclic encoding is refused.
+// bid; returns the data, decoded, in *data. An unknown encoding is refused.
 bool DecodeBlock(const uint8_t* block, size_t available, uint16_t cb, uint64_t bid, uint64_t ib, uint8_t crypt,
                  Bytes* data, std::string* error);
 // The bytes a block with this data stores before its padding: data itself,
-// or its permuted form. crypt must be none or permute.
+// or its encoded form (crypt none, permute or cyclic).
 Bytes StoredForm(const Bytes& data, uint64_t bid, uint8_t crypt);
 
 // XBLOCK (level 1: ids of data blocks) or XXBLOCK (level 2: ids of XBLOCKs).

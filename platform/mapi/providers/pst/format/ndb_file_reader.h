@@ -4,7 +4,8 @@
 // counterpart of ndb_file_writer and the base of a checking reader.
 //
 // Unencoded files and those with the compressible (permutation) encoding
-// are read; the cyclic encoding is refused, as this code never writes it.
+// are read; the cyclic encoding is refused: the writer lays it out only
+// for tests of the checking reader and never changes such a file in place.
 #pragma once
 
 #include <string>

@@ -2,6 +2,9 @@
 
 #include <array>
 
+#include "providers/pst/format/ndb_header.h"
+#include "providers/pst/format/ndb_ids.h"
+
 namespace mapi::pst::fmt {
 namespace {
 
@@ -31,6 +34,27 @@ constexpr std::array<uint8_t, 256> Inverse(const std::array<uint8_t, 256>& t) {
 }
 constexpr std::array<uint8_t, 256> kEncode = Inverse(kDecode);
 
+// mpbbS of [MS-PST] 5.1: the middle third of mpbbCrypt, which only the
+// cyclic encoding uses. It pairs bytes up (S[S[x]] == x), which is what
+// makes that encoding undo itself.
+constexpr std::array<uint8_t, 256> kMiddle = {
+     20,  83,  15,  86, 179, 200, 122, 156, 235, 101,  72,  23,  22,  21, 159,   2,
+    204,  84, 124, 131,   0,  13,  12,  11, 162,  98, 168, 118, 219, 217, 237, 199,
+    197, 164, 220, 172, 133, 116, 214, 208, 167, 155, 174, 154, 150, 113, 102, 195,
+     99, 153, 184, 221, 115, 146, 142, 132, 125, 165,  94, 209,  93, 147, 177,  87,
+     81,  80, 128, 137,  82, 148,  79,  78,  10, 107, 188, 141, 127, 110,  71,  70,
+     65,  64,  68,   1,  17, 203,   3,  63, 247, 244, 225, 169, 143,  60,  58, 249,
+    251, 240,  25,  48, 130,   9,  46, 201, 157, 160, 134,  73, 238, 111,  77, 109,
+    196,  45, 129,  52,  37, 135,  27, 136, 170, 252,   6, 161,  18,  56, 253,  76,
+     66, 114, 100,  19,  55,  36, 106, 117, 119,  67, 255, 230, 180,  75,  54,  92,
+    228, 216,  53,  61,  69, 185,  44, 236, 183,  49,  43,  41,   7, 104, 163,  14,
+    105, 123,  24, 158,  33,  57, 190,  40,  26,  91, 120, 245,  35, 202,  42, 176,
+    175,  62, 254,   4, 140, 231, 229, 152,  50, 149, 211, 246,  74, 232, 166, 234,
+    233, 243, 213,  47, 112,  32, 242,  31,   5, 103, 173,  85,  16, 206, 205, 227,
+     39,  59, 218, 186, 215, 194,  38, 212, 145,  29, 210,  28,  34,  51, 248, 250,
+    241,  90, 239, 207, 144, 182, 139, 181, 189, 192, 191,   8, 151,  30, 108, 226,
+     97, 224, 198, 193,  89, 171, 187,  88, 222,  95, 223,  96, 121, 126, 178, 138};
+
 }  // namespace
 
 void DecodePermute(uint8_t* data, size_t n) {
@@ -39,6 +63,33 @@ void DecodePermute(uint8_t* data, size_t n) {
 
 void EncodePermute(uint8_t* data, size_t n) {
     for (size_t i = 0; i < n; ++i) data[i] = kEncode[data[i]];
+}
+
+void CryptCyclic(uint8_t* data, size_t n, uint32_t key) {
+    uint16_t w = static_cast<uint16_t>(key ^ (key >> 16));
+    for (size_t i = 0; i < n; ++i, ++w) {
+        const uint8_t low = static_cast<uint8_t>(w), high = static_cast<uint8_t>(w >> 8);
+        uint8_t b = kEncode[static_cast<uint8_t>(data[i] + low)];
+        b = kMiddle[static_cast<uint8_t>(b + high)];
+        b = kDecode[static_cast<uint8_t>(b - high)];
+        data[i] = static_cast<uint8_t>(b - low);
+    }
+}
+
+bool EncodeBlockData(uint8_t* data, size_t n, uint64_t bid, uint8_t crypt) {
+    if (IsInternalBid(bid) || crypt == kCryptNone) return true;
+    if (crypt == kCryptPermute) EncodePermute(data, n);
+    else if (crypt == kCryptCyclic) CryptCyclic(data, n, static_cast<uint32_t>(bid));
+    else return false;
+    return true;
+}
+
+bool DecodeBlockData(uint8_t* data, size_t n, uint64_t bid, uint8_t crypt) {
+    if (IsInternalBid(bid) || crypt == kCryptNone) return true;
+    if (crypt == kCryptPermute) DecodePermute(data, n);
+    else if (crypt == kCryptCyclic) CryptCyclic(data, n, static_cast<uint32_t>(bid));
+    else return false;
+    return true;
 }
 
 }  // namespace mapi::pst::fmt
