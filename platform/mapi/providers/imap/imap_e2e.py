@@ -56,6 +56,24 @@ def message_total(port, user, rescan=False):
         return -1
 
 
+def copy_until_a_third(copy, env, port, account, user, total):
+    """Starts a copy of the generated store into account and returns once the
+    server holds a third of its total items (or the copy ended): the
+    process, the thread reading its output, and the dict that output goes
+    to ('out', 'err') when it ends."""
+    proc = subprocess.Popen([copy, '--source', 'generated', '--target', account],
+                            env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    output = {}
+    reader = threading.Thread(target=lambda: output.update(
+        zip(('out', 'err'), proc.communicate())))
+    reader.start()
+    deadline = time.monotonic() + 300
+    while message_total(port, user) < total // 3 and proc.poll() is None \
+            and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return proc, reader, output
+
+
 def refused_check(failures, sizes, mapiprofile, copy, tmp, env):
     """A server that refuses the largest messages (a size limit): each of
     them fails alone with the server's words, every other one arrives."""
@@ -247,17 +265,8 @@ def main():
                 dump_text = f.read()
             total = sum(len(i) for _, _, i in imap_check.parse_dump(dump_text))
             run(mapiprofile, 'add', 'acct-drop', server.url('drop'))
-            proc = subprocess.Popen([copy, '--source', 'generated', '--target', 'acct-drop'],
-                                    env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                    text=True)
-            output = {}
-            reader = threading.Thread(target=lambda: output.update(
-                zip(('out', 'err'), proc.communicate())))
-            reader.start()
-            deadline = time.monotonic() + 300
-            while message_total(server.port, 'drop') < total // 3 and proc.poll() is None \
-                    and time.monotonic() < deadline:
-                time.sleep(0.05)
+            proc, reader, output = copy_until_a_third(copy, env, server.port, 'acct-drop',
+                                                       'drop', total)
             killed_at = message_total(server.port, 'drop')
             server.kill()
             time.sleep(1.0)
@@ -291,17 +300,8 @@ def main():
         # what it reports stored must be what the server holds.
         if sources and sources[0][0] == 'generated':
             run(mapiprofile, 'add', 'acct-gone', server.url('gone'))
-            proc = subprocess.Popen([copy, '--source', 'generated', '--target', 'acct-gone'],
-                                    env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                    text=True)
-            output = {}
-            reader = threading.Thread(target=lambda: output.update(
-                zip(('out', 'err'), proc.communicate())))
-            reader.start()
-            deadline = time.monotonic() + 300
-            while message_total(server.port, 'gone') < total // 3 and proc.poll() is None \
-                    and time.monotonic() < deadline:
-                time.sleep(0.05)
+            proc, reader, output = copy_until_a_third(copy, env, server.port, 'acct-gone',
+                                                       'gone', total)
             server.kill()
             killed = time.monotonic()
             # A session killed while it took a mailbox's dotlock may leave the
@@ -380,17 +380,8 @@ def main():
         if sources and sources[0][0] == 'generated':
             with hushing_relay.HushingRelay(server.port) as relay:
                 run(mapiprofile, 'add', 'acct-hush', 'imap://hush@127.0.0.1:%d' % relay.port)
-                proc = subprocess.Popen([copy, '--source', 'generated', '--target', 'acct-hush'],
-                                        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                        text=True)
-                output = {}
-                reader = threading.Thread(target=lambda: output.update(
-                    zip(('out', 'err'), proc.communicate())))
-                reader.start()
-                deadline = time.monotonic() + 300
-                while message_total(server.port, 'hush') < total // 3 and proc.poll() is None \
-                        and time.monotonic() < deadline:
-                    time.sleep(0.05)
+                proc, reader, output = copy_until_a_third(copy, env, server.port, 'acct-hush',
+                                                           'hush', total)
                 hushed = relay.hush()
                 before = relay.connections
                 started = time.monotonic()
