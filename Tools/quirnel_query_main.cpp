@@ -7,6 +7,7 @@
 // --store against a fresh temporary embedded store (so the first named field
 // of a query maps to 0x8000). When a profile exists its session is given to
 // the compiler for `from`.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -134,6 +135,9 @@ int UsageError(const std::string& what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A server or a reader that goes away must give a write error to
+    // handle, not end the process without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     std::string storeName;
     std::string query;
     bool haveQuery = false;

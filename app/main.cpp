@@ -4,10 +4,15 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <csignal>
+
 #include "pictures.h"
 #include "quirnel_app.h"
 
 int main(int argc, char* argv[]) {
+    // A server or a reader that goes away must give a write error to
+    // handle, not end the process without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     // Message boxes and file dialogs carry the program's icon as well.
     QApplication::setWindowIcon(LoadAppIcon());

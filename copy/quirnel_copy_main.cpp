@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -151,6 +152,9 @@ int ExitStatus(const quirnel::CCopyEngine& engine) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A server or a reader that goes away must give a write error to
+    // handle, not end the process without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     if (quirnel::IsBatchCommand(argc, argv)) return quirnel::RunBatchCommand(argc, argv);
     const char* info = nullptr;
     std::optional<quirnel::ConsoleOptions> options = ParseArguments(argc, argv, &info);

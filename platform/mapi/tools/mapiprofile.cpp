@@ -1,5 +1,6 @@
 // mapiprofile: administration of the profile and its message stores from
 // the command line (the counterpart of a mail client's data-file settings).
+#include <csignal>
 #include <iostream>
 
 #include "command_line.h"
@@ -31,6 +32,9 @@ int Run(const mapi::tools::CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A server or a reader that goes away must give a write error to
+    // handle, not end the process without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     mapi::tools::CommandLine line;
     std::string error;
     if (!mapi::tools::ParseCommandLine(argc, argv, &line, &error)) {
