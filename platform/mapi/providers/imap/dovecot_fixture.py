@@ -151,10 +151,12 @@ class Dovecot:
         except OSError:
             return ''
 
-    def url(self, user, tls=False):
+    def url(self, user, tls=False, plain=False):
+        """imaps:// with tls, imap:// without any TLS with plain, else
+        imap://...?starttls."""
         if tls:
             return 'imaps://%s@127.0.0.1:%d' % (user, self.tls_port)
-        return 'imap://%s@127.0.0.1:%d' % (user, self.port)
+        return 'imap://%s@127.0.0.1:%d%s' % (user, self.port, '' if plain else '?starttls')
 
 
 CONFIG = r'''

@@ -12,8 +12,10 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
+#include "providers/imap/imap_secret.h"
 #include "runtime/profile.h"
 
 namespace mapi::imap {
@@ -40,34 +42,39 @@ bool PercentDecode(const std::string& in, std::string* out) {
 
 std::string ReadTerminalLine(int fd) {
     std::string line;
+    // Room for the longest line at once: a growing string would leave
+    // copies of the password behind in what it gives back.
+    line.reserve(4097);
     char c = 0;
     while (::read(fd, &c, 1) == 1 && c != '\n' && line.size() < 4096) line.push_back(c);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
 }
 
-bool PasswordFromFile(const std::string& text, const Account& account, std::string* password,
+// Every line of text is looked at in place: no copy of a password is
+// made but the one that is returned.
+bool PasswordFromFile(std::string_view text, const Account& account, std::string* password,
                       std::string* error, const char* file) {
-    std::vector<std::string> lines;
+    const std::string key = account.user + "@" + account.host + " ";
+    std::string_view first;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) lines.push_back(std::move(line));
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         start = end + 1;
-    }
-    const std::string key = account.user + "@" + account.host + " ";
-    for (const std::string& line : lines)
-        if (line.compare(0, key.size(), key) == 0) {
-            *password = line.substr(key.size());
+        if (line.empty()) continue;
+        if (first.empty()) first = line;
+        if (line.substr(0, key.size()) == key) {
+            password->assign(line.substr(key.size()));
             return true;
         }
+    }
     // A first line that names no account (no '@' before its first blank)
     // is the password itself, blanks and all.
-    if (!lines.empty() && lines[0].substr(0, lines[0].find(' ')).find('@') == std::string::npos) {
-        *password = lines[0];
+    if (!first.empty() && first.substr(0, first.find(' ')).find('@') == std::string_view::npos) {
+        password->assign(first);
         return true;
     }
     *error = std::string("the password file ") + file + " has no line for " + account.user + "@" +
@@ -100,6 +107,24 @@ bool ParseAccountUrl(const std::string& url, Account* out, std::string* error) {
     }
     while (!rest.empty() && rest.back() == '/') rest.pop_back();
     const size_t at = rest.rfind('@');
+    // Checked before anything else, and said without the address: the text
+    // after the colon is a password, and error texts reach terminals, logs
+    // and bug reports.
+    std::string userPart = at == std::string::npos ? std::string() : rest.substr(0, at);
+    if (std::string decoded;
+        userPart.find(':') != std::string::npos ||
+        (PercentDecode(userPart, &decoded) && decoded.find(':') != std::string::npos)) {
+        const std::string user = userPart.find(':') != std::string::npos
+                                     ? userPart.substr(0, userPart.find(':'))
+                                     : decoded.substr(0, decoded.find(':'));
+        *error = url.substr(0, url.find("://") + 3) + user + "@" + rest.substr(at + 1) +
+                 ": the address holds a password, which was not used; give it in "
+                 "QUIRNEL_IMAP_PASSWORD, QUIRNEL_IMAP_PASSWORD_FILE or at the prompt instead";
+        WipeString(&decoded);
+        WipeString(&userPart);
+        return false;
+    }
+    WipeString(&userPart);
     if (at == std::string::npos || at == 0) {
         *error = url + " names no user (imap://user@host)";
         return false;
@@ -108,10 +133,7 @@ bool ParseAccountUrl(const std::string& url, Account* out, std::string* error) {
         *error = url + ": the user name is not well formed";
         return false;
     }
-    if (a.user.find(':') != std::string::npos) {
-        *error = url + ": a password does not belong in the address (use QUIRNEL_IMAP_PASSWORD)";
-        return false;
-    }
+
     std::string hostPort = rest.substr(at + 1);
     if (hostPort.find('/') != std::string::npos || hostPort.find('?') != std::string::npos) {
         *error = url + ": only imap://user@host[:port] is understood";
@@ -191,9 +213,30 @@ void SetPasswordPrompt(PasswordPrompt prompt) {
     g_prompt = std::move(prompt);
 }
 
+namespace {
+
+// The password from the environment, moved into protected pages at its
+// first use: the environment block of a process is plain memory that
+// stays readable for its whole life. The variable stays, empty, so that
+// a later store of this process still finds that one was given.
+std::mutex g_environmentMutex;
+Secret g_environmentPassword;
+
+void PasswordFromEnvironment(char* value, std::string* password) {
+    std::lock_guard<std::mutex> lock(g_environmentMutex);
+    if (*value != 0) {
+        std::string taken(value);
+        explicit_bzero(value, std::strlen(value));
+        g_environmentPassword.Take(&taken);
+    }
+    password->assign(g_environmentPassword.c_str(), g_environmentPassword.size());
+}
+
+}  // namespace
+
 bool AccountPassword(const Account& account, std::string* password, std::string* error) {
-    if (const char* env = std::getenv("QUIRNEL_IMAP_PASSWORD"); env != nullptr) {
-        *password = env;
+    if (char* env = std::getenv("QUIRNEL_IMAP_PASSWORD"); env != nullptr) {
+        PasswordFromEnvironment(env, password);
         return true;
     }
     if (const char* file = std::getenv("QUIRNEL_IMAP_PASSWORD_FILE");
@@ -214,13 +257,19 @@ bool AccountPassword(const Account& account, std::string* password, std::string*
                      " must belong to you and be readable by you alone (chmod 600)";
             return false;
         }
+        // Read into one buffer of its final size, wiped afterwards: the
+        // file holds passwords, and a buffer that grew would leave copies.
         std::string text;
-        char chunk[4096];
+        text.resize(static_cast<size_t>(std::min<off_t>(st.st_size, 1 << 20)));
+        size_t got = 0;
         ssize_t n = 0;
-        while (text.size() < (1 << 20) && (n = ::read(fd, chunk, sizeof chunk)) > 0)
-            text.append(chunk, static_cast<size_t>(n));
+        while (got < text.size() && (n = ::read(fd, text.data() + got, text.size() - got)) > 0)
+            got += static_cast<size_t>(n);
         ::close(fd);
-        return PasswordFromFile(text, account, password, error, file);
+        const bool found =
+            PasswordFromFile(std::string_view(text.data(), got), account, password, error, file);
+        WipeString(&text);
+        return found;
     }
     if (PasswordPrompt prompt = CurrentPasswordPrompt()) return prompt(account, password, error);
     const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);

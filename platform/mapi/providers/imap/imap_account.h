@@ -1,12 +1,14 @@
 // An IMAP account as a profile names it, and where its password comes from.
 //
-// imap://user@host[:port]  only to a loopback address: STARTTLS when the
-//                          server offers it, else without TLS; any other
+// imap://user@host[:port]  only to a loopback address, without TLS (even
+//                          when the server offers STARTTLS); any other
 //                          host is refused before a connection is made
 // imap://user@host[:port]?starttls
 //                          STARTTLS (port 143), required, to any host
 // imaps://user@host[:port] TLS from the first byte (port 993)
 // The user part is percent-decoded (user%40example.org for an address).
+// An address holding a password (user:pw@) is refused with a reason that
+// does not repeat it.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,13 @@
 // Connecting, TLS checks and login over libetpan.
 #include "providers/imap/imap_connection.h"
 
+#include <fcntl.h>
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
 #include <libetpan/libetpan.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <arpa/inet.h>
@@ -15,13 +19,130 @@
 #include <thread>
 #include <vector>
 
+#include "providers/imap/imap_names.h"
+#include "providers/imap/imap_secret.h"
+#include "providers/imap/imap_stream_guard.h"
+
 namespace mapi::imap {
 
 namespace {
 
 std::string ServerWords(mailimap* session) {
     if (session == nullptr || session->imap_response == nullptr) return {};
-    return session->imap_response;
+    return EscapeServerText(session->imap_response);
+}
+
+// How many seconds a wait of `normal` lasts: $QUIRNEL_IMAP_WAIT_SECONDS,
+// when set, shortens every wait to at most that (tests of a server that
+// never answers need not take minutes).
+time_t Wait(time_t normal) {
+    static const time_t shorter = [] {
+        const char* text = std::getenv("QUIRNEL_IMAP_WAIT_SECONDS");
+        if (text == nullptr) return time_t{0};
+        char* end = nullptr;
+        const long v = std::strtol(text, &end, 10);
+        return *end == 0 && v > 0 ? static_cast<time_t>(v) : time_t{0};
+    }();
+    return shorter > 0 && shorter < normal ? shorter : normal;
+}
+
+std::string Megabytes(uint64_t bytes) {
+    return std::to_string(bytes >> 20) + " MB";
+}
+
+// What a guarded stream's fault says about the server, or "" when the
+// stream is not to blame (or was not guarded).
+std::string DescribeFault(mailstream* stream, const std::string& where, const char* awaited) {
+    if (stream == nullptr) return {};
+    mailstream_low* low = mailstream_get_low(stream);
+    switch (LastStreamFault(low)) {
+        case StreamFault::kTimedOut:
+            return where + " sent no " + awaited + " within " +
+                   std::to_string(mailstream_low_get_timeout(low)) + " s";
+        case StreamFault::kClosed:
+            return where + " closed the connection before its " + awaited;
+        case StreamFault::kLineTooLong:
+            return where + " sent a line longer than " + Megabytes(kMaxResponseLine) +
+                   " in its " + awaited + "; the connection was dropped";
+        case StreamFault::kLiteralTooLong:
+            return where + " announced more than " + Megabytes(kMaxResponseLiteral) +
+                   " at once in its " + awaited + "; the connection was dropped";
+        case StreamFault::kMalformed:
+            return where + " sent a malformed " + awaited + "; the connection was dropped";
+        case StreamFault::kBroken:
+        case StreamFault::kNone:
+            break;
+    }
+    return {};
+}
+
+// A connected TCP socket to host:port within `seconds`, or -1 with a reason.
+int ConnectSocket(const std::string& host, uint16_t port, time_t seconds, std::string* error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    if (const int g = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); g != 0) {
+        *error = "cannot find the address of " + host + ": " + gai_strerror(g);
+        return -1;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int fd = -1;
+    std::string why = "no address to try";
+    for (addrinfo* ai = found; ai != nullptr && fd < 0; ai = ai->ai_next) {
+        fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                      ai->ai_protocol);
+        if (fd < 0) {
+            why = std::strerror(errno);
+            continue;
+        }
+        int r = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
+        if (r != 0 && errno == EINPROGRESS) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd p{fd, POLLOUT, 0};
+            int ready = 0;
+            do {
+                ready = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+            } while (ready < 0 && errno == EINTR);
+            int soError = 0;
+            socklen_t len = sizeof soError;
+            if (ready == 0) {
+                why = "no answer within " + std::to_string(seconds) + " s";
+                errno = ETIMEDOUT;
+            } else if (ready > 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) == 0) {
+                errno = soError;
+                r = soError == 0 ? 0 : -1;
+                if (r != 0) why = std::strerror(soError);
+            } else {
+                why = std::strerror(errno);
+            }
+        } else if (r != 0) {
+            why = std::strerror(errno);
+        }
+        if (r != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ::freeaddrinfo(found);
+    if (fd < 0) {
+        *error = why;
+        return -1;
+    }
+    // libetpan's drivers wait with poll themselves and expect a blocking socket.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// libetpan leaves what it sent in the stream's write buffer: after a
+// login, that is the password.
+void WipeSent(mailimap* session) {
+    if (session == nullptr || session->imap_stream == nullptr) return;
+    mailstream* stream = session->imap_stream;
+    if (stream->write_buffer != nullptr)
+        explicit_bzero(stream->write_buffer, stream->buffer_max_size);
 }
 
 // The certificates the server sent, leaf first, checked with GnuTLS against
@@ -161,10 +282,14 @@ HRESULT Connection::Result(int code, const char* command, std::string* error) {
         case MAILIMAP_ERROR_PARSE:
         case MAILIMAP_ERROR_FATAL:
         case MAILIMAP_ERROR_BAD_STATE:
-        case MAILIMAP_ERROR_CONNECTION_REFUSED:
-            *error = std::string(command) + ": the connection to " + account_.host + " was lost";
+        case MAILIMAP_ERROR_CONNECTION_REFUSED: {
+            const std::string why =
+                session_ != nullptr ? DescribeFault(session_->imap_stream, Where(), "answer") : "";
+            *error = std::string(command) + ": " +
+                     (why.empty() ? "the connection to " + account_.host + " was lost" : why);
             Abandon();
             return MAPI_E_NETWORK_ERROR;
+        }
         default: {
             const std::string words = ServerWords(session_);
             *error = std::string(command) + " refused by the server" +
@@ -183,10 +308,16 @@ HRESULT Connection::Ensure(std::string* error, bool announce) {
         return MAPI_E_LOGON_FAILED;
     }
     HRESULT hr = S_OK;
-    if (!havePassword_) {
-        if (AccountPassword(account_, &password_, error)) {
+    if (password_.empty() && !havePassword_) {
+        // Before the password comes in, not after: a core file or a
+        // debugger attached in between would find it.
+        MakeProcessUndumpable();
+        std::string given;
+        if (AccountPassword(account_, &given, error)) {
             havePassword_ = true;
+            if (!password_.Take(&given)) hr = MAPI_E_NOT_ENOUGH_MEMORY;
         } else {
+            WipeString(&given);
             *error = account_.url + ": " + *error;
             hr = MAPI_E_LOGON_FAILED;
         }
@@ -197,7 +328,10 @@ HRESULT Connection::Ensure(std::string* error, bool announce) {
         Abandon();
     else if (hr != S_OK)
         Close();
+    if (hr == S_OK) loggedInOnce_ = true;
     if (hr == MAPI_E_LOGON_FAILED) {
+        // Final: the password is not needed any more.
+        password_.Wipe();
         refused_ = *error;
         if (!announce) return hr;
         // The copy ends on this code with no room for words: the one line
@@ -207,44 +341,79 @@ HRESULT Connection::Ensure(std::string* error, bool announce) {
     return hr;
 }
 
+std::string Connection::Where() const {
+    return account_.host + ":" + std::to_string(account_.port);
+}
+
 HRESULT Connection::Connect(std::string* error) {
     session_ = mailimap_new(0, nullptr);
     if (session_ == nullptr) return MAPI_E_NOT_ENOUGH_MEMORY;
-    // The greeting, STARTTLS, the TLS handshake and the login wait like any
-    // command answered at once.
-    mailimap_set_timeout(session_, kReplySeconds);
-    const std::string where = account_.host + ":" + std::to_string(account_.port);
-    SniTarget sni{account_.host};
-    const int r = account_.implicitTls
-                      ? mailimap_ssl_connect_with_callback(session_, account_.host.c_str(),
-                                                           account_.port, SetServerName, &sni)
-                      : mailimap_socket_connect(session_, account_.host.c_str(), account_.port);
-    if (r != MAILIMAP_NO_ERROR && r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED &&
-        r != MAILIMAP_NO_ERROR_AUTHENTICATED) {
-        *error = "cannot connect to the IMAP server " + where +
-                 (r == MAILIMAP_ERROR_SSL ? " (the TLS handshake failed)" : "");
+    // libetpan gives this wait to the stream it makes for STARTTLS.
+    mailimap_set_timeout(session_, Wait(kReplySeconds));
+    const std::string where = Where();
+    const int fd = ConnectSocket(account_.host, account_.port, Wait(kConnectSeconds), error);
+    if (fd < 0) {
+        *error = "cannot connect to the IMAP server " + where + ": " + *error;
         return MAPI_E_NETWORK_ERROR;
     }
+    SniTarget sni{account_.host};
+    mailstream_low* low =
+        account_.implicitTls
+            ? mailstream_low_ssl_open_with_callback_timeout(fd, Wait(kReplySeconds),
+                                                            SetServerName, &sni)
+            : mailstream_low_socket_open(fd);
+    if (low == nullptr) {
+        ::close(fd);
+        *error = "cannot connect to the IMAP server " + where +
+                 (account_.implicitTls ? " (the TLS handshake failed)" : "");
+        return MAPI_E_NETWORK_ERROR;
+    }
+    // Every read of the connection goes through the guard, the greeting's
+    // first byte included.
+    mailstream_low_set_timeout(low, Wait(kGreetingSeconds));
+    mailstream* stream = GuardStream(low) ? mailstream_new(low, 8192) : nullptr;
+    if (stream == nullptr) {
+        mailstream_low_close(low);
+        mailstream_low_free(low);
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    }
+    const int r = mailimap_connect(session_, stream);
+    if (r != MAILIMAP_NO_ERROR && r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED &&
+        r != MAILIMAP_NO_ERROR_AUTHENTICATED) {
+        *error = DescribeFault(stream, where, "greeting");
+        if (error->empty()) {
+            const std::string words = ServerWords(session_);
+            *error = r == MAILIMAP_ERROR_DONT_ACCEPT_CONNECTION
+                         ? where + " refused the connection" + (words.empty() ? "" : ": " + words)
+                         : where + " sent no IMAP greeting";
+        }
+        return MAPI_E_NETWORK_ERROR;
+    }
+    SetWait(Wait(kReplySeconds));
     // The greeting may carry them already; asking does no harm.
     RefreshCapabilities(session_);
-    if (!account_.implicitTls) {
-        if (HasCapability("STARTTLS")) {
-            const int t = mailimap_socket_starttls_with_callback(session_, SetServerName, &sni);
-            if (t != MAILIMAP_NO_ERROR) {
-                *error = "STARTTLS with " + where + " failed";
-                return MAPI_E_LOGON_FAILED;
-            }
-            // Capabilities learnt before TLS must not be trusted (RFC 3501).
-            RefreshCapabilities(session_);
-        } else if (account_.requireStartTls || !IsLoopbackHost(account_.host)) {
-            *error = where +
-                     " offers no STARTTLS; a password is sent in clear only to a loopback "
-                     "address (use imaps:// for TLS from the start)";
-            return MAPI_E_LOGON_FAILED;
-        } else {
-            return S_OK;
-        }
+    if (account_.implicitTls) return CheckPeer(error);
+    // Plain stays plain: only an address that asks for STARTTLS gets it,
+    // so that what the user named is what is spoken.
+    if (!account_.requireStartTls) return S_OK;
+    if (!HasCapability("STARTTLS")) {
+        *error = where + " offers no STARTTLS (use imaps:// for TLS from the start)";
+        return MAPI_E_LOGON_FAILED;
     }
+    const int t = mailimap_socket_starttls_with_callback(session_, SetServerName, &sni);
+    if (t != MAILIMAP_NO_ERROR) {
+        *error = "STARTTLS with " + where + " failed";
+        return MAPI_E_LOGON_FAILED;
+    }
+    // libetpan put a TLS stream in the plain one's place: guard it too.
+    if (!GuardStream(mailstream_get_low(session_->imap_stream))) return MAPI_E_NOT_ENOUGH_MEMORY;
+    SetWait(Wait(kReplySeconds));
+    // Capabilities learnt before TLS must not be trusted (RFC 3501).
+    RefreshCapabilities(session_);
+    return CheckPeer(error);
+}
+
+HRESULT Connection::CheckPeer(std::string* error) {
     carray* chain = mailstream_get_certificate_chain(session_->imap_stream);
     HRESULT hr = CheckChain(chain, account_.host, error);
     if (chain != nullptr) mailstream_certificate_chain_free(chain);
@@ -253,23 +422,29 @@ HRESULT Connection::Connect(std::string* error) {
 
 HRESULT Connection::Login(std::string* error) {
     int r = MAILIMAP_ERROR_LOGIN;
-    bool tried = false;
-    for (const char* mechanism : {"PLAIN", "LOGIN"}) {
-        if (!mailimap_has_authentication(session_, const_cast<char*>(mechanism))) continue;
-        r = mailimap_authenticate(session_, mechanism, account_.host.c_str(), nullptr, nullptr,
-                                  account_.user.c_str(), account_.user.c_str(), password_.c_str(),
-                                  nullptr);
-        tried = true;
-        // A missing SASL plug-in is ours, not the server's answer: try on.
-        if (r != MAILIMAP_ERROR_SASL) break;
-    }
-    if (!tried || r == MAILIMAP_ERROR_SASL) {
-        if (mailimap_has_extension(session_, const_cast<char*>("LOGINDISABLED"))) {
+    // The LOGIN command first: the password then passes only through the
+    // stream's write buffer, which is wiped below. A SASL library keeps
+    // copies of its own that nobody can wipe, so SASL is for servers that
+    // allow no LOGIN.
+    if (!mailimap_has_extension(session_, const_cast<char*>("LOGINDISABLED"))) {
+        r = mailimap_login(session_, account_.user.c_str(), password_.c_str());
+    } else {
+        bool tried = false;
+        for (const char* mechanism : {"PLAIN", "LOGIN"}) {
+            if (!mailimap_has_authentication(session_, const_cast<char*>(mechanism))) continue;
+            r = mailimap_authenticate(session_, mechanism, account_.host.c_str(), nullptr,
+                                      nullptr, account_.user.c_str(), account_.user.c_str(),
+                                      password_.c_str(), nullptr);
+            tried = true;
+            // A missing SASL plug-in is ours, not the server's answer: try on.
+            if (r != MAILIMAP_ERROR_SASL) break;
+        }
+        if (!tried || r == MAILIMAP_ERROR_SASL) {
             *error = account_.host + " allows no login this client can make";
             return MAPI_E_LOGON_FAILED;
         }
-        r = mailimap_login(session_, account_.user.c_str(), password_.c_str());
     }
+    WipeSent(session_);
     if (r == MAILIMAP_NO_ERROR || r == MAILIMAP_NO_ERROR_AUTHENTICATED) {
         RefreshCapabilities(session_);
         // The delimiter of the personal namespace: LIST "" "".
@@ -284,7 +459,9 @@ HRESULT Connection::Login(std::string* error) {
         return S_OK;
     }
     if (r == MAILIMAP_ERROR_STREAM || r == MAILIMAP_ERROR_PARSE) {
-        *error = "the connection to " + account_.host + " was lost while logging in";
+        *error = DescribeFault(session_->imap_stream, Where(), "answer to the login");
+        if (error->empty())
+            *error = "the connection to " + account_.host + " was lost while logging in";
         return MAPI_E_NETWORK_ERROR;
     }
     const std::string words = ServerWords(session_);
@@ -299,20 +476,20 @@ void Connection::SetWait(time_t seconds) {
 }
 
 Connection::Patience::Patience(Connection& conn) : conn_(conn) {
-    conn_.SetWait(kPatientSeconds);
+    conn_.SetWait(Wait(kPatientSeconds));
 }
 
 Connection::Patience::Patience(Connection& conn, size_t bytes) : conn_(conn) {
     const size_t carry = bytes / kSlowLineBytesPerSecond;
-    conn_.SetWait(carry >= static_cast<size_t>(kPatientSeconds - kReplySeconds)
-                      ? kPatientSeconds
-                      : kReplySeconds + static_cast<time_t>(carry));
+    conn_.SetWait(Wait(carry >= static_cast<size_t>(kPatientSeconds - kReplySeconds)
+                           ? kPatientSeconds
+                           : kReplySeconds + static_cast<time_t>(carry)));
 }
 
 Connection::Patience::~Patience() {
     // A command that lost the connection closed it: a new one starts with
     // the short wait anyway.
-    conn_.SetWait(kReplySeconds);
+    conn_.SetWait(Wait(kReplySeconds));
 }
 
 HRESULT Connection::Run(const std::function<HRESULT(bool, std::string*)>& op, std::string* error) {
@@ -328,11 +505,21 @@ HRESULT Connection::Run(const std::function<HRESULT(bool, std::string*)>& op, st
         if (hr == S_OK) {
             unreachable_ = false;
             hr = op(attempt > 0, error);
+        } else if (hr == MAPI_E_NETWORK_ERROR && !loggedInOnce_) {
+            // A server that never let this run in is not coming back in
+            // the next seconds: say so at once instead of asking again.
+            Abandon();
+            break;
         }
         if (hr != MAPI_E_NETWORK_ERROR) return hr;
         Abandon();
     }
     unreachable_ = true;
+    // The copy ends on this code with no room for words: say once why.
+    if (!announcedLoss_) {
+        announcedLoss_ = true;
+        std::fprintf(stderr, "imap: %s\n", error->c_str());
+    }
     return hr;
 }
 

@@ -2,12 +2,18 @@
 // policy of the platform, and a bounded reconnect for commands that lose
 // the connection.
 //
-// TLS: imaps:// speaks TLS from the first byte; imap:// upgrades with
-// STARTTLS, and goes without TLS only to a loopback address whose server
-// offers none. The server's certificate chain is checked against the
+// TLS: imaps:// speaks TLS from the first byte; imap://...?starttls
+// upgrades with STARTTLS and refuses a server that does not offer it;
+// plain imap:// (only to a loopback address) stays without TLS. The server's certificate chain is checked against the
 // system's authorities (or the PEM file in $QUIRNEL_IMAP_CA_FILE, which
 // tests use for an authority of their own) and against the host name.
 // Login: SASL PLAIN, else SASL LOGIN, else the LOGIN command.
+//
+// Bounds: connecting, the greeting and every answer have a timeout
+// ($QUIRNEL_IMAP_WAIT_SECONDS shortens them all), and what the server sends
+// is held to the line and literal limits of imap_stream_guard.h; a server
+// that breaks one is named with what it did not do. The password lives in
+// protected pages (imap_secret.h) from the first Ensure to the end.
 //
 // Not thread-safe: the store's lock serialises every use.
 #pragma once
@@ -20,6 +26,7 @@
 #include <mapidefs.h>
 
 #include "providers/imap/imap_account.h"
+#include "providers/imap/imap_secret.h"
 
 struct mailimap;
 
@@ -76,6 +83,9 @@ public:
     // (Dovecot's "* OK Mailbox is locked" while it waits for a lock), so
     // a server that says it is busy is waited for, not left.
     static constexpr time_t kReplySeconds = 45;
+    // A server is reached, and greets, within these or not at all.
+    static constexpr time_t kConnectSeconds = 30;
+    static constexpr time_t kGreetingSeconds = 30;
     static constexpr time_t kPatientSeconds = 120;
     // The slowest line an APPEND allows for: its last bytes may still sit in
     // the send buffers when the wait for the answer begins.
@@ -99,14 +109,17 @@ public:
 
 private:
     HRESULT Connect(std::string* error);
-    HRESULT VerifyPeer(std::string* error);
+    HRESULT CheckPeer(std::string* error);
+    std::string Where() const;  // host:port
     HRESULT Login(std::string* error);
     void SetWait(time_t seconds);
     void Abandon();
 
     Account account_;
-    std::string password_;
+    Secret password_;
     bool havePassword_ = false;
+    bool loggedInOnce_ = false;
+    bool announcedLoss_ = false;
     std::string refused_;  // why the login failed for good
     mailimap* session_ = nullptr;
     char delimiter_ = '/';

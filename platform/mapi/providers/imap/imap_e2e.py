@@ -151,6 +151,13 @@ def main():
             if rc == 0 or 'not trusted' not in err:
                 failures.append('%s without the test CA was accepted or unexplained: %s'
                                 % (url, err))
+        # Plain imap:// stays plain though the server offers STARTTLS: no
+        # certificate is looked at, so none needs to be trusted.
+        rc, out, err = run(mapiprofile, 'add', 'plain', server.url('gen', plain=True),
+                           QUIRNEL_IMAP_CA_FILE=None)
+        if rc != 0:
+            failures.append('plain imap:// tried TLS: %d %s' % (rc, err))
+        run(mapiprofile, 'remove', 'plain')
         rc, out, err = run(mapiprofile, 'add', 'tls', server.url('gen', tls=True))
         if rc != 0:
             failures.append('imaps:// with the test CA: ' + err)

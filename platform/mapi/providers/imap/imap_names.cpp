@@ -1,7 +1,9 @@
 // Modified UTF-7 and the escaping of folder names in mailbox names.
 #include "providers/imap/imap_names.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 
 #include "runtime/utf.h"
 
@@ -135,6 +137,24 @@ std::string UnescapeLevel(std::string_view level) {
         }
         out.push_back(level[i]);
     }
+    return out;
+}
+
+std::string EscapeServerText(std::string_view text, size_t maxBytes) {
+    std::string out;
+    const size_t keep = std::min(text.size(), maxBytes);
+    out.reserve(keep + 8);
+    for (size_t i = 0; i < keep; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (keep < text.size()) out += "...";
     return out;
 }
 

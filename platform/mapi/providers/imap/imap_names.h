@@ -25,4 +25,9 @@ std::string EscapeLevel(std::string_view name, char delimiter, bool strict);
 // The folder name of one decoded mailbox level.
 std::string UnescapeLevel(std::string_view level);
 
+// Text from a server as it may reach a terminal or a log: bytes below 0x20
+// and 0x7F written \xHH, so that a reply cannot move the cursor, change
+// colours or forge a line. Longer texts are cut at maxBytes with "...".
+std::string EscapeServerText(std::string_view text, size_t maxBytes = 1000);
+
 }  // namespace mapi::imap

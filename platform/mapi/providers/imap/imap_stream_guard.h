@@ -1,0 +1,87 @@
+// What a server may send on one connection, enforced below libetpan.
+//
+// libetpan gathers a protocol line into one growing buffer until it sees
+// its end, so a server that never ends a line grows the process without
+// bound. The guard sits between libetpan's buffered stream and its socket
+// (or TLS) driver and reads the same bytes libetpan reads: a line outside
+// a literal longer than the line limit, or a literal ("{N}" at a line's
+// end) larger than the literal limit, fails the read, and the connection
+// is lost with a reason the caller can name. It also tells a read that
+// waited its whole timeout from a server that closed the connection.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <libetpan/libetpan.h>
+
+namespace mapi::imap {
+
+// Why a guarded stream stopped reading.
+enum class StreamFault {
+    kNone,
+    kTimedOut,        // nothing came within the stream's timeout
+    kClosed,          // the server closed the connection
+    kBroken,          // the socket or TLS layer failed
+    kLineTooLong,     // a line passed the line limit
+    kLiteralTooLong,  // a literal announced more than the literal limit
+    kMalformed,       // a form libetpan's parser is known to crash on
+};
+
+// The framing of the server's side of IMAP, byte by byte: lines, and
+// literals announced by "{N}" or "{N+}" just before a line's end, whose N
+// bytes belong to no line. Pure and allocation-free, so it is cheap enough
+// for every byte and can be fuzzed alone.
+//
+// It also stops one form libetpan 1.9 dereferences a null list on (found
+// by fuzzing): a PERMANENTFLAGS response code whose flag list cannot be
+// read from its first element on. A well-formed list passes untouched.
+class ResponseFraming {
+public:
+    ResponseFraming(size_t maxLine, uint64_t maxLiteral)
+        : maxLine_(maxLine), maxLiteral_(maxLiteral) {}
+
+    // Takes the next n bytes; kNone while they are within the limits, else
+    // the limit they broke (and every later call says so again).
+    StreamFault Feed(const char* data, size_t n);
+
+    size_t LineBytes() const { return lineBytes_; }
+    uint64_t LiteralLeft() const { return literalLeft_; }
+
+private:
+    enum class Brace { kNone, kDigits, kPlus, kClosed };
+    // After "[PERMANENTFLAGS": the space, the parenthesis, the first
+    // element's first byte, the byte after a backslash.
+    enum class Flags { kWatch, kSpace, kParen, kFirst, kAfterBackslash };
+
+    bool FlagsOk(char c);
+
+    size_t maxLine_;
+    uint64_t maxLiteral_;
+    size_t lineBytes_ = 0;
+    uint64_t literalLeft_ = 0;
+    Brace brace_ = Brace::kNone;
+    bool digits_ = false;
+    uint64_t announced_ = 0;
+    StreamFault fault_ = StreamFault::kNone;
+    Flags flags_ = Flags::kWatch;
+    size_t matched_ = 0;  // bytes of "[PERMANENTFLAGS" seen in a row
+};
+
+// Lines of commands' answers (a UID SEARCH of a very large mailbox is the
+// longest we ask for) stay far below this; messages come as literals.
+constexpr size_t kMaxResponseLine = 16u << 20;
+constexpr uint64_t kMaxResponseLiteral = uint64_t{1} << 30;
+
+// Puts a guard between `low` and its driver; it lives as long as `low`
+// (freed with it). Safe to call on a stream whose driver was replaced by
+// libetpan since (STARTTLS): each call guards the driver it finds. False
+// when memory ran out (the stream is left as it was).
+bool GuardStream(mailstream_low* low, size_t maxLine = kMaxResponseLine,
+                 uint64_t maxLiteral = kMaxResponseLiteral);
+
+// Why the guarded stream failed its last read; kNone when it did not, or
+// when `low` is null or not guarded.
+StreamFault LastStreamFault(mailstream_low* low);
+
+}  // namespace mapi::imap
