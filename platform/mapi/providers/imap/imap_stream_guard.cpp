@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 namespace mapi::imap {
 
@@ -24,37 +25,46 @@ bool IsAtomChar(char c) {
 
 }  // namespace
 
-bool ResponseFraming::FlagsOk(char c) {
-    static constexpr char kCode[] = "[PERMANENTFLAGS";
-    static constexpr size_t kCodeLength = sizeof kCode - 1;
-    switch (flags_) {
-        case Flags::kWatch:
-            if (std::toupper(static_cast<unsigned char>(c)) == kCode[matched_])
-                ++matched_;
-            else
-                matched_ = c == '[' ? 1 : 0;
-            if (matched_ == kCodeLength) {
-                matched_ = 0;
-                flags_ = Flags::kSpace;
-            }
-            return true;
-        case Flags::kSpace:
-            flags_ = Flags::kParen;
-            return c == ' ';
-        case Flags::kParen:
-            flags_ = Flags::kFirst;
-            return c == '(';
-        case Flags::kFirst:
-            if (c == ' ') return true;
-            if (c == '\\') {
-                flags_ = Flags::kAfterBackslash;
+bool ResponseFraming::CodeOk(char c) {
+    switch (code_) {
+        case Code::kWatch:
+            break;
+        case Code::kName: {
+            if (std::isalpha(static_cast<unsigned char>(c)) || c == '-') {
+                if (nameLength_ < sizeof name_)
+                    name_[nameLength_++] = static_cast<char>(std::toupper(c));
+                else
+                    code_ = Code::kWatch;
                 return true;
             }
-            flags_ = Flags::kWatch;
+            code_ = Code::kWatch;
+            const std::string_view name(name_, nameLength_);
+            if (name != "PERMANENTFLAGS" && name != "BADCHARSET") break;
+            if (greeting_) return false;
+            if (name == "PERMANENTFLAGS") {
+                code_ = Code::kParen;
+                return c == ' ';
+            }
+            break;
+        }
+        case Code::kParen:
+            code_ = Code::kFirst;
+            return c == '(';
+        case Code::kFirst:
+            if (c == ' ') return true;
+            if (c == '\\') {
+                code_ = Code::kAfterBackslash;
+                return true;
+            }
+            code_ = Code::kWatch;
             return c == ')' || IsAtomChar(c);
-        case Flags::kAfterBackslash:
-            flags_ = Flags::kWatch;
+        case Code::kAfterBackslash:
+            code_ = Code::kWatch;
             return c == '*' || IsAtomChar(c);
+    }
+    if (c == '[') {
+        code_ = Code::kName;
+        nameLength_ = 0;
     }
     return true;
 }
@@ -73,7 +83,7 @@ StreamFault ResponseFraming::Feed(const char* data, size_t n) {
             fault_ = StreamFault::kLineTooLong;
             break;
         }
-        if (!FlagsOk(c)) {
+        if (!CodeOk(c)) {
             fault_ = StreamFault::kMalformed;
             break;
         }
@@ -87,8 +97,8 @@ StreamFault ResponseFraming::Feed(const char* data, size_t n) {
             }
             lineBytes_ = 0;
             brace_ = Brace::kNone;
-            flags_ = Flags::kWatch;
-            matched_ = 0;
+            code_ = Code::kWatch;
+            greeting_ = false;
         } else if (c == '\r') {
             // The CR of CRLF keeps a "{N}" just before it.
         } else if (c == '{') {

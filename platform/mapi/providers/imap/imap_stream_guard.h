@@ -33,9 +33,11 @@ enum class StreamFault {
 // bytes belong to no line. Pure and allocation-free, so it is cheap enough
 // for every byte and can be fuzzed alone.
 //
-// It also stops one form libetpan 1.9 dereferences a null list on (found
+// It also stops what libetpan 1.9 dereferences a null pointer on (found
 // by fuzzing): a PERMANENTFLAGS response code whose flag list cannot be
-// read from its first element on. A well-formed list passes untouched.
+// read from its first element on, and the list of a PERMANENTFLAGS or
+// BADCHARSET code in the greeting, where neither belongs. Well-formed
+// answers pass untouched.
 class ResponseFraming {
 public:
     ResponseFraming(size_t maxLine, uint64_t maxLiteral)
@@ -50,11 +52,12 @@ public:
 
 private:
     enum class Brace { kNone, kDigits, kPlus, kClosed };
-    // After "[PERMANENTFLAGS": the space, the parenthesis, the first
-    // element's first byte, the byte after a backslash.
-    enum class Flags { kWatch, kSpace, kParen, kFirst, kAfterBackslash };
+    // Looking for '[', reading a response code's name; after
+    // "[PERMANENTFLAGS ": the parenthesis, the first element's first
+    // byte, the byte after a backslash.
+    enum class Code { kWatch, kName, kParen, kFirst, kAfterBackslash };
 
-    bool FlagsOk(char c);
+    bool CodeOk(char c);
 
     size_t maxLine_;
     uint64_t maxLiteral_;
@@ -64,8 +67,10 @@ private:
     bool digits_ = false;
     uint64_t announced_ = 0;
     StreamFault fault_ = StreamFault::kNone;
-    Flags flags_ = Flags::kWatch;
-    size_t matched_ = 0;  // bytes of "[PERMANENTFLAGS" seen in a row
+    Code code_ = Code::kWatch;
+    char name_[16] = {};
+    size_t nameLength_ = 0;
+    bool greeting_ = true;  // the first line is not over yet
 };
 
 // Lines of commands' answers (a UID SEARCH of a very large mailbox is the

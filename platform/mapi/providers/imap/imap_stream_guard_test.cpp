@@ -40,15 +40,20 @@ TEST(ImapStreamGuard, LinesAreBoundedLiteralsAreNotLinesAndBadFlagListsAreStoppe
     EXPECT_EQ(FeedAll("* 1 FETCH (BODY[] {99999999999999999999999}\r\n", 64, 1000),
               StreamFault::kLiteralTooLong);
 
+    // After a greeting; in the greeting itself neither code may come.
+    const std::string hello = "* OK [CAPABILITY IMAP4rev1] hi\r\n";
     for (const char* good :
          {"* OK [PERMANENTFLAGS (\\Seen \\Deleted $Junk \\*)] ok\r\n",
           "* OK [PERMANENTFLAGS ()] ok\r\n", "A2 OK [permanentflags ( \\Seen)] ok\r\n",
-          "* LIST () \"/\" \"[PERMANENT\"\r\n"})
-        EXPECT_EQ(FeedAll(good, 1000, 1000), StreamFault::kNone) << good;
+          "* LIST () \"/\" \"[PERMANENT\"\r\n", "A3 NO [BADCHARSET (UTF-8)] no\r\n"})
+        EXPECT_EQ(FeedAll(hello + good, 1000, 1000), StreamFault::kNone) << good;
     for (const char* bad : {"* OK [PERMANENTFLAGS (\r\n", "* OK [PERMANENTFLAGS (\\)]\r\n",
                             "* OK [PERMANENTFLAGS  (\\Seen)]\r\n", "* OK [PERMANENTFLAGS]\r\n",
                             "A2 OK [PermanentFlags ({3}\r\n"})
-        EXPECT_EQ(FeedAll(bad, 1000, 1000), StreamFault::kMalformed) << bad;
+        EXPECT_EQ(FeedAll(hello + bad, 1000, 1000), StreamFault::kMalformed) << bad;
+    for (const char* greeting :
+         {"* OK [PERMANENTFLAGS (\\Seen)] hi\r\n", "* PREAUTH [BADCHARSET (x)] hi\r\n"})
+        EXPECT_EQ(FeedAll(greeting, 1000, 1000), StreamFault::kMalformed) << greeting;
 }
 
 // One end of a socket pair as libetpan's guarded stream, the other as the
