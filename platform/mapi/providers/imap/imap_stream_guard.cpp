@@ -168,12 +168,13 @@ ssize_t GuardRead(mailstream_low* s, void* buf, size_t count) {
     Guard* g = u.guard();
     if (g->fault != StreamFault::kNone && g->fault != StreamFault::kTimedOut) return -1;
     const auto started = std::chrono::steady_clock::now();
+    errno = 0;
     const ssize_t r = u.driver()->mailstream_read(s, buf, count);
     if (r > 0) {
         g->fault = g->framing.Feed(static_cast<const char*>(buf), static_cast<size_t>(r));
         return g->fault == StreamFault::kNone ? r : -1;
     }
-    if (r == 0) {
+    if (r == 0 || errno == ECONNRESET) {
         g->fault = StreamFault::kClosed;
     } else {
         // The drivers say -1 for a timeout as for a failure; the clock
@@ -206,11 +207,16 @@ ssize_t SendNoSignal(int fd, const void* buf, size_t count, time_t wait) {
 
 ssize_t GuardWrite(mailstream_low* s, const void* buf, size_t count) {
     Unwrapped u(s);
-    if (u.driver() == mailstream_socket_driver) {
-        const int fd = u.driver()->mailstream_get_fd(s);
-        if (fd >= 0) return SendNoSignal(fd, buf, count, mailstream_low_get_timeout(s));
-    }
-    return u.driver()->mailstream_write(s, buf, count);
+    const int fd = u.driver()->mailstream_get_fd(s);
+    errno = 0;
+    const ssize_t r = u.driver() == mailstream_socket_driver && fd >= 0
+                          ? SendNoSignal(fd, buf, count, mailstream_low_get_timeout(s))
+                          : u.driver()->mailstream_write(s, buf, count);
+    // A server that closed before it read our command: the same as one
+    // that closed before it answered.
+    if (r < 0 && (errno == EPIPE || errno == ECONNRESET) && u.guard()->fault == StreamFault::kNone)
+        u.guard()->fault = StreamFault::kClosed;
+    return r;
 }
 
 int GuardClose(mailstream_low* s) {
