@@ -67,12 +67,9 @@ void Commands(mailimap* session, uint8_t pick) {
         mailimap_login(session, "user", "password") != MAILIMAP_NO_ERROR)
         return;
     switch (pick % 5) {
-        case 0: {
-            mailimap_capability_data* caps = nullptr;
-            if (mailimap_capability(session, &caps) == MAILIMAP_NO_ERROR)
-                mailimap_capability_data_free(caps);
+        case 0:
+            mapi::imap::AskCapabilities(session);
             break;
-        }
         case 1: {
             clist* list = nullptr;
             if (mailimap_list(session, "", "*", &list) == MAILIMAP_NO_ERROR)

@@ -221,9 +221,7 @@ HRESULT CheckChain(carray* chain, const std::string& host, std::string* error) {
 
 // libetpan keeps what CAPABILITY answered in the session.
 void RefreshCapabilities(mailimap* session) {
-    mailimap_capability_data* caps = nullptr;
-    if (mailimap_capability(session, &caps) == MAILIMAP_NO_ERROR && caps != nullptr)
-        mailimap_capability_data_free(caps);
+    (void)AskCapabilities(session);
 }
 
 struct SniTarget {

@@ -293,6 +293,23 @@ bool GuardStream(mailstream_low* low, size_t maxLine, uint64_t maxLiteral) {
     return true;
 }
 
+int AskCapabilities(mailimap* session) {
+    mailimap_connection_info* info = session->imap_connection_info;
+    if (info == nullptr) return MAILIMAP_ERROR_BAD_STATE;
+    if (info->imap_capability == nullptr) {
+        clist* none = clist_new();
+        info->imap_capability = none != nullptr ? mailimap_capability_data_new(none) : nullptr;
+        if (info->imap_capability == nullptr) {
+            if (none != nullptr) clist_free(none);
+            return MAILIMAP_ERROR_MEMORY;
+        }
+    }
+    mailimap_capability_data* caps = nullptr;
+    const int r = mailimap_capability(session, &caps);
+    if (caps != nullptr) mailimap_capability_data_free(caps);
+    return r;
+}
+
 StreamFault LastStreamFault(mailstream_low* low) {
     if (low == nullptr || low->driver != &g_guardDriver) return StreamFault::kNone;
     return static_cast<Guard*>(low->data)->fault;

@@ -85,6 +85,12 @@ constexpr uint64_t kMaxResponseLiteral = uint64_t{1} << 30;
 bool GuardStream(mailstream_low* low, size_t maxLine = kMaxResponseLine,
                  uint64_t maxLiteral = kMaxResponseLiteral);
 
+// CAPABILITY, as libetpan's mailimap_capability asks it, without its null
+// dereference when a server answers OK but sent no capability data (it
+// copies the session's list, which is then missing): the session keeps
+// what it knew, or an empty list. A libetpan result code.
+int AskCapabilities(mailimap* session);
+
 // Why the guarded stream failed its last read; kNone when it did not, or
 // when `low` is null or not guarded.
 StreamFault LastStreamFault(mailstream_low* low);
