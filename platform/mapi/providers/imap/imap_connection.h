@@ -7,7 +7,8 @@
 // plain imap:// (only to a loopback address) stays without TLS. The server's certificate chain is checked against the
 // system's authorities (or the PEM file in $QUIRNEL_IMAP_CA_FILE, which
 // tests use for an authority of their own) and against the host name.
-// Login: SASL PLAIN, else SASL LOGIN, else the LOGIN command.
+// Login: the LOGIN command, or SASL PLAIN, else SASL LOGIN, where the
+// server allows no LOGIN (LOGINDISABLED).
 //
 // Bounds: connecting, the greeting and every answer have a timeout
 // ($QUIRNEL_IMAP_WAIT_SECONDS shortens them all), and what the server sends
