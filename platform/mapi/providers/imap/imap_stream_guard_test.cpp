@@ -125,5 +125,24 @@ TEST(ImapStreamGuard, OnASocketItTellsSilenceFromClosingAndStopsALongLine) {
     }
 }
 
+TEST(ImapStreamGuard, CapabilityAnsweredWithoutDataLeavesTheSessionAlive) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    const std::string server = "* OK hi\r\n1 OK no data\r\n";
+    ASSERT_EQ(::write(fds[1], server.data(), server.size()), ssize_t(server.size()));
+    mailstream_low* low = mailstream_low_socket_open(fds[0]);
+    mailstream_low_set_timeout(low, 1);
+    ASSERT_TRUE(GuardStream(low));
+    mailimap* session = mailimap_new(0, nullptr);
+    ASSERT_EQ(mailimap_connect(session, mailstream_new(low, 8192)),
+              MAILIMAP_NO_ERROR_NON_AUTHENTICATED);
+    // mailimap_capability alone dereferences a null list here.
+    EXPECT_EQ(AskCapabilities(session), MAILIMAP_NO_ERROR);
+    mailstream_close(session->imap_stream);
+    session->imap_stream = nullptr;
+    mailimap_free(session);
+    ::close(fds[1]);
+}
+
 }  // namespace
 }  // namespace mapi::imap
