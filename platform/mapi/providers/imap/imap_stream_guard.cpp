@@ -175,7 +175,12 @@ ssize_t GuardRead(mailstream_low* s, void* buf, size_t count) {
         return g->fault == StreamFault::kNone ? r : -1;
     }
     if (r == 0 || errno == ECONNRESET) {
+        // libetpan parses what it holds of a line cut by the end of the
+        // stream, and crashes on some cut lines (a PERMANENTFLAGS code cut
+        // after its parenthesis, found by fuzzing): the end is a failure,
+        // and what came before it is not parsed.
         g->fault = StreamFault::kClosed;
+        return -1;
     } else {
         // The drivers say -1 for a timeout as for a failure; the clock
         // tells them apart.
