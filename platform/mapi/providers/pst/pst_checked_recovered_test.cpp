@@ -128,6 +128,14 @@ void LeaveOnlyInSlack(const std::string& path, uint32_t nid) {
         }
     }
     ASSERT_TRUE(moved) << "no older leaf names node " << nid;
+    // Beside it a leftover such as unused slots hold: a folder's node id
+    // with data the file does not have. No folder may be made of it.
+    ASSERT_LT(count + 1, leaf[BtPage::kEntryBytes + 1]);
+    uint8_t* junk = leaf + (count + 1) * entry;
+    std::memset(junk, 0, entry);
+    Put64(junk, 0x361C3682);
+    Put64(junk + 8, 0x7FFFFF00);
+    Put32(junk + 24, kNidRootFolder);
     PageTrailer::Seal(leaf, kPageNBT, Get64(leaf + kPageSize - 8), live);
     io.seekp(0);
     io.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));

@@ -116,6 +116,8 @@ TEST(CheckedStore, SamplesServeWhatLibpffServes) {
         // trailers) are ours alone: libpff does not look for them.
         size_t recovered = 0;
         for (auto f = ours.begin(); f != ours.end();) {
+            // Nor has an intact file a folder to recover.
+            EXPECT_EQ(f->path.find(fmt::kRecoveredFoldersName), std::string::npos) << f->path;
             bool extra = f->path.size() >= std::strlen(fmt::kRecoveredItemsName) &&
                          f->path.ends_with(fmt::kRecoveredItemsName);
             if (!extra) {

@@ -102,7 +102,10 @@ void Rescuer::Folders() {
         if (!IsFolderNid(nid) || parentOf.count(nid) != 0) continue;
         std::vector<PropValue> props;
         std::vector<std::string> lost;
-        SoundProps(file_.ReadNode(entry), &props, &lost);
+        // An entry whose data is no property context is no folder: the
+        // unused slots of a leaf hold leftovers of every kind, and a folder
+        // made of one would stand empty among the recovered ones.
+        if (!SoundProps(file_.ReadNode(entry), &props, &lost)) continue;
         if (FindValue(props, kTagDisplayName) == nullptr && FindValue(props, kTagDisplayName8) == nullptr)
             SetValue(props, UnicodeValue(kTagDisplayName, "Recovered folder " + HexNid(nid)));
         nodes_[nid].node = PcNode(props);
