@@ -65,6 +65,11 @@ void Rescuer::NameMapNode() {
     report.isString = true;
     report.name = kDamageReportName;
     reportId_ = names.IdOf(report, true);
+    if (options_.revisions) {
+        PropertyName note = report;
+        note.name = kRevisionNoteName;
+        revisionNoteId_ = names.IdOf(note, true);
+    }
     nodes_[kNidNameToIdMap].node = PcNode(names.ToProps());
 }
 
@@ -275,10 +280,10 @@ bool MessagesInFile::Props(const CheckedFile& file, uint32_t nid, std::vector<Pr
 }
 
 bool RescueStore(const CheckedFile& file, const StoreUid& fallbackUid, StoreModel* out,
-                 RescueStats* stats, std::string* error, MessagesInFile* inFile) {
+                 RescueStats* stats, std::string* error, MessagesInFile* inFile, const RescueOptions& options) {
     *stats = RescueStats();
     if (inFile != nullptr) *inFile = MessagesInFile();
-    rescue::Rescuer r(file, stats, inFile);
+    rescue::Rescuer r(file, stats, inFile, options);
     return r.Run(fallbackUid, out, error);
 }
 
