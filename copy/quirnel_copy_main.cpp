@@ -16,7 +16,7 @@
 #include "console_host.h"
 #include "copy_engine.h"
 #include "runtime/profile.h"
-#include "runtime/provider.h"
+#include "runtime/read_options.h"
 #include "runtime/session.h"
 
 namespace {

@@ -1,9 +1,7 @@
 // The registry of store providers: the built-in list, lookup by profile
 // name and by file content, and the test hook that replaces the list.
-#include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <sstream>
 
 #include "providers.h"
 
@@ -34,15 +32,6 @@ StoreProvider* FindProvider(const std::string& name) {
     for (StoreProvider* p : BuiltinProviders())
         if (p != nullptr && name == p->Name()) return p;
     return nullptr;
-}
-
-bool RecoverRequested(const std::string& word) {
-    const char* value = std::getenv(kRecoverVariable);
-    if (value == nullptr) return false;
-    std::istringstream words(value);
-    for (std::string w; std::getline(words, w, ',');)
-        if (w == word) return true;
-    return false;
 }
 
 StoreProvider* ProviderForFile(const std::string& path) {

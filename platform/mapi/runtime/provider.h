@@ -63,18 +63,6 @@ public:
                                 std::string* error) = 0;
 };
 
-// Read options a front end gives the providers of its session. They are
-// environment variables, set before logon, so that a provider reads them
-// when it opens a store and the processes a run starts (batch lines) see
-// them too, while the copy engine between them knows of none.
-//
-// QUIRNEL_RECOVER: comma-separated words naming what a reader that recovers
-// items offers beyond its default: "revisions" (older revisions of live
-// items, from personal folder files).
-constexpr char kRecoverVariable[] = "QUIRNEL_RECOVER";
-// True when the session's QUIRNEL_RECOVER names word.
-bool RecoverRequested(const std::string& word);
-
 // The providers built into the platform, the default (embedded) first.
 // They live as long as the program. (After SetProvidersForTesting: the
 // list given there.)

@@ -29,6 +29,7 @@
 #include "providers/pst/pstw_file.h"
 #include "providers/pst/pstw_objects.h"
 #include "runtime/provider.h"
+#include "runtime/read_options.h"
 
 namespace mapi {
 namespace {

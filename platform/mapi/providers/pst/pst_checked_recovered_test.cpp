@@ -36,6 +36,7 @@
 #include "providers/pst/pst_test_support.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/provider.h"
+#include "runtime/read_options.h"
 
 namespace mapi::pst {
 namespace {

@@ -195,7 +195,8 @@ void Rescuer::Strays() {
     // Revisions already offered per node id, so that a deleted item the
     // scan finds in several older leaves is offered once per content. A
     // live item's own state counts as offered: an older entry of it with
-    // the same content (moved, or its attachments changed) is no version.
+    // the same properties (the item moved to another folder, say) is no
+    // version of its own.
     std::map<uint32_t, std::vector<std::vector<PropValue>>> offered;
     for (const NbtEntry& entry : file_.StrayNodes()) {
         uint32_t nid = static_cast<uint32_t>(entry.nid);
