@@ -17,6 +17,7 @@
 #include "console_host.h"
 #include "copy_engine.h"
 #include "runtime/profile.h"
+#include "runtime/read_options.h"
 #include "runtime/session.h"
 
 namespace {
@@ -30,7 +31,7 @@ constexpr int kExitUsage = 64;
 
 constexpr char kUsage[] =
     "usage: quirnel-copy --source NAME --target NAME [--query TEXT] [--dry-run] [--again]\n"
-    "                    [--verify]\n"
+    "                    [--verify] [--recover revisions]\n"
     "       quirnel-copy --batch FILE [--jobs N] [--query TEXT] [--batch-dir DIR]\n"
     "Copies every folder and item of store SOURCE into store TARGET of the profile;\n"
     "with --batch, one copy per line of FILE (a source and a target), N at a time.\n"
@@ -38,6 +39,9 @@ constexpr char kUsage[] =
     "  --dry-run     show per folder what would be copied, write nothing\n"
     "  --again       copy items the target received in an earlier run all the same\n"
     "  --verify      compare every copied item with its source afterwards\n"
+    "  --recover revisions\n"
+    "                offer the older versions of items a .pst source still holds, in\n"
+    "                \"Recovered items\\Older versions\"\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
     "Exit status: 0 every selected item copied or already there, 1 a run-ending\n"
@@ -77,7 +81,10 @@ void InstallInterruptHandler() {
 
 // Parses the arguments; nullopt after printing what is wrong (one line).
 // info is set instead when --help or --version asked for text.
-std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, const char** info) {
+// --recover reaches the source's provider as a read option of the session
+// (mapi::kRecoverVariable), set in *recover.
+std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, const char** info,
+                                                      std::string* recover) {
     quirnel::ConsoleOptions options;
     bool haveSource = false;
     bool haveTarget = false;
@@ -101,7 +108,7 @@ std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, con
         if (size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
             key = arg.substr(0, eq);
             value = arg.substr(eq + 1);
-        } else if (arg == "--source" || arg == "--target" || arg == "--query") {
+        } else if (arg == "--source" || arg == "--target" || arg == "--query" || arg == "--recover") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "quirnel-copy: %s needs a value\n", arg.c_str());
                 return std::nullopt;
@@ -116,6 +123,12 @@ std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, con
             haveTarget = true;
         } else if (key == "--query") {
             options.query = value;
+        } else if (key == "--recover") {
+            if (value != "revisions") {
+                std::fprintf(stderr, "quirnel-copy: --recover knows only \"revisions\", not \"%s\"\n", value.c_str());
+                return std::nullopt;
+            }
+            *recover = value;
         } else {
             std::fprintf(stderr, "quirnel-copy: unknown argument \"%s\"\n", arg.c_str());
             return std::nullopt;
@@ -157,7 +170,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     if (quirnel::IsBatchCommand(argc, argv)) return quirnel::RunBatchCommand(argc, argv);
     const char* info = nullptr;
-    std::optional<quirnel::ConsoleOptions> options = ParseArguments(argc, argv, &info);
+    std::string recover;
+    std::optional<quirnel::ConsoleOptions> options = ParseArguments(argc, argv, &info, &recover);
     if (info != nullptr) {
         if (std::strcmp(info, "help") == 0)
             std::fputs(kUsage, stdout);
@@ -174,6 +188,7 @@ int main(int argc, char** argv) {
     // as soon as it begins instead of killing the program.
     InstallInterruptHandler();
 
+    if (!recover.empty()) setenv(mapi::kRecoverVariable, recover.c_str(), 1);
     HRESULT hr = MAPIInitialize(nullptr);
     LPMAPISESSION rawSession = nullptr;
     if (SUCCEEDED(hr)) {

@@ -257,6 +257,11 @@ def main():
             defects = defects_of(msg)
             if defects:
                 problems.append('%s: %r has defects %s' % (path, str(msg['subject']), defects))
+            # A format's own marks in a subject (a .pst's prefix marker) are
+            # control characters that break the header's line.
+            subject = str(msg['subject'] or '')
+            if any(ord(c) < 0x20 and c != '\t' or ord(c) == 0x7F for c in subject):
+                problems.append('%s: the subject %r holds control characters' % (path, subject))
             got.append(target_signature(msg))
             checked += 1
         got.sort(key=repr)

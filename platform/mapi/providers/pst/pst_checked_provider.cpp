@@ -5,7 +5,9 @@
 // were whole, which is what a rescue tool must not do; it also serves items
 // above damaged store objects and folders and the recovered items.
 //
-// Logon checks the whole file once (fmt::RescueStore) and serves what it
+// Logon checks the whole file once (fmt::RescueStore), offering the older
+// revisions of live items too when the session asks for them
+// (RecoverRequested("revisions")), and serves what it
 // found through the writer's store objects, which refuse every change.
 // Only the store, the folders and each message's contents table row stay
 // in memory, with the few messages found damaged: a whole message is read
@@ -27,6 +29,7 @@
 #include "providers/pst/pstw_file.h"
 #include "providers/pst/pstw_objects.h"
 #include "runtime/provider.h"
+#include "runtime/read_options.h"
 
 namespace mapi {
 namespace {
@@ -107,9 +110,11 @@ private:
             pst::fmt::StoreModel model;
             pst::fmt::RescueStats stats;
             std::string why;
+            pst::fmt::RescueOptions options;
+            options.revisions = RecoverRequested("revisions");
             if (!source->file.Open(entry.path, &why) ||
                 !pst::fmt::RescueStore(source->file, UidFromPath(entry.path), &model, &stats, &why,
-                                       &source->messages)) {
+                                       &source->messages, options)) {
                 if (error != nullptr) *error = entry.path + " cannot be read as a personal folder file: " + why;
                 return MAPI_E_CORRUPT_STORE;
             }

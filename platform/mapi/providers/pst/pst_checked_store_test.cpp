@@ -5,7 +5,9 @@
 #include <mapiutil.h>
 #include <mapix.h>
 
+#include <algorithm>
 #include <iostream>
+#include <set>
 
 #include <cstring>
 #include <filesystem>
@@ -22,7 +24,11 @@
 #include "providers/pst/format/msg_store.h"
 #include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ndb_ids.h"
+#include "providers/pst/format/msg_values.h"
+#include "providers/pst/format/ndb_file_writer.h"
+#include "providers/pst/pst_file.h"
 #include "providers/pst/pst_test_support.h"
+#include "providers/pst/pstw_values.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/provider.h"
 
@@ -110,6 +116,8 @@ TEST(CheckedStore, SamplesServeWhatLibpffServes) {
         // trailers) are ours alone: libpff does not look for them.
         size_t recovered = 0;
         for (auto f = ours.begin(); f != ours.end();) {
+            // Nor has an intact file a folder to recover.
+            EXPECT_EQ(f->path.find(fmt::kRecoveredFoldersName), std::string::npos) << f->path;
             bool extra = f->path.size() >= std::strlen(fmt::kRecoveredItemsName) &&
                          f->path.ends_with(fmt::kRecoveredItemsName);
             if (!extra) {
@@ -225,6 +233,164 @@ TEST(CheckedStore, MultiValuedValuesArrive) {
     // The sample's list has members, one-off and by entry id.
     EXPECT_GT(members, 0u);
     std::cout << checked << " multi-valued values, " << members << " distribution list member values\n";
+}
+
+// Each of tags of object as the writer stores it (absent when the object
+// has none), so two readers' values compare byte for byte.
+std::map<ULONG, fmt::Bytes> StoredForm(IMAPIProp* object, const std::vector<ULONG>& tags) {
+    std::map<ULONG, fmt::Bytes> out;
+    for (ULONG tag : tags) {
+        LPSPropValue raw = nullptr;
+        if (HrGetOneProp(object, tag, &raw) != S_OK) continue;
+        MapiBuffer<SPropValue> held(raw);
+        fmt::PropValue stored;
+        EXPECT_EQ(EncodeValue(*raw, &stored), S_OK) << std::hex << tag;
+        out[tag] = stored.bytes;
+    }
+    return out;
+}
+
+// A file the writer makes with multi-valued values of every type and a
+// subject with a prefix, and the ANSI sample whose appointment Outlook
+// stored with one: both readers serve every value as written, the subject
+// without the file's prefix marker and with its prefix and normalized
+// subject (derived where the file does not store them), while the bytes
+// in the file carry the marker, as libpff reads them.
+TEST(CheckedStore, BothReadersServeSubjectsAndMultiValuedValuesAsWritten) {
+    const fmt::StoreUid uid = {7, 7, 7, 7, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    short i2[] = {1, -2};
+    LONG l[] = {3, -4, 5};
+    float r4[] = {1.5f, -2.25f};
+    double dbl[] = {3.125, -1e10};
+    CURRENCY cur[2];
+    cur[0].int64 = 12345;
+    cur[1].int64 = -1;
+    double at[] = {45000.5};
+    LARGE_INTEGER i8[2];
+    i8[0].QuadPart = 1ll << 40;
+    i8[1].QuadPart = -7;
+    FILETIME ft[] = {{1, 2}, {0x12345678, 0x01D00000}};
+    WCHAR alpha[] = u"alpha", beta[] = u"b\u00e9ta";
+    LPWSTR wide[] = {alpha, beta};
+    char gamma[] = "gamma", delta[] = "delta";
+    LPSTR narrow[] = {gamma, delta};
+    BYTE b1[] = {0, 1, 2}, b2[] = {0xFF};
+    SBinary bins[] = {{3, b1}, {1, b2}};
+    GUID guids[2];
+    std::memcpy(&guids[0], fmt::kPsQuirnel.data(), 16);
+    std::memset(&guids[1], 0xA5, 16);
+    std::vector<SPropValue> multi(12);
+    ULONG id = 0x6701;
+    auto next = [&](ULONG type) { return PROP_TAG(type, id++); };
+    multi[0].ulPropTag = next(PT_MV_I2), multi[0].Value.MVi = {2, i2};
+    multi[1].ulPropTag = next(PT_MV_LONG), multi[1].Value.MVl = {3, l};
+    multi[2].ulPropTag = next(PT_MV_R4), multi[2].Value.MVflt = {2, r4};
+    multi[3].ulPropTag = next(PT_MV_DOUBLE), multi[3].Value.MVdbl = {2, dbl};
+    multi[4].ulPropTag = next(PT_MV_CURRENCY), multi[4].Value.MVcur = {2, cur};
+    multi[5].ulPropTag = next(PT_MV_APPTIME), multi[5].Value.MVat = {1, at};
+    multi[6].ulPropTag = next(PT_MV_I8), multi[6].Value.MVli = {2, i8};
+    multi[7].ulPropTag = next(PT_MV_SYSTIME), multi[7].Value.MVft = {2, ft};
+    multi[8].ulPropTag = next(PT_MV_UNICODE), multi[8].Value.MVszW = {2, wide};
+    multi[9].ulPropTag = next(PT_MV_STRING8), multi[9].Value.MVszA = {2, narrow};
+    multi[10].ulPropTag = next(PT_MV_BINARY), multi[10].Value.MVbin = {2, bins};
+    multi[11].ulPropTag = next(PT_MV_CLSID), multi[11].Value.MVguid = {2, guids};
+
+    fmt::StoreModel model = fmt::StoreModel::NewStore(uid, "Values");
+    fmt::MessageContent m;
+    m.props = {fmt::UnicodeValue(0x001A001F, "IPM.Note"), fmt::UnicodeValue(0x0037001F, "RE: Hello there"),
+               fmt::UnicodeValue(0x003D001F, "RE: "), fmt::UnicodeValue(0x1000001F, "the body")};
+    std::map<ULONG, fmt::Bytes> written;
+    std::vector<ULONG> tags;
+    for (const SPropValue& v : multi) {
+        fmt::PropValue stored;
+        ASSERT_EQ(EncodeValue(v, &stored), S_OK) << std::hex << v.ulPropTag;
+        written[stored.tag] = stored.bytes;
+        tags.push_back(stored.tag);
+        m.props.push_back(stored);
+    }
+    uint32_t nid = model.AddMessage(model.inbox(), m);
+    const std::string dir = testing::MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    const std::string path = dir + "/values.pst";
+    fmt::Header header;
+    std::string error;
+    ASSERT_TRUE(fmt::WriteFile(path, model.Build(&header), header, &error)) << error;
+
+    const std::vector<ULONG> subjectTags = {PR_SUBJECT_W, PR_SUBJECT_PREFIX_W, PR_NORMALIZED_SUBJECT_W};
+    const std::map<ULONG, fmt::Bytes> subjects = {{PR_SUBJECT_W, fmt::UnicodeValue(0, "RE: Hello there").bytes},
+                                                  {PR_SUBJECT_PREFIX_W, fmt::UnicodeValue(0, "RE: ").bytes},
+                                                  {PR_NORMALIZED_SUBJECT_W, fmt::UnicodeValue(0, "Hello there").bytes}};
+    fmt::Bytes entryId = fmt::EntryIdBytes(uid, nid);
+    HRESULT hr = S_OK;
+    for (bool checked : {true, false}) {
+        SCOPED_TRACE(checked ? "pst-checked" : "pst (libpff)");
+        ComRef<IMsgStore> store = checked ? OpenChecked(path, &hr, &error) : testing::OpenStoreFile(path, &hr, &error);
+        ASSERT_EQ(hr, S_OK) << error;
+        auto message = testing::OpenById<IMessage>(store.get(), std::vector<BYTE>(entryId.begin(), entryId.end()));
+        ASSERT_TRUE(message);
+        EXPECT_EQ(StoredForm(message.get(), tags), written);
+        EXPECT_EQ(StoredForm(message.get(), subjectTags), subjects);
+        // The whole list names the derived values too, for a copy to take.
+        LPSPropTagArray list = nullptr;
+        ASSERT_EQ(message->GetPropList(0, &list), S_OK);
+        MapiBuffer<SPropTagArray> heldList(list);
+        std::set<ULONG> listed(list->aulPropTag, list->aulPropTag + list->cValues);
+        for (ULONG tag : tags) EXPECT_EQ(listed.count(tag), 1u) << std::hex << tag;
+        EXPECT_EQ(listed.count(PR_NORMALIZED_SUBJECT_W), 1u);
+        // Contents table rows carry the subject as the message does.
+        ComRef<IUnknown> inbox;
+        ULONG type = 0;
+        fmt::Bytes inboxId = fmt::EntryIdBytes(uid, model.inbox());
+        ASSERT_EQ(store->OpenEntry(static_cast<ULONG>(inboxId.size()), reinterpret_cast<LPENTRYID>(inboxId.data()),
+                                   nullptr, 0, &type, inbox.Out()),
+                  S_OK);
+        ComRef<IMAPITable> contents;
+        ASSERT_EQ(reinterpret_cast<IMAPIFolder*>(inbox.get())->GetContentsTable(0, contents.Out()), S_OK);
+        SizedSPropTagArray(1, columns) = {1, {PR_SUBJECT_A}};
+        LPSRowSet raw = nullptr;
+        ASSERT_EQ(HrQueryAllRows(contents.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &raw),
+                  S_OK);
+        RowSetPtr rows(raw);
+        ASSERT_EQ(rows->cRows, 1u);
+        EXPECT_STREQ(rows->aRow[0].lpProps[0].Value.lpszA, "RE: Hello there");
+    }
+    {
+        std::shared_ptr<PstFile> pff = PstFile::Open(path, &error);
+        ASSERT_TRUE(pff) << error;
+        SharedItem item;
+        ASSERT_EQ(pff->ItemById(nid, &item), S_OK);
+        std::lock_guard<std::recursive_mutex> lock(pff->Lock());
+        std::vector<uint8_t> stored;
+        ASSERT_TRUE(ReadRawEntry(item.get(), 0, 0x0037, &stored));
+        fmt::Bytes marked = {1, 0, 5, 0};
+        fmt::Bytes text = subjects.at(PR_SUBJECT_W);
+        marked.insert(marked.end(), text.begin(), text.end());
+        EXPECT_EQ(stored, marked);
+    }
+
+    // Outlook's own marker, on an 8-bit subject that stores neither part.
+    for (bool checked : {true, false}) {
+        SCOPED_TRACE(checked ? "32-bit.pst, pst-checked" : "32-bit.pst, pst (libpff)");
+        std::string sample = testing::SamplePath("32-bit.pst");
+        ComRef<IMsgStore> store = checked ? OpenChecked(sample, &hr, &error) : testing::OpenStoreFile(sample, &hr, &error);
+        ASSERT_EQ(hr, S_OK) << error;
+        size_t found = 0;
+        for (const auto& [hex, print] : testing::FingerprintStore(store.get())) {
+            std::vector<BYTE> id;
+            for (size_t i = 0; i + 1 < hex.size(); i += 2) id.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+            auto message = testing::OpenById<IMessage>(store.get(), id);
+            ASSERT_TRUE(message);
+            std::string subject = testing::StringProp(message.get(), PR_SUBJECT_A);
+            EXPECT_TRUE(std::none_of(subject.begin(), subject.end(), [](char c) { return c > 0 && c < 0x20; }))
+                << subject;
+            if (subject != "Updated: Olympus training for new hires") continue;
+            ++found;
+            EXPECT_EQ(testing::StringProp(message.get(), PR_SUBJECT_PREFIX_A), "Updated: ");
+            EXPECT_EQ(testing::StringProp(message.get(), PR_NORMALIZED_SUBJECT_A), "Olympus training for new hires");
+        }
+        EXPECT_EQ(found, 1u);
+    }
+    std::filesystem::remove_all(dir);
 }
 
 // Damage placed on purpose in support.pst: the message store object, a

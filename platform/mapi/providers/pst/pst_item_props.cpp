@@ -124,26 +124,46 @@ const SPropValue* ItemProps::GetById(ULONG propId) {
         (void)added;
         return &it->second;
     }
-    auto stored = index_.find(propId);
-    if (stored == index_.end()) {
+    bool stored = index_.count(propId) != 0;
+    if (kind_ == ItemKind::Message &&
+        (propId == kIdSubject || (!stored && (propId == kIdSubjectPrefix || propId == kIdNormalizedSubject)))) {
+        SplitSubjectOnce();
+        auto c = cache_.find(propId);
+        return c == cache_.end() ? nullptr : &c->second;
+    }
+    if (!stored) {
         if (kind_ == ItemKind::Message && propId == PROP_ID(PR_HASATTACH)) return HasAttach();
         return nullptr;
     }
+    return &cache_.emplace(propId, ReadStored(propId)).first->second;
+}
 
+SPropValue ItemProps::ReadStored(ULONG propId) {
+    const StoredEntry& stored = index_.at(propId);
     SPropValue value = ErrorValue(PROP_TAG(PT_ERROR, propId), MAPI_E_CORRUPT_DATA);
-    ULONG base = PlatformType(stored->second.valueType) & ~MV_FLAG;
+    ULONG base = PlatformType(stored.valueType) & ~MV_FLAG;
     uint32_t codepage = base == PT_STRING8 ? Codepage() : 0;
     PffError error;
     libpff_record_entry_t* raw = nullptr;
-    if (libpff_record_set_get_entry_by_index(recordSet_.get(), stored->second.index, &raw,
-                                             error.Ptr()) == 1) {
+    if (libpff_record_set_get_entry_by_index(recordSet_.get(), stored.index, &raw, error.Ptr()) == 1) {
         RecordEntryHandle entry(raw);
         SPropValue read{};
-        if (ReadEntryValue(entry.get(), propId, stored->second.valueType, codepage, arena_,
-                           &read) == S_OK)
+        if (ReadEntryValue(entry.get(), propId, stored.valueType, codepage, arena_, &read) == S_OK)
             value = read;
     }
-    return &cache_.emplace(propId, value).first->second;
+    return value;
+}
+
+void ItemProps::SplitSubjectOnce() {
+    if (subjectSplit_) return;
+    subjectSplit_ = true;
+    if (index_.count(kIdSubject) == 0) return;
+    SPropValue parts[3];
+    int count = SplitSubject(ReadStored(kIdSubject), arena_, parts);
+    cache_[kIdSubject] = parts[0];
+    // What the object stores itself was set on it and wins.
+    for (int i = 1; i < count; ++i)
+        if (index_.count(PROP_ID(parts[i].ulPropTag)) == 0) cache_[PROP_ID(parts[i].ulPropTag)] = parts[i];
 }
 
 HRESULT ItemProps::Tags(std::vector<ULONG>* tags) {
@@ -153,6 +173,11 @@ HRESULT ItemProps::Tags(std::vector<ULONG>* tags) {
     std::map<ULONG, ULONG> byId;
     for (const auto& [id, stored] : index_) byId[id] = PROP_TAG(PlatformType(stored.valueType), id);
     for (const auto& [id, value] : computed_) byId[id] = value.ulPropTag;
+    if (kind_ == ItemKind::Message) {
+        SplitSubjectOnce();
+        for (ULONG id : {kIdSubjectPrefix, kIdNormalizedSubject})
+            if (auto c = cache_.find(id); c != cache_.end() && index_.count(id) == 0) byId[id] = c->second.ulPropTag;
+    }
     if (kind_ == ItemKind::Message) byId.emplace(PROP_ID(PR_HASATTACH), PR_HASATTACH);
     tags->clear();
     for (const auto& entry : byId) tags->push_back(entry.second);

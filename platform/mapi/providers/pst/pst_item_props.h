@@ -83,6 +83,12 @@ public:
 
 private:
     HRESULT LoadIndex();
+    // The stored value of an indexed id, PT_ERROR when it cannot be read.
+    SPropValue ReadStored(ULONG propId);
+    // Reads the subject once and caches it without the format's prefix
+    // marker, with the prefix and normalized subject the object does not
+    // store itself.
+    void SplitSubjectOnce();
     const SPropValue* HasAttach();
     void SetComputed(const SPropValue& value);
 
@@ -95,6 +101,7 @@ private:
     bool resolvingCodepage_ = false;
     int indexState_ = 0;  // 0 not read, 1 read, -1 unreadable
     bool entriesLost_ = false;
+    bool subjectSplit_ = false;
     std::map<ULONG, StoredEntry> index_;
     std::map<ULONG, SPropValue> computed_;
     std::map<ULONG, SPropValue> cache_;

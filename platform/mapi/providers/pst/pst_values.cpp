@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "providers/pst/format/msg_subject.h"
 #include "providers/pst/pst_codepage.h"
+#include "runtime/utf.h"
 
 namespace mapi::pst {
 namespace {
@@ -67,41 +69,53 @@ bool KnownType(ULONG type) {
     }
 }
 
-// Places the values of a multi-valued property: count elements of elemSize
-// bytes, each decoded from one stored value.
+// Where each value of a multi-valued property lies in its stored bytes
+// ([MS-PST] 2.3.3.4): fixed-width values one after another; strings and
+// binaries as a count, an offset per value from the start, then the
+// values. False when the bytes do not have that shape.
+bool SplitMultiple(ULONG base, const std::vector<uint8_t>& bytes,
+                   std::vector<std::pair<size_t, size_t>>* parts) {
+    parts->clear();
+    if (size_t width = FixedSize(base); width > 0) {
+        if (bytes.size() % width != 0) return false;
+        for (size_t at = 0; at < bytes.size(); at += width) parts->push_back({at, width});
+        return true;
+    }
+    if (base != PT_STRING8 && base != PT_UNICODE && base != PT_BINARY) return false;
+    if (bytes.empty()) return true;  // no values at all
+    if (bytes.size() < 4) return false;
+    size_t count = Load<uint32_t>(bytes.data());
+    if (count > (bytes.size() - 4) / 4) return false;
+    size_t previous = 4 + 4 * count;
+    for (size_t i = 0; i < count; ++i) {
+        size_t start = Load<uint32_t>(bytes.data() + 4 + 4 * i);
+        size_t end = i + 1 < count ? Load<uint32_t>(bytes.data() + 8 + 4 * i) : bytes.size();
+        if (start < previous || end < start || end > bytes.size()) return false;
+        parts->push_back({start, end - start});
+        previous = start;
+    }
+    return true;
+}
+
+// Places the values of a multi-valued property, each decoded from its part
+// of the stored bytes, into an array of the union member's type.
 template <class Elem>
-HRESULT DecodeMulti(libpff_multi_value_t* mv, int count, ULONG type, uint32_t codepage,
-                    ValueArena& arena, ULONG* cValues, Elem** values, Elem _PV::*member) {
-    auto* array = static_cast<Elem*>(arena.Allocate(sizeof(Elem) * (count > 0 ? count : 1)));
-    for (int i = 0; i < count; ++i) {
-        uint32_t storedType = 0;
-        uint8_t* data = nullptr;
-        size_t size = 0;
-        PffError error;
-        if (libpff_multi_value_get_value(mv, i, &storedType, &data, &size, error.Ptr()) != 1)
-            return MAPI_E_CORRUPT_DATA;
+HRESULT DecodeMulti(const std::vector<uint8_t>& bytes,
+                    const std::vector<std::pair<size_t, size_t>>& parts, ULONG type,
+                    uint32_t codepage, ValueArena& arena, ULONG* cValues, Elem** values,
+                    Elem _PV::*member) {
+    auto* array =
+        static_cast<Elem*>(arena.Allocate(sizeof(Elem) * (parts.empty() ? 1 : parts.size())));
+    for (size_t i = 0; i < parts.size(); ++i) {
         _PV single{};
-        HRESULT hr = DecodeSingle(type, data, size, codepage, arena, &single);
+        HRESULT hr = DecodeSingle(type, bytes.data() + parts[i].first, parts[i].second, codepage,
+                                  arena, &single);
         if (hr != S_OK) return hr;
         array[i] = single.*member;
     }
-    *cValues = static_cast<ULONG>(count);
+    *cValues = static_cast<ULONG>(parts.size());
     *values = array;
     return S_OK;
-}
-
-constexpr ULONG kIdSubject = 0x0037;
-
-// The file keeps a subject with a prefix ("RE: ") as 0x01, the prefix length,
-// then the text; MAPI hands out the text alone.
-void StripSubjectMarker(SPropValue* value) {
-    if (PROP_TYPE(value->ulPropTag) == PT_UNICODE) {
-        WCHAR* text = value->Value.lpszW;
-        if (text[0] == 1 && text[1] != 0) value->Value.lpszW = text + 2;
-    } else if (PROP_TYPE(value->ulPropTag) == PT_STRING8) {
-        char* text = value->Value.lpszA;
-        if (text[0] == 1 && text[1] != 0) value->Value.lpszA = text + 2;
-    }
 }
 
 }  // namespace
@@ -194,93 +208,123 @@ HRESULT DecodeSingle(ULONG type, const uint8_t* data, size_t size, uint32_t code
     }
 }
 
+int SplitSubject(const SPropValue& stored, ValueArena& arena, SPropValue parts[3]) {
+    parts[0] = stored;
+    ULONG type = PROP_TYPE(stored.ulPropTag);
+    if ((type != PT_UNICODE && type != PT_STRING8) || stored.Value.lpszA == nullptr) return 1;
+    // Characters as the file counted them: UTF-16 units of a Unicode value,
+    // characters of the code page (each one code point now) of an 8-bit one.
+    std::u32string chars;
+    std::u16string units;
+    size_t length = 0;
+    unsigned c0 = 0, c1 = 0;
+    if (type == PT_UNICODE) {
+        units = stored.Value.lpszW;
+        length = units.size();
+        if (length > 1) c0 = units[0], c1 = units[1];
+    } else {
+        chars = CodePointsFromUtf8(stored.Value.lpszA);
+        length = chars.size();
+        if (length > 1) c0 = chars[0], c1 = chars[1];
+    }
+    fmt::StoredSubject s = fmt::ParseStoredSubject(c0, c1, length);
+    if (!s.marked) return 1;
+    auto place = [&](ULONG id, size_t from, size_t to) {
+        SPropValue v{};
+        v.ulPropTag = PROP_TAG(type, id);
+        if (type == PT_UNICODE) {
+            std::u16string part = units.substr(from, to - from);
+            v.Value.lpszW = static_cast<WCHAR*>(arena.Copy(part.c_str(), (part.size() + 1) * sizeof(char16_t)));
+        } else {
+            std::string part;
+            for (size_t i = from; i < to; ++i) AppendUtf8(part, chars[i]);
+            v.Value.lpszA = static_cast<char*>(arena.Copy(part.c_str(), part.size() + 1));
+        }
+        return v;
+    };
+    size_t split = s.textStart + s.prefixLength;
+    parts[0] = place(PROP_ID(stored.ulPropTag), s.textStart, length);
+    parts[1] = place(kIdSubjectPrefix, s.textStart, split);
+    parts[2] = place(kIdNormalizedSubject, split, length);
+    return 3;
+}
+
 HRESULT ReadEntryValue(libpff_record_entry_t* entry, ULONG propId, uint32_t valueType,
                        uint32_t codepage, ValueArena& arena, SPropValue* out) {
     ULONG type = PlatformType(valueType);
     SPropValue value{};
     value.ulPropTag = PROP_TAG(type, propId);
 
+    size_t size = 0;
+    PffError error;
+    if (libpff_record_entry_get_data_size(entry, &size, error.Ptr()) != 1 || size > kMaxValueSize)
+        return MAPI_E_CORRUPT_DATA;
+    std::vector<uint8_t> bytes(size);
+    if (size > 0 && libpff_record_entry_get_data(entry, bytes.data(), size, error.Ptr()) != 1)
+        return MAPI_E_CORRUPT_DATA;
+    // Multi-valued values are decoded from the stored bytes here: libpff's
+    // own reading of them loses the values of strings and binaries and
+    // refuses the floating point types.
     if ((type & MV_FLAG) != 0) {
-        MultiValueHandle mv;
-        {
-            libpff_multi_value_t* raw = nullptr;
-            PffError error;
-            if (libpff_record_entry_get_multi_value(entry, &raw, error.Ptr()) != 1)
-                return MAPI_E_CORRUPT_DATA;
-            mv.reset(raw);
-        }
-        int count = 0;
-        PffError error;
-        if (libpff_multi_value_get_number_of_values(mv.get(), &count, error.Ptr()) != 1 ||
-            count < 0)
-            return MAPI_E_CORRUPT_DATA;
         ULONG base = type & ~MV_FLAG;
+        std::vector<std::pair<size_t, size_t>> parts;
+        if (!SplitMultiple(base, bytes, &parts)) return MAPI_E_CORRUPT_DATA;
         HRESULT hr = MAPI_E_CORRUPT_DATA;
         _PV& v = value.Value;
         switch (base) {
             case PT_I2:
-                hr = DecodeMulti(mv.get(), count, base, codepage, arena, &v.MVi.cValues, &v.MVi.lpi,
+                hr = DecodeMulti(bytes, parts, base, codepage, arena, &v.MVi.cValues, &v.MVi.lpi,
                                  &_PV::i);
                 break;
             case PT_LONG:
-                hr = DecodeMulti(mv.get(), count, base, codepage, arena, &v.MVl.cValues, &v.MVl.lpl,
+                hr = DecodeMulti(bytes, parts, base, codepage, arena, &v.MVl.cValues, &v.MVl.lpl,
                                  &_PV::l);
                 break;
             case PT_R4:
-                hr = DecodeMulti(mv.get(), count, base, codepage, arena, &v.MVflt.cValues,
+                hr = DecodeMulti(bytes, parts, base, codepage, arena, &v.MVflt.cValues,
                                  &v.MVflt.lpflt, &_PV::flt);
                 break;
             case PT_DOUBLE:
-                hr = DecodeMulti(mv.get(), count, base, codepage, arena, &v.MVdbl.cValues,
+                hr = DecodeMulti(bytes, parts, base, codepage, arena, &v.MVdbl.cValues,
                                  &v.MVdbl.lpdbl, &_PV::dbl);
                 break;
             case PT_APPTIME:
-                hr = DecodeMulti(mv.get(), count, base, codepage, arena, &v.MVat.cValues,
-                                 &v.MVat.lpat, &_PV::at);
+                hr = DecodeMulti(bytes, parts, base, codepage, arena, &v.MVat.cValues, &v.MVat.lpat,
+                                 &_PV::at);
                 break;
             case PT_CURRENCY:
-                hr = DecodeMulti(mv.get(), count, base, codepage, arena, &v.MVcur.cValues,
+                hr = DecodeMulti(bytes, parts, base, codepage, arena, &v.MVcur.cValues,
                                  &v.MVcur.lpcur, &_PV::cur);
                 break;
             case PT_I8:
-                hr = DecodeMulti(mv.get(), count, base, codepage, arena, &v.MVli.cValues,
-                                 &v.MVli.lpli, &_PV::li);
+                hr = DecodeMulti(bytes, parts, base, codepage, arena, &v.MVli.cValues, &v.MVli.lpli,
+                                 &_PV::li);
                 break;
             case PT_SYSTIME:
-                hr = DecodeMulti(mv.get(), count, base, codepage, arena, &v.MVft.cValues,
-                                 &v.MVft.lpft, &_PV::ft);
+                hr = DecodeMulti(bytes, parts, base, codepage, arena, &v.MVft.cValues, &v.MVft.lpft,
+                                 &_PV::ft);
                 break;
             case PT_STRING8:
-                hr = DecodeMulti(mv.get(), count, base, codepage, arena, &v.MVszA.cValues,
+                hr = DecodeMulti(bytes, parts, base, codepage, arena, &v.MVszA.cValues,
                                  &v.MVszA.lppszA, &_PV::lpszA);
                 break;
             case PT_UNICODE:
-                hr = DecodeMulti(mv.get(), count, base, codepage, arena, &v.MVszW.cValues,
+                hr = DecodeMulti(bytes, parts, base, codepage, arena, &v.MVszW.cValues,
                                  &v.MVszW.lppszW, &_PV::lpszW);
                 break;
             case PT_BINARY:
-                hr = DecodeMulti(mv.get(), count, base, codepage, arena, &v.MVbin.cValues,
+                hr = DecodeMulti(bytes, parts, base, codepage, arena, &v.MVbin.cValues,
                                  &v.MVbin.lpbin, &_PV::bin);
                 break;
             case PT_CLSID: {
                 // Multi-valued GUIDs are an array of GUIDs, not of pointers.
-                auto* guids =
-                    static_cast<GUID*>(arena.Allocate(sizeof(GUID) * (count > 0 ? count : 1)));
-                hr = S_OK;
-                for (int i = 0; i < count && hr == S_OK; ++i) {
-                    uint32_t storedType = 0;
-                    uint8_t* data = nullptr;
-                    size_t size = 0;
-                    PffError e;
-                    if (libpff_multi_value_get_value(mv.get(), i, &storedType, &data, &size,
-                                                     e.Ptr()) != 1 ||
-                        size < 16)
-                        hr = MAPI_E_CORRUPT_DATA;
-                    else
-                        std::memcpy(&guids[i], data, 16);
-                }
-                v.MVguid.cValues = static_cast<ULONG>(count);
+                auto* guids = static_cast<GUID*>(
+                    arena.Allocate(sizeof(GUID) * (parts.empty() ? 1 : parts.size())));
+                for (size_t i = 0; i < parts.size(); ++i)
+                    std::memcpy(&guids[i], bytes.data() + parts[i].first, 16);
+                v.MVguid.cValues = static_cast<ULONG>(parts.size());
                 v.MVguid.lpguid = guids;
+                hr = S_OK;
                 break;
             }
             default:
@@ -290,17 +334,8 @@ HRESULT ReadEntryValue(libpff_record_entry_t* entry, ULONG propId, uint32_t valu
         *out = value;
         return S_OK;
     }
-
-    size_t size = 0;
-    PffError error;
-    if (libpff_record_entry_get_data_size(entry, &size, error.Ptr()) != 1 || size > kMaxValueSize)
-        return MAPI_E_CORRUPT_DATA;
-    std::vector<uint8_t> bytes(size);
-    if (size > 0 && libpff_record_entry_get_data(entry, bytes.data(), size, error.Ptr()) != 1)
-        return MAPI_E_CORRUPT_DATA;
     HRESULT hr = DecodeSingle(type, bytes.data(), size, codepage, arena, &value.Value);
     if (hr != S_OK) return hr;
-    if (propId == kIdSubject) StripSubjectMarker(&value);
     *out = value;
     return S_OK;
 }

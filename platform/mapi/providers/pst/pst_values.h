@@ -39,6 +39,17 @@ ULONG PlatformType(uint32_t valueType);
 HRESULT ReadEntryValue(libpff_record_entry_t* entry, ULONG propId, uint32_t valueType,
                        uint32_t codepage, ValueArena& arena, SPropValue* out);
 
+constexpr ULONG kIdSubject = 0x0037;
+constexpr ULONG kIdSubjectPrefix = 0x003D;
+constexpr ULONG kIdNormalizedSubject = 0x0E1D;
+
+// A subject as read from the file (ReadEntryValue keeps the format's prefix
+// marker, see format/msg_subject.h) split into what MAPI serves: parts[0]
+// the subject without the marker and, when it had one, parts[1] its prefix
+// and parts[2] the normalized subject, in the subject's type, allocated in
+// arena. Returns how many parts it set (1 or 3).
+int SplitSubject(const SPropValue& stored, ValueArena& arena, SPropValue parts[3]);
+
 // Decodes the bytes of one single value of type `type` (a platform type
 // without MV_FLAG) into *out. Exposed for tests of the byte layouts.
 HRESULT DecodeSingle(ULONG type, const uint8_t* data, size_t size, uint32_t codepage,

@@ -6,6 +6,7 @@
 #include <mapix.h>
 
 #include "providers/pst/format/ltp_pc.h"
+#include "providers/pst/format/msg_subject.h"
 #include "providers/pst/format/ndb_ids.h"
 #include "providers/pst/pst_writer.h"
 #include "runtime/mapi_ptr.h"
@@ -96,7 +97,7 @@ bool WritableFile::MessageNode(uint32_t nid, fmt::Node* out, std::string* error)
     return ndb_->ReadNode(nid, out, error);
 }
 
-bool WritableFile::MessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, std::string* error) {
+bool WritableFile::StoredMessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, std::string* error) {
     const fmt::StoreModel::StoredMessage* m = model_.FindMessage(nid);
     if (m == nullptr) {
         if (error != nullptr) *error = "no such message";
@@ -117,6 +118,12 @@ bool WritableFile::MessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, 
         return true;
     }
     return ndb_ != nullptr && ndb_->ReadNode(nid, &node, error, false) && fmt::ReadPropertyContext(node, out, error);
+}
+
+bool WritableFile::MessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, std::string* error) {
+    if (!StoredMessageProps(nid, out, error)) return false;
+    fmt::SubjectFromFile(out);
+    return true;
 }
 
 std::vector<BYTE> WritableFile::EntryId(uint32_t nid) const {

@@ -69,9 +69,9 @@ public:
     // else read from the file or the MessageSource, so that the file's
     // messages are never all held in memory.
     bool MessageNode(uint32_t nid, fmt::Node* out, std::string* error);
-    // A message's properties as stored, for a row of its folder's contents
-    // table: the model's when it has them all, else its property context
-    // read from the file (without its attachments).
+    // A message's properties for a row of its folder's contents table, the
+    // subject as MAPI serves it: the model's when it has them all, else its
+    // property context read from the file (without its attachments).
     bool MessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, std::string* error);
 
     std::vector<BYTE> EntryId(uint32_t nid) const;
@@ -87,6 +87,8 @@ public:
 private:
     WritableFile(std::string path, MAPIUID provider) : path_(std::move(path)), provider_(provider) {}
     bool Load(std::string* error);
+    // MessageProps' values as stored.
+    bool StoredMessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, std::string* error);
 
     std::string path_;
     MAPIUID provider_;

@@ -65,6 +65,11 @@ void Rescuer::NameMapNode() {
     report.isString = true;
     report.name = kDamageReportName;
     reportId_ = names.IdOf(report, true);
+    if (options_.revisions) {
+        PropertyName note = report;
+        note.name = kRevisionNoteName;
+        revisionNoteId_ = names.IdOf(note, true);
+    }
     nodes_[kNidNameToIdMap].node = PcNode(names.ToProps());
 }
 
@@ -102,7 +107,10 @@ void Rescuer::Folders() {
         if (!IsFolderNid(nid) || parentOf.count(nid) != 0) continue;
         std::vector<PropValue> props;
         std::vector<std::string> lost;
-        SoundProps(file_.ReadNode(entry), &props, &lost);
+        // An entry whose data is no property context is no folder: the
+        // unused slots of a leaf hold leftovers of every kind, and a folder
+        // made of one would stand empty among the recovered ones.
+        if (!SoundProps(file_.ReadNode(entry), &props, &lost)) continue;
         if (FindValue(props, kTagDisplayName) == nullptr && FindValue(props, kTagDisplayName8) == nullptr)
             SetValue(props, UnicodeValue(kTagDisplayName, "Recovered folder " + HexNid(nid)));
         nodes_[nid].node = PcNode(props);
@@ -272,10 +280,10 @@ bool MessagesInFile::Props(const CheckedFile& file, uint32_t nid, std::vector<Pr
 }
 
 bool RescueStore(const CheckedFile& file, const StoreUid& fallbackUid, StoreModel* out,
-                 RescueStats* stats, std::string* error, MessagesInFile* inFile) {
+                 RescueStats* stats, std::string* error, MessagesInFile* inFile, const RescueOptions& options) {
     *stats = RescueStats();
     if (inFile != nullptr) *inFile = MessagesInFile();
-    rescue::Rescuer r(file, stats, inFile);
+    rescue::Rescuer r(file, stats, inFile, options);
     return r.Run(fallbackUid, out, error);
 }
 

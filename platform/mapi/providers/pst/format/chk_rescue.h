@@ -20,8 +20,11 @@
 //   (possibly damaged) hierarchy tables; one whose name cannot be read is
 //   named "Recovered folder <id>"; one that cannot reach the root goes
 //   below "Recovered folders" in the IPM subtree;
-// - messages no folder holds (orphans, and older revisions and deleted
-//   items found by scanning for B-tree leaves) go to "Recovered items".
+// - messages no folder holds (orphans, and deleted items found by scanning
+//   for B-tree leaves) go to "Recovered items";
+// - on request (RescueOptions), older revisions of live messages that the
+//   scan finds go to "Recovered items\Older versions", each with a note
+//   naming the live item and the time of that revision.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +43,18 @@ constexpr char16_t kDamageReportName[] = u"DamageReport";
 constexpr char kDamageAttachmentName[] = "Quirnel damage report.txt";
 constexpr char kRecoveredItemsName[] = "Recovered items";
 constexpr char kRecoveredFoldersName[] = "Recovered folders";
+constexpr char kOlderVersionsName[] = "Older versions";
+constexpr char16_t kRevisionNoteName[] = u"RevisionNote";
+constexpr char kRevisionAttachmentName[] = "Quirnel older version.txt";
+
+// What a rescue offers beyond the live items and what damage or deletion
+// cut off from them.
+struct RescueOptions {
+    // Older revisions of live items: the file keeps them only until their
+    // space is reused, and they are many in a file used for long, so they
+    // are offered only when asked for.
+    bool revisions = false;
+};
 
 struct RescueStats {
     size_t whole = 0;      // messages as stored
@@ -47,6 +62,7 @@ struct RescueStats {
     size_t failed = 0;     // listed messages that fail when opened
     size_t recovered = 0;  // messages placed in "Recovered items"
     size_t recoveredFolders = 0;  // folders renamed or moved below "Recovered folders"
+    size_t revisions = 0;  // older revisions of live messages offered
     // One line per damage above the items (store, name map, folders).
     std::vector<std::string> notes;
 };
@@ -84,6 +100,7 @@ private:
 // MessagesInFile) instead of held in *out, so that memory follows the
 // folders and their rows, not the file's content.
 bool RescueStore(const CheckedFile& file, const StoreUid& fallbackUid, StoreModel* out,
-                 RescueStats* stats, std::string* error, MessagesInFile* inFile = nullptr);
+                 RescueStats* stats, std::string* error, MessagesInFile* inFile = nullptr,
+                 const RescueOptions& options = {});
 
 }  // namespace mapi::pst::fmt

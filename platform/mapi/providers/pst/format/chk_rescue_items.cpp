@@ -193,22 +193,38 @@ void Rescuer::ListedButGone() {
 
 void Rescuer::Strays() {
     // Revisions already offered per node id, so that a deleted item the
-    // scan finds in several older leaves is offered once per content.
+    // scan finds in several older leaves is offered once per content. A
+    // live item's own state counts as offered: an older entry of it with
+    // the same properties (the item moved to another folder, say) is no
+    // version of its own.
     std::map<uint32_t, std::vector<std::vector<PropValue>>> offered;
     for (const NbtEntry& entry : file_.StrayNodes()) {
         uint32_t nid = static_cast<uint32_t>(entry.nid);
         // An older revision of a node the current tree still has is no lost
-        // item: its current state is served where it belongs.
-        if (!IsMessageNid(nid) || file_.Nodes().count(nid) != 0) continue;
+        // item: its current state is served where it belongs, and the older
+        // one only when asked for.
+        auto live = file_.Nodes().find(nid);
+        bool isLive = live != file_.Nodes().end();
+        if (!IsMessageNid(nid) || (isLive && !options_.revisions)) continue;
         CheckedNode node = file_.ReadNode(entry);
         SalvagedMessage m;
         std::string error;
         if (!SalvageMessage(node, &m, &error)) continue;
-        auto& seen = offered[nid];
+        auto [seenAt, first] = offered.try_emplace(nid);
+        auto& seen = seenAt->second;
+        if (first && isLive) {
+            std::vector<PropValue> current;
+            std::vector<std::string> lost;
+            if (SoundProps(file_.ReadNode(live->second, false), &current, &lost)) seen.push_back(std::move(current));
+        }
         bool again = false;
         for (const auto& props : seen) again = again || SameProps(props, m.content.props);
         if (again) continue;
         seen.push_back(m.content.props);
+        if (isLive) {
+            AddRevision(nid, std::move(m));
+            continue;
+        }
         // A node id no tree has any more keeps its id, so the item is the
         // one a copy saw before, if it saw it; a second version of it gets
         // an id of its own.

@@ -43,8 +43,9 @@ bool MakeWhole(CheckedNode& node, bool unicode, bool namesLost, Node* out, Salva
 class Rescuer {
 public:
     // inFile: see RescueStore.
-    Rescuer(const CheckedFile& file, RescueStats* stats, MessagesInFile* inFile = nullptr)
-        : file_(file), stats_(stats), inFile_(inFile) {}
+    Rescuer(const CheckedFile& file, RescueStats* stats, MessagesInFile* inFile = nullptr,
+            const RescueOptions& options = {})
+        : file_(file), stats_(stats), inFile_(inFile), options_(options) {}
     bool Run(const StoreUid& fallbackUid, StoreModel* out, std::string* error);
 
 private:
@@ -62,6 +63,8 @@ private:
     // A whole message: its node in the model, or only its row with the
     // node left in the file.
     void AddWhole(uint32_t nid, uint32_t folder, Node&& whole);
+    // An older revision m of the live message nid (chk_rescue_revisions.cpp).
+    void AddRevision(uint32_t nid, SalvagedMessage m);
     void AddFailing(uint32_t nid, uint32_t folder, std::vector<PropValue> props);
     void AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m);
     void DropNamesIfLost(SalvagedMessage* m);
@@ -71,14 +74,16 @@ private:
     const CheckedFile& file_;
     RescueStats* stats_;
     MessagesInFile* inFile_;
+    RescueOptions options_;
     NodeSet nodes_;
     std::map<uint32_t, std::vector<PropValue>> rowsOnly_;  // of the messages left in the file
     uint16_t reportId_ = 0;
+    uint16_t revisionNoteId_ = 0;  // only when revisions are offered
     bool namesLost_ = false;  // named properties cannot be named
     std::map<uint32_t, uint32_t> folderParent_;  // folder -> parent as placed
     std::set<uint32_t> strayFolders_;
     std::map<uint32_t, std::vector<uint32_t>> contents_, associated_;
-    uint32_t recoveredItems_ = 0, recoveredFolders_ = 0;
+    uint32_t recoveredItems_ = 0, recoveredFolders_ = 0, olderVersions_ = 0;
     uint32_t nextIndex_ = 0;
     // The rows of the folders' contents tables by item: the folder and the
     // table. A row is what is left of an item whose node is damaged; its

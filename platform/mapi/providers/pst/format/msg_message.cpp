@@ -5,6 +5,7 @@
 
 #include "providers/pst/format/ltp_pc.h"
 #include "providers/pst/format/ltp_tc.h"
+#include "providers/pst/format/msg_subject.h"
 #include "providers/pst/format/msg_templates.h"
 #include "providers/pst/format/msg_values.h"
 #include "providers/pst/format/ndb_ids.h"
@@ -63,6 +64,7 @@ Node BuildAttachmentNode(const AttachmentContent& a, std::vector<PropValue>* pro
 
 Node BuildMessageNode(const MessageContent& message, std::vector<PropValue>* props) {
     *props = message.props;
+    SubjectToFile(props);
     Node node;
     // A recipient keeps the table row id it came with (a copy from another
     // file carries it), unless two claim the same one.
@@ -128,6 +130,7 @@ Node BuildMessageNode(const MessageContent& message, std::vector<PropValue>* pro
 bool ParseMessageNode(const Node& node, MessageContent* message, std::string* error) {
     MessageContent m;
     if (!ReadPropertyContext(node, &m.props, error)) return false;
+    SubjectFromFile(&m.props);
     std::vector<uint32_t> columns;
     std::vector<TableRow> rows;
     if (auto r = node.subnodes.find(kNidRecipientTable); r != node.subnodes.end()) {

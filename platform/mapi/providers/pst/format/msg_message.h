@@ -31,12 +31,14 @@ struct MessageContent {
 // here: PR_MESSAGE_SIZE (the message's bytes as stored), MSGFLAG_HASATTACH
 // in PR_MESSAGE_FLAGS, each attachment's PR_ATTACH_SIZE (its bytes as
 // stored) and, when it has none, PR_RENDERING_POSITION -1 (not rendered);
-// a message without a class gets "IPM". *props receives the message's
+// a message without a class gets "IPM"; the subject is stored with its
+// prefix marker (msg_subject.h). *props receives the message's
 // properties as stored, for its row in the folder's contents table.
 Node BuildMessageNode(const MessageContent& message, std::vector<PropValue>* props);
 
-// Reads a message node back: properties, recipients (without the row id
-// this layer adds) and attachments with their embedded messages.
+// Reads a message node back: properties (the subject as MAPI serves it),
+// recipients (without the row id this layer adds) and attachments with
+// their embedded messages.
 bool ParseMessageNode(const Node& node, MessageContent* message, std::string* error);
 
 }  // namespace mapi::pst::fmt
