@@ -141,7 +141,6 @@ int Run(const std::string& storeName, const std::string& query) {
     return 0;
 }
 
-
 constexpr char kUsage[] =
     "usage: quirnel-query [--store NAME] QUERY\n"
     "       quirnel-query --saved\n"

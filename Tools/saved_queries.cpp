@@ -20,8 +20,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool IsWordChar(char c) { return IsAsciiLetter(c) || (c >= '0' && c <= '9'); }
+bool IsAsciiLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+bool IsWordChar(char c) {
+    return IsAsciiLetter(c) || (c >= '0' && c <= '9');
+}
 
 std::string Trim(const std::string& text) {
     const size_t begin = text.find_first_not_of(" \t");
@@ -65,7 +69,8 @@ public:
         if (eq == std::string::npos)
             return Problem("a line must be [name], key = value or a comment starting with #");
         if (m_skipping) return;
-        if (!m_open) return Problem("\"" + Trim(line.substr(0, eq)) + "\" stands before any [name]");
+        if (!m_open)
+            return Problem("\"" + Trim(line.substr(0, eq)) + "\" stands before any [name]");
         Key(Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)));
     }
 
@@ -73,8 +78,8 @@ public:
 
 private:
     void Problem(const std::string& why, int line = 0) {
-        m_list.problems.push_back(m_file + ":" + std::to_string(line != 0 ? line : m_line) +
-                                  ": " + why);
+        m_list.problems.push_back(m_file + ":" + std::to_string(line != 0 ? line : m_line) + ": " +
+                                  why);
     }
 
     void Section(const std::string& line) {
@@ -125,9 +130,9 @@ private:
             bool declared = false;
             for (const SavedQueryParameter& p : m_query.parameters) declared |= p.name == name;
             if (!declared)
-                return Problem("the text uses $" + name + ", which is no parameter of " +
-                                   m_query.name,
-                               m_textLine);
+                return Problem(
+                    "the text uses $" + name + ", which is no parameter of " + m_query.name,
+                    m_textLine);
         }
         m_list.queries.push_back(std::move(m_query));
     }
@@ -227,8 +232,8 @@ std::string SavedQueriesText(const std::vector<SavedQuery>& queries) {
         out += "\n[" + q.name + "]\n";
         if (!q.description.empty()) out += "description = " + OneLine(q.description) + "\n";
         for (const SavedQueryParameter& p : q.parameters)
-            out += "parameter = " + p.name + (p.joiner.empty() ? "" : " " + OneLine(p.joiner)) +
-                   "\n";
+            out +=
+                "parameter = " + p.name + (p.joiner.empty() ? "" : " " + OneLine(p.joiner)) + "\n";
         out += "text = " + OneLine(q.text) + "\n";
     }
     return out;

@@ -19,26 +19,26 @@ namespace fs = std::filesystem;
 TEST(SavedQueries, BrokenLinesAreNamedAndTheRestStillCounts) {
     const SavedQueryList list = ParseSavedQueries(
         "# comment\n"
-        "stray = 1\n"               // 2: before any section
-        "[Good]\n"                  // 3
+        "stray = 1\n"  // 2: before any section
+        "[Good]\n"     // 3
         "parameter = who or\n"
         "text = [SenderName = $who]\n"
         "[Sub ject]\n"              // 6: no name
         "text = Subject = \"a\"\n"  // skipped with its section
         "[NoText]\n"                // 8
         "description = nothing\n"
-        "[Subject]\n"               // 10: a field
-        "[and]\n"                   // 11: a keyword
+        "[Subject]\n"  // 10: a field
+        "[and]\n"      // 11: a keyword
         "[Typo]\n"
         "parameter = a\n"
-        "text = Subject = $b\n"     // 14: $b is no parameter
-        "[Good]\n"                  // 15: second of the name
+        "text = Subject = $b\n"  // 14: $b is no parameter
+        "[Good]\n"               // 15: second of the name
         "[Odd]\n"
-        "colour = red\n"            // 17
-        "just words\n"              // 18
-        "parameter = x-y\n"         // 19
+        "colour = red\n"     // 17
+        "just words\n"       // 18
+        "parameter = x-y\n"  // 19
         "text = Subject = \"odd\"\n"
-        "[Unclosed\n",              // 21
+        "[Unclosed\n",  // 21
         "q.ini");
     ASSERT_EQ(list.queries.size(), 2u);
     EXPECT_EQ(list.queries[0].name, "Good");

@@ -45,7 +45,8 @@ void CQueryDlg::FillSavedList(const QString& name) {
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(sorted.begin(), sorted.end(), [&](const SavedQuery* a, const SavedQuery* b) {
-        return collator.compare(QString::fromStdString(a->name), QString::fromStdString(b->name)) < 0;
+        return collator.compare(QString::fromStdString(a->name), QString::fromStdString(b->name)) <
+               0;
     });
     for (const SavedQuery* query : sorted) {
         const SavedQuery& q = *query;
@@ -80,7 +81,8 @@ bool CQueryDlg::AskSavedCall() {
     QStringList arguments;
     for (const SavedQueryParameter& p : query->parameters) {
         QString value;
-        if (!AskText(this, LoadString(IDS_SAVED_ARGUMENT).arg(about, QString::fromStdString(p.name)),
+        if (!AskText(this,
+                     LoadString(IDS_SAVED_ARGUMENT).arg(about, QString::fromStdString(p.name)),
                      LoadString(IDS_SAVED_CAPTION), &value))
             return false;
         // The language has no escape: a quote would end the argument early.
@@ -90,8 +92,8 @@ bool CQueryDlg::AskSavedCall() {
         }
         arguments << QLatin1Char('"') + value + QLatin1Char('"');
     }
-    m_savedCall =
-        QString::fromStdString(query->name) + QLatin1Char('(') + arguments.join(", ") + QLatin1Char(')');
+    m_savedCall = QString::fromStdString(query->name) + QLatin1Char('(') + arguments.join(", ") +
+                  QLatin1Char(')');
     return true;
 }
 
@@ -144,7 +146,8 @@ void CQueryDlg::OnRemoveQuery() {
 
 bool CQueryDlg::WriteSaved(const std::vector<SavedQuery>& queries) {
     if (!m_saved.problems.empty()) {
-        ::ShowMessageBox(this, LoadString(IDS_SAVED_FILE_BROKEN).arg(QString::fromStdString(m_savedPath)),
+        ::ShowMessageBox(this,
+                         LoadString(IDS_SAVED_FILE_BROKEN).arg(QString::fromStdString(m_savedPath)),
                          LoadString(IDS_SAVED_CAPTION));
         return false;
     }

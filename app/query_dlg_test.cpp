@@ -280,8 +280,8 @@ protected:
         return names;
     }
 
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("query_dlg_saved_" + std::to_string(getpid()));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("query_dlg_saved_" + std::to_string(getpid()));
     const std::filesystem::path file = dir / "quirnel" / "queries.ini";
     QStringList boxes;
     QStringList answers;
@@ -312,9 +312,11 @@ TEST_F(SavedQueryDlgTest, ASavedQueryGoesIntoTextTheCompilerReadsWhole) {
     EXPECT_EQ(compiler.UnreadText(), "");
     const std::string made = RestrictionText(compiler.Restriction());
     EXPECT_NE(made.find("property(GE, 0x30070040, 0x30070040=2024-01-01T00:00:00)"),
-              std::string::npos) << made;
+              std::string::npos)
+        << made;
     EXPECT_NE(made.find("content(0x00010001, 0x0037001E, 0x0037001E=\"Invoice\")"),
-              std::string::npos) << made;
+              std::string::npos)
+        << made;
 
     // Another query chosen while the box is ticked asks anew; cancelling drops the call.
     Choose(d, "FromSender");
@@ -341,8 +343,8 @@ TEST_F(SavedQueryDlgTest, SaveAndRemoveKeepTheFileAndABrokenFileIsLeftAlone) {
 
         answers = {QStringLiteral("Invoices")};
         Click(d, IDC_SAVED_SAVE);
-        EXPECT_EQ(Names(), (std::vector<std::string>{"ItemsOfYear", "FromSender",
-                                                     "AttachmentOver", "Invoices"}));
+        EXPECT_EQ(Names(), (std::vector<std::string>{"ItemsOfYear", "FromSender", "AttachmentOver",
+                                                     "Invoices"}));
         EXPECT_EQ(LoadSavedQueries(file.string()).queries[3].text, "Subject : \"x\"");
         EXPECT_EQ(Saved(d)->currentText(), QStringLiteral("Invoices"));
 

@@ -120,7 +120,8 @@ constexpr Entry kStrings[] = {
      "The profile %1 cannot be written: %2"},
     {IDS_SETUP_PROFILE_UNREADABLE, "Das Profil %1 kann nicht gelesen werden",
      "The profile %1 cannot be read"},
-    {IDS_SETUP_NOT_FOUND, "%1 ist weder eine Datei noch ein Ordner.", "%1 is not a file or folder."},
+    {IDS_SETUP_NOT_FOUND, "%1 ist weder eine Datei noch ein Ordner.",
+     "%1 is not a file or folder."},
     {IDS_SETUP_NOT_A_STORE,
      "%1 ist keine Datendatei, die Quirnel lesen kann (eine .pst- oder .ost-Datei, eine von "
      "Quirnel angelegte Datei, eine mbox-Datei oder ein Maildir-, mbox- oder .eml-Ordner).",

@@ -176,12 +176,11 @@ TEST_F(QuirnelCopyTest, ASavedQueryCopiesExactlyWhatItSelects) {
     // A line the file cannot use is named, and the rest of the file counts.
     fs::create_directories(s_dir / "quirnel");
     std::ofstream(s_dir / "quirnel" / "queries.ini") << "[Importance]\n"
-                                                       "text = Subject = \"a\"\n"
-                                                       "[Important]\n"
-                                                       "parameter = level or\n"
-                                                       "text = [Importance = $level]\n";
-    ToolRun run =
-        Copy({"--source", "Source", "--target", m_target, "--query", "Important(0; 2)"});
+                                                        "text = Subject = \"a\"\n"
+                                                        "[Important]\n"
+                                                        "parameter = level or\n"
+                                                        "text = [Importance = $level]\n";
+    ToolRun run = Copy({"--source", "Source", "--target", m_target, "--query", "Important(0; 2)"});
     fs::remove_all(s_dir / "quirnel");
     ASSERT_EQ(run.status, 0) << run.err << run.out;
     EXPECT_NE(run.out.find("Saved queries: " + (s_dir / "quirnel" / "queries.ini").string() +
