@@ -26,6 +26,8 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
     return true;
 }
 
+}  // namespace
+
 // `LastModificationTime` -> `PR_LAST_MODIFICATION_TIME`: a lower-case letter
 // is taken in upper case, any other character starts a new `_` part.
 std::string PropertyNameOf(const std::string& field) {
@@ -40,8 +42,6 @@ std::string PropertyNameOf(const std::string& field) {
     }
     return name;
 }
-
-}  // namespace
 
 // guid := 8 hex "-" 4 hex "-" 4 hex "-" 2+2 hex "-" 12 hex
 // The shape is taken for granted; a short text fills what it has.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include <mapidefs.h>
@@ -29,3 +30,7 @@ ULONG LookupPropertyName(std::string_view name);
 // The same answer by walking both tables row by row; kept as the reference
 // that the index is measured and tested against.
 ULONG LookupPropertyNameLinear(std::string_view name);
+
+// The PR_ name a field of the query language stands for:
+// `LastModificationTime` -> `PR_LAST_MODIFICATION_TIME`.
+std::string PropertyNameOf(const std::string& field);

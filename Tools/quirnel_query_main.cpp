@@ -2,11 +2,12 @@
 // for users who script and for tests that observe the compiler from outside.
 //
 //   quirnel-query [--store NAME] QUERY
+//   quirnel-query --saved
 //
 // Named fields resolve against the IPM subtree root of store NAME, or without
 // --store against a fresh temporary embedded store (so the first named field
 // of a query maps to 0x8000). When a profile exists its session is given to
-// the compiler for `from`.
+// the compiler for `from`. The user's saved queries can be called in QUERY.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,8 @@
 #include "MapiWrapper.h"
 #include "restriction_compiler.h"
 #include "restriction_text.h"
+#include "saved_queries.h"
+#include "stored_query.h"
 
 namespace {
 
@@ -86,7 +89,28 @@ void PrintResults(const RestrictionCompiler& compiler) {
         std::printf("sort: %s\n", SortOrderText(*sortOrder).c_str());
 }
 
+// The user's saved queries; what is wrong with their file goes to standard
+// error, line by line, and the queries that could be read still count.
+SavedQueryList LoadUserQueries() {
+    SavedQueryList saved = LoadSavedQueries(SavedQueriesPath());
+    for (const std::string& problem : saved.problems)
+        std::fprintf(stderr, "quirnel-query: %s\n", problem.c_str());
+    return saved;
+}
+
+int ListSaved() {
+    for (const SavedQuery& q : LoadUserQueries().queries) {
+        std::string call = q.name + "(";
+        for (size_t i = 0; i < q.parameters.size(); ++i)
+            call += (i != 0 ? ", " : "") + q.parameters[i].name;
+        std::printf("%s)  %s\n", call.c_str(), q.description.c_str());
+    }
+    return 0;
+}
+
 int Run(const std::string& storeName, const std::string& query) {
+    StoredQueryCollection stored;
+    FillStoredQueries(LoadUserQueries().queries, stored);
     MAPIInitialize(nullptr);
     CMapiSession session;
     LPMAPISESSION raw = nullptr;
@@ -103,6 +127,7 @@ int Run(const std::string& storeName, const std::string& query) {
     }
     compiler.SetPropertyObject(root._rawInterface());
     if (session) compiler.SetSession(session._rawInterface());
+    compiler.SetStoredQueries(&stored);
 
     compiler.Compile(query.c_str());
     if (compiler.HasError()) {
@@ -117,13 +142,15 @@ int Run(const std::string& storeName, const std::string& query) {
     return 0;
 }
 
-
 constexpr char kUsage[] =
     "usage: quirnel-query [--store NAME] QUERY\n"
+    "       quirnel-query --saved\n"
     "Compiles QUERY and prints the restriction, columns and sort order it makes.\n"
     "Named fields resolve against store NAME of the profile, or else against a\n"
-    "temporary empty store.\n"
+    "temporary empty store. QUERY may call the saved queries of\n"
+    "~/.config/quirnel/queries.ini by name, as in FromSender(\"Anna\").\n"
     "  --store NAME   resolve named fields in this store\n"
+    "  --saved        list the saved queries with their parameters\n"
     "  --help         this text\n"
     "  --version      the program's version\n";
 
@@ -151,6 +178,7 @@ int main(int argc, char** argv) {
             std::printf("quirnel-query %s\n", QUIRNEL_VERSION);
             return 0;
         }
+        if (arg == "--saved" && argc == 2) return ListSaved();
         if (arg == "--store") {
             if (i + 1 >= argc || argv[i + 1][0] == '\0') return UsageError("--store needs a name");
             storeName = argv[++i];

@@ -4,6 +4,7 @@
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QIntValidator>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
@@ -13,7 +14,8 @@ CQueryDlg::CQueryDlg(QWidget* parent) : CTemplateDialog(IDD_QUERY, parent) {
     DoDataExchange();
 
     const auto rebuild = [this] { OnOptionChanged(); };
-    for (QCheckBox* box : {m_chkNewer, m_chkCreatedBy, m_chkWithCategory, m_chkWithoutCategory}) {
+    for (QCheckBox* box : {m_chkNewer, m_chkCreatedBy, m_chkWithCategory, m_chkWithoutCategory,
+                           m_chkSubject, m_chkOlder}) {
         if (box) connect(box, &QCheckBox::clicked, this, rebuild);
     }
     if (m_comboCreator) {
@@ -21,7 +23,11 @@ CQueryDlg::CQueryDlg(QWidget* parent) : CTemplateDialog(IDD_QUERY, parent) {
         connect(m_comboCreator, qOverload<int>(&QComboBox::activated), this, rebuild);
     }
     // Only the user's typing counts as a change; texts set by the program do not.
-    if (m_editCategory) connect(m_editCategory, &QLineEdit::textEdited, this, rebuild);
+    for (QLineEdit* edit : {m_editCategory, m_editSubject, m_editDays}) {
+        if (edit) connect(edit, &QLineEdit::textEdited, this, rebuild);
+    }
+    // A number of days, so that the text stays one the compiler reads.
+    if (m_editDays) m_editDays->setValidator(new QIntValidator(0, 999999, m_editDays));
     if (m_editQuery) {
         connect(m_editQuery, &QPlainTextEdit::textChanged, this, [this] {
             if (!m_settingQuery) OnOptionChanged();
@@ -33,6 +39,7 @@ CQueryDlg::CQueryDlg(QWidget* parent) : CTemplateDialog(IDD_QUERY, parent) {
         connect(m_calendar, &QCalendarWidget::activated, this, [this] { OnCalendarSelect(); });
     }
     if (m_chkModified) connect(m_chkModified, &QCheckBox::clicked, this, rebuild);
+    ConnectSaved();
 }
 
 void CQueryDlg::DoDataExchange() {
@@ -45,6 +52,12 @@ void CQueryDlg::DoDataExchange() {
     m_chkWithoutCategory = qobject_cast<QCheckBox*>(GetDlgItem(IDC_CHK_WITHOUT_CATEGORY));
     m_chkWithCategory = qobject_cast<QCheckBox*>(GetDlgItem(IDC_CHK_WITH_CATEGORY));
     m_chkNewer = qobject_cast<QCheckBox*>(GetDlgItem(IDC_CHK_NEWER));
+    m_chkSubject = qobject_cast<QCheckBox*>(GetDlgItem(IDC_CHK_SUBJECT));
+    m_editSubject = qobject_cast<QLineEdit*>(GetDlgItem(IDC_EDIT_SUBJECT));
+    m_chkOlder = qobject_cast<QCheckBox*>(GetDlgItem(IDC_CHK_OLDER));
+    m_editDays = qobject_cast<QLineEdit*>(GetDlgItem(IDC_EDIT_DAYS));
+    m_chkSaved = qobject_cast<QCheckBox*>(GetDlgItem(IDC_CHK_SAVED));
+    m_comboSaved = qobject_cast<QComboBox*>(GetDlgItem(IDC_COMBO_SAVED));
 }
 
 int CQueryDlg::DoModal() {
@@ -58,6 +71,7 @@ bool CQueryDlg::OnInitDialog() {
         m_editQuery->setPlainText(m_strQuery);
         m_settingQuery = false;
     }
+    ShowSavedProblems();
     return true;
 }
 
@@ -82,6 +96,9 @@ void CQueryDlg::BuildQuery() {
     o.createdBy = ticked(m_chkCreatedBy);
     o.withCategory = ticked(m_chkWithCategory);
     o.withoutCategory = ticked(m_chkWithoutCategory);
+    o.subject = ticked(m_chkSubject);
+    o.older = ticked(m_chkOlder);
+    if (ticked(m_chkSaved)) o.savedCall = m_savedCall;
     if (m_calendar) {
         const QDate date = m_calendar->selectedDate();
         o.day = date.day();
@@ -90,6 +107,8 @@ void CQueryDlg::BuildQuery() {
     }
     if (m_comboCreator) o.creator = m_comboCreator->currentText();
     if (m_editCategory) o.category = m_editCategory->text();
+    if (m_editSubject) o.subjectText = m_editSubject->text();
+    if (m_editDays) o.days = m_editDays->text();
 
     if (!m_editQuery) return;
     const QString q = ComposeQuery(o);

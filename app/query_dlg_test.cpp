@@ -1,6 +1,13 @@
 // The query builder driven by control id: the texts it writes for its
-// option combinations, what does and does not rebuild them, OK and Cancel.
+// option combinations, what does and does not rebuild them, OK and Cancel,
+// and its saved queries.
 #include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
 
 #include <QCalendarWidget>
 #include <QCheckBox>
@@ -13,8 +20,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include "message_box.h"
 #include "query_dlg.h"
 #include "resource.h"
+#include "restriction_compiler.h"
+#include "restriction_text.h"
+#include "stored_query.h"
 
 namespace {
 
@@ -226,6 +237,141 @@ TEST(QueryDlg, EnterInTheYearFieldTakesTheYearAndKeepsTheBuilderOpen) {
     EXPECT_EQ(dlg.DoModal(), IDOK);
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(yearAfterEnter, 2004);
+}
+
+// The builder over a queries file of the test's own; the boxes it shows are
+// recorded and its questions answered from a list.
+class SavedQueryDlgTest : public testing::Test {
+protected:
+    SavedQueryDlgTest() {
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir.string()));
+        SetMessageBoxHook([this](const MessageBoxCall& call) { boxes << call.text; });
+        SetQuestionHook([](const MessageBoxCall&) { return true; });
+        SetTextHook([this](const MessageBoxCall&, QString* value) {
+            if (answers.isEmpty()) return false;
+            *value = answers.takeFirst();
+            return true;
+        });
+    }
+    ~SavedQueryDlgTest() override {
+        SetMessageBoxHook(nullptr);
+        SetQuestionHook(nullptr);
+        SetTextHook(nullptr);
+        qunsetenv("XDG_CONFIG_HOME");
+        std::filesystem::remove_all(dir);
+    }
+
+    QComboBox* Saved(CQueryDlg& d) {
+        return qobject_cast<QComboBox*>(d.GetDlgItem(IDC_COMBO_SAVED));
+    }
+    void Choose(CQueryDlg& d, const char* name) {
+        const int at = Saved(d)->findText(QString::fromLatin1(name));
+        ASSERT_GE(at, 0) << name;
+        Saved(d)->setCurrentIndex(at);
+        emit Saved(d)->activated(at);
+    }
+    void Click(CQueryDlg& d, int id) { QTest::mouseClick(d.GetDlgItem(id), Qt::LeftButton); }
+    void Type(CQueryDlg& d, int id, const QString& text) {
+        QTest::keyClicks(qobject_cast<QLineEdit*>(d.GetDlgItem(id)), text);
+    }
+    std::vector<std::string> Names() {
+        std::vector<std::string> names;
+        for (const SavedQuery& q : LoadSavedQueries(file.string()).queries) names.push_back(q.name);
+        return names;
+    }
+
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("query_dlg_saved_" + std::to_string(getpid()));
+    const std::filesystem::path file = dir / "quirnel" / "queries.ini";
+    QStringList boxes;
+    QStringList answers;
+};
+
+TEST_F(SavedQueryDlgTest, ASavedQueryGoesIntoTextTheCompilerReadsWhole) {
+    CQueryDlg d;
+    ASSERT_EQ(Saved(d)->count(), 3);
+    EXPECT_EQ(Saved(d)->itemText(0), QStringLiteral("AttachmentOver"));
+    Choose(d, "ItemsOfYear");
+    answers = {QStringLiteral("2024"), QStringLiteral("2025")};
+    Click(d, IDC_CHK_SAVED);
+    Click(d, IDC_CHK_SUBJECT);
+    Type(d, IDC_EDIT_SUBJECT, QStringLiteral("Invoice"));
+    Click(d, IDC_CHK_OLDER);
+    Type(d, IDC_EDIT_DAYS, QStringLiteral("3x0"));  // only digits are taken
+    const QString query = d.GetDlgItemText(IDC_EDIT_QUERY);
+    EXPECT_EQ(query, QStringLiteral("CreationTime < DaysFromNow(30) and Subject : \"Invoice\" and "
+                                    "ItemsOfYear(\"2024\", \"2025\")"));
+
+    StoredQueryCollection stored;
+    FillStoredQueries(ExampleSavedQueries(), stored);
+    RestrictionCompiler compiler;
+    compiler.SetStoredQueries(&stored);
+    const std::string text = query.toStdString();
+    compiler.Compile(text.c_str());
+    ASSERT_FALSE(compiler.HasError()) << compiler.ErrorText();
+    EXPECT_EQ(compiler.UnreadText(), "");
+    const std::string made = RestrictionText(compiler.Restriction());
+    EXPECT_NE(made.find("property(GE, 0x30070040, 0x30070040=2024-01-01T00:00:00)"),
+              std::string::npos)
+        << made;
+    EXPECT_NE(made.find("content(0x00010001, 0x0037001E, 0x0037001E=\"Invoice\")"),
+              std::string::npos)
+        << made;
+
+    // Another query chosen while the box is ticked asks anew; cancelling drops the call.
+    Choose(d, "FromSender");
+    EXPECT_FALSE(qobject_cast<QCheckBox*>(d.GetDlgItem(IDC_CHK_SAVED))->isChecked());
+    EXPECT_EQ(d.GetDlgItemText(IDC_EDIT_QUERY),
+              QStringLiteral("CreationTime < DaysFromNow(30) and Subject : \"Invoice\""));
+    answers = {QStringLiteral("a \"b\"")};
+    Click(d, IDC_CHK_SAVED);
+    EXPECT_EQ(boxes.size(), 1);
+    EXPECT_FALSE(qobject_cast<QCheckBox*>(d.GetDlgItem(IDC_CHK_SAVED))->isChecked());
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(SavedQueryDlgTest, SaveAndRemoveKeepTheFileAndABrokenFileIsLeftAlone) {
+    {
+        CQueryDlg d;
+        Click(d, IDC_CHK_SUBJECT);
+        Type(d, IDC_EDIT_SUBJECT, QStringLiteral("x"));
+        answers = {QStringLiteral("2bad")};
+        Click(d, IDC_SAVED_SAVE);
+        ASSERT_EQ(boxes.size(), 1);
+        EXPECT_TRUE(boxes[0].contains(QStringLiteral("2bad"))) << boxes[0].toStdString();
+        EXPECT_FALSE(std::filesystem::exists(file));
+
+        answers = {QStringLiteral("Invoices")};
+        Click(d, IDC_SAVED_SAVE);
+        EXPECT_EQ(Names(), (std::vector<std::string>{"ItemsOfYear", "FromSender", "AttachmentOver",
+                                                     "Invoices"}));
+        EXPECT_EQ(LoadSavedQueries(file.string()).queries[3].text, "Subject : \"x\"");
+        EXPECT_EQ(Saved(d)->currentText(), QStringLiteral("Invoices"));
+
+        Choose(d, "ItemsOfYear");
+        Click(d, IDC_SAVED_REMOVE);
+        EXPECT_EQ(Names(), (std::vector<std::string>{"FromSender", "AttachmentOver", "Invoices"}));
+        EXPECT_EQ(Saved(d)->findText(QStringLiteral("ItemsOfYear")), -1);
+        EXPECT_EQ(boxes.size(), 1);
+    }
+    // A file with a line it cannot read is named on opening and never rewritten.
+    const std::string broken = "garbage\n[Mine]\ntext = Subject = \"a\"\n";
+    std::ofstream(file) << broken;
+    CQueryDlg d;
+    QTimer::singleShot(0, &d, [&] {
+        EXPECT_EQ(Saved(d)->count(), 1);
+        answers = {QStringLiteral("Other")};
+        Click(d, IDC_CHK_SUBJECT);
+        Click(d, IDC_SAVED_SAVE);
+        Click(d, IDCANCEL);
+    });
+    d.DoModal();
+    ASSERT_EQ(boxes.size(), 3);
+    EXPECT_TRUE(boxes[1].contains(QString::fromStdString(file.string() + ":1: a line must be")))
+        << boxes[1].toStdString();
+    EXPECT_TRUE(boxes[2].contains(QString::fromStdString(file.string()))) << boxes[2].toStdString();
+    std::ifstream in(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), broken);
 }
 
 TEST(ComposeQuery, EmptyCategoryAndSeparatorEdges) {

@@ -22,7 +22,13 @@ QString ComposeQuery(const QueryOptions& o) {
     QString q;
     if (o.newer) q = QStringLiteral("CreationTime > ") + DateCall(o);
     if (o.modified) AppendPiece(q, QStringLiteral("LastModificationTime > ") + DateCall(o));
+    if (o.older) {
+        const QString days = o.days.isEmpty() ? QStringLiteral("0") : o.days;
+        AppendPiece(q, QStringLiteral("CreationTime < DaysFromNow(%1)").arg(days));
+    }
     if (o.createdBy) AppendPiece(q, QStringLiteral("SenderName = \"%1\"").arg(o.creator));
+    // ':' matches a part of the subject without regard to case.
+    if (o.subject) AppendPiece(q, QStringLiteral("Subject : \"%1\"").arg(o.subjectText));
     if (o.withCategory || o.withoutCategory) {
         QString op;
         if (o.withCategory) op = QStringLiteral("=");
@@ -38,5 +44,6 @@ QString ComposeQuery(const QueryOptions& o) {
             AppendPiece(q, CategoryPiece(op, o.category));
         }
     }
+    if (!o.savedCall.isEmpty()) AppendPiece(q, o.savedCall);
     return q;
 }

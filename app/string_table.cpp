@@ -120,7 +120,8 @@ constexpr Entry kStrings[] = {
      "The profile %1 cannot be written: %2"},
     {IDS_SETUP_PROFILE_UNREADABLE, "Das Profil %1 kann nicht gelesen werden",
      "The profile %1 cannot be read"},
-    {IDS_SETUP_NOT_FOUND, "%1 ist weder eine Datei noch ein Ordner.", "%1 is not a file or folder."},
+    {IDS_SETUP_NOT_FOUND, "%1 ist weder eine Datei noch ein Ordner.",
+     "%1 is not a file or folder."},
     {IDS_SETUP_NOT_A_STORE,
      "%1 ist keine Datendatei, die Quirnel lesen kann (eine .pst- oder .ost-Datei, eine von "
      "Quirnel angelegte Datei, eine mbox-Datei oder ein Maildir-, mbox- oder .eml-Ordner).",
@@ -141,6 +142,34 @@ constexpr Entry kStrings[] = {
     {IDS_NO_STORES,
      "Noch keine Datendateien: fügen Sie die Quelle hinzu und legen Sie ein Ziel an.",
      "No data files yet: add the source and create a target."},
+    {IDS_SAVED_CAPTION, "Gespeicherte Abfragen", "Saved queries"},
+    {IDS_SAVED_ARGUMENT, "%1\n\nWert für \"%2\" (mehrere durch ; getrennt, wo es passt):",
+     "%1\n\nValue for \"%2\" (several separated by ; where that fits):"},
+    {IDS_SAVED_NAME_PROMPT,
+     "Unter welchem Namen soll die Abfrage gespeichert werden? Buchstaben und Ziffern, am "
+     "Anfang ein Buchstabe:",
+     "Save the query under which name? Letters and digits, starting with a letter:"},
+    {IDS_SAVED_BAD_NAME,
+     "\"%1\" geht nicht als Name: nur Buchstaben und Ziffern, am Anfang ein Buchstabe, höchstens "
+     "64 Zeichen, und kein Wort oder Feld der Abfragesprache.",
+     "\"%1\" cannot be a name: letters and digits only, starting with a letter, at most 64 of "
+     "them, and no word or field of the query language."},
+    {IDS_SAVED_REPLACE, "Es gibt schon eine gespeicherte Abfrage %1. Soll sie ersetzt werden?",
+     "A saved query named %1 exists already. Replace it?"},
+    {IDS_SAVED_EMPTY, "Die Abfrage ist leer, es gibt nichts zu speichern.",
+     "The query is empty: there is nothing to save."},
+    {IDS_SAVED_REMOVE, "Die gespeicherte Abfrage %1 entfernen?", "Remove the saved query %1?"},
+    {IDS_SAVED_PROBLEMS, "Diese Zeilen der gespeicherten Abfragen werden übergangen:\n\n%1",
+     "These lines of the saved queries cannot be used and are left out:\n\n%1"},
+    {IDS_SAVED_FILE_BROKEN,
+     "%1 hat Zeilen, die nicht gelesen werden können. Damit nichts davon verloren geht, ändert "
+     "Quirnel die Datei nicht; bitte berichtigen Sie sie zuerst in einem Editor.",
+     "%1 has lines that cannot be read. So that nothing of them is lost, Quirnel does not "
+     "change the file; please correct it in an editor first."},
+    {IDS_SAVED_NOT_WRITTEN, "Die gespeicherten Abfragen konnten nicht geschrieben werden: %1",
+     "The saved queries could not be written: %1"},
+    {IDS_SAVED_QUOTE, "Ein Wert kann kein doppeltes Anführungszeichen (\") enthalten.",
+     "A value cannot hold a double quote (\")."},
 };
 
 }  // namespace

@@ -193,8 +193,10 @@ protected:
     }
 
     static std::string Environment() {
+        // The saved queries are the test's own too (s_dir/quirnel/queries.ini).
         return "MAPI_PROFILE=" + Quoted((s_dir / "profile.ini").string()) +
-               " XDG_DOCUMENTS_DIR=" + Quoted(s_dir.string()) + " ";
+               " XDG_DOCUMENTS_DIR=" + Quoted(s_dir.string()) +
+               " XDG_CONFIG_HOME=" + Quoted(s_dir.string()) + " ";
     }
 
     static ToolRun Tool(const std::string& binary, std::initializer_list<std::string> args) {

@@ -41,6 +41,8 @@
 
 #include <MapiWrapper.h>
 #include <restriction_compiler.h>
+#include <saved_queries.h>
+#include <stored_query.h>
 
 #include "activity_log.h"
 #include "copy_host.h"
@@ -64,6 +66,9 @@ struct RunOptions {
     // Bytes of a folder's listing kept in memory; the rest goes to a
     // temporary file in $TMPDIR (or /tmp).
     std::size_t listingMemory = CListingSpool::kDefaultMemory;
+    // The saved queries that the query may call (saved_queries.h), read as
+    // the run begins; empty for none.
+    std::string savedQueriesFile = SavedQueriesPath();
 };
 
 class CCopyEngine {
@@ -129,6 +134,8 @@ private:
     // one box, sets the outcome and returns false.
     bool CheckNotOneStore(const CMapiBinary& sourceId, const CMapiBinary& targetId);
     bool CheckTargetWritable();
+    // Reads the saved queries too, and logs what is wrong with their file
+    // when there is a query to call them.
     bool CheckQuery(const IMAPIFolderPtr& sourceRoot);
     // Shows the "Query" box and ends the run when the compile failed, left
     // text unread or made no condition; false when the query is usable.
@@ -234,6 +241,8 @@ private:
     // items twice.
     std::set<std::string> m_walkedSources;
     RunOptions m_options;
+    // The saved queries of this run, set on every compiler of the query.
+    StoredQueryCollection m_storedQueries;
     RunOutcome m_outcome = RunOutcome::Completed;
     CopyLedger m_ledger;
     uint64_t m_differences = 0;

@@ -124,6 +124,7 @@ bool CCopyEngine::ReadListing(RestrictionCompiler& compiler, const IMAPIFolderPt
     std::string query = m_host.QueryText();
     if (query.find_first_not_of(" \t\r\n\f\v") != std::string::npos) {
         compiler.SetPropertyObject(source._rawInterface());
+        compiler.SetStoredQueries(&m_storedQueries);
         compiler.Compile(query.c_str());
         if (RefuseQuery(compiler)) return false;
         // A refused restriction must not turn into copying every item of

@@ -161,6 +161,45 @@ TEST_F(QuirnelCopyTest, AQueryCopiesExactlyTheItemsItSelects) {
         EXPECT_NE(line.find(" items=0"), std::string::npos) << line;
 }
 
+TEST_F(QuirnelCopyTest, ASavedQueryCopiesExactlyWhatItSelects) {
+    const std::string source = Dump("Source", true);
+    // Items of low or high importance, per folder.
+    std::map<std::string, int> wanted = MatchingItems(source, "0x00170003=2");
+    const std::map<std::string, int> low = MatchingItems(source, "0x00170003=0");
+    int total = 0;
+    for (auto& [path, n] : wanted) {
+        n += low.at(path);
+        total += n;
+    }
+    ASSERT_GT(total, 0);
+
+    // A line the file cannot use is named, and the rest of the file counts.
+    fs::create_directories(s_dir / "quirnel");
+    std::ofstream(s_dir / "quirnel" / "queries.ini") << "[Importance]\n"
+                                                        "text = Subject = \"a\"\n"
+                                                        "[Important]\n"
+                                                        "parameter = level or\n"
+                                                        "text = [Importance = $level]\n";
+    ToolRun run = Copy({"--source", "Source", "--target", m_target, "--query", "Important(0; 2)"});
+    fs::remove_all(s_dir / "quirnel");
+    ASSERT_EQ(run.status, 0) << run.err << run.out;
+    EXPECT_NE(run.out.find("Saved queries: " + (s_dir / "quirnel" / "queries.ini").string() +
+                           ":1: the name Importance is a field of the query language\n"),
+              std::string::npos)
+        << run.out;
+    Summary counts = SummaryOf(run.out);
+    EXPECT_TRUE(counts.Balanced()) << run.out;
+    EXPECT_EQ(counts.copied, total);
+    const std::string copy = Dump(m_target, true);
+    std::map<std::string, int> copied;
+    for (const std::string& line : FolderLines(copy)) {
+        const size_t at = line.find(" items=") + 7;
+        copied[PathOf(line)] = std::stoi(line.substr(at));
+    }
+    EXPECT_EQ(copied, wanted);
+    for (const auto& [path, n] : MatchingItems(copy, "0x00170003=1")) EXPECT_EQ(n, 0) << path;
+}
+
 TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
     struct Case {
         std::vector<std::string> args;

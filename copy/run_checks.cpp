@@ -65,9 +65,16 @@ bool CCopyEngine::CheckTargetWritable() {
 
 bool CCopyEngine::CheckQuery(const IMAPIFolderPtr& sourceRoot) {
     std::string query = m_host.QueryText();
+    // Read even for a blank query: an edit during the run may call them.
+    SavedQueryList saved;
+    if (!m_options.savedQueriesFile.empty()) saved = LoadSavedQueries(m_options.savedQueriesFile);
+    FillStoredQueries(saved.queries, m_storedQueries);
     if (Blank(query)) return true;
+    for (const std::string& problem : saved.problems)
+        LogLine("Saved queries: %s", CActivityLog::Escaped(problem).c_str());
     RestrictionCompiler compiler;
     compiler.SetPropertyObject(sourceRoot._rawInterface());
+    compiler.SetStoredQueries(&m_storedQueries);
     compiler.Compile(query.c_str());
     return !RefuseQuery(compiler);
 }
