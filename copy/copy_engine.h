@@ -5,7 +5,7 @@
 // provenance the platform's copy stamps) are left out, so a run can always be
 // started again. Before anything is written the run refuses a query that does
 // not say what was typed, a target that is the source, and a read-only
-// target; a full disk or a target that refuses every item ends it. Every run
+// target or one that refuses a write it could undo; a full disk or a target that refuses every item ends it. Every run
 // ends with its ledger: a Summary line, then CCopyHost::OnRunFinished.
 //
 // Ownership: the host (main dialog or quirnel-copy) owns the engine and the
@@ -129,6 +129,10 @@ private:
     // one box, sets the outcome and returns false.
     bool CheckNotOneStore(const CMapiBinary& sourceId, const CMapiBinary& targetId);
     bool CheckTargetWritable();
+    // Asks the target for a write it can undo (a hidden folder below
+    // targetRoot, made and removed again) where the store can remove a
+    // folder; a refusal ends the run before anything is copied.
+    bool ProbeTargetWrite(const IMAPIFolderPtr& targetRoot);
     bool CheckQuery(const IMAPIFolderPtr& sourceRoot);
     // Shows the "Query" box and ends the run when the compile failed, left
     // text unread or made no condition; false when the query is usable.
