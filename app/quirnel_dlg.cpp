@@ -109,6 +109,8 @@ CQuirnelDlg::CQuirnelDlg(QWidget* parent)
     // may grow to show more of it.
     MakeResizable(IDC_LIST_ACTIVITY);
     if (m_staticTimeLeft) {
+        // After a damaged run it holds the link to the log.
+        m_staticTimeLeft->setTextFormat(Qt::RichText);
         connect(m_staticTimeLeft, &QLabel::linkActivated, this,
                 [this](const QString&) { OpenLogFile(); });
     }

@@ -354,6 +354,8 @@ TEST_F(RunTest, ADamagedCopyEndsNamingItsLossesWithTheLogAClickAway) {
     EXPECT_EQ(CountItems(profile.Dump("Target", false)), items);
     auto* link = qobject_cast<QLabel*>(dlg->GetDlgItem(IDC_TIME_LEFT));
     EXPECT_TRUE(link->text().contains(">Open the log<")) << link->text().toStdString();
+    // Shown as a link, not as its markup.
+    EXPECT_LT(link->sizeHint().width(), link->fontMetrics().horizontalAdvance(link->text()));
     QList<QUrl> opened;
     SetExternalViewerHook([&](const QUrl& url) {
         opened.push_back(url);

@@ -54,7 +54,7 @@ bool CCopyEngine::CheckTargetWritable() {
     }
     std::string reason;
     if ((mask & STORE_READONLY) != 0)
-        reason = "it can only be read (a .pst or .ost file, or a store file that cannot be written)";
+        reason = "it can only be read (a .pst or .ost file, or a store whose files cannot be written)";
     else if ((mask & STORE_MODIFY_OK) == 0)
         reason = "the store does not allow changes";
     else
