@@ -208,11 +208,58 @@ TEST(DialogRender, TheEndOfARunFitsTheMainDialog) {
             // What Start shows while it counts the target.
             status->setText(LoadString(IDS_COUNTING));
             for (const std::string& p : TextProblems(status)) ADD_FAILURE() << p;
+            // A rescue with every kind of loss, at the counts of a large
+            // damaged file; the way to the log stands where the time left was.
+            quirnel::CopyLedger damaged;
+            damaged.items = {99999, 0, 0, 99000, 999, 9999};
+            damaged.foldersSkipped = 99;
+            status->setText(OutcomeText(quirnel::RunOutcome::CompletedWithFailures, damaged));
+            for (const std::string& p : TextProblems(status)) ADD_FAILURE() << p;
+            timeLeft->setText(LoadString(IDS_OPEN_LOG));
+            for (const std::string& p : TextProblems(timeLeft)) ADD_FAILURE() << p;
             for (const std::string& p : Overlaps(dialog.Controls())) ADD_FAILURE() << p;
             EXPECT_TRUE(dialog.grab().save(QStringLiteral("%1/run-end-%2-%3.png")
                                                .arg(outDir)
                                                .arg(QLatin1String(lang))
                                                .arg(percent)));
+        }
+    }
+}
+
+// The main dialog grown by the user: the activity list takes the room, the
+// lines below it follow, nothing overlaps or leaves the dialog, and it
+// cannot be made smaller than its template.
+TEST(DialogRender, TheResizedMainDialogKeepsItsLayout) {
+    const QString outDir = QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders");
+    for (int percent : {100, 125, 150}) {
+        ScaleGuard scale(percent / 100.0);
+        for (Language l : {Language::German, Language::English}) {
+            LanguageGuard language(l);
+            const char* lang = l == Language::German ? "de" : "en";
+            SCOPED_TRACE(testing::Message() << "resized " << lang << " " << percent << " %");
+            CTemplateDialog dialog(IDD_QUIRNEL_DIALOG, nullptr);
+            const QSize least = dialog.size();
+            dialog.MakeResizable(IDC_LIST_ACTIVITY);
+            dialog.show();
+            QWidget* list = dialog.GetDlgItem(IDC_LIST_ACTIVITY);
+            const QSize listBefore = list->size();
+            EXPECT_EQ(dialog.minimumSize(), least);
+            dialog.resize(least.width() + 240, least.height() + 160);
+            EXPECT_EQ(list->size(), listBefore + QSize(240, 160));
+            const QRect client(QPoint(0, 0), dialog.size());
+            for (QWidget* w : dialog.Controls()) {
+                if (w->isHidden()) continue;
+                EXPECT_TRUE(client.contains(w->geometry())) << Describe(w) << " leaves the dialog";
+                for (const std::string& p : TextProblems(w)) ADD_FAILURE() << p;
+            }
+            for (const std::string& p : Overlaps(dialog.Controls())) ADD_FAILURE() << p;
+            // The status line stays at the bottom edge.
+            QWidget* status = dialog.GetDlgItem(IDC_STATIC_PROGRESS);
+            EXPECT_LT(dialog.height() - status->geometry().bottom(), status->height());
+            EXPECT_TRUE(dialog.grab().save(
+                QStringLiteral("%1/resized-%2-%3.png").arg(outDir).arg(QLatin1String(lang)).arg(percent)));
+            dialog.resize(least.width() - 100, least.height() - 100);
+            EXPECT_EQ(dialog.size(), least);
         }
     }
 }

@@ -15,7 +15,14 @@ struct FilePickRequest {
     bool forSaving;  // a new file's name rather than an existing file
     // An existing folder rather than a file (a Maildir, mbox or .eml store).
     bool folder = false;
+    // Receives the filter the user left chosen (one entry of filter), when set.
+    QString* chosenFilter = nullptr;
 };
+
+// The name picked with the extension of the filter chosen ("Outlook data
+// files (*.pst)" makes "name" into "name.pst") when it has none of its own;
+// a filter of several or of any extension adds none.
+QString WithFilterExtension(const QString& picked, const QString& chosenFilter);
 
 // Asks for a file; the empty text when the user cancelled.
 QString PickFile(const FilePickRequest& request);

@@ -1,7 +1,9 @@
 // Picks the resource language the way the platform's resource lookup does.
 #include "language.h"
 
+#include <QLibraryInfo>
 #include <QLocale>
+#include <QTranslator>
 
 #include <atomic>
 
@@ -26,4 +28,11 @@ void SetResourceLanguage(Language language) {
 
 void ResetResourceLanguage() {
     g_fixed.store(-1);
+}
+
+bool LoadQtTranslations(QTranslator& translator) {
+    // The same language as the program's own texts, so one box never mixes two.
+    if (ResourceLanguage() != Language::German) return false;
+    return translator.load(QLocale(QLocale::German), QStringLiteral("qtbase"),
+                           QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 class QLocale;
+class QTranslator;
 
 enum class Language { German, English };
 
@@ -14,3 +15,8 @@ Language LanguageForLocale(const QLocale& locale);
 Language ResourceLanguage();
 void SetResourceLanguage(Language language);
 void ResetResourceLanguage();
+
+// Loads Qt's own texts (its file dialog's, its standard buttons') in the
+// resource language into translator; false for English, which needs none,
+// and when the system lacks Qt's translations.
+bool LoadQtTranslations(QTranslator& translator);

@@ -1,11 +1,10 @@
 // Entry point of the Quirnel application.
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTranslator>
 
 #include <csignal>
 
+#include "language.h"
 #include "pictures.h"
 #include "quirnel_app.h"
 
@@ -16,13 +15,9 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // Message boxes and file dialogs carry the program's icon as well.
     QApplication::setWindowIcon(LoadAppIcon());
-    // Qt's own texts (the file dialog's) in the user's language, where the
-    // system has Qt's translations installed.
+    // Qt's own texts (the file dialog's) in the program's language.
     QTranslator qtTexts;
-    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(&qtTexts);
-    }
+    if (LoadQtTranslations(qtTexts)) QApplication::installTranslator(&qtTexts);
     // The message boxes' caption is the program file's base name, which
     // QApplication takes from argv[0] when no name is set.
     theApp.InitInstance();

@@ -112,8 +112,8 @@ const AboutText kAboutEnglish{
     "Quirnel copies all readable data of one personal folder file into another and skips "
     "whatever can no longer be read. Objects that cannot be read are shown on the screen and "
     "noted in the log file quirnel.log.",
-    "Before you start, create a new, empty personal folder file in your mail client and "
-    "choose it here as the target.",
+    "Before you start, add the old file with Add store and create a new, empty one with "
+    "New target; then choose them here as source and target.",
     "You use this program at your own risk.",
     "© 2026 The Quirnel developers. All rights reserved.",
     "Contact: https://quirnel.org",

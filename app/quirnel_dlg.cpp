@@ -3,8 +3,12 @@
 
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QUrl>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
@@ -19,12 +23,14 @@
 #include <stdexcept>
 
 #include <copy_engine.h>
+#include <log_location.h>
 #include <runtime/profile.h>
 #include <runtime/session.h>
 #include <providers/imap/imap_account.h>
 
 #include "about_dlg.h"
 #include "account_dlg.h"
+#include "help_window.h"
 #include "ui_thread.h"
 #include "message_box.h"
 #include "pictures.h"
@@ -99,6 +105,15 @@ CQuirnelDlg::CQuirnelDlg(QWidget* parent)
         });
     }
     setAcceptDrops(true);
+    // The activity list is where a long run's story is read: the window
+    // may grow to show more of it.
+    MakeResizable(IDC_LIST_ACTIVITY);
+    if (m_staticTimeLeft) {
+        // After a damaged run it holds the link to the log.
+        m_staticTimeLeft->setTextFormat(Qt::RichText);
+        connect(m_staticTimeLeft, &QLabel::linkActivated, this,
+                [this](const QString&) { OpenLogFile(); });
+    }
 }
 
 CQuirnelDlg::~CQuirnelDlg() {
@@ -129,6 +144,18 @@ void CQuirnelDlg::DoDataExchange() {
     m_progressBar = qobject_cast<QProgressBar*>(GetDlgItem(IDC_PROGRESS_BAR));
     m_staticTimeLeft = qobject_cast<QLabel*>(GetDlgItem(IDC_TIME_LEFT));
     if (m_progressBar) m_progressBar->setFormat(LoadString(IDS_PROGRESS_BAR));
+    SetIdle();
+}
+
+void CQuirnelDlg::SetIdle() {
+    // At rest nothing has been counted: no "0 of 1" in the bar, no count in
+    // the status line.
+    if (m_progressBar) {
+        m_progressBar->setRange(0, 1);
+        m_progressBar->setValue(0);
+        m_progressBar->setTextVisible(false);
+    }
+    if (m_staticProgress) m_staticProgress->clear();
 }
 
 int CQuirnelDlg::DoModal() {
@@ -137,12 +164,43 @@ int CQuirnelDlg::DoModal() {
 }
 
 bool CQuirnelDlg::OfferNewProfile(const QString& path) {
-    if (!AskYesNo(this, LoadString(IDS_NO_PROFILE).arg(path), AppCaption())) return false;
+    if (!AskYesNo(this, LoadString(IDS_NO_PROFILE).arg(path), AppCaption())) {
+        // Ending without a word would look like a crash.
+        ::ShowMessageBox(this, LoadString(IDS_NO_PROFILE_END), AppCaption());
+        return false;
+    }
+    return CreateProfile(path);
+}
+
+bool CQuirnelDlg::CreateProfile(const QString& path) {
     const std::string error = store_setup::CreateEmptyProfile(path.toStdString());
     if (error.empty()) return true;
     ::ShowMessageBox(this, LoadString(IDS_PROFILE_FAILED).arg(QString::fromStdString(error)),
                      AppCaption());
     return false;
+}
+
+bool CQuirnelDlg::OfferToReplaceBrokenProfile(const QString& path) {
+    mapi::Profile profile;
+    std::string reason;
+    const HRESULT hr = mapi::Profile::Load(path.toStdString(), &profile, &reason);
+    if (SUCCEEDED(hr) || hr == MAPI_E_NOT_FOUND) return true;
+    // The loader's words name the file, the line and what is wrong there;
+    // the old file is set aside, never overwritten, so nothing in it is lost.
+    const QString keptAs =
+        path + QStringLiteral(".broken-") +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (!AskYesNo(this,
+                  LoadString(IDS_PROFILE_BROKEN)
+                      .arg(QString::fromStdString(reason), QFileInfo(keptAs).fileName()),
+                  AppCaption())) {
+        return false;
+    }
+    if (!QFile::rename(path, keptAs)) {
+        ::ShowMessageBox(this, LoadString(IDS_PROFILE_KEPT_AS).arg(keptAs), AppCaption());
+        return false;
+    }
+    return CreateProfile(path);
 }
 
 bool CQuirnelDlg::OnInitDialog() {
@@ -157,7 +215,8 @@ bool CQuirnelDlg::OnInitDialog() {
     // A first run has no profile yet: that is not a session that failed,
     // so the user is told what a profile is and may have one made.
     const QString profilePath = QString::fromStdString(mapi::Profile::DefaultPath());
-    if (!QFileInfo::exists(profilePath) && !OfferNewProfile(profilePath)) {
+    if (!QFileInfo::exists(profilePath) ? !OfferNewProfile(profilePath)
+                                        : !OfferToReplaceBrokenProfile(profilePath)) {
         m_quitRequested = true;
         return false;
     }
@@ -168,8 +227,11 @@ bool CQuirnelDlg::OnInitDialog() {
         FillStoreLists();
         ForgetFailedPasswords();
     } catch (...) {
-        // The profile is there but no session comes of it, or no store table.
-        ::ShowMessageBox(this, LoadString(IDS_START_MAIL_CLIENT), AppCaption());
+        // The profile reads but no session comes of it, or no store table.
+        ::ShowMessageBox(this,
+                         LoadString(IDS_START_MAIL_CLIENT)
+                             .arg(profilePath, QString::fromStdString(mapi::LastLogonError())),
+                         AppCaption());
         m_quitRequested = true;
         return false;
     }
@@ -190,6 +252,15 @@ void CQuirnelDlg::FillStoreLists() {
 
 void CQuirnelDlg::OnSysCommand(unsigned id) {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) ShowAboutBox();
+}
+
+void CQuirnelDlg::keyPressEvent(QKeyEvent* event) {
+    // F1 reaches here from any control that has no use for it.
+    if (event->matches(QKeySequence::HelpContents)) {
+        OnHelpPage();
+        return;
+    }
+    CTemplateDialog::keyPressEvent(event);
 }
 
 void CQuirnelDlg::contextMenuEvent(QContextMenuEvent* event) {
@@ -225,6 +296,7 @@ void CQuirnelDlg::OnStart() {
     SetBusy(true);
     m_statusBeforeCount = m_staticProgress->text();
     m_staticProgress->setText(LoadString(IDS_COUNTING));
+    m_staticProgress->setToolTip(QString());
     if (m_progressBar) m_progressBar->setRange(0, 0);  // busy, no amount yet
     if (m_staticTimeLeft) m_staticTimeLeft->clear();
     // Counting reads a column of every target folder: seconds on a large
@@ -254,7 +326,7 @@ void CQuirnelDlg::OnCountDone(quint64 there) {
         StartCopyWorker();
         return;
     }
-    if (m_progressBar) m_progressBar->setRange(0, 1);
+    SetIdle();
     m_staticProgress->setText(m_statusBeforeCount);
     SetBusy(false);
     emit runFinished();
@@ -271,6 +343,7 @@ void CQuirnelDlg::StartCopyWorker() {
     m_currentFolder.clear();
     m_timeLeft.Reset();
     m_runClock.start();
+    m_copying = true;
     if (m_progressBar) {
         m_progressBar->setRange(0, 1);
         m_progressBar->setValue(0);
@@ -287,6 +360,7 @@ void CQuirnelDlg::OnWorkerFinished() {
     if (!m_worker.joinable()) return;
     // The worker has made its last call and is only returning.
     m_worker.join();
+    m_copying = false;
     SetBusy(false);
     emit runFinished();
     if (m_pendingResult >= 0) {
@@ -322,10 +396,15 @@ bool CQuirnelDlg::AccountPassword(const std::string& account, const std::string&
 }
 
 void CQuirnelDlg::done(int result) {
+    if (m_worker.joinable() && m_pendingResult >= 0) return;  // closing already
+    // Return or Escape pressed by habit must not end an hour's rescue: a
+    // copy in progress ends only when the user says so. (A count at Start
+    // has written nothing, so closing simply ends it.)
+    if (m_copying && !AskYesNo(this, LoadString(IDS_STOP_TO_CLOSE), AppCaption())) return;
     if (m_worker.joinable()) {
         // Closing during a run: stop it and end once the worker is gone, so
         // the session and the controls outlive it. The item in progress is
-        // completed; nothing already copied is lost.
+        // completed and the ledger written; nothing already copied is lost.
         m_bStop = true;
         m_pendingResult = result;
         if (m_staticProgress) m_staticProgress->setText(LoadString(IDS_STOPPING));
@@ -354,7 +433,13 @@ void CQuirnelDlg::OnLink() {
 }
 
 void CQuirnelDlg::OnHelpPage() {
-    OpenWebPage(IDS_URL_HELP);
+    ShowHelp(this);
+}
+
+void CQuirnelDlg::OpenLogFile() {
+    // Without a desktop handler for text files the log shows in a window
+    // of the program's own.
+    ShowTextFile(this, QUrl::fromLocalFile(QString::fromStdString(quirnel::LogFilePath())));
 }
 
 template <class F>
@@ -407,6 +492,7 @@ void CQuirnelDlg::OnItemProgress(const quirnel::RunProgress& progress) {
             m_progressBar->setRange(
                 0, static_cast<int>(std::max<uint64_t>(progress.total / scale, 1)));
             m_progressBar->setValue(static_cast<int>(progress.done / scale));
+            m_progressBar->setTextVisible(true);
         }
         m_timeLeft.Add(progress.done, m_runClock.elapsed());
         if (m_staticTimeLeft)
@@ -427,8 +513,19 @@ void CQuirnelDlg::OnItemProgress(const quirnel::RunProgress& progress) {
 void CQuirnelDlg::OnRunFinished(const quirnel::CopyLedger& ledger, quirnel::RunOutcome outcome) {
     OnUiThread([&] {
         m_lastOutcome = outcome;
-        m_staticProgress->setText(OutcomeText(outcome, ledger));
-        if (m_staticTimeLeft) m_staticTimeLeft->clear();
+        const QString text = OutcomeText(outcome, ledger);
+        m_staticProgress->setText(text);
+        m_staticProgress->setToolTip(text);
+        if (m_staticTimeLeft) {
+            // Where the time left stood, the way to the log that tells what
+            // each loss was.
+            const bool damaged = HasDamage(ledger) &&
+                                 (outcome == quirnel::RunOutcome::Completed ||
+                                  outcome == quirnel::RunOutcome::CompletedWithFailures);
+            m_staticTimeLeft->setText(damaged ? QStringLiteral("<a href=\"log\">%1</a>")
+                                                    .arg(LoadString(IDS_OPEN_LOG).toHtmlEscaped())
+                                              : QString());
+        }
         // A run over nothing is as finished as one over everything.
         if (m_progressBar && outcome == quirnel::RunOutcome::Completed &&
             ledger.items.listed == ledger.items.filtered)

@@ -113,6 +113,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
     void done(int result) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -132,8 +133,18 @@ private:
     // Forgets the passwords of accounts whose logon failed, so that the next
     // logon asks again rather than repeat a wrong one.
     void ForgetFailedPasswords();
-    // Asks whether to make an empty profile; false when the program must end.
+    // Asks whether to make an empty profile; false when the program must end
+    // (the user has been told why).
     bool OfferNewProfile(const QString& path);
+    // When the profile at path exists but cannot be read, says why and
+    // offers to set it aside and start with an empty one; false when the
+    // program must end.
+    bool OfferToReplaceBrokenProfile(const QString& path);
+    bool CreateProfile(const QString& path);
+    // The bar and the status line at rest, before any run.
+    void SetIdle();
+    // Opens the run's log file with the desktop, or in a window of ours.
+    void OpenLogFile();
     // Logs on again after a profile change and refills both lists, keeping
     // the chosen stores (by file) where they are still offered.
     void ReloadStores(const std::string& sourcePath, const std::string& targetPath);
@@ -192,6 +203,8 @@ private:
     // The result the dialog ends with once the worker has ended; -1 when no
     // close is pending.
     int m_pendingResult = -1;
+    // The copy itself runs (not only the count before it): closing asks first.
+    bool m_copying = false;
     bool m_quitRequested = false;
     // The stores of the run being counted, named when Start was pressed.
     QString m_countSource;

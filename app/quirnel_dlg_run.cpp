@@ -50,6 +50,12 @@ IMAPIFolderPtr IpmRootOf(CMapiSession& session, const std::string& name) {
 }  // namespace
 
 bool CQuirnelDlg::CheckBeforeStart() {
+    // Said here, before the count: a run without both stores would only
+    // count nothing and then report a failure for what is a missing choice.
+    if (m_comboSource->currentIndex() < 0 || m_comboTarget->currentIndex() < 0) {
+        ::ShowMessageBox(this, LoadString(IDS_SELECT_STORES), AppCaption());
+        return false;
+    }
     // The run finds stores by name: with two of one name it would take the
     // first, which may not be the one chosen.
     for (QComboBox* combo : {m_comboSource, m_comboTarget}) {

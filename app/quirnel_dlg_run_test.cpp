@@ -11,7 +11,10 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -21,6 +24,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <store_setup.h>
+
+#include "help_window.h"
 #include "message_box.h"
 #include "quirnel_dlg.h"
 #include "resource.h"
@@ -331,6 +337,93 @@ TEST(CountMeasure, LargeTarget) {
                 user.offers[0].text.section(QLatin1Char('\n'), 0, 0).toUtf8().constData());
 }
 
+// A rescue that lost parts does not end as a plain success: the status names
+// the salvaged items, and the log that says what each lost is one click away.
+TEST_F(RunTest, ADamagedCopyEndsNamingItsLossesWithTheLogAClickAway) {
+    ASSERT_TRUE(profile.AddSampleStore("Source", 30, 4));
+    for (const char* subject : {"Half a letter", "Torn invoice"})
+        ASSERT_TRUE(profile.AddSalvagedItem("Source", subject, "Parts were lost:\nthe body"));
+    ASSERT_TRUE(profile.AddEmptyStore("Target"));
+    ASSERT_TRUE(profile.Save());
+    Open("Source", "Target");
+    const uint32_t items = CountItems(profile.Dump("Source", false));
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(Status(), QStringLiteral("Finished with damage: %1 copied, 2 of them salvaged with "
+                                       "lost parts; see the log.")
+                            .arg(items));
+    EXPECT_EQ(CountItems(profile.Dump("Target", false)), items);
+    auto* link = qobject_cast<QLabel*>(dlg->GetDlgItem(IDC_TIME_LEFT));
+    EXPECT_TRUE(link->text().contains(">Open the log<")) << link->text().toStdString();
+    // Shown as a link, not as its markup.
+    EXPECT_LT(link->sizeHint().width(), link->fontMetrics().horizontalAdvance(link->text()));
+    QList<QUrl> opened;
+    SetExternalViewerHook([&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    emit link->linkActivated(QStringLiteral("log"));
+    SetExternalViewerHook(nullptr);
+    ASSERT_EQ(opened.size(), 1);
+    QFile log(opened[0].toLocalFile());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly)) << opened[0].toString().toStdString();
+    EXPECT_TRUE(log.readAll().contains("Salvaged message Torn invoice"));
+    QDir().mkpath(QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders"));
+    dlg->resize(dlg->width() + 200, dlg->height() + 120);
+    EXPECT_TRUE(
+        dlg->grab().save(QStringLiteral(QUIRNEL_APP_BINARY_DIR "/renders/damaged-end-en.png")));
+
+    // The next start (nothing left to copy, nothing lost) reads plain again.
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(Status().startsWith("Finished: 0 copied")) << Status().toStdString();
+    EXPECT_EQ(link->text(), QString());
+    EXPECT_TRUE(user.boxes.empty());
+}
+
+// Every file below dir with its size and time, to see that nothing changed.
+QStringList Listing(const QString& dir) {
+    QStringList files;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        files << QStringLiteral("%1 %2 %3")
+                     .arg(info.filePath())
+                     .arg(info.size())
+                     .arg(info.lastModified().toMSecsSinceEpoch());
+    }
+    files.sort();
+    return files;
+}
+
+// A Maildir the system keeps from any change (immutable) is refused at Start
+// with one box, and nothing in it changes.
+TEST_F(RunTest, ATargetThatCannotBeWrittenIsRefusedAtStartUnchanged) {
+    ASSERT_TRUE(profile.AddSampleStore("Source", 20, 3));
+    ASSERT_TRUE(profile.Save());
+    std::string file = profile.Folder() + "/frozen";
+    std::string name;
+    ASSERT_EQ(store_setup::CreateTargetStore(qgetenv("MAPI_PROFILE").toStdString(),
+                                             store_setup::NewStoreKind::Maildir, &file, &name),
+              "");
+    Open("Source", name.c_str());
+    const QString dir = QString::fromStdString(file);
+    const QStringList before = Listing(dir);
+    const std::string chattr = "chattr +i '" + file + "' 2>/dev/null";
+    if (std::system(chattr.c_str()) != 0) GTEST_SKIP() << "no immutable files here";
+    struct Thaw {
+        std::string path;
+        ~Thaw() { (void)std::system(("chattr -i '" + path + "'").c_str()); }
+    } thaw{file};
+    Start();
+    EXPECT_EQ(dlg->LastOutcome(), quirnel::RunOutcome::Failed);
+    ASSERT_EQ(user.boxes.size(), 1u);
+    EXPECT_EQ(user.boxes[0].caption, QStringLiteral("Target"));
+    EXPECT_TRUE(user.boxes[0].text.startsWith("Cannot copy into \"frozen\": "))
+        << user.boxes[0].text.toStdString();
+    EXPECT_TRUE(LastLine().startsWith("Summary: listed 0,")) << LastLine().toStdString();
+    EXPECT_EQ(Listing(dir), before);
+}
+
 TEST_F(RunTest, TheOfferAndTheOutcomeSpeakGerman) {
     LanguageGuard german{Language::German};
     ASSERT_TRUE(profile.AddSampleStore("Quelle", 30, 2));
@@ -344,6 +437,14 @@ TEST_F(RunTest, TheOfferAndTheOutcomeSpeakGerman) {
     ASSERT_EQ(user.offers.size(), 1u);
     EXPECT_TRUE(user.offers[0].text.startsWith("Im Ziel \"Ziel\" sind schon"));
     EXPECT_EQ(user.offerButtons, (QStringList{"&Fortsetzen", "&Erneut kopieren", "Abbrechen"}));
+    quirnel::CopyLedger damaged;
+    damaged.items.copied = 17;
+    damaged.items.salvaged = 2;
+    damaged.items.failed = 1;
+    damaged.foldersSkipped = 3;
+    EXPECT_EQ(OutcomeText(quirnel::RunOutcome::CompletedWithFailures, damaged),
+              QStringLiteral("Fertig mit Schäden: 17 kopiert, davon 2 lückenhaft, 1 nicht "
+                             "kopiert, 3 Ordner übersprungen; siehe Protokoll."));
 }
 
 // The real box behind the offer: Enter takes the default (continue), Esc

@@ -221,11 +221,16 @@ void CQuirnelDlg::OnNewTarget() {
     if (choice < 0 || choice > 3) return;
     const NewStoreKind kind = static_cast<NewStoreKind>(choice);
     // Mail folder stores are directories: the name given is the folder made.
-    const QString picked = PickFile(
-        {this, LoadString(IDS_NEW_TARGET_CAPTION),
-         LoadString(kind == NewStoreKind::DataFile ? IDS_NEW_TARGET_FILTER : IDS_NEW_FOLDER_FILTER),
-         true});
+    // The filter chosen says the kind of data file when the name does not.
+    QString chosenFilter;
+    FilePickRequest request{
+        this, LoadString(IDS_NEW_TARGET_CAPTION),
+        LoadString(kind == NewStoreKind::DataFile ? IDS_NEW_TARGET_FILTER : IDS_NEW_FOLDER_FILTER),
+        true};
+    request.chosenFilter = &chosenFilter;
+    QString picked = PickFile(request);
     if (picked.isEmpty()) return;
+    if (kind == NewStoreKind::DataFile) picked = WithFilterExtension(picked, chosenFilter);
     const std::string sourcePath = SelectedPath(m_comboSource);
     std::string file = picked.toStdString();
     std::string name;

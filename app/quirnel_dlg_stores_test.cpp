@@ -42,13 +42,15 @@ TEST_F(StoreSetupTest, FirstRunWithoutAProfileReachesAFinishedCopy) {
     ASSERT_TRUE(QFileInfo::exists(kPst))
         << kPst.toStdString() << " missing; set QUIRNEL_SHARED_DIR";
     {
-        // No: the program ends, makes nothing and shows no other box.
+        // No: the program says why it ends, and makes nothing.
         user.answer = false;
         CQuirnelDlg declined;
         EXPECT_EQ(declined.DoModal(), IDCANCEL);
         EXPECT_TRUE(declined.QuitRequested());
         EXPECT_FALSE(QFileInfo::exists(qEnvironmentVariable("MAPI_PROFILE")));
-        EXPECT_TRUE(user.boxes.empty());
+        ASSERT_EQ(user.boxes.size(), 1u);
+        EXPECT_TRUE(user.boxes[0].text.startsWith("Without a profile Quirnel does not know"));
+        user.boxes.clear();
         user.questions.clear();
         user.answer = true;
     }
@@ -119,6 +121,17 @@ TEST_F(StoreSetupTest, FirstRunWithoutAProfileReachesAFinishedCopy) {
         ASSERT_NE(it, written.end()) << folder;
         EXPECT_EQ(it->second.size(), items.size()) << folder;
     }
+
+    // A bare name takes the kind of the filter left chosen.
+    user.saveAs = Path(QStringLiteral("viafilter"));
+    user.filterChosen = QStringLiteral("Outlook data files (*.pst)");
+    Click(dlg, IDC_NEW_TARGET);
+    EXPECT_TRUE(QFileInfo::exists(Path(QStringLiteral("viafilter.pst"))));
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("viafilter.db"))));
+    QFile made(Path(QStringLiteral("viafilter.pst")));
+    ASSERT_TRUE(made.open(QIODevice::ReadOnly));
+    EXPECT_EQ(made.read(4), QByteArray("!BDN"));  // a personal folder file
+    EXPECT_TRUE(user.boxes.empty());
 }
 
 TEST_F(StoreSetupTest, ReadOnlyAndMissingStoresAreShownButNotOffered) {

@@ -7,11 +7,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -19,7 +22,10 @@
 
 #include <algorithm>
 
+#include <runtime/profile.h>
+
 #include "about_dlg.h"
+#include "help_window.h"
 #include "message_box.h"
 #include "query_dlg.h"
 #include "quirnel_app.h"
@@ -117,32 +123,53 @@ protected:
     BoxRecorder boxes;
 };
 
-TEST_F(MainDialogTest, LogonFailureShowsTheStartBoxAndEndsTheProgram) {
-    // A profile that cannot be read: the session cannot be had, as when the
-    // mail client is not running.
+TEST_F(MainDialogTest, AnUnreadableProfileSaysWhyAndCanBeSetAsideForAnEmptyOne) {
+    const QString path = qEnvironmentVariable("MAPI_PROFILE");
     {
-        QFile file(qEnvironmentVariable("MAPI_PROFILE"));
+        QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("this is not a profile\n");
+        file.write("[broken\n");
     }
+    // No: the program ends and the file stays as it was.
     {
         CQuirnelDlg dlg;
         EXPECT_EQ(dlg.DoModal(), IDCANCEL);
         EXPECT_TRUE(dlg.QuitRequested());
         EXPECT_FALSE(dlg.isVisible());
-        ASSERT_EQ(boxes.calls.size(), 1u);
-        EXPECT_EQ(boxes.calls[0].text, QStringLiteral("Please start Outlook then QUIRNEL"));
-        EXPECT_EQ(boxes.calls[0].caption, QCoreApplication::applicationName());
-        EXPECT_EQ(boxes.calls[0].owner, &dlg);
+        ASSERT_EQ(boxes.questions.size(), 1u);
+        const QString asked = boxes.questions[0].text;
+        EXPECT_TRUE(asked.contains(path + ":1: a section header must look like [name]"))
+            << asked.toStdString();
+        EXPECT_TRUE(asked.contains("profile.ini.broken-")) << asked.toStdString();
+        EXPECT_EQ(boxes.questions[0].owner, &dlg);
         EXPECT_EQ(Entries(dlg.GetDlgItem(IDC_COMBO_SOURCE)).size(), 0);
-        EXPECT_TRUE(boxes.questions.empty());
     }
-    // The application object ends the program after the box, in German for a German user.
-    boxes.calls.clear();
+    QFile kept(path);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("[broken\n"));
+    kept.close();
+    // Yes, through the application object and in German: the old file is
+    // set aside beside the new, empty profile, and the window opens.
+    boxes.questions.clear();
+    boxes.answer = true;
     LanguageGuard german(Language::German);
+    QTimer::singleShot(0, [] {
+        if (QWidget* open = QApplication::activeModalWidget()) open->close();
+    });
     EXPECT_FALSE(theApp.InitInstance());
-    ASSERT_EQ(boxes.calls.size(), 1u);
-    EXPECT_EQ(boxes.calls[0].text, QStringLiteral("Bitte starten Sie Outlook danach QUIRNEL"));
+    ASSERT_EQ(boxes.questions.size(), 1u);
+    EXPECT_TRUE(boxes.questions[0].text.startsWith("Das Profil kann nicht gelesen werden:"));
+    EXPECT_TRUE(boxes.calls.empty());
+    const QFileInfo profileFile(path);
+    const QStringList aside = profileFile.dir().entryList({"profile.ini.broken-*"});
+    ASSERT_EQ(aside.size(), 1);
+    QFile old(profileFile.dir().filePath(aside[0]));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("[broken\n"));
+    mapi::Profile fresh;
+    std::string error;
+    EXPECT_EQ(mapi::Profile::Load(path.toStdString(), &fresh, &error), S_OK) << error;
+    EXPECT_TRUE(fresh.Entries().empty());
 }
 
 TEST_F(MainDialogTest, ListsAreSortedWithDuplicatesAndNothingSelected) {
@@ -253,21 +280,37 @@ TEST_F(MainDialogTest, StopEndsTheRunBetweenItems) {
     EXPECT_EQ(CountItems(profile.Dump("Target", false)), CountItems(source));
 }
 
-TEST_F(MainDialogTest, ClosingDuringARunWaitsAndKeepsWhatWasCopied) {
+// Escape, Return and the close box during a run ask first: No keeps the run
+// going, Yes stops it, waits for its ledger and closes.
+TEST_F(MainDialogTest, ClosingDuringARunAsksThenWaitsAndKeepsWhatWasCopied) {
     ASSERT_TRUE(profile.AddSampleStore("Source", 400, 3));
     ASSERT_TRUE(profile.AddEmptyStore("Target"));
     ASSERT_TRUE(profile.Save());
     int result = -1;
+    bool runningAfterNo = false;
     bool stillOpenAfterClose = false;
     QString progressAfterClose;
+    QStringList lines;
     {
         CQuirnelDlg dlg;
         auto* list = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_LIST_ACTIVITY));
         QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, &dlg, [&] {
+            QWidget* query = dlg.GetDlgItem(IDC_EDIT_QUERY);
+            if (list->count() == 2) {
+                // Return goes to the focused control: a button would be pressed.
+                query->setFocus();
+                boxes.answer = false;
+                QTest::keyClick(query, Qt::Key_Escape);
+                QTest::keyClick(query, Qt::Key_Return);
+                runningAfterNo = dlg.isVisible() && dlg.RunActive();
+            }
             if (list->count() != 3) return;
+            boxes.answer = true;
             dlg.close();  // the close box
             stillOpenAfterClose = dlg.isVisible();
             progressAfterClose = dlg.GetDlgItemText(IDC_STATIC_PROGRESS);
+            // Asked once: a second close while stopping asks no more.
+            QTest::keyClick(query, Qt::Key_Escape);
         });
         QTimer::singleShot(0, &dlg, [&] {
             Choose(dlg, IDC_COMBO_SOURCE, "Source");
@@ -276,10 +319,17 @@ TEST_F(MainDialogTest, ClosingDuringARunWaitsAndKeepsWhatWasCopied) {
         });
         result = dlg.DoModal();
         EXPECT_FALSE(dlg.RunActive());
+        lines = Lines(list);
     }
     EXPECT_EQ(result, IDCANCEL);
+    EXPECT_TRUE(runningAfterNo);
     EXPECT_TRUE(stillOpenAfterClose);
     EXPECT_TRUE(progressAfterClose.startsWith("Stopping"));
+    ASSERT_EQ(boxes.questions.size(), 3u);
+    for (const MessageBoxCall& asked : boxes.questions)
+        EXPECT_TRUE(asked.text.startsWith("A copy is running. Stop it and close Quirnel?"));
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines.back().startsWith("Summary: listed ")) << lines.back().toStdString();
     // The session is gone; the target still holds whole items, fewer than the source.
     const std::string source = profile.Dump("Source", true);
     const std::string target = profile.Dump("Target", true);
@@ -320,12 +370,14 @@ TEST_F(MainDialogTest, MissingStoreNameShowsTheSelectBox) {
     ASSERT_TRUE(profile.Save());
     CQuirnelDlg dlg;
     ASSERT_TRUE(dlg.OnInitDialog());
-    QSignalSpy finished(&dlg, &CQuirnelDlg::runFinished);
     QTest::mouseClick(Button(dlg, IDC_START), Qt::LeftButton);  // nothing selected
-    ASSERT_TRUE(WaitForRun(dlg, finished));
+    // Said at once: no count first, no failed run after.
+    EXPECT_FALSE(dlg.RunActive());
     ASSERT_EQ(boxes.calls.size(), 1u);
     EXPECT_EQ(boxes.calls[0].text, QStringLiteral("Please select source and target"));
     EXPECT_EQ(boxes.calls[0].caption, QCoreApplication::applicationName());
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_STATIC_PROGRESS), QString());
+    EXPECT_TRUE(Button(dlg, IDC_START)->isEnabled());
 }
 
 TEST_F(MainDialogTest, QueryButtonRunsTheBuilderAndOkReplacesTheQuery) {
@@ -397,9 +449,46 @@ TEST_F(MainDialogTest, HelpAndLinkOpenOnePageEach) {
     QTest::mouseClick(Button(dlg, IDC_LINK), Qt::LeftButton);
     ASSERT_EQ(opened.urls.size(), 2);
     EXPECT_EQ(opened.urls[1].scheme(), QStringLiteral("https"));
-    // The main dialog stays as it was.
-    EXPECT_EQ(dlg.GetDlgItemText(IDC_STATIC_PROGRESS), QStringLiteral("0 from 0"));
+    // The main dialog stays as it was: at rest, with nothing counted.
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_STATIC_PROGRESS), QString());
+    EXPECT_FALSE(qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS_BAR))->isTextVisible());
     EXPECT_EQ(dlg.GetDlgItemText(IDC_EDIT_QUERY), QString());
+    EXPECT_TRUE(boxes.calls.empty());
+}
+
+// Without a viewer of the desktop, F1 and Help show the help of the running
+// language in a window of the program, which follows the help's own links.
+TEST_F(MainDialogTest, F1AndHelpShowTheHelpInsideWhenTheDesktopCannot) {
+    ASSERT_TRUE(profile.AddEmptyStore("S"));
+    ASSERT_TRUE(profile.Save());
+    CQuirnelDlg dlg;
+    ASSERT_TRUE(dlg.OnInitDialog());
+    dlg.show();
+    QList<QUrl> offered;
+    SetExternalViewerHook([&](const QUrl& url) {
+        offered.push_back(url);
+        return false;
+    });
+    QTest::keyClick(dlg.GetDlgItem(IDC_EDIT_QUERY), Qt::Key_F1);
+    QList<CHelpWindow*> windows = dlg.findChildren<CHelpWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    QTextBrowser* browser = windows[0]->Browser();
+    EXPECT_TRUE(windows[0]->isVisible());
+    EXPECT_EQ(browser->documentTitle(), QStringLiteral("Using Quirnel"));
+    EXPECT_TRUE(browser->toPlainText().contains("Continue or copy again"));
+    browser->setSource(QUrl(QStringLiteral("rescue.en.html")));
+    EXPECT_EQ(browser->documentTitle(), QStringLiteral("Rescue an old .pst into a new mailbox"));
+
+    {
+        LanguageGuard german(Language::German);
+        QTest::mouseClick(Button(dlg, IDC_HELP_PAGE), Qt::LeftButton);
+    }
+    EXPECT_EQ(dlg.findChildren<CHelpWindow*>().size(), 1);
+    EXPECT_EQ(browser->documentTitle(), QStringLiteral("Quirnel benutzen"));
+    SetExternalViewerHook(nullptr);
+    ASSERT_EQ(offered.size(), 2);
+    EXPECT_TRUE(offered[0].toLocalFile().endsWith("help/index.en.html"));
+    EXPECT_TRUE(offered[1].toLocalFile().endsWith("help/index.de.html"));
     EXPECT_TRUE(boxes.calls.empty());
 }
 

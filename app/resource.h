@@ -36,7 +36,6 @@
 #define IDS_PROGRESS_SUBFOLDERS 124
 // How a run ended, the offer to resume, the overall progress
 #define IDS_OUTCOME_COMPLETED 125
-#define IDS_OUTCOME_FAILURES 126
 #define IDS_OUTCOME_STOPPED 127
 #define IDS_OUTCOME_FAILED 128
 #define IDS_OUTCOME_QUERY 129
@@ -99,6 +98,20 @@
 #define IDS_SAVED_FILE_BROKEN 308
 #define IDS_SAVED_NOT_WRITTEN 309
 #define IDS_SAVED_QUOTE 310
+// Closing during a run, a profile that cannot be read, the end of a run
+// with damage, the help window.
+#define IDS_STOP_TO_CLOSE 190
+#define IDS_PROFILE_BROKEN 191
+#define IDS_PROFILE_KEPT_AS 192
+#define IDS_NO_PROFILE_END 193
+#define IDS_SELECT_STORES 194
+#define IDS_OUTCOME_DAMAGE 195
+#define IDS_DAMAGE_SALVAGED 196
+#define IDS_DAMAGE_FAILED 197
+#define IDS_DAMAGE_SKIPPED 198
+#define IDS_DAMAGE_SEE_LOG 199
+#define IDS_HELP_CAPTION 200
+#define IDS_OPEN_LOG 201
 
 // Icon and pictures
 #define IDR_MAINFRAME 128

@@ -35,13 +35,23 @@ QString TimeLeftText(qint64 seconds) {
 QString OutcomeText(quirnel::RunOutcome outcome, const quirnel::CopyLedger& ledger) {
     const quirnel::ItemCounts& items = ledger.items;
     const QString copied = QString::number(items.copied);
+    const bool completed = outcome == quirnel::RunOutcome::Completed ||
+                           outcome == quirnel::RunOutcome::CompletedWithFailures;
+    if (completed && HasDamage(ledger)) {
+        // A rescue that lost anything must not read like a clean copy: each
+        // kind of loss is named, so the user knows what the log will show.
+        QString text = LoadString(IDS_OUTCOME_DAMAGE).arg(copied);
+        if (items.salvaged > 0) text += LoadString(IDS_DAMAGE_SALVAGED).arg(items.salvaged);
+        if (items.failed > 0) text += LoadString(IDS_DAMAGE_FAILED).arg(items.failed);
+        if (ledger.foldersSkipped > 0)
+            text += LoadString(IDS_DAMAGE_SKIPPED).arg(ledger.foldersSkipped);
+        return text + LoadString(IDS_DAMAGE_SEE_LOG);
+    }
     switch (outcome) {
         case quirnel::RunOutcome::Completed:
+        case quirnel::RunOutcome::CompletedWithFailures:
             return LoadString(IDS_OUTCOME_COMPLETED)
                 .arg(copied, QString::number(items.alreadyThere));
-        case quirnel::RunOutcome::CompletedWithFailures:
-            return LoadString(IDS_OUTCOME_FAILURES)
-                .arg(copied, QString::number(items.failed), QString::number(ledger.foldersSkipped));
         case quirnel::RunOutcome::Stopped:
             return LoadString(IDS_OUTCOME_STOPPED).arg(copied);
         case quirnel::RunOutcome::Failed:
@@ -50,4 +60,8 @@ QString OutcomeText(quirnel::RunOutcome outcome, const quirnel::CopyLedger& ledg
             return LoadString(IDS_OUTCOME_QUERY).arg(copied);
     }
     return {};
+}
+
+bool HasDamage(const quirnel::CopyLedger& ledger) {
+    return ledger.items.salvaged > 0 || ledger.items.failed > 0 || ledger.foldersSkipped > 0;
 }

@@ -36,5 +36,10 @@ private:
 QString TimeLeftText(qint64 seconds);
 
 // The status line at the end of a run in the resource language: how it
-// ended and what it copied; the ledger's Summary line has the rest.
+// ended and what it copied; a walk that finished with damage names each
+// kind of loss (salvaged, failed, skipped folders) and points to the log.
+// The ledger's Summary line has the rest.
 QString OutcomeText(quirnel::RunOutcome outcome, const quirnel::CopyLedger& ledger);
+
+// The run salvaged or failed items or skipped folders.
+bool HasDamage(const quirnel::CopyLedger& ledger);

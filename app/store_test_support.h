@@ -51,6 +51,7 @@ public:
         });
         SetFilePickHook([this](const FilePickRequest& request) {
             picks.push_back(request);
+            if (request.chosenFilter) *request.chosenFilter = filterChosen;
             return request.forSaving ? saveAs : open;
         });
         // The store buttons' menus: the first entry (a data file) unless a
@@ -88,6 +89,7 @@ public:
     bool answer = true;
     QString open;
     QString saveAs;
+    QString filterChosen;  // the entry of the file dialog's filter left chosen
     int menuChoice = 0;
     QString text;
     AccountFields account;

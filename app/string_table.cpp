@@ -15,8 +15,11 @@ struct Entry {
 // the program; OpenWebPage finds it beside the executable.
 constexpr Entry kStrings[] = {
     {IDS_ABOUTBOX, "Inf&o über Quirnel...", "&About Quirnel..."},
-    {IDS_START_MAIL_CLIENT, "Bitte starten Sie Outlook danach QUIRNEL",
-     "Please start Outlook then QUIRNEL"},
+    {IDS_START_MAIL_CLIENT,
+     "Die Datendateien des Profils %1 lassen sich nicht öffnen:\n%2\n\nPrüfen Sie das Profil "
+     "mit \"mapiprofile list\" und starten Sie Quirnel danach erneut.",
+     "The stores of the profile %1 cannot be opened:\n%2\n\nCheck the profile with "
+     "\"mapiprofile list\", then start Quirnel again."},
     {IDS_URL_HELP, "help/index.de.html", "help/index.en.html"},
     {IDS_URL_LINK, "https://quirnel.org/de/", "https://quirnel.org/en/"},
     {IDS_STOPPING, "Wird beendet, das laufende Element wird noch kopiert...",
@@ -55,11 +58,6 @@ constexpr Entry kStrings[] = {
     {IDS_PROGRESS_SUBFOLDERS, "%1: Unterordner werden angelegt", "%1: creating its folders"},
     {IDS_OUTCOME_COMPLETED, "Fertig: %1 kopiert, %2 waren schon im Ziel.",
      "Finished: %1 copied, %2 were already in the target."},
-    {IDS_OUTCOME_FAILURES,
-     "Fertig mit Fehlern: %1 kopiert, %2 Elemente nicht kopiert, %3 Ordner übersprungen "
-     "(siehe Aktivitäten).",
-     "Finished with failures: %1 copied, %2 items not copied, %3 folders skipped (see "
-     "Activities)."},
     {IDS_OUTCOME_STOPPED, "Angehalten: %1 kopiert. Start setzt dort fort, wo der Lauf endete.",
      "Stopped: %1 copied. Start continues where the run ended."},
     {IDS_OUTCOME_FAILED, "Fehlgeschlagen: der Lauf endete vorzeitig, %1 kopiert.",
@@ -139,6 +137,35 @@ constexpr Entry kStrings[] = {
     {IDS_SETUP_NAME_TAKEN, "Eine andere Datendatei heißt schon \"%1\".",
      "Another store is named \"%1\" already."},
     {IDS_SETUP_NOT_IN_PROFILE, "%1 steht nicht im Profil.", "%1 is not in the profile."},
+    {IDS_STOP_TO_CLOSE,
+     "Es wird gerade kopiert. Den Lauf anhalten und Quirnel beenden?\n\nDas laufende Element "
+     "wird noch fertig kopiert, alles bisher Kopierte bleibt im Ziel; Start setzt beim nächsten "
+     "Mal dort fort.",
+     "A copy is running. Stop it and close Quirnel?\n\nThe item in progress is still "
+     "completed and everything copied so far stays in the target; Start continues from there "
+     "next time."},
+    {IDS_PROFILE_BROKEN,
+     "Das Profil kann nicht gelesen werden:\n%1\n\nMit einem neuen, leeren Profil beginnen? "
+     "Die alte Datei bleibt als %2 erhalten; danach fügen Sie die Quelle hinzu und legen ein "
+     "Ziel an.",
+     "The profile cannot be read:\n%1\n\nStart with a new, empty profile? The old file is kept "
+     "as %2; then add the source and create a target."},
+    {IDS_PROFILE_KEPT_AS, "Das alte Profil kann nicht beiseitegelegt werden: %1",
+     "The old profile cannot be set aside: %1"},
+    {IDS_NO_PROFILE_END,
+     "Ohne Profil weiß Quirnel nicht, zwischen welchen Datendateien es kopieren soll, und wird "
+     "beendet. Beim nächsten Start können Sie das Profil anlegen lassen.",
+     "Without a profile Quirnel does not know which stores to copy between, so it ends now. "
+     "The next start offers to create the profile again."},
+    {IDS_SELECT_STORES, "Bitte wählen Sie Quelle und Ziel", "Please select source and target"},
+    {IDS_OUTCOME_DAMAGE, "Fertig mit Schäden: %1 kopiert", "Finished with damage: %1 copied"},
+    {IDS_DAMAGE_SALVAGED, ", davon %1 lückenhaft",
+     ", %1 of them salvaged with lost parts"},
+    {IDS_DAMAGE_FAILED, ", %1 nicht kopiert", ", %1 items not copied"},
+    {IDS_DAMAGE_SKIPPED, ", %1 Ordner übersprungen", ", %1 folders skipped"},
+    {IDS_DAMAGE_SEE_LOG, "; siehe Protokoll.", "; see the log."},
+    {IDS_OPEN_LOG, "Protokoll öffnen", "Open the log"},
+    {IDS_HELP_CAPTION, "Quirnel-Hilfe", "Quirnel Help"},
     {IDS_NO_STORES,
      "Noch keine Datendateien: fügen Sie die Quelle hinzu und legen Sie ein Ziel an.",
      "No data files yet: add the source and create a target."},

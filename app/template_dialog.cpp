@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QGroupBox>
+#include <QResizeEvent>
 
 #include "dialog_builder.h"
 #include "pictures.h"
@@ -94,6 +95,43 @@ void CTemplateDialog::SetDlgItemText(int id, const QString& text) {
 
 int CTemplateDialog::DoModal() {
     return exec();
+}
+
+void CTemplateDialog::MakeResizable(int growingId) {
+    QWidget* growing = GetDlgItem(growingId);
+    if (!growing) return;
+    baseSize_ = size();
+    baseRects_.clear();
+    for (QWidget* w : controls_) baseRects_.push_back(w->geometry());
+    growingRect_ = growing->geometry();
+    // The template's size stays the least: smaller, controls would cover
+    // one another.
+    setMinimumSize(baseSize_);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+void CTemplateDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (baseRects_.empty()) return;
+    const QSize grow = (event->size() - baseSize_).expandedTo(QSize(0, 0));
+    for (size_t i = 0; i < controls_.size(); ++i)
+        controls_[i]->setGeometry(StretchedRect(baseRects_[i], growingRect_, grow));
+}
+
+QRect StretchedRect(const QRect& rect, const QRect& growing, QSize grow) {
+    if (rect == growing) return rect.adjusted(0, 0, grow.width(), grow.height());
+    QRect out = rect;
+    const bool fullWidth = rect.left() == growing.left() && rect.right() == growing.right();
+    if (rect.top() < growing.bottom()) {
+        if (fullWidth) out.setWidth(rect.width() + grow.width());
+        return out;
+    }
+    out.translate(0, grow.height());
+    if (rect.left() > growing.center().x())
+        out.translate(grow.width(), 0);
+    else if (fullWidth || rect.width() > growing.width() / 2)
+        out.setWidth(rect.width() + grow.width());
+    return out;
 }
 
 void CTemplateDialog::OnOK() {

@@ -56,9 +56,9 @@ const Template kMainDialogDe{
         {IDC_STATIC,
          StaticText,
          0,
-         "Quirnel läuft am besten, wenn Outlook gestartet ist. Legen Sie in Outlook eine neue "
-         "PST-Datei an (Datei/Neu) und benennen diese, danach können beide Dateien hier "
-         "ausgewählt werden. Start kopiert alle Ordner von einer Datei in die andere.",
+         "Fügen Sie die alte Datei mit \"Hinzufügen...\" als Quelle hinzu und legen Sie mit "
+         "\"Neues Ziel...\" eine neue, leere Datei an; danach wählen Sie beide hier aus. Start "
+         "kopiert alle Ordner von einer Datei in die andere.",
          {356, 18, 132, 70}},
         {IDC_STATIC,
          StaticText,

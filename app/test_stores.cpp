@@ -12,7 +12,9 @@
 #include <sstream>
 
 #include <dump.h>
+#include <runtime/mapi_ptr.h>
 #include <runtime/profile.h>
+#include <runtime/provenance.h>
 #include <runtime/provider.h>
 #include <sample_store.h>
 
@@ -94,6 +96,47 @@ bool TestProfile::AddSampleStore(const std::string& name, uint32_t items, uint32
     store->Release();
     EXPECT_FALSE(FAILED(hr)) << error;
     return !FAILED(hr);
+}
+
+bool TestProfile::AddSalvagedItem(const std::string& name, const std::string& subject,
+                                  const std::string& lost) {
+    for (const auto& [storeName, path] : stores_) {
+        if (storeName != name) continue;
+        mapi::ComRef<IMsgStore> store(OpenStore(EntryFor(name, path)));
+        if (!store) return false;
+        ULONG cb = 0;
+        LPENTRYID raw = nullptr;
+        EXPECT_EQ(store->GetReceiveFolder(nullptr, 0, &cb, &raw, nullptr), S_OK);
+        mapi::MapiBuffer<ENTRYID> inboxId(raw);
+        ULONG type = 0;
+        mapi::ComRef<IMAPIFolder> inbox;
+        if (!inboxId || FAILED(store->OpenEntry(cb, raw, nullptr, MAPI_MODIFY, &type,
+                                                inbox.OutAs<IUnknown>()))) {
+            ADD_FAILURE() << "no inbox in " << name;
+            return false;
+        }
+        mapi::ComRef<IMessage> message;
+        EXPECT_EQ(inbox->CreateMessage(nullptr, 0, message.Out()), S_OK);
+        if (!message) return false;
+        MAPINAMEID report{const_cast<LPGUID>(&mapi::PS_QUIRNEL), MNID_STRING, {}};
+        report.Kind.lpwstrName = const_cast<LPWSTR>(mapi::kDamageReportName);
+        LPMAPINAMEID names[] = {&report};
+        LPSPropTagArray tags = nullptr;
+        EXPECT_EQ(message->GetIDsFromNames(1, names, MAPI_CREATE, &tags), S_OK);
+        mapi::MapiBuffer<SPropTagArray> hold(tags);
+        if (!tags) return false;
+        SPropValue values[2];
+        values[0].ulPropTag = PR_SUBJECT_A;
+        values[0].Value.lpszA = const_cast<char*>(subject.c_str());
+        values[1].ulPropTag = CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_STRING8);
+        values[1].Value.lpszA = const_cast<char*>(lost.c_str());
+        const bool saved = message->SetProps(2, values, nullptr) == S_OK &&
+                           message->SaveChanges(0) == S_OK;
+        EXPECT_TRUE(saved) << "salvaged item in " << name;
+        return saved;
+    }
+    ADD_FAILURE() << "no store " << name;
+    return false;
 }
 
 bool TestProfile::Save() {

@@ -20,6 +20,11 @@ public:
     bool AddEmptyStore(const std::string& name);
     // Adds a new embedded store filled with items generated from seed.
     bool AddSampleStore(const std::string& name, uint32_t items, uint32_t seed = 1);
+    // Adds to the inbox of store name an item as the checking .pst reader
+    // hands out one it could only partly read: subject, and a damage report
+    // saying lost.
+    bool AddSalvagedItem(const std::string& name, const std::string& subject,
+                         const std::string& lost);
     // Writes the profile file; the next logon reads it.
     bool Save();
 

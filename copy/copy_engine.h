@@ -5,8 +5,8 @@
 // provenance the platform's copy stamps) are left out, so a run can always be
 // started again. Before anything is written the run refuses a query that does
 // not say what was typed, a target that is the source, and a read-only
-// target; a full disk or a target that refuses every item ends it. Every run
-// ends with its ledger: a Summary line, then CCopyHost::OnRunFinished.
+// target or one that refuses a write it could undo; a full disk or a target
+// that refuses every item ends it. Every run ends with its ledger: a Summary line, then CCopyHost::OnRunFinished.
 //
 // Ownership: the host (main dialog or quirnel-copy) owns the engine and the
 // session and must keep both alive until the worker has returned from
@@ -134,6 +134,10 @@ private:
     // one box, sets the outcome and returns false.
     bool CheckNotOneStore(const CMapiBinary& sourceId, const CMapiBinary& targetId);
     bool CheckTargetWritable();
+    // Asks the target for a write it can undo (a hidden folder below
+    // targetRoot, made and removed again) where the store can remove a
+    // folder; a refusal ends the run before anything is copied.
+    bool ProbeTargetWrite(const IMAPIFolderPtr& targetRoot);
     // Reads the saved queries too, and logs what is wrong with their file
     // when there is a query to call them.
     bool CheckQuery(const IMAPIFolderPtr& sourceRoot);

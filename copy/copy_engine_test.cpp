@@ -259,6 +259,29 @@ TEST_F(CopyEngineTest, AFolderThatCannotBeMadeIsSkippedWithItsSubtree) {
     EXPECT_EQ(Dst()->Child("Fine")->messages.size(), 1u);
 }
 
+// Before the first copy the target takes a write it can undo (a folder made
+// and removed again); a target that refuses it ends the run unwritten.
+TEST_F(CopyEngineTest, ATargetThatRefusesTheWriteProbeIsRefusedBeforeAnyFolder) {
+    Src()->AddChild("Inbox")->AddItem("a");
+    Dst()->canDeleteFolders = true;
+    EXPECT_EQ(Run(), RunOutcome::Completed);
+    ASSERT_EQ(Dst()->deletedFolders.size(), 1u);
+    EXPECT_EQ(Dst()->deletedFolders[0].rfind(".quirnel-write-probe-", 0), 0u);
+    ASSERT_EQ(Dst()->children.size(), 1u);
+    EXPECT_EQ(Dst()->children[0]->Name(), "Inbox");
+
+    host.Reset();
+    Src()->AddChild("Later")->AddItem("b");
+    Dst()->Fail(fake::Call::CreateFolder, MAPI_E_NO_ACCESS);
+    EXPECT_EQ(Run(), RunOutcome::Failed);
+    EXPECT_EQ(host.boxes, (std::vector<std::pair<std::string, std::string>>{
+                              {"Target", "Cannot copy into \"Target\": it refuses to be written "
+                                         "(E_ACCESSDENIED). Nothing was written."}}));
+    EXPECT_TRUE(host.lines.empty());
+    EXPECT_EQ(Dst()->children.size(), 1u);
+    EXPECT_EQ(ItemsBelow(Dst()), 1u);
+}
+
 TEST_F(CopyEngineTest, AFolderWithoutAReadableNameIsCopiedUnderAFallbackName) {
     Src()->AddChild("Unnamed folder")->AddItem("named so");
     fake::Folder* empty = Src()->AddChild("");

@@ -129,7 +129,7 @@ void CCopyEngine::Walk() {
     IMAPIFolderPtr sourceRoot = OpenFolder(m_storeSource, sourceRootId);
     IMAPIFolderPtr targetRoot = OpenFolder(m_storeTarget, targetRootId);
     if (!CheckQuery(sourceRoot)) return;
-    if (!m_options.dryRun && !CheckTargetWritable()) return;
+    if (!m_options.dryRun && (!CheckTargetWritable() || !ProbeTargetWrite(targetRoot))) return;
 
     // A special folder that cannot be read is simply not mapped; its
     // identifier keeps the value of an earlier run.

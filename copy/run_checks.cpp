@@ -1,8 +1,9 @@
 // The checks a run makes before it writes anything, and the failures that
 // end a run: a target that is one store with the source, a read-only
-// target, a query that does not say what was typed, a full disk, a target
-// that refuses every item.
+// target or one that refuses a write it could undo, a query that does not
+// say what was typed, a full disk, a target that refuses every item.
 #include <cctype>
+#include <random>
 
 #include <restriction_text.h>
 
@@ -53,7 +54,7 @@ bool CCopyEngine::CheckTargetWritable() {
     }
     std::string reason;
     if ((mask & STORE_READONLY) != 0)
-        reason = "it can only be read (a .pst or .ost file, or a store file that cannot be written)";
+        reason = "it can only be read (a .pst or .ost file, or a store whose files cannot be written)";
     else if ((mask & STORE_MODIFY_OK) == 0)
         reason = "the store does not allow changes";
     else
@@ -61,6 +62,41 @@ bool CCopyEngine::CheckTargetWritable() {
     EndRun("Target", "Cannot copy into \"" + CActivityLog::Escaped(m_host.TargetStoreName()) +
                          "\": " + reason + ". Nothing was written.");
     return false;
+}
+
+bool CCopyEngine::ProbeTargetWrite(const IMAPIFolderPtr& targetRoot) {
+    LPMAPIFOLDER root = targetRoot._rawInterface();
+    if (root == nullptr) return true;
+    // The probe is only made where it can be taken back: a store that
+    // cannot remove a folder would keep it. Such a store answers for itself
+    // through its support mask, and the run counts its refusals.
+    if (root->DeleteFolder(0, nullptr, 0, nullptr, 0) == MAPI_E_NO_SUPPORT) return true;
+    // A name no user folder has, so the probe never meets one.
+    std::random_device random;
+    const std::string name = ".quirnel-write-probe-" + std::to_string(random());
+    HRESULT hr = S_OK;
+    CMapiBinary probeId;
+    try {
+        IMAPIFolderPtr probe(targetRoot.CreateFolder(FOLDER_GENERIC, name.c_str(), "", 0).get());
+        probeId = probe.GetBinaryProp(PR_ENTRYID);
+    } catch (const CMAPIException& e) {
+        hr = e.m_hr;
+    }
+    if (hr == MAPI_E_NO_SUPPORT) return true;
+    if (FAILED(hr)) {
+        EndRun("Target", "Cannot copy into \"" + CActivityLog::Escaped(m_host.TargetStoreName()) +
+                             "\": it refuses to be written (" + GetErrorName(hr) +
+                             "). Nothing was written.");
+        return false;
+    }
+    hr = root->DeleteFolder(probeId.Size(), probeId.AsEntryID(), 0, nullptr,
+                            DEL_FOLDERS | DEL_MESSAGES);
+    // The target took a write, so the run goes on; the folder left behind
+    // is named, so the user can remove it.
+    if (FAILED(hr))
+        m_log.LogLine("The target's write probe folder %s could not be removed: %s",
+                      name.c_str(), GetErrorName(hr));
+    return true;
 }
 
 bool CCopyEngine::CheckQuery(const IMAPIFolderPtr& sourceRoot) {

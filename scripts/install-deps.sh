@@ -13,6 +13,7 @@ packages=(
   dovecot-imapd openssl libetpan-dev libgnutls28-dev libsasl2-modules nettle-dev
   golang-github-jhillyerd-enmime-dev libpython3.11-testsuite
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  qt6-translations-l10n
   libgl-dev libxkbcommon-dev
   xvfb xauth
   clang libclang-rt-14-dev

@@ -159,6 +159,19 @@ HRESULT Folder::CreateFolder(ULONG type, LPTSTR name, LPTSTR comment, LPCIID, UL
     return S_OK;
 }
 
+HRESULT Folder::DeleteFolder(ULONG cb, LPENTRYID eid, ULONG_PTR, LPMAPIPROGRESS, ULONG) {
+    if (!canDeleteFolders) return MAPI_E_NO_SUPPORT;
+    if (eid == nullptr) return MAPI_E_INVALID_ENTRYID;
+    const Bytes wanted = BytesOf(cb, reinterpret_cast<const BYTE*>(eid));
+    for (auto it = children.begin(); it != children.end(); ++it) {
+        if ((*it)->Eid() != wanted) continue;
+        deletedFolders.push_back((*it)->Name());
+        children.erase(it);
+        return S_OK;
+    }
+    return MAPI_E_NOT_FOUND;
+}
+
 bool Folder::Supports(REFIID riid) const {
     return mapi::IidIn(riid, {IID_IMAPIFolder, IID_IMAPIContainer, IID_IMAPIProp});
 }

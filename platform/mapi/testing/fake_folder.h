@@ -49,6 +49,10 @@ public:
     // damaged store might.
     std::vector<Folder*> alsoListed;
     std::map<std::string, HRESULT> failCreate;  // CreateFolder of that name
+    // DeleteFolder takes a child out when set; otherwise it answers
+    // MAPI_E_NO_SUPPORT, as a store that never removes a folder does.
+    bool canDeleteFolders = false;
+    std::vector<std::string> deletedFolders;  // names, by DeleteFolder
     // Called after each successful CopyMessages out of this folder.
     std::function<void()> afterCopy;
     int restrictCalls = 0;           // over every contents table made here
@@ -72,6 +76,7 @@ public:
     // clash, without it a clash is MAPI_E_COLLISION.
     HRESULT CreateFolder(ULONG type, LPTSTR name, LPTSTR comment, LPCIID, ULONG flags,
                          LPMAPIFOLDER* out) override;
+    HRESULT DeleteFolder(ULONG cb, LPENTRYID eid, ULONG_PTR, LPMAPIPROGRESS, ULONG) override;
 
 protected:
     bool Supports(REFIID riid) const override;

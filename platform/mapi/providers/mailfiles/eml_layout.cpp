@@ -49,6 +49,7 @@ public:
     explicit EmlTree(std::string root) : root_(std::move(root)) {}
 
     const char* Kind() const override { return "eml"; }
+    bool Writable() override { return PathIsWritable(root_); }
     bool FlagsInMessage() const override { return true; }
 
     HRESULT ListFolders(const FolderPath& parent, std::vector<std::string>* names) override {

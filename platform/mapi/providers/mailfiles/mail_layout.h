@@ -77,6 +77,12 @@ public:
         return MAPI_E_NO_SUPPORT;
     }
 
+    // False when the store's files may not be written (a folder or file
+    // without write permission, or one the system keeps from any change),
+    // so that the store says it is read-only before a copy tries it. A
+    // server's layout cannot tell without asking and says true.
+    virtual bool Writable() { return true; }
+
     // Makes the layout ready for use (a server logs on here); S_OK for
     // layouts that need nothing. Every other call does it when it is not
     // done, so a store that is never used is never contacted.
@@ -118,6 +124,11 @@ HRESULT ReadWholeFile(const std::string& path, std::string* bytes);
 std::string FileFailure(HRESULT hr, const std::string& where, int error);
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
+// path exists and may be written: some write permission bit set (without
+// any, it counts as read-only even for root, whom the system would let
+// write) and the system grants the write (an immutable file or folder,
+// a read-only mount refuse it).
+bool PathIsWritable(const std::string& path);
 // Entries of a directory, without "." and "..", sorted by name.
 std::vector<std::string> DirectoryEntries(const std::string& path);
 

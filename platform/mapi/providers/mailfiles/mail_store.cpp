@@ -174,8 +174,12 @@ private:
         out.SetBinary(PROP_ID(PR_MDB_PROVIDER),
                       std::string(reinterpret_cast<const char*>(core.ProviderUid().ab), 16));
         out.SetLong(PROP_ID(PR_OBJECT_TYPE), MAPI_STORE);
+        // Asked each time: the files' permissions may change while the
+        // store is open, and a copy checks the mask right before it writes.
+        const ULONG access =
+            core.Layout().Writable() ? STORE_MODIFY_OK | STORE_CREATE_OK : STORE_READONLY;
         out.SetLong(PROP_ID(PR_STORE_SUPPORT_MASK),
-                    static_cast<LONG>(STORE_MODIFY_OK | STORE_CREATE_OK | STORE_ENTRYID_UNIQUE |
+                    static_cast<LONG>(access | STORE_ENTRYID_UNIQUE |
                                       STORE_ATTACH_OK | STORE_MV_PROPS_OK | STORE_RESTRICTION_OK |
                                       STORE_SORT_OK | STORE_UNICODE_OK));
         out.SetBinary(PROP_ID(PR_IPM_SUBTREE_ENTRYID), core.EntryId(EntryKind::kFolder));

@@ -63,6 +63,7 @@ public:
 
     const char* Kind() const override { return "maildir"; }
     bool FlagsInMessage() const override { return false; }
+    bool Writable() override { return PathIsWritable(root_); }
 
     HRESULT ListFolders(const FolderPath& parent, std::vector<std::string>* names) override {
         names->clear();

@@ -167,6 +167,23 @@ protected:
     ComRef<IMAPIFolder> subtree_;
 };
 
+// A store whose files may not be written says so in its mask, at once and
+// for root too, so a copy refuses it before writing; it says so no more
+// once they may.
+TEST_P(MailStoreTest, AStoreWhoseFilesCannotBeWrittenSaysItIsReadOnly) {
+    const auto mask = [&] {
+        LPSPropValue raw = nullptr;
+        EXPECT_EQ(HrGetOneProp(store_.get(), PR_STORE_SUPPORT_MASK, &raw), S_OK);
+        MapiBuffer<SPropValue> held(raw);
+        return held ? held->Value.l & (STORE_READONLY | STORE_MODIFY_OK) : 0;
+    };
+    EXPECT_EQ(mask(), STORE_MODIFY_OK);
+    ASSERT_EQ(::chmod(path_.c_str(), 0555), 0);
+    EXPECT_EQ(mask(), STORE_READONLY);
+    ASSERT_EQ(::chmod(path_.c_str(), 0755), 0);
+    EXPECT_EQ(mask(), STORE_MODIFY_OK);
+}
+
 // What the copy engine relies on in a new store, and folders and items
 // written and read back, also after the store was opened anew.
 TEST_P(MailStoreTest, NewStoreFoldersAndItemsAcrossSessions) {

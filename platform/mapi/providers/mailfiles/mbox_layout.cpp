@@ -48,6 +48,7 @@ public:
         : single_(std::move(file)), display_(std::move(display)) {}
 
     const char* Kind() const override { return "mbox"; }
+    bool Writable() override { return PathIsWritable(single_.empty() ? root_ : single_); }
     bool FlagsInMessage() const override { return true; }
 
     HRESULT ListFolders(const FolderPath& parent, std::vector<std::string>* names) override {
