@@ -1,5 +1,6 @@
 #include "providers/pst/format/chk_ndb.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "providers/pst/format/chk_crc.h"
@@ -215,8 +216,20 @@ bool CheckedFile::ParsePage(uint64_t ib, const uint8_t* p, uint8_t type, BtPage*
 
 void CheckedFile::LosePage(uint64_t ib, uint8_t type, uint64_t minKey, uint64_t maxKey, const std::string& why) {
     if (type == kPageBBT) lostBlockKeys_.push_back({minKey, maxKey, ib, why});
+    // Which folders and items a lost node page held is known only by the
+    // range of their ids; what the scan did not find again is gone.
+    std::string held;
+    if (type == kPageNBT) {
+        char range[64];
+        if (minKey == 0 && maxKey == UINT64_MAX) std::snprintf(range, sizeof range, " (all node ids)");
+        else if (maxKey == UINT64_MAX) std::snprintf(range, sizeof range, " (node ids from 0x%llX up)",
+                                                     static_cast<unsigned long long>(minKey));
+        else std::snprintf(range, sizeof range, " (node ids 0x%llX to 0x%llX)", static_cast<unsigned long long>(minKey),
+                           static_cast<unsigned long long>(maxKey - 1));
+        held = range;
+    }
     Problem("A page of the file's " + std::string(IndexName(type)) + " at offset " + Grouped(ib) +
-            " cannot be used (" + why + "); what it listed was looked for by scanning the file");
+            " cannot be used (" + why + "); what it listed" + held + " was looked for by scanning the file");
 }
 
 void CheckedFile::WalkTree(uint64_t ib, uint8_t type, int depth, int level, uint64_t minKey, uint64_t maxKey,

@@ -85,6 +85,7 @@ std::string Rescuer::FolderPath(uint32_t folder) const {
 }
 
 std::string Rescuer::FolderLabel(uint32_t folder) const {
+    if (folder == kNidRootFolder) return "The root folder (folder " + HexNid(folder) + ")";
     return "Folder " + FolderPath(folder) + " (folder " + HexNid(folder) + ")";
 }
 
