@@ -66,19 +66,19 @@ pst::fmt::StoreUid UidFromPath(const std::string& path) {
     return uid;
 }
 
-uint32_t NamedTag(const pst::fmt::StoreModel& model, const char16_t* name, uint16_t type) {
+uint32_t NamedTag(pst::fmt::StoreModel& model, const char16_t* name, uint16_t type) {
     pst::fmt::PropertyName n;
     n.guid = pst::fmt::kPsQuirnel;
     n.isString = true;
     n.name = name;
-    uint16_t id = const_cast<pst::fmt::StoreModel&>(model).names().IdOf(n, false);
+    uint16_t id = model.names().IdOf(n, false);
     return id == 0 ? 0 : (uint32_t{id} << 16) | type;
 }
 
 // The damage account as the store object serves it: the records as one
 // multi-valued text, and the items each knows lost as a multi-valued long
 // in step with it, both in the file's stored form.
-std::vector<pst::fmt::PropValue> AccountValues(const pst::fmt::StoreModel& model,
+std::vector<pst::fmt::PropValue> AccountValues(pst::fmt::StoreModel& model,
                                                const std::vector<pst::fmt::StructureLoss>& account) {
     uint32_t textTag = NamedTag(model, pst::fmt::kDamageAccountName, PT_MV_UNICODE);
     uint32_t lostTag = NamedTag(model, pst::fmt::kDamageItemsLostName, PT_MV_LONG);

@@ -165,6 +165,20 @@ TEST_P(PstCopyEndToEnd, ACutFileIsCopiedWithItsDamageAccounted) {
     }
 }
 
+// A file cut where nothing of its folders' contents is left: no "copied 0"
+// as if the store were empty, but a run that failed, with its reason.
+TEST_F(PstCopyEndToEnd, ADamagedFileThatListsNothingFailsTheRun) {
+    std::string cut = dir_ + "/cut.pst";
+    std::filesystem::copy_file(SamplePath("passworded.pst"), cut);
+    std::filesystem::resize_file(cut, 44226);
+    std::string out, log;
+    ASSERT_EQ(RunTool(kMapiprofile + " add Source '" + cut + "'", &out), 0);
+    ASSERT_EQ(RunTool(kMapiprofile + " create Target '" + dir_ + "/target.qdb'", &out), 0);
+    EXPECT_EQ(RunTool(kQuirnelCopy + " --source Source --target Target", &log), 1) << log;
+    EXPECT_NE(log.find("Damaged source: The file ends at 44,226 bytes"), std::string::npos) << log;
+    EXPECT_NE(log.find("Nothing could be listed from the damaged source\nDamage: "), std::string::npos) << log;
+}
+
 INSTANTIATE_TEST_SUITE_P(Samples, PstCopyEndToEnd, ::testing::ValuesIn(SampleNames()),
                          [](const auto& info) {
                              std::string name = info.param;
