@@ -144,6 +144,12 @@ private:
     // Shows the "Query" box and ends the run when the compile failed, left
     // text unread or made no condition; false when the query is usable.
     bool RefuseQuery(const RestrictionCompiler& compiler);
+    // Logs and counts the source store's account of its damage (the
+    // records its reader could not repair); run_damage.cpp.
+    void AccountSourceDamage();
+    // After the walk: a damaged source that listed nothing ends the run as
+    // failed; damage that was not repaired makes it one with failures.
+    void EndAfterDamage();
     // Ends the run after a failure that every later item would meet too.
     void EndRun(const std::string& caption, const std::string& text);
     // Notes the outcome of one item's copy; ends the run on a full disk or
@@ -185,6 +191,13 @@ private:
     // The tag (as PT_STRING8) under which source's store keeps the report of
     // a salvaged item, or PR_NULL when it has never kept one.
     static ULONG DamageReportTag(const IMAPIFolderPtr& source);
+    // The tag of name in Quirnel's property set in source's store, with
+    // type; PR_NULL when the store has never known the name.
+    static ULONG QuirnelTag(const IMAPIFolderPtr& source, const char16_t* name, ULONG type);
+    // The "copy message" line of an item that failed, which names it: its
+    // folder's path, its subject (escaped) and where it lives in the store
+    // (the store's locator, else its entry id).
+    void LogFailedItem(const std::string& subject, const ListedItem& item);
     // Logs what a salvaged item lost, from its report; false when the item
     // was whole (it has none).
     bool LogSalvage(const std::string& subject, const std::optional<std::string>& report);
@@ -254,6 +267,9 @@ private:
     std::chrono::steady_clock::time_point m_lastProgress;
     // A run-ending failure was reported: the walk winds down like a stop.
     bool m_ended = false;
+    // The source's first damage record (escaped), for the reason of a run
+    // that could list nothing.
+    std::string m_firstDamage;
     // Whether any item was copied in this run, and the current series of
     // failures with one code (a target that refuses every item).
     bool m_anyCopied = false;

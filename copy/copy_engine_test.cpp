@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -13,6 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include <runtime/provenance.h>
 
 #include "fakes.h"
 #include "progress_text.h"
@@ -74,6 +77,23 @@ public:
 };
 
 using Lines = std::vector<std::string>;
+
+ULONG QuirnelTag(IMAPIProp* object, const char16_t* text, ULONG type) {
+    MAPINAMEID name{const_cast<LPGUID>(&mapi::PS_QUIRNEL), MNID_STRING, {}};
+    name.Kind.lpwstrName = const_cast<LPWSTR>(text);
+    LPMAPINAMEID names[] = {&name};
+    LPSPropTagArray tags = nullptr;
+    EXPECT_EQ(object->GetIDsFromNames(1, names, MAPI_CREATE, &tags), S_OK);
+    ULONG tag = CHANGE_PROP_TYPE(tags->aulPropTag[0], type);
+    MAPIFreeBuffer(tags);
+    return tag;
+}
+
+// Gives item the place a store's locator column names it by.
+fake::Message& Locate(fake::Message& item, const std::string& place) {
+    item.Set(fake::Str(QuirnelTag(&item, mapi::kItemLocatorName, PT_STRING8), place));
+    return item;
+}
 
 class CopyEngineTest : public ::testing::Test {
 protected:
@@ -147,10 +167,11 @@ protected:
 TEST_F(CopyEngineTest, ItemsThatCannotBeCopiedAreLoggedAndTheRunGoesOn) {
     fake::Folder* inbox = Src()->AddChild("Inbox");
     inbox->AddItem("first");
-    inbox->AddItem("damaged", MAPI_E_CORRUPT_DATA);
-    inbox->AddItem("", MAPI_E_NO_ACCESS).Set(fake::Str(PR_DISPLAY_NAME_A, "by display name"));
-    inbox->AddItem("", MAPI_E_NOT_ENOUGH_MEMORY);  // neither subject nor display name
-    inbox->AddItem("partly", MAPI_W_PARTIAL_COMPLETION);
+    Locate(inbox->AddItem("damaged", MAPI_E_CORRUPT_DATA), "node 0x24");
+    Locate(inbox->AddItem("", MAPI_E_NO_ACCESS), "node 0x44").Set(fake::Str(PR_DISPLAY_NAME_A, "by display name"));
+    // Neither subject nor display name, nor a place of its own: the entry id names it.
+    fake::Message& anonymous = inbox->AddItem("", MAPI_E_NOT_ENOUGH_MEMORY);
+    Locate(inbox->AddItem("partly", MAPI_W_PARTIAL_COMPLETION), "node 0x84");
     inbox->AddItem("last");
     Src()->AddChild("Next")->AddItem("after");
 
@@ -159,10 +180,17 @@ TEST_F(CopyEngineTest, ItemsThatCannotBeCopiedAreLoggedAndTheRunGoesOn) {
               "Summary: listed 7, filtered 0, already there 0, copied 3, failed 4; folders copied "
               "2, skipped 0");
 
-    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", "copy message damaged",
-                                 "Error MAPI_E_CORRUPT_DATA", "copy message by display name",
-                                 "Error E_ACCESSDENIED", "copy message ", "Error E_OUTOFMEMORY",
-                                 "copy message partly", "Error MAPI_W_PARTIAL_COMPLETION",
+    std::string entryId = "entry id ";
+    for (BYTE b : anonymous.Eid()) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", b);
+        entryId += hex;
+    }
+    EXPECT_EQ(host.lines, (Lines{"Copy folder \\Inbox to Inbox", "copy message \\Inbox: damaged (node 0x24)",
+                                 "Error MAPI_E_CORRUPT_DATA",
+                                 "copy message \\Inbox: by display name (node 0x44)", "Error E_ACCESSDENIED",
+                                 "copy message \\Inbox: (no subject) (" + entryId + ")", "Error E_OUTOFMEMORY",
+                                 "copy message \\Inbox: partly (node 0x84)", "Error MAPI_W_PARTIAL_COMPLETION",
                                  "Copy folder \\Next to Next"}));
     ASSERT_NE(Dst()->Child("Inbox"), nullptr);
     ASSERT_EQ(Dst()->Child("Inbox")->messages.size(), 2u);
@@ -542,26 +570,61 @@ TEST_F(CopyEngineTest, MissingSpecialFoldersAndAnUnopenableLogFileDoNotStopTheRu
     EXPECT_FALSE(std::filesystem::exists(m_dir / "no such folder"));
 }
 
+// The source store's account of its damage above the items is logged as
+// the run begins, counted in the ledger and ends the run with failures; a
+// damaged source that lists nothing ends it as failed, with the reason.
+TEST_F(CopyEngineTest, TheSourcesDamageAccountIsLoggedCountedAndEndsTheRun) {
+    std::string first = "Folder \\Sent (folder 0x8062): its contents table cannot be read; 1 of its 3 items are in it";
+    std::string second = "Read errors\x01 at offset 73,728";
+    std::vector<LPSTR> texts{first.data(), second.data()};
+    std::vector<LONG> lost{2, 0};
+    SPropValue account{};
+    account.ulPropTag = QuirnelTag(m_source.get(), mapi::kDamageAccountName, PT_MV_STRING8);
+    account.Value.MVszA = {2, texts.data()};
+    m_source->Set(fake::Value(account));
+    SPropValue counts{};
+    counts.ulPropTag = QuirnelTag(m_source.get(), mapi::kDamageItemsLostName, PT_MV_LONG);
+    counts.Value.MVl = {2, lost.data()};
+    m_source->Set(fake::Value(counts));
+    Src()->AddChild("Sent")->AddItem("kept");
+
+    EXPECT_EQ(Run(), RunOutcome::CompletedWithFailures);
+    const Lines damage{"Damaged source: " + first, "Damaged source: Read errors\\x01 at offset 73,728"};
+    EXPECT_EQ(host.lines, (Lines{damage[0], damage[1], "Copy folder \\Sent to Sent",
+                                 "Damage: salvaged 0, structures lost 2, items known lost 2"}));
+    EXPECT_EQ(host.ledger.structuresLost, 2u);
+    EXPECT_EQ(host.ledger.itemsKnownLost, 2u);
+    EXPECT_TRUE(host.boxes.empty());
+
+    Src()->children.clear();
+    host.Reset();
+    EXPECT_EQ(Run(), RunOutcome::Failed);
+    EXPECT_EQ(host.lines, (Lines{damage[0], damage[1], "Nothing could be listed from the damaged source",
+                                 "Damage: salvaged 0, structures lost 2, items known lost 2"}));
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_NE(host.boxes[0].second.find(first), std::string::npos) << host.boxes[0].second;
+}
+
 TEST_F(CopyEngineTest, ASecondRunAppendsToTheSameLogFile) {
     {
         std::ofstream earlier(m_dir / "quirnel.log");
         earlier << "from an earlier day\n";
     }
     fake::Folder* inbox = Src()->AddChild("Inbox");
-    inbox->AddItem("bad", MAPI_E_CORRUPT_DATA);
+    Locate(inbox->AddItem("bad", MAPI_E_CORRUPT_DATA), "node 0x24");
 
     Run();
     Run();
-    const Lines once{"Copy folder \\Inbox to Inbox", "copy message bad",
+    const Lines once{"Copy folder \\Inbox to Inbox", "copy message \\Inbox: bad (node 0x24)",
                      "Error MAPI_E_CORRUPT_DATA"};
     Lines twice = once;
     twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(host.lines, twice);
     EXPECT_EQ(LogFile(),
               "from an earlier day\n"
-              "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n" +
+              "Copy folder \\Inbox to Inbox\ncopy message \\Inbox: bad (node 0x24)\nError MAPI_E_CORRUPT_DATA\n" +
                   summary + "\n" +
-                  "Copy folder \\Inbox to Inbox\ncopy message bad\nError MAPI_E_CORRUPT_DATA\n" +
+                  "Copy folder \\Inbox to Inbox\ncopy message \\Inbox: bad (node 0x24)\nError MAPI_E_CORRUPT_DATA\n" +
                   summary + "\n");
     // The second run reused the folder of the first.
     EXPECT_EQ(Dst()->children.size(), 1u);
@@ -569,11 +632,11 @@ TEST_F(CopyEngineTest, ASecondRunAppendsToTheSameLogFile) {
 
 TEST_F(CopyEngineTest, PercentSignsInNamesAndSubjectsAreLoggedUnchanged) {
     fake::Folder* folder = Src()->AddChild("100% %s %n done");
-    folder->AddItem("50% off %d %s", MAPI_E_CORRUPT_DATA);
+    Locate(folder->AddItem("50% off %d %s", MAPI_E_CORRUPT_DATA), "node %x");
 
     Run();
     const Lines expected{"Copy folder \\100% %s %n done to 100% %s %n done",
-                         "copy message 50% off %d %s", "Error MAPI_E_CORRUPT_DATA"};
+                         "copy message \\100% %s %n done: 50% off %d %s (node %x)", "Error MAPI_E_CORRUPT_DATA"};
     EXPECT_EQ(host.lines, expected);
     EXPECT_EQ(LogFile(), expected[0] + "\n" + expected[1] + "\n" + expected[2] + "\n" + summary +
                              "\n");

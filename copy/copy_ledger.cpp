@@ -35,4 +35,9 @@ std::string CopyLedger::SummaryLine() const {
            n(foldersSkipped);
 }
 
+std::string CopyLedger::DamageLine() const {
+    return "Damage: salvaged " + std::to_string(items.salvaged) + ", structures lost " +
+           std::to_string(structuresLost) + ", items known lost " + std::to_string(itemsKnownLost);
+}
+
 }  // namespace quirnel

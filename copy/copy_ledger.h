@@ -43,6 +43,11 @@ struct FolderLedger {
 
 struct CopyLedger {
     ItemCounts items;  // the totals
+    // The source's damage above its items, as its store accounts for it:
+    // structures it could not use, and the items they are known to have
+    // cost (items that no folder listing holds any more).
+    uint64_t structuresLost = 0;
+    uint64_t itemsKnownLost = 0;
     uint64_t foldersCopied = 0;   // folders whose items the run went through
     uint64_t foldersSkipped = 0;  // folders, subtrees or rests of folders left out
     std::vector<FolderLedger> folders;  // in the order the run reached them
@@ -55,6 +60,11 @@ struct CopyLedger {
     // "Summary: listed N, filtered N, already there N, copied N, failed N;
     // folders copied N, skipped N"
     std::string SummaryLine() const;
+    // Whether the run met damage it could not repair: items that arrived
+    // with parts lost, structures lost or items known lost.
+    bool Damaged() const { return items.salvaged > 0 || structuresLost > 0 || itemsKnownLost > 0; }
+    // "Damage: salvaged N, structures lost N, items known lost N"
+    std::string DamageLine() const;
 };
 
 }  // namespace quirnel

@@ -66,6 +66,7 @@ void CCopyEngine::RunCopy() {
     m_differences = 0;
     m_progress = RunProgress();
     m_ended = false;
+    m_firstDamage.clear();
     m_anyCopied = false;
     m_failureSeries = 0;
     m_failureSeriesCode = S_OK;
@@ -97,6 +98,7 @@ void CCopyEngine::RunCopy() {
         else if (m_ledger.items.failed > 0 || m_ledger.foldersSkipped > 0)
             m_outcome = RunOutcome::CompletedWithFailures;
     }
+    EndAfterDamage();
     if (m_options.dryRun) LogLine("%s", "Dry run: nothing was written to the target");
     if (m_ledger.items.salvaged > 0)
         LogLine("Salvaged: %llu of the copied items lost parts in the source; each is named above",
@@ -106,6 +108,7 @@ void CCopyEngine::RunCopy() {
                 static_cast<unsigned long long>(m_differences));
     m_progress.subject.clear();
     ReportProgress(true);
+    if (m_ledger.Damaged()) LogLine("%s", m_ledger.DamageLine().c_str());
     // The last line of every run, whatever ended it.
     LogLine("%s", m_ledger.SummaryLine().c_str());
     m_host.OnRunFinished(m_ledger, m_outcome);
@@ -130,6 +133,7 @@ void CCopyEngine::Walk() {
     IMAPIFolderPtr targetRoot = OpenFolder(m_storeTarget, targetRootId);
     if (!CheckQuery(sourceRoot)) return;
     if (!m_options.dryRun && (!CheckTargetWritable() || !ProbeTargetWrite(targetRoot))) return;
+    AccountSourceDamage();
 
     // A special folder that cannot be read is simply not mapped; its
     // identifier keeps the value of an earlier run.

@@ -18,8 +18,8 @@ namespace {
 constexpr uint8_t kHasModified = 1;
 constexpr uint8_t kHasReport = 2;
 
-// Flags, idError, modified, then the three lengths; the texts follow.
-constexpr std::size_t kHeaderSize = 1 + 4 + 8 + 4 + 4 + 4;
+// Flags, idError, modified, then the four lengths; the texts follow.
+constexpr std::size_t kHeaderSize = 1 + 4 + 8 + 4 + 4 + 4 + 4;
 
 template <typename T>
 void Put(std::string& out, T value) {
@@ -65,6 +65,7 @@ ListedItem ListedItem::FromRow(const CMapiRowSet& rows, ULONG i) {
     const CMapiPropValue modified = rows.Cell(i, 3);
     if (modified.Type() == PT_SYSTIME) item.modified = FileTimeValue(modified.get()->Value.ft);
     if (LPCSTR report = rows.Cell(i, 4).String8()) item.damageReport = std::string(report);
+    item.locator = Text8(rows.Cell(i, 5));
     return item;
 }
 
@@ -78,10 +79,11 @@ void CListingSpool::Add(const ListedItem& item) {
     const uint32_t subject = LengthOf(item.subject);
     const uint32_t entryId = LengthOf(item.entryId);
     const uint32_t report = item.damageReport ? LengthOf(*item.damageReport) : 0;
+    const uint32_t locator = LengthOf(item.locator);
     // Written out before the memory would outgrow the budget, so that the
     // buffer is never reallocated past it (the copy of a reallocation holds
     // both blocks at once).
-    const std::size_t size = kHeaderSize + subject + entryId + report;
+    const std::size_t size = kHeaderSize + subject + entryId + report + locator;
     if (!m_memory.empty() && m_memory.size() + size > m_budget) {
         if (m_file == nullptr) OpenFile();
         Flush();
@@ -93,9 +95,11 @@ void CListingSpool::Add(const ListedItem& item) {
     Put(m_memory, subject);
     Put(m_memory, entryId);
     Put(m_memory, report);
+    Put(m_memory, locator);
     m_memory += item.subject;
     m_memory += item.entryId;
     if (item.damageReport) m_memory += *item.damageReport;
+    m_memory += item.locator;
     ++m_count;
 }
 
@@ -169,6 +173,7 @@ bool CListingSpool::Next(ListedItem& item) {
     const auto subject = Take<uint32_t>(in);
     const auto entryId = Take<uint32_t>(in);
     const auto report = Take<uint32_t>(in);
+    const auto locator = Take<uint32_t>(in);
     item.modified.reset();
     if (flags & kHasModified) item.modified = modified;
     item.damageReport.reset();
@@ -176,6 +181,7 @@ bool CListingSpool::Next(ListedItem& item) {
         ReadText(item.subject, subject);
         ReadText(item.entryId, entryId);
         if (flags & kHasReport) ReadText(item.damageReport.emplace(), report);
+        ReadText(item.locator, locator);
     } else {
         auto take = [this](std::string& out, uint32_t size) {
             out.assign(m_memory, m_readAt, size);
@@ -184,6 +190,7 @@ bool CListingSpool::Next(ListedItem& item) {
         take(item.subject, subject);
         take(item.entryId, entryId);
         if (flags & kHasReport) take(item.damageReport.emplace(), report);
+        take(item.locator, locator);
     }
     ++m_read;
     return true;

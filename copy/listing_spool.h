@@ -29,9 +29,13 @@ struct ListedItem {
     std::optional<uint64_t> modified;
     // The damage report of a salvaged item, when the row has one as text.
     std::optional<std::string> damageReport;
+    // Where the item lives in its store, when the store says ("node
+    // 0x200024"); empty otherwise.
+    std::string locator;
 
     // The item of row i of rows, whose columns are subject, display name,
-    // entry id, last modification time and damage report, in this order.
+    // entry id, last modification time, damage report and (when rows has
+    // it) locator, in this order.
     static ListedItem FromRow(const CMapiRowSet& rows, ULONG i);
 };
 

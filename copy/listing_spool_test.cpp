@@ -19,7 +19,7 @@ using quirnel::ListedItem;
 
 bool Same(const ListedItem& a, const ListedItem& b) {
     return a.subject == b.subject && a.idError == b.idError && a.entryId == b.entryId &&
-           a.modified == b.modified && a.damageReport == b.damageReport;
+           a.modified == b.modified && a.damageReport == b.damageReport && a.locator == b.locator;
 }
 
 // Rows of every shape a damaged table gives, many times over, so that
@@ -29,12 +29,13 @@ std::vector<ListedItem> Shapes(int rounds) {
     for (int r = 0; r < rounds; ++r) {
         const std::string n = std::to_string(r);
         items.push_back({"subject " + n, S_OK, std::string("\0id\0", 4) + n, 0x01D9A1B2C3D4E5F6ULL,
-                         std::nullopt});
-        items.push_back({"", MAPI_E_CORRUPT_DATA, "", std::nullopt, std::string()});
+                         std::nullopt, ""});
+        items.push_back({"", MAPI_E_CORRUPT_DATA, "", std::nullopt, std::string(), ""});
         items.push_back({"salvaged " + n, S_OK, "", 0,
-                         "Parts were lost:\nattachment 1\n" + std::string(r % 7 * 50, 'x')});
+                         "Parts were lost:\nattachment 1\n" + std::string(r % 7 * 50, 'x'),
+                         "node 0x" + n});
         items.push_back(
-            {std::string(300 + r % 3, 's'), MAPI_E_NOT_FOUND, "", std::nullopt, std::nullopt});
+            {std::string(300 + r % 3, 's'), MAPI_E_NOT_FOUND, "", std::nullopt, std::nullopt, ""});
     }
     return items;
 }

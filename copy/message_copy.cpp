@@ -134,7 +134,8 @@ bool CCopyEngine::ReadListing(RestrictionCompiler& compiler, const IMAPIFolderPt
     // A store that never salvaged anything does not know the name; the
     // column then reads as missing on every row.
     CRowBatches rows(table.get(), {PR_SUBJECT, PR_DISPLAY_NAME, PR_ENTRYID,
-                                   PR_LAST_MODIFICATION_TIME, DamageReportTag(source)});
+                                   PR_LAST_MODIFICATION_TIME, DamageReportTag(source),
+                                   QuirnelTag(source, mapi::kItemLocatorName, PT_STRING8)});
     // Every row is read before the first copy, so a table that fails part
     // way leaves none of the folder's items copied.
     CMapiRowSet batch;
@@ -145,15 +146,35 @@ bool CCopyEngine::ReadListing(RestrictionCompiler& compiler, const IMAPIFolderPt
 }
 
 ULONG CCopyEngine::DamageReportTag(const IMAPIFolderPtr& source) {
+    return QuirnelTag(source, mapi::kDamageReportName, PT_STRING8);
+}
+
+ULONG CCopyEngine::QuirnelTag(const IMAPIFolderPtr& source, const char16_t* nameText, ULONG type) {
     MAPINAMEID name{const_cast<LPGUID>(&mapi::PS_QUIRNEL), MNID_STRING, {}};
-    name.Kind.lpwstrName = const_cast<LPWSTR>(mapi::kDamageReportName);
+    name.Kind.lpwstrName = const_cast<LPWSTR>(nameText);
     LPMAPINAMEID names[] = {&name};
     LPSPropTagArray raw = nullptr;
     HRESULT hr = source._rawInterface()->GetIDsFromNames(1, names, 0, &raw);
     MapiBufferPtr<SPropTagArray> tags(raw);
     if (FAILED(hr) || !tags || tags->cValues != 1 || PROP_TYPE(tags->aulPropTag[0]) == PT_ERROR)
         return PR_NULL;
-    return CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_STRING8);
+    return CHANGE_PROP_TYPE(tags->aulPropTag[0], type);
+}
+
+void CCopyEngine::LogFailedItem(const std::string& subject, const ListedItem& item) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string place = item.locator.empty() ? std::string() : CActivityLog::Escaped(item.locator);
+    if (place.empty() && !item.entryId.empty()) {
+        place = "entry id ";
+        for (unsigned char c : item.entryId) {
+            place += kHex[c >> 4];
+            place += kHex[c & 0xF];
+        }
+    }
+    if (place.empty()) place = "no entry id";
+    // The place is the tail, which a long subject never cuts.
+    LogFitted("copy message ", m_progress.folder + ": " + (subject.empty() ? "(no subject)" : subject),
+              " (" + place + ")");
 }
 
 bool CCopyEngine::LogSalvage(const std::string& subject, const std::optional<std::string>& report) {
@@ -202,7 +223,7 @@ void CCopyEngine::CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& ta
     // A row whose identifier could not be read names no item to copy;
     // it is reported like an item that failed, never passed on.
     if (item.idError != S_OK) {
-        LogFitted("copy message ", subject, "");
+        LogFailedItem(subject, item);
         LogLine("Error %s", GetErrorName(item.idError));
         ++counts.failed;
         return;
@@ -244,7 +265,7 @@ void CCopyEngine::CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& ta
         if (m_options.verify && !key.empty()) copied.push_back({key, subject});
         if (LogSalvage(subject, item.damageReport)) ++counts.salvaged;
     } else {
-        if (!changed) LogFitted("copy message ", subject, "");
+        LogFailedItem(subject, item);
         // The store's own words for the failure (a server's answer to a
         // refused message) follow the code's name when it has any.
         const std::string why =

@@ -46,7 +46,8 @@ constexpr char kUsage[] =
     "  --help        this text\n"
     "  --version     the program's version\n"
     "Exit status: 0 every selected item copied or already there, 1 a run-ending\n"
-    "failure, 2 a query error, 3 items failed or folders were skipped, 4 stopped,\n"
+    "failure, 2 a query error, 3 items failed, folders were skipped or the source\n"
+    "was damaged beyond repair (a Damage line before the summary), 4 stopped,\n"
     "64 wrong usage.\n";
 
 // Set from the signal handler, so they must be lock-free. g_interrupted is

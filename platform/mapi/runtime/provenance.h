@@ -31,6 +31,14 @@ inline constexpr const char16_t* kSourceModifiedName = u"SourceModified";  // PT
 // Set by a reader that salvaged an item from a damaged store: what was lost,
 // one line each after a first line that says so (PT_UNICODE).
 inline constexpr const char16_t* kDamageReportName = u"DamageReport";
+// Set on the store object by a reader of a damaged store: one record per
+// structure it could not use, in words for the user (PT_MV_UNICODE), and in
+// step with them the items each is known to have lost (PT_MV_LONG).
+inline constexpr const char16_t* kDamageAccountName = u"DamageAccount";
+inline constexpr const char16_t* kDamageItemsLostName = u"DamageItemsLost";
+// A contents table column a store may serve: where the item lives in it, for
+// the lines that name an item ("node 0x200024"; PT_UNICODE).
+inline constexpr const char16_t* kItemLocatorName = u"ItemLocator";
 
 struct ProvenanceTags {
     ULONG sourceStore = PR_NULL;

@@ -18,6 +18,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -26,6 +28,8 @@
 #include "providers/providers.h"
 #include "providers/pst/format/chk_ndb.h"
 #include "providers/pst/format/chk_rescue.h"
+#include "providers/pst/format/msg_values.h"
+#include "providers/pst/pst_checked_store.h"
 #include "providers/pst/pstw_file.h"
 #include "providers/pst/pstw_objects.h"
 #include "runtime/provider.h"
@@ -63,6 +67,72 @@ pst::fmt::StoreUid UidFromPath(const std::string& path) {
     std::memcpy(uid.data(), &h1, 8);
     std::memcpy(uid.data() + 8, &h2, 8);
     return uid;
+}
+
+uint32_t NamedTag(pst::fmt::StoreModel& model, const char16_t* name, uint16_t type) {
+    pst::fmt::PropertyName n;
+    n.guid = pst::fmt::kPsQuirnel;
+    n.isString = true;
+    n.name = name;
+    uint16_t id = model.names().IdOf(n, false);
+    return id == 0 ? 0 : (uint32_t{id} << 16) | type;
+}
+
+// The damage account as the store object serves it: the records as one
+// multi-valued text, and the items each knows lost as a multi-valued long
+// in step with it, both in the file's stored form.
+std::vector<pst::fmt::PropValue> AccountValues(pst::fmt::StoreModel& model,
+                                               const std::vector<pst::fmt::StructureLoss>& account) {
+    uint32_t textTag = NamedTag(model, pst::fmt::kDamageAccountName, PT_MV_UNICODE);
+    uint32_t lostTag = NamedTag(model, pst::fmt::kDamageItemsLostName, PT_MV_LONG);
+    if (account.empty() || textTag == 0 || lostTag == 0) return {};
+    pst::fmt::Bytes text, lost, offsets;
+    std::vector<pst::fmt::Bytes> items;
+    for (const pst::fmt::StructureLoss& record : account) {
+        items.push_back(pst::fmt::UnicodeValue(0x001F, record.text).bytes);
+        pst::fmt::Append32(lost, static_cast<uint32_t>(std::min<uint64_t>(record.itemsLost, INT32_MAX)));
+    }
+    pst::fmt::Append32(text, static_cast<uint32_t>(items.size()));
+    uint32_t offset = static_cast<uint32_t>(4 + 4 * items.size());
+    for (const pst::fmt::Bytes& item : items) {
+        pst::fmt::Append32(text, offset);
+        offset += static_cast<uint32_t>(item.size());
+    }
+    for (const pst::fmt::Bytes& item : items) text.insert(text.end(), item.begin(), item.end());
+    return {{textTag, std::move(text)}, {lostTag, std::move(lost)}};
+}
+
+HRESULT OpenChecked(std::unique_ptr<pst::fmt::ByteSource> bytes, const ProfileEntry& entry, const MAPIUID& providerUid,
+                    const MAPIUID* routingUid, IMsgStore** store, std::string* error) {
+    if (store == nullptr) return MAPI_E_INVALID_PARAMETER;
+    *store = nullptr;
+    try {
+        auto source = std::make_shared<CheckedSource>();
+        pst::fmt::StoreModel model;
+        pst::fmt::RescueStats stats;
+        std::string why;
+        pst::fmt::RescueOptions options;
+        options.revisions = RecoverRequested("revisions");
+        if (bytes == nullptr || !source->file.Open(std::move(bytes), &why) ||
+            !pst::fmt::RescueStore(source->file, UidFromPath(entry.path), &model, &stats, &why,
+                                   &source->messages, options)) {
+            if (error != nullptr) *error = entry.path + " cannot be read as a personal folder file: " + why;
+            return MAPI_E_CORRUPT_STORE;
+        }
+        if (routingUid != nullptr) {
+            pst::fmt::StoreUid uid;
+            std::memcpy(uid.data(), routingUid->ab, uid.size());
+            model.RouteAs(uid);
+        }
+        std::vector<pst::fmt::PropValue> account = AccountValues(model, stats.structures);
+        uint32_t locator = NamedTag(model, pst::fmt::kItemLocatorName, PT_UNICODE);
+        auto served = pst::WritableFile::ReadOnly(entry.path, providerUid, std::move(model), std::move(source));
+        served->ServeExtras(std::move(account), locator);
+        return pst::CreateWritableStoreObject(std::move(served), entry.displayName, store);
+    } catch (const std::bad_alloc&) {
+        if (error != nullptr) *error = "not enough memory to open " + entry.path;
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    }
 }
 
 class PstCheckedProvider final : public StoreProvider {
@@ -103,32 +173,14 @@ public:
 
 private:
     HRESULT Open(const ProfileEntry& entry, const MAPIUID* routingUid, IMsgStore** store, std::string* error) {
-        if (store == nullptr) return MAPI_E_INVALID_PARAMETER;
-        *store = nullptr;
-        try {
-            auto source = std::make_shared<CheckedSource>();
-            pst::fmt::StoreModel model;
-            pst::fmt::RescueStats stats;
-            std::string why;
-            pst::fmt::RescueOptions options;
-            options.revisions = RecoverRequested("revisions");
-            if (!source->file.Open(entry.path, &why) ||
-                !pst::fmt::RescueStore(source->file, UidFromPath(entry.path), &model, &stats, &why,
-                                       &source->messages, options)) {
-                if (error != nullptr) *error = entry.path + " cannot be read as a personal folder file: " + why;
-                return MAPI_E_CORRUPT_STORE;
-            }
-            if (routingUid != nullptr) {
-                pst::fmt::StoreUid uid;
-                std::memcpy(uid.data(), routingUid->ab, uid.size());
-                model.RouteAs(uid);
-            }
-            auto served = pst::WritableFile::ReadOnly(entry.path, ProviderUid(), std::move(model), std::move(source));
-            return pst::CreateWritableStoreObject(std::move(served), entry.displayName, store);
-        } catch (const std::bad_alloc&) {
-            if (error != nullptr) *error = "not enough memory to open " + entry.path;
-            return MAPI_E_NOT_ENOUGH_MEMORY;
+        std::string why;
+        std::unique_ptr<pst::fmt::ByteSource> bytes = pst::fmt::FileBytes(entry.path, &why);
+        if (bytes == nullptr) {
+            if (store != nullptr) *store = nullptr;
+            if (error != nullptr) *error = entry.path + " cannot be read as a personal folder file: " + why;
+            return MAPI_E_CORRUPT_STORE;
         }
+        return OpenChecked(std::move(bytes), entry, ProviderUid(), routingUid, store, error);
     }
 };
 
@@ -137,6 +189,11 @@ private:
 StoreProvider* PstCheckedStoreProvider() {
     static PstCheckedProvider provider;
     return &provider;
+}
+
+HRESULT OpenCheckedStore(std::unique_ptr<pst::fmt::ByteSource> bytes, const ProfileEntry& entry, IMsgStore** store,
+                         std::string* error) {
+    return OpenChecked(std::move(bytes), entry, PstCheckedStoreProvider()->ProviderUid(), nullptr, store, error);
 }
 
 }  // namespace mapi

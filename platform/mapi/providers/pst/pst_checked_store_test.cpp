@@ -594,24 +594,7 @@ TEST(CheckedStore, MessagesLeftInTheFileAreMadeOnOpenAsTheRescueMadeThem) {
 TEST(CheckedStore, AnUnreadableBlockCostsOnlyItsItem) {
     std::ifstream in(testing::SamplePath("support.pst"), std::ios::binary);
     const fmt::Bytes image((std::istreambuf_iterator<char>(in)), {});
-    class BadSectors final : public fmt::ByteSource {
-    public:
-        BadSectors(const fmt::Bytes& bytes, uint64_t from, uint64_t to) : bytes_(bytes), from_(from), to_(to) {}
-        uint64_t Size() const override { return bytes_.size(); }
-        bool Read(uint64_t at, size_t n, uint8_t* out, std::string* why) const override {
-            if (at < to_ && at + n > from_) {
-                *why = "a read error (Input/output error)";
-                return false;
-            }
-            if (at > bytes_.size() || bytes_.size() - at < n) return false;
-            std::memcpy(out, bytes_.data() + at, n);
-            return true;
-        }
-
-    private:
-        const fmt::Bytes& bytes_;
-        uint64_t from_, to_;
-    };
+    using testing::BadSectors;
     std::string error;
     fmt::CheckedFile intact;
     ASSERT_TRUE(intact.Open(image.data(), image.size(), &error)) << error;

@@ -140,6 +140,45 @@ TEST_P(PstCopyEndToEnd, TargetDumpShowsEveryItemOfTheSource) {
     }
 }
 
+// A file cut short: the run logs what the cut lost as it begins, names every
+// item that fails by its folder and node, says what damage it met before
+// the summary, and ends with exit 3.
+TEST_P(PstCopyEndToEnd, ACutFileIsCopiedWithItsDamageAccounted) {
+    std::string cut = dir_ + "/cut.pst";
+    std::filesystem::copy_file(SamplePath(GetParam()), cut);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) * 3 / 5 / 512 * 512);
+    std::string out, log;
+    ASSERT_EQ(RunTool(kMapiprofile + " add Source '" + cut + "'", &out), 0);
+    ASSERT_EQ(RunTool(kMapiprofile + " create Target '" + dir_ + "/target.qdb'", &out), 0);
+    EXPECT_EQ(RunTool(kQuirnelCopy + " --source Source --target Target", &log), 3) << log;
+    EXPECT_NE(log.find("Damaged source: The file ends at "), std::string::npos) << log;
+    std::istringstream lines(log);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) all.push_back(line);
+    ASSERT_GE(all.size(), 2u);
+    EXPECT_EQ(all.back().rfind("Summary: ", 0), 0u);
+    EXPECT_EQ(all[all.size() - 2].rfind("Damage: salvaged ", 0), 0u) << all[all.size() - 2];
+    for (size_t i = 1; i < all.size(); ++i) {
+        if (all[i].rfind("Error ", 0) != 0) continue;
+        EXPECT_TRUE(all[i - 1].rfind("copy message \\", 0) == 0 && all[i - 1].find(" (node 0x") != std::string::npos)
+            << all[i - 1];
+    }
+}
+
+// A file cut where nothing of its folders' contents is left: no "copied 0"
+// as if the store were empty, but a run that failed, with its reason.
+TEST_F(PstCopyEndToEnd, ADamagedFileThatListsNothingFailsTheRun) {
+    std::string cut = dir_ + "/cut.pst";
+    std::filesystem::copy_file(SamplePath("passworded.pst"), cut);
+    std::filesystem::resize_file(cut, 44226);
+    std::string out, log;
+    ASSERT_EQ(RunTool(kMapiprofile + " add Source '" + cut + "'", &out), 0);
+    ASSERT_EQ(RunTool(kMapiprofile + " create Target '" + dir_ + "/target.qdb'", &out), 0);
+    EXPECT_EQ(RunTool(kQuirnelCopy + " --source Source --target Target", &log), 1) << log;
+    EXPECT_NE(log.find("Damaged source: The file ends at 44,226 bytes"), std::string::npos) << log;
+    EXPECT_NE(log.find("Nothing could be listed from the damaged source\nDamage: "), std::string::npos) << log;
+}
+
 INSTANTIATE_TEST_SUITE_P(Samples, PstCopyEndToEnd, ::testing::ValuesIn(SampleNames()),
                          [](const auto& info) {
                              std::string name = info.param;

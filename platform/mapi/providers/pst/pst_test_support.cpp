@@ -1,6 +1,7 @@
 // Test helpers for the personal folder file provider.
 #include "providers/pst/pst_test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -18,6 +19,19 @@
 #include "runtime/provider.h"
 
 namespace mapi::pst::testing {
+
+bool BadSectors::Read(uint64_t at, size_t n, uint8_t* out, std::string* why) const {
+    if (at < to_ && at + n > from_) {
+        *why = "a read error (Input/output error) at offset " + std::to_string(std::max(at, from_));
+        return false;
+    }
+    if (at > bytes_.size() || bytes_.size() - at < n) {
+        *why = "the file ends before offset " + std::to_string(at + n);
+        return false;
+    }
+    std::memcpy(out, bytes_.data() + at, n);
+    return true;
+}
 
 std::string SamplePath(const std::string& name) {
     return std::string(QUIRNEL_SHARED_DIR) + "/fixtures/pst/" + name;

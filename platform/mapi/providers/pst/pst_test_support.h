@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <mapix.h>
 
+#include "providers/pst/format/chk_bytes.h"
 #include "runtime/mapi_ptr.h"
 
 namespace mapi::pst::testing {
@@ -67,5 +68,18 @@ ComRef<I> OpenById(IMsgStore* store, const std::vector<BYTE>& id) {
     return ComRef<I>(reinterpret_cast<I*>(object.Detach()));
 }
 std::string StringProp(IMAPIProp* object, ULONG tag);
+
+// The bytes of an image whose reads fail over [from, to), as a failing
+// disk's sectors do. The image must outlive the source.
+class BadSectors final : public fmt::ByteSource {
+public:
+    BadSectors(const std::vector<uint8_t>& bytes, uint64_t from, uint64_t to) : bytes_(bytes), from_(from), to_(to) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    bool Read(uint64_t at, size_t n, uint8_t* out, std::string* why) const override;
+
+private:
+    const std::vector<uint8_t>& bytes_;
+    uint64_t from_, to_;
+};
 
 }  // namespace mapi::pst::testing

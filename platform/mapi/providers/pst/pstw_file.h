@@ -74,6 +74,17 @@ public:
     // property context read from the file (without its attachments).
     bool MessageProps(uint32_t nid, std::vector<fmt::PropValue>* out, std::string* error);
 
+    // What a read-only store serves besides the file's own values: values
+    // of the store object (the damage account of a checked read) and the
+    // tag of a contents table column that names each message's place in
+    // the file ("node 0x200024"; 0 for none). Set before the store is used.
+    void ServeExtras(std::vector<fmt::PropValue> storeValues, uint32_t locatorTag) {
+        storeExtras_ = std::move(storeValues);
+        locatorTag_ = locatorTag;
+    }
+    const std::vector<fmt::PropValue>& StoreExtras() const { return storeExtras_; }
+    uint32_t LocatorTag() const { return locatorTag_; }
+
     std::vector<BYTE> EntryId(uint32_t nid) const;
     // The node id of an entry identifier of this store; false otherwise.
     bool NidOf(ULONG cb, const ENTRYID* id, uint32_t* nid) const;
@@ -97,6 +108,8 @@ private:
     std::unique_ptr<fmt::NdbFile> ndb_;
     std::shared_ptr<MessageSource> source_;
     bool readOnly_ = false;
+    std::vector<fmt::PropValue> storeExtras_;
+    uint32_t locatorTag_ = 0;
 };
 
 }  // namespace mapi::pst

@@ -1,6 +1,8 @@
 // Folders of a writable personal folder file: their properties, their
 // hierarchy and contents tables from the store model, and the creation of
 // subfolders and messages.
+#include <cstdio>
+
 #include <mapicode.h>
 #include <mapitags.h>
 #include <mapix.h>
@@ -125,6 +127,11 @@ public:
                 fmt::SetValue(row, Binary(PR_ENTRYID, File()->EntryId(m)));
                 fmt::SetValue(row, Binary(PR_PARENT_ENTRYID, File()->EntryId(nid_)));
                 fmt::SetValue(row, Long(PR_OBJECT_TYPE, MAPI_MESSAGE));
+                if (uint32_t tag = File()->LocatorTag(); tag != 0) {
+                    char place[24];
+                    std::snprintf(place, sizeof place, "node 0x%X", static_cast<unsigned>(m));
+                    fmt::SetValue(row, fmt::UnicodeValue(tag, place));
+                }
                 HRESULT hr = AddRow(*rows, row);
                 if (FAILED(hr)) return hr;
             }

@@ -152,6 +152,7 @@ protected:
         if (m.outbox() != 0) v.push_back(Binary(PR_IPM_OUTBOX_ENTRYID, f.EntryId(m.outbox())));
         if (m.deletedItems() != 0) v.push_back(Binary(PR_IPM_WASTEBASKET_ENTRYID, f.EntryId(m.deletedItems())));
         if (m.sentItems() != 0) v.push_back(Binary(PR_IPM_SENTMAIL_ENTRYID, f.EntryId(m.sentItems())));
+        v.insert(v.end(), f.StoreExtras().begin(), f.StoreExtras().end());
         return v;
     }
     bool IsComputed(ULONG) override { return true; }

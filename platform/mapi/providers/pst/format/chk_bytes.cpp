@@ -63,7 +63,7 @@ private:
 
 }  // namespace
 
-size_t ByteSource::ReadLenient(uint64_t at, size_t n, uint8_t* out) const {
+size_t ByteSource::ReadLenient(uint64_t at, size_t n, uint8_t* out, uint64_t* firstBad) const {
     std::string why;
     if (Read(at, n, out, &why)) return 0;
     // Unit by unit, so that one bad sector costs its own bytes only.
@@ -72,7 +72,7 @@ size_t ByteSource::ReadLenient(uint64_t at, size_t n, uint8_t* out) const {
         size_t len = std::min(kUnit, n - done);
         if (!Read(at + done, len, out + done, &why)) {
             std::memset(out + done, 0, len);
-            ++lost;
+            if (lost++ == 0 && firstBad != nullptr) *firstBad = at + done;
         }
     }
     return lost;

@@ -23,8 +23,9 @@ public:
 
     // Reads what it can: a 512-byte unit that cannot be read comes back as
     // zeros, which no check of the reader accepts. Returns the number of
-    // units that could not be read. For the scans over the whole file.
-    size_t ReadLenient(uint64_t at, size_t n, uint8_t* out) const;
+    // units that could not be read, and the offset of the first in
+    // *firstBad when given. For the scans over the whole file.
+    size_t ReadLenient(uint64_t at, size_t n, uint8_t* out, uint64_t* firstBad = nullptr) const;
 };
 
 // Borrows the bytes, which must outlive the source.

@@ -1,5 +1,6 @@
 #include "providers/pst/format/chk_ndb.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "providers/pst/format/chk_crc.h"
@@ -18,7 +19,29 @@ std::string At(uint64_t ib) {
     return " at " + std::to_string(ib);
 }
 
+const char* IndexName(uint8_t type) {
+    return type == kPageNBT ? "node index (B-tree of folders and items)" : "block index (B-tree of data blocks)";
+}
+
+// What a header that names a size other than the file's means for the user.
+std::string SizeProblem(uint64_t header, uint64_t file) {
+    if (file < header)
+        return "The file ends at " + Grouped(file) + " bytes, its header says " + Grouped(header) +
+               ": what lay beyond is lost";
+    return "The file is " + Grouped(file) + " bytes long, its header says " + Grouped(header) +
+           ": the header's size field is damaged";
+}
+
 }  // namespace
+
+std::string Grouped(uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
 
 using chk::Geometry;
 using chk::GetId;
@@ -59,8 +82,8 @@ bool CheckedFile::Open(std::unique_ptr<ByteSource> bytes, std::string* error) {
     size_ = bytes_->Size();
     if (!ReadHeader(error)) return false;
     std::set<uint64_t> seen;
-    WalkTree(bbtRoot_.ib, bbtRoot_.bid, kPageBBT, 0, -1, 0, &seen);
-    WalkTree(nbtRoot_.ib, nbtRoot_.bid, kPageNBT, 0, -1, 0, &seen);
+    WalkTree(bbtRoot_.ib, kPageBBT, 0, -1, 0, UINT64_MAX, &seen);
+    WalkTree(nbtRoot_.ib, kPageNBT, 0, -1, 0, UINT64_MAX, &seen);
     ScanLeaves();
     if (nodes_.empty() && strays_.empty()) {
         if (error != nullptr) *error = "no node of the file could be found";
@@ -93,27 +116,28 @@ bool CheckedFile::ReadHeader(std::string* error) {
         return fail("a personal folder file of a version this reader does not know");
     }
     // Both CRCs start at the client magic; ANSI headers have only the first.
-    if (Get32(head + 4) != CheckCrc(head + 8, 471)) Problem("the header's partial CRC is wrong");
+    if (Get32(head + 4) != CheckCrc(head + 8, 471))
+        Problem("The file's header is damaged (its first check sum is wrong); its fields are used only where they lead to sound pages");
     if (unicode_ && Get32(head + 524) != CheckCrc(head + 8, 516))
-        Problem("the header's full CRC is wrong");
+        Problem("The file's header is damaged (its second check sum is wrong); its fields are used only where they lead to sound pages");
     if (unicode_) {
         const uint8_t* r = head + 180;
         nbtRoot_ = {Get64(r + 36), Get64(r + 44)};
         bbtRoot_ = {Get64(r + 52), Get64(r + 60)};
         crypt_ = head[513];
-        if (Get64(r + 4) != size_) Problem("the header's file size differs from the file's");
+        if (Get64(r + 4) != size_) Problem(SizeProblem(Get64(r + 4), size_));
     } else {
         const uint8_t* r = head + 164;
         nbtRoot_ = {Get32(r + 20), Get32(r + 24)};
         bbtRoot_ = {Get32(r + 28), Get32(r + 32)};
         crypt_ = head[461];
-        if (Get32(r + 4) != size_) Problem("the header's file size differs from the file's");
+        if (Get32(r + 4) != size_) Problem(SizeProblem(Get32(r + 4), size_));
     }
     if (crypt_ > kCryptCyclic) {
         // A damaged byte: the scan of blocks below tells which encoding
         // reads, but guessing would hand on garbage; compressible is what
         // Outlook writes unless told otherwise.
-        Problem("the header names an unknown encoding; the compressible one is assumed");
+        Problem("The file's header names an unknown encoding; the compressible one is assumed");
         crypt_ = kCryptPermute;
     }
     return true;
@@ -121,13 +145,13 @@ bool CheckedFile::ReadHeader(std::string* error) {
 
 bool CheckedFile::ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why, bool* crcOk) const {
     if (ib % kPageSize != 0 || ib > size_ || size_ - ib < kPageSize) {
-        *why = "a B-tree page outside the file" + At(ib);
+        *why = ib % kPageSize != 0 ? "the index gives it an impossible place" : "it lies beyond the file's end";
         return false;
     }
     uint8_t p[kPageSize];
     std::string error;
     if (!bytes_->Read(ib, kPageSize, p, &error)) {
-        *why = "a B-tree page that cannot be read" + At(ib) + ": " + error;
+        *why = "it cannot be read: " + error;
         return false;
     }
     return ParsePage(ib, p, type, page, why, crcOk);
@@ -148,17 +172,17 @@ bool CheckedFile::ParsePage(uint64_t ib, const uint8_t* p, uint8_t type, BtPage*
         crc = Get32(t + 8);
     }
     if (t[0] != type || t[1] != type) {
-        *why = "not a page of the expected B-tree" + At(ib);
+        *why = "what is there is not a page of that index";
         return false;
     }
     bool crcRight = crc == CheckCrc(p, kPageSize - g.pageTrailer);
     if (crcOk != nullptr) *crcOk = crcRight;
     if (!crcRight && crcOk == nullptr) {
-        *why = "a B-tree page with a wrong CRC" + At(ib);
+        *why = "its check sum is wrong";
         return false;
     }
     if (sig != ComputeSig(ib, bid)) {
-        *why = "a B-tree page with a wrong signature" + At(ib);
+        *why = "its signature is wrong";
         return false;
     }
     const uint8_t* counts = p + g.entryBytes;
@@ -169,7 +193,7 @@ bool CheckedFile::ParsePage(uint64_t ib, const uint8_t* p, uint8_t type, BtPage*
     // Unicode BBTENTRY and NBTENTRY end in padding to 8 bytes.
     size_t expected = out.level > 0 ? 3 * g.id : type == kPageBBT ? (unicode_ ? 24 : 12) : 4 * g.id;
     if (entrySize != expected || count > max || count * entrySize > g.entryBytes) {
-        *why = "a B-tree page with impossible counts" + At(ib);
+        *why = "its entry counts are impossible";
         return false;
     }
     size_t w = g.id;
@@ -190,16 +214,32 @@ bool CheckedFile::ParsePage(uint64_t ib, const uint8_t* p, uint8_t type, BtPage*
     return true;
 }
 
-void CheckedFile::WalkTree(uint64_t ib, uint64_t bid, uint8_t type, int depth, int level,
-                           uint64_t minKey, std::set<uint64_t>* seen) {
-    const char* tree = type == kPageNBT ? "node" : "block";
-    if (depth > kMaxDepth) return Problem(std::string("the ") + tree + " B-tree is deeper than any file needs");
-    if (!seen->insert(ib).second) return Problem(std::string("a ") + tree + " B-tree page reached twice" + At(ib));
+void CheckedFile::LosePage(uint64_t ib, uint8_t type, uint64_t minKey, uint64_t maxKey, const std::string& why) {
+    if (type == kPageBBT) lostBlockKeys_.push_back({minKey, maxKey, ib, why});
+    // Which folders and items a lost node page held is known only by the
+    // range of their ids; what the scan did not find again is gone.
+    std::string held;
+    if (type == kPageNBT) {
+        char range[64];
+        if (minKey == 0 && maxKey == UINT64_MAX) std::snprintf(range, sizeof range, " (all node ids)");
+        else if (maxKey == UINT64_MAX) std::snprintf(range, sizeof range, " (node ids from 0x%llX up)",
+                                                     static_cast<unsigned long long>(minKey));
+        else std::snprintf(range, sizeof range, " (node ids 0x%llX to 0x%llX)", static_cast<unsigned long long>(minKey),
+                           static_cast<unsigned long long>(maxKey - 1));
+        held = range;
+    }
+    Problem("A page of the file's " + std::string(IndexName(type)) + " at offset " + Grouped(ib) +
+            " cannot be used (" + why + "); what it listed" + held + " was looked for by scanning the file");
+}
+
+void CheckedFile::WalkTree(uint64_t ib, uint8_t type, int depth, int level, uint64_t minKey, uint64_t maxKey,
+                           std::set<uint64_t>* seen) {
+    if (depth > kMaxDepth) return LosePage(ib, type, minKey, maxKey, "the index is deeper than any file needs");
+    if (!seen->insert(ib).second) return LosePage(ib, type, minKey, maxKey, "the index reaches it twice");
     BtPage page;
     std::string why;
-    if (!ParsePage(ib, type, &page, &why)) return Problem(why);
-    (void)bid;
-    if (level >= 0 && page.level != level) return Problem(std::string("B-tree levels out of step") + At(ib));
+    if (!ParsePage(ib, type, &page, &why)) return LosePage(ib, type, minKey, maxKey, why);
+    if (level >= 0 && page.level != level) return LosePage(ib, type, minKey, maxKey, "its level is out of step");
     // Keys rise strictly within a page and start at the key its parent
     // gave; a page that breaks that is not trusted with its subtree.
     uint64_t last = minKey;
@@ -212,15 +252,17 @@ void CheckedFile::WalkTree(uint64_t ib, uint64_t bid, uint8_t type, int depth, i
     };
     if (page.level > 0) {
         for (const BtEntry& e : page.children)
-            if (!inOrder(e.key)) return Problem(std::string("B-tree keys out of order") + At(ib));
-        for (const BtEntry& e : page.children)
-            WalkTree(e.child.ib, e.child.bid, type, depth + 1, page.level - 1, e.key, seen);
+            if (!inOrder(e.key)) return LosePage(ib, type, minKey, maxKey, "its keys are out of order");
+        for (size_t i = 0; i < page.children.size(); ++i) {
+            uint64_t upTo = i + 1 < page.children.size() ? page.children[i + 1].key : maxKey;
+            WalkTree(page.children[i].child.ib, type, depth + 1, page.level - 1, page.children[i].key, upTo, seen);
+        }
         return;
     }
     for (const BbtEntry& b : page.blocks)
-        if (!inOrder(b.bref.bid & ~uint64_t{1})) return Problem(std::string("block ids out of order") + At(ib));
+        if (!inOrder(b.bref.bid & ~uint64_t{1})) return LosePage(ib, type, minKey, maxKey, "its keys are out of order");
     for (const NbtEntry& n : page.nodes)
-        if (!inOrder(n.nid)) return Problem(std::string("node ids out of order") + At(ib));
+        if (!inOrder(n.nid)) return LosePage(ib, type, minKey, maxKey, "its keys are out of order");
     for (const BbtEntry& b : page.blocks) blocks_[b.bref.bid & ~uint64_t{1}] = b;
     for (const NbtEntry& n : page.nodes) nodes_[static_cast<uint32_t>(n.nid)] = n;
 }
@@ -241,7 +283,19 @@ bool CheckedFile::Block(uint64_t bid, Bytes* out, std::string* why) const {
     uint64_t key = bid & ~uint64_t{1};
     const BbtEntry* found = FindBlock(bid);
     if (found == nullptr) {
+        // Say what is known of why: the index page that lists it was lost
+        // (a read error there is named with its offset), or read errors
+        // elsewhere may hide it.
         *why = "block " + std::to_string(bid) + " is in no block B-tree and found nowhere in the file";
+        for (const LostKeys& lost : lostBlockKeys_)
+            if (key >= lost.from && key < lost.to) {
+                *why = "block " + std::to_string(bid) + " is listed on the block index page at offset " +
+                       Grouped(lost.ib) + ", which cannot be used (" + lost.why + ")";
+                break;
+            }
+        if (firstReadError_ != 0)
+            *why += "; the file has read errors (the first at offset " + Grouped(firstReadError_) +
+                    "), where it may lie";
         return false;
     }
     const BbtEntry& e = *found;

@@ -62,8 +62,12 @@ public:
 
     bool Unicode() const { return unicode_; }
     uint8_t CryptMethod() const { return crypt_; }
-    // Damage found while indexing, one line each, in file order of finding.
+    // Damage found while indexing, one line each in words for the user, in
+    // file order of finding.
     const std::vector<std::string>& Problems() const { return problems_; }
+    // Where the whole-file scan met read errors: the first unreadable
+    // offset, 0 when every byte could be read.
+    uint64_t FirstReadError() const { return firstReadError_; }
 
     // The node B-tree as reached from its root, by node id.
     const std::map<uint32_t, NbtEntry>& Nodes() const { return nodes_; }
@@ -85,8 +89,12 @@ public:
 
 private:
     bool ReadHeader(std::string* error);
-    void WalkTree(uint64_t ib, uint64_t bid, uint8_t type, int depth, int level, uint64_t minKey,
+    // keys [minKey, maxKey) are the ones the parent gave the page.
+    void WalkTree(uint64_t ib, uint8_t type, int depth, int level, uint64_t minKey, uint64_t maxKey,
                   std::set<uint64_t>* seen);
+    // A page that cannot be used: its keys are lost with it (block ids
+    // are later looked up there to say why a block is not found).
+    void LosePage(uint64_t ib, uint8_t type, uint64_t minKey, uint64_t maxKey, const std::string& why);
     // With crcOk, a page whose CRC fails is parsed too and *crcOk says so.
     bool ParsePage(uint64_t ib, uint8_t type, BtPage* page, std::string* why, bool* crcOk = nullptr) const;
     // The same on the page's bytes, already read.
@@ -118,6 +126,16 @@ private:
     std::map<uint32_t, NbtEntry> nodes_;
     std::vector<NbtEntry> strays_;
     std::vector<std::string> problems_;
+    struct LostKeys {
+        uint64_t from, to, ib;
+        std::string why;
+    };
+    std::vector<LostKeys> lostBlockKeys_;
+    uint64_t firstReadError_ = 0;
 };
+
+// n with its thousands grouped by commas ("1,265,664"), as the lines for
+// the user write offsets and sizes.
+std::string Grouped(uint64_t n);
 
 }  // namespace mapi::pst::fmt

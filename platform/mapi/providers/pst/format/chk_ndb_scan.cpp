@@ -56,9 +56,13 @@ void CheckedFile::ScanLeaves() {
         if (ib >= windowAt + window.size()) {
             windowAt = ib;
             window.resize(static_cast<size_t>(std::min<uint64_t>(kScanWindow, size_ - ib)));
-            if (size_t lost = bytes_->ReadLenient(ib, window.size(), window.data()); lost > 0)
-                Problem(std::to_string(lost) + " pieces of 512 bytes cannot be read between " + std::to_string(ib) +
-                        " and " + std::to_string(ib + window.size()));
+            uint64_t firstBad = 0;
+            if (size_t lost = bytes_->ReadLenient(ib, window.size(), window.data(), &firstBad); lost > 0) {
+                if (firstReadError_ == 0) firstReadError_ = firstBad;
+                Problem("Read errors: " + Grouped(lost) + " pieces of 512 bytes between offsets " + Grouped(ib) +
+                        " and " + Grouped(ib + window.size()) + " cannot be read, the first at offset " +
+                        Grouped(firstBad) + "; what lay there is lost unless it is found elsewhere");
+            }
         }
         const uint8_t* p = window.data() + (ib - windowAt);
         const uint8_t* t = p + kPageSize - g.pageTrailer;

@@ -26,14 +26,15 @@ void Rescuer::Store(const StoreUid& fallbackUid) {
     std::vector<std::string> lost;
     auto it = file_.Nodes().find(kNidMessageStore);
     if (it == file_.Nodes().end()) {
-        Note("the message store object is missing; a plain one stands in for it");
+        Note("The message store object is missing; a plain one stands in for it");
     } else if (!SoundProps(file_.ReadNode(it->second), &props, &lost) || !lost.empty()) {
-        for (const std::string& l : lost) Note("message store object: " + l);
+        if (lost.empty()) Note("The message store object cannot be read; a plain one stands in for it");
+        for (const std::string& l : lost) Note("The message store object is damaged: " + l);
     }
     const PropValue* key = FindValue(props, kTagRecordKey);
     if (key == nullptr || key->bytes.size() != 16) {
         SetValue(props, BinaryValue(kTagRecordKey, Bytes(fallbackUid.begin(), fallbackUid.end())));
-        if (it != file_.Nodes().end()) Note("the message store's record key is lost; the store gets a new one");
+        if (it != file_.Nodes().end()) Note("The message store's record key is lost; the store gets a new one");
     }
     if (FindValue(props, kTagDisplayName) == nullptr && FindValue(props, kTagDisplayName8) == nullptr)
         SetValue(props, UnicodeValue(kTagDisplayName, "Personal Folders"));
@@ -54,11 +55,11 @@ void Rescuer::NameMapNode() {
             !names.FromProps(props, &why)) {
             names = NameMap();
             namesLost_ = true;
-            Note("the named property map is damaged (" + why + "); named properties are left out");
+            Note("The named property map is damaged (" + why + "); named properties are left out of every item");
         }
     } else {
         namesLost_ = true;
-        Note("the named property map is missing; named properties are left out");
+        Note("The named property map is missing; named properties are left out of every item");
     }
     PropertyName report;
     report.guid = kPsQuirnel;
@@ -70,6 +71,12 @@ void Rescuer::NameMapNode() {
         note.name = kRevisionNoteName;
         revisionNoteId_ = names.IdOf(note, true);
     }
+    // The names the store object and the rows serve the account and the
+    // items' places under.
+    for (const char16_t* name : {kDamageAccountName, kDamageItemsLostName, kItemLocatorName}) {
+        report.name = name;
+        names.IdOf(report, true);
+    }
     nodes_[kNidNameToIdMap].node = PcNode(names.ToProps());
 }
 
@@ -78,6 +85,7 @@ uint32_t Rescuer::SpecialFolder(uint32_t* nid, const char* name) {
     *nid = FreshNid(kNidTypeNormalFolder);
     nodes_[*nid] = {kNidIpmSubtree, PcNode({UnicodeValue(kTagDisplayName, name)})};
     folderParent_[*nid] = kNidIpmSubtree;
+    folders_[*nid].name = name;
     return *nid;
 }
 
@@ -88,15 +96,15 @@ void Rescuer::Folders() {
         std::vector<PropValue> props;
         std::vector<std::string> lost;
         bool read = SoundProps(file_.ReadNode(entry), &props, &lost);
-        if (!lost.empty() || !read) {
-            std::string why = lost.empty() ? "" : lost.front();
-            Note("folder " + HexNid(nid) + ": " + why);
-        }
+        if (!read) FolderIssue(nid, "its folder object cannot be read");
+        else if (!lost.empty()) FolderIssue(nid, "its folder object is damaged (" + lost.front() + ")");
         bool named = FindValue(props, kTagDisplayName) != nullptr || FindValue(props, kTagDisplayName8) != nullptr;
         if (!named && nid != kNidRootFolder) {
             SetValue(props, UnicodeValue(kTagDisplayName, "Recovered folder " + HexNid(nid)));
             ++stats_->recoveredFolders;
+            FolderIssue(nid, "its name cannot be read; it is named \"Recovered folder " + HexNid(nid) + "\"");
         }
+        NoteFolderFacts(nid, props);
         nodes_[nid].node = PcNode(props);
         parentOf[nid] = entry.nidParent;
     }
@@ -115,21 +123,20 @@ void Rescuer::Folders() {
             SetValue(props, UnicodeValue(kTagDisplayName, "Recovered folder " + HexNid(nid)));
         nodes_[nid].node = PcNode(props);
         parentOf[nid] = entry.nidParent;
+        NoteFolderFacts(nid, props);
         // The fixed folders have one place only, wherever they were found.
         if (nid == kNidIpmSubtree || nid == kNidSearchRoot || nid == kNidSpamSearchFolder) continue;
         strayFolders_.insert(nid);
         ++stats_->recoveredFolders;
-        Note("folder " + HexNid(nid) + " is found only outside the node index; it is placed below \"" +
-             kRecoveredFoldersName + "\"");
     }
     if (parentOf.count(kNidRootFolder) != 0 && strayFolders_.count(kNidRootFolder) != 0) strayFolders_.erase(kNidRootFolder);
     if (parentOf.count(kNidRootFolder) == 0) {
-        Note("the root folder is missing; a new one stands in for it");
+        Note("The root folder is missing; a new one stands in for it");
         nodes_[kNidRootFolder].node = PcNode({UnicodeValue(kTagDisplayName, "")});
     }
     parentOf[kNidRootFolder] = kNidRootFolder;
     if (parentOf.count(kNidIpmSubtree) == 0) {
-        Note("the folder \"Top of Personal Folders\" is missing; a new one stands in for it");
+        Note("The folder \"Top of Personal Folders\" is missing; a new one stands in for it");
         nodes_[kNidIpmSubtree].node = PcNode({UnicodeValue(kTagDisplayName, "Top of Personal Folders")});
         parentOf[kNidIpmSubtree] = kNidRootFolder;
     }
@@ -171,8 +178,8 @@ void Rescuer::Folders() {
             continue;
         }
         ++stats_->recoveredFolders;
-        Note("folder " + HexNid(nid) + " cannot be reached from the root; it is placed below \"" +
-             kRecoveredFoldersName + "\"");
+        FolderIssue(nid, std::string("it cannot be reached from the root (a folder above it is lost); it is placed "
+                                     "below \"") + kRecoveredFoldersName + "\"");
         parent = SpecialFolder(&recoveredFolders_, kRecoveredFoldersName);
     }
     // Whatever the links found, every folder must hang below the root: a
@@ -190,6 +197,9 @@ void Rescuer::Folders() {
 }
 
 bool Rescuer::Run(const StoreUid& fallbackUid, StoreModel* out, std::string* error) {
+    // The file's own damage (header, index pages, read errors) first, in
+    // the order the reader found it.
+    for (const std::string& problem : file_.Problems()) Note(problem);
     for (const auto& [nid, e] : file_.Nodes()) nextIndex_ = std::max(nextIndex_, NidIndex(nid) + 1);
     for (const NbtEntry& e : file_.StrayNodes())
         nextIndex_ = std::max(nextIndex_, NidIndex(static_cast<uint32_t>(e.nid)) + 1);
@@ -206,8 +216,10 @@ bool Rescuer::Run(const StoreUid& fallbackUid, StoreModel* out, std::string* err
         Node whole;
         std::string why;
         if (WholeNode(file_.ReadNode(r->second), &whole, &why)) nodes_[kNidReceiveFolderTable].node = std::move(whole);
-        else Note("the receive folder table is damaged (" + why + "); the Inbox is not known");
+        else Note("The receive folder table is damaged (" + why + "); which folder is the Inbox is not known");
     }
+    AccountFolders();
+    AccountLostFolders();
     for (const auto& [nid, parent] : folderParent_) {
         nodes_[nid].parent = parent;
         if (NidType(nid) != kNidTypeNormalFolder) continue;
@@ -220,12 +232,12 @@ bool Rescuer::Run(const StoreUid& fallbackUid, StoreModel* out, std::string* err
     }
     // Damage above the items is told on the IPM subtree, where a copy and
     // a dump see it (the store object's own properties are not served).
-    if (!stats_->notes.empty() && reportId_ != 0) {
+    if (!stats_->structures.empty() && reportId_ != 0) {
         std::vector<PropValue> props;
         std::string why;
         if (ReadPropertyContext(nodes_[kNidIpmSubtree].node, &props, &why)) {
             std::string report = "The source file is damaged above its items:\n";
-            for (const std::string& n : stats_->notes) report += n + "\n";
+            for (const StructureLoss& n : stats_->structures) report += n.text + "\n";
             SetValue(props, UnicodeValue((uint32_t{reportId_} << 16) | 0x001F, report));
             nodes_[kNidIpmSubtree].node = PcNode(props);
         }

@@ -40,6 +40,12 @@ namespace mapi::pst::fmt {
 // PS_QUIRNEL {f3c4d0d7-b05b-4214-a817-a819212ea842}, as stored.
 extern const Guid kPsQuirnel;
 constexpr char16_t kDamageReportName[] = u"DamageReport";
+// The damage account on the store object (PT_MV_UNICODE, one record a
+// value) and the items each record knows lost (PT_MV_LONG, in step); a row's
+// place in the file (PT_UNICODE, "node 0x200024").
+constexpr char16_t kDamageAccountName[] = u"DamageAccount";
+constexpr char16_t kDamageItemsLostName[] = u"DamageItemsLost";
+constexpr char16_t kItemLocatorName[] = u"ItemLocator";
 constexpr char kDamageAttachmentName[] = "Quirnel damage report.txt";
 constexpr char kRecoveredItemsName[] = "Recovered items";
 constexpr char kRecoveredFoldersName[] = "Recovered folders";
@@ -56,6 +62,16 @@ struct RescueOptions {
     bool revisions = false;
 };
 
+// One structure of the file the reader could not use (a header field, an
+// index page, the store object, a folder or its tables, a name, what lay
+// beyond the file's end, an unreadable range): what was lost and what it
+// costs, in words for the user, with the number of items known to be lost
+// with it (0 when none are, or when that is not knowable).
+struct StructureLoss {
+    std::string text;
+    uint64_t itemsLost = 0;
+};
+
 struct RescueStats {
     size_t whole = 0;      // messages as stored
     size_t salvaged = 0;   // messages with a damage note
@@ -63,8 +79,8 @@ struct RescueStats {
     size_t recovered = 0;  // messages placed in "Recovered items"
     size_t recoveredFolders = 0;  // folders renamed or moved below "Recovered folders"
     size_t revisions = 0;  // older revisions of live messages offered
-    // One line per damage above the items (store, name map, folders).
-    std::vector<std::string> notes;
+    // The damage account: one record per structure lost, in the order found.
+    std::vector<StructureLoss> structures;
 };
 
 namespace rescue {

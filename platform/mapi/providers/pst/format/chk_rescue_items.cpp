@@ -124,27 +124,38 @@ void Rescuer::Messages() {
         uint32_t folder = entry.nidParent;
         bool placed = folderParent_.count(folder) != 0 && NidType(folder) == kNidTypeNormalFolder;
         if (!placed) folder = SpecialFolder(&recoveredItems_, kRecoveredItemsName);
+        size_t before = stats_->recovered;
         AddMessage(nid, folder, file_.ReadNode(entry), !placed);
+        if (!placed && NidType(nid) == kNidTypeNormalMessage) toRecovered_[entry.nidParent] += stats_->recovered - before;
     }
 }
 
 void Rescuer::LoadRows() {
     for (const auto& [folder, parent] : folderParent_) {
         if (NidType(folder) != kNidTypeNormalFolder) continue;
+        LoadHierarchy(folder);
         for (uint32_t type : {kNidTypeContentsTable, kNidTypeAssocContentsTable}) {
+            const char* which = type == kNidTypeContentsTable ? "contents table" : "table of hidden items";
             auto t = file_.Nodes().find(SiblingNid(folder, type));
-            if (t == file_.Nodes().end()) continue;
+            if (t == file_.Nodes().end()) {
+                // A folder found only by scanning may have lost its tables'
+                // index entries with its own.
+                if (file_.Nodes().count(folder) != 0) FolderIssue(folder, std::string("its ") + which + " is missing");
+                continue;
+            }
             Node table;
             std::string why;
             std::vector<uint32_t> ids;
             if (!WholeNode(file_.ReadNode(t->second), &table, &why) || !CheckTableContext(table, &ids, &why)) {
-                Note("the contents table of folder " + HexNid(folder) + " is damaged (" + why +
-                     "); items it listed whose nodes are damaged or gone cannot be named");
+                FolderIssue(folder, std::string("its ") + which + " cannot be read (" + why + ")");
                 continue;
             }
             tables_.push_back(std::move(table));
-            for (uint32_t id : ids)
-                if (IsMessageNid(id)) rows_[id] = {folder, tables_.size() - 1};
+            for (uint32_t id : ids) {
+                if (!IsMessageNid(id)) continue;
+                rows_[id] = {folder, tables_.size() - 1};
+                if (NidType(id) == kNidTypeNormalMessage) ++listedItems_[folder];
+            }
         }
     }
 }
@@ -238,9 +249,12 @@ void Rescuer::Strays() {
         bool listed = keep && row != rows_.end() && row->second.folder == entry.nidParent;
         uint32_t folder = listed || inRecoveredFolder ? entry.nidParent
                                                       : SpecialFolder(&recoveredItems_, kRecoveredItemsName);
+        size_t before = stats_->recovered;
         AddMessage(id, folder, std::move(node), true,
                    "found outside the file's current node index: an item lost from its folder or a deleted "
                    "item; it may not be the item's last state");
+        if (folder == recoveredItems_ && NidType(nid) == kNidTypeNormalMessage)
+            toRecovered_[entry.nidParent] += stats_->recovered - before;
     }
 }
 

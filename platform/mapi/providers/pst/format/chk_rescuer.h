@@ -57,6 +57,20 @@ private:
     void Messages();
     void ListedButGone();
     void Strays();
+    // The folders' part of the damage account (chk_rescue_account.cpp):
+    // what each folder lost of itself and of its items, and the folders
+    // known only from their parent's list of subfolders.
+    void NoteFolderFacts(uint32_t folder, const std::vector<PropValue>& props);
+    void LoadHierarchy(uint32_t folder);
+    void AccountFolders();
+    void AccountLostFolders();
+    // A folder's path from the IPM subtree ("\Inbox\Reports"), or from
+    // the root for one outside it.
+    std::string FolderPath(uint32_t folder) const;
+    // "Folder \Inbox (folder 0x8022)"
+    std::string FolderLabel(uint32_t folder) const;
+    // Damage of one folder, told in its record of the account.
+    void FolderIssue(uint32_t folder, std::string issue) { folders_[folder].issues.push_back(std::move(issue)); }
     // node is taken over: a whole message keeps its pages as they were read.
     void AddMessage(uint32_t nid, uint32_t folder, CheckedNode&& node, bool recovered,
                     const std::string& origin = "");
@@ -69,7 +83,9 @@ private:
     void AddSalvaged(uint32_t nid, uint32_t folder, SalvagedMessage m);
     void DropNamesIfLost(SalvagedMessage* m);
     uint32_t FreshNid(uint32_t type) { return MakeNid(type, nextIndex_++); }
-    void Note(std::string line) { stats_->notes.push_back(std::move(line)); }
+    void Note(std::string line, uint64_t itemsLost = 0) {
+        stats_->structures.push_back({std::move(line), itemsLost});
+    }
 
     const CheckedFile& file_;
     RescueStats* stats_;
@@ -77,6 +93,18 @@ private:
     RescueOptions options_;
     NodeSet nodes_;
     std::map<uint32_t, std::vector<PropValue>> rowsOnly_;  // of the messages left in the file
+    // What the account needs of each folder, from its own properties or
+    // (for a folder that is lost) from its parent's list of subfolders.
+    struct FolderFacts {
+        std::string name;
+        int64_t contentCount = -1;  // PR_CONTENT_COUNT; -1 when unknown
+        uint32_t parent = 0;        // set for folders known from a list only
+        std::vector<std::string> issues;
+    };
+    std::map<uint32_t, FolderFacts> folders_;
+    std::map<uint32_t, FolderFacts> listedFolders_;  // rows of hierarchy tables, by folder
+    std::map<uint32_t, size_t> listedItems_;  // normal items a readable contents table lists
+    std::map<uint32_t, size_t> toRecovered_;  // items of a folder placed in "Recovered items"
     uint16_t reportId_ = 0;
     uint16_t revisionNoteId_ = 0;  // only when revisions are offered
     bool namesLost_ = false;  // named properties cannot be named
