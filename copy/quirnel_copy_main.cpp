@@ -29,7 +29,7 @@ constexpr int kExitUsage = 64;
 
 constexpr char kUsage[] =
     "usage: quirnel-copy --source NAME --target NAME [--query TEXT] [--dry-run] [--again]\n"
-    "                    [--verify]\n"
+    "                    [--verify] [--progress]\n"
     "       quirnel-copy --batch FILE [--jobs N] [--query TEXT] [--batch-dir DIR]\n"
     "Copies every folder and item of store SOURCE into store TARGET of the profile;\n"
     "with --batch, one copy per line of FILE (a source and a target), N at a time.\n"
@@ -37,6 +37,7 @@ constexpr char kUsage[] =
     "  --dry-run     show per folder what would be copied, write nothing\n"
     "  --again       copy items the target received in an earlier run all the same\n"
     "  --verify      compare every copied item with its source afterwards\n"
+    "  --progress    progress lines on standard error also when it is not a terminal\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
     "Exit status: 0 every selected item copied or already there, 1 a run-ending\n"
@@ -93,6 +94,10 @@ std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, con
         if (arg == "--dry-run" || arg == "--again" || arg == "--verify") {
             (arg == "--dry-run" ? options.dryRun : arg == "--again" ? options.again
                                                                     : options.verify) = true;
+            continue;
+        }
+        if (arg == "--progress") {
+            options.progress = true;
             continue;
         }
         std::string value;
@@ -189,7 +194,8 @@ int main(int argc, char** argv) {
     for (const std::string& warning : mapi::LastLogonWarnings())
         for (const std::string* name : {&options->source, &options->target})
             if (warning.rfind("store \"" + *name + "\" ", 0) == 0)
-                std::fprintf(stderr, "quirnel-copy: %s\n", warning.c_str());
+                std::fprintf(stderr, "quirnel-copy: %s\n",
+                             quirnel::CActivityLog::Escaped(warning).c_str());
 
     quirnel::CConsoleHost host(*options, g_stop, g_interrupted, stdout, stderr);
     SetMessageBoxHandler([&host](const std::string& caption, const std::string& text) {
