@@ -54,7 +54,7 @@ std::vector<std::string> CompareMessages(IMessage* source, IMessage* copy, Targe
     for (const std::string& line : b)
         if (balance[line] < 0) {
             ++balance[line];
-            if (!AddedByTarget(kind, line, a)) differences.push_back("+ " + line);
+            if (!AddedByTarget(kind, line)) differences.push_back("+ " + line);
         }
     // Equal lines in another order (a recipient or attachment moved), or
     // only what the target adds: a copy through MIME is rebuilt in the

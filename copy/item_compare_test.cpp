@@ -221,11 +221,14 @@ TEST(VerifyScope, EachKindOfTargetIsHeldToWhatItKeeps) {
     mimeHeaded.erase(mimeHeaded.begin() + 7);
     EXPECT_EQ(quirnel::KeptLines(TargetKind::Internet, headed, true), mimeHeaded);
 
-    // A Message-ID the conversion made up is the target's; a changed
-    // subject is a difference.
-    EXPECT_TRUE(quirnel::AddedByTarget(TargetKind::Internet, "0x1035001F=\"<x@y>\"", mime));
-    EXPECT_FALSE(quirnel::AddedByTarget(TargetKind::Internet, "0x0037001F=\"Ho\"", mime));
-    EXPECT_FALSE(quirnel::AddedByTarget(TargetKind::Complete, "0x1035001F=\"<x@y>\"", mime));
+    // Through MIME, what only the copy has is the conversion's (a
+    // Message-ID it made up, an address type from a header), unless it is
+    // a recipient or attachment more; a changed value shows on the
+    // source's side.
+    EXPECT_TRUE(quirnel::AddedByTarget(TargetKind::Internet, "0x1035001F=\"<x@y>\""));
+    EXPECT_TRUE(quirnel::AddedByTarget(TargetKind::Internet, "  0x3002001F=\"SMTP\""));
+    EXPECT_FALSE(quirnel::AddedByTarget(TargetKind::Internet, "recipient"));
+    EXPECT_FALSE(quirnel::AddedByTarget(TargetKind::Complete, "0x1035001F=\"<x@y>\""));
 }
 
 }  // namespace

@@ -324,15 +324,13 @@ bool HasTransportHeaders(const std::vector<std::string>& lines) {
     return false;
 }
 
-bool AddedByTarget(TargetKind kind, const std::string& copyLine,
-                   const std::vector<std::string>& sourceKept) {
+bool AddedByTarget(TargetKind kind, const std::string& copyLine) {
     if (kind != TargetKind::Internet) return false;
-    const size_t eq = copyLine.find('=');
-    if (eq == std::string::npos) return false;
-    const std::string key = copyLine.substr(0, eq + 1);
-    for (const std::string& line : sourceKept)
-        if (line.compare(0, key.size(), key) == 0) return false;
-    return true;
+    // A source value the copy lost or changed shows as a line only the
+    // source has; what only the copy has is the conversion's (an address
+    // type taken from a header, the type of a forwarded message), unless
+    // it is a whole recipient or attachment more.
+    return !IsMarker(Split(copyLine).text);
 }
 
 }  // namespace quirnel

@@ -44,9 +44,9 @@ std::vector<std::string> KeptLines(TargetKind kind, const std::vector<std::strin
 bool HasTransportHeaders(const std::vector<std::string>& lines);
 
 // For the Internet kind, true when a line only the copy has is one the
-// conversion adds: the source has no value of that property in that
-// place at all.
-bool AddedByTarget(TargetKind kind, const std::string& copyLine,
-                   const std::vector<std::string>& sourceKept);
+// conversion adds: a property line (a value of the source that the copy
+// lost or changed shows as a line only the source has), not a recipient or
+// attachment more.
+bool AddedByTarget(TargetKind kind, const std::string& copyLine);
 
 }  // namespace quirnel
