@@ -1,6 +1,9 @@
 // Formats activity lines and writes them to the host's list and the log file.
 #include "activity_log.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdarg>
 
@@ -9,7 +12,12 @@
 namespace quirnel {
 
 bool CActivityLog::Open(const std::string& path) {
-    m_file.reset(std::fopen(path.c_str(), "a"));
+    // The log names subjects and senders: readable by its owner alone.
+    m_file.reset();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    m_file.reset(::fdopen(fd, "a"));
+    if (!m_file) ::close(fd);
     return IsOpen();
 }
 

@@ -18,6 +18,12 @@ std::string OneLine(const std::string& text) {
         if (c == '\r' || c == '\n') {
             if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
             out += ' ';
+        } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            // A store name or a server's words must not drive the terminal.
+            static const char kHex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += kHex[static_cast<unsigned char>(c) >> 4];
+            out += kHex[c & 15];
         } else {
             out += c;
         }
@@ -36,12 +42,14 @@ CConsoleHost::CConsoleHost(ConsoleOptions options, std::atomic<bool>& stop,
       m_err(err) {}
 
 void CConsoleHost::SetProgressText(const std::string& text) {
+    const std::string shown = m_folder.empty() ? text : m_folder + ": " + text;
     if (!m_options.liveStatus) {
-        std::fprintf(m_err, "%s\n", text.c_str());
+        if (!m_options.progress) return;
+        std::fprintf(m_err, "%s\n", shown.c_str());
         std::fflush(m_err);
         return;
     }
-    m_status = text;
+    m_status = shown;
     ShowStatus();
 }
 

@@ -22,6 +22,9 @@ struct ConsoleOptions {
     // Progress as one status line redrawn in place (a terminal) instead of
     // one plain line per update.
     bool liveStatus = false;
+    // Plain progress lines when the status line is not live (--progress);
+    // without either, no progress is written.
+    bool progress = false;
 };
 
 // Not thread-safe: one run's worker (or the main thread) uses it. The stop
@@ -40,10 +43,14 @@ public:
     std::string QueryText() override { return m_options.query; }
     std::atomic<bool>& StopFlag() override { return m_stop; }
     bool StopRequestedBeforeRun() override { return m_interrupted.load(); }
+    // The text after the folder the run is in ("\\Inbox: 32 vom 250"), so
+    // that a line read in a log says where the run was.
     void SetProgressText(const std::string& text) override;
+    void OnItemProgress(const RunProgress& progress) override { m_folder = progress.folder; }
     void AppendActivityLine(const std::string& line) override;
     // "CAPTION: TEXT" on the error stream; line breaks inside the caption
-    // (ReportError's "\r\nin CONTEXT") become single blanks.
+    // (ReportError's "\r\nin CONTEXT") become single blanks, other control
+    // characters \xHH.
     void ShowMessageBox(const std::string& caption, const std::string& text) override;
 
     // Ends a live status line so that later output starts on a line of its
@@ -60,6 +67,7 @@ private:
     std::FILE* m_out;
     std::FILE* m_err;
     std::string m_status;
+    std::string m_folder;
     bool m_statusShown = false;
 };
 

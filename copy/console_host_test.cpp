@@ -28,21 +28,27 @@ struct Streams {
 
 TEST(ConsoleHost, WritesLinesToOutAndProgressAndBoxesToErr) {
     struct Case {
-        bool live;
+        bool live, progress;
         std::string err;
     } cases[] = {
-        {false,
-         "Folder creation\n0 vom 40\nQuery: bad query\nStart in Ctx: MAPI_E_NOT_FOUND\n"
-         "quirnel-copy: Please select source and target\n"},
+        // Progress lines only when asked for, each with the folder the
+        // run is in.
+        {false, false,
+         "Query: bad query\nStart in Ctx: MAPI_E_NOT_FOUND\n"
+         "quirnel-copy: Please select source and target\nStore: \"\\x1B[2Jx\\x09Y\"\n"},
+        {false, true,
+         "Folder creation\n\\A: 0 vom 40\nQuery: bad query\nStart in Ctx: MAPI_E_NOT_FOUND\n"
+         "quirnel-copy: Please select source and target\nStore: \"\\x1B[2Jx\\x09Y\"\n"},
         // A live status line is erased before other output and drawn again.
-        {true,
-         "\r\033[KFolder creation\r\033[K\r\033[KFolder creation\r\033[K0 vom 40"
-         "\r\033[KQuery: bad query\n\r\033[K0 vom 40\r\033[KStart in Ctx: MAPI_E_NOT_FOUND\n"
-         "\r\033[K0 vom 40\r\033[Kquirnel-copy: Please select source and target\n"
-         "\r\033[K0 vom 40\n"},
+        {true, false,
+         "\r\033[KFolder creation\r\033[K\r\033[KFolder creation\r\033[K\\A: 0 vom 40"
+         "\r\033[KQuery: bad query\n\r\033[K\\A: 0 vom 40\r\033[KStart in Ctx: MAPI_E_NOT_FOUND\n"
+         "\r\033[K\\A: 0 vom 40\r\033[Kquirnel-copy: Please select source and target\n"
+         "\r\033[K\\A: 0 vom 40\r\033[KStore: \"\\x1B[2Jx\\x09Y\"\n"
+         "\r\033[K\\A: 0 vom 40\n"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.live);
+        SCOPED_TRACE(std::to_string(c.live) + std::to_string(c.progress));
         Streams s;
         std::atomic<bool> stop{false};
         std::atomic<bool> interrupted{false};
@@ -51,6 +57,7 @@ TEST(ConsoleHost, WritesLinesToOutAndProgressAndBoxesToErr) {
         options.target = "B";
         options.query = "q";
         options.liveStatus = c.live;
+        options.progress = c.progress;
         quirnel::CConsoleHost host(options, stop, interrupted, s.out, s.err);
         EXPECT_EQ(host.SourceStoreName(), "A");
         EXPECT_EQ(host.TargetStoreName(), "B");
@@ -58,10 +65,14 @@ TEST(ConsoleHost, WritesLinesToOutAndProgressAndBoxesToErr) {
 
         host.SetProgressText("Folder creation");
         host.AppendActivityLine("Copy folder \\A to A");
+        quirnel::RunProgress progress;
+        progress.folder = "\\A";
+        host.OnItemProgress(progress);
         host.SetProgressText("0 vom 40");
         host.ShowMessageBox("Query", "bad query");
         host.ShowMessageBox("Start\r\nin Ctx", "MAPI_E_NOT_FOUND");
         host.ShowMessageBox("", "Please select source and target");
+        host.ShowMessageBox("Store", "\"\x1b[2Jx\tY\"");
         host.FinishStatus();
 
         EXPECT_EQ(ReadAll(s.out), "Copy folder \\A to A\n");

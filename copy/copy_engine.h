@@ -50,6 +50,7 @@
 #include "listing_spool.h"
 #include "row_batches.h"
 #include "target_index.h"
+#include "verify_scope.h"
 
 namespace quirnel {
 
@@ -91,8 +92,10 @@ public:
     // CCopyHost::OnRunFinished).
     RunOutcome LastOutcome() const { return m_outcome; }
     const CopyLedger& LastLedger() const { return m_ledger; }
-    // Items the last run's verification found different from their source.
+    // Items the last run's verification found different from their source,
+    // and the items it compared.
     uint64_t LastDifferences() const { return m_differences; }
+    uint64_t LastCompared() const { return m_compared; }
 
     // How many items the target store named targetName already received
     // from the store named sourceName (by the provenance of each copy), so
@@ -110,7 +113,11 @@ public:
     static constexpr std::chrono::milliseconds kProgressInterval{100};
 
 private:
-    struct StoreNotFound {};
+    // name is the display name no store of the session has; empty when no
+    // store can serve (none chosen, or source and target chosen alike).
+    struct StoreNotFound {
+        std::string name;
+    };
 
     // The run between opening the log and the summary: stores, checks, walk.
     // Throws StoreNotFound and CMAPIException.
@@ -142,7 +149,8 @@ private:
     // when there is a query to call them.
     bool CheckQuery(const IMAPIFolderPtr& sourceRoot);
     // Shows the "Query" box and ends the run when the compile failed, left
-    // text unread or made no condition; false when the query is usable.
+    // text unread, made no condition or made one no store can evaluate;
+    // false when the query is usable.
     bool RefuseQuery(const RestrictionCompiler& compiler);
     // Logs and counts the source store's account of its damage (the
     // records its reader could not repair); run_damage.cpp.
@@ -263,6 +271,9 @@ private:
     RunOutcome m_outcome = RunOutcome::Completed;
     CopyLedger m_ledger;
     uint64_t m_differences = 0;
+    // Items the verification compared, and what it compared of each.
+    uint64_t m_compared = 0;
+    TargetKind m_targetKind = TargetKind::Complete;
     RunProgress m_progress;
     std::chrono::steady_clock::time_point m_lastProgress;
     // A run-ending failure was reported: the walk winds down like a stop.

@@ -518,11 +518,12 @@ TEST_F(CopyEngineTest, AStoreNameThatIsNotInTheSessionEndsTheRunWithABox) {
     struct Case {
         std::string source, target;
         std::vector<std::string> opened;
+        std::string missing;  // the name the box names
     } cases[] = {
-        {"Missing", "Target", {}},  // the target is not even looked up
-        {"", "Target", {}},
-        {"Source", "target", {"store:Source"}},                  // names compare case-sensitively
-        {"Source", "Source", {"store:Source", "store:Source"}},  // a store into itself
+        {"Missing", "Target", {}, "Missing"},  // the target is not even looked up
+        {"", "Target", {}, ""},
+        {"Source", "target", {"store:Source"}, "target"},  // names compare case-sensitively
+        {"Source", "Source", {"store:Source", "store:Source"}, ""},  // a store into itself
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source + " -> " + c.target);
@@ -532,8 +533,11 @@ TEST_F(CopyEngineTest, AStoreNameThatIsNotInTheSessionEndsTheRunWithABox) {
         host.target = c.target;
 
         EXPECT_EQ(Run(), RunOutcome::Failed);
-        EXPECT_EQ(host.boxes, (std::vector<std::pair<std::string, std::string>>{
-                                  {"", "Please select source and target"}}));
+        const std::string text =
+            c.missing.empty() ? "Please select source and target"
+                              : "Please select source and target: no store is named \"" +
+                                    c.missing + "\"";
+        EXPECT_EQ(host.boxes, (std::vector<std::pair<std::string, std::string>>{{"", text}}));
         EXPECT_EQ(m_session->opened, c.opened);
         EXPECT_TRUE(host.lines.empty());
         EXPECT_EQ(ItemsBelow(Dst()), 0u);

@@ -64,6 +64,8 @@ void CCopyEngine::RunCopy() {
     m_outcome = RunOutcome::Completed;
     m_ledger = CopyLedger();
     m_differences = 0;
+    m_compared = 0;
+    m_targetKind = TargetKind::Complete;
     m_progress = RunProgress();
     m_ended = false;
     m_firstDamage.clear();
@@ -84,9 +86,15 @@ void CCopyEngine::RunCopy() {
     } catch (const CMAPIException& e) {
         m_outcome = RunOutcome::Failed;
         e.ReportError("Start");
-    } catch (const StoreNotFound&) {
+    } catch (const StoreNotFound& e) {
         m_outcome = RunOutcome::Failed;
-        m_host.ShowMessageBox(std::string(), kSelectStores);
+        // A name typed on a command line can be wrong; one chosen from the
+        // dialog's lists is never missing, only not chosen.
+        m_host.ShowMessageBox(std::string(),
+                              e.name.empty() ? std::string(kSelectStores)
+                                             : std::string(kSelectStores) +
+                                                   ": no store is named \"" +
+                                                   CActivityLog::Escaped(e.name) + "\"");
     } catch (...) {
         m_outcome = RunOutcome::Failed;
         m_host.ShowMessageBox(std::string(), kSelectStores);
@@ -103,9 +111,14 @@ void CCopyEngine::RunCopy() {
     if (m_ledger.items.salvaged > 0)
         LogLine("Salvaged: %llu of the copied items lost parts in the source; each is named above",
                 static_cast<unsigned long long>(m_ledger.items.salvaged));
-    if (m_options.verify && !m_options.dryRun)
-        LogLine("Verify: %llu item(s) differ from their source",
-                static_cast<unsigned long long>(m_differences));
+    if (m_options.verify && !m_options.dryRun) {
+        if (m_compared == 0)
+            LogLine("%s", "Verify: nothing was compared, no item was copied");
+        else
+            LogLine("Verify: %llu item(s) compared (%s), %llu differ",
+                    static_cast<unsigned long long>(m_compared), ScopeText(m_targetKind),
+                    static_cast<unsigned long long>(m_differences));
+    }
     m_progress.subject.clear();
     ReportProgress(true);
     if (m_ledger.Damaged()) LogLine("%s", m_ledger.DamageLine().c_str());
@@ -124,8 +137,9 @@ void CCopyEngine::Walk() {
     m_storeTarget = OpenStoreByName(targetName, targetId);
     // Both names find the first store of that name: copying a store into
     // itself would only double every item.
-    if (sourceName == targetName) throw StoreNotFound();
+    if (sourceName == targetName) throw StoreNotFound{};
     if (!CheckNotOneStore(sourceId, targetId)) return;
+    m_targetKind = TargetKindOf(m_storeTarget._rawInterface());
 
     CMapiBinary sourceRootId = m_storeSource.GetBinaryProp(PR_IPM_SUBTREE_ENTRYID);
     CMapiBinary targetRootId = m_storeTarget.GetBinaryProp(PR_IPM_SUBTREE_ENTRYID);
@@ -217,7 +231,7 @@ IMsgStorePtr CCopyEngine::OpenStoreByName(const std::string& name, CMapiBinary& 
         if (FAILED(hr)) throw CMAPIException(hr, nullptr);
         return IMsgStorePtr(store.get());
     }
-    throw StoreNotFound();
+    throw StoreNotFound{name};
 }
 
 }  // namespace quirnel

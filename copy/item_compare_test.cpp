@@ -168,4 +168,67 @@ TEST_F(ItemCompareTest, AFaithfulCopyIsCleanAndEachKindOfDifferenceIsReported) {
     EXPECT_NE(differences[1].find("3132333436"), std::string::npos) << differences[1];
 }
 
+// What each kind of target is held to, on the lines of one message's dump.
+TEST(VerifyScope, EachKindOfTargetIsHeldToWhatItKeeps) {
+    using quirnel::TargetKind;
+    const std::vector<std::string> source = {
+        "0x001A001E=\"IPM.Note\"",
+        "0x0037001E=\"Hi\"",
+        "0x0E070003=9",
+        "0x1000001E=\"text\\x0D\\x0A\"",
+        "0x30070040=2020-01-01T00:00:00",
+        "{00020329-0000-0000-C000-000000000046}:\"Keywords\":0x101E=[\"a\"]",
+        "recipient",
+        "  0x0C150003=1",
+        "  0x3001001E=\"Rita\"",
+        "  0x3002001E=\"SMTP\"",
+        "  0x3003001E=\"rita@example.com\"",
+        "attachment",
+        "  0x0E200003=5",
+        "  0x37010102=<3132>",
+        "  0x37050003=1",
+        "  0x370B0003=-1",
+    };
+    EXPECT_EQ(quirnel::KeptLines(TargetKind::Complete, source, false), source);
+
+    std::vector<std::string> pst = source;
+    pst.erase(pst.begin() + 15);  // the rendering position a .pst sets itself
+    pst.erase(pst.begin() + 12);  // and the size it computes
+    EXPECT_EQ(quirnel::KeptLines(TargetKind::PersonalFolders, source, false), pst);
+
+    // Through MIME: text types alike, the body's last line break and the
+    // creation time dropped, flags cut to read and unsent.
+    const std::vector<std::string> mime = {
+        "0x001A001F=\"IPM.Note\"",
+        "0x0037001F=\"Hi\"",
+        "0x0E070003=9",
+        "0x1000001F=\"text\"",
+        "{00020329-0000-0000-C000-000000000046}:\"Keywords\":0x101F=[\"a\"]",
+        "recipient",
+        "  0x0C150003=1",
+        "  0x3001001F=\"Rita\"",
+        "  0x3002001F=\"SMTP\"",
+        "  0x3003001F=\"rita@example.com\"",
+        "attachment",
+        "  0x37010102=<3132>",
+        "  0x37050003=1",
+    };
+    EXPECT_EQ(quirnel::KeptLines(TargetKind::Internet, source, false), mime);
+    // With transport headers in the source, they name the recipients.
+    std::vector<std::string> headed = source;
+    headed.insert(headed.begin() + 5, "0x007D001E=\"To: R <r@example.com>\"");
+    std::vector<std::string> mimeHeaded = mime;
+    mimeHeaded.erase(mimeHeaded.begin() + 7);
+    EXPECT_EQ(quirnel::KeptLines(TargetKind::Internet, headed, true), mimeHeaded);
+
+    // Through MIME, what only the copy has is the conversion's (a
+    // Message-ID it made up, an address type from a header), unless it is
+    // a recipient or attachment more; a changed value shows on the
+    // source's side.
+    EXPECT_TRUE(quirnel::AddedByTarget(TargetKind::Internet, "0x1035001F=\"<x@y>\""));
+    EXPECT_TRUE(quirnel::AddedByTarget(TargetKind::Internet, "  0x3002001F=\"SMTP\""));
+    EXPECT_FALSE(quirnel::AddedByTarget(TargetKind::Internet, "recipient"));
+    EXPECT_FALSE(quirnel::AddedByTarget(TargetKind::Complete, "0x1035001F=\"<x@y>\""));
+}
+
 }  // namespace

@@ -288,6 +288,7 @@ void CCopyEngine::VerifyCopies(const std::string& path, const IMAPIFolderPtr& so
     } catch (const CMAPIException& e) {
         LogFitted("Verify ", path, std::string(": ") + GetErrorName(e.m_hr));
         m_differences += copied.size();
+        m_compared += copied.size();
         return;
     }
     for (const CopiedItem& item : copied) {
@@ -300,11 +301,12 @@ void CCopyEngine::VerifyCopies(const std::string& path, const IMAPIFolderPtr& so
                 // The key is the 16-byte store identity, then the entry id.
                 CInterfaceRef<IMessage> original = OpenMessage(source, item.key.substr(16));
                 CInterfaceRef<IMessage> copy = OpenMessage(target, targetId);
-                differences = CompareMessages(original.get(), copy.get());
+                differences = CompareMessages(original.get(), copy.get(), m_targetKind);
             }
         } catch (const CMAPIException& e) {
             differences.push_back(std::string("cannot be opened: ") + GetErrorName(e.m_hr));
         }
+        ++m_compared;
         if (differences.empty()) continue;
         ++m_differences;
         LogFitted("Differs ", path + "\\" + item.subject, ":");

@@ -39,17 +39,26 @@ TEST_F(QuirnelCopyTest, TheCopyHasTheSourcesFoldersItemsAndProperties) {
     }
     const size_t items = ItemBlocks(copy).size();
     const std::string folders = std::to_string(FolderLines(source).size());
-    expected.push_back("Verify: 0 item(s) differ from their source");
+    expected.push_back("Verify: " + std::to_string(items) +
+                       " item(s) compared (every property), 0 differ");
     expected.push_back("Summary: listed " + std::to_string(items) +
                        ", filtered 0, already there 0, copied " + std::to_string(items) +
                        ", failed 0; folders copied " + folders + ", skipped 0");
     EXPECT_EQ(SplitLines(run.out), expected);
     EXPECT_EQ(SplitLines(Slurp(s_dir / "quirnel.log")), expected);
+    // The log names subjects and senders: for its owner alone, as are the
+    // stores.
+    EXPECT_EQ(fs::status(s_dir / "quirnel.log").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
 
     // Run again: everything is there already, nothing is added; a dry run
     // says so and leaves the file as it was, byte for byte.
-    ToolRun again = Copy({"--source", "Source", "--target", m_target});
+    ToolRun again = Copy({"--source", "Source", "--target", m_target, "--verify"});
     EXPECT_EQ(again.status, 0) << again.err;
+    // Nothing copied is nothing compared, not "0 differ".
+    EXPECT_NE(again.out.find("\nVerify: nothing was compared, no item was copied\n"),
+              std::string::npos)
+        << again.out;
     EXPECT_EQ(SplitLines(again.out).back(), "Summary: listed " + std::to_string(items) +
                                                 ", filtered 0, already there " +
                                                 std::to_string(items) +
@@ -63,6 +72,39 @@ TEST_F(QuirnelCopyTest, TheCopyHasTheSourcesFoldersItemsAndProperties) {
     EXPECT_EQ(Slurp(s_dir / (m_target + ".qdb")), before);
     // The source was only read.
     EXPECT_EQ(Slurp(s_dir / "source.qdb"), sourceFile);
+}
+
+TEST_F(QuirnelCopyTest, AVerifiedCopyIntoEveryKindOfTargetHasNoDifferences) {
+    // Multipart mail (HTML beside plain text, attachments, forwarded
+    // mail), contacts and appointments, into each kind of store that
+    // keeps less than every property or sets some itself.
+    ToolRun sample = Tool(MAPIPROFILE_BIN, {"sample", m_target + "Src",
+                                            (s_dir / (m_target + "Src.qdb")).string(), "--items",
+                                            "150", "--seed", "5"});
+    ASSERT_EQ(sample.status, 0) << sample.err;
+    const struct {
+        std::string kind, file, scope;
+    } kinds[] = {
+        {"pst", "kind.pst", "every property but those the file sets itself"},
+        {"maildir", "kind.maildir", "what an Internet message carries"},
+        {"mbox", "kind.mbox", "what an Internet message carries"},
+        {"eml", "kind.eml", "what an Internet message carries"},
+    };
+    for (const auto& k : kinds) {
+        SCOPED_TRACE(k.kind);
+        const std::string target = m_target + "_" + k.kind;
+        ToolRun made = Tool(MAPIPROFILE_BIN, {"create", target, (s_dir / (target + k.file)).string(),
+                                              "--kind", k.kind});
+        ASSERT_EQ(made.status, 0) << made.err;
+        ToolRun run = Copy({"--source", m_target + "Src", "--target", target, "--verify"});
+        Summary counts = SummaryOf(run.out);
+        EXPECT_GT(counts.copied, 100);
+        EXPECT_NE(run.out.find("\nVerify: " + std::to_string(counts.copied) + " item(s) compared (" +
+                               k.scope + "), 0 differ\n"),
+                  std::string::npos)
+            << run.out;
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
 }
 
 TEST_F(QuirnelCopyTest, SpecialFoldersMapOntoTheTargetsOwn) {
@@ -217,7 +259,7 @@ TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
         {{"--version"}, 0, ""},
         {{"--source", "Nowhere", "--target", "Source"},
          1,
-         "quirnel-copy: Please select source and target\n"},
+         "quirnel-copy: Please select source and target: no store is named \"Nowhere\"\n"},
         {{"--source", "Source", "--target", "Source"},
          1,
          "quirnel-copy: Please select source and target\n"},
@@ -232,7 +274,17 @@ TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
         {{"--source", "Source", "--target", "X", "--query", "MessageSize > abc"},
          2,
          "Not a number: \"abc\""},
+        // Compiled, but no store can evaluate them: refused before the
+        // first folder is made.
+        {{"--source", "Source", "--target", "X", "--query", "MessageSize > 0x7fffffffffffffff"},
+         2,
+         "Query: The query cannot be evaluated (MAPI_E_TOO_COMPLEX)"},
+        {{"--source", "Source", "--target", "X", "--query",
+          "Subject = prefix loose ignorespace substring ignorecase \"x\""},
+         2,
+         "Query: The query cannot be evaluated (MAPI_E_TOO_COMPLEX)"},
     };
+    const std::vector<std::string> foldersBefore = FolderLines(Dump(m_target));
     for (const Case& c : cases) {
         std::string command = Environment() + Quoted(QUIRNEL_COPY_BIN);
         for (const std::string& a : c.args) command += " " + Quoted(a == "X" ? m_target : a);
@@ -255,9 +307,8 @@ TEST_F(QuirnelCopyTest, ExitStatusesAndMessages) {
     EXPECT_NE(help.out.find("--dry-run"), std::string::npos);
     ToolRun version = Copy({"--version"});
     EXPECT_EQ(version.out.rfind("quirnel-copy ", 0), 0u) << version.out;
-    // Nothing of the refused runs reached the target.
-    for (const std::string& line : FolderLines(Dump(m_target)))
-        EXPECT_EQ(line.find(" items=0") != std::string::npos, true) << line;
+    // Nothing of the refused runs reached the target, not even a folder.
+    EXPECT_EQ(FolderLines(Dump(m_target)), foldersBefore);
 
     ToolRun noProfile = Tool("env", {"MAPI_PROFILE=" + (s_dir / "missing.ini").string(),
                                      QUIRNEL_COPY_BIN, "--source", "Source", "--target", "T"});

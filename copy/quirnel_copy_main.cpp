@@ -31,7 +31,7 @@ constexpr int kExitUsage = 64;
 
 constexpr char kUsage[] =
     "usage: quirnel-copy --source NAME --target NAME [--query TEXT] [--dry-run] [--again]\n"
-    "                    [--verify] [--recover revisions]\n"
+    "                    [--verify] [--recover revisions] [--progress]\n"
     "       quirnel-copy --batch FILE [--jobs N] [--query TEXT] [--batch-dir DIR]\n"
     "Copies every folder and item of store SOURCE into store TARGET of the profile;\n"
     "with --batch, one copy per line of FILE (a source and a target), N at a time.\n"
@@ -43,6 +43,7 @@ constexpr char kUsage[] =
     "  --recover revisions\n"
     "                offer the older versions of items a .pst source still holds, in\n"
     "                \"Recovered items\\Older versions\"\n"
+    "  --progress    progress lines on standard error also when it is not a terminal\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
     "Exit status: 0 every selected item copied or already there, 1 a run-ending\n"
@@ -103,6 +104,10 @@ std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, con
         if (arg == "--dry-run" || arg == "--again" || arg == "--verify") {
             (arg == "--dry-run" ? options.dryRun : arg == "--again" ? options.again
                                                                     : options.verify) = true;
+            continue;
+        }
+        if (arg == "--progress") {
+            options.progress = true;
             continue;
         }
         std::string value;
@@ -210,7 +215,8 @@ int main(int argc, char** argv) {
     for (const std::string& warning : mapi::LastLogonWarnings())
         for (const std::string* name : {&options->source, &options->target})
             if (warning.rfind("store \"" + *name + "\" ", 0) == 0)
-                std::fprintf(stderr, "quirnel-copy: %s\n", warning.c_str());
+                std::fprintf(stderr, "quirnel-copy: %s\n",
+                             quirnel::CActivityLog::Escaped(warning).c_str());
 
     quirnel::CConsoleHost host(*options, g_stop, g_interrupted, stdout, stderr);
     SetMessageBoxHandler([&host](const std::string& caption, const std::string& text) {

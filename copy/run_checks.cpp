@@ -6,6 +6,7 @@
 #include <random>
 
 #include <restriction_text.h>
+#include <runtime/restriction_eval.h>
 
 #include "copy_engine.h"
 
@@ -128,6 +129,13 @@ bool CCopyEngine::RefuseQuery(const RestrictionCompiler& compiler) {
     } else if (compiler.Restriction() == nullptr) {
         text = "The query names no condition to select items by. Nothing is copied by it; "
                "leave the query empty to copy every item.";
+    } else if (const HRESULT hr = mapi::ValidateRestriction(compiler.Restriction()); hr != S_OK) {
+        // Every store's tables make this check when the restriction is set:
+        // a query that fails it would fail in every folder, each made in the
+        // target first.
+        text = std::string("The query cannot be evaluated (") + GetErrorName(hr) +
+               "): it compares a property with a value of another kind or out of its range, "
+               "or asks for a search mode no store offers. Nothing is copied by it.";
     } else {
         return false;
     }

@@ -9,6 +9,7 @@
 #include <mapitags.h>
 
 #include "mime/calendar.h"
+#include "mime/mime_bounds.h"
 #include "mime/mime_convert.h"
 #include "mime/vcard.h"
 
@@ -284,6 +285,30 @@ TEST(MimeConvert, BadInputFailsAloneOrReadsWhatThereIs) {
     std::string nested = "Subject: leaf\n\nbody\n";
     for (int i = 0; i < 40; ++i) nested = "Subject: level\nContent-Type: message/rfc822\n\n" + nested;
     EXPECT_EQ(ReadMime(nested, names, &item), MAPI_E_CORRUPT_DATA);
+
+    // A header field past its limit is left out with a note; the fields
+    // after it and the body stay.
+    const ULONG notes = names.IdOf(ConversionNotesName());
+    item = ReadOrDie("Subject: kept\nX-Big: " + std::string(kMaxHeaderField, 'a') +
+                         "\n folded\nTo: r@example.org\n\nbody\n",
+                     names);
+    EXPECT_EQ(item.props.Text(PROP_ID(PR_SUBJECT)), "kept");
+    EXPECT_EQ(item.props.Text(PROP_ID(PR_BODY)), "body\r\n");
+    EXPECT_EQ(item.recipients.size(), 1u);
+    EXPECT_EQ(item.props.Text(PROP_ID(PR_TRANSPORT_MESSAGE_HEADERS)).value_or("X-Big").find("X-Big"),
+              std::string::npos);
+    EXPECT_NE(item.props.Text(notes).value_or("").find("\"X-Big\" of 1048592 bytes"),
+              std::string::npos);
+    // Multiparts past their limit: the message is cut before the first
+    // one too many, with a note.
+    std::string deep = "Subject: deep\n";
+    for (size_t i = 0; i < kMaxMultiparts + 5; ++i)
+        deep += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\n\n--b" +
+                std::to_string(i) + "\n";
+    item = ReadOrDie(deep + "Content-Type: text/plain\n\nleaf\n", names);
+    EXPECT_EQ(item.props.Text(PROP_ID(PR_SUBJECT)), "deep");
+    EXPECT_NE(item.props.Text(notes).value_or("").find("cut after its first 256 multipart"),
+              std::string::npos);
 
     // Dates no calendar holds: clamped to what FILETIME can say, no overflow.
     EXPECT_EQ(UnixFromFileTime(FileTimeFromUnix(INT64_MAX / 2)), (INT64_MAX - 116444736000000000LL) / 10000000LL);

@@ -8,6 +8,7 @@
 
 #include "mime/calendar.h"
 #include "mime/gmime_util.h"
+#include "mime/mime_bounds.h"
 #include "mime/mime_convert.h"
 #include "mime/vcard.h"
 
@@ -389,6 +390,9 @@ HRESULT ReadMime(std::string_view bytes, NameResolver& names, MailItem* out) {
     size_t skip = 0;
     while (skip < bytes.size() && (bytes[skip] == ' ' || bytes[skip] == '\t')) ++skip;
     bytes.remove_prefix(skip);
+    BoundedBytes bounded;
+    BoundMessage(bytes, &bounded);
+    bytes = bounded.bytes;
     // GMime copies the bytes into the stream it parses.
     GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
     GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
@@ -407,6 +411,7 @@ HRESULT ReadMime(std::string_view bytes, NameResolver& names, MailItem* out) {
     MailItem item;
     HRESULT hr = ReadMessage(message.get(), names, item, 0);
     if (FAILED(hr)) return hr;
+    for (const std::string& note : bounded.notes) AddConversionNote(names, item, note);
     *out = std::move(item);
     return S_OK;
 }

@@ -2,8 +2,10 @@
 // name, provider and path).
 #include "profile.h"
 
-#include <unistd.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -59,7 +62,22 @@ HRESULT Parse(std::istream& in, const std::string& path, std::vector<ProfileEntr
               std::string* error) {
     std::vector<ProfileEntry> entries;
     std::set<std::string> sections;
-    size_t sectionLine = 0;
+    // Names pick stores in the tools and the dialog: of two entries that
+    // share one, the second could never be chosen, and which one a run
+    // would take is a guess.
+    std::map<std::string, size_t> nameLines;
+    size_t sectionLine = 0, nameLine = 0;
+    // Checks the entry in hand once its section has ended.
+    auto finish = [&]() -> HRESULT {
+        HRESULT hr = FinishEntry(entries.back(), path, sectionLine, error);
+        if (FAILED(hr)) return hr;
+        auto [it, fresh] = nameLines.emplace(entries.back().displayName, nameLine);
+        if (fresh) return S_OK;
+        *error = Where(path, nameLine) + "the name \"" + entries.back().displayName +
+                 "\" is given to another store on line " + std::to_string(it->second) +
+                 "; names must be unique";
+        return MAPI_E_CORRUPT_DATA;
+    };
     std::string raw;
     size_t lineNo = 0;
     while (std::getline(in, raw)) {
@@ -78,7 +96,7 @@ HRESULT Parse(std::istream& in, const std::string& path, std::vector<ProfileEntr
                 return MAPI_E_CORRUPT_DATA;
             }
             if (!entries.empty()) {
-                HRESULT hr = FinishEntry(entries.back(), path, sectionLine, error);
+                HRESULT hr = finish();
                 if (FAILED(hr)) return hr;
             }
             ProfileEntry e;
@@ -105,7 +123,10 @@ HRESULT Parse(std::istream& in, const std::string& path, std::vector<ProfileEntr
         const std::string value = Trim(line.substr(eq + 1));
         ProfileEntry& e = entries.back();
         // Keys this version does not know are left for newer versions.
-        if (key == "name") e.displayName = value;
+        if (key == "name") {
+            e.displayName = value;
+            nameLine = lineNo;
+        }
         if (key == "provider") e.provider = value;
         if (key == "path") e.path = value;
     }
@@ -114,11 +135,40 @@ HRESULT Parse(std::istream& in, const std::string& path, std::vector<ProfileEntr
         return MAPI_E_NO_ACCESS;
     }
     if (!entries.empty()) {
-        HRESULT hr = FinishEntry(entries.back(), path, sectionLine, error);
+        HRESULT hr = finish();
         if (FAILED(hr)) return hr;
     }
     *out = std::move(entries);
     return S_OK;
+}
+
+// The file that writing path replaces: path itself, or the end of the
+// chain of links it starts (a link that dangles names the file to make).
+std::string WrittenPath(const std::string& path) {
+    std::string file = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(file, ec)) break;
+        const std::filesystem::path to = std::filesystem::read_symlink(file, ec);
+        if (ec) break;
+        file = to.is_absolute() ? to.string()
+                                : (std::filesystem::path(file).parent_path() / to).string();
+    }
+    return file;
+}
+
+// Makes dir and the folders above it that are missing, each for its owner
+// alone; an empty text when dir exists afterwards, else why not.
+std::string MakePrivateDirectories(const std::string& dir) {
+    std::error_code ec;
+    if (dir.empty() || std::filesystem::is_directory(dir, ec)) return std::string();
+    const std::string parent = std::filesystem::path(dir).parent_path().string();
+    if (parent != dir) {
+        std::string why = MakePrivateDirectories(parent);
+        if (!why.empty()) return why;
+    }
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return std::strerror(errno);
+    return std::string();
 }
 
 }  // namespace
@@ -171,27 +221,42 @@ HRESULT Profile::Save(const std::string& path, std::string* error) const {
     if (error == nullptr) error = &ignored;
     std::ostringstream text;
     text << "# Message stores of this user's sessions; see mapiprofile.\n";
+    std::set<std::string> names;
     for (const ProfileEntry& e : entries_) {
         if (HasLineBreak(e.section) || HasLineBreak(e.displayName) || HasLineBreak(e.provider) ||
             HasLineBreak(e.path) || e.section.find(']') != std::string::npos) {
             *error = "store \"" + e.displayName + "\": names and paths cannot hold line breaks";
             return MAPI_E_INVALID_PARAMETER;
         }
+        // Load would refuse the file.
+        if (!names.insert(e.displayName).second) {
+            *error = "two stores are named \"" + e.displayName + "\"";
+            return MAPI_E_INVALID_PARAMETER;
+        }
         text << "\n[" << e.section << "]\nname = " << e.displayName << "\nprovider = " << e.provider
              << "\npath = " << e.path << "\n";
     }
 
-    std::error_code ec;
-    const std::filesystem::path target(path);
-    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
-    if (ec) {
-        *error = target.parent_path().string() + ": cannot create folder: " + ec.message();
-        return MAPI_E_NO_ACCESS;
+    // A profile that is a link (kept with other settings elsewhere) stays
+    // one: the file it points to is replaced, not the link.
+    const std::string file = WrittenPath(path);
+    const std::filesystem::path target(file);
+    if (target.has_parent_path()) {
+        const std::string made = MakePrivateDirectories(target.parent_path().string());
+        if (!made.empty()) {
+            *error = target.parent_path().string() + ": cannot create folder: " + made;
+            return MAPI_E_NO_ACCESS;
+        }
     }
-    const std::string temp = path + ".tmp." + std::to_string(getpid());
-    FILE* f = std::fopen(temp.c_str(), "wb");
+    // The profile names every store and server of its user: it is made
+    // for its owner alone, the temporary file too.
+    const std::string temp = file + ".tmp." + std::to_string(getpid());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "wb");
     if (f == nullptr) {
         *error = temp + ": cannot be written: " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        std::remove(temp.c_str());
         return MAPI_E_NO_ACCESS;
     }
     const std::string data = text.str();
@@ -199,7 +264,7 @@ HRESULT Profile::Save(const std::string& path, std::string* error) const {
     ok = std::fflush(f) == 0 && ok;
     ok = fsync(fileno(f)) == 0 && ok;
     ok = std::fclose(f) == 0 && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!ok || std::rename(temp.c_str(), file.c_str()) != 0) {
         *error = path + ": cannot be written: " + std::strerror(errno);
         std::remove(temp.c_str());
         return MAPI_E_NO_ACCESS;

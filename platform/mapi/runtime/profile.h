@@ -2,7 +2,8 @@
 //
 // The file is $MAPI_PROFILE when that is set, otherwise
 // ${XDG_CONFIG_HOME:-~/.config}/quirnel/profile.ini. One section per store;
-// the section key is unique, display names need not be.
+// the section key and the display name are unique. The file and the
+// folders made for it are for their owner alone (modes 600 and 700).
 #pragma once
 
 #include <string>
@@ -22,12 +23,15 @@ public:
     // Reads the profile at path. MAPI_E_NOT_FOUND when there is no file;
     // MAPI_E_CORRUPT_DATA when it is malformed (a line that is neither a
     // section, a key=value pair, a comment nor blank; an entry without name,
-    // provider or path); MAPI_E_NO_ACCESS when it cannot be read. *error then
+    // provider or path; a name given to two entries); MAPI_E_NO_ACCESS when it cannot be read. *error then
     // says what is wrong, naming the file and line.
     static HRESULT Load(const std::string& path, Profile* out, std::string* error);
 
     // Writes the profile to path, creating its folder; replaces the file
-    // atomically so a crash never leaves half a profile.
+    // atomically so a crash never leaves half a profile. When path is a
+    // symbolic link, the file it leads to is replaced and the link stays.
+    // MAPI_E_INVALID_PARAMETER for a line break in an entry or a name given
+    // to two entries.
     HRESULT Save(const std::string& path, std::string* error) const;
 
     const std::vector<ProfileEntry>& Entries() const { return entries_; }

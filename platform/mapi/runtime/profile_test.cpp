@@ -37,19 +37,38 @@ TEST_F(ProfileTest, SaveAndLoadRoundTrip) {
     Profile p;
     EXPECT_EQ(p.Add("Personal Folders", "embedded", "/data/a.qdb").section, "store1");
     p.Add("Archive", "pst", "/data/archive = old.pst");
-    p.Add("Personal Folders", "embedded", "/data/b.qdb");  // names need not be unique
+    p.Add("Personal Folders", "embedded", "/data/b.qdb");
     EXPECT_TRUE(p.Remove("Archive"));
     EXPECT_FALSE(p.Remove("Archive"));
     EXPECT_EQ(p.Add("Again", "pst", "/x.pst").section, "store2");
 
     const std::string path = (dir_ / "new" / "folder" / "profile.ini").string();
     std::string error;
+    // Two stores of one name could not be told apart: not written.
+    EXPECT_EQ(p.Save(path, &error), MAPI_E_INVALID_PARAMETER);
+    EXPECT_NE(error.find("Personal Folders"), std::string::npos) << error;
+    EXPECT_TRUE(p.Remove("Personal Folders"));
+    EXPECT_TRUE(p.Remove("Personal Folders"));
+    p.Add("Personal Folders", "embedded", "/data/a.qdb");
+    ASSERT_EQ(p.Save(path, &error), S_OK) << error;
+    // For its owner alone, and so are the folders it made.
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(dir_ / "new").permissions(), fs::perms::owner_all);
+    // Saved through a link, the link stays and its file changes.
+    fs::create_symlink("new/folder/profile.ini", dir_ / "link.ini");
+    Profile linked = p;
+    linked.Add("Linked", "embedded", "/l.qdb");
+    ASSERT_EQ(linked.Save((dir_ / "link.ini").string(), &error), S_OK) << error;
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.ini"));
+    Profile viaFile;
+    ASSERT_EQ(Profile::Load(path, &viaFile, &error), S_OK) << error;
+    EXPECT_NE(viaFile.Find("Linked"), nullptr);
     ASSERT_EQ(p.Save(path, &error), S_OK) << error;
     Profile loaded;
     ASSERT_EQ(Profile::Load(path, &loaded, &error), S_OK) << error;
-    ASSERT_EQ(loaded.Entries().size(), 3u);
-    EXPECT_EQ(loaded.Entries()[1].path, "/data/b.qdb");
-    EXPECT_EQ(loaded.Entries()[2].displayName, "Again");
+    ASSERT_EQ(loaded.Entries().size(), 2u);
+    EXPECT_EQ(loaded.Entries()[0].displayName, "Again");
     ASSERT_NE(loaded.Find("Personal Folders"), nullptr);
     EXPECT_EQ(loaded.Find("Personal Folders")->path, "/data/a.qdb");
     EXPECT_EQ(loaded.Find("nobody"), nullptr);
@@ -58,7 +77,7 @@ TEST_F(ProfileTest, SaveAndLoadRoundTrip) {
     bad.Add("two\nlines", "embedded", "/x");
     EXPECT_EQ(bad.Save(path, &error), MAPI_E_INVALID_PARAMETER);
     ASSERT_EQ(Profile::Load(path, &loaded, &error), S_OK) << "the old file stays whole";
-    EXPECT_EQ(loaded.Entries().size(), 3u);
+    EXPECT_EQ(loaded.Entries().size(), 2u);
 }
 
 TEST_F(ProfileTest, ReadsCommentsBlankLinesAndUnknownKeys) {
@@ -89,6 +108,8 @@ TEST_F(ProfileTest, MalformedFilesNameFileAndLine) {
         {"[a]\nname = x\npath = p\n[b]\nname=y\nprovider=p\npath=q\n", ":1: ", "has no provider"},
         {"name = x\n", ":1: ", "outside"},
         {"[a]\nname=x\nprovider=p\npath=q\n[a]\n", ":5: ", "twice"},
+        {"[a]\nname=x\nprovider=p\npath=q\n[b]\nprovider=p\nname = x\npath=r\n", ":7: ",
+         "on line 2"},
         {"# ok\n[a\n", ":2: ", "[name]"},
         {"[a]\njust some words\n", ":2: ", "expected"},
         {"[]\n", ":1: ", "no name"},

@@ -15,7 +15,7 @@ namespace mapi {
 // One store of the profile.
 struct ProfileEntry {
     std::string section;      // unique key of the entry in the profile file
-    std::string displayName;  // PR_DISPLAY_NAME; need not be unique
+    std::string displayName;  // PR_DISPLAY_NAME; unique in a profile
     std::string provider;     // StoreProvider::Name() of its provider
     std::string path;         // the store file
 };

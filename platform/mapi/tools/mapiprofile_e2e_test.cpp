@@ -177,6 +177,32 @@ TEST_F(MapiprofileTest, CreateRefusesExistingFilesAndMakesPersonalFolderFiles) {
     EXPECT_EQ(list.out, "A\tembedded\t" + Path("a.qdb") + "\nC\tpst-writer\t" + Path("new.pst") + "\n");
 }
 
+TEST_F(MapiprofileTest, StoresAndTheProfileAreTheOwnersAloneAndNamesAreChecked) {
+    const fs::perms file = fs::perms::owner_read | fs::perms::owner_write;
+    ASSERT_EQ(Run({"create", "A", Path("a.qdb")}).status, 0);
+    ASSERT_EQ(Run({"create", "P", Path("p.pst")}).status, 0);
+    ASSERT_EQ(Run({"create", "M", Path("maildir"), "--kind", "maildir"}).status, 0);
+    EXPECT_EQ(fs::status(Path("a.qdb")).permissions(), file);
+    EXPECT_EQ(fs::status(Path("p.pst")).permissions(), file);
+    EXPECT_EQ(fs::status(Path("maildir")).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(profile_).permissions(), file);
+
+    // A refused name leaves no store behind.
+    const std::string before = Slurp(profile_);
+    ExpectFailure(Run({"create", "two\nlines", Path("b.qdb")}), 1, "line break");
+    EXPECT_FALSE(fs::exists(Path("b.qdb")));
+    EXPECT_EQ(Slurp(profile_), before);
+
+    // A hand-edited profile: a name that would drive the terminal is
+    // shown escaped; two entries of one name are an error naming the line.
+    std::ofstream(profile_) << "[s1]\nname = Red\x1b[31m\tX\nprovider = embedded\npath = "
+                            << Path("a.qdb") << "\n";
+    EXPECT_EQ(Run({"list"}).out, "Red\\x1B[31m\\x09X\tembedded\t" + Path("a.qdb") + "\n");
+    std::ofstream(profile_, std::ios::app)
+        << "[s2]\nname = Red\x1b[31m\tX\nprovider = embedded\npath = /x.qdb\n";
+    ExpectFailure(Run({"list"}), 1, ":6: the name");
+}
+
 TEST_F(MapiprofileTest, AddRefusesWhatIsNotAStoreAndLeavesItAlone) {
     std::ofstream(Path("notes.txt")) << "just some text, not a store\n";
     ExpectFailure(Run({"add", "Notes", Path("notes.txt")}), 1, "is not a message store");

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "error_text.h"
+#include "payload.h"
 #include "runtime/mapi_ptr.h"
 #include "runtime/profile.h"
 #include "runtime/provider.h"
@@ -28,6 +29,12 @@ bool LoadProfile(const CommandContext& ctx, Profile* profile) {
 // Display names pick a store in the tools and in the dialog's lists, so a
 // second store of a name already in the profile could never be chosen.
 bool NameIsFree(const CommandContext& ctx, const Profile& profile, const std::string& name) {
+    // The profile keeps one entry a line: checked before a store is made.
+    if (name.find_first_of("\r\n") != std::string::npos) {
+        ctx.err << "mapiprofile: a store name cannot hold a line break: '" << EscapeControls(name)
+                << "'\n";
+        return false;
+    }
     if (profile.Find(name) == nullptr) return true;
     ctx.err << "mapiprofile: the profile " << ctx.profilePath << " already has a store named '"
             << name << "'; choose another name or remove that store first\n";
@@ -100,6 +107,15 @@ bool OpenStore(const CommandContext& ctx, StoreProvider* provider, const std::st
     return true;
 }
 
+// Takes away a store that CreateStore made at path (which did not exist
+// before): a file with the files SQLite keeps beside it, or a directory.
+void RemoveNewStore(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+    for (const char* suffix : {"-wal", "-shm", "-journal"})
+        std::filesystem::remove(path + suffix, ec);
+}
+
 bool AddToProfile(const CommandContext& ctx, Profile& profile, const std::string& name,
                   StoreProvider* provider, const std::string& path) {
     profile.Add(name, provider->Name(), path);
@@ -111,8 +127,11 @@ bool AddToProfile(const CommandContext& ctx, Profile& profile, const std::string
 int RunList(const CommandContext& ctx) {
     Profile profile;
     if (!LoadProfile(ctx, &profile)) return 1;
+    // A hand-edited profile can hold anything; a name must not drive the
+    // terminal or add a column.
     for (const ProfileEntry& e : profile.Entries())
-        ctx.out << e.displayName << "\t" << e.provider << "\t" << e.path << "\n";
+        ctx.out << EscapeControls(e.displayName) << "\t" << EscapeControls(e.provider) << "\t"
+                << EscapeControls(e.path) << "\n";
     return 0;
 }
 
@@ -124,7 +143,10 @@ int RunCreate(const CommandContext& ctx, const std::string& name, const std::str
     std::string absolute = AbsolutePath(path);
     StoreProvider* provider = CreateStore(ctx, name, absolute, kind);
     if (provider == nullptr) return 1;
-    return AddToProfile(ctx, profile, name, provider, absolute) ? 0 : 1;
+    if (AddToProfile(ctx, profile, name, provider, absolute)) return 0;
+    // A store that no profile lists would only be found by chance.
+    RemoveNewStore(absolute);
+    return 1;
 }
 
 int RunAdd(const CommandContext& ctx, const std::string& name, const std::string& path) {

@@ -1,9 +1,11 @@
 // Objects, properties, named properties and receive folders of one store file.
 #include "store_core.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <random>
 
@@ -160,10 +162,20 @@ HRESULT StoreCore::Create(const std::string& path, const std::string& displayNam
         *error = "The file " + path + " already exists.";
         return MAPI_E_COLLISION;
     }
+    // Mail is private: the file is made for its owner alone before SQLite
+    // opens it, and SQLite gives its -wal and -shm files the mode of the
+    // database file.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = "The store file " + path + " cannot be created: " + std::strerror(errno) + ".";
+        return errno == EEXIST ? MAPI_E_COLLISION : MAPI_E_NO_ACCESS;
+    }
+    ::close(fd);
     std::unique_ptr<StoreCore> core(new StoreCore());
     int rc = core->db_.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (rc != SQLITE_OK) {
         *error = "The store file " + path + " cannot be created: " + sqlite3_errstr(rc) + ".";
+        RemoveStoreFiles(path);
         return rc == SQLITE_CANTOPEN ? MAPI_E_NO_ACCESS : HrFromSqlite(rc);
     }
     core->path_ = path;

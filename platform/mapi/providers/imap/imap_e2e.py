@@ -206,8 +206,13 @@ def main():
                     failures.append('add %s: %s' % (account, err))
                     continue
             started = time.monotonic()
-            rc, out, err = run(copy, '--source', source, '--target', account)
+            rc, out, err = run(copy, '--source', source, '--target', account, '--verify')
             took = time.monotonic() - started
+            # What went to the server comes back as it went, as far as an
+            # Internet message carries it.
+            if not re.search(r'(?m)^Verify: \d+ item\(s\) compared \(what an Internet message '
+                             r'carries\), 0 differ$', out):
+                failures.append('verify %s:\n%s' % (account, out[-3000:]))
             if user == 'gen':
                 whole_copy_took = took
             if rc != 0 or 'Error ' in out or 'Skip folder' in out:

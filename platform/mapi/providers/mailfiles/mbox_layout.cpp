@@ -21,6 +21,7 @@
 
 #include "providers/mailfiles/mail_layout.h"
 #include "providers/mailfiles/mbox_locks.h"
+#include "providers/mailfiles/mbox_scan.h"
 
 namespace mapi::mailfiles {
 
@@ -29,16 +30,6 @@ namespace {
 // The key of text before the first "From " line: not a message, but not
 // to be dropped silently either; reading it fails.
 constexpr const char* kLeadingGarbageKey = "garbage";
-
-bool StartsWithFrom(const std::string& text, size_t at) {
-    return text.compare(at, 5, "From ") == 0;
-}
-
-// "From " at the start of a line, after any number of '>'.
-bool IsQuotedFromLine(const std::string& text, size_t at) {
-    while (at < text.size() && text[at] == '>') ++at;
-    return StartsWithFrom(text, at);
-}
 
 class Mbox final : public MailLayout {
 public:
@@ -116,7 +107,7 @@ public:
             std::string text;
             hr = ReadRange(FileOf(folder), index->starts[i], index->ends[i], &text);
             if (FAILED(hr)) return hr;
-            *bytes = Unquote(text, 0, text.size());
+            *bytes = MboxUnquote(text, 0, text.size());
             *entry = ItemEntry{};
             entry->key = key;
             entry->size = bytes->size();
@@ -164,7 +155,7 @@ private:
         }
         const off_t start = size + static_cast<off_t>(out.size());
         out += FromLine();
-        out += Quote(bytes);
+        out += MboxQuote(bytes);
         HRESULT hr = WriteAll(fd.get(), out);
         if (FAILED(hr)) {
             // Take back what was written, so the file ends as it began.
@@ -251,47 +242,25 @@ private:
         return S_OK;
     }
 
-    // Every line that starts with "From " begins a message, as in every
-    // mbox reader; text before the first one is kept as a damaged item. The
-    // file is read in pieces: an mbox export can be larger than memory.
+    // The file is read in pieces: an mbox export can be larger than memory.
     static HRESULT Scan(int fd, Index* index) {
         constexpr size_t kChunk = 1 << 20;
         std::string buffer(kChunk, '\0');
-        std::vector<uint64_t> starts;
-        std::string line;  // the start of the current line, up to 5 bytes
-        bool lineStart = true, text = false;
+        MboxScanner scanner;
         uint64_t offset = 0;
         for (;;) {
             ssize_t n = ::pread(fd, buffer.data(), kChunk, static_cast<off_t>(offset));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return MAPI_E_DISK_ERROR;
             if (n == 0) break;
-            for (ssize_t i = 0; i < n; ++i, ++offset) {
-                const char c = buffer[static_cast<size_t>(i)];
-                if (lineStart) {
-                    line.clear();
-                    lineStart = false;
-                }
-                if (line.size() < 5) {
-                    line.push_back(c);
-                    if (line == "From ") starts.push_back(offset - 4);
-                }
-                // Anything but blanks before the first "From " is text that
-                // belongs to no message.
-                const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
-                const bool fromSoFar = line.size() <= 5 && std::string_view("From ").substr(0, line.size()) == line;
-                if (starts.empty() && !blank && !fromSoFar) text = true;
-                if (c == '\n') lineStart = true;
-            }
+            scanner.Feed(buffer.data(), static_cast<size_t>(n));
+            offset += static_cast<uint64_t>(n);
         }
-        index->size = static_cast<off_t>(offset);
-        if (text) {
-            starts.insert(starts.begin(), 0);
-            index->garbage = true;
-        }
-        index->starts = starts;
-        for (size_t i = 0; i < starts.size(); ++i)
-            index->ends.push_back(i + 1 < starts.size() ? starts[i + 1] : offset);
+        MboxScanner::Layout layout = scanner.Finish();
+        index->size = static_cast<off_t>(layout.size);
+        index->garbage = layout.garbage;
+        index->starts = std::move(layout.starts);
+        index->ends = std::move(layout.ends);
         return S_OK;
     }
 
@@ -302,45 +271,6 @@ private:
         char date[64];
         std::strftime(date, sizeof date, "%a %b %e %H:%M:%S %Y", &tm);
         return std::string("From MAILER-DAEMON ") + date + "\n";
-    }
-
-    static std::string Quote(const std::string& message) {
-        std::string out;
-        out.reserve(message.size() + 64);
-        size_t at = 0;
-        while (at < message.size()) {
-            size_t nl = message.find('\n', at);
-            const size_t end = nl == std::string::npos ? message.size() : nl + 1;
-            if (IsQuotedFromLine(message, at)) out.push_back('>');
-            out.append(message, at, end - at);
-            at = end;
-        }
-        if (out.empty() || out.back() != '\n') out.push_back('\n');
-        out.push_back('\n');  // the blank line before the next "From "
-        return out;
-    }
-
-    // The message between start and end: without its "From " line and the
-    // blank line that separates it from the next, one '>' taken from
-    // quoted "From " lines.
-    static std::string Unquote(const std::string& text, uint64_t start, uint64_t end) {
-        size_t at = static_cast<size_t>(start);
-        if (StartsWithFrom(text, at)) {
-            size_t nl = text.find('\n', at);
-            at = nl == std::string::npos || nl >= end ? end : nl + 1;
-        }
-        size_t stop = static_cast<size_t>(end);
-        if (stop >= at + 2 && text[stop - 1] == '\n' && text[stop - 2] == '\n') --stop;
-        std::string out;
-        out.reserve(stop - at);
-        while (at < stop) {
-            size_t nl = text.find('\n', at);
-            const size_t lineEnd = nl == std::string::npos || nl >= stop ? stop : nl + 1;
-            if (text[at] == '>' && IsQuotedFromLine(text, at)) ++at;
-            out.append(text, at, lineEnd - at);
-            at = lineEnd;
-        }
-        return out;
     }
 
     std::string root_;

@@ -194,7 +194,8 @@ bool WriteFile(const std::string& path, const NodeSet& nodes, Header header, std
     Bytes file;
     if (!LayOutFile(nodes, &header, &file, error)) return false;
     std::string temp = path + ".writing";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Mail is private: readable by its owner alone.
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         if (error != nullptr) *error = "cannot create " + temp + ": " + std::strerror(errno);
         return false;
