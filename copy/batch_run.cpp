@@ -19,9 +19,11 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "batch_file.h"
+#include "batch_targets.h"
 
 extern char** environ;
 
@@ -36,11 +38,17 @@ constexpr int kExitStopped = 4;
 constexpr int kExitUsage = 64;
 constexpr int kMaxJobs = 64;
 
-std::atomic<bool> g_batchStop{false};
+// How many stop requests (SIGINT, SIGTERM) the batch has received; each is
+// passed on to the running lines once.
+std::atomic<int> g_batchStops{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnBatchInterrupt(int) {
-    g_batchStop.store(true);
+    g_batchStops.fetch_add(1);
 }
+
+// How long the batch sleeps between looks at its children when none ended.
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
 
 struct Options {
     std::string file;
@@ -139,9 +147,21 @@ pid_t Start(const std::string& self, const Options& o, const BatchLine& line,
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    // The child starts with the stop signals blocked and unblocks them once
+    // its handler is in place: one that comes in between waits for the
+    // handler instead of killing a run that has not begun.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    posix_spawnattr_setsigmask(&attributes, &stops);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
     const int rc =
-        posix_spawn(&pid, self.c_str(), &actions, nullptr, argvList.data(), envList.data());
+        posix_spawn(&pid, self.c_str(), &actions, &attributes, argvList.data(), envList.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
 }
@@ -189,47 +209,74 @@ int RunBatchCommand(int argc, char** argv) {
                      ec.message().c_str());
         return kExitFailed;
     }
-    // Ctrl-C reaches the running children too (same process group), which
-    // stop after their item; the batch starts no further line.
+    // Ctrl-C reaches the running children too (same process group); a
+    // SIGINT or SIGTERM sent to the batch alone is passed on to them as
+    // SIGTERM, which a run takes like Ctrl-C. Either way each child ends
+    // after its item with its ledger, the batch starts no further line and
+    // waits for every child. A second request ends the children at once.
     struct sigaction action {};
     action.sa_handler = OnBatchInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 
+    const std::vector<std::string> targets = TargetKeys(lines);
     const std::string self = SelfPath(argv[0]);
     const auto begun = std::chrono::steady_clock::now();
     std::map<pid_t, Running> running;
-    size_t next = 0;
-    int completed = 0, incomplete = 0, notStarted = 0;
+    std::vector<bool> started(lines.size(), false);
+    size_t pending = lines.size();
+    int completed = 0, incomplete = 0, notStarted = 0, forwarded = 0;
     LedgerTotal total;
-    while (next < lines.size() || !running.empty()) {
-        while (!g_batchStop.load() && next < lines.size() &&
-               running.size() < static_cast<size_t>(o.jobs)) {
+    // A line may start when no running line writes its target; of those,
+    // the first in the file.
+    auto nextStartable = [&]() -> size_t {
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (started[i]) continue;
+            bool busy = false;
+            for (const auto& [pid, run] : running) busy = busy || targets[run.index] == targets[i];
+            if (!busy) return i;
+        }
+        return lines.size();
+    };
+    while (pending > 0 || !running.empty()) {
+        const bool stopping = g_batchStops.load() > 0;
+        for (; forwarded < g_batchStops.load(); ++forwarded)
+            for (const auto& [pid, run] : running) ::kill(pid, SIGTERM);
+        if (stopping && pending > 0) {
+            notStarted += static_cast<int>(pending);
+            pending = 0;
+        }
+        while (!stopping && pending > 0 && running.size() < static_cast<size_t>(o.jobs)) {
+            const size_t index = nextStartable();
+            if (index == lines.size()) break;
+            started[index] = true;
+            --pending;
+            const BatchLine& line = lines[index];
             char name[32];
-            std::snprintf(name, sizeof name, "line-%03d", lines[next].number);
+            std::snprintf(name, sizeof name, "line-%03d", line.number);
             const std::string dir = (std::filesystem::path(o.dir) / name).string();
             std::filesystem::create_directories(dir, ec);
-            const pid_t pid = ec ? -1 : Start(self, o, lines[next], dir);
+            const pid_t pid = ec ? -1 : Start(self, o, line, dir);
             if (pid < 0) {
-                std::printf("Line %d %s -> %s: could not be started\n", lines[next].number,
-                            lines[next].source.c_str(), lines[next].target.c_str());
+                std::printf("Line %d %s -> %s: could not be started\n", line.number,
+                            line.source.c_str(), line.target.c_str());
                 ++incomplete;
             } else {
-                running[pid] = Running{next, dir, std::chrono::steady_clock::now()};
+                running[pid] = Running{index, dir, std::chrono::steady_clock::now()};
             }
-            ++next;
-        }
-        if (g_batchStop.load() && next < lines.size()) {
-            notStarted += static_cast<int>(lines.size() - next);
-            next = lines.size();
         }
         if (running.empty()) continue;
         int status = 0;
-        const pid_t pid = ::waitpid(-1, &status, 0);
-        if (pid < 0) {
-            if (errno == EINTR) continue;
-            break;
+        const pid_t pid = ::waitpid(-1, &status, WNOHANG);
+        if (pid == 0 || (pid < 0 && errno == EINTR)) {
+            // Polled rather than blocked in waitpid: a stop request that
+            // came just before the wait would sit there until some child
+            // ended by itself.
+            std::this_thread::sleep_for(kPollInterval);
+            continue;
         }
+        if (pid < 0) break;
         auto found = running.find(pid);
         if (found == running.end()) continue;
         const BatchLine& line = lines[found->second.index];
@@ -254,7 +301,7 @@ int RunBatchCommand(int argc, char** argv) {
                 lines.size(), completed, incomplete, notStarted, seconds);
     if (total.ledgers > 0) std::printf("Total: %s\n", FormatLedger(total).c_str());
     std::fflush(stdout);
-    if (notStarted > 0) return kExitStopped;
+    if (g_batchStops.load() > 0) return kExitStopped;
     return incomplete > 0 ? kExitIncomplete : kExitCompleted;
 }
 

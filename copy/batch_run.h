@@ -6,9 +6,11 @@
 // Line K's output goes to DIR/line-K/output.txt and its activity log to
 // DIR/line-K/quirnel.log (DIR defaults to FILE.d). As each line ends, one
 // line names it, its exit status and its ledger; the last line is the total.
+// Lines whose targets are one store run one after another.
 // Exit status: 0 every line completed (status 0); 3 some line did not;
-// 4 stopped by Ctrl-C before every line ran; 1 the batch could not start;
-// 64 wrong usage.
+// 4 stopped (Ctrl-C, or SIGINT or SIGTERM to the batch: every running line
+// stops after its item and the batch waits for them); 1 the batch could not
+// start; 64 wrong usage.
 #pragma once
 
 namespace quirnel {

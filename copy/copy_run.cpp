@@ -110,6 +110,7 @@ void CCopyEngine::RunCopy() {
     LogLine("%s", m_ledger.SummaryLine().c_str());
     m_host.OnRunFinished(m_ledger, m_outcome);
     m_log.Close();
+    m_targetLock.Release();
     m_host.SetStartEnabled(true);
 }
 
@@ -130,6 +131,7 @@ void CCopyEngine::Walk() {
     IMAPIFolderPtr targetRoot = OpenFolder(m_storeTarget, targetRootId);
     if (!CheckQuery(sourceRoot)) return;
     if (!m_options.dryRun && !CheckTargetWritable()) return;
+    if (!m_options.dryRun && !LockTarget(targetId)) return;
 
     // A special folder that cannot be read is simply not mapped; its
     // identifier keeps the value of an earlier run.
