@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "batch_file.h"
+#include "batch_state.h"
 #include "batch_targets.h"
 
 extern char** environ;
@@ -56,6 +58,8 @@ struct Options {
     std::string query;
     bool haveQuery = false;
     int jobs = 1;
+    int shard = 0, shards = 1;
+    bool report = false;  // --batch-report FILE
 };
 
 bool Parse(int argc, char** argv, Options* o) {
@@ -72,8 +76,9 @@ bool Parse(int argc, char** argv, Options* o) {
             std::fprintf(stderr, "quirnel-copy: %s needs a value\n", key.c_str());
             return false;
         }
-        if (key == "--batch") {
+        if (key == "--batch" || key == "--batch-report") {
             o->file = value;
+            o->report = key == "--batch-report";
         } else if (key == "--batch-dir") {
             o->dir = value;
         } else if (key == "--query") {
@@ -88,6 +93,16 @@ bool Parse(int argc, char** argv, Options* o) {
                 return false;
             }
             o->jobs = static_cast<int>(n);
+        } else if (key == "--shard") {
+            int index = -1, count = 0, used = 0;
+            if (std::sscanf(value.c_str(), "%d/%d%n", &index, &count, &used) != 2 ||
+                used != static_cast<int>(value.size()) || count < 1 || index < 0 ||
+                index >= count) {
+                std::fprintf(stderr, "quirnel-copy: --shard takes I/N, 0 <= I < N\n");
+                return false;
+            }
+            o->shard = index;
+            o->shards = count;
         } else {
             std::fprintf(stderr, "quirnel-copy: \"%s\" does not go with --batch\n", key.c_str());
             return false;
@@ -112,6 +127,7 @@ struct Running {
     size_t index;
     std::string dir;
     std::chrono::steady_clock::time_point started;
+    std::unique_ptr<CTargetLock> claim;  // the line's folder, while it runs
 };
 
 std::string ReadFile(const std::string& path) {
@@ -176,15 +192,74 @@ std::string Describe(int status) {
 
 bool IsBatchCommand(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--batch") == 0 || std::strncmp(argv[i], "--batch=", 8) == 0)
-            return true;
+        for (const char* option : {"--batch", "--batch-report"}) {
+            const size_t n = std::strlen(option);
+            if (std::strncmp(argv[i], option, n) == 0 && (argv[i][n] == 0 || argv[i][n] == '='))
+                return true;
+        }
     return false;
 }
+
+namespace {
+
+// One line per batch line with its state and last ledger, then the sum.
+int Report(const Options& o, const std::vector<BatchLine>& lines) {
+    int counts[4] = {};
+    LedgerTotal total;
+    for (const BatchLine& line : lines) {
+        const LineStatus status = ReadLineStatus(LineFolder(o.dir, line.number));
+        ++counts[static_cast<int>(status.state)];
+        const LedgerTotal& l = status.ledger;
+        if (l.ledgers > 0) {
+            total.listed += l.listed;
+            total.filtered += l.filtered;
+            total.alreadyThere += l.alreadyThere;
+            total.copied += l.copied;
+            total.failed += l.failed;
+            total.foldersCopied += l.foldersCopied;
+            total.foldersSkipped += l.foldersSkipped;
+            ++total.ledgers;
+        }
+        std::string state = StateName(status.state);
+        if (status.state == LineState::Failed) state += " (" + status.ended + ")";
+        if (l.ledgers > 0) state += "; " + FormatLedger(l);
+        std::printf("Line %d %s -> %s: %s\n", line.number, line.source.c_str(),
+                    line.target.c_str(), state.c_str());
+    }
+    std::printf("Report: lines %zu, completed %d, failed %d, not started %d, running %d\n",
+                lines.size(), counts[static_cast<int>(LineState::Completed)],
+                counts[static_cast<int>(LineState::Failed)],
+                counts[static_cast<int>(LineState::NotStarted)],
+                counts[static_cast<int>(LineState::Running)]);
+    std::printf("Total: %s\n", FormatLedger(total).c_str());
+    std::fflush(stdout);
+    return counts[static_cast<int>(LineState::Completed)] == static_cast<int>(lines.size())
+               ? kExitCompleted
+               : kExitIncomplete;
+}
+
+// The lines of this shard: those whose number modulo N is I, except that
+// lines sharing a target all go with the first of them, so that no two
+// shards write one store at once.
+std::vector<bool> ShardLines(const Options& o, const std::vector<BatchLine>& lines,
+                             const std::vector<std::string>& targets) {
+    std::vector<bool> mine(lines.size());
+    std::map<std::string, int> first;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const int owner = first.try_emplace(targets[i], lines[i].number).first->second;
+        mine[i] = owner % o.shards == o.shard;
+    }
+    return mine;
+}
+
+}  // namespace
 
 int RunBatchCommand(int argc, char** argv) {
     Options o;
     if (!Parse(argc, argv, &o)) {
-        std::fputs("usage: quirnel-copy --batch FILE [--jobs N] [--query TEXT] [--batch-dir DIR]\n",
+        std::fputs("usage: quirnel-copy --batch FILE [--jobs N] [--shard I/N] [--query TEXT]\n"
+                   "                    [--batch-dir DIR]\n"
+                   "       quirnel-copy --batch-report FILE [--batch-dir DIR]\n",
                    stderr);
         return kExitUsage;
     }
@@ -202,6 +277,7 @@ int RunBatchCommand(int argc, char** argv) {
         std::fprintf(stderr, "quirnel-copy: %s: %s\n", o.file.c_str(), error.c_str());
         return kExitUsage;
     }
+    if (o.report) return Report(o, lines);
     std::error_code ec;
     std::filesystem::create_directories(o.dir, ec);
     if (ec) {
@@ -224,8 +300,10 @@ int RunBatchCommand(int argc, char** argv) {
     const std::string self = SelfPath(argv[0]);
     const auto begun = std::chrono::steady_clock::now();
     std::map<pid_t, Running> running;
-    std::vector<bool> started(lines.size(), false);
-    size_t pending = lines.size();
+    // A line of another shard counts as started here.
+    std::vector<bool> started = ShardLines(o, lines, targets);
+    started.flip();
+    size_t pending = static_cast<size_t>(std::count(started.begin(), started.end(), false));
     int completed = 0, incomplete = 0, notStarted = 0, forwarded = 0;
     LedgerTotal total;
     // A line may start when no running line writes its target; of those,
@@ -253,17 +331,29 @@ int RunBatchCommand(int argc, char** argv) {
             started[index] = true;
             --pending;
             const BatchLine& line = lines[index];
-            char name[32];
-            std::snprintf(name, sizeof name, "line-%03d", line.number);
-            const std::string dir = (std::filesystem::path(o.dir) / name).string();
-            std::filesystem::create_directories(dir, ec);
-            const pid_t pid = ec ? -1 : Start(self, o, line, dir);
+            const std::string dir = LineFolder(o.dir, line.number);
+            // A rerun (of a shard whose machine failed) leaves alone what
+            // is done, and what another batch is running.
+            std::unique_ptr<CTargetLock> claim = ClaimLine(dir);
+            const char* skip = claim == nullptr ? "running elsewhere, skipped" : nullptr;
+            if (claim != nullptr && ReadLineStatus(dir, true).state == LineState::Completed)
+                skip = "completed before, skipped";
+            if (skip != nullptr) {
+                std::printf("Line %d %s -> %s: %s\n", line.number, line.source.c_str(),
+                            line.target.c_str(), skip);
+                claim != nullptr ? ++completed : ++incomplete;
+                continue;
+            }
+            NoteLineState(dir, "running");
+            const pid_t pid = Start(self, o, line, dir);
             if (pid < 0) {
+                NoteLineState(dir, "could not be started");
                 std::printf("Line %d %s -> %s: could not be started\n", line.number,
                             line.source.c_str(), line.target.c_str());
                 ++incomplete;
             } else {
-                running[pid] = Running{index, dir, std::chrono::steady_clock::now()};
+                running[pid] =
+                    Running{index, dir, std::chrono::steady_clock::now(), std::move(claim)};
             }
         }
         if (running.empty()) continue;
@@ -288,6 +378,7 @@ int RunBatchCommand(int argc, char** argv) {
         const bool ledger = AddLedger(output, &one);
         if (ledger) AddLedger(output, &total);
         const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == kExitCompleted;
+        NoteLineState(found->second.dir, Describe(status));
         ok ? ++completed : ++incomplete;
         std::printf("Line %d %s -> %s: %s in %.1f s%s%s\n", line.number, line.source.c_str(),
                     line.target.c_str(), Describe(status).c_str(), seconds, ledger ? "; " : "",

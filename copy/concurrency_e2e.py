@@ -16,6 +16,12 @@
   SIGINT to its whole process group (Ctrl-C) ends with exit 4, each line's
   run with its ledger, and no process of the group left.
 
+- A batch shared by two shards (--shard 0/2 and 1/2), one of them killed
+  halfway with its runs and started again: the report (--batch-report)
+  says which lines are not started, failed or completed, the rerun skips
+  what was completed, and in the end every line is completed and every
+  target holds each item once.
+
 usage: concurrency_e2e.py BUILD_DIR [ITEMS]
 """
 import os
@@ -192,6 +198,45 @@ def stopped_batch(tools, how):
              % (how, p.returncode, ended, out[-1500:]))
 
 
+def shards(tools):
+    batch = os.path.join(tools.tmp, 'shards.txt')
+    with open(batch, 'w') as f:
+        for i in range(4):
+            name = 'shard-%d' % i
+            tools.must(tools.mapiprofile, 'create', name, os.path.join(tools.tmp, name + '.db'))
+            f.write('src\t%s\n' % name)
+
+    def report(want_rc, want):
+        rc, out = tools.run(tools.copy, '--batch-report', batch)
+        states = re.findall(r'^Line \d+ src -> shard-\d: ([a-z ]*[a-z])', out, re.M)
+        if rc != want_rc or states != want:
+            fail('report: exit %d, states %r, not %d and %r\n%s' % (rc, states, want_rc, want, out))
+        return out
+
+    report(3, ['not started'] * 4)
+    # Shard 1 (lines 1 and 3) killed outright, its runs with it.
+    p = subprocess.Popen([tools.copy, '--batch', batch, '--shard', '1/2', '--jobs', '2'],
+                         env=tools.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                         start_new_session=True)
+    outputs = [os.path.join(batch + '.d', 'line-%03d' % n, 'output.txt') for n in (1, 3)]
+    wait_for(lambda: all('Copy folder' in read(o) for o in outputs))
+    os.killpg(p.pid, signal.SIGKILL)
+    p.wait()
+    rc, out = tools.run(tools.copy, '--batch', batch, '--shard', '0/2')
+    if rc != 0 or out.count(': exit 0 in') != 2:
+        fail('shard 0/2: exit %d\n%s' % (rc, out))
+    report(3, ['failed', 'completed', 'failed', 'completed'])
+    rc, out = tools.run(tools.copy, '--batch', batch, '--shard', '0/2')
+    if rc != 0 or out.count('completed before, skipped') != 2:
+        fail('shard 0/2 again: exit %d, the completed lines not skipped\n%s' % (rc, out))
+    rc, out = tools.run(tools.copy, '--batch', batch, '--shard', '1/2', '--jobs', '2')
+    total = report(0, ['completed'] * 4)
+    counts = [tools.items('shard-%d' % i) for i in range(4)]
+    print('shards: %r items in the targets, %s' % (counts, total.strip().splitlines()[-1]))
+    if counts != [tools.total] * 4:
+        fail('shards: targets hold %r items, not %d each' % (counts, tools.total))
+
+
 def main():
     build = sys.argv[1]
     items = sys.argv[2] if len(sys.argv) > 2 else '1500'
@@ -248,6 +293,7 @@ def main():
 
         for how in ('term', 'int', 'group'):
             stopped_batch(tools, how)
+        shards(tools)
     return 1 if failures else 0
 
 
