@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -19,9 +20,12 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "batch_file.h"
+#include "batch_state.h"
+#include "batch_targets.h"
 
 extern char** environ;
 
@@ -36,11 +40,17 @@ constexpr int kExitStopped = 4;
 constexpr int kExitUsage = 64;
 constexpr int kMaxJobs = 64;
 
-std::atomic<bool> g_batchStop{false};
+// How many stop requests (SIGINT, SIGTERM) the batch has received; each is
+// passed on to the running lines once.
+std::atomic<int> g_batchStops{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnBatchInterrupt(int) {
-    g_batchStop.store(true);
+    g_batchStops.fetch_add(1);
 }
+
+// How long the batch sleeps between looks at its children when none ended.
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
 
 struct Options {
     std::string file;
@@ -48,6 +58,8 @@ struct Options {
     std::string query;
     bool haveQuery = false;
     int jobs = 1;
+    int shard = 0, shards = 1;
+    bool report = false;  // --batch-report FILE
 };
 
 bool Parse(int argc, char** argv, Options* o) {
@@ -64,8 +76,9 @@ bool Parse(int argc, char** argv, Options* o) {
             std::fprintf(stderr, "quirnel-copy: %s needs a value\n", key.c_str());
             return false;
         }
-        if (key == "--batch") {
+        if (key == "--batch" || key == "--batch-report") {
             o->file = value;
+            o->report = key == "--batch-report";
         } else if (key == "--batch-dir") {
             o->dir = value;
         } else if (key == "--query") {
@@ -80,6 +93,16 @@ bool Parse(int argc, char** argv, Options* o) {
                 return false;
             }
             o->jobs = static_cast<int>(n);
+        } else if (key == "--shard") {
+            int index = -1, count = 0, used = 0;
+            if (std::sscanf(value.c_str(), "%d/%d%n", &index, &count, &used) != 2 ||
+                used != static_cast<int>(value.size()) || count < 1 || index < 0 ||
+                index >= count) {
+                std::fprintf(stderr, "quirnel-copy: --shard takes I/N, 0 <= I < N\n");
+                return false;
+            }
+            o->shard = index;
+            o->shards = count;
         } else {
             std::fprintf(stderr, "quirnel-copy: \"%s\" does not go with --batch\n", key.c_str());
             return false;
@@ -104,6 +127,7 @@ struct Running {
     size_t index;
     std::string dir;
     std::chrono::steady_clock::time_point started;
+    std::unique_ptr<CTargetLock> claim;  // the line's folder, while it runs
 };
 
 std::string ReadFile(const std::string& path) {
@@ -139,9 +163,21 @@ pid_t Start(const std::string& self, const Options& o, const BatchLine& line,
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    // The child starts with the stop signals blocked and unblocks them once
+    // its handler is in place: one that comes in between waits for the
+    // handler instead of killing a run that has not begun.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    posix_spawnattr_setsigmask(&attributes, &stops);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
     const int rc =
-        posix_spawn(&pid, self.c_str(), &actions, nullptr, argvList.data(), envList.data());
+        posix_spawn(&pid, self.c_str(), &actions, &attributes, argvList.data(), envList.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
 }
@@ -156,15 +192,74 @@ std::string Describe(int status) {
 
 bool IsBatchCommand(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--batch") == 0 || std::strncmp(argv[i], "--batch=", 8) == 0)
-            return true;
+        for (const char* option : {"--batch", "--batch-report"}) {
+            const size_t n = std::strlen(option);
+            if (std::strncmp(argv[i], option, n) == 0 && (argv[i][n] == 0 || argv[i][n] == '='))
+                return true;
+        }
     return false;
 }
+
+namespace {
+
+// One line per batch line with its state and last ledger, then the sum.
+int Report(const Options& o, const std::vector<BatchLine>& lines) {
+    int counts[4] = {};
+    LedgerTotal total;
+    for (const BatchLine& line : lines) {
+        const LineStatus status = ReadLineStatus(LineFolder(o.dir, line.number));
+        ++counts[static_cast<int>(status.state)];
+        const LedgerTotal& l = status.ledger;
+        if (l.ledgers > 0) {
+            total.listed += l.listed;
+            total.filtered += l.filtered;
+            total.alreadyThere += l.alreadyThere;
+            total.copied += l.copied;
+            total.failed += l.failed;
+            total.foldersCopied += l.foldersCopied;
+            total.foldersSkipped += l.foldersSkipped;
+            ++total.ledgers;
+        }
+        std::string state = StateName(status.state);
+        if (status.state == LineState::Failed) state += " (" + status.ended + ")";
+        if (l.ledgers > 0) state += "; " + FormatLedger(l);
+        std::printf("Line %d %s -> %s: %s\n", line.number, line.source.c_str(),
+                    line.target.c_str(), state.c_str());
+    }
+    std::printf("Report: lines %zu, completed %d, failed %d, not started %d, running %d\n",
+                lines.size(), counts[static_cast<int>(LineState::Completed)],
+                counts[static_cast<int>(LineState::Failed)],
+                counts[static_cast<int>(LineState::NotStarted)],
+                counts[static_cast<int>(LineState::Running)]);
+    std::printf("Total: %s\n", FormatLedger(total).c_str());
+    std::fflush(stdout);
+    return counts[static_cast<int>(LineState::Completed)] == static_cast<int>(lines.size())
+               ? kExitCompleted
+               : kExitIncomplete;
+}
+
+// The lines of this shard: those whose number modulo N is I, except that
+// lines sharing a target all go with the first of them, so that no two
+// shards write one store at once.
+std::vector<bool> ShardLines(const Options& o, const std::vector<BatchLine>& lines,
+                             const std::vector<std::string>& targets) {
+    std::vector<bool> mine(lines.size());
+    std::map<std::string, int> first;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const int owner = first.try_emplace(targets[i], lines[i].number).first->second;
+        mine[i] = owner % o.shards == o.shard;
+    }
+    return mine;
+}
+
+}  // namespace
 
 int RunBatchCommand(int argc, char** argv) {
     Options o;
     if (!Parse(argc, argv, &o)) {
-        std::fputs("usage: quirnel-copy --batch FILE [--jobs N] [--query TEXT] [--batch-dir DIR]\n",
+        std::fputs("usage: quirnel-copy --batch FILE [--jobs N] [--shard I/N] [--query TEXT]\n"
+                   "                    [--batch-dir DIR]\n"
+                   "       quirnel-copy --batch-report FILE [--batch-dir DIR]\n",
                    stderr);
         return kExitUsage;
     }
@@ -182,6 +277,7 @@ int RunBatchCommand(int argc, char** argv) {
         std::fprintf(stderr, "quirnel-copy: %s: %s\n", o.file.c_str(), error.c_str());
         return kExitUsage;
     }
+    if (o.report) return Report(o, lines);
     std::error_code ec;
     std::filesystem::create_directories(o.dir, ec);
     if (ec) {
@@ -189,47 +285,88 @@ int RunBatchCommand(int argc, char** argv) {
                      ec.message().c_str());
         return kExitFailed;
     }
-    // Ctrl-C reaches the running children too (same process group), which
-    // stop after their item; the batch starts no further line.
+    // Ctrl-C reaches the running children too (same process group); a
+    // SIGINT or SIGTERM sent to the batch alone is passed on to them as
+    // SIGTERM, which a run takes like Ctrl-C. Either way each child ends
+    // after its item with its ledger, the batch starts no further line and
+    // waits for every child. A second request ends the children at once.
     struct sigaction action {};
     action.sa_handler = OnBatchInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 
+    const std::vector<std::string> targets = TargetKeys(lines);
     const std::string self = SelfPath(argv[0]);
     const auto begun = std::chrono::steady_clock::now();
     std::map<pid_t, Running> running;
-    size_t next = 0;
-    int completed = 0, incomplete = 0, notStarted = 0;
+    // A line of another shard counts as started here.
+    std::vector<bool> started = ShardLines(o, lines, targets);
+    started.flip();
+    size_t pending = static_cast<size_t>(std::count(started.begin(), started.end(), false));
+    int completed = 0, incomplete = 0, notStarted = 0, forwarded = 0;
     LedgerTotal total;
-    while (next < lines.size() || !running.empty()) {
-        while (!g_batchStop.load() && next < lines.size() &&
-               running.size() < static_cast<size_t>(o.jobs)) {
-            char name[32];
-            std::snprintf(name, sizeof name, "line-%03d", lines[next].number);
-            const std::string dir = (std::filesystem::path(o.dir) / name).string();
-            std::filesystem::create_directories(dir, ec);
-            const pid_t pid = ec ? -1 : Start(self, o, lines[next], dir);
+    // A line may start when no running line writes its target; of those,
+    // the first in the file.
+    auto nextStartable = [&]() -> size_t {
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (started[i]) continue;
+            bool busy = false;
+            for (const auto& [pid, run] : running) busy = busy || targets[run.index] == targets[i];
+            if (!busy) return i;
+        }
+        return lines.size();
+    };
+    while (pending > 0 || !running.empty()) {
+        const bool stopping = g_batchStops.load() > 0;
+        for (; forwarded < g_batchStops.load(); ++forwarded)
+            for (const auto& [pid, run] : running) ::kill(pid, SIGTERM);
+        if (stopping && pending > 0) {
+            notStarted += static_cast<int>(pending);
+            pending = 0;
+        }
+        while (!stopping && pending > 0 && running.size() < static_cast<size_t>(o.jobs)) {
+            const size_t index = nextStartable();
+            if (index == lines.size()) break;
+            started[index] = true;
+            --pending;
+            const BatchLine& line = lines[index];
+            const std::string dir = LineFolder(o.dir, line.number);
+            // A rerun (of a shard whose machine failed) leaves alone what
+            // is done, and what another batch is running.
+            std::unique_ptr<CTargetLock> claim = ClaimLine(dir);
+            const char* skip = claim == nullptr ? "running elsewhere, skipped" : nullptr;
+            if (claim != nullptr && ReadLineStatus(dir, true).state == LineState::Completed)
+                skip = "completed before, skipped";
+            if (skip != nullptr) {
+                std::printf("Line %d %s -> %s: %s\n", line.number, line.source.c_str(),
+                            line.target.c_str(), skip);
+                claim != nullptr ? ++completed : ++incomplete;
+                continue;
+            }
+            NoteLineState(dir, "running");
+            const pid_t pid = Start(self, o, line, dir);
             if (pid < 0) {
-                std::printf("Line %d %s -> %s: could not be started\n", lines[next].number,
-                            lines[next].source.c_str(), lines[next].target.c_str());
+                NoteLineState(dir, "could not be started");
+                std::printf("Line %d %s -> %s: could not be started\n", line.number,
+                            line.source.c_str(), line.target.c_str());
                 ++incomplete;
             } else {
-                running[pid] = Running{next, dir, std::chrono::steady_clock::now()};
+                running[pid] =
+                    Running{index, dir, std::chrono::steady_clock::now(), std::move(claim)};
             }
-            ++next;
-        }
-        if (g_batchStop.load() && next < lines.size()) {
-            notStarted += static_cast<int>(lines.size() - next);
-            next = lines.size();
         }
         if (running.empty()) continue;
         int status = 0;
-        const pid_t pid = ::waitpid(-1, &status, 0);
-        if (pid < 0) {
-            if (errno == EINTR) continue;
-            break;
+        const pid_t pid = ::waitpid(-1, &status, WNOHANG);
+        if (pid == 0 || (pid < 0 && errno == EINTR)) {
+            // Polled rather than blocked in waitpid: a stop request that
+            // came just before the wait would sit there until some child
+            // ended by itself.
+            std::this_thread::sleep_for(kPollInterval);
+            continue;
         }
+        if (pid < 0) break;
         auto found = running.find(pid);
         if (found == running.end()) continue;
         const BatchLine& line = lines[found->second.index];
@@ -241,6 +378,7 @@ int RunBatchCommand(int argc, char** argv) {
         const bool ledger = AddLedger(output, &one);
         if (ledger) AddLedger(output, &total);
         const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == kExitCompleted;
+        NoteLineState(found->second.dir, Describe(status));
         ok ? ++completed : ++incomplete;
         std::printf("Line %d %s -> %s: %s in %.1f s%s%s\n", line.number, line.source.c_str(),
                     line.target.c_str(), Describe(status).c_str(), seconds, ledger ? "; " : "",
@@ -254,7 +392,7 @@ int RunBatchCommand(int argc, char** argv) {
                 lines.size(), completed, incomplete, notStarted, seconds);
     if (total.ledgers > 0) std::printf("Total: %s\n", FormatLedger(total).c_str());
     std::fflush(stdout);
-    if (notStarted > 0) return kExitStopped;
+    if (g_batchStops.load() > 0) return kExitStopped;
     return incomplete > 0 ? kExitIncomplete : kExitCompleted;
 }
 

@@ -17,6 +17,7 @@ struct ConsoleOptions {
     bool dryRun = false;
     bool again = false;
     bool verify = false;
+    bool noWait = false;
     // The caption of boxes that name none (the program's name).
     std::string appName = "quirnel-copy";
     // Progress as one status line redrawn in place (a terminal) instead of

@@ -51,6 +51,7 @@
 #include "row_batches.h"
 #include "target_index.h"
 #include "verify_scope.h"
+#include "target_lock.h"
 
 namespace quirnel {
 
@@ -70,6 +71,9 @@ struct RunOptions {
     // The saved queries that the query may call (saved_queries.h), read as
     // the run begins; empty for none.
     std::string savedQueriesFile = SavedQueriesPath();
+    // When another run holds the target: end at once naming it, instead of
+    // waiting for it to finish.
+    bool noWait = false;
 };
 
 class CCopyEngine {
@@ -148,6 +152,10 @@ private:
     // Reads the saved queries too, and logs what is wrong with their file
     // when there is a query to call them.
     bool CheckQuery(const IMAPIFolderPtr& sourceRoot);
+    // Takes the target's writer lock (waiting for another run that holds
+    // it, unless noWait); false when the run is to end (another holds it
+    // and noWait, or a stop came while waiting).
+    bool LockTarget(const CMapiBinary& targetId);
     // Shows the "Query" box and ends the run when the compile failed, left
     // text unread, made no condition or made one no store can evaluate;
     // false when the query is usable.
@@ -218,11 +226,11 @@ private:
     // index, in the table's order. Counts into counts, listed as the items
     // that got an outcome; reached becomes true with the first item.
     void CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
-                   CListingSpool& listing, const CTargetIndex& index, ItemCounts& counts,
+                   CListingSpool& listing, CTargetIndex& index, ItemCounts& counts,
                    std::vector<CopiedItem>& copied, bool& reached);
     // One item of CopyItems; seen holds the items met before in this folder.
     void CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target, ListedItem& item,
-                 const CTargetIndex& index, std::unordered_set<KeyDigest, KeyDigestHash>& seen,
+                 CTargetIndex& index, std::unordered_set<KeyDigest, KeyDigestHash>& seen,
                  ItemCounts& counts, std::vector<CopiedItem>& copied);
     // After the folder's items failed (the line is logged): a folder none of
     // whose items was reached (its listing could not be read or kept) is
@@ -257,6 +265,8 @@ private:
     CMapiBinary m_eidSourceInbox;
     IMsgStorePtr m_storeSource;
     IMsgStorePtr m_storeTarget;
+    // Held from the checks to the end of the run (one writer per target).
+    CTargetLock m_targetLock;
     // Entry identifiers (as bytes) of the target folders this run has given
     // to a source folder, so two source folders never share one.
     std::set<std::string> m_usedTargets;

@@ -126,6 +126,7 @@ void CCopyEngine::RunCopy() {
     LogLine("%s", m_ledger.SummaryLine().c_str());
     m_host.OnRunFinished(m_ledger, m_outcome);
     m_log.Close();
+    m_targetLock.Release();
     m_host.SetStartEnabled(true);
 }
 
@@ -146,7 +147,9 @@ void CCopyEngine::Walk() {
     IMAPIFolderPtr sourceRoot = OpenFolder(m_storeSource, sourceRootId);
     IMAPIFolderPtr targetRoot = OpenFolder(m_storeTarget, targetRootId);
     if (!CheckQuery(sourceRoot)) return;
-    if (!m_options.dryRun && (!CheckTargetWritable() || !ProbeTargetWrite(targetRoot))) return;
+    if (!m_options.dryRun && !CheckTargetWritable()) return;
+    // The probe writes, so only the run that holds the target may make it.
+    if (!m_options.dryRun && (!LockTarget(targetId) || !ProbeTargetWrite(targetRoot))) return;
     AccountSourceDamage();
 
     // A special folder that cannot be read is simply not mapped; its

@@ -189,7 +189,7 @@ bool CCopyEngine::LogSalvage(const std::string& subject, const std::optional<std
 }
 
 void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
-                            CListingSpool& listing, const CTargetIndex& index, ItemCounts& counts,
+                            CListingSpool& listing, CTargetIndex& index, ItemCounts& counts,
                             std::vector<CopiedItem>& copied, bool& reached) {
     // The progress text is "%d vom %d" over a ULONG count, as the table's
     // own row count would be.
@@ -213,7 +213,7 @@ void CCopyEngine::CopyItems(const IMAPIFolderPtr& source, const IMAPIFolderPtr& 
 }
 
 void CCopyEngine::CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& target,
-                          ListedItem& item, const CTargetIndex& index,
+                          ListedItem& item, CTargetIndex& index,
                           std::unordered_set<KeyDigest, KeyDigestHash>& seen, ItemCounts& counts,
                           std::vector<CopiedItem>& copied) {
     const std::string subject = CActivityLog::Escaped(item.subject);
@@ -238,19 +238,29 @@ void CCopyEngine::CopyRow(const IMAPIFolderPtr& source, const IMAPIFolderPtr& ta
         ++counts.alreadyThere;
         return;
     }
-    if (!m_options.again && !key.empty()) {
-        if (std::optional<uint64_t> recorded = index.Find(digest)) {
-            // A copy that recorded no time cannot be told apart from a
-            // changed item; it counts as there.
-            changed = *recorded != 0 && item.modified && *item.modified > *recorded;
-            if (!changed) {
-                ++counts.alreadyThere;
-                return;
-            }
-        }
+    // True when the index holds a copy of the item as it is now; changed
+    // tells a copy of an older state of it.
+    auto there = [&]() {
+        std::optional<uint64_t> recorded = index.Find(digest);
+        if (!recorded) return false;
+        // A copy that recorded no time cannot be told apart from a changed
+        // item; it counts as there.
+        changed = *recorded != 0 && item.modified && *item.modified > *recorded;
+        return !changed;
+    };
+    const bool resume = !m_options.again && !key.empty();
+    if (resume && there()) {
+        ++counts.alreadyThere;
+        return;
     }
     if (m_options.dryRun) {
         ++counts.copied;
+        return;
+    }
+    // Another writer (a program that does not take the target's lock) may
+    // have copied the item since the index was read.
+    if (resume && index.Refresh(target) && there()) {
+        ++counts.alreadyThere;
         return;
     }
 

@@ -31,10 +31,15 @@ constexpr int kExitUsage = 64;
 
 constexpr char kUsage[] =
     "usage: quirnel-copy --source NAME --target NAME [--query TEXT] [--dry-run] [--again]\n"
-    "                    [--verify] [--recover revisions] [--progress]\n"
-    "       quirnel-copy --batch FILE [--jobs N] [--query TEXT] [--batch-dir DIR]\n"
+    "                    [--verify] [--recover revisions] [--progress] [--no-wait]\n"
+    "       quirnel-copy --batch FILE [--jobs N] [--shard I/N] [--query TEXT]\n"
+    "                    [--batch-dir DIR]\n"
+    "       quirnel-copy --batch-report FILE [--batch-dir DIR]\n"
     "Copies every folder and item of store SOURCE into store TARGET of the profile;\n"
-    "with --batch, one copy per line of FILE (a source and a target), N at a time.\n"
+    "with --batch, one copy per line of FILE (a source and a target), N at a time;\n"
+    "with --shard I/N only the lines whose number modulo N is I (lines sharing a\n"
+    "target go with the first of them), skipping lines completed before;\n"
+    "--batch-report prints where each line stands and exits 0 when all completed.\n"
     "  --query TEXT  copy only the items the query selects; it may call the saved\n"
     "                queries of ~/.config/quirnel/queries.ini, as in FromSender(\"Anna\")\n"
     "  --dry-run     show per folder what would be copied, write nothing\n"
@@ -44,6 +49,8 @@ constexpr char kUsage[] =
     "                offer the older versions of items a .pst source still holds, in\n"
     "                \"Recovered items\\Older versions\"\n"
     "  --progress    progress lines on standard error also when it is not a terminal\n"
+    "  --no-wait     when another run is writing the target, end (status 1) naming\n"
+    "                it instead of waiting for it\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
     "Exit status: 0 every selected item copied or already there, 1 a run-ending\n"
@@ -66,7 +73,9 @@ extern "C" void OnInterrupt(int) {
 }
 
 // Ctrl-C asks the run to stop after the item in progress; a second Ctrl-C
-// ends the program at once (the default action is back by then).
+// ends the program at once (the default action is back by then). SIGTERM
+// (a service manager, a batch being stopped) is the same request: the item
+// in hand and the ledger are worth the moment they take.
 void InstallInterruptHandler() {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
@@ -74,11 +83,13 @@ void InstallInterruptHandler() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART | SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
-    // A parent may have left SIGINT blocked; Ctrl-C must reach the handler
-    // all the same (one that is pending arrives here, before the run).
+    sigaction(SIGTERM, &action, nullptr);
+    // A parent may have left them blocked; they must reach the handler all
+    // the same (one that is pending arrives here, before the run).
     sigset_t interrupt;
     sigemptyset(&interrupt);
     sigaddset(&interrupt, SIGINT);
+    sigaddset(&interrupt, SIGTERM);
     sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
 }
 
@@ -100,6 +111,10 @@ std::optional<quirnel::ConsoleOptions> ParseArguments(int argc, char** argv, con
         if (arg == "--version") {
             *info = "version";
             return std::nullopt;
+        }
+        if (arg == "--no-wait") {
+            options.noWait = true;
+            continue;
         }
         if (arg == "--dry-run" || arg == "--again" || arg == "--verify") {
             (arg == "--dry-run" ? options.dryRun : arg == "--again" ? options.again
@@ -228,6 +243,7 @@ int main(int argc, char** argv) {
     runOptions.dryRun = options->dryRun;
     runOptions.again = options->again;
     runOptions.verify = options->verify;
+    runOptions.noWait = options->noWait;
     engine.SetOptions(runOptions);
     quirnel::CCopyEngine::CopyThreadProc(&engine);
     host.FinishStatus();

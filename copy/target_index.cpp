@@ -39,12 +39,33 @@ std::string CTargetIndex::KeyOf(const BYTE* eid, ULONG size) {
     return identity + std::string(reinterpret_cast<const char*>(eid), size);
 }
 
+bool CTargetIndex::Refresh(const IMAPIFolderPtr& folder) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_readAt < m_readCost * kRefreshFactor) return false;
+    CTargetIndex fresh;
+    try {
+        fresh.Read(folder, m_keepTargetIds);
+    } catch (const CMAPIException&) {
+        // Not worth a line: the write that follows meets the same trouble.
+        m_readAt = now;
+        return false;
+    }
+    *this = std::move(fresh);
+    return true;
+}
+
 void CTargetIndex::Read(const IMAPIFolderPtr& folder, bool keepTargetIds) {
+    const auto begun = std::chrono::steady_clock::now();
+    m_keepTargetIds = keepTargetIds;
     m_newest.clear();
     m_targetIds.clear();
     mapi::ProvenanceTags tags;
     CheckHr(mapi::GetProvenanceTags(folder._rawInterface(), false, &tags));
-    if (!tags.Known()) return;
+    if (!tags.Known()) {
+        m_readAt = std::chrono::steady_clock::now();
+        m_readCost = m_readAt - begun;
+        return;
+    }
     IMAPITablePtr table = folder._rawContentsTable();
     CRowBatches batches(table.get(),
                         {tags.sourceStore, tags.sourceEntryId, tags.sourceModified, PR_ENTRYID});
@@ -93,6 +114,8 @@ void CTargetIndex::Read(const IMAPIFolderPtr& folder, bool keepTargetIds) {
     }
     m_newest.resize(kept);
     m_newest.shrink_to_fit();
+    m_readAt = std::chrono::steady_clock::now();
+    m_readCost = m_readAt - begun;
 }
 
 std::optional<uint64_t> CTargetIndex::Find(const KeyDigest& key) const {

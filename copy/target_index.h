@@ -7,6 +7,7 @@
 // the rows themselves are read a batch at a time and not kept.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -45,6 +46,13 @@ public:
     // TargetEntryId. Throws CMAPIException when the table cannot be read.
     void Read(const IMAPIFolderPtr& folder, bool keepTargetIds = false);
 
+    // Reads folder again when the index is older than kRefreshFactor times
+    // what its last read took, so that the reads cost at most about
+    // 1/kRefreshFactor of a run's time however large the folder; true when
+    // it read. A read that fails keeps the index as it was (false).
+    bool Refresh(const IMAPIFolderPtr& folder);
+    static constexpr int kRefreshFactor = 20;
+
     // The key of a source item listed with entry id eid (its store's identity
     // and the id); empty when the id holds no store identity.
     static std::string KeyOf(const BYTE* eid, ULONG size);
@@ -68,6 +76,9 @@ private:
     // Sorted by key, one entry per key with the newest time.
     std::vector<Copy> m_newest;
     std::unordered_map<KeyDigest, std::pair<uint64_t, std::string>, KeyDigestHash> m_targetIds;
+    bool m_keepTargetIds = false;
+    std::chrono::steady_clock::time_point m_readAt;
+    std::chrono::steady_clock::duration m_readCost{};
 };
 
 // A FILETIME value as one number, for comparing.

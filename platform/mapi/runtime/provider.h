@@ -57,6 +57,12 @@ public:
         return MAPI_E_NO_SUPPORT;
     }
 
+    // Where the store's data lives, the same text for every entry that leads
+    // to one store, so that two writers of one store can find each other:
+    // an absolute path (links resolved) for a store kept in files, otherwise
+    // a text of the provider's own that never starts with '/'.
+    virtual std::string WriterLocation(const ProfileEntry& entry) const;
+
     // Creates a new, empty store at path (the file must not exist).
     // MAPI_E_NO_SUPPORT for a read-only provider.
     virtual HRESULT CreateStore(const std::string& path, const std::string& displayName,

@@ -290,6 +290,18 @@ public:
     }
     HRESULT PrepareForm(LPCIID, LPMESSAGE, ULONG*) override { return MAPI_E_NO_SUPPORT; }
 
+    HRESULT WriterLocation(ULONG cb, const BYTE* id, std::string* out) {
+        if (id == nullptr || cb < kMinEntryIdSize) return MAPI_E_INVALID_ENTRYID;
+        std::lock_guard<std::mutex> lock(mu_);
+        if (loggedOff_) return MAPI_E_END_OF_SESSION;
+        for (const SessionStore& s : stores_) {
+            if (!SameUid(s.entryId.data(), id)) continue;
+            *out = s.provider->WriterLocation(s.entry);
+            return S_OK;
+        }
+        return MAPI_E_NOT_FOUND;
+    }
+
 private:
     bool SupportsInterface(REFIID riid) const override { return riid == IID_IMAPISession; }
 
@@ -323,6 +335,15 @@ private:
 };
 
 }  // namespace
+
+HRESULT StoreWriterLocation(IMAPISession* session, ULONG cb, const BYTE* entryId,
+                            std::string* location) {
+    if (location == nullptr) return MAPI_E_INVALID_PARAMETER;
+    location->clear();
+    auto* ours = dynamic_cast<Session*>(session);
+    if (ours == nullptr) return MAPI_E_NO_SUPPORT;
+    return ours->WriterLocation(cb, entryId, location);
+}
 
 HRESULT OpenSession(const Profile& profile, IMAPISession** session,
                     std::vector<std::string>* warnings) {

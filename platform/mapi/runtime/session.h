@@ -31,6 +31,13 @@ namespace mapi {
 HRESULT OpenSession(const Profile& profile, IMAPISession** session,
                     std::vector<std::string>* warnings);
 
+// Where the data of the store with entry id entryId (or of any object in it)
+// lives, as its provider's StoreProvider::WriterLocation names it.
+// MAPI_E_NO_SUPPORT for a session this platform did not open;
+// MAPI_E_NOT_FOUND when no store of the session has the id.
+HRESULT StoreWriterLocation(IMAPISession* session, ULONG cb, const BYTE* entryId,
+                            std::string* location);
+
 // Why stores of the last MAPILogonEx on this thread were left out of its
 // session (one line per store; empty when all opened or logon failed).
 const std::vector<std::string>& LastLogonWarnings();

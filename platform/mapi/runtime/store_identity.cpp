@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+
+#include "provider.h"
 
 namespace mapi {
 namespace {
@@ -69,6 +72,14 @@ MAPIUID DeriveRoutingUid(const MAPIUID& own, const std::string& canonicalPath, u
         if (std::memcmp(uid.ab, own.ab, sizeof own.ab) != 0) return uid;
         ++attempt;
     }
+}
+
+// Beside the store identity because both must agree on when two entries are
+// one store.
+std::string StoreProvider::WriterLocation(const ProfileEntry& entry) const {
+    std::error_code ec;
+    const std::filesystem::path where = std::filesystem::absolute(CanonicalPath(entry.path), ec);
+    return ec ? entry.path : where.lexically_normal().string();
 }
 
 }  // namespace mapi

@@ -3,6 +3,7 @@
 // objects are those of the mail file stores over a layout that speaks IMAP.
 // What the platform keeps about the account itself (the store's MAPIUID,
 // special folders a copy sets) lives in a directory beside the profile.
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -29,6 +30,17 @@ public:
     MAPIUID ProviderUid() const override { return kImapUid; }
 
     bool Recognizes(const std::string& path) const override { return IsAccountUrl(path); }
+
+    // The mailbox, whatever the address says besides it (TLS, how the
+    // host is spelled): user@host:port.
+    std::string WriterLocation(const ProfileEntry& entry) const override {
+        Account account;
+        std::string error;
+        if (!ParseAccountUrl(entry.path, &account, &error)) return "imap:" + entry.path;
+        std::string host = account.host;
+        for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return "imap:" + account.user + "@" + host + ":" + std::to_string(account.port);
+    }
 
     HRESULT OpenStore(const ProfileEntry& entry, IMsgStore** store, std::string* error) override {
         if (store == nullptr || error == nullptr) return MAPI_E_INVALID_PARAMETER;
