@@ -223,8 +223,8 @@ int Report(const Options& o, const std::vector<BatchLine>& lines) {
         std::string state = StateName(status.state);
         if (status.state == LineState::Failed) state += " (" + status.ended + ")";
         if (l.ledgers > 0) state += "; " + FormatLedger(l);
-        std::printf("Line %d %s -> %s: %s\n", line.number, line.source.c_str(),
-                    line.target.c_str(), state.c_str());
+        std::printf("Line %d %s -> %s: %s\n", line.number, line.source.c_str(), line.target.c_str(),
+                    state.c_str());
     }
     std::printf("Report: lines %zu, completed %d, failed %d, not started %d, running %d\n",
                 lines.size(), counts[static_cast<int>(LineState::Completed)],
@@ -257,10 +257,11 @@ std::vector<bool> ShardLines(const Options& o, const std::vector<BatchLine>& lin
 int RunBatchCommand(int argc, char** argv) {
     Options o;
     if (!Parse(argc, argv, &o)) {
-        std::fputs("usage: quirnel-copy --batch FILE [--jobs N] [--shard I/N] [--query TEXT]\n"
-                   "                    [--batch-dir DIR]\n"
-                   "       quirnel-copy --batch-report FILE [--batch-dir DIR]\n",
-                   stderr);
+        std::fputs(
+            "usage: quirnel-copy --batch FILE [--jobs N] [--shard I/N] [--query TEXT]\n"
+            "                    [--batch-dir DIR]\n"
+            "       quirnel-copy --batch-report FILE [--batch-dir DIR]\n",
+            stderr);
         return kExitUsage;
     }
     std::ifstream in(o.file, std::ios::binary);

@@ -17,7 +17,7 @@ enum class LineState { NotStarted, Running, Completed, Failed };
 
 struct LineStatus {
     LineState state = LineState::NotStarted;
-    std::string ended;  // how its last run ended ("exit 3"), when one did
+    std::string ended;   // how its last run ended ("exit 3"), when one did
     LedgerTotal ledger;  // its last ledger (ledger.ledgers is 0 without one)
 };
 

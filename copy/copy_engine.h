@@ -6,7 +6,10 @@
 // started again. Before anything is written the run refuses a query that does
 // not say what was typed, a target that is the source, and a read-only
 // target or one that refuses a write it could undo; a full disk or a target
-// that refuses every item ends it. Every run ends with its ledger: a Summary line, then CCopyHost::OnRunFinished.
+// that refuses every item ends it. A run that writes holds its target's
+// writer lock (target_lock.h) from then to its end: a second run into the
+// same store waits for it, or with RunOptions::noWait ends naming it. Every
+// run ends with its ledger: a Summary line, then CCopyHost::OnRunFinished.
 //
 // Ownership: the host (main dialog or quirnel-copy) owns the engine and the
 // session and must keep both alive until the worker has returned from

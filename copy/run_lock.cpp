@@ -21,7 +21,8 @@ bool CCopyEngine::LockTarget(const CMapiBinary& targetId) {
     }
     std::string detail;
     const auto result = m_targetLock.Acquire(
-        location, !m_options.noWait, m_host.StopFlag(), [&](const std::string& holder) {
+        location, !m_options.noWait, m_host.StopFlag(),
+        [&](const std::string& holder) {
             LogLine("Waiting for target %s: it is being written by %s", name.c_str(),
                     CActivityLog::Escaped(holder).c_str());
         },

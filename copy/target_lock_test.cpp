@@ -40,8 +40,8 @@ TEST(TargetLockTest, ASecondHolderIsRefusedOrWaitsNamingTheFirst) {
         std::this_thread::sleep_for(3 * CTargetLock::kRetryInterval);
         first.Release();
     });
-    EXPECT_EQ(second.Acquire(store, true, stop, [&](const std::string& h) { waits.push_back(h); },
-                             &detail),
+    EXPECT_EQ(second.Acquire(
+                  store, true, stop, [&](const std::string& h) { waits.push_back(h); }, &detail),
               CTargetLock::Result::Held);
     releaser.join();
     ASSERT_EQ(waits.size(), 1u);
