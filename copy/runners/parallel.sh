@@ -21,7 +21,7 @@ parallel --sshlogin "$hosts" -j1 --line-buffer --tag \
     --joblog "$batch.parallel-log" --resume-failed \
     "$copy" --batch "$batch" --shard {}/"$shards" --jobs "$jobs" \
     ::: $(seq 0 $((shards - 1)))
-status=$?
+status=$?  # the number of shards that failed
 "$copy" --batch-report "$batch"
-# parallel's status is the number of shards that failed.
-exit $status
+report=$?  # 0 only when every line of the batch completed
+exit $((status ? status : report))
