@@ -19,6 +19,7 @@ packages=(
   clang libclang-rt-14-dev
   mingw-w64-common
   desktop-file-utils appstream
+  parallel python3-yaml
 )
 
 missing=()
