@@ -79,6 +79,10 @@ def main():
         ledgers = []
         for entry in sorted(os.listdir(batch + '.d')):
             where = os.path.join(batch + '.d', entry)
+            # Beside each line's folder lies the lock a batch holds while
+            # that line runs.
+            if not os.path.isdir(where):
+                continue
             with open(os.path.join(where, 'output.txt'), encoding='utf-8', errors='replace') as f:
                 output = f.read()
             m = LEDGER.search(output)
@@ -94,8 +98,9 @@ def main():
                 failures.append('%s: items failed:\n%s' % (entry, output[-1500:]))
             if not missing_store and not os.path.exists(os.path.join(where, 'quirnel.log')):
                 failures.append('%s has no log file of its own' % entry)
-        if len(os.listdir(batch + '.d')) != STORES + 1:
-            failures.append('line directories: %r' % os.listdir(batch + '.d'))
+        lines = [e for e in os.listdir(batch + '.d') if os.path.isdir(os.path.join(batch + '.d', e))]
+        if len(lines) != STORES + 1:
+            failures.append('line directories: %r' % lines)
         if ledgers:
             # Every run ends with its ledger, the one that could not start too.
             if len(ledgers) != STORES + 1:
