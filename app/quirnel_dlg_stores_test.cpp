@@ -242,7 +242,6 @@ TEST_F(StoreSetupTest, AddingDroppingAndRemovingStoresKeepsNamesApart) {
 TEST_F(StoreSetupTest, StartChecksNamesAndQueryBeforeAnythingIsWritten) {
     ASSERT_TRUE(profile.AddSampleStore("Source", 30));
     ASSERT_TRUE(profile.AddEmptyStore("Target"));
-    ASSERT_TRUE(profile.AddEmptyStore("Target"));
     ASSERT_TRUE(profile.AddEmptyStore("Other"));
     ASSERT_TRUE(profile.Save());
     CQuirnelDlg dlg;
@@ -250,19 +249,14 @@ TEST_F(StoreSetupTest, StartChecksNamesAndQueryBeforeAnythingIsWritten) {
     QComboBox* source = Combo(dlg, IDC_COMBO_SOURCE);
     QComboBox* target = Combo(dlg, IDC_COMBO_TARGET);
     source->setCurrentIndex(IndexOf(source, "Source"));
-    // Two stores named Target: the run would take the first, whichever was meant.
-    target->setCurrentIndex(IndexOf(target, "Target") + 1);
-    Click(dlg, IDC_START);
-    EXPECT_FALSE(dlg.RunActive());
-    ASSERT_EQ(user.boxes.size(), 1u);
-    EXPECT_TRUE(user.boxes[0].text.contains(QStringLiteral("\"Target\"")));
-
+    // Two stores of one name, which the dialog refused at Start, can no
+    // longer come from a profile: loading one names the lines instead.
     target->setCurrentIndex(IndexOf(target, "Other"));
     dlg.SetDlgItemText(IDC_EDIT_QUERY, QStringLiteral("Subject = "));
     Click(dlg, IDC_START);
     EXPECT_FALSE(dlg.RunActive()) << "a run began with a query that does not compile";
-    ASSERT_EQ(user.boxes.size(), 2u);
-    EXPECT_EQ(user.boxes[1].caption, QStringLiteral("Query"));
+    ASSERT_EQ(user.boxes.size(), 1u);
+    EXPECT_EQ(user.boxes[0].caption, QStringLiteral("Query"));
     EXPECT_EQ(qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_LIST_ACTIVITY))->count(), 0);
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(profile.Folder()) + "/quirnel.log"));
     EXPECT_EQ(CountItems(profile.Dump("Other", false)), 0u);
@@ -270,7 +264,7 @@ TEST_F(StoreSetupTest, StartChecksNamesAndQueryBeforeAnythingIsWritten) {
     // A query that compiles (named against the source) runs.
     dlg.SetDlgItemText(IDC_EDIT_QUERY, QStringLiteral("MessageSize > 0"));
     ASSERT_TRUE(RunToEnd(dlg));
-    EXPECT_EQ(user.boxes.size(), 2u);
+    EXPECT_EQ(user.boxes.size(), 1u);
     EXPECT_EQ(CountItems(profile.Dump("Other", false)), CountItems(profile.Dump("Source", false)));
 }
 
